@@ -1,0 +1,9 @@
+#include "plugin/plugin_module.h"
+
+#include "plugin/app.h"
+
+namespace pixolune {
+
+void WireModule(CPixoluneApp& /*app*/) {}
+
+}  // namespace pixolune

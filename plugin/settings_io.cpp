@@ -1,0 +1,153 @@
+#include "plugin/settings_io.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/user_registry.h"
+#include "plugin/host_link.h"
+#include "plugin/host_store.h"
+
+namespace pixolune {
+namespace {
+
+// One integer setting: its key, its field and the default passed on load.
+struct IntSetting {
+    const char* key;
+    int32_t PluginSettings::*field;
+    int loadDefault;
+};
+
+// Keys in the order they are read and written, split where the text keys fall.
+constexpr IntSetting kLeadingInts[] = {
+    {"Enabled", &PluginSettings::Enabled, 0},
+    {"tmUpdate", &PluginSettings::tmUpdate, 180},
+};
+constexpr IntSetting kTrailingInts[] = {
+    {"DwlPhoto", &PluginSettings::DwlPhoto, 1},     {"DwlVideo", &PluginSettings::DwlVideo, 0},
+    {"RestartKal", &PluginSettings::RestartKal, 1}, {"KpropTitle", &PluginSettings::KpropTitle, 0},
+    {"KpropDescr", &PluginSettings::KpropDescr, 0}, {"KpropOwner", &PluginSettings::KpropOwner, 0},
+    {"OlderDays", &PluginSettings::OlderDays, 7},   {"OlderHours", &PluginSettings::OlderHours, 0},
+    {"FeedsSynch", &PluginSettings::FeedsSynch, 0},
+};
+
+std::string FeedKey(size_t index, const char* suffix) {
+    char key[64];
+    std::snprintf(key, sizeof(key), "Feed%zu_%s", index, suffix);
+    return key;
+}
+
+std::string LoadToken(int hostVariant) {
+    const char* valueName = TokenValueName(hostVariant);
+    const platform::RegistryRead read = platform::ReadRegistryString(kTokenKeyPath, valueName);
+    switch (read.status) {
+        case platform::RegistryReadStatus::Ok:
+        case platform::RegistryReadStatus::Missing:
+            break;
+        default:
+            Log("LoadFeedsAndToken: token value %s not used (%s)", valueName,
+                platform::DescribeRegistryStatus(read.status));
+    }
+    return read.text;
+}
+
+int BoundFeedCount(int stored) {
+    if (stored >= 0 && stored <= kMaxStoredFeeds) return stored;
+    Log("LoadFeedsAndToken: nFeeds=%d is out of range, %d feeds loaded", stored,
+        stored < 0 ? 0 : kMaxStoredFeeds);
+    return stored < 0 ? 0 : kMaxStoredFeeds;
+}
+
+}  // namespace
+
+const char* TokenValueName(int hostVariant) {
+    return hostVariant == 1 ? "TokenNVX" : "TokenKAL";
+}
+
+const char* ClientId(int hostVariant) {
+    return hostVariant == 1 ? "d93b02f7e5c84a1fb6e07d25a9c3e418"
+                            : "7c1e9d30b6a24f58a0d3e2b9c4f61a87";
+}
+
+std::string MaskSecret(const std::string& secret) {
+    if (secret.empty()) return "(none)";
+    if (secret.size() <= 8) return "\xE2\x80\xA6";  // too short to show any part of
+    return "\xE2\x80\xA6" + secret.substr(secret.size() - 4);
+}
+
+LoadedSettings LoadSettings(int hostVariant) {
+    LoadedSettings loaded;
+    PluginSettings& v = loaded.values;
+    const char* s = kSettingsSection;
+    for (const IntSetting& setting : kLeadingInts) {
+        v.*setting.field = ReadHostInt(s, setting.key, setting.loadDefault);
+    }
+    v.ImgFolder = ReadHostText(s, "ImgFolder", "");
+    for (const IntSetting& setting : kTrailingInts) {
+        v.*setting.field = ReadHostInt(s, setting.key, setting.loadDefault);
+    }
+    v.AuthPrefix = ReadHostText(s, "AuthPrefix", "");
+
+    loaded.token = LoadToken(hostVariant);
+    const int count = BoundFeedCount(ReadHostInt(s, "nFeeds", 0));
+    loaded.feeds.resize(static_cast<size_t>(count));
+    for (size_t i = 0; i < loaded.feeds.size(); ++i) {
+        StoredFeed& feed = loaded.feeds[i];
+        feed.Type = ReadHostInt(s, FeedKey(i, "Type").c_str(), 0);
+        feed.Tags = ReadHostText(s, FeedKey(i, "Tags").c_str(), "");
+        feed.Flg = ReadHostInt(s, FeedKey(i, "Flg").c_str(), 0);
+        feed.MaxP = ReadHostInt(s, FeedKey(i, "MaxP").c_str(), 100);
+    }
+    return loaded;
+}
+
+void ApplyLoadedSettings(const LoadedSettings& loaded, PluginSettings& settings, FeedArray& feeds,
+                         std::string& token) {
+    const PluginSettings& v = loaded.values;
+    for (const IntSetting& setting : kLeadingInts) settings.*setting.field = v.*setting.field;
+    for (const IntSetting& setting : kTrailingInts) settings.*setting.field = v.*setting.field;
+    settings.ImgFolder = v.ImgFolder;
+    settings.AuthPrefix = v.AuthPrefix;
+    token = loaded.token;
+    feeds.resize(loaded.feeds.size());
+    for (size_t i = 0; i < feeds.size(); ++i) {
+        feeds[i].Type = loaded.feeds[i].Type;
+        feeds[i].Tags = loaded.feeds[i].Tags;
+        feeds[i].Flg = loaded.feeds[i].Flg;
+        feeds[i].MaxP = loaded.feeds[i].MaxP;
+    }
+    if (settings.IsSecondHost()) {
+        settings.DwlPhoto = 1;
+        settings.DwlVideo = 0;
+    }
+    settings.SettingsChanged = 0;
+}
+
+void SaveSettings(const PluginSettings& settings, const FeedArray& feeds,
+                  const std::string& token) {
+    const char* s = kSettingsSection;
+    for (const IntSetting& setting : kLeadingInts) {
+        WriteHostInt(s, setting.key, settings.*setting.field);
+    }
+    WriteHostText(s, "ImgFolder", settings.ImgFolder);
+    for (const IntSetting& setting : kTrailingInts) {
+        WriteHostInt(s, setting.key, settings.*setting.field);
+    }
+    WriteHostText(s, "AuthPrefix", settings.AuthPrefix);
+
+    std::string error;
+    if (!platform::WriteRegistryString(kTokenKeyPath, TokenValueName(settings.HostVariant), token,
+                                       &error)) {
+        // The token stays in memory; the next save tries again.
+        Log("SaveFeedsAndToken: token not stored, %s", error.c_str());
+    }
+    WriteHostInt(s, "nFeeds", static_cast<int>(feeds.size()));
+    for (size_t i = 0; i < feeds.size(); ++i) {
+        WriteHostInt(s, FeedKey(i, "Type").c_str(), feeds[i].Type);
+        WriteHostText(s, FeedKey(i, "Tags").c_str(), feeds[i].Tags);
+        WriteHostInt(s, FeedKey(i, "Flg").c_str(), feeds[i].Flg);
+        WriteHostInt(s, FeedKey(i, "MaxP").c_str(), feeds[i].MaxP);
+    }
+    WriteHostInt(kHostSection, kRebuildListKey, 1);
+}
+
+}  // namespace pixolune

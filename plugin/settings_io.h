@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "plugin/feed.h"
+#include "plugin/plugin_settings.h"
+
+namespace pixolune {
+
+inline constexpr const char* kSettingsSection = "PixolunePlugIn";
+inline constexpr const char* kHostSection = "Settings";
+inline constexpr const char* kRebuildListKey = "RebuildList";
+inline constexpr const char* kTokenKeyPath = "Software\\Torvane\\PixolunePlugin";
+
+// A damaged store must not size the feed array without bound.
+inline constexpr int kMaxStoredFeeds = 1000;
+
+// What one feed keeps in the host's store.
+struct StoredFeed {
+    int32_t Type = 0;
+    std::string Tags;
+    int32_t Flg = 0;
+    int32_t MaxP = 100;
+};
+
+// Everything message 7 reads, gathered before any of it replaces the live
+// values, so that the host is never called while the engine's lock is held.
+struct LoadedSettings {
+    PluginSettings values;  // the stored fields; SettingsChanged and HostVariant untouched
+    std::string token;
+    std::vector<StoredFeed> feeds;
+};
+
+// Reads, in the host's order: the settings keys, the token, "nFeeds" and each feed's keys.
+[[nodiscard]] LoadedSettings LoadSettings(int hostVariant);
+
+// Replaces the stored fields of `settings`, the token and the feeds (entries
+// that already existed keep their items and schedule), applies the host-variant
+// override and clears SettingsChanged.
+void ApplyLoadedSettings(const LoadedSettings& loaded, PluginSettings& settings, FeedArray& feeds,
+                         std::string& token);
+
+// Writes every setting, the token, the feeds and finally "RebuildList" = 1.
+void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const std::string& token);
+
+// The registry value that holds the token for a host variant.
+[[nodiscard]] const char* TokenValueName(int hostVariant);
+
+// The OAuth client id for a host variant.
+[[nodiscard]] const char* ClientId(int hostVariant);
+
+// "abcd…wxyz"-style text that lets a reader tell tokens apart without revealing one.
+[[nodiscard]] std::string MaskSecret(const std::string& secret);
+
+}  // namespace pixolune
