@@ -1,0 +1,326 @@
+#include "platform/http_client.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pixolune::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A cpp-httplib server on 127.0.0.1 with an OS-picked port, run on its own
+// thread for the life of one test. Handlers that stall wait on Release(), so
+// that stopping the server never waits for a stall to run out.
+class LoopbackServer {
+  public:
+    LoopbackServer() {
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(1ms);
+    }
+    ~LoopbackServer() {
+        Release();
+        server_.stop();
+        thread_.join();
+    }
+
+    httplib::Server& Http() { return server_; }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+    // Waits until Release() or the time-out, whichever comes first.
+    void Stall(std::chrono::milliseconds longest) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        released_.wait_for(lock, longest, [this] { return isReleased_; });
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            isReleased_ = true;
+        }
+        released_.notify_all();
+    }
+
+  private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;  // guards isReleased_
+    std::condition_variable released_;
+    bool isReleased_ = false;
+};
+
+// What a transfer handed to its callbacks.
+struct Observed {
+    std::vector<long> statuses;
+    std::string body;
+    size_t pieces = 0;
+    size_t largestPiece = 0;
+    bool bodyBeforeStatus = false;
+};
+
+HttpRequest RequestFor(const std::string& url, Observed& seen) {
+    HttpRequest request;
+    request.url = url;
+    request.onStatus = [&seen](long status) {
+        seen.statuses.push_back(status);
+        return true;
+    };
+    request.onBody = [&seen](const char* data, size_t size) {
+        if (seen.statuses.empty()) seen.bodyBeforeStatus = true;
+        seen.body.append(data, size);
+        ++seen.pieces;
+        seen.largestPiece = std::max(seen.largestPiece, size);
+        return true;
+    };
+    return request;
+}
+
+class HttpClientTest : public ::testing::Test {
+  protected:
+    LoopbackServer server;
+    Observed seen;
+};
+
+TEST_F(HttpClientTest, DeliversStatusOnceBeforeBodyInPiecesOfTheBufferSize) {
+    const std::string big(50000, 'x');
+    server.Http().Get("/big", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(big + "end", "application/json");
+    });
+    HttpRequest request = RequestFor(server.Url("/big"), seen);
+    request.bufferSize = 1024;
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(seen.statuses, std::vector<long>{200});
+    EXPECT_FALSE(seen.bodyBeforeStatus);
+    EXPECT_EQ(seen.body, big + "end");
+    EXPECT_GT(seen.pieces, 1u);
+    EXPECT_LE(seen.largestPiece, 1024u);
+}
+
+TEST_F(HttpClientTest, ErrorStatusIsReportedWithItsBodyAndRetryAfter) {
+    server.Http().Get("/busy", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 429;
+        res.set_header("Retry-After", "17");
+        res.set_content("slow down", "text/plain");
+    });
+    const HttpResult result = PerformHttpGet(RequestFor(server.Url("/busy"), seen));
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(result.status, 429);
+    EXPECT_EQ(result.retryAfter, "17");
+    EXPECT_EQ(seen.statuses, std::vector<long>{429});
+    EXPECT_EQ(seen.body, "slow down");
+}
+
+TEST_F(HttpClientTest, EmptyBodyStillReportsItsStatus) {
+    server.Http().Get("/empty",
+                      [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
+    const HttpResult result = PerformHttpGet(RequestFor(server.Url("/empty"), seen));
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(seen.statuses, std::vector<long>{200});
+    EXPECT_TRUE(seen.body.empty());
+}
+
+TEST_F(HttpClientTest, SendsNoCacheHeadersAgentAndExtraHeaders) {
+    httplib::Headers received;
+    server.Http().Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {
+        received = req.headers;
+        res.set_content("ok", "text/plain");
+    });
+    HttpRequest request = RequestFor(server.Url("/echo"), seen);
+    request.userAgent = "Test Agent";
+    request.headers = {"X-Extra: yes"};
+    ASSERT_EQ(PerformHttpGet(request).failure, HttpFailure::None);
+
+    auto value = [&](const char* name) {
+        auto found = received.find(name);
+        return found == received.end() ? std::string("<absent>") : found->second;
+    };
+    EXPECT_EQ(value("Pragma"), "no-cache");
+    EXPECT_EQ(value("Cache-Control"), "no-cache");
+    EXPECT_EQ(value("User-Agent"), "Test Agent");
+    EXPECT_EQ(value("X-Extra"), "yes");
+}
+
+TEST_F(HttpClientTest, FollowsRedirectsAndReportsOnlyTheFinalAnswer) {
+    server.Http().Get("/first", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(server.Url("/second"), 301);
+    });
+    server.Http().Get("/second", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/final", 302);
+    });
+    server.Http().Get("/final", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("arrived", "text/plain");
+    });
+    const HttpResult result = PerformHttpGet(RequestFor(server.Url("/first"), seen));
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(seen.statuses, std::vector<long>{200});
+    EXPECT_EQ(seen.body, "arrived");
+}
+
+TEST_F(HttpClientTest, RedirectStatusWithoutLocationIsTheFinalAnswer) {
+    server.Http().Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 302;
+        res.set_content("moved body", "text/plain");
+    });
+    const HttpResult result = PerformHttpGet(RequestFor(server.Url("/moved"), seen));
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(seen.statuses, std::vector<long>{302});
+    EXPECT_EQ(seen.body, "moved body");
+}
+
+TEST_F(HttpClientTest, RedirectLoopEndsAtTheHopLimit) {
+    int hops = 0;
+    server.Http().Get("/loop", [&](const httplib::Request&, httplib::Response& res) {
+        ++hops;
+        res.set_redirect("/loop", 302);
+    });
+    HttpRequest request = RequestFor(server.Url("/loop"), seen);
+    request.limits.maxRedirects = 3;
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::Connect);
+    EXPECT_GT(result.errorCode, 0);
+    EXPECT_FALSE(result.errorText.empty());
+    EXPECT_TRUE(seen.statuses.empty());
+    EXPECT_TRUE(seen.body.empty());
+    EXPECT_EQ(hops, 4);  // the first request and three hops
+}
+
+TEST_F(HttpClientTest, OtherSchemesAreRefusedAlsoAsRedirectTargets) {
+    server.Http().Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("file:///etc/passwd", 302);
+    });
+    for (const std::string& url : {std::string("file:///etc/passwd"), server.Url("/to-file")}) {
+        Observed local;
+        const HttpResult result = PerformHttpGet(RequestFor(url, local));
+        EXPECT_EQ(result.failure, HttpFailure::Connect) << url;
+        EXPECT_GT(result.errorCode, 0) << url;
+        EXPECT_TRUE(local.body.empty()) << url;
+        EXPECT_TRUE(local.statuses.empty()) << url;
+    }
+}
+
+TEST_F(HttpClientTest, ClosedPortIsAConnectFailure) {
+    std::string url;
+    {
+        LoopbackServer gone;
+        url = gone.Url("/nothing");
+    }
+    const HttpResult result = PerformHttpGet(RequestFor(url, seen));
+    EXPECT_EQ(result.failure, HttpFailure::Connect);
+    EXPECT_GT(result.errorCode, 0);
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(HttpClientTest, DecliningTheStatusSkipsTheBody) {
+    server.Http().Get("/gone", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("not here", "text/plain");
+    });
+    HttpRequest request = RequestFor(server.Url("/gone"), seen);
+    request.onStatus = [](long) { return false; };
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::Skipped);
+    EXPECT_EQ(result.status, 404);
+    EXPECT_TRUE(seen.body.empty());
+}
+
+TEST_F(HttpClientTest, RefusingAPieceAbortsTheTransfer) {
+    server.Http().Get("/big", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(200000, 'y'), "text/plain");
+    });
+    HttpRequest request = RequestFor(server.Url("/big"), seen);
+    size_t pieces = 0;
+    request.onBody = [&](const char*, size_t) { return ++pieces < 2; };
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::Aborted);
+    EXPECT_EQ(pieces, 2u);
+}
+
+// The server sends its headers and a first piece, then goes silent.
+void ServeStallAfterFirstPiece(LoopbackServer& server) {
+    server.Http().Get("/stall", [&server](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain", [&server](size_t, httplib::DataSink& sink) {
+            sink.write("first", 5);
+            server.Stall(30s);
+            sink.done();
+            return true;
+        });
+    });
+}
+
+TEST_F(HttpClientTest, AbortEndsATransferThatStalls) {
+    ServeStallAfterFirstPiece(server);
+    HttpRequest request = RequestFor(server.Url("/stall"), seen);
+    const auto start = std::chrono::steady_clock::now();
+    request.shouldAbort = [&] { return std::chrono::steady_clock::now() - start > 500ms; };
+    const HttpResult result = PerformHttpGet(request);
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(result.failure, HttpFailure::Aborted);
+    EXPECT_EQ(seen.body, "first");
+    EXPECT_LT(took, 5s);
+}
+
+TEST_F(HttpClientTest, LowSpeedLimitEndsAStallInTheBody) {
+    ServeStallAfterFirstPiece(server);
+    HttpRequest request = RequestFor(server.Url("/stall"), seen);
+    // libcurl averages the speed over a few seconds; a high floor makes the
+    // five bytes already received count for nothing.
+    request.limits.lowSpeedBytesPerSecond = 100000;
+    request.limits.lowSpeedSeconds = 1;
+    const auto start = std::chrono::steady_clock::now();
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::Body);
+    EXPECT_EQ(result.status, 200);
+    EXPECT_GT(result.errorCode, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(HttpClientTest, LowSpeedLimitEndsAStallBeforeTheStatus) {
+    server.Http().Get("/silent", [&](const httplib::Request&, httplib::Response& res) {
+        server.Stall(30s);
+        res.set_content("late", "text/plain");
+    });
+    HttpRequest request = RequestFor(server.Url("/silent"), seen);
+    request.limits.lowSpeedSeconds = 1;
+    const auto start = std::chrono::steady_clock::now();
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::Status);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(seen.statuses.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(HttpClientTest, ExceptionFromACallbackReachesTheCaller) {
+    server.Http().Get("/ok", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("ok", "text/plain");
+    });
+    HttpRequest request = RequestFor(server.Url("/ok"), seen);
+    request.onBody = [](const char*, size_t) -> bool { throw std::runtime_error("disk full"); };
+    EXPECT_THROW((void)PerformHttpGet(request), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace pixolune::platform
