@@ -11,6 +11,12 @@ quick=0
 # WebEngine tests need a display; they find one through xvfb-run themselves.
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
+# Nothing in the tree may switch certificate checks off.
+if git -C "$root" grep -nIE 'SSL_VERIFY(PEER|HOST)[^;]*,[[:space:]]*(0|0L|false)[[:space:]]*\)|enable_server_certificate_verification\(false\)|--insecure|curl[^|;]*[[:space:]]-k[[:space:]]' -- ':!tools/test.sh'; then
+  echo "test: certificate verification is switched off above" >&2
+  exit 1
+fi
+
 "$root/tools/setup.sh" "$root/build"
 echo "== tests: normal build"
 ctest --test-dir "$root/build" --output-on-failure -j2 --timeout 600
