@@ -64,7 +64,12 @@ void CExchangeDialog::OnInitDialog() {
 
 bool CExchangeDialog::FailOn(QWidget* control, const std::string& message) {
     if (!message.empty()) prompts_->Inform(this, ToQt(message));
-    if (control) control->setFocus(Qt::OtherFocusReason);
+    if (control) {
+        // A disabled control can still hold a bad value (it is validated all the
+        // same); it is opened for editing so that the user can correct it.
+        control->setEnabled(true);
+        control->setFocus(Qt::OtherFocusReason);
+    }
     return false;
 }
 
