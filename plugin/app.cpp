@@ -154,8 +154,12 @@ int CPixoluneApp::Load() {
         hostVariant = Settings.HostVariant;
     }
     const LoadedSettings loaded = LoadSettings(hostVariant);
-    std::lock_guard<std::mutex> guard(Engine.Lock);
-    ApplyLoadedSettings(loaded, Settings, Engine.Feeds, Engine.Token);
+    {
+        std::lock_guard<std::mutex> guard(Engine.Lock);
+        ApplyLoadedSettings(loaded, Settings, Engine.Feeds, Engine.Token);
+    }
+    Log("LoadSettings: Enabled=%d, ImgFolder=%s, feeds=%zu, token %s", loaded.values.Enabled,
+        loaded.values.ImgFolder.c_str(), loaded.feeds.size(), MaskSecret(loaded.token).c_str());
     return 1;
 }
 

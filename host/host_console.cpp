@@ -1,0 +1,108 @@
+#include "host_console.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace kalhost {
+namespace {
+
+HostConsole* g_console = nullptr;
+
+std::string TimeStamp() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const long millis =
+        static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
+                  local.tm_sec, millis);
+    return text;
+}
+
+}  // namespace
+
+HostConsole::HostConsole(HostSettings& settings, bool quiet) : settings_(settings), quiet_(quiet) {
+    g_console = this;
+}
+
+HostConsole::~HostConsole() {
+    g_console = nullptr;
+}
+
+int HostConsole::Callback(int code, intptr_t param1, intptr_t param2) {
+    return g_console ? g_console->Handle(code, param1, param2) : 0;
+}
+
+int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
+    switch (code) {
+        case KAL_CB_WRITE_SETTING:
+            settings_.Write(*reinterpret_cast<const HostSettingRequest*>(param1));
+            return 1;
+        case KAL_CB_READ_SETTING:
+            settings_.Read(*reinterpret_cast<HostSettingRequest*>(param1));
+            return 1;
+        case KAL_CB_LOG: {
+            const char* source = reinterpret_cast<const char*>(param1);
+            const char* text = reinterpret_cast<const char*>(param2);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!quiet_) {
+                std::printf("%s %s %s\n", TimeStamp().c_str(), source ? source : "",
+                            text ? text : "");
+                std::fflush(stdout);
+            }
+            if (text && std::strcmp(text, "Download complete") == 0) {
+                downloadComplete_ = true;
+                changed_.notify_all();
+            }
+            return 1;
+        }
+        case KAL_CB_RESTART: {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++restartRequests_;
+            std::printf("%s [kalhost] slide show restart requested (%ld, %ld)\n",
+                        TimeStamp().c_str(), static_cast<long>(param1), static_cast<long>(param2));
+            std::fflush(stdout);
+            return 1;
+        }
+        default:
+            return 0;
+    }
+}
+
+void HostConsole::Print(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::printf("%s [kalhost] %s\n", TimeStamp().c_str(), text.c_str());
+    std::fflush(stdout);
+}
+
+HostConsole::WaitResult HostConsole::Wait(long long milliseconds, bool untilDownloadComplete) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto done = [&] {
+        return stopRequested_ || (untilDownloadComplete && downloadComplete_);
+    };
+    if (milliseconds < 0) {
+        changed_.wait(lock, done);
+    } else {
+        changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
+    }
+    if (untilDownloadComplete && downloadComplete_) return WaitResult::DownloadComplete;
+    return stopRequested_ ? WaitResult::Stopped : WaitResult::TimedOut;
+}
+
+void HostConsole::RequestStop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopRequested_ = true;
+    changed_.notify_all();
+}
+
+int HostConsole::RestartRequests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return restartRequests_;
+}
+
+}  // namespace kalhost

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "host_settings.h"
+
+namespace kalhost {
+
+// What the host does with the plug-in's callbacks: settings requests go to the
+// settings file, log lines and restart requests are printed with a time stamp.
+// The callback is a plain function, so there is one console per process.
+class HostConsole {
+  public:
+    HostConsole(HostSettings& settings, bool quiet);
+    ~HostConsole();
+
+    static int Callback(int code, intptr_t param1, intptr_t param2);
+
+    void Print(const std::string& text);
+    enum class WaitResult { DownloadComplete, Stopped, TimedOut };
+    // Waits until the stop flag is raised, the time is up (a negative time waits
+    // without limit) or, when asked, until "Download complete" is logged.
+    WaitResult Wait(long long milliseconds, bool untilDownloadComplete);
+    void RequestStop();
+    int RestartRequests();
+
+  private:
+    int Handle(int code, intptr_t param1, intptr_t param2);
+
+    HostSettings& settings_;
+    bool quiet_;
+    std::mutex mutex_;  // guards the fields below and the output stream
+    std::condition_variable changed_;
+    bool downloadComplete_ = false;
+    bool stopRequested_ = false;
+    int restartRequests_ = 0;
+};
+
+}  // namespace kalhost

@@ -1,0 +1,233 @@
+// kalhost: a small stand-in for the slide-show host. It loads the plug-in,
+// serves its settings from an INI file, prints its log lines and sends it the
+// host's messages in the host's order.
+#include <getopt.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "host_console.h"
+#include "host_settings.h"
+#include "plugin_module.h"
+
+namespace kalhost {
+namespace {
+
+const char* const kUsage =
+    "Usage: kalhost [OPTIONS] COMMAND\n"
+    "\n"
+    "Loads the Pixolune plug-in the way the slide-show host does and drives it.\n"
+    "\n"
+    "Commands:\n"
+    "  run        load the settings, start the download worker and keep it running\n"
+    "             until Ctrl-C (or --seconds / --once); stops the worker on exit\n"
+    "  configure  open the plug-in's settings dialog; OK saves the settings\n"
+    "  version    print the plug-in's version text\n"
+    "  status     print whether the plug-in is enabled and has unsaved changes\n"
+    "  enable     enable the plug-in and save the settings\n"
+    "  disable    disable the plug-in and save the settings\n"
+    "\n"
+    "Options:\n"
+    "  -p, --plugin PATH     the plug-in library (default: libpixolune_plugin.so\n"
+    "                        next to kalhost)\n"
+    "  -s, --settings FILE   the host's settings file (default:\n"
+    "                        $XDG_CONFIG_HOME/kaleidra/kalhost.ini)\n"
+    "  -V, --variant N       host variant sent with message 28 (0 = Kaleidra,\n"
+    "                        1 = the second host product; default 0)\n"
+    "  -t, --seconds N       run: stop after N seconds\n"
+    "  -1, --once            run: stop after the first \"Download complete\"\n"
+    "  -q, --quiet           do not print the plug-in's log lines\n"
+    "  -h, --help            show this text\n"
+    "\n"
+    "Environment: PIXOLUNE_API_BASE and PIXOLUNE_OAUTH_BASE point the plug-in at\n"
+    "another service (such as the local stand-in, pixolune-stub).\n"
+    "\n"
+    "Exit status: 0 on success, 1 for a usage error, 2 when the plug-in cannot be\n"
+    "loaded, 3 when --once ended without a completed download, 4 when the\n"
+    "settings file cannot be written.\n";
+
+struct Options {
+    std::string pluginPath = DefaultPluginPath();
+    std::string settingsPath = DefaultSettingsPath();
+    int variant = 0;
+    long long seconds = -1;
+    bool once = false;
+    bool quiet = false;
+    std::string command;
+};
+
+bool ParseNumber(const char* text, long long min, long long* out) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < min) return false;
+    *out = value;
+    return true;
+}
+
+// 0 when parsed, else the exit status.
+int ParseOptions(int argc, char** argv, Options* options) {
+    static const option kLong[] = {
+        {"plugin", required_argument, nullptr, 'p'},  {"settings", required_argument, nullptr, 's'},
+        {"variant", required_argument, nullptr, 'V'}, {"seconds", required_argument, nullptr, 't'},
+        {"once", no_argument, nullptr, '1'},          {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
+    int opt;
+    long long number = 0;
+    while ((opt = getopt_long(argc, argv, "p:s:V:t:1qh", kLong, nullptr)) != -1) {
+        switch (opt) {
+            case 'p':
+                options->pluginPath = optarg;
+                break;
+            case 's':
+                options->settingsPath = optarg;
+                break;
+            case 'V':
+                if (!ParseNumber(optarg, -2147483647LL, &number) || number > 2147483647LL) {
+                    std::fprintf(stderr, "kalhost: --variant needs a number\n");
+                    return 1;
+                }
+                options->variant = static_cast<int>(number);
+                break;
+            case 't':
+                if (!ParseNumber(optarg, 0, &options->seconds)) {
+                    std::fprintf(stderr, "kalhost: --seconds needs a whole number of seconds\n");
+                    return 1;
+                }
+                break;
+            case '1':
+                options->once = true;
+                break;
+            case 'q':
+                options->quiet = true;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                std::exit(0);
+            default:
+                std::fputs(kUsage, stderr);
+                return 1;
+        }
+    }
+    if (optind != argc - 1) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    options->command = argv[optind];
+    return 0;
+}
+
+// Ctrl-C and SIGTERM are taken by one thread, so the plug-in's threads are never
+// interrupted and the main thread ends the run in order.
+class SignalWatcher {
+  public:
+    explicit SignalWatcher(HostConsole& console) {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this, &console] {
+            int received = 0;
+            sigwait(&signals_, &received);
+            if (received != SIGUSR1) console.RequestStop();
+        });
+    }
+    ~SignalWatcher() {
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+    }
+
+  private:
+    sigset_t signals_;
+    std::thread thread_;
+};
+
+void OpenPlugin(const PluginModule& plugin, const Options& options) {
+    plugin.Send(KAL_MSG_SET_CALLBACK, reinterpret_cast<intptr_t>(&HostConsole::Callback));
+    plugin.Send(KAL_MSG_HOST_VARIANT, options.variant);
+    plugin.Send(KAL_MSG_LOAD_SETTINGS);
+}
+
+int SaveSettings(const PluginModule& plugin, HostSettings& settings, HostConsole& console) {
+    plugin.Send(KAL_MSG_SAVE_SETTINGS);
+    if (!settings.Flush()) {
+        console.Print("can't write the settings file " + settings.Path());
+        return 4;
+    }
+    console.Print("settings saved to " + settings.Path());
+    return 0;
+}
+
+int Run(const PluginModule& plugin, const Options& options, HostConsole& console) {
+    SignalWatcher signalWatcher(console);
+    OpenPlugin(plugin, options);
+    const bool enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0) == 2;
+    if (!enabled) console.Print("the plug-in is disabled: no download worker starts");
+    plugin.Send(KAL_MSG_START);
+    const long long millis = options.seconds < 0 ? -1 : options.seconds * 1000;
+    const HostConsole::WaitResult result = enabled || !options.once
+                                               ? console.Wait(millis, options.once)
+                                               : HostConsole::WaitResult::TimedOut;
+    plugin.Send(KAL_MSG_STOP, 0, 1);
+    console.Print(std::to_string(console.RestartRequests()) + " slide show restart request(s)");
+    if (options.once && result != HostConsole::WaitResult::DownloadComplete) {
+        console.Print("no download completed");
+        return 3;
+    }
+    return 0;
+}
+
+int Execute(const Options& options) {
+    PluginModule plugin(options.pluginPath);
+    if (!plugin.IsLoaded()) {
+        std::fprintf(stderr, "kalhost: can't load the plug-in: %s\n", plugin.Error().c_str());
+        return 2;
+    }
+    HostSettings settings(options.settingsPath);
+    HostConsole console(settings, options.quiet);
+    const std::string& command = options.command;
+
+    if (command == "version") {
+        char text[64] = {};
+        plugin.Send(KAL_MSG_VERSION_TEXT, reinterpret_cast<intptr_t>(text));
+        std::printf("%s\n", text);
+        return 0;
+    }
+    if (command == "run") return Run(plugin, options, console);
+    OpenPlugin(plugin, options);
+    if (command == "status") {
+        const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);
+        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n",
+                    options.settingsPath.c_str(), enabled == 2 ? "yes" : "no",
+                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no");
+        return 0;
+    }
+    if (command == "enable" || command == "disable") {
+        plugin.Send(KAL_MSG_ENABLED, 1, command == "enable" ? 1 : 0);
+        return SaveSettings(plugin, settings, console);
+    }
+    if (command == "configure") {
+        if (plugin.Send(KAL_MSG_CONFIGURE, 0) != 1) {
+            console.Print("configuration cancelled, nothing saved");
+            return 0;
+        }
+        return SaveSettings(plugin, settings, console);
+    }
+    std::fprintf(stderr, "kalhost: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+    return 1;
+}
+
+}  // namespace
+}  // namespace kalhost
+
+int main(int argc, char** argv) {
+    kalhost::Options options;
+    if (const int status = kalhost::ParseOptions(argc, argv, &options)) return status;
+    return kalhost::Execute(options);
+}

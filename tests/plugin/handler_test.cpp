@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+
+namespace pixolune::test {
+namespace {
+
+std::vector<std::string> ExportedSymbols(const std::string& library) {
+    const std::string command = std::string(NM_COMMAND) + " -D --defined-only " + library;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::vector<std::string> names;
+    char line[512];
+    while (pipe && std::fgets(line, sizeof(line), pipe.get())) {
+        std::string text(line);
+        const auto space = text.rfind(' ');
+        std::string name = text.substr(space + 1);
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST(PluginLibraryTest, ExportsOnlyTheMessageHandler) {
+    EXPECT_EQ(ExportedSymbols(PIXOLUNE_PLUGIN_PATH),
+              std::vector<std::string>{"kalPlugInMsgHandler"});
+}
+
+struct MessageCase {
+    const char* name;
+    int code;
+    intptr_t param1;
+    intptr_t param2;
+    int expected;
+};
+
+void PrintTo(const MessageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MessageResultTest : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(MessageResultTest, AnswersAsTheHostExpects) {
+    FakeHost host;
+    PluginLibrary plugin;
+    plugin.Open(host);
+    const MessageCase& c = GetParam();
+    EXPECT_EQ(plugin.Send(c.code, c.param1, c.param2), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, MessageResultTest,
+    ::testing::Values(
+        MessageCase{"InterfaceVersion", 1, 0, 0, 256}, MessageCase{"UnusedCodeFour", 4, 0, 0, 0},
+        MessageCase{"UnknownCode", 12345, 7, 7, 0}, MessageCase{"NegativeCode", -1, 0, 0, 0},
+        MessageCase{"VariantZero", 28, 0, 0, 0}, MessageCase{"VariantOne", 28, 1, 0, 1},
+        MessageCase{"VariantTwo", 28, 2, 0, -1}, MessageCase{"VariantNegative", 28, -5, 0, -1},
+        MessageCase{"EnabledQueryAfterLoadDefault", 40, 0, 0, 1},
+        MessageCase{"EnableReportsTwo", 40, 1, 1, 2}, MessageCase{"DisableReportsOne", 40, 1, 0, 1},
+        MessageCase{"NothingChangedAfterLoad", 8, 0, 0, 0},
+        MessageCase{"SaveAnswersOne", 6, 0, 0, 1}, MessageCase{"LoadAnswersOne", 7, 0, 0, 1},
+        MessageCase{"StartAnswersZero", 9, 0, 0, 0}, MessageCase{"StopAnswersZero", 10, 0, 1, 0},
+        MessageCase{"StopWithoutFlagAnswersZero", 10, 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(VersionTextTest, ComesFromTheBuildVersion) {
+    PluginLibrary plugin;
+    char buffer[28];
+    std::memset(buffer, 'x', sizeof(buffer));
+    EXPECT_EQ(plugin.Send(2, reinterpret_cast<intptr_t>(buffer)), 1);
+    EXPECT_STREQ(buffer, "Pixolune v1.4.0");
+}
+
+TEST(VersionTextTest, NullBufferIsRefusedWithoutCrashing) {
+    PluginLibrary plugin;
+    EXPECT_EQ(plugin.Send(2, 0), 0);
+}
+
+TEST(EnabledMessageTest, SetsWithoutMarkingSettingsChanged) {
+    FakeHost host;
+    PluginLibrary plugin;
+    plugin.Open(host);
+    EXPECT_EQ(plugin.Send(40, 1, 1), 2);
+    EXPECT_EQ(plugin.Send(40, 0, 0), 2);
+    EXPECT_EQ(plugin.Send(8), 0);
+    EXPECT_EQ(plugin.Send(40, 1, 0), 1);
+    EXPECT_EQ(plugin.Send(40, 0, 1), 1) << "param2 counts only with the set flag";
+}
+
+TEST(HostVariantTest, InvalidVariantIsStoredAndActsAsKaleidra) {
+    FakeHost host;
+    host.SetValue("PixolunePlugIn", "DwlPhoto", 0);
+    host.SetValue("PixolunePlugIn", "DwlVideo", 1);
+    PluginLibrary plugin;
+    plugin.Open(host, 2);
+    host.ClearTrace();
+    plugin.Send(6);
+    EXPECT_EQ(host.Value("PixolunePlugIn", "DwlPhoto"), "0");
+    EXPECT_EQ(host.Value("PixolunePlugIn", "DwlVideo"), "1");
+}
+
+TEST(LogTest, LinesCarryTheSourceTagAndNothingIsSentBeforeTheCallback) {
+    FakeHost host;
+    host.SetValue("PixolunePlugIn", "nFeeds", -4);
+    PluginLibrary plugin;
+    // Without message 3 the plug-in has no host to talk to: loading must not crash.
+    EXPECT_EQ(plugin.Send(7), 1);
+    EXPECT_TRUE(host.LogLines().empty());
+    EXPECT_TRUE(host.Reads().empty());
+    plugin.Open(host);
+    ASSERT_FALSE(host.LogLines().empty());
+    for (const std::string& source : host.LogSources()) EXPECT_EQ(source, "[Pixolune Plugin]");
+}
+
+}  // namespace
+}  // namespace pixolune::test

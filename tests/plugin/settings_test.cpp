@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "platform/user_registry.h"
+
+namespace pixolune::test {
+namespace {
+
+const char* const kSection = "PixolunePlugIn";
+
+std::vector<std::string> SettingKeys() {
+    std::vector<std::string> keys;
+    for (const char* key :
+         {"Enabled", "tmUpdate", "ImgFolder", "DwlPhoto", "DwlVideo", "RestartKal", "KpropTitle",
+          "KpropDescr", "KpropOwner", "OlderDays", "OlderHours", "FeedsSynch", "AuthPrefix"}) {
+        keys.push_back(std::string(kSection) + "/" + key);
+    }
+    return keys;
+}
+
+std::vector<std::string> FeedKeys(int count, std::vector<const char*> suffixes) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < count; ++i) {
+        for (const char* suffix : suffixes) {
+            keys.push_back(std::string(kSection) + "/Feed" + std::to_string(i) + "_" + suffix);
+        }
+    }
+    return keys;
+}
+
+void StoreFeed(FakeHost& host, int index, int type, const std::string& tags, int flg, int maxP) {
+    const std::string prefix = "Feed" + std::to_string(index) + "_";
+    host.SetValue(kSection, prefix + "Type", type);
+    host.SetValue(kSection, prefix + "Tags", tags);
+    host.SetValue(kSection, prefix + "Flg", flg);
+    host.SetValue(kSection, prefix + "MaxP", maxP);
+}
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    ScopedConfigHome home;
+    FakeHost host;
+    PluginLibrary plugin;
+};
+
+TEST_F(SettingsTest, LoadReadsEveryKeyInOrderWithItsDefault) {
+    host.SetValue(kSection, "nFeeds", 2);
+    plugin.Open(host);
+    std::vector<std::string> expected = SettingKeys();
+    expected.push_back(std::string(kSection) + "/nFeeds");
+    for (const std::string& key : FeedKeys(2, {"Type", "Tags", "Flg", "MaxP"})) {
+        expected.push_back(key);
+    }
+    EXPECT_EQ(host.Reads(), expected);
+    const std::vector<std::string> defaults{"0", "180", "",  "1", "0", "1",  "0", "0",
+                                            "0", "7",   "0", "0", "",  "0",  "0", "",
+                                            "0", "100", "0", "",  "0", "100"};
+    EXPECT_EQ(host.ReadDefaults(), defaults);
+}
+
+TEST_F(SettingsTest, FirstLoadFromAnEmptyStoreSavesTheLoadDefaults) {
+    plugin.Open(host);
+    plugin.Send(6);
+    const std::map<std::pair<std::string, std::string>, std::string> expected{
+        {{kSection, "Enabled"}, "0"},      {{kSection, "tmUpdate"}, "180"},
+        {{kSection, "ImgFolder"}, ""},     {{kSection, "DwlPhoto"}, "1"},
+        {{kSection, "DwlVideo"}, "0"},     {{kSection, "RestartKal"}, "1"},
+        {{kSection, "KpropTitle"}, "0"},   {{kSection, "KpropDescr"}, "0"},
+        {{kSection, "KpropOwner"}, "0"},   {{kSection, "OlderDays"}, "7"},
+        {{kSection, "OlderHours"}, "0"},   {{kSection, "FeedsSynch"}, "0"},
+        {{kSection, "AuthPrefix"}, ""},    {{kSection, "nFeeds"}, "0"},
+        {{"Settings", "RebuildList"}, "1"}};
+    EXPECT_EQ(host.Store(), expected);
+    const auto token =
+        platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL");
+    EXPECT_EQ(token.status, platform::RegistryReadStatus::Ok);
+    EXPECT_EQ(token.text, "");
+}
+
+TEST_F(SettingsTest, SaveWritesEveryKeyInOrderAndEndsWithRebuildList) {
+    host.SetValue(kSection, "nFeeds", 3);
+    plugin.Open(host);
+    host.ClearTrace();
+    EXPECT_EQ(plugin.Send(6), 1);
+    std::vector<std::string> expected = SettingKeys();
+    expected.push_back(std::string(kSection) + "/nFeeds");
+    for (const std::string& key : FeedKeys(3, {"Type", "Tags", "Flg", "MaxP"})) {
+        expected.push_back(key);
+    }
+    expected.push_back("Settings/RebuildList");
+    EXPECT_EQ(host.Writes(), expected);
+}
+
+TEST_F(SettingsTest, EverySettingFeedAndTokenSurvivesSaveAndLoad) {
+    const std::vector<std::pair<const char*, std::string>> values{
+        {"Enabled", "1"},          {"tmUpdate", "45"},  {"ImgFolder", "/srv/slides/"},
+        {"DwlPhoto", "0"},         {"DwlVideo", "1"},   {"RestartKal", "0"},
+        {"KpropTitle", "1"},       {"KpropDescr", "1"}, {"KpropOwner", "1"},
+        {"OlderDays", "3"},        {"OlderHours", "5"}, {"FeedsSynch", "1"},
+        {"AuthPrefix", "Photo by"}};
+    for (const auto& [key, value] : values) host.SetValue(kSection, key, value);
+    host.SetValue(kSection, "nFeeds", 2);
+    StoreFeed(host, 0, 2, "", 0x10001, 250);
+    StoreFeed(host, 1, 5, " sunset, beach ,", 0, 999999);
+    ASSERT_TRUE(platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL",
+                                              "tok-round-trip-0001"));
+    plugin.Open(host);
+    const auto before = host.Store();
+
+    // Save into a clean store and a clean token, then load that back and save again.
+    for (const auto& entry : before) host.Erase(entry.first.first, entry.first.second);
+    ASSERT_TRUE(
+        platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL", "x"));
+    plugin.Send(6);
+    auto saved = host.Store();
+    EXPECT_EQ(saved[std::make_pair(std::string("Settings"), std::string("RebuildList"))], "1");
+    saved.erase({"Settings", "RebuildList"});
+    EXPECT_EQ(saved, before);
+    EXPECT_EQ(platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL").text,
+              "tok-round-trip-0001");
+}
+
+TEST_F(SettingsTest, SecondHostForcesPhotosOnlyAndUsesItsOwnTokenValue) {
+    host.SetValue(kSection, "DwlPhoto", 0);
+    host.SetValue(kSection, "DwlVideo", 1);
+    ASSERT_TRUE(
+        platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenNVX", "nvx"));
+    ASSERT_TRUE(
+        platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL", "kal"));
+    plugin.Open(host, 1);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "DwlPhoto"), "1");
+    EXPECT_EQ(host.Value(kSection, "DwlVideo"), "0");
+
+    // Switching the variant between two loads reads the other token.
+    plugin.Send(28, 0);
+    plugin.Send(7);
+    ASSERT_TRUE(platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenNVX", ""));
+    plugin.Send(28, 1);
+    plugin.Send(6);
+    EXPECT_EQ(platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenNVX").text,
+              "kal");
+}
+
+TEST_F(SettingsTest, MissingFeedKeysLoadAsDisabledWithTheDefaultLimit) {
+    host.SetValue(kSection, "nFeeds", 1);
+    host.SetValue(kSection, "Feed0_Type", 3);
+    plugin.Open(host);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "Feed0_Type"), "3");
+    EXPECT_EQ(host.Value(kSection, "Feed0_MaxP"), "100");
+    EXPECT_EQ(host.Value(kSection, "Feed0_Flg"), "0");
+    EXPECT_EQ(host.Value(kSection, "Feed0_Tags"), "");
+}
+
+TEST_F(SettingsTest, ShrinkingTheFeedListLeavesOldKeysUnread) {
+    host.SetValue(kSection, "nFeeds", 3);
+    for (int i = 0; i < 3; ++i) StoreFeed(host, i, i + 1, "", 1, 10 + i);
+    plugin.Open(host);
+    host.SetValue(kSection, "nFeeds", 1);
+    host.ClearTrace();
+    plugin.Send(7);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "nFeeds"), "1");
+    EXPECT_EQ(host.Value(kSection, "Feed2_MaxP"), "12") << "keys beyond nFeeds are left alone";
+    for (const std::string& key : host.Reads()) EXPECT_EQ(key.find("Feed1_"), std::string::npos);
+}
+
+TEST_F(SettingsTest, DamagedFeedCountsAreBounded) {
+    host.SetValue(kSection, "nFeeds", -3);
+    plugin.Open(host);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "nFeeds"), "0");
+    EXPECT_TRUE(host.HasLogContaining("nFeeds=-3"));
+
+    host.SetValue(kSection, "nFeeds", 2000000000);
+    plugin.Send(7);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "nFeeds"), "1000");
+}
+
+TEST_F(SettingsTest, UntouchedRequestsGiveZeroAndEmptyTextNotTheDefaults) {
+    host.SetAnswerReads(false);
+    plugin.Open(host);
+    host.SetAnswerReads(true);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "tmUpdate"), "0");
+    EXPECT_EQ(host.Value(kSection, "DwlPhoto"), "0");
+    EXPECT_EQ(host.Value(kSection, "OlderDays"), "0");
+    EXPECT_EQ(host.Value(kSection, "ImgFolder"), "");
+}
+
+TEST_F(SettingsTest, LongTextsComeBackWhole) {
+    const std::string folder = "/media/" + std::string(1500, 'f');
+    host.SetValue(kSection, "ImgFolder", folder);
+    plugin.Open(host);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "ImgFolder"), folder);
+}
+
+TEST_F(SettingsTest, SettingsChangedFollowsLoadAndSave) {
+    plugin.Open(host);
+    EXPECT_EQ(plugin.Send(8), 0);
+    plugin.Send(6);
+    EXPECT_EQ(plugin.Send(8), 0);
+}
+
+TEST_F(SettingsTest, TokenReadableByOthersIsRefusedAndNeverLogged) {
+    const std::string secret = "tok-canary-7f3a9b2c";
+    ASSERT_TRUE(
+        platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL", secret));
+    ASSERT_EQ(::chmod(home.TokenFile("TokenKAL").c_str(), 0644), 0);
+    plugin.Open(host);
+    EXPECT_TRUE(host.HasLogContaining("TokenKAL"));
+    ASSERT_EQ(::chmod(home.TokenFile("TokenKAL").c_str(), 0600), 0);
+    plugin.Send(6);  // the refused token was not loaded, so an empty one is saved
+    EXPECT_EQ(platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL").text,
+              "");
+    for (const std::string& line : host.LogLines()) EXPECT_EQ(line.find(secret), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pixolune::test
