@@ -35,7 +35,7 @@ class FeedReplyReader {
             return Finish(FeedReplyStatus::ServerError);
         }
 
-        const Json::Value* data = root.find("data", "data" + 4);
+        const Json::Value* data = FindMember(root, "data");
         if (!data || data->isNull()) return Finish(FeedReplyStatus::DataMissing);
         if (!data->isArray()) return WrongType("data");
         page_.dataSize = static_cast<int>(data->size());
@@ -56,7 +56,7 @@ class FeedReplyReader {
     bool Wants() const { return static_cast<int>(page_.items.size()) < wanted_; }
 
     bool ReadCode(const Json::Value& meta) {
-        const Json::Value* code = meta.find("code", "code" + 4);
+        const Json::Value* code = FindMember(meta, "code");
         if (!code || code->isNull()) return true;  // reads as 0, like a missing member
         if (!code->isNumeric() || !code->isConvertibleTo(Json::intValue)) return false;
         page_.code = code->asInt();

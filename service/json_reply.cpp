@@ -40,8 +40,12 @@ bool ParseJsonReply(std::string_view reply, Json::Value& root) {
     }
 }
 
+const Json::Value* FindMember(const Json::Value& object, const char* name) {
+    return object.find(name, name + std::char_traits<char>::length(name));
+}
+
 bool ReadStringMember(const Json::Value& object, const char* name, std::string& out) {
-    const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
+    const Json::Value* member = FindMember(object, name);
     out.clear();
     if (!member || member->isNull()) return true;
     if (!member->isString()) return false;
@@ -50,7 +54,7 @@ bool ReadStringMember(const Json::Value& object, const char* name, std::string& 
 }
 
 const Json::Value& ObjectMember(const Json::Value& object, const char* name, bool& typeMatches) {
-    const Json::Value* member = object.find(name, name + std::char_traits<char>::length(name));
+    const Json::Value* member = FindMember(object, name);
     if (!member || member->isNull()) return NullValue();
     if (!member->isObject()) {
         typeMatches = false;

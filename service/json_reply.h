@@ -11,6 +11,9 @@ namespace pixolune {
 // never throws.
 [[nodiscard]] bool ParseJsonReply(std::string_view reply, Json::Value& root);
 
+// The member `name` of `object`, or null when it has none. `object` must be an object.
+[[nodiscard]] const Json::Value* FindMember(const Json::Value& object, const char* name);
+
 // The member `name` of `object` as text. Absent or null gives "" and true; a
 // member of another type gives false. `object` must be an object.
 [[nodiscard]] bool ReadStringMember(const Json::Value& object, const char* name, std::string& out);
