@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "plugin/settings_io.h"
+#include "service/service_addresses.h"
 
 namespace pixolune::ui {
 namespace {
@@ -13,10 +14,6 @@ std::string FromEnvironment(const char* name, const char* fallback) {
 }
 
 }  // namespace
-
-std::string OAuthAuthorizeBase() {
-    return FromEnvironment("PIXOLUNE_OAUTH_BASE", kDefaultOAuthAuthorizeUrl);
-}
 
 std::string OAuthRedirectAddress() {
     return FromEnvironment("PIXOLUNE_OAUTH_REDIRECT", kDefaultOAuthRedirectUrl);
@@ -29,7 +26,7 @@ std::string BuildAuthorizeAddress(const std::string& authorizeBase, const std::s
 }
 
 std::string AuthorizeAddressForHost(int hostVariant) {
-    return BuildAuthorizeAddress(OAuthAuthorizeBase(), ClientId(hostVariant),
+    return BuildAuthorizeAddress(OAuthAuthorizeUrl(), ClientId(hostVariant),
                                  OAuthRedirectAddress());
 }
 

@@ -12,7 +12,6 @@ inline constexpr const char* kDefaultOAuthAuthorizeUrl =
 // PIXOLUNE_OAUTH_REDIRECT names another one.
 inline constexpr const char* kDefaultOAuthRedirectUrl = "http://www.torvane.com/ir.php";
 
-[[nodiscard]] std::string OAuthAuthorizeBase();
 [[nodiscard]] std::string OAuthRedirectAddress();
 
 // "<base>?client_id=<id>&redirect_uri=<redirect>&response_type=token"; the

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "service/service_addresses.h"
 #include "ui/authorize_address.h"
 #include "ui/dialog_texts.h"
 
@@ -86,7 +87,7 @@ class AuthorizeAddressForHostTest : public ::testing::TestWithParam<std::pair<in
 
 TEST_P(AuthorizeAddressForHostTest, ClientIdFollowsTheHostVariantAndEnvironmentOverrides) {
     const std::string clientId = GetParam().second;
-    EXPECT_EQ(std::string(kDefaultOAuthAuthorizeUrl) + "?client_id=" + clientId +
+    EXPECT_EQ(std::string(kOAuthAuthorizeUrl) + "?client_id=" + clientId +
                   "&redirect_uri=" + kDefaultOAuthRedirectUrl + "&response_type=token",
               AuthorizeAddressForHost(GetParam().first));
     ::setenv("PIXOLUNE_OAUTH_BASE", "http://127.0.0.1:5000/oauth/authorize/", 1);
