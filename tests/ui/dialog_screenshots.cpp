@@ -130,7 +130,7 @@ void ShootFolderChooser() {
 
 void ShootLogin() {
 #if PIXOLUNE_HAVE_STUB
-    test::StubServer stub;
+    pixolune::test::StubServer stub;
     ::setenv("PIXOLUNE_OAUTH_BASE", stub.OAuthBase().c_str(), 1);
     ::setenv("PIXOLUNE_OAUTH_REDIRECT", (stub.BaseUrl() + "/ir.php").c_str(), 1);
 #endif

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -87,7 +88,7 @@ class LoginEndToEndTest : public ::testing::Test {
         dialog.DoModal();
     }
 
-    test::StubServer stub;
+    pixolune::test::StubServer stub;
     test::ScriptedPrompts prompts;
     QStringList steps;
 };
