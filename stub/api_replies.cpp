@@ -152,7 +152,9 @@ void ApplyWrongTypes(Json::Value& root, const std::string& variant) {
     if (variant == "code_string") {
         root["meta"]["code"] = "200";
     } else if (variant == "code_object") {
-        root["meta"]["code"]["value"] = 200;
+        Json::Value code(Json::objectValue);
+        code["value"] = 200;
+        root["meta"]["code"] = code;
     } else if (variant == "meta_array") {
         root["meta"] = Json::Value(Json::arrayValue);
         root["meta"].append(200);

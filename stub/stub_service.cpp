@@ -415,7 +415,9 @@ Reply StubService::ControlReply(const httplib::Request& request, const std::stri
             return JsonReply(200, ControlOk());
         }
         if (rawPath == "/_control/scenario" && post) {
-            scenario_.Replace(ParseScenario(request.body));
+            // An empty body brings back the built-in scenario.
+            scenario_.Replace(request.body.empty() ? DefaultScenario()
+                                                   : ParseScenario(request.body));
             return JsonReply(200, ControlOk());
         }
         if (rawPath == "/_control/requests" && !post) {
