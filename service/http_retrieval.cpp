@@ -1,0 +1,105 @@
+#include "service/http_retrieval.h"
+
+#include <algorithm>
+#include <new>
+
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+// Collects the body. Capacity doubles as it fills, so a reply of n bytes
+// costs O(log n) reallocations instead of one per piece.
+class ReplyBuffer {
+  public:
+    enum class Outcome { Stored, TooLarge, OutOfMemory };
+
+    ReplyBuffer(std::string& data, size_t limit) : data_(data), limit_(limit) {}
+
+    Outcome Append(const char* bytes, size_t size) {
+        if (size > limit_ - std::min(limit_, data_.size())) return Outcome::TooLarge;
+        const size_t needed = data_.size() + size;
+        try {
+            if (needed > data_.capacity()) {
+                data_.reserve(
+                    std::min(limit_, std::max({needed, 2 * data_.capacity(), kFirstCapacity})));
+            }
+            data_.append(bytes, size);
+        } catch (const std::bad_alloc&) {
+            return Outcome::OutOfMemory;
+        }
+        return Outcome::Stored;
+    }
+
+  private:
+    static constexpr size_t kFirstCapacity = 4096;
+    std::string& data_;
+    size_t limit_;
+};
+
+bool IsAcceptedStatus(long status) {
+    return status == 200 || status == 301 || status == 302;
+}
+
+}  // namespace
+
+int InternetReadWholeFile(const InternetSession& session, const std::string& url,
+                          std::string& data) {
+    data.clear();
+    ReplyBuffer buffer(data, session.options.maxReplyBytes);
+    ReplyBuffer::Outcome refusal = ReplyBuffer::Outcome::Stored;
+
+    platform::HttpRequest request;
+    request.url = url;
+    request.userAgent = session.agent;
+    request.limits = session.options.limits;
+    request.shouldAbort = session.options.shouldAbort;
+    request.onStatus = [](long status) { return IsAcceptedStatus(status); };
+    request.onBody = [&](const char* bytes, size_t size) {
+        refusal = buffer.Append(bytes, size);
+        return refusal == ReplyBuffer::Outcome::Stored;
+    };
+    const platform::HttpResult result = platform::PerformHttpGet(request);
+
+    if (result.failure != platform::HttpFailure::None) data.clear();
+    switch (result.failure) {
+        case platform::HttpFailure::None:
+            return 0;  // onStatus let only the accepted statuses through
+        case platform::HttpFailure::Connect:
+            Log("InternetOpenUrl() failed, error %d", result.errorCode);
+            return kRetrievalOpenFailed;
+        case platform::HttpFailure::Status:
+            Log("HttpQueryInfo() failed, error %d", result.errorCode);
+            return result.errorCode;
+        case platform::HttpFailure::Skipped:
+            if (result.status <= 0) {
+                // Not a status at all; it must never read as success.
+                Log("HttpQueryInfo() failed, error %d", kRetrievalOpenFailed);
+                return kRetrievalOpenFailed;
+            }
+            Log("HttpQueryInfo()  error returned by server: %d", static_cast<int>(result.status));
+            return static_cast<int>(result.status);
+        case platform::HttpFailure::Aborted:
+            if (refusal == ReplyBuffer::Outcome::TooLarge) {
+                Log("InternetReadWholeFile: reply larger than %zu bytes refused",
+                    session.options.maxReplyBytes);
+                return kRetrievalGrowFailed;
+            }
+            if (refusal == ReplyBuffer::Outcome::OutOfMemory) {
+                Log("InternetReadWholeFile: realloc failed");
+                return kRetrievalGrowFailed;
+            }
+            [[fallthrough]];
+        case platform::HttpFailure::Body:
+            Log("InternetReadWholeFile: error %d returned by InternetReadFile", result.errorCode);
+            return kRetrievalReadFailed;
+    }
+    return kRetrievalReadFailed;
+}
+
+int ReadWholeUrl(const std::string& url, std::string& data, const RetrievalOptions& options) {
+    const InternetSession session{"Internet Explorer", options};
+    return InternetReadWholeFile(session, url, data);
+}
+
+}  // namespace pixolune

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "platform/http_client.h"
+
+namespace pixolune {
+
+// API replies are a few kilobytes; anything near this size is a broken or
+// hostile server, and is refused rather than held in memory.
+inline constexpr size_t kMaxReplyBytes = 16u * 1024u * 1024u;
+
+// Result codes of InternetReadWholeFile and ReadWholeUrl besides 0 (success),
+// an HTTP status (the server answered other than 200, 301 or 302) and a
+// transfer-library code > 0 (no usable status arrived).
+inline constexpr int kRetrievalOpenFailed = -1;  // the request could not be sent
+inline constexpr int kRetrievalReadFailed = -2;  // the body broke off
+inline constexpr int kRetrievalGrowFailed = -3;  // the buffer could not hold the body
+
+// How API requests are made. The defaults are those of the plug-in; tests
+// shorten the limits so that a stalling server costs seconds, not minutes.
+struct RetrievalOptions {
+    platform::HttpLimits limits;
+    size_t maxReplyBytes = kMaxReplyBytes;
+    // Polled while a request runs (also while the server is silent); true
+    // ends it with kRetrievalReadFailed. The worker passes its stop request.
+    std::function<bool()> shouldAbort;
+};
+
+// What stands in for the platform's Internet handle: the settings that every
+// request opened through it shares.
+struct InternetSession {
+    std::string agent;
+    RetrievalOptions options;
+};
+
+// Fetches `url` whole into `data` (emptied first, left empty on every failure).
+// Writes one log line per failure: "InternetOpenUrl() failed, error %d",
+// "HttpQueryInfo()  error returned by server: %d", "HttpQueryInfo() failed, error %d",
+// "InternetReadWholeFile: error %d returned by InternetReadFile",
+// "InternetReadWholeFile: realloc failed" or
+// "InternetReadWholeFile: reply larger than %zu bytes refused".
+[[nodiscard]] int InternetReadWholeFile(const InternetSession& session, const std::string& url,
+                                        std::string& data);
+
+// Opens a session with the agent "Internet Explorer" for this one URL and
+// calls InternetReadWholeFile; nothing survives from one call to the next.
+[[nodiscard]] int ReadWholeUrl(const std::string& url, std::string& data,
+                               const RetrievalOptions& options = RetrievalOptions{});
+
+}  // namespace pixolune

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <string>
+
+#include "plugin/feed.h"
+#include "service/feed_reply.h"
+#include "service/http_retrieval.h"
+
+namespace pixolune {
+
+// The service client for one piece of work: the worker builds one per refresh
+// cycle, the main dialog one per account check. It is used by one thread only
+// and blocks while a request runs.
+//
+//   CPixoluneClient client(token, MediaKinds::FromSettings(s.DwlPhoto, s.DwlVideo));
+//   if (client.QueryFeed(feed) == 1) { /* feed.Items holds the items */ }
+//   std::string fullName, userName;
+//   if (!client.QueryUser(fullName, userName)) ShowMessage(client.LastError);
+//
+// The API base is read once, when the client is built (ApiBaseUrl(): the
+// service, or PIXOLUNE_API_BASE). `kinds` says which media QueryFeed keeps;
+// `retrieval` sets the time limits, the reply-size limit and an abort hook
+// (the worker passes its stop request, so that a stop never waits for a
+// silent server).
+//
+// Log lines (through Log; a token never appears in one):
+//   every request failure: the lines of InternetReadWholeFile (http_retrieval.h);
+//   QueryFeed: "QueryFeed: %s" (each URL requested, its access_token masked),
+//     "QueryFeed: data.size()=%d, Page=%d, Media=%d (%d), tot=%d" after each page,
+//     "QueryFeed(), wrong type =%d", "QueryFeed(), tags list empty",
+//     "QueryFeed: meta is missing", "QueryFeed: error returned by server: %d, %s",
+//     "QueryFeed: data is missing", "QueryFeed: wrong JSON type of %s" (the member),
+//     "QueryFeed: next_url repeats, paging stopped",
+//     "QueryFeed: no new item in the reply, paging stopped" (popular list),
+//     "QueryFeed: more than %d pages, paging stopped";
+//   QueryServer and QueryUser write none of their own.
+class CPixoluneClient {
+  public:
+    explicit CPixoluneClient(std::string token, MediaKinds kinds = MediaKinds{},
+                             RetrievalOptions retrieval = RetrievalOptions{});
+
+    std::string Token;      // inserted into every API URL
+    std::string LastError;  // text of the last failure; emptied by every successful retrieval
+
+    // Fetches `url` into `reply` (the body up to its first NUL byte). Returns 0,
+    // or the failure code of ReadWholeUrl; then LastError reads
+    // "Connection to Pixolune server failed with error %d" and `reply` is unchanged.
+    [[nodiscard]] int QueryServer(const std::string& url, std::string& reply);
+
+    // Refills feed.Items from the feed's type (1 to 5), its tags (type 5:
+    // comma-separated, each queried in turn, up to MaxP items each) and MaxP
+    // (the item limit), page by page. Returns 1 when the feed was read to its
+    // end or limit (and stores the item count in *total if given), 0 on any
+    // failure: then Items may hold the items taken before it and must not be used.
+    // LastError is set for a bad type ("Wrong parameter in function: QueryFeed()-Type")
+    // and otherwise only by the requests.
+    [[nodiscard]] int QueryFeed(CPixoluneFeed& feed, int* total = nullptr);
+
+    // Asks whose token this is. Returns 1 and both names (UTF-8, possibly
+    // empty), or 0 and leaves them unchanged; LastError is then the request's
+    // failure text, or empty when the reply itself was unusable.
+    [[nodiscard]] int QueryUser(std::string& fullName, std::string& userName);
+
+    // A feed or tag is not paged further than this, whatever the server sends.
+    static constexpr int kMaxPagesPerList = 1000;
+
+  private:
+    [[nodiscard]] std::string ApiUrl(const std::string& path) const;
+
+    MediaKinds kinds_;
+    RetrievalOptions retrieval_;
+    std::string apiBase_;
+};
+
+}  // namespace pixolune
