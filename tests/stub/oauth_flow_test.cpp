@@ -4,7 +4,6 @@
 #include <httplib.h>
 
 #include <map>
-#include <regex>
 
 #include "tests/support/stub_server.h"
 
@@ -17,9 +16,16 @@ const std::string kOtherClientId = "d93b02f7e5c84a1fb6e07d25a9c3e418";
 // The hidden fields of the page's form, as a browser would send them back.
 httplib::Params HiddenFields(const std::string& html) {
     httplib::Params fields;
-    std::regex hidden(R"re(<input type="hidden" name="([^"]*)" value="([^"]*)">)re");
-    for (std::sregex_iterator it(html.begin(), html.end(), hidden), end; it != end; ++it) {
-        fields.emplace((*it)[1].str(), (*it)[2].str());
+    const std::string start = "<input type=\"hidden\" name=\"";
+    for (size_t at = html.find(start); at != std::string::npos; at = html.find(start, at + 1)) {
+        size_t nameStart = at + start.size();
+        size_t nameEnd = html.find('"', nameStart);
+        const std::string valueMark = "\" value=\"";
+        if (html.compare(nameEnd, valueMark.size(), valueMark) != 0) continue;
+        size_t valueStart = nameEnd + valueMark.size();
+        size_t valueEnd = html.find('"', valueStart);
+        fields.emplace(html.substr(nameStart, nameEnd - nameStart),
+                       html.substr(valueStart, valueEnd - valueStart));
     }
     return fields;
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "tests/stub/raw_http.h"
 #include "tests/support/child_process.h"
 #include "tests/support/stub_server.h"
 
@@ -243,6 +244,18 @@ TEST(StubScenarioTest, AGeneratedScenarioIsPagedWithItsDefaultPageSize) {
     auto result = ClientFor(stub)->Get(TargetOf(stub, urls[0]).c_str());
     ASSERT_TRUE(result);
     EXPECT_EQ(result->body.size(), 2048u);
+}
+
+TEST(StubScenarioTest, AGibibyteItemIsStreamedWithItsFullLength) {
+    StubServer::Options options;
+    options.scenarioJson = R"({"feeds":{"feed":[{"media":"huge.jpg","size":1073741824}]}})";
+    StubServer stub(options);
+    EXPECT_EQ(stub.MediaSize("huge.jpg"), 1073741824);
+    RawReply reply = RawGet(stub.Port(), "/media/huge.jpg", 10s, 1 << 20);
+    EXPECT_EQ(reply.Status(), 200);
+    EXPECT_EQ(reply.Header("Content-Length"), "1073741824");
+    ASSERT_GE(reply.body.size(), 8u);
+    EXPECT_EQ(reply.body.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 }
 
 TEST(StubScenarioTest, ATagWithAnEncodedSlashIsOneTag) {

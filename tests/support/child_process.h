@@ -25,7 +25,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::mill
 
 // A child process that lives as long as the object: its stdout is read
 // through a pipe, its stderr goes where ours goes. It is killed when the
-// parent dies, so no test leaves it running.
+// thread that started it ends (PR_SET_PDEATHSIG), so no test leaves it running.
 class ChildProcess {
   public:
     // Throws std::runtime_error when the process cannot be started.

@@ -4,6 +4,7 @@
 #include <json/json.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -66,6 +67,7 @@ StubServer::StubServer(Options options) : options_(std::move(options)) {
                     {"--https", "--cert", options_.certFile, "--key", options_.keyFile});
     }
     argv.insert(argv.end(), options_.extraArgs.begin(), options_.extraArgs.end());
+    if (std::getenv("PIXOLUNE_STUB_VERBOSE")) argv.push_back("--verbose");
     process_ = std::make_unique<ChildProcess>(argv);
     std::optional<std::string> line = process_->ReadLine(kStartTimeout);
     if (!line || line->rfind("PORT=", 0) != 0) {

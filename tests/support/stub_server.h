@@ -9,6 +9,11 @@
 //
 // The default scenario has the token "tok-alice" (alice / secret, "Alice
 // Example"); stub/README.md describes scenarios, faults and control endpoints.
+//
+// The stub is killed when the thread that started it ends (so that no test
+// leaves one running): make it on the thread that outlives its use, not inside
+// a short-lived std::thread or std::async. With PIXOLUNE_STUB_VERBOSE set in
+// the environment every stub logs its requests to stderr.
 
 #include <memory>
 #include <string>
