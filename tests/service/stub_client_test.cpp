@@ -189,7 +189,9 @@ TEST_P(StubFaultTest, FaultEndsTheQueryAsDesigned) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(client.QueryFeed(feed), c.result);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
-    if (!c.line.empty()) EXPECT_TRUE(log.Has(c.line)) << ::testing::PrintToString(log.All());
+    if (!c.line.empty()) {
+        EXPECT_TRUE(log.Has(c.line)) << ::testing::PrintToString(log.All());
+    }
     EXPECT_EQ(client.LastError, c.lastError);
 }
 
