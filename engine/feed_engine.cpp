@@ -1,18 +1,53 @@
 #include "engine/feed_engine.h"
 
+#include <cstdlib>
+
 #include "engine/pixolune_thread.h"
 
 namespace pixolune {
+namespace {
 
-CFeedEngine::CFeedEngine(PluginSettings& settings) : Settings(settings) {}
+constexpr std::chrono::milliseconds kDefaultIdleInterval{30000};
+
+// Test-only: lets end-to-end tests run several passes in seconds.
+std::chrono::milliseconds IdleIntervalFromEnvironment() {
+    const char* text = std::getenv("PIXOLUNE_IDLE_MS");
+    if (!text || !*text) return kDefaultIdleInterval;
+    char* end = nullptr;
+    const long ms = std::strtol(text, &end, 10);
+    if (*end != '\0' || ms < 1 || ms > kDefaultIdleInterval.count()) return kDefaultIdleInterval;
+    return std::chrono::milliseconds(ms);
+}
+
+}  // namespace
+
+CFeedEngine::CFeedEngine(PluginSettings& settings)
+    : Settings(settings),
+      QueryFactory(ServiceFeedQueryFactory()),
+      IdleInterval(IdleIntervalFromEnvironment()) {}
 
 CFeedEngine::~CFeedEngine() {
     StopWorker();
+    Worker.reset();  // joins, should the stop have given up
 }
 
-// The worker arrives with the download engine; until then messages 9 and 10 change nothing.
-void CFeedEngine::StartWorker() {}
+void CFeedEngine::StartWorker() {
+    bool hasFeeds;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        hasFeeds = !Feeds.empty();
+    }
+    if (!hasFeeds || Worker) return;
+    Worker = CPixoluneThread::Start(this);
+}
 
-void CFeedEngine::StopWorker() {}
+void CFeedEngine::StopWorker() {
+    if (Worker) Worker->Stop();
+}
+
+PluginSettings CFeedEngine::SettingsSnapshot() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Settings;
+}
 
 }  // namespace pixolune

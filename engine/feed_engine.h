@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -7,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "engine/feed_query.h"
 #include "engine/file_data.h"
 #include "plugin/feed.h"
 #include "plugin/plugin_settings.h"
@@ -16,6 +19,11 @@ namespace pixolune {
 class CPixoluneThread;
 
 // The engine: the configured feeds and the token, and the worker's run-time state.
+//
+// Threads: the host's thread replaces Feeds, Token and Settings under Lock;
+// the worker copies what it needs under Lock for short spans and writes a
+// feed's schedule and items back under it. Everything below "worker state"
+// belongs to the worker thread alone while one runs.
 class CFeedEngine {
   public:
     explicit CFeedEngine(PluginSettings& settings);
@@ -28,6 +36,23 @@ class CFeedEngine {
     // Message 10: stops the worker, waiting for it to end.
     void StopWorker();
 
+    // The worker's operations (worker thread; tests call them directly).
+    int Refresh(const std::atomic<int32_t>* stop = nullptr);
+    int DownloadNext(const std::atomic<int32_t>* stop);
+    int DownloadImage(const std::string& url, const std::string& path,
+                      const std::atomic<int32_t>* stop);
+    bool BuildLocalName(const std::string& url, std::string& fullPath, std::string& fileName);
+    void ReadLocalFileList();
+    void WriteLocalFileList();
+    void WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item);
+    void PruneLocalFiles();
+    // Removes what a killed run left: our temporary downloads ("*.__t") and
+    // the atomic writer's temporary list and sidecar files.
+    void RemoveLeftoverFiles();
+
+    // A copy of the settings, taken under Lock.
+    [[nodiscard]] PluginSettings SettingsSnapshot() const;
+
     FeedArray Feeds;
     std::string Token;  // empty: not authorized
 
@@ -36,12 +61,39 @@ class CFeedEngine {
     mutable std::mutex Lock;
 
     std::unique_ptr<CPixoluneThread> Worker;  // set by the first start, kept after a stop
+
+    // Worker state.
     std::deque<CPixoluneItem> DownloadQueue;  // oldest first
     std::unordered_map<std::string, CFileData> LocalFiles;
     int32_t NewFiles = 0;
     int32_t BatchActive = 0;
 
     PluginSettings& Settings;
+
+    // How the worker reaches the service; the real client unless a test replaces it
+    // before the worker starts.
+    FeedQueryFactory QueryFactory;
+    // The idle wait between passes, which is also the least wait of a failed
+    // feed before its next query. 30 s; PIXOLUNE_IDLE_MS (read once, when the
+    // engine is built) shortens it for tests only.
+    std::chrono::milliseconds IdleInterval;
+
+  private:
+    bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
+    void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
+    [[nodiscard]] int FailingFeedIndex() const;
+    void CloseBatch(const PluginSettings& settings);
+    void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
+                       const std::string& fileName, const PluginSettings& settings,
+                       const std::atomic<int32_t>* stop);
+
+    // When a feed that failed may be queried again: tick of the failure and the
+    // wait, keyed by the feed's type and tags (worker state).
+    struct RetryWait {
+        uint32_t failedAt = 0;
+        uint32_t waitMs = 0;
+    };
+    std::unordered_map<std::string, RetryWait> retryWaits_;
 };
 
 }  // namespace pixolune

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "plugin/host_link.h"
+#include "ui/display_check.h"
 
 namespace pixolune::ui {
 namespace {
@@ -24,6 +25,10 @@ bool EnsureQtApplication() {
     if (QCoreApplication* existing = QCoreApplication::instance()) {
         if (qobject_cast<QApplication*>(existing)) return true;
         Log("Configure: the host's Qt application cannot show dialogs");
+        return false;
+    }
+    if (!DisplayAvailable()) {
+        Log("Configure: no display to show the settings dialog on (DISPLAY is not set)");
         return false;
     }
     // The web engine shares OpenGL contexts with the widgets; this must be set

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "plugin/feed.h"
+#include "plugin/plugin_settings.h"
+
+namespace pixolune {
+
+// What one feed query brought back.
+struct FeedQueryOutcome {
+    int result = 0;                  // > 0: the feed's Items were refilled
+    uint32_t retryAfterSeconds = 0;  // the service asked us to wait this long (429)
+};
+
+// The service seen from the worker: one object per refresh pass, built for
+// the token of that pass. The real one wraps CPixoluneClient; tests use fakes.
+class FeedQuery {
+  public:
+    virtual ~FeedQuery() = default;
+    // Refills feed.Items; `feed` is the worker's own copy, never the shared entry.
+    [[nodiscard]] virtual FeedQueryOutcome Query(CPixoluneFeed& feed) = 0;
+};
+
+// Builds the query of one pass. `stop` is the worker's stop request; a query
+// should end early when it turns non-zero.
+using FeedQueryFactory = std::function<std::unique_ptr<FeedQuery>(
+    const std::string& token, const PluginSettings& settings, const std::atomic<int32_t>* stop)>;
+
+// The factory for the real service client.
+[[nodiscard]] FeedQueryFactory ServiceFeedQueryFactory();
+
+}  // namespace pixolune

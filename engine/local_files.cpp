@@ -1,0 +1,123 @@
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/feed_engine.h"
+#include "engine/kprop_file.h"
+#include "engine/list_file.h"
+#include "engine/local_names.h"
+#include "engine/prune.h"
+#include "platform/atomic_file.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// "." + name + ".tmp" + six characters, where name is a sidecar's.
+bool IsSidecarWriteLeftover(std::string_view name) {
+    const std::string_view marker = ".kprop.tmp";
+    if (name.size() < 1 + marker.size() + 6 || name.front() != '.') return false;
+    return name.substr(name.size() - 6 - marker.size(), marker.size()) == marker;
+}
+
+bool IsLeftover(const std::string& name) {
+    if (EndsWith(name, std::string(".") + kTempSuffix)) return true;
+    return platform::IsAtomicWriteLeftover(name, kListFileName) || IsSidecarWriteLeftover(name);
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
+
+bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
+                                 std::string& fileName) {
+    const std::string folder = SettingsSnapshot().ImgFolder;
+    LocalName name;
+    switch (MakeLocalName(folder, url, name)) {
+        case LocalNameStatus::Ok:
+            fullPath = name.fullPath;
+            fileName = name.fileName;
+            return true;
+        case LocalNameStatus::Unparsable:
+            Log("BuildLocalName(): Url can't be parsed: %s", url.c_str());
+            return false;
+        case LocalNameStatus::Exists:
+            fullPath = name.fullPath;
+            fileName = name.fileName;
+            Log("File already exits: %s", name.fullPath.c_str());
+            return false;
+        case LocalNameStatus::Unusable:
+            Log("BuildLocalName(): Object name can't be used for local file: %s",
+                name.fullPath.c_str());
+            return false;
+    }
+    return false;
+}
+
+void CFeedEngine::ReadLocalFileList() {
+    NewFiles = 0;
+    BatchActive = 0;
+    const std::string path = MediaPath(SettingsSnapshot().ImgFolder, kListFileName);
+    const ListReadResult result = ReadListFile(path, LocalFiles);
+    switch (result.status) {
+        case ListReadStatus::NotFound:
+            Log("ReadLocalFileList: file list not found");
+            return;
+        case ListReadStatus::WrongHeader:
+            Log("ReadLocalFileList: wrong file header");
+            return;
+        case ListReadStatus::Loaded:
+            if (result.skipped > 0)
+                Log("ReadLocalFileList: %d damaged entries skipped",
+                    static_cast<int>(result.skipped));
+            Log("ReadLocalFileList: file list loaded (%d entries)",
+                static_cast<int>(LocalFiles.size()));
+            return;
+    }
+}
+
+void CFeedEngine::WriteLocalFileList() {
+    const std::string path = MediaPath(SettingsSnapshot().ImgFolder, kListFileName);
+    std::string error;
+    if (!WriteListFile(path, LocalFiles, &error)) {
+        Log("WriteLocalFileList: can't create file %s", path.c_str());
+        Log("WriteLocalFileList: %s", error.c_str());
+    }
+}
+
+void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item) {
+    std::string error;
+    if (!WriteKpropSidecar(fullPath, SettingsSnapshot(), item, &error))
+        Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(), error.c_str());
+}
+
+void CFeedEngine::PruneLocalFiles() {
+    (void)PruneFiles(LocalFiles, SettingsSnapshot(), static_cast<int64_t>(std::time(nullptr)));
+}
+
+void CFeedEngine::RemoveLeftoverFiles() {
+    const std::string folder = SettingsSnapshot().ImgFolder;
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (!IsLeftover(name)) continue;
+        const std::string path = MediaPath(folder, name);
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        if (::unlink(path.c_str()) == 0) Log("RemoveLeftoverFiles: removed %s", path.c_str());
+    }
+}
+
+}  // namespace pixolune

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pixolune {
+
+// The list file of the media folder.
+inline constexpr const char* kListFileName = "kal_pxln_files.lst";
+// Suffixes of the files the engine makes beside a media file.
+inline constexpr const char* kTempSuffix = "__t";
+inline constexpr const char* kSidecarSuffix = "kprop";
+// The longest file name the file systems we run on accept.
+inline constexpr size_t kMaxLocalNameBytes = 255;
+
+// `name` inside `folder`: a '/' goes between them unless the folder is empty
+// (then the name alone, relative to the working folder) or already ends with one.
+[[nodiscard]] std::string MediaPath(const std::string& folder, const std::string& name);
+
+// Cuts the path at the last dot of its file name (dot included) and appends
+// "." + suffix. Only the last path component is searched, so a dot in a
+// folder name never moves the file into another folder.
+void ReplaceExtension(std::string& path, const std::string& suffix);
+
+// The file name a media URL's object path gives: the text after its last '/',
+// cut before its first '?'. No decoding, no change of case.
+[[nodiscard]] std::string FileNameFromObjectPath(const std::string& objectPath);
+
+// Whether a file name may be used inside the media folder: one path component
+// that is neither "." nor "..", without control characters, not hidden (the
+// atomic writer's temporary files start with a dot), not the list file, not
+// one of our own suffixes, and at most kMaxLocalNameBytes long.
+[[nodiscard]] bool IsUsableLocalName(std::string_view name);
+
+enum class LocalNameStatus {
+    Ok,
+    Unparsable,  // the URL is no absolute URL
+    Exists,      // a file, folder or link of that name is already there
+    Unusable     // the name is refused, or the file system would not create it
+};
+
+struct LocalName {
+    std::string fullPath;
+    std::string fileName;
+};
+
+// Makes the local name for `url` in `folder` without logging. `out` is filled
+// for Ok and Exists (and for Unusable once the name was known).
+[[nodiscard]] LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url,
+                                            LocalName& out);
+
+}  // namespace pixolune

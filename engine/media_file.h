@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "platform/file_ops.h"
+
+namespace pixolune {
+
+// A download's temporary file: created (or truncated) on Create, written
+// piece by piece, and on Finish synced and closed with every error checked.
+// A file that was not finished is removed when the object goes, so a failed
+// or cut-short transfer never leaves a part behind. The system calls go
+// through the replaceable file operations so that tests can fail each one.
+class MediaFileWriter {
+  public:
+    explicit MediaFileWriter(std::string path) : path_(std::move(path)) {}
+    ~MediaFileWriter();
+    MediaFileWriter(const MediaFileWriter&) = delete;
+    MediaFileWriter& operator=(const MediaFileWriter&) = delete;
+
+    [[nodiscard]] bool Create();
+    [[nodiscard]] bool Write(const char* data, size_t size);
+    [[nodiscard]] bool Finish();
+    // Closes and removes the file now.
+    void Discard();
+
+    const std::string& Path() const { return path_; }
+    // The error text of the last failure.
+    const std::string& Error() const { return error_; }
+
+  private:
+    bool Fail(const char* what);
+
+    std::string path_;
+    int fd_ = -1;
+    bool created_ = false;
+    bool finished_ = false;
+    std::string error_;
+};
+
+}  // namespace pixolune

@@ -1,0 +1,99 @@
+#include "engine/pixolune_thread.h"
+
+#include <cstdio>
+#include <exception>
+#include <system_error>
+
+#include "engine/feed_engine.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+constexpr std::chrono::milliseconds kStopWait{60000};
+constexpr std::chrono::milliseconds kRestartPause{1000};
+constexpr int kWaitEnded = 0;
+constexpr int kWaitTimedOut = 258;
+
+}  // namespace
+
+std::unique_ptr<CPixoluneThread> CPixoluneThread::Start(CFeedEngine* engine) {
+    Log("CPixoluneThread::Start()");
+    auto worker = std::make_unique<CPixoluneThread>();
+    worker->Engine = engine;
+    try {
+        worker->thread_ = std::thread([self = worker.get()] { self->Run(); });
+    } catch (const std::system_error& error) {
+        Log("CPixoluneThread::Start(), the thread can't be created: %s", error.what());
+        return nullptr;
+    }
+    return worker;
+}
+
+CPixoluneThread::~CPixoluneThread() {
+    if (!thread_.joinable()) return;
+    StopRequest.exchange(1);
+    WakeEvent.Set();
+    thread_.join();
+}
+
+void CPixoluneThread::Stop() {
+    if (!thread_.joinable()) return;
+    Log("CPixoluneThread Stopping thread");
+    StopRequest.exchange(1);
+    WakeEvent.Set();
+    const bool ended = WaitForEnd(kStopWait);
+    if (ended) thread_.join();
+    Log("CPixoluneThread::Stop(), result: %d", ended ? kWaitEnded : kWaitTimedOut);
+}
+
+bool CPixoluneThread::WaitForEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(endMutex_);
+    return endChanged_.wait_for(lock, timeout, [this] { return ended_; });
+}
+
+void CPixoluneThread::Run() {
+    // Nothing may leave the thread: an escaping exception would end the process.
+    try {
+        RunComms();
+    } catch (...) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(endMutex_);
+        ended_ = true;
+    }
+    endChanged_.notify_all();
+}
+
+void CPixoluneThread::RunComms() {
+    CFeedEngine& engine = *Engine;
+    while (StopRequest.load() == 0) {
+        try {
+            // Records stored since the last write would be lost with the reread.
+            if (engine.NewFiles) engine.WriteLocalFileList();
+            engine.RemoveLeftoverFiles();
+            engine.ReadLocalFileList();
+            while (StopRequest.load() == 0) {
+                engine.Refresh(&StopRequest);
+                if (StopRequest.load() != 0) break;
+                if (engine.DownloadNext(&StopRequest) == 0)
+                    (void)WakeEvent.WaitFor(engine.IdleInterval);
+            }
+            break;
+        } catch (const std::exception& error) {
+            char text[256];
+            std::snprintf(text, sizeof(text), "%s", error.what());
+            Log("CException (%s) in CPixoluneThread::RunComms()", text);
+        } catch (...) {
+            Log("Unknown Exception in CPixoluneThread::RunComms()");
+        }
+        (void)WakeEvent.WaitFor(kRestartPause);
+    }
+    try {
+        if (engine.NewFiles) engine.WriteLocalFileList();
+    } catch (...) {
+        Log("Unknown Exception in CPixoluneThread::RunComms()");
+    }
+}
+
+}  // namespace pixolune

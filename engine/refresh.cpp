@@ -1,0 +1,138 @@
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/feed_engine.h"
+#include "platform/tick_count.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+std::string FeedKey(const CPixoluneFeed& feed) {
+    return std::to_string(feed.Type) + "\n" + feed.Tags;
+}
+
+// The fields a query needs, without the items of the last query.
+CPixoluneFeed QueryCopy(const CPixoluneFeed& feed) {
+    CPixoluneFeed copy;
+    copy.Type = feed.Type;
+    copy.Tags = feed.Tags;
+    copy.MaxP = feed.MaxP;
+    copy.Flg = feed.Flg;
+    copy.LastTm = feed.LastTm;
+    copy.Retries = feed.Retries;
+    return copy;
+}
+
+bool IsSameFeed(const CPixoluneFeed& a, const CPixoluneFeed& b) {
+    return a.Type == b.Type && a.Tags == b.Tags;
+}
+
+bool IsDue(const CPixoluneFeed& feed, int32_t tmUpdate, uint32_t now) {
+    if (feed.LastTm == 0) return true;
+    // 0 minutes switches the periodic queries off: each feed is read once per run.
+    if (tmUpdate == 0) return false;
+    const uint32_t limit = static_cast<uint32_t>(tmUpdate) * 60000u;
+    return platform::TicksBetween(feed.LastTm, now) > limit;
+}
+
+}  // namespace
+
+bool CFeedEngine::FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now) {
+    const auto found = retryWaits_.find(FeedKey(feed));
+    if (found == retryWaits_.end()) return true;
+    if (platform::TicksBetween(found->second.failedAt, now) < found->second.waitMs) return false;
+    retryWaits_.erase(found);
+    return true;
+}
+
+void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
+                                  uint32_t retryAfterSeconds) {
+    const uint32_t idleMs = static_cast<uint32_t>(IdleInterval.count());
+    // A day at most, whatever a server asks for.
+    const uint32_t askedMs = std::min<uint32_t>(retryAfterSeconds, 86400u) * 1000u;
+    const uint32_t waitMs = std::max(idleMs, askedMs);
+    retryWaits_[FeedKey(feed)] = RetryWait{platform::TickCount(), waitMs};
+    if (askedMs > 0)
+        Log("Refresh %d: the service asked to wait %u s (Retry-After), next try in %u ms", index,
+            retryAfterSeconds, waitMs);
+    else
+        Log("Refresh %d: query failed, next try in %u ms", index, waitMs);
+}
+
+int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
+    std::string token;
+    PluginSettings settings;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        token = Token;
+        settings = Settings;
+    }
+    std::unique_ptr<FeedQuery> query;
+    int result = 0;
+    for (size_t i = 0;; ++i) {
+        if (stop && stop->load() != 0) break;
+        CPixoluneFeed feed;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            if (i >= Feeds.size()) break;
+            feed = QueryCopy(Feeds[i]);
+        }
+        if (!feed.IsEnabled()) continue;
+        const int index = static_cast<int>(i);
+        Log("Refresh %d: lastTm=%d, retries=%d", index, static_cast<int>(feed.LastTm),
+            feed.Retries);
+        const uint32_t now = platform::TickCount();
+        if (!IsDue(feed, settings.tmUpdate, now) || !FeedMayBeQueried(feed, now)) continue;
+
+        if (!query && QueryFactory) query = QueryFactory(token, settings, stop);
+        if (!query) break;
+        CPixoluneFeed queried = feed;
+        const FeedQueryOutcome outcome = query->Query(queried);
+        const bool succeeded = outcome.result > 0;
+        // The queue's copy is made here, so that the lock covers only a move.
+        std::vector<CPixoluneItem> found;
+        if (succeeded) found = queried.Items;
+
+        bool stillThere;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            stillThere = i < Feeds.size() && IsSameFeed(Feeds[i], feed);
+            if (stillThere && succeeded) {
+                CPixoluneFeed& live = Feeds[i];
+                live.Items = std::move(queried.Items);
+                live.Retries = 0;
+                live.LastTm = std::max<uint32_t>(platform::TickCount(), 1u);  // 0 means never
+                live.Flg |= kFeedQueriedFlag;
+            } else if (stillThere) {
+                ++Feeds[i].Retries;
+            }
+        }
+        if (!stillThere) {
+            Log("Refresh %d: the feed was changed while it was read; result dropped", index);
+            continue;
+        }
+        if (!succeeded) {
+            NoteFailedQuery(index, feed, outcome.retryAfterSeconds);
+            continue;
+        }
+        retryWaits_.erase(FeedKey(feed));
+        Log("     %d Items found", static_cast<int>(found.size()));
+        for (CPixoluneItem& item : found) DownloadQueue.push_back(std::move(item));
+        Log("     %d Items queued to download", static_cast<int>(DownloadQueue.size()));
+        result = 1;
+    }
+    return result;
+}
+
+int CFeedEngine::FailingFeedIndex() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (size_t i = 0; i < Feeds.size(); ++i) {
+        if (Feeds[i].IsEnabled() && Feeds[i].Retries > 0) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace pixolune

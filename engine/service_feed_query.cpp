@@ -1,0 +1,41 @@
+#include <memory>
+#include <utility>
+
+#include "engine/feed_query.h"
+#include "service/pixolune_client.h"
+
+namespace pixolune {
+namespace {
+
+// One service client per refresh pass, as the worker's schedule expects.
+class ServiceFeedQuery : public FeedQuery {
+  public:
+    ServiceFeedQuery(const std::string& token, MediaKinds kinds, RetrievalOptions retrieval)
+        : client_(token, kinds, std::move(retrieval)) {}
+
+    FeedQueryOutcome Query(CPixoluneFeed& feed) override {
+        FeedQueryOutcome outcome;
+        outcome.result = client_.QueryFeed(feed, nullptr);
+        // The client does not pass a Retry-After on; the idle interval is the wait then.
+        return outcome;
+    }
+
+  private:
+    CPixoluneClient client_;
+};
+
+}  // namespace
+
+FeedQueryFactory ServiceFeedQueryFactory() {
+    return [](const std::string& token, const PluginSettings& settings,
+              const std::atomic<int32_t>* stop) -> std::unique_ptr<FeedQuery> {
+        RetrievalOptions retrieval;
+        // A stop request must not wait for a silent server.
+        if (stop) retrieval.shouldAbort = [stop] { return stop->load() != 0; };
+        return std::make_unique<ServiceFeedQuery>(
+            token, MediaKinds::FromSettings(settings.DwlPhoto, settings.DwlVideo),
+            std::move(retrieval));
+    };
+}
+
+}  // namespace pixolune

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "engine/feed_engine.h"
+#include "engine/list_file.h"
+#include "engine_test_support.h"
+#include "fake_host.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FolderNames;
+using test::ScratchFolder;
+
+class DownloadTest : public ::testing::Test {
+  protected:
+    DownloadTest() {
+        SetHostCallback(&test::FakeHost::Callback);
+        settings_.ImgFolder = folder_.Path();
+        settings_.RestartKal = 1;
+    }
+    ~DownloadTest() override { SetHostCallback(nullptr); }
+
+    // Runs download steps until the batch is closed.
+    void RunBatch() {
+        for (int steps = 0; steps < 1000 && engine_.DownloadNext(&stop_) == 1; ++steps) {
+        }
+    }
+
+    ScratchFolder folder_;
+    test::FakeHost host_;
+    test::MediaServer server_;
+    PluginSettings settings_;
+    CFeedEngine engine_{settings_};
+    std::atomic<int32_t> stop_{0};
+};
+
+TEST_F(DownloadTest, CompleteDownloadIsStoredByteForByte) {
+    server_.ServeBytes("/m/a.jpg", 100000);
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_), 0);
+    EXPECT_EQ(test::ReadFile(folder_.File("a.__t")), test::PatternBytes(100000));
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/m/a.jpg") + " -> "));
+}
+
+TEST_F(DownloadTest, HttpErrorLeavesNoFile) {
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/missing.jpg"), folder_.File("m.__t"), &stop_),
+              -1);
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), HTTP Error 404, url=" +
+                                       server_.Url("/missing.jpg")));
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(DownloadTest, OtherSchemesAreRefusedWithTheirServiceCode) {
+    EXPECT_EQ(engine_.DownloadImage("ftp://h/a.jpg", folder_.File("a.__t"), &stop_), -1);
+    EXPECT_TRUE(
+        host_.HasLogContaining("DownloadImage(), Unsupported service type (0), ftp://h/a.jpg"));
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(DownloadTest, UnparsableUrlIsRefused) {
+    EXPECT_EQ(engine_.DownloadImage("no url", folder_.File("a.__t"), &stop_), -1);
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), AfxParseURL failed, no url"));
+}
+
+TEST_F(DownloadTest, RefusedConnectionLeavesNoFile) {
+    // A port that was just free: nothing listens there.
+    std::string url;
+    {
+        test::MediaServer gone;
+        url = gone.Url("/a.jpg");
+    }
+    EXPECT_EQ(engine_.DownloadImage(url, folder_.File("a.__t"), &stop_), -1);
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), SendRequest failed, " + url));
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(DownloadTest, BodyDroppedMidwayFailsAndLeavesNoFile) {
+    server_.Http().Get("/cut.jpg", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(100000, "image/jpeg",
+                                      [](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset >= 50000)
+                                              return false;  // drops the connection
+                                          const std::string piece(10000, 'x');
+                                          sink.write(piece.data(), piece.size());
+                                          return true;
+                                      });
+    });
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/cut.jpg"), folder_.File("c.__t"), &stop_), -2);
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), Error "));
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(DownloadTest, StopDuringAStalledDownloadEndsItAtOnceWithoutAPart) {
+    server_.Http().Get("/stall.jpg", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000000, "image/jpeg",
+                                      [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset > 0) server_.Stall(30s);
+                                          const std::string piece(4096, 'x');
+                                          sink.write(piece.data(), piece.size());
+                                          return true;
+                                      });
+    });
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(300ms);
+        stop_.store(1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/stall.jpg"), folder_.File("s.__t"), &stop_), -3);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    stopper.join();
+    server_.Release();
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
+    server_.ServeBytes("/m/a.jpg", 5000);
+    server_.ServeBytes("/m/b.mp4", 7000);
+    settings_.KpropTitle = 1;
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"cap a", server_.Url("/m/a.jpg"), "ann"},
+                             {"cap b", server_.Url("/m/b.mp4?sig=1"), "bob"},
+                             {"again", server_.Url("/m/a.jpg"), "ann"}};
+    RunBatch();
+    EXPECT_EQ(
+        FolderNames(folder_.Path()),
+        (std::vector<std::string>{"a.jpg", "a.kprop", "b.kprop", "b.mp4", "kal_pxln_files.lst"}));
+    LocalFileMap listed;
+    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), listed).status,
+              ListReadStatus::Loaded);
+    EXPECT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[server_.Url("/m/b.mp4?sig=1")].LocalName, "b.mp4");
+    EXPECT_EQ(host_.RestartRequests(), 1);
+    EXPECT_EQ(host_.RestartParams().at(0), (std::pair<intptr_t, intptr_t>{5, 1}));
+    EXPECT_TRUE(host_.HasLogContaining("Download complete"));
+    EXPECT_EQ(engine_.NewFiles, 0);
+}
+
+TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart) {
+    engine_.ReadLocalFileList();
+    engine_.LocalFiles["http://h/known.jpg"] = CFileData{"known.jpg", "http://h/known.jpg", 0};
+    engine_.DownloadQueue = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
+    RunBatch();
+    EXPECT_EQ(engine_.LocalFiles["http://h/known.jpg"].Seen, 1);
+    EXPECT_FALSE(test::Exists(folder_.File("kal_pxln_files.lst")));
+    EXPECT_EQ(host_.RestartRequests(), 0);
+}
+
+TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
+    server_.ServeBytes("/a.jpg", 10);
+    settings_.RestartKal = 0;
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"", server_.Url("/a.jpg"), ""}};
+    RunBatch();
+    EXPECT_TRUE(test::Exists(folder_.File("kal_pxln_files.lst")));
+    EXPECT_EQ(host_.RestartRequests(), 0);
+}
+
+TEST_F(DownloadTest, WithoutSidecarOptionsNoSidecarIsWritten) {
+    server_.ServeBytes("/a.jpg", 10);
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"cap", server_.Url("/a.jpg"), "o"}};
+    RunBatch();
+    EXPECT_EQ(FolderNames(folder_.Path()),
+              (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst"}));
+}
+
+TEST_F(DownloadTest, FailedRenameRemovesTheTemporaryFileAndRecordsNothing) {
+    // The final name turns into a folder while the body is on its way.
+    server_.Http().Get("/r.jpg", [this](const httplib::Request&, httplib::Response& response) {
+        ::mkdir(folder_.File("r.jpg").c_str(), 0755);
+        test::WriteFile(folder_.File("r.jpg/inside"), "x");
+        response.set_content("body", "image/jpeg");
+    });
+    settings_.KpropTitle = 1;
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"cap", server_.Url("/r.jpg"), ""}};
+    RunBatch();
+    EXPECT_TRUE(host_.HasLogContaining("DownloadNext(), can't rename "));
+    EXPECT_TRUE(engine_.LocalFiles.empty());
+    EXPECT_EQ(FolderNames(folder_.Path()), std::vector<std::string>{"r.jpg"});
+    EXPECT_EQ(host_.RestartRequests(), 0);
+}
+
+TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
+    for (const char* name : {"a.__t", ".kal_pxln_files.lst.tmpAb12Cd", ".a.kprop.tmpXyZ123",
+                             "keep.jpg", "keep__t", ".other.tmpAb12Cd"})
+        test::WriteFile(folder_.File(name), "x");
+    engine_.RemoveLeftoverFiles();
+    EXPECT_EQ(FolderNames(folder_.Path()),
+              (std::vector<std::string>{".other.tmpAb12Cd", "keep.jpg", "keep__t"}));
+}
+
+}  // namespace
+}  // namespace pixolune

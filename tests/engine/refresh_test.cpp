@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/feed_engine.h"
+#include "engine_test_support.h"
+#include "fake_host.h"
+#include "platform/tick_count.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the fake service answers for one feed type.
+struct ScriptedFeed {
+    int result = 1;
+    uint32_t retryAfter = 0;
+    std::vector<CPixoluneItem> items;
+};
+
+struct FakeService {
+    std::map<int, ScriptedFeed> feeds;
+    std::map<int, int> calls;  // per feed type
+    std::function<void()> duringQuery;
+};
+
+class FakeQuery : public FeedQuery {
+  public:
+    explicit FakeQuery(FakeService& service) : service_(service) {}
+    FeedQueryOutcome Query(CPixoluneFeed& feed) override {
+        ++service_.calls[feed.Type];
+        if (service_.duringQuery) service_.duringQuery();
+        const ScriptedFeed& scripted = service_.feeds[feed.Type];
+        if (scripted.result > 0) feed.Items = scripted.items;
+        return {scripted.result, scripted.retryAfter};
+    }
+
+  private:
+    FakeService& service_;
+};
+
+CPixoluneFeed Feed(int type, int flg = kFeedEnabledFlag) {
+    CPixoluneFeed feed;
+    feed.Type = type;
+    feed.Flg = flg;
+    return feed;
+}
+
+class RefreshTest : public ::testing::Test {
+  protected:
+    RefreshTest() {
+        SetHostCallback(&test::FakeHost::Callback);
+        settings_.tmUpdate = 180;
+        settings_.ImgFolder = folder_.Path();
+        engine_.QueryFactory = [this](const std::string& token, const PluginSettings&,
+                                      const std::atomic<int32_t>*) {
+            tokens_.push_back(token);
+            return std::make_unique<FakeQuery>(service_);
+        };
+        engine_.IdleInterval = 100ms;
+        engine_.Token = "tok";
+    }
+    ~RefreshTest() override { SetHostCallback(nullptr); }
+
+    test::ScratchFolder folder_;
+    test::FakeHost host_;
+    FakeService service_;
+    std::vector<std::string> tokens_;
+    PluginSettings settings_;
+    CFeedEngine engine_{settings_};
+};
+
+TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
+    service_.feeds[1].items = {{"c1", "http://h/1.jpg", "o"}, {"c2", "http://h/2.jpg", "o"}};
+    engine_.Feeds = {Feed(1), Feed(3, 0)};
+    EXPECT_EQ(engine_.Refresh(), 1);
+    ASSERT_EQ(engine_.DownloadQueue.size(), 2u);
+    EXPECT_EQ(engine_.DownloadQueue[1].Url, "http://h/2.jpg");
+    const CPixoluneFeed& feed = engine_.Feeds[0];
+    EXPECT_NE(feed.LastTm, 0u);
+    EXPECT_EQ(feed.Flg, kFeedEnabledFlag | kFeedQueriedFlag);
+    EXPECT_EQ(feed.Items.size(), 2u);
+    EXPECT_EQ(service_.calls[3], 0);  // disabled
+    EXPECT_EQ(tokens_, std::vector<std::string>{"tok"});
+    EXPECT_TRUE(host_.HasLogContaining("Refresh 0: lastTm=0, retries=0"));
+    EXPECT_FALSE(host_.HasLogContaining("Refresh 1:"));
+    EXPECT_TRUE(host_.HasLogContaining("     2 Items found"));
+    EXPECT_TRUE(host_.HasLogContaining("     2 Items queued to download"));
+}
+
+TEST_F(RefreshTest, FeedIsDueOnlyAfterItsIntervalAlsoAcrossTheTickWrap) {
+    engine_.Feeds = {Feed(1)};
+    ASSERT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(service_.calls[1], 1);
+    // A success 180 minutes and one millisecond ago, possibly before a wrap.
+    engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
+    if (engine_.Feeds[0].LastTm == 0) engine_.Feeds[0].LastTm = 1;
+    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(service_.calls[1], 2);
+}
+
+TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
+    settings_.tmUpdate = 0;
+    engine_.Feeds = {Feed(1)};
+    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(service_.calls[1], 1);
+}
+
+TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
+    service_.feeds[2].result = 0;
+    engine_.Feeds = {Feed(2)};
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Feeds[0].Retries, 1);
+    EXPECT_EQ(engine_.Feeds[0].LastTm, 0u);
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(service_.calls[2], 1);
+    EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
+    std::this_thread::sleep_for(120ms);
+    service_.feeds[2].result = 1;
+    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(service_.calls[2], 2);
+    EXPECT_EQ(engine_.Feeds[0].Retries, 0);
+    EXPECT_TRUE(host_.HasLogContaining("Refresh 0: lastTm=0, retries=1"));
+}
+
+TEST_F(RefreshTest, RetryAfterOfTheServiceIsHonoured) {
+    service_.feeds[4] = ScriptedFeed{0, 1, {}};
+    engine_.Feeds = {Feed(4)};
+    (void)engine_.Refresh();
+    EXPECT_TRUE(host_.HasLogContaining("(Retry-After)"));
+    std::this_thread::sleep_for(300ms);  // past the idle interval, not past Retry-After
+    (void)engine_.Refresh();
+    EXPECT_EQ(service_.calls[4], 1);
+    std::this_thread::sleep_for(800ms);
+    (void)engine_.Refresh();
+    EXPECT_EQ(service_.calls[4], 2);
+}
+
+TEST_F(RefreshTest, ResultOfAFeedReplacedDuringItsQueryIsDropped) {
+    service_.feeds[1].items = {{"", "http://h/1.jpg", ""}};
+    engine_.Feeds = {Feed(1)};
+    service_.duringQuery = [this] {
+        std::lock_guard<std::mutex> guard(engine_.Lock);
+        engine_.Feeds = {Feed(5)};
+        engine_.Feeds[0].Tags = "sunset";
+        service_.duringQuery = nullptr;
+    };
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_TRUE(engine_.DownloadQueue.empty());
+    EXPECT_EQ(engine_.Feeds[0].LastTm, 0u);
+    EXPECT_TRUE(engine_.Feeds[0].Items.empty());
+    EXPECT_TRUE(host_.HasLogContaining("Refresh 0: the feed was changed while it was read"));
+}
+
+TEST_F(RefreshTest, NoPruningAfterABatchInWhichAFeedFailed) {
+    service_.feeds[1].result = 0;
+    engine_.Feeds = {Feed(1)};
+    engine_.ReadLocalFileList();
+    test::WriteFile(folder_.File("old.jpg"), "x");
+    engine_.LocalFiles["http://h/old.jpg"] = CFileData{"old.jpg", "http://h/old.jpg", 0};
+    engine_.LocalFiles["http://h/seen.jpg"] = CFileData{"seen.jpg", "http://h/seen.jpg", 0};
+    engine_.DownloadQueue = {{"", "http://h/seen.jpg", ""}};
+    std::atomic<int32_t> stop{0};
+    (void)engine_.Refresh(&stop);
+    EXPECT_EQ(engine_.DownloadNext(&stop), 1);
+    EXPECT_EQ(engine_.DownloadNext(&stop), 0);
+    EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_EQ(engine_.LocalFiles.size(), 2u);
+    EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: put off, feed 0 could not be read"));
+
+    // Once every feed answers, the next batch prunes.
+    std::this_thread::sleep_for(120ms);
+    service_.feeds[1] = ScriptedFeed{1, 0, {{"", "http://h/seen.jpg", ""}}};
+    (void)engine_.Refresh(&stop);
+    while (engine_.DownloadNext(&stop) == 1) {
+    }
+    EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_EQ(engine_.LocalFiles.count("http://h/old.jpg"), 0u);
+}
+
+}  // namespace
+}  // namespace pixolune

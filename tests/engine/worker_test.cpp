@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "engine/feed_engine.h"
+#include "engine/list_file.h"
+#include "engine/pixolune_thread.h"
+#include "engine_test_support.h"
+#include "fake_host.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers every feed with the same items; a hook may throw or delay.
+class ItemsQuery : public FeedQuery {
+  public:
+    ItemsQuery(std::vector<CPixoluneItem> items, std::function<int(const CPixoluneFeed&)> hook)
+        : items_(std::move(items)), hook_(std::move(hook)) {}
+    FeedQueryOutcome Query(CPixoluneFeed& feed) override {
+        const int result = hook_ ? hook_(feed) : 1;
+        if (result > 0) feed.Items = items_;
+        return {result, 0};
+    }
+
+  private:
+    std::vector<CPixoluneItem> items_;
+    std::function<int(const CPixoluneFeed&)> hook_;
+};
+
+class WorkerTest : public ::testing::Test {
+  protected:
+    WorkerTest() {
+        SetHostCallback(&test::FakeHost::Callback);
+        settings_.ImgFolder = folder_.Path();
+        settings_.tmUpdate = 0;
+        settings_.RestartKal = 1;
+        engine_->IdleInterval = 20ms;
+        CPixoluneFeed feed;
+        engine_->Feeds = {feed};
+    }
+    ~WorkerTest() override {
+        engine_.reset();  // stops and joins a worker before the host goes
+        SetHostCallback(nullptr);
+    }
+
+    void AnswerWith(std::vector<CPixoluneItem> items,
+                    std::function<int(const CPixoluneFeed&)> hook = nullptr) {
+        engine_->QueryFactory = [items, hook](const std::string&, const PluginSettings&,
+                                              const std::atomic<int32_t>*) {
+            return std::make_unique<ItemsQuery>(items, hook);
+        };
+    }
+
+    test::ScratchFolder folder_;
+    test::FakeHost host_;
+    test::MediaServer server_;
+    PluginSettings settings_;
+    std::unique_ptr<CFeedEngine> engine_ = std::make_unique<CFeedEngine>(settings_);
+};
+
+TEST_F(WorkerTest, IdleWorkerStopsAtOnceAndIsNotStartedTwice) {
+    AnswerWith({});
+    engine_->StartWorker();
+    ASSERT_GE(host_.WaitForLog("Download complete", 5s), 0);
+    const auto start = std::chrono::steady_clock::now();
+    engine_->StopWorker();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_TRUE(host_.HasLogContaining("CPixoluneThread Stopping thread"));
+    EXPECT_TRUE(host_.HasLogContaining("CPixoluneThread::Stop(), result: 0"));
+    engine_->StartWorker();
+    int starts = 0;
+    for (const auto& line : host_.LogLines()) starts += line == "CPixoluneThread::Start()";
+    EXPECT_EQ(starts, 1);
+}
+
+TEST_F(WorkerTest, WithoutFeedsNoWorkerStarts) {
+    engine_->Feeds.clear();
+    engine_->StartWorker();
+    EXPECT_EQ(engine_->Worker, nullptr);
+}
+
+TEST_F(WorkerTest, BatchFillsTheFolderAndAsksForOneRestart) {
+    server_.ServeBytes("/a.jpg", 3000);
+    server_.ServeBytes("/b.jpg", 4000);
+    AnswerWith({{"", server_.Url("/a.jpg"), ""}, {"", server_.Url("/b.jpg"), ""}});
+    engine_->StartWorker();
+    ASSERT_GE(host_.WaitForLog("Download complete", 10s), 0);
+    engine_->StopWorker();
+    EXPECT_EQ(test::FolderNames(folder_.Path()),
+              (std::vector<std::string>{"a.jpg", "b.jpg", "kal_pxln_files.lst"}));
+    EXPECT_EQ(test::ReadFile(folder_.File("b.jpg")), test::PatternBytes(4000));
+    EXPECT_EQ(host_.RestartRequests(), 1);
+}
+
+TEST_F(WorkerTest, StopDuringALargeDownloadReturnsWithinASecondAndLeavesNoPart) {
+    server_.Http().Get("/big.jpg", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(size_t{1} << 30, "image/jpeg",
+                                      [](size_t, size_t, httplib::DataSink& sink) {
+                                          static const std::string piece(65536, 'x');
+                                          std::this_thread::sleep_for(1ms);
+                                          return sink.write(piece.data(), piece.size());
+                                      });
+    });
+    AnswerWith({{"", server_.Url("/big.jpg"), ""}});
+    engine_->StartWorker();
+    ASSERT_GE(host_.WaitForLog("DownloadImage(), ", 10s), 0);
+    std::this_thread::sleep_for(200ms);
+    const auto start = std::chrono::steady_clock::now();
+    engine_->StopWorker();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_TRUE(test::FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(WorkerTest, AfterAnExceptionTheStoredFilesAreWrittenBeforeTheListIsRead) {
+    server_.Http().Get("/slow.jpg", [](const httplib::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(150ms);
+        response.set_content("slow", "image/jpeg");
+    });
+    server_.ServeBytes("/next.jpg", 10);
+    // Feed 0 answers once; feed 1 fails, and throws on its next try.
+    CPixoluneFeed second;
+    second.Type = 2;
+    engine_->Feeds.push_back(second);
+    auto tries = std::make_shared<std::atomic<int>>(0);
+    AnswerWith({{"", server_.Url("/slow.jpg"), ""}, {"", server_.Url("/next.jpg"), ""}},
+               [tries](const CPixoluneFeed& feed) {
+                   if (feed.Type != 2) return 1;
+                   if (tries->fetch_add(1) == 1) throw std::runtime_error("boom");
+                   return 0;
+               });
+    engine_->StartWorker();
+    const int exception = host_.WaitForLog("CException (boom) in CPixoluneThread::RunComms()", 10s);
+    ASSERT_GE(exception, 0);
+    const int reread = host_.WaitForLog("ReadLocalFileList: file list loaded (1 entries)", 10s,
+                                        static_cast<size_t>(exception));
+    EXPECT_GT(reread, exception);
+    engine_->StopWorker();
+}
+
+TEST_F(WorkerTest, SettingsFeedsAndTokenMayBeReplacedWhileTheWorkerRuns) {
+    server_.ServeBytes("/a.jpg", 100);
+    AnswerWith({{"", server_.Url("/a.jpg"), ""}});
+    settings_.tmUpdate = 1;
+    engine_->StartWorker();
+    for (int round = 0; round < 200; ++round) {
+        std::lock_guard<std::mutex> guard(engine_->Lock);
+        FeedArray feeds(1 + round % 3);
+        for (size_t i = 0; i < feeds.size(); ++i) feeds[i].Type = 1 + static_cast<int>(i);
+        CopyFeedArray(engine_->Feeds, feeds);
+        engine_->Token = "token-" + std::to_string(round);
+        settings_.KpropTitle = round % 2;
+        settings_.tmUpdate = round % 2;
+        settings_.Enabled = 1;
+    }
+    ASSERT_GE(host_.WaitForLog("Download complete", 10s), 0);
+    engine_->StopWorker();
+    EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
+}
+
+}  // namespace
+}  // namespace pixolune

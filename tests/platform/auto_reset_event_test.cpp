@@ -1,0 +1,42 @@
+#include "platform/auto_reset_event.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace pixolune::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Result = AutoResetEvent::WaitResult;
+
+TEST(AutoResetEvent, TimesOutWhenNotSignalled) {
+    AutoResetEvent event;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(event.WaitFor(50ms), Result::TimedOut);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
+}
+
+TEST(AutoResetEvent, OneSignalEndsExactlyOneWait) {
+    AutoResetEvent event;
+    event.Set();
+    event.Set();  // a second signal before the wait is not counted twice
+    EXPECT_EQ(event.WaitFor(0ms), Result::Signalled);
+    EXPECT_EQ(event.WaitFor(0ms), Result::TimedOut);
+}
+
+TEST(AutoResetEvent, SignalFromAnotherThreadEndsAWaitEarly) {
+    AutoResetEvent event;
+    std::thread signaller([&] {
+        std::this_thread::sleep_for(20ms);
+        event.Set();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(event.WaitFor(10s), Result::Signalled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    signaller.join();
+}
+
+}  // namespace
+}  // namespace pixolune::platform
