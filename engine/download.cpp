@@ -140,6 +140,8 @@ void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fu
     if (platform::CurrentFileOps().rename(tempPath.c_str(), fullPath.c_str()) != 0) {
         const int error = errno;
         ::unlink(tempPath.c_str());
+        if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
+            Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
         Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
             std::strerror(error));
         return;
