@@ -43,7 +43,7 @@ Feed2_MaxP=10
 INI
 
 port_file=$(mktemp)
-"$bin/pixolune-stub" --scenario "$root/stub/scenarios/demo.json" --exit-after 600 >"$port_file" &
+"$bin/pixolune-stub" --generate items=30,seed=7,videos=5 --exit-after 600 >"$port_file" &
 stub=$!
 trap 'kill $stub 2>/dev/null || true; rm -f "$port_file"' EXIT
 for _ in $(seq 100); do grep -q '^PORT=' "$port_file" && break; sleep 0.1; done

@@ -8,8 +8,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-# WebEngine tests need a display; they find one through xvfb-run themselves.
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 # Nothing in the tree may switch certificate checks off.
 if git -C "$root" grep -nIE 'SSL_VERIFY(PEER|HOST)[^;]*,[[:space:]]*(0|0L|false)[[:space:]]*\)|enable_server_certificate_verification\(false\)|--insecure|curl[^|;]*[[:space:]]-k[[:space:]]' -- ':!tools/test.sh'; then

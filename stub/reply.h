@@ -1,0 +1,44 @@
+#pragma once
+
+#include <httplib.h>
+#include <json/json.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "stub/body_source.h"
+#include "stub/shutdown_latch.h"
+
+namespace pixolune::stub {
+
+// A reply before it is written: faults may still change its JSON, its status
+// or the way its bytes go out.
+struct Reply {
+    int status = 200;
+    std::string contentType = "application/json; charset=utf-8";
+    httplib::Headers headers;
+    std::optional<Json::Value> json;   // the body, when it is an API reply
+    std::shared_ptr<BodySource> body;  // the body otherwise
+};
+
+Reply JsonReply(int status, Json::Value json);
+Reply TextReply(int status, std::string contentType, std::string text);
+
+// The bytes of the reply (its JSON written out, or its body).
+std::shared_ptr<BodySource> BodyOf(const Reply& reply);
+
+// Writes the reply whole, streaming large bodies with a Content-Length.
+void SendReply(const Reply& reply, httplib::Response& response);
+
+// One byte every interval, stopping at shutdown.
+void SendTrickled(const Reply& reply, std::chrono::milliseconds interval, ShutdownLatch& latch,
+                  httplib::Response& response);
+
+// Announces the whole length, sends sentBytes of it and closes the connection.
+void SendCutShort(const Reply& reply, uint64_t sentBytes, httplib::Response& response);
+
+// A chunked body that goes on until the client leaves or the stub shuts down.
+void SendEndless(ShutdownLatch& latch, httplib::Response& response);
+
+}  // namespace pixolune::stub

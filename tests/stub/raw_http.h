@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace pixolune::test {
+
+// What came over the socket for one request, headers and body as sent.
+struct RawReply {
+    std::string head;             // status line and headers
+    std::string body;             // bytes after the blank line, up to keepBytes of them
+    size_t bodyBytes = 0;         // all bytes after the blank line, kept or not
+    bool closedByServer = false;  // end of file seen before the time ran out or the limit was hit
+    std::chrono::milliseconds elapsed{0};
+
+    int Status() const;
+    std::string Header(const std::string& name) const;  // empty when absent
+};
+
+// Sends "GET target" on a fresh connection to 127.0.0.1:port and reads until
+// the server closes, maxBytes of body arrived, or the time-out passed. No
+// client library in between, so short bodies and stray bytes are seen as sent.
+RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds timeout,
+                size_t maxBytes = 64 << 20, size_t keepBytes = 64 << 20);
+
+}  // namespace pixolune::test

@@ -1,0 +1,165 @@
+// Renders each dialog to a PNG file for review: ui_dialog_screenshots <folder>.
+// Runs on a real (virtual) X display so that the web page is drawn as well.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#if PIXOLUNE_HAVE_STUB
+#include "tests/support/stub_server.h"
+#endif
+#include "ui/authorize_dialog.h"
+#include "ui/dialog_texts.h"
+#include "ui/dir_select_dialog.h"
+#include "ui/download_settings_dialog.h"
+#include "ui/main_dialog.h"
+#include "widget_test_support.h"
+
+namespace pixolune::ui {
+namespace {
+
+QString outputFolder;
+int failures = 0;
+
+// The window as the X server shows it, frame contents included.
+void Save(QWidget* window, const QString& name) {
+    QApplication::processEvents();
+    QPixmap shot = window->screen()->grabWindow(window->winId());
+    if (shot.isNull() || shot.width() < 10) shot = window->grab();
+    const QString path = QDir(outputFolder).filePath(name + ".png");
+    if (!shot.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    std::printf("%s (%dx%d)\n", qPrintable(path), shot.width(), shot.height());
+}
+
+// Runs `dialog` modally, saves it after `delayMs`, then closes it.
+void Shoot(QDialog* dialog, std::function<int()> run, const QString& name, int delayMs = 300) {
+    QTimer::singleShot(delayMs, dialog, [dialog, name] {
+        Save(dialog, name);
+        dialog->reject();
+    });
+    run();
+}
+
+ConfigurationValues SampleValues() {
+    ConfigurationValues v;
+    v.Enabled = 1;
+    v.ImgFolder = QDir::homePath().toStdString() + "/Pictures/Pixolune/";
+    v.tmUpdate = 180;
+    v.DwlPhoto = 1;
+    v.RestartKal = 1;
+    v.OlderDays = 7;
+    v.FeedsSynch = 1;
+    CPixoluneFeed mine;
+    mine.Type = kFeedMine;
+    mine.MaxP = 200;
+    CPixoluneFeed tags;
+    tags.Type = kFeedTagged;
+    tags.MaxP = 50;
+    tags.Tags = "sunset,mountains";
+    v.Feeds = {mine, tags};
+    return v;
+}
+
+std::unique_ptr<CPixoluneDlg> MainDialog(int hostVariant, ConfigurationValues values) {
+    MainDialogServices services;
+    services.checkAccount = [](const std::string&) {
+        return AccountCheckResult{true, "Alice Example", "alice", ""};
+    };
+    services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
+    auto dialog = std::make_unique<CPixoluneDlg>(nullptr, hostVariant, services);
+    dialog->Values = std::move(values);
+    return dialog;
+}
+
+void ShootMainDialogs() {
+    ConfigurationValues values = SampleValues();
+    auto unauthorized = MainDialog(0, values);
+    Shoot(
+        unauthorized.get(), [&] { return unauthorized->DoModal(); }, "main-not-authorized");
+
+    values.Token = "tok-alice";
+    auto authorized = MainDialog(0, values);
+    Shoot(
+        authorized.get(), [&] { return authorized->DoModal(); }, "main-authorized");
+
+    auto secondHost = MainDialog(1, values);
+    Shoot(
+        secondHost.get(), [&] { return secondHost->DoModal(); }, "main-second-host");
+
+    values.Enabled = 0;
+    auto disabled = MainDialog(0, values);
+    Shoot(
+        disabled.get(), [&] { return disabled->DoModal(); }, "main-plugin-disabled");
+}
+
+void ShootDownloadSettings() {
+    CDwnlSettingsDlg dialog;
+    dialog.Values = {1, 1, 1, 7, 12, 1, "Photo by "};
+    Shoot(
+        &dialog, [&] { return dialog.DoModal(); }, "download-settings");
+    CDwnlSettingsDlg synchronized;
+    synchronized.Values = {0, 0, 0, 7, 0, 0, ""};
+    Shoot(
+        &synchronized, [&] { return synchronized.DoModal(); }, "download-settings-synchronize");
+}
+
+void ShootFolderChooser() {
+    test::WhenModal<QFileDialog>([](QFileDialog* chooser) {
+        QTimer::singleShot(300, chooser, [chooser] {
+            Save(chooser, "folder-chooser");
+            chooser->reject();
+        });
+    });
+    SECDirSelectDlg chooser(kTextSelectFolder, QDir::homePath().toStdString());
+    (void)chooser.DoModal();
+}
+
+void ShootLogin() {
+#if PIXOLUNE_HAVE_STUB
+    pixolune::test::StubServer stub;
+    ::setenv("PIXOLUNE_OAUTH_BASE", stub.OAuthBase().c_str(), 1);
+    ::setenv("PIXOLUNE_OAUTH_REDIRECT", (stub.BaseUrl() + "/ir.php").c_str(), 1);
+#endif
+    CAuthorizeDlg login(0);
+    QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&login](bool) {
+        QTimer::singleShot(500, &login, [&login] {
+            Save(&login, "authorize");
+            login.reject();
+        });
+    });
+    QTimer::singleShot(20000, &login, [&login] { login.reject(); });
+    (void)login.DoModal();
+}
+
+}  // namespace
+}  // namespace pixolune::ui
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+        return 2;
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    pixolune::ui::outputFolder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(pixolune::ui::outputFolder);
+    pixolune::ui::ShootMainDialogs();
+    pixolune::ui::ShootDownloadSettings();
+    pixolune::ui::ShootFolderChooser();
+    pixolune::ui::ShootLogin();
+    return pixolune::ui::failures == 0 ? 0 : 1;
+}

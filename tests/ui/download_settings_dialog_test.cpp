@@ -1,0 +1,93 @@
+#include "ui/download_settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "widget_test_support.h"
+
+namespace pixolune::ui {
+namespace {
+
+class DownloadSettingsDialogTest : public ::testing::Test {
+  protected:
+    int Run(std::function<void()> act) {
+        QTimer::singleShot(20, [act] { act(); });
+        QTimer::singleShot(5000, [this] { dialog.reject(); });
+        return dialog.DoModal();
+    }
+    test::ScriptedPrompts prompts;
+    CDwnlSettingsDlg dialog{nullptr, &prompts};
+};
+
+TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheDesign) {
+    const std::vector<QWidget*> expected = {
+        dialog.restartCheck, dialog.captionCheck, dialog.synchronizeRadio, dialog.olderRadio,
+        dialog.daysEdit,     dialog.okButton,     dialog.cancelButton,     dialog.ownerCheck,
+        dialog.prefixEdit,   dialog.hoursEdit};
+    std::vector<QWidget*> chain;
+    QWidget* w = dialog.restartCheck;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != dialog.restartCheck && chain.size() < 50);
+    EXPECT_EQ(expected, chain);
+}
+
+TEST_F(DownloadSettingsDialogTest, NoButtonSelectedStaysMinusOneAndAgeFieldsAreEnabled) {
+    dialog.Values = {0, 1, 0, 2, 5, -1, "x"};
+    bool ageEnabled = false, prefixEnabled = true, noneChecked = false;
+    ASSERT_EQ(QDialog::Accepted, Run([&] {
+                  ageEnabled = dialog.daysEdit->isEnabled() && dialog.hoursLabel->isEnabled();
+                  prefixEnabled = dialog.prefixEdit->isEnabled();
+                  noneChecked =
+                      !dialog.synchronizeRadio->isChecked() && !dialog.olderRadio->isChecked();
+                  dialog.okButton->click();
+              }));
+    EXPECT_TRUE(ageEnabled);
+    EXPECT_FALSE(prefixEnabled);
+    EXPECT_TRUE(noneChecked);
+    EXPECT_EQ(-1, dialog.Values.FeedsSynch);
+    EXPECT_EQ("x", dialog.Values.AuthPrefix) << "a disabled prefix is stored all the same";
+}
+
+TEST_F(DownloadSettingsDialogTest, RadioClicksSwitchTheAgeFieldsAndStayExclusive) {
+    dialog.Values = {0, 0, 0, 1, 0, 1, ""};
+    bool afterFirst = true, afterSecond = false, firstStillOn = false;
+    ASSERT_EQ(QDialog::Accepted, Run([&] {
+                  dialog.synchronizeRadio->click();
+                  afterFirst = dialog.daysEdit->isEnabled();
+                  dialog.synchronizeRadio->click();  // a second click keeps it selected
+                  firstStillOn =
+                      dialog.synchronizeRadio->isChecked() && !dialog.olderRadio->isChecked();
+                  dialog.olderRadio->click();
+                  afterSecond = dialog.daysEdit->isEnabled();
+                  dialog.synchronizeRadio->click();
+                  dialog.okButton->click();
+              }));
+    EXPECT_FALSE(afterFirst);
+    EXPECT_TRUE(firstStillOn);
+    EXPECT_TRUE(afterSecond);
+    EXPECT_EQ(0, dialog.Values.FeedsSynch);
+}
+
+TEST_F(DownloadSettingsDialogTest, DaysOutOfRangeWhileDisabledIsRefusedWithFocusOnTheEdit) {
+    dialog.Values = {0, 0, 0, 1, 0, 0, ""};
+    QWidget* focused = nullptr;
+    ASSERT_EQ(QDialog::Rejected, Run([&] {
+                  dialog.daysEdit->setText("10000000");
+                  dialog.okButton->click();
+                  focused = dialog.focusWidget();
+                  dialog.cancelButton->click();
+              }));
+    EXPECT_EQ(QStringList{"Enter an integer between 0 and 9999999."}, prompts.informed);
+    EXPECT_EQ(dialog.daysEdit, focused);
+    EXPECT_EQ(1, dialog.Values.OlderDays);
+}
+
+}  // namespace
+}  // namespace pixolune::ui

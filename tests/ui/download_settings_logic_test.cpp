@@ -1,0 +1,108 @@
+#include "ui/download_settings_logic.h"
+
+#include <gtest/gtest.h>
+
+#include "ui/dialog_texts.h"
+
+namespace pixolune::ui {
+namespace {
+
+DownloadSettingsValues SomeValues() {
+    return {1, 0, 1, 7, 5, 1, "by "};
+}
+
+class FeedsSynchLoadTest : public ::testing::TestWithParam<std::pair<int32_t, int>> {};
+
+TEST_P(FeedsSynchLoadTest, SelectsThatButtonOrNone) {
+    DownloadSettingsValues values = SomeValues();
+    values.FeedsSynch = GetParam().first;
+    const DownloadSettingsControls controls = LoadDownloadControls(values);
+    EXPECT_EQ(GetParam().second, controls.selectedRadio);
+    EXPECT_EQ(GetParam().second != 0,
+              ComputeDownloadEnabling(controls.selectedRadio, false).ageFields);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, FeedsSynchLoadTest,
+                         ::testing::Values(std::make_pair(0, 0), std::make_pair(1, 1),
+                                           std::make_pair(-1, -1), std::make_pair(2, -1),
+                                           std::make_pair(-7, -1)));
+
+TEST(DownloadSettingsTest, LoadThenSaveGivesTheSameValues) {
+    const DownloadSettingsValues in = SomeValues();
+    DownloadSettingsValues out;
+    ASSERT_FALSE(SaveDownloadControls(LoadDownloadControls(in), out).has_value());
+    EXPECT_EQ(in.RestartKal, out.RestartKal);
+    EXPECT_EQ(in.KpropTitle, out.KpropTitle);
+    EXPECT_EQ(in.KpropOwner, out.KpropOwner);
+    EXPECT_EQ(in.OlderDays, out.OlderDays);
+    EXPECT_EQ(in.OlderHours, out.OlderHours);
+    EXPECT_EQ(in.FeedsSynch, out.FeedsSynch);
+    EXPECT_EQ(in.AuthPrefix, out.AuthPrefix);
+}
+
+TEST(DownloadSettingsTest, NoButtonSelectedStoresMinusOneAndZeroAgeIsAccepted) {
+    DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
+    controls.selectedRadio = -1;
+    controls.days = "0";
+    controls.hours = "0";
+    controls.prefix = "";
+    controls.owner = false;
+    DownloadSettingsValues out;
+    ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
+    EXPECT_EQ(-1, out.FeedsSynch);
+    EXPECT_EQ(0, out.OlderDays);
+    EXPECT_EQ(0, out.OlderHours);
+    EXPECT_EQ(0, out.KpropOwner);
+}
+
+TEST(DownloadSettingsTest, HoursAreNotLimitedToADay) {
+    DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
+    controls.hours = "100";
+    DownloadSettingsValues out;
+    ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
+    EXPECT_EQ(100, out.OlderHours);
+}
+
+struct AgeFailure {
+    const char* days;
+    const char* hours;
+    DownloadControl control;
+    std::string message;
+};
+
+class AgeValidationTest : public ::testing::TestWithParam<AgeFailure> {};
+
+TEST_P(AgeValidationTest, BadNumberNamesItsEditAndLeavesTheValues) {
+    DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
+    controls.selectedRadio = 0;  // the age fields are disabled: they are checked all the same
+    controls.days = GetParam().days;
+    controls.hours = GetParam().hours;
+    DownloadSettingsValues out = SomeValues();
+    out.AuthPrefix = "untouched";
+    const auto failure = SaveDownloadControls(controls, out);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(GetParam().control, failure->control);
+    EXPECT_EQ(GetParam().message, failure->message);
+    EXPECT_EQ("untouched", out.AuthPrefix);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, AgeValidationTest,
+    ::testing::Values(AgeFailure{"10000000", "0", DownloadControl::Days,
+                                 "Enter an integer between 0 and 9999999."},
+                      AgeFailure{"week", "0", DownloadControl::Days, kTextEnterInteger},
+                      AgeFailure{"x", "x", DownloadControl::Days, kTextEnterInteger},
+                      AgeFailure{"1", "-1", DownloadControl::Hours,
+                                 "Enter an integer between 0 and 9999999."},
+                      AgeFailure{"1", "", DownloadControl::Hours, kTextEnterInteger}));
+
+TEST(DownloadEnablingTest, PrefixFollowsTheOwnerBoxAndAgeFieldsTheFirstButton) {
+    EXPECT_FALSE(ComputeDownloadEnabling(0, false).ageFields);
+    EXPECT_TRUE(ComputeDownloadEnabling(1, false).ageFields);
+    EXPECT_TRUE(ComputeDownloadEnabling(-1, false).ageFields);
+    EXPECT_FALSE(ComputeDownloadEnabling(1, false).prefix);
+    EXPECT_TRUE(ComputeDownloadEnabling(1, true).prefix);
+}
+
+}  // namespace
+}  // namespace pixolune::ui

@@ -1,0 +1,50 @@
+#include "ui/folder_choice.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "temp_folder.h"
+
+namespace pixolune::ui {
+namespace {
+
+class ChosenFolderTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(ChosenFolderTest, ComesBackWithOneTrailingSlash) {
+    EXPECT_EQ(GetParam().second, ChosenFolder(GetParam().first).value_or("(nothing)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ChosenFolderTest,
+                         ::testing::Values(std::make_pair("/home/u/Pictures", "/home/u/Pictures/"),
+                                           std::make_pair("/home/u/Pictures/", "/home/u/Pictures/"),
+                                           std::make_pair("/", "/"),
+                                           std::make_pair("/a b/c", "/a b/c/"),
+                                           std::make_pair("", "(nothing)")));
+
+TEST(FolderProbeTest, OnlyAnExistingFolderCounts) {
+    test::TempFolder temp;
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string file = temp.Path() + "/a-file";
+    std::ofstream(file) << "x";
+    EXPECT_TRUE(IsExistingFolder(temp.Path()));
+    EXPECT_TRUE(IsExistingFolder(temp.Path() + "/"));
+    EXPECT_FALSE(IsExistingFolder(file)) << "a file is not a folder for media";
+    EXPECT_FALSE(IsExistingFolder(temp.Path() + "/missing"));
+    EXPECT_FALSE(IsExistingFolder(""));
+}
+
+TEST(ChooserStartTest, EmptyMissingOrFileInitialFolderOpensOnTheCurrentDirectory) {
+    test::TempFolder temp;
+    const std::string file = temp.Path() + "/a-file";
+    std::ofstream(file) << "x";
+    EXPECT_EQ(temp.Path(), ChooserStartFolder(temp.Path(), IsExistingFolder, "/cwd"));
+    EXPECT_EQ("/cwd", ChooserStartFolder("", IsExistingFolder, "/cwd"));
+    EXPECT_EQ("/cwd", ChooserStartFolder(temp.Path() + "/missing", IsExistingFolder, "/cwd"));
+    EXPECT_EQ("/cwd", ChooserStartFolder(file, IsExistingFolder, "/cwd"));
+    EXPECT_EQ("", InitialFolderForChooser(file, IsExistingFolder));
+    EXPECT_EQ(temp.Path(), InitialFolderForChooser(temp.Path(), IsExistingFolder));
+}
+
+}  // namespace
+}  // namespace pixolune::ui

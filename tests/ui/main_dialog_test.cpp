@@ -1,0 +1,309 @@
+#include "ui/main_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "temp_folder.h"
+#include "ui/dialog_texts.h"
+#include "ui/download_settings_dialog.h"
+#include "widget_test_support.h"
+
+namespace pixolune::ui {
+namespace {
+
+AccountCheckResult FakeQuery(const std::string& token) {
+    if (token == "tok-alice") return {true, "Alice Example", "alice", ""};
+    return {false, "", "", "Connection to Pixolune server failed with error 400"};
+}
+
+class MainDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(media.Path().empty());
+        values.Enabled = 1;
+        values.ImgFolder = media.Path() + "/";
+        values.tmUpdate = 180;
+        values.DwlPhoto = 1;
+        values.RestartKal = 1;
+        values.OlderDays = 7;
+        values.FeedsSynch = 0;
+        CPixoluneFeed feed;
+        feed.Type = kFeedLiked;
+        feed.MaxP = 40;
+        values.Feeds = {feed};
+    }
+
+    std::unique_ptr<CPixoluneDlg> MakeDialog(int hostVariant = 0) {
+        MainDialogServices services;
+        services.checkAccount = [this](const std::string& token) {
+            checkedTokens.push_back(token);
+            return FakeQuery(token);
+        };
+        services.authorize = [this](QWidget*) { return loginOutcome; };
+        services.prompts = &prompts;
+        auto dialog = std::make_unique<CPixoluneDlg>(nullptr, hostVariant, services);
+        dialog->Values = values;
+        return dialog;
+    }
+
+    // Runs the dialog; `act` runs once it is up and must end it.
+    int Run(CPixoluneDlg& dialog, std::function<void()> act) {
+        QTimer::singleShot(20, [act] { act(); });
+        QTimer::singleShot(5000, [&dialog] { dialog.reject(); });  // never hang the run
+        return dialog.DoModal();
+    }
+
+    test::TempFolder media;
+    ConfigurationValues values;
+    test::ScriptedPrompts prompts;
+    std::vector<std::string> checkedTokens;
+    AuthorizeOutcome loginOutcome;
+};
+
+TEST_F(MainDialogTest, TabOrderFollowsTheDesign) {
+    auto d = MakeDialog();
+    std::vector<QWidget*> expected = {d->enabledCheck, d->folderEdit, d->browseButton};
+    for (const auto& row : d->feedRows) {
+        expected.push_back(row.check);
+        expected.push_back(row.maxFiles);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             d->tagsEdit, d->minutesEdit, d->settingsButton, d->authorizeButton, d->okButton,
+             d->cancelButton, d->helpButton, d->photosCheck, d->videosCheck}) {
+        expected.push_back(w);
+    }
+    std::vector<QWidget*> chain;
+    QWidget* w = d->enabledCheck;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != d->enabledCheck && chain.size() < 100);
+    EXPECT_EQ(expected, chain);
+}
+
+TEST_F(MainDialogTest, ShowsTheDesignsTextsAndNothingIsClippedAtDefaultSize) {
+    auto d = MakeDialog();
+    d->show();
+    EXPECT_EQ("Pixolune PlugIn 1.4.0", d->windowTitle());
+    EXPECT_EQ("Minutes   (0=Disable)", d->minutesUnitLabel->text());
+    EXPECT_EQ("Photos/Videos with tags:", d->feedRows[4].check->text());
+    EXPECT_EQ("Choose media files you want to see from Pixolune", d->feedGroup->title());
+    EXPECT_TRUE(d->okButton->isDefault());
+    for (QWidget* child : d->findChildren<QWidget*>()) {
+        if (!child->isVisibleTo(d.get())) continue;
+        const std::string name = child->metaObject()->className();
+        // A push button only needs room for its text; the others for their whole hint.
+        QSize needed = child->minimumSizeHint();
+        if (auto* button = qobject_cast<QPushButton*>(child)) {
+            needed.setWidth(button->fontMetrics().horizontalAdvance(button->text()) + 4);
+        }
+        EXPECT_GE(child->width(), needed.width())
+            << name << " " << child->property("text").toString().toStdString();
+        EXPECT_GE(child->height(), needed.height()) << name;
+        const QRect inDialog(child->mapTo(d.get(), QPoint(0, 0)), child->size());
+        EXPECT_TRUE(d->rect().contains(inDialog)) << name;
+    }
+    d->statusLabel->setText(kTextNotAuthenticated);
+    EXPECT_GE(d->statusLabel->height(), d->statusLabel->heightForWidth(d->statusLabel->width()));
+}
+
+TEST_F(MainDialogTest, TypedValuesReachTheFieldsOnOk) {
+    auto d = MakeDialog();
+    d->Values.Token = "tok-alice";
+    const int result = Run(*d, [&] {
+        d->folderEdit->setText(QString::fromStdString(media.Path()));
+        d->minutesEdit->setText("75");
+        d->feedRows[3].check->click();  // off
+        d->feedRows[0].check->click();  // on
+        d->feedRows[0].maxFiles->setText("12");
+        d->feedRows[4].check->click();
+        d->tagsEdit->setText("sunset,sea");
+        d->videosCheck->click();
+        d->okButton->click();
+    });
+    ASSERT_EQ(QDialog::Accepted, result);
+    EXPECT_TRUE(prompts.informed.isEmpty()) << prompts.informed.join("|").toStdString();
+    EXPECT_EQ(media.Path(), d->Values.ImgFolder);
+    EXPECT_EQ(75, d->Values.tmUpdate);
+    EXPECT_EQ(1, d->Values.DwlVideo);
+    EXPECT_EQ("tok-alice", d->Values.Token);
+    ASSERT_EQ(2u, d->Values.Feeds.size());
+    EXPECT_EQ(kFeedMine, d->Values.Feeds[0].Type);
+    EXPECT_EQ(12, d->Values.Feeds[0].MaxP);
+    EXPECT_EQ(kFeedTagged, d->Values.Feeds[1].Type);
+    EXPECT_EQ("sunset,sea", d->Values.Feeds[1].Tags);
+}
+
+TEST_F(MainDialogTest, BadNumberKeepsTheDialogOpenWithFocusAndMessageOnThatEdit) {
+    auto d = MakeDialog();
+    bool stillOpen = false;
+    QWidget* focused = nullptr;
+    const int result = Run(*d, [&] {
+        d->feedRows[2].maxFiles->setText("1000000");
+        d->okButton->click();
+        stillOpen = d->isVisible();
+        focused = d->focusWidget();
+        d->cancelButton->click();
+    });
+    EXPECT_EQ(QDialog::Rejected, result);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(d->feedRows[2].maxFiles, focused);
+    EXPECT_EQ(QStringList{"Enter an integer between 1 and 999999."}, prompts.informed);
+    EXPECT_EQ(1u, values.Feeds.size());
+}
+
+TEST_F(MainDialogTest, ShortPollingCancelReturnsToVideos) {
+    auto d = MakeDialog();
+    prompts.answers = {false};
+    QWidget* focused = nullptr;
+    Run(*d, [&] {
+        d->minutesEdit->setText("59");
+        d->okButton->click();
+        focused = d->focusWidget();
+        d->reject();
+    });
+    EXPECT_EQ(QStringList{kTextShortPolling}, prompts.asked);
+    EXPECT_TRUE(prompts.informed.isEmpty());
+    EXPECT_EQ(d->videosCheck, focused);
+}
+
+TEST_F(MainDialogTest, WithoutATokenTheFeedsAreLockedAndLoginUnlocksThem) {
+    auto d = MakeDialog();
+    loginOutcome = {true, "tok-alice", ""};
+    bool checksBefore = true, rowBefore = true, checksAfter = false, rowAfter = false;
+    QString statusBefore, statusAfter;
+    Run(*d, [&] {
+        checksBefore = d->feedRows[0].check->isEnabled();
+        rowBefore = d->feedRows[3].maxFiles->isEnabled();
+        statusBefore = d->statusLabel->text();
+        d->authorizeButton->click();
+        checksAfter = d->feedRows[0].check->isEnabled();
+        rowAfter = d->feedRows[3].maxFiles->isEnabled();
+        statusAfter = d->statusLabel->text();
+        d->reject();
+    });
+    EXPECT_FALSE(checksBefore);
+    EXPECT_FALSE(rowBefore);
+    EXPECT_EQ(kTextNotAuthenticated, statusBefore);
+    EXPECT_TRUE(checksAfter);
+    EXPECT_TRUE(rowAfter);
+    EXPECT_EQ("Pixolune Plugin is currently authenticated\nAlice Example (alice)", statusAfter);
+    EXPECT_EQ(std::vector<std::string>{"tok-alice"}, checkedTokens);
+}
+
+TEST_F(MainDialogTest, RefusedLoginShowsItsTextAndKeepsTheToken) {
+    auto d = MakeDialog();
+    d->Values.Token = "tok-alice";
+    loginOutcome = {false, "", kTextAuthorizationDenied};
+    Run(*d, [&] {
+        d->authorizeButton->click();
+        d->okButton->click();
+    });
+    EXPECT_EQ(QStringList{kTextAuthorizationDenied}, prompts.informed);
+    EXPECT_EQ("tok-alice", d->Values.Token);
+}
+
+TEST_F(MainDialogTest, StoredTokenIsCheckedAfterTheDialogAppearsAndDroppedWhenStale) {
+    auto d = MakeDialog();
+    d->Values.Token = "stale";
+    QString statusAtOpening;
+    bool feedsEnabledAtOpening = false;
+    const int result = Run(*d, [&] {
+        // The check has run by the time the event loop gets here.
+        statusAtOpening = d->statusLabel->text();
+        feedsEnabledAtOpening = d->feedRows[0].check->isEnabled();
+        d->okButton->click();
+    });
+    ASSERT_EQ(QDialog::Accepted, result);
+    EXPECT_EQ(std::vector<std::string>{"stale"}, checkedTokens);
+    EXPECT_EQ(kTextNotAuthenticated, statusAtOpening);
+    EXPECT_FALSE(feedsEnabledAtOpening);
+    EXPECT_EQ(QStringList{"Connection to Pixolune server failed with error 400"}, prompts.informed);
+    EXPECT_EQ("", d->Values.Token);
+}
+
+TEST_F(MainDialogTest, SecondHostLocksTheMediaKindsAndDisablingLocksEverythingButOkCancelHelp) {
+    auto d = MakeDialog(1);
+    d->Values.Token = "tok-alice";
+    bool photos = true, folder = false, folderAfter = true, okAfter = false, helpAfter = false;
+    Run(*d, [&] {
+        photos = d->photosCheck->isEnabled();
+        folder = d->folderEdit->isEnabled();
+        d->enabledCheck->click();
+        folderAfter = d->folderEdit->isEnabled() || d->feedRows[3].check->isEnabled() ||
+                      d->settingsButton->isEnabled() || d->authorizeButton->isEnabled() ||
+                      d->minutesEdit->isEnabled();
+        okAfter = d->okButton->isEnabled() && d->cancelButton->isEnabled();
+        helpAfter = d->helpButton->isEnabled() && d->enabledCheck->isEnabled();
+        d->reject();
+    });
+    EXPECT_FALSE(photos);
+    EXPECT_TRUE(folder);
+    EXPECT_FALSE(folderAfter);
+    EXPECT_TRUE(okAfter);
+    EXPECT_TRUE(helpAfter);
+}
+
+TEST_F(MainDialogTest, FolderButtonOpensTheChooserAndTakesItsPathWithSlash) {
+    auto d = MakeDialog();
+    test::TempFolder picked;
+    QString title;
+    QString folderText;
+    Run(*d, [&] {
+        test::WhenModal<QFileDialog>([&](QFileDialog* chooser) {
+            title = chooser->windowTitle();
+            chooser->setDirectory(QString::fromStdString(picked.Path()));
+            QMetaObject::invokeMethod(chooser, "accept");
+        });
+        d->browseButton->click();
+        folderText = d->folderEdit->text();
+        d->reject();
+    });
+    EXPECT_EQ(kTextSelectFolder, title);
+    EXPECT_EQ(QString::fromStdString(picked.Path() + "/"), folderText);
+}
+
+TEST_F(MainDialogTest, SettingsButtonOpensTheDownloadSettingsAndOkTakesThemBack) {
+    auto d = MakeDialog();
+    bool restartShown = false;
+    Run(*d, [&] {
+        test::WhenModal<CDwnlSettingsDlg>([&](CDwnlSettingsDlg* settings) {
+            restartShown = settings->restartCheck->isChecked();
+            settings->olderRadio->click();
+            settings->daysEdit->setText("3");
+            settings->ownerCheck->click();
+            settings->prefixEdit->setText("by ");
+            settings->okButton->click();
+        });
+        d->settingsButton->click();
+        d->okButton->click();
+    });
+    EXPECT_TRUE(restartShown);
+    EXPECT_EQ(1, d->Values.FeedsSynch);
+    EXPECT_EQ(3, d->Values.OlderDays);
+    EXPECT_EQ(1, d->Values.KpropOwner);
+    EXPECT_EQ("by ", d->Values.AuthPrefix);
+}
+
+TEST_F(MainDialogTest, SettingsCancelKeepsTheValues) {
+    auto d = MakeDialog();
+    Run(*d, [&] {
+        test::WhenModal<CDwnlSettingsDlg>([&](CDwnlSettingsDlg* settings) {
+            settings->daysEdit->setText("99");
+            settings->cancelButton->click();
+        });
+        d->settingsButton->click();
+        d->okButton->click();
+    });
+    EXPECT_EQ(7, d->Values.OlderDays);
+}
+
+}  // namespace
+}  // namespace pixolune::ui

@@ -1,0 +1,107 @@
+#include "ui/redirect_examiner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "service/service_addresses.h"
+#include "ui/authorize_address.h"
+#include "ui/dialog_texts.h"
+
+namespace pixolune::ui {
+namespace {
+
+using Kind = AddressVerdict::Kind;
+
+struct AddressCase {
+    const char* name;
+    const char* address;
+    Kind kind;
+    std::string token;
+    std::string errorText;
+};
+
+class ExamineAddressTest : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(ExamineAddressTest, TellsTokenErrorOrNothing) {
+    const AddressVerdict verdict = ExamineAddress(GetParam().address);
+    EXPECT_EQ(GetParam().kind, verdict.kind);
+    EXPECT_EQ(GetParam().token, verdict.token);
+    EXPECT_EQ(GetParam().errorText, verdict.errorText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, ExamineAddressTest,
+    ::testing::Values(
+        AddressCase{"Fragment", "http://www.torvane.com/ir.php#access_token=1234.abcd.5678",
+                    Kind::Authorized, "1234.abcd.5678", ""},
+        AddressCase{"NoCutAtAmpersand",
+                    "http://www.torvane.com/ir.php#access_token=tok&expires_in=3600",
+                    Kind::Authorized, "tok&expires_in=3600", ""},
+        AddressCase{"NoCutAtHashOrDecoding", "http://h/ir.php?x=1#access_token=a%20b#c",
+                    Kind::Authorized, "a%20b#c", ""},
+        AddressCase{"OuterWhiteSpaceTrimmedInnerKept", "http://h/ir.php#access_token=  tok en \t\n",
+                    Kind::Authorized, "tok en", ""},
+        AddressCase{"BlankTokenIsNoAuthorization", "http://h/ir.php#access_token=  \t",
+                    Kind::Refused, "", kTextAuthorizationError},
+        AddressCase{"EmptyTokenIsNoAuthorization", "http://h/ir.php#access_token=", Kind::Refused,
+                    "", kTextAuthorizationError},
+        AddressCase{"MarkerAtTheVeryStartIsIgnored", "access_token=tok", Kind::None, "", ""},
+        AddressCase{"Denied",
+                    "http://www.torvane.com/ir.php?error_reason=user_denied&error=access_denied&"
+                    "error_description=The+user+denied+your+request.",
+                    Kind::Refused, "", kTextAuthorizationDenied},
+        AddressCase{"OtherError", "http://h/ir.php?error=invalid_client", Kind::Refused, "",
+                    kTextAuthorizationError},
+        AddressCase{"ErrorBeforeTokenDropsTheToken",
+                    "http://h/ir.php?error=server_error#access_token=tok", Kind::Refused, "",
+                    kTextAuthorizationError},
+        AddressCase{"ErrorAfterTokenStillWins", "http://h/ir.php#access_token=tok&error=x",
+                    Kind::Refused, "", kTextAuthorizationError},
+        AddressCase{"ErrorInsideAnotherNameIsNoError",
+                    "http://h/ir.php#access_token=abc_error=", Kind::Authorized, "abc_error=", ""},
+        AddressCase{"LoginPage",
+                    "https://api.pixolune.com/oauth/authorize/?client_id=7c1e&redirect_uri=http://"
+                    "www.torvane.com/ir.php&response_type=token",
+                    Kind::None, "", ""},
+        AddressCase{"Blank", "about:blank", Kind::None, "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AuthorizeAddressTest, IsBuiltVerbatimFromBaseClientIdAndRedirect) {
+    EXPECT_EQ(
+        "https://api.pixolune.com/oauth/authorize/?client_id=7c1e9d30b6a24f58a0d3e2b9c4f61a87"
+        "&redirect_uri=http://www.torvane.com/ir.php?a=1&b=2&response_type=token",
+        BuildAuthorizeAddress("https://api.pixolune.com/oauth/authorize/",
+                              "7c1e9d30b6a24f58a0d3e2b9c4f61a87",
+                              "http://www.torvane.com/ir.php?a=1&b=2"));
+}
+
+class AuthorizeAddressForHostTest : public ::testing::TestWithParam<std::pair<int, const char*>> {
+  protected:
+    void SetUp() override {
+        ::unsetenv("PIXOLUNE_OAUTH_BASE");
+        ::unsetenv("PIXOLUNE_OAUTH_REDIRECT");
+    }
+    void TearDown() override { SetUp(); }
+};
+
+TEST_P(AuthorizeAddressForHostTest, ClientIdFollowsTheHostVariantAndEnvironmentOverrides) {
+    const std::string clientId = GetParam().second;
+    EXPECT_EQ(std::string(kOAuthAuthorizeUrl) + "?client_id=" + clientId +
+                  "&redirect_uri=" + kDefaultOAuthRedirectUrl + "&response_type=token",
+              AuthorizeAddressForHost(GetParam().first));
+    ::setenv("PIXOLUNE_OAUTH_BASE", "http://127.0.0.1:5000/oauth/authorize/", 1);
+    ::setenv("PIXOLUNE_OAUTH_REDIRECT", "http://127.0.0.1:5000/ir.php", 1);
+    EXPECT_EQ("http://127.0.0.1:5000/oauth/authorize/?client_id=" + clientId +
+                  "&redirect_uri=http://127.0.0.1:5000/ir.php&response_type=token",
+              AuthorizeAddressForHost(GetParam().first));
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, AuthorizeAddressForHostTest,
+                         ::testing::Values(std::make_pair(0, "7c1e9d30b6a24f58a0d3e2b9c4f61a87"),
+                                           std::make_pair(1, "d93b02f7e5c84a1fb6e07d25a9c3e418"),
+                                           std::make_pair(2, "7c1e9d30b6a24f58a0d3e2b9c4f61a87"),
+                                           std::make_pair(-1, "7c1e9d30b6a24f58a0d3e2b9c4f61a87")));
+
+}  // namespace
+}  // namespace pixolune::ui

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+namespace pixolune::ui::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pixolune-ui-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Points HOME and the XDG folders at a fresh folder for the life of the
+// process, so that Qt's settings, caches and runtime files stay out of the
+// real home and out of fixed paths in /tmp.
+class IsolatedHome {
+  public:
+    IsolatedHome() {
+        const std::string& home = folder_.Path();
+        for (const char* sub : {"/config", "/cache", "/data", "/runtime"}) {
+            std::filesystem::create_directory(home + sub);
+        }
+        std::filesystem::permissions(home + "/runtime", std::filesystem::perms::owner_all);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+    }
+
+  private:
+    TempFolder folder_;
+};
+
+}  // namespace pixolune::ui::test

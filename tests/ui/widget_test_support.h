@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QApplication>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <functional>
+
+#include "ui/exchange_dialog.h"
+
+namespace pixolune::ui::test {
+
+// Records every notice and answers questions from a script (OK when the script is empty).
+class ScriptedPrompts final : public DialogPrompts {
+  public:
+    void Inform(QWidget*, const QString& text) override { informed.push_back(text); }
+    bool Confirm(QWidget*, const QString& text) override {
+        asked.push_back(text);
+        if (answers.empty()) return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QStringList informed;
+    QStringList asked;
+    std::deque<bool> answers;
+};
+
+// Runs `act` on the first modal dialog of type T once it is up, from the event
+// loop of whatever runs it; gives up (and closes what is open) after `tries`.
+template <class T>
+void WhenModal(std::function<void(T*)> act, int tries = 200) {
+    QTimer::singleShot(10, [act, tries] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            act(dialog);
+        } else if (tries > 0) {
+            WhenModal<T>(act, tries - 1);
+        } else if (QWidget* other = QApplication::activeModalWidget()) {
+            other->close();
+        }
+    });
+}
+
+}  // namespace pixolune::ui::test

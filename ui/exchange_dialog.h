@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <string>
+
+class QWidget;
+
+namespace pixolune::ui {
+
+// The questions and notices a dialog puts to the user; message boxes normally,
+// a script in tests.
+class DialogPrompts {
+  public:
+    virtual ~DialogPrompts() = default;
+    virtual void Inform(QWidget* parent, const QString& text) = 0;
+    // OK/Cancel question; true for OK.
+    virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+};
+
+// Message boxes with the plug-in's caption.
+DialogPrompts& MessageBoxPrompts();
+
+// Converts the design's dialog units to pixels of the dialog's font, so that
+// edits keep their designed proportions whatever the font.
+class DialogUnits {
+  public:
+    explicit DialogUnits(const QWidget& dialog);
+    [[nodiscard]] int X(int units) const;
+    [[nodiscard]] int Y(int units) const;
+
+  private:
+    int charWidth_;
+    int charHeight_;
+};
+
+// A modal dialog with a data exchange: on opening the fields go to the
+// controls, on OK the controls go back to the fields and are validated; the
+// first bad control gets the focus and its message, and the dialog stays open.
+class CExchangeDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit CExchangeDialog(QWidget* parent, DialogPrompts* prompts);
+
+    // Initialises the dialog and runs it; QDialog::Accepted for OK.
+    int DoModal();
+
+    // OK: exchange and validate, end only when every control is valid.
+    void accept() override;
+
+  protected:
+    // Loads the controls; dialogs with more to do at opening extend it.
+    virtual void OnInitDialog();
+    // Moves the values between fields and controls; false on the first bad control.
+    [[nodiscard]] virtual bool DoDataExchange(bool saveAndValidate) = 0;
+
+    // Puts the focus on the control, shows the message unless it is empty, returns false.
+    bool FailOn(QWidget* control, const std::string& message);
+
+    DialogPrompts& Prompts() const { return *prompts_; }
+
+  private:
+    DialogPrompts* prompts_;
+};
+
+[[nodiscard]] inline QString ToQt(const std::string& text) {
+    return QString::fromStdString(text);
+}
+[[nodiscard]] inline std::string FromQt(const QString& text) {
+    return text.toStdString();
+}
+
+}  // namespace pixolune::ui

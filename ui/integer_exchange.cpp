@@ -1,0 +1,51 @@
+#include "ui/integer_exchange.h"
+
+#include <cctype>
+#include <limits>
+
+#include "ui/dialog_texts.h"
+
+namespace pixolune::ui {
+namespace {
+
+bool IsSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+[[nodiscard]] std::optional<int64_t> ParseDecimal(const std::string& text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return std::nullopt;
+    int64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+        magnitude = magnitude * 10 + (text[i] - '0');
+        // Past 32 bits the text is no integer the field can hold.
+        if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) return std::nullopt;
+    }
+    const int64_t number = negative ? -magnitude : magnitude;
+    if (number > std::numeric_limits<int32_t>::max()) return std::nullopt;
+    return number;
+}
+
+}  // namespace
+
+std::string TrimWhiteSpace(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsSpace(text[begin])) ++begin;
+    while (end > begin && IsSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+std::optional<std::string> ExchangeInteger(const std::string& text, int32_t minimum,
+                                           int32_t maximum, int32_t& value) {
+    const std::optional<int64_t> number = ParseDecimal(TrimWhiteSpace(text));
+    if (!number) return std::string(kTextEnterInteger);
+    if (*number < minimum || *number > maximum) return IntegerRangeText(minimum, maximum);
+    value = static_cast<int32_t>(*number);
+    return std::nullopt;
+}
+
+}  // namespace pixolune::ui

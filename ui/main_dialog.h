@@ -1,0 +1,90 @@
+#pragma once
+
+#include <array>
+#include <functional>
+
+#include "plugin/app.h"
+#include "ui/account_status.h"
+#include "ui/exchange_dialog.h"
+#include "ui/main_dialog_logic.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace pixolune::ui {
+
+// What the main dialog reaches beyond its own controls; tests hand in fakes.
+struct MainDialogServices {
+    AccountChecker checkAccount;                          // the account query
+    std::function<AuthorizeOutcome(QWidget*)> authorize;  // the login dialog
+    DialogPrompts* prompts = nullptr;                     // message boxes when null
+};
+
+// The plug-in's configuration dialog. It edits `Values`, a copy of the
+// settings, the feeds and the token; the caller takes them back after OK.
+class CPixoluneDlg : public CExchangeDialog {
+    Q_OBJECT
+
+  public:
+    CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices services);
+
+    ConfigurationValues Values;
+
+    struct FeedRow {
+        QCheckBox* check;
+        QLabel* label;
+        QLineEdit* maxFiles;
+    };
+
+    QCheckBox* enabledCheck;
+    QLabel* folderLabel;
+    QLineEdit* folderEdit;
+    QPushButton* browseButton;
+    QGroupBox* feedGroup;
+    std::array<FeedRow, kFeedRowCount> feedRows;
+    QLineEdit* tagsEdit;
+    QLabel* minutesLabel;
+    QLineEdit* minutesEdit;
+    QLabel* minutesUnitLabel;
+    QPushButton* settingsButton;
+    QPushButton* authorizeButton;
+    QPushButton* okButton;
+    QPushButton* cancelButton;
+    QPushButton* helpButton;
+    QLabel* statusLabel;
+    QCheckBox* photosCheck;
+    QCheckBox* videosCheck;
+
+  protected:
+    void OnInitDialog() override;
+    bool DoDataExchange(bool saveAndValidate) override;
+
+  private:
+    void CreateControls();
+    void BuildLayout();
+    void SetTabOrder();
+    void ConnectCommands();
+
+    void ApplyEnabling();
+    void ApplyRowEnabling(int row);
+    [[nodiscard]] MainEnabling Enabling() const;
+    void ShowAccountStep(const AccountStep& step);
+
+    void OnDeferredAccountCheck();
+    void OnAuthorize();
+    void OnSettings();
+    void OnBrowse();
+
+    [[nodiscard]] MainDialogControls ReadControls() const;
+    void WriteControls(const MainDialogControls& controls);
+    [[nodiscard]] QWidget* ControlOf(const MainExchangeFailure& failure) const;
+
+    int hostVariant_;
+    MainDialogServices services_;
+    AccountState account_;
+};
+
+}  // namespace pixolune::ui

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "plugin/app.h"
+
+namespace pixolune::ui {
+
+inline constexpr int kFeedRowCount = 5;  // one row per feed type, 1 to 5 top to bottom
+inline constexpr int32_t kDefaultRowMaxFiles = 100;
+inline constexpr int32_t kMinutesMax = 9999999;
+inline constexpr int32_t kMaxFilesMin = 1;
+inline constexpr int32_t kMaxFilesMax = 999999;
+inline constexpr int32_t kShortPollingMinutes = 60;
+
+// The controls of the main settings dialog that validation can name.
+enum class MainControl { PluginEnabled, Folder, Minutes, FeedMaxFiles, Photos, Videos };
+
+struct FeedRowControls {
+    bool checked = false;
+    std::string maxFiles = std::to_string(kDefaultRowMaxFiles);
+};
+
+// What the main dialog's controls hold, as texts and check states.
+struct MainDialogControls {
+    bool pluginEnabled = false;
+    std::string folder;
+    std::string minutes;
+    std::array<FeedRowControls, kFeedRowCount> rows;
+    std::string tags;
+    bool photos = false;
+    bool videos = false;
+};
+
+// The control that gets the focus and the message to show; an empty message
+// shows nothing (the user has already answered a question).
+struct MainExchangeFailure {
+    MainControl control;
+    int row = -1;  // for FeedMaxFiles: 0 to 4
+    std::string message;
+};
+
+// Asks the user an OK/Cancel question; true for OK.
+using ConfirmQuestion = std::function<bool(const std::string& text)>;
+// True when the path names an existing folder.
+using FolderProbe = std::function<bool(const std::string& path)>;
+
+// Fills the controls from the dialog's values: the first five feeds by type
+// (a later feed of the same type wins, other types are ignored).
+[[nodiscard]] MainDialogControls LoadMainControls(const ConfigurationValues& values);
+
+// The exchange on OK, in the dialog's order; the first failure stops it and
+// leaves `values` untouched. On success the feed array is rebuilt from the
+// checked rows and every edited field is replaced.
+[[nodiscard]] std::optional<MainExchangeFailure> SaveMainControls(
+    const MainDialogControls& controls, ConfigurationValues& values,
+    const ConfirmQuestion& confirmShortPolling, const FolderProbe& isFolder);
+
+// Which controls are enabled.
+struct MainEnabling {
+    bool folderAndTiming =
+        false;                // folder label, edit, "...", minutes, "Settings...", "Authorize..."
+    bool mediaKinds = false;  // "Photos", "Videos"
+    bool feedChecks = false;  // the five feed check boxes
+    std::array<bool, kFeedRowCount> rowFields{};  // each row's label and edit; row 5 also the tags
+};
+
+[[nodiscard]] MainEnabling ComputeMainEnabling(bool pluginEnabled, bool hasToken, int hostVariant,
+                                               const std::array<bool, kFeedRowCount>& rowChecked);
+
+// A token is only a token when something is left after trimming.
+[[nodiscard]] bool HasToken(const std::string& token);
+
+}  // namespace pixolune::ui

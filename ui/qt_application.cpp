@@ -1,0 +1,41 @@
+#include "ui/qt_application.h"
+
+#include <QApplication>
+#include <memory>
+
+#include "plugin/host_link.h"
+#include "ui/display_check.h"
+
+namespace pixolune::ui {
+namespace {
+
+// QApplication keeps references to argc and argv for its whole life.
+int applicationArgc = 1;
+char applicationName[] = "pixolune-plugin";
+char* applicationArgv[] = {applicationName, nullptr};
+
+std::unique_ptr<QApplication>& OwnApplication() {
+    static std::unique_ptr<QApplication> application;
+    return application;
+}
+
+}  // namespace
+
+bool EnsureQtApplication() {
+    if (QCoreApplication* existing = QCoreApplication::instance()) {
+        if (qobject_cast<QApplication*>(existing)) return true;
+        Log("Configure: the host's Qt application cannot show dialogs");
+        return false;
+    }
+    if (!DisplayAvailable()) {
+        Log("Configure: no display to show the settings dialog on (DISPLAY is not set)");
+        return false;
+    }
+    // The web engine shares OpenGL contexts with the widgets; this must be set
+    // before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    OwnApplication() = std::make_unique<QApplication>(applicationArgc, applicationArgv);
+    return true;
+}
+
+}  // namespace pixolune::ui
