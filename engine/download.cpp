@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/feed_engine.h"
+#include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/media_file.h"
 #include "platform/file_ops.h"
@@ -131,9 +132,16 @@ void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fu
     std::string tempPath = fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     if (DownloadImage(item.Url, tempPath, stop) != kDownloadOk) return;
+    // Noted before it has its name: a kill after the rename can't lose it, and an
+    // entry whose file never got its name is skipped when the journal is read.
+    if (!AppendJournal(MediaPath(settings.ImgFolder, kJournalFileName),
+                       CFileData{fileName, item.Url, 1}))
+        Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
     if (platform::CurrentFileOps().rename(tempPath.c_str(), fullPath.c_str()) != 0) {
         const int error = errno;
         ::unlink(tempPath.c_str());
+        if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
+            Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
         Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
             std::strerror(error));
         return;

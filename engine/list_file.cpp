@@ -1,5 +1,9 @@
 #include "engine/list_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +97,41 @@ ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
         record.Seen = 0;
     }
     return result;
+}
+
+bool AppendJournal(const std::string& path, const CFileData& record) {
+    const std::string entry = record.SourceUrl + "\r\n" + record.LocalName + "\r\n";
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const ssize_t written = ::write(fd, entry.data(), entry.size());
+    const bool closed = ::close(fd) == 0;
+    return written == static_cast<ssize_t>(entry.size()) && closed;
+}
+
+size_t MergeJournal(const std::string& path, const std::string& folder, LocalFileMap& files) {
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
+    if (!file) return 0;
+    ListLineReader reader(file.get());
+    size_t added = 0;
+    std::string url, name;
+    for (;;) {
+        if (reader.Next(url) != ListLineReader::Line::Ok) break;
+        const long urlEnd = std::ftell(file.get());
+        if (reader.Next(name) != ListLineReader::Line::Ok) break;
+        // An entry whose name line has no line end was cut off by a kill.
+        std::fseek(file.get(), -1, SEEK_CUR);
+        const bool complete = std::fgetc(file.get()) == '\n';
+        if (!complete || std::ftell(file.get()) <= urlEnd) break;
+        struct stat status {};
+        if (url.empty() || !IsUsableLocalName(name) ||
+            ::lstat(MediaPath(folder, name).c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        CFileData& record = files[url];
+        record = CFileData{name, url, 0};
+        ++added;
+    }
+    return added;
 }
 
 std::string FormatListFile(const LocalFileMap& files) {

@@ -29,6 +29,13 @@ struct ListReadResult {
 // touch anything else.
 [[nodiscard]] ListReadResult ReadListFile(const std::string& path, LocalFileMap& files);
 
+// Appends one stored file to the journal at `path` in one write.
+[[nodiscard]] bool AppendJournal(const std::string& path, const CFileData& record);
+
+// Adds the journal's complete entries whose files are still in `folder` to
+// `files`; returns how many were added. A cut-off last entry is ignored.
+size_t MergeJournal(const std::string& path, const std::string& folder, LocalFileMap& files);
+
 // The list file's bytes: header, count and two lines per record, CR LF ends.
 [[nodiscard]] std::string FormatListFile(const LocalFileMap& files);
 

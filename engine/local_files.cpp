@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "engine/local_names.h"
 #include "engine/prune.h"
 #include "platform/atomic_file.h"
+#include "platform/file_ops.h"
 #include "plugin/host_link.h"
 
 namespace pixolune {
@@ -68,32 +70,47 @@ bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
 void CFeedEngine::ReadLocalFileList() {
     NewFiles = 0;
     BatchActive = 0;
-    const std::string path = MediaPath(SettingsSnapshot().ImgFolder, kListFileName);
+    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(path, LocalFiles);
     switch (result.status) {
         case ListReadStatus::NotFound:
             Log("ReadLocalFileList: file list not found");
-            return;
+            break;
         case ListReadStatus::WrongHeader:
             Log("ReadLocalFileList: wrong file header");
-            return;
+            break;
         case ListReadStatus::Loaded:
             if (result.skipped > 0)
                 Log("ReadLocalFileList: %d damaged entries skipped",
                     static_cast<int>(result.skipped));
             Log("ReadLocalFileList: file list loaded (%d entries)",
                 static_cast<int>(LocalFiles.size()));
-            return;
+            break;
+    }
+    const size_t recovered = MergeJournal(MediaPath(folder, kJournalFileName), folder, LocalFiles);
+    if (recovered > 0) {
+        // They reach the list with the next write.
+        NewFiles = 1;
+        Log("ReadLocalFileList: %d files stored after the last list write recovered",
+            static_cast<int>(recovered));
     }
 }
 
 void CFeedEngine::WriteLocalFileList() {
-    const std::string path = MediaPath(SettingsSnapshot().ImgFolder, kListFileName);
+    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string path = MediaPath(folder, kListFileName);
+    // The media files stored since the last list reach the disk before a list names them.
+    platform::UniqueFd folderFd(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd) ::syncfs(folderFd.Get());
     std::string error;
     if (!WriteListFile(path, LocalFiles, &error)) {
         Log("WriteLocalFileList: can't create file %s", path.c_str());
         Log("WriteLocalFileList: %s", error.c_str());
+        return;
     }
+    ::unlink(MediaPath(folder, kJournalFileName).c_str());
 }
 
 void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item) {

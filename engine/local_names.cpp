@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include "platform/file_ops.h"
 #include "platform/url_parts.h"
 
@@ -22,14 +24,21 @@ bool HasControlCharacter(std::string_view name) {
     return false;
 }
 
-// Creating and removing the file at once is how we learn that the file
-// system takes the name, whatever its own rules are.
+// Creating and removing a file is how we learn that the file system takes
+// the name, whatever its own rules are. The probe uses the download's
+// temporary name, never the final one: a process killed between the two
+// calls must not leave an empty file that would take the name for good (the
+// temporary names are cleared at every start). The final name's own test is
+// the rename that gives the finished download its name.
 bool FileSystemAcceptsName(const std::string& fullPath) {
+    if (fullPath.size() >= PATH_MAX) return false;
+    std::string probe = fullPath;
+    ReplaceExtension(probe, kTempSuffix);
     platform::UniqueFd fd(
-        ::open(fullPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return false;
     fd.Reset();
-    ::unlink(fullPath.c_str());
+    ::unlink(probe.c_str());
     return true;
 }
 
@@ -61,7 +70,7 @@ bool IsUsableLocalName(std::string_view name) {
     if (name == "." || name == "..") return false;
     if (name.find('/') != std::string_view::npos || HasControlCharacter(name)) return false;
     if (name.front() == '.') return false;
-    if (name == kListFileName) return false;
+    if (name == kListFileName || name == kJournalFileName) return false;
     if (EndsWith(name, std::string(".") + kTempSuffix) ||
         EndsWith(name, std::string(".") + kSidecarSuffix))
         return false;

@@ -7,6 +7,9 @@ namespace pixolune {
 
 // The list file of the media folder.
 inline constexpr const char* kListFileName = "kal_pxln_files.lst";
+// Files stored since the list was last written, one URL and name pair each,
+// appended as they are stored, so that a killed run cannot lose them.
+inline constexpr const char* kJournalFileName = "kal_pxln_files.jnl";
 // Suffixes of the files the engine makes beside a media file.
 inline constexpr const char* kTempSuffix = "__t";
 inline constexpr const char* kSidecarSuffix = "kprop";

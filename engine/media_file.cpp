@@ -39,8 +39,9 @@ bool MediaFileWriter::Write(const char* data, size_t size) {
 }
 
 bool MediaFileWriter::Finish() {
+    // No fsync per file: the list file, which alone makes a file count, is
+    // written only after one sync of the whole file system (WriteLocalFileList).
     auto& ops = platform::CurrentFileOps();
-    if (ops.fsync(fd_) != 0) return Fail("fsync");
     const int fd = fd_;
     fd_ = -1;
     // close() may report a deferred write error; only a clean close counts.

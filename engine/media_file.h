@@ -8,7 +8,7 @@
 namespace pixolune {
 
 // A download's temporary file: created (or truncated) on Create, written
-// piece by piece, and on Finish synced and closed with every error checked.
+// piece by piece, and on Finish closed with every error checked.
 // A file that was not finished is removed when the object goes, so a failed
 // or cut-short transfer never leaves a part behind. The system calls go
 // through the replaceable file operations so that tests can fail each one.

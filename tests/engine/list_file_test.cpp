@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "engine_test_support.h"
@@ -161,6 +162,29 @@ TEST(ListFile, WriteIntoAMissingFolderReportsWhy) {
     std::string error;
     EXPECT_FALSE(WriteListFile(path, Records({{"u", "a.jpg"}}), &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
+    ScratchFolder folder;
+    const std::string journal = folder.File("kal_pxln_files.jnl");
+    test::WriteFile(folder.File("a.jpg"), "a");
+    test::WriteFile(folder.File("c.jpg"), "c");
+    ASSERT_TRUE(AppendJournal(journal, CFileData{"a.jpg", "u1", 1}));
+    ASSERT_TRUE(AppendJournal(journal, CFileData{"gone.jpg", "u2", 1}));
+    ASSERT_TRUE(AppendJournal(journal, CFileData{"../x", "u3", 1}));
+    // A kill in the middle of the last append leaves it without its line end.
+    std::ofstream(journal, std::ios::app | std::ios::binary) << "u4\r\nc.jp";
+    LocalFileMap files = Records({{"old", "old.jpg"}});
+    EXPECT_EQ(MergeJournal(journal, folder.Path(), files), 1u);
+    EXPECT_EQ(files.size(), 2u);
+    EXPECT_EQ(files["u1"].LocalName, "a.jpg");
+    EXPECT_EQ(files["u1"].Seen, 0);
+}
+
+TEST(Journal, MissingJournalAddsNothing) {
+    ScratchFolder folder;
+    LocalFileMap files;
+    EXPECT_EQ(MergeJournal(folder.File("none.jnl"), folder.Path(), files), 0u);
 }
 
 }  // namespace

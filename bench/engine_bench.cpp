@@ -1,0 +1,170 @@
+// The engine's three measurements, each beside its reference, in one run:
+//   1. 200 media files of 256 KiB from the stand-in through the worker, and
+//      the same URLs fetched one after another by the curl command line;
+//   2. peak resident memory while one 1 GiB file downloads, above the idle process;
+//   3. writing and reading a list file of 100,000 entries.
+// Usage: bench_engine [--skip-huge]
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/feed_engine.h"
+#include "engine/list_file.h"
+#include "plugin/host_link.h"
+#include "tests/support/stub_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using pixolune::test::StubServer;
+using pixolune::test::TempDir;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::atomic<bool> g_batchDone{false};
+
+int QuietHost(int code, intptr_t, intptr_t text) {
+    if (code == KAL_CB_LOG &&
+        std::strcmp(reinterpret_cast<const char*>(text), "Download complete") == 0)
+        g_batchDone = true;
+    return 0;
+}
+
+std::string Scenario(int count, long long size) {
+    std::string items;
+    for (int i = 0; i < count; ++i) {
+        items += (i ? "," : "") + std::string(R"({"type":"image","media":"m)") + std::to_string(i) +
+                 R"(.jpg","caption":"c","user":"u","size":)" + std::to_string(size) + "}";
+    }
+    return R"({"page_size":100,"tokens":{"tok-alice":{"username":"alice"}},"feeds":{"feed":[)" +
+           items + "]}}";
+}
+
+double WorkerBatchSeconds(const StubServer& stub, const std::string& folder) {
+    ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
+    pixolune::PluginSettings settings;
+    settings.ImgFolder = folder;
+    settings.DwlPhoto = 1;
+    settings.tmUpdate = 0;
+    settings.RestartKal = 0;
+    pixolune::CFeedEngine engine(settings);
+    engine.Token = "tok-alice";
+    pixolune::CPixoluneFeed feed;
+    feed.MaxP = 1000;
+    engine.Feeds = {feed};
+    g_batchDone = false;
+    const auto start = Clock::now();
+    engine.StartWorker();
+    while (!g_batchDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const double seconds = SecondsSince(start);
+    engine.StopWorker();
+    return seconds;
+}
+
+double CurlSeconds(const StubServer& stub, int count, const std::string& folder) {
+    const std::string config = folder + "/curl.cfg";
+    {
+        std::ofstream out(config);
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "m" + std::to_string(i) + ".jpg";
+            out << "url = \"" << stub.BaseUrl() << "/media/" << name << "\"\n"
+                << "output = \"" << folder << "/" << name << "\"\n";
+        }
+    }
+    const auto start = Clock::now();
+    const std::string command = "curl -s -S -K '" + config + "'";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "curl failed\n");
+    return SecondsSince(start);
+}
+
+long ProcStatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+void ResetPeakRss() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+void HugeDownload() {
+    StubServer stub(StubServer::Options{Scenario(1, 1LL << 30), false, "", "", {}});
+    TempDir folder;
+    pixolune::PluginSettings settings;
+    pixolune::CFeedEngine engine(settings);
+    std::atomic<int32_t> stop{0};
+    ResetPeakRss();
+    const long idle = ProcStatusKb("VmRSS:");
+    const auto start = Clock::now();
+    const int result =
+        engine.DownloadImage(stub.BaseUrl() + "/media/m0.jpg", folder.Path() + "/m0.__t", &stop);
+    const double seconds = SecondsSince(start);
+    const long peak = ProcStatusKb("VmHWM:");
+    std::printf(
+        "1 GiB download: result %d, %.1f s, peak RSS %ld KiB, idle %ld KiB, above idle "
+        "%.1f MiB (goal < 20 MiB)\n",
+        result, seconds, peak, idle, (peak - idle) / 1024.0);
+}
+
+void ListFile() {
+    TempDir folder;
+    pixolune::LocalFileMap files;
+    for (int i = 0; i < 100000; ++i) {
+        const std::string name = "photo_" + std::to_string(i) + "_n.jpg";
+        const std::string url = "https://scontent.example.org/t51.2885-15/e35/" + name +
+                                "?ig_cache_key=" + std::to_string(i * 7919);
+        files[url] = pixolune::CFileData{name, url, 1};
+    }
+    const std::string path = folder.Path() + "/kal_pxln_files.lst";
+    auto start = Clock::now();
+    if (!pixolune::WriteListFile(path, files)) std::fprintf(stderr, "write failed\n");
+    const double writeMs = SecondsSince(start) * 1000;
+    pixolune::LocalFileMap read;
+    start = Clock::now();
+    const auto result = pixolune::ReadListFile(path, read);
+    const double readMs = SecondsSince(start) * 1000;
+    std::printf(
+        "list file of 100000 entries (%ju bytes): write %.1f ms, read %.1f ms (%zu read, "
+        "status %d; goal < 150 ms each)\n",
+        static_cast<uintmax_t>(std::filesystem::file_size(path)), writeMs, readMs, read.size(),
+        static_cast<int>(result.status));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool skipHuge = argc > 1 && std::strcmp(argv[1], "--skip-huge") == 0;
+    pixolune::SetHostCallback(&QuietHost);
+    // First, while the process is small: the figure is the growth over its idle size.
+    if (!skipHuge) HugeDownload();
+    {
+        constexpr int kCount = 200;
+        StubServer stub(StubServer::Options{Scenario(kCount, 256 * 1024), false, "", "", {}});
+        // Three rounds: loopback figures on a shared machine vary from run to run.
+        for (int round = 0; round < 3; ++round) {
+            TempDir workerFolder, curlFolder;
+            const double worker = WorkerBatchSeconds(stub, workerFolder.Path());
+            const double curl = CurlSeconds(stub, kCount, curlFolder.Path());
+            std::printf(
+                "200 x 256 KiB: worker %.3f s (feed query included), curl %.3f s, ratio "
+                "%.2f (goal <= 1.3)\n",
+                worker, curl, worker / curl);
+        }
+    }
+    ListFile();
+    pixolune::SetHostCallback(nullptr);
+    return 0;
+}
