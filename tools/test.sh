@@ -28,5 +28,5 @@ if [ "$quick" -eq 0 ]; then
   echo "== tests: ThreadSanitizer (threaded tests)"
   "$root/tools/setup.sh" "$root/build-tsan" -DPIXOLUNE_TSAN=ON -DPIXOLUNE_BENCH=OFF -DPIXOLUNE_UI=OFF -DCMAKE_BUILD_TYPE=Debug
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir "$root/build-tsan" --output-on-failure -j2 --timeout 900 -L threaded
+    ctest --test-dir "$root/build-tsan" --output-on-failure -j2 --timeout 900 -L threaded --no-tests=error
 fi
