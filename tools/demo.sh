@@ -57,4 +57,4 @@ PIXOLUNE_API_BASE=http://127.0.0.1:$port/v1 \
 echo
 echo "demo: $(find "$demo/media" -type f ! -name '*.kprop' ! -name '*.lst' | wc -l) media files," \
      "$(find "$demo/media" -name '*.kprop' | wc -l) sidecars and the list file are in $demo/media"
-ls -l "$demo/media" | head -n 15
+find "$demo/media" -maxdepth 1 -type f | sort | head -n 8 || true
