@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_ops.h"
 #include <ctime>
 #include <stdexcept>
 
@@ -18,34 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-    int Get() const { return fd_; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_;
-};
+using platform::UniqueFd;
 
 struct PipeEnds {
     UniqueFd read;
