@@ -16,7 +16,7 @@ class ServiceFeedQuery : public FeedQuery {
     FeedQueryOutcome Query(CPixoluneFeed& feed) override {
         FeedQueryOutcome outcome;
         outcome.result = client_.QueryFeed(feed, nullptr);
-        // The client does not pass a Retry-After on; the idle interval is the wait then.
+        if (outcome.result <= 0) outcome.retryAfterSeconds = client_.RetryAfterSeconds;
         return outcome;
     }
 

@@ -43,8 +43,20 @@ bool IsAcceptedStatus(long status) {
 
 }  // namespace
 
-int InternetReadWholeFile(const InternetSession& session, const std::string& url,
-                          std::string& data) {
+unsigned RetryAfterSeconds(const std::string& value) {
+    constexpr unsigned kOneDay = 86400;
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return 0;
+    // Beyond a day the exact figure does not matter; stopping there also rules out overflow.
+    unsigned seconds = 0;
+    for (const char digit : value) {
+        seconds = seconds * 10 + static_cast<unsigned>(digit - '0');
+        if (seconds >= kOneDay) return kOneDay;
+    }
+    return seconds;
+}
+
+int InternetReadWholeFile(const InternetSession& session, const std::string& url, std::string& data,
+                          RetrievalDetails* details) {
     data.clear();
     ReplyBuffer buffer(data, session.options.maxReplyBytes);
     ReplyBuffer::Outcome refusal = ReplyBuffer::Outcome::Stored;
@@ -60,6 +72,7 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
         return refusal == ReplyBuffer::Outcome::Stored;
     };
     const platform::HttpResult result = platform::PerformHttpGet(request);
+    if (details) details->retryAfter = result.retryAfter;
 
     if (result.failure != platform::HttpFailure::None) data.clear();
     switch (result.failure) {
@@ -97,9 +110,10 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
     return kRetrievalReadFailed;
 }
 
-int ReadWholeUrl(const std::string& url, std::string& data, const RetrievalOptions& options) {
+int ReadWholeUrl(const std::string& url, std::string& data, const RetrievalOptions& options,
+                 RetrievalDetails* details) {
     const InternetSession session{"Internet Explorer", options};
-    return InternetReadWholeFile(session, url, data);
+    return InternetReadWholeFile(session, url, data, details);
 }
 
 }  // namespace pixolune

@@ -36,6 +36,11 @@ struct InternetSession {
     RetrievalOptions options;
 };
 
+// What a retrieval learned beyond its result code.
+struct RetrievalDetails {
+    std::string retryAfter;  // the Retry-After header of the final answer, as sent
+};
+
 // Fetches `url` whole into `data` (emptied first, left empty on every failure).
 // Writes one log line per failure: "InternetOpenUrl() failed, error %d",
 // "HttpQueryInfo()  error returned by server: %d", "HttpQueryInfo() failed, error %d",
@@ -43,11 +48,16 @@ struct InternetSession {
 // "InternetReadWholeFile: realloc failed" or
 // "InternetReadWholeFile: reply larger than %zu bytes refused".
 [[nodiscard]] int InternetReadWholeFile(const InternetSession& session, const std::string& url,
-                                        std::string& data);
+                                        std::string& data, RetrievalDetails* details = nullptr);
 
 // Opens a session with the agent "Internet Explorer" for this one URL and
 // calls InternetReadWholeFile; nothing survives from one call to the next.
 [[nodiscard]] int ReadWholeUrl(const std::string& url, std::string& data,
-                               const RetrievalOptions& options = RetrievalOptions{});
+                               const RetrievalOptions& options = RetrievalOptions{},
+                               RetrievalDetails* details = nullptr);
+
+// The delay a Retry-After value asks for, in seconds; 0 for an HTTP date,
+// an empty or a malformed value. Capped at one day.
+[[nodiscard]] unsigned RetryAfterSeconds(const std::string& value);
 
 }  // namespace pixolune

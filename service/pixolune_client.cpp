@@ -71,12 +71,15 @@ std::string CPixoluneClient::ApiUrl(const std::string& path) const {
 
 int CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
     std::string body;
-    const int result = ReadWholeUrl(url, body, retrieval_);
+    RetrievalDetails details;
+    const int result = ReadWholeUrl(url, body, retrieval_, &details);
     if (result != 0) {
         LastError = "Connection to Pixolune server failed with error " + std::to_string(result);
+        RetryAfterSeconds = pixolune::RetryAfterSeconds(details.retryAfter);
         return result;
     }
     LastError.clear();
+    RetryAfterSeconds = 0;
     body.resize(body.find('\0') == std::string::npos ? body.size() : body.find('\0'));
     reply = std::move(body);
     return 0;

@@ -41,6 +41,9 @@ class CPixoluneClient {
 
     std::string Token;      // inserted into every API URL
     std::string LastError;  // text of the last failure; emptied by every successful retrieval
+    // The wait in seconds that the server's last failed answer asked for with
+    // Retry-After (0 when it asked for none); emptied by every successful retrieval.
+    unsigned RetryAfterSeconds = 0;
 
     // Fetches `url` into `reply` (the body up to its first NUL byte). Returns 0,
     // or the failure code of ReadWholeUrl; then LastError reads

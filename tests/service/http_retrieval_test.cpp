@@ -187,3 +187,28 @@ TEST_F(RetrievalTest, QueryServerCutsAtNulAndSetsLastError) {
 
 }  // namespace
 }  // namespace pixolune
+
+namespace pixolune {
+namespace {
+
+struct RetryAfterCase {
+    const char* value;
+    unsigned seconds;
+};
+
+class RetryAfterTest : public ::testing::TestWithParam<RetryAfterCase> {};
+
+TEST_P(RetryAfterTest, OnlyDelaySecondsCountAndADayIsTheMost) {
+    EXPECT_EQ(RetryAfterSeconds(GetParam().value), GetParam().seconds) << GetParam().value;
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, RetryAfterTest,
+                         ::testing::Values(RetryAfterCase{"", 0}, RetryAfterCase{"0", 0},
+                                           RetryAfterCase{"3", 3}, RetryAfterCase{"86399", 86399},
+                                           RetryAfterCase{"86401", 86400},
+                                           RetryAfterCase{"99999999999999999999999", 86400},
+                                           RetryAfterCase{"-5", 0}, RetryAfterCase{"3.5", 0},
+                                           RetryAfterCase{"Wed, 21 Oct 2026 07:28:00 GMT", 0}));
+
+}  // namespace
+}  // namespace pixolune

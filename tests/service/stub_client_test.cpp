@@ -234,6 +234,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "InternetOpenUrl() failed, error 1", kFailed + "-1"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
+TEST_F(StubClientTest, RetryAfterOfABusyServiceReachesTheCaller) {
+    stub.SetFault(
+        R"({"path":"/v1/users/self/feed","mode":"status","status":429,"retry_after":7,"count":1})");
+    CPixoluneClient client("tok-alice", MediaKinds{}, QuickOptions());
+    CPixoluneFeed feed = Feed(kFeedMine, 5);
+    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.RetryAfterSeconds, 7u);
+    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.RetryAfterSeconds, 0u) << "a good answer clears it";
+}
+
 TEST_F(StubClientTest, HugeAndEndlessRepliesAreRefusedAtTheLimit) {
     for (const char* mode : {"huge_reply", "endless_body"}) {
         stub.ClearFaults();

@@ -154,6 +154,16 @@ TEST_F(WorkerEndToEnd, RestartIsRequestedOnlyAfterABatchWithANewFile) {
     EXPECT_TRUE(Exists(media_.File("e.jpg")));
 }
 
+TEST_F(WorkerEndToEnd, BusyServiceIsGivenTheWaitItAskedFor) {
+    stub_.SetScenario(Scenario({Item("a.jpg", "A")}));
+    stub_.SetFault(
+        R"({"path":"/v1/users/self/feed","mode":"status","status":429,"retry_after":120})");
+    const PluginRunResult run = Run();
+    ASSERT_TRUE(run.completed);
+    EXPECT_TRUE(run.Logged("HttpQueryInfo()  error returned by server: 429"));
+    EXPECT_TRUE(run.Logged("the service asked to wait 120 s (Retry-After)"));
+}
+
 TEST_F(WorkerEndToEnd, SettingsMessagesWhileTheWorkerRunsAreClean) {
     // Without a display message 5 declines at once instead of opening a modal dialog.
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
