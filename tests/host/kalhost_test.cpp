@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "fake_host.h"
+#include "tests/support/stub_server.h"
 
 namespace pixolune::test {
 namespace {
@@ -19,9 +21,9 @@ struct Outcome {
 
 class KalhostTest : public ::testing::Test {
   protected:
-    Outcome Run(const std::string& arguments) {
-        const std::string command =
-            std::string(KALHOST_PATH) + " --settings " + Settings() + " " + arguments + " 2>&1";
+    Outcome Run(const std::string& arguments, const std::string& environment = "") {
+        const std::string command = environment + " " + std::string(KALHOST_PATH) + " --settings " +
+                                    Settings() + " " + arguments + " 2>&1";
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
         std::string output;
         char buffer[4096];
@@ -90,6 +92,38 @@ TEST_F(KalhostTest, UsageErrorsAndMissingPluginAreReported) {
          {"run", "configure", "version", "status", "enable", "disable", "--once"}) {
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
     }
+}
+
+TEST_F(KalhostTest, RunOnceFillsTheFolderAndTheTokenLeavesNoTrace) {
+    const std::string canary = "tok-canary-4e8d2a61f0";
+    StubServer stub(StubServer::Options{
+        R"({"tokens":{")" + canary +
+            R"(":{"username":"alice"}},"feeds":{"feed":[{"media":"a.jpg","caption":"A"},{"media":"b.jpg"}]}})",
+        false,
+        "",
+        "",
+        {}});
+    const std::string media = home.Path() + "/media";
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    std::ofstream(Settings())
+        << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+        << "/\nKpropTitle=1\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\nFeed0_MaxP=10\n";
+    const std::string folder = home.Path() + "/config/Software/Torvane/PixolunePlugin";
+    ASSERT_EQ(std::system(("mkdir -p -m 700 " + folder).c_str()), 0);
+    std::ofstream(folder + "/TokenKAL") << canary << '\0';
+    ASSERT_EQ(std::system(("chmod 600 " + folder + "/TokenKAL").c_str()), 0);
+
+    const Outcome run = Run("run --once --seconds 60", "PIXOLUNE_API_BASE=" + stub.ApiBase());
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Download complete"), std::string::npos);
+    EXPECT_NE(run.output.find("slide show restart requested (5, 1)"), std::string::npos);
+    std::ifstream picture(media + "/b.jpg");
+    EXPECT_TRUE(picture.good());
+    ASSERT_EQ(Run("enable").status, 0);  // a save rewrites the settings file
+
+    EXPECT_EQ(run.output.find(canary), std::string::npos);
+    EXPECT_EQ(SettingsText().find(canary), std::string::npos);
+    EXPECT_NE(SettingsText().find("Feed0_Type=1"), std::string::npos);
 }
 
 }  // namespace

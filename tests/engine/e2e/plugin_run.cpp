@@ -27,6 +27,8 @@ void SetSettings(FakeHost& host, const PluginRunConfig& config) {
     host.SetValue(kSettingsSection, "ImgFolder", config.mediaDir);
     host.SetValue(kSettingsSection, "AuthPrefix", std::string("by"));
     host.SetValue(kSettingsSection, "Feed0_Tags", std::string(""));
+    for (const auto& [key, value] : config.textSettings)
+        host.SetValue(kSettingsSection, key, value);
 }
 
 int ChildMain(const PluginRunConfig& config) {
@@ -55,6 +57,11 @@ int ChildMain(const PluginRunConfig& config) {
         stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - start)
                      .count();
+        library.Send(KAL_MSG_SAVE_SETTINGS);
+    }
+    std::ofstream store(config.workDir + "/store.txt");
+    for (const auto& [name, value] : host.Store()) {
+        store << name.first << "/" << name.second << "=" << value << "\n";
     }
     std::ofstream log(config.workDir + "/log.txt");
     for (const std::string& line : host.LogLines()) log << line << "\n";

@@ -12,14 +12,16 @@ namespace pixolune::test {
 
 // One run of the real plug-in in a child process: it loads the library,
 // hands it the settings, sends message 9, waits for the first "Download
-// complete" (or for `during` to finish), sends message 10 and exits. What the
-// host saw comes back through files in `workDir`.
+// complete" (or for `during` to finish), sends message 10, saves (message 6)
+// and exits. What the host saw comes back through files in `workDir`: the log
+// lines, the result and the host's settings store ("store.txt").
 struct PluginRunConfig {
     std::string workDir;   // config home and result files
     std::string mediaDir;  // ImgFolder
     std::string apiBase;   // the stand-in's ApiBase()
     std::string token = "tok-alice";
     std::map<std::string, int> intSettings;  // over the defaults below
+    std::map<std::string, std::string> textSettings;
     std::chrono::milliseconds timeout{20000};
     // Runs on the child's host thread once the worker has started, instead of
     // waiting for the batch; gets the library's send function.

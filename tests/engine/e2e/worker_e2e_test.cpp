@@ -164,6 +164,50 @@ TEST_F(WorkerEndToEnd, BusyServiceIsGivenTheWaitItAskedFor) {
     EXPECT_TRUE(run.Logged("the service asked to wait 120 s (Retry-After)"));
 }
 
+// Every place the plug-in writes to, searched for the token, also as UTF-16LE
+// (the sidecars' encoding).
+TEST_F(WorkerEndToEnd, TokenAppearsInNoLogLineFileOrSetting) {
+    const std::string canary = "tok-canary-9b1f3c7d5e";
+    std::string items;
+    for (int i = 0; i < 25; ++i)
+        items += (i ? "," : "") + Item("c" + std::to_string(i) + ".jpg", "Cap");
+    stub_.SetScenario(R"({"page_size":10,"tokens":{")" + canary +
+                      R"(":{"username":"alice"}},"feeds":{"feed":[)" + items + R"(],"recent":[)" +
+                      Item("r.jpg", "Mine") + R"(],"popular":[)" + Item("p.jpg", "Pop") +
+                      R"(],"tags":{"sunset":[)" + Item("t.jpg", "Tag") + "]}}}");
+    stub_.SetFault(
+        R"({"path":"/v1/users/self/media/recent","mode":"status","status":500,"count":1})");
+    stub_.SetFault(
+        R"({"path":"/v1/media/popular","mode":"status","status":429,"retry_after":1,"count":1})");
+    stub_.SetFault(R"({"path":"/v1/tags/","mode":"next_url_loop"})");
+    config_.token = canary;
+    config_.intSettings["nFeeds"] = 4;
+    config_.intSettings["Feed1_Type"] = 2;
+    config_.intSettings["Feed1_Flg"] = 1;
+    config_.intSettings["Feed2_Type"] = 3;
+    config_.intSettings["Feed2_Flg"] = 1;
+    config_.intSettings["Feed3_Type"] = 5;
+    config_.intSettings["Feed3_Flg"] = 1;
+    config_.textSettings["Feed3_Tags"] = "sunset";
+    const PluginRunResult run = Run();
+    ASSERT_TRUE(run.completed);
+    ASSERT_TRUE(Exists(media_.File("c24.jpg"))) << "the canary token was accepted";
+    EXPECT_TRUE(run.Logged("error returned by server: 500"));
+    EXPECT_TRUE(run.Logged("error returned by server: 429"));
+    EXPECT_TRUE(run.Logged("next_url repeats"));
+    EXPECT_TRUE(run.Logged("QueryFeed: http"));
+
+    std::string wide;
+    for (const char c : canary) wide += std::string{c, '\0'};
+    for (const std::string& line : run.log) EXPECT_EQ(line.find(canary), std::string::npos) << line;
+    EXPECT_EQ(ReadFile(work_.Path() + "/store.txt").find(canary), std::string::npos);
+    for (const std::string& name : FolderNames(media_.Path())) {
+        const std::string bytes = ReadFile(media_.File(name));
+        EXPECT_EQ(bytes.find(canary), std::string::npos) << name;
+        EXPECT_EQ(bytes.find(wide), std::string::npos) << name;
+    }
+}
+
 TEST_F(WorkerEndToEnd, SettingsMessagesWhileTheWorkerRunsAreClean) {
     // Without a display message 5 declines at once instead of opening a modal dialog.
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
