@@ -100,8 +100,10 @@ PluginRunResult CollectPluginRun(const PluginRunConfig& config, pid_t child) {
     int completed = 0;
     summary >> completed >> result.restarts >> result.stopMs;
     result.completed = completed == 1;
-    ::unlink((config.workDir + "/log.txt").c_str());
-    ::unlink((config.workDir + "/result.txt").c_str());
+    std::ifstream store(config.workDir + "/store.txt");
+    for (std::string line; std::getline(store, line);) result.store.push_back(line);
+    for (const char* name : {"/log.txt", "/result.txt", "/store.txt"})
+        ::unlink((config.workDir + name).c_str());
     return result;
 }
 

@@ -14,7 +14,7 @@ namespace pixolune::test {
 // hands it the settings, sends message 9, waits for the first "Download
 // complete" (or for `during` to finish), sends message 10, saves (message 6)
 // and exits. What the host saw comes back through files in `workDir`: the log
-// lines, the result and the host's settings store ("store.txt").
+// lines, the result and the host's settings store.
 struct PluginRunConfig {
     std::string workDir;   // config home and result files
     std::string mediaDir;  // ImgFolder
@@ -32,6 +32,7 @@ struct PluginRunResult {
     int exitStatus = -1;  // the child's wait status
     bool completed = false;
     std::vector<std::string> log;
+    std::vector<std::string> store;  // the host's settings after the save, "section/key=value"
     int restarts = 0;
     long long stopMs = -1;  // how long message 10 took
     bool Logged(const std::string& text) const;
