@@ -49,8 +49,11 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
     long badStatus = 0;
     bool cutShort = false;
     bool writeFailed = false;
+    bool tooLarge = false;
+    uint64_t received = 0;
     platform::HttpRequest request;
     request.url = url;
+    request.limits = DownloadLimits.http;
     request.userAgent = "Kaleidra FeedReader";
     request.headers = {"Accept: text/*"};
     request.bufferSize = kTransferBuffer;
@@ -63,6 +66,11 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
         // The piece that arrives with a stop request set is not written.
         if (StopRequested(stop)) {
             cutShort = true;
+            return false;
+        }
+        received += size;
+        if (received > DownloadLimits.maxFileBytes) {
+            tooLarge = true;
             return false;
         }
         if (!file.Write(data, size)) {
@@ -97,6 +105,11 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
         case platform::HttpFailure::Aborted:
             if (writeFailed) {
                 Log("DownloadImage(), can't write %s (%s)", path.c_str(), file.Error().c_str());
+                return kDownloadBroken;
+            }
+            if (tooLarge) {
+                Log("DownloadImage(), file larger than %llu bytes refused, url=%s",
+                    static_cast<unsigned long long>(DownloadLimits.maxFileBytes), url.c_str());
                 return kDownloadBroken;
             }
             if (cutShort || StopRequested(stop)) return kDownloadStopped;

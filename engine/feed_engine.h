@@ -11,12 +11,25 @@
 
 #include "engine/feed_query.h"
 #include "engine/file_data.h"
+#include "platform/http_client.h"
 #include "plugin/feed.h"
 #include "plugin/plugin_settings.h"
 
 namespace pixolune {
 
 class CPixoluneThread;
+
+// A media file larger than this is refused. Clips and photos of the service
+// are far below it; a server that streams without end must not fill the disk
+// the list file and every other media file live on.
+inline constexpr uint64_t kMaxMediaFileBytes = 4ull << 30;
+
+// How media downloads are bounded. The plug-in's defaults; tests shorten them
+// so that a silent or endless server costs seconds.
+struct MediaDownloadLimits {
+    platform::HttpLimits http;
+    uint64_t maxFileBytes = kMaxMediaFileBytes;
+};
 
 // The engine: the configured feeds and the token, and the worker's run-time state.
 //
@@ -77,6 +90,8 @@ class CFeedEngine {
     // feed before its next query. 30 s; PIXOLUNE_IDLE_MS (read once, when the
     // engine is built) shortens it for tests only.
     std::chrono::milliseconds IdleInterval;
+    // Time limits and size cap of every media download (set before the worker starts).
+    MediaDownloadLimits DownloadLimits;
 
   private:
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);

@@ -13,11 +13,12 @@ if ! command -v clang++ >/dev/null; then
 fi
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPIXOLUNE_FUZZ=ON -DPIXOLUNE_TESTS=OFF -DPIXOLUNE_BENCH=OFF -DPIXOLUNE_UI=OFF >/dev/null
-cmake --build "$build" -j2 --target fuzz_feed_reply fuzz_user_reply
+targets=(feed_reply user_reply local_name list_file redirect_address)
+cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for name in feed_reply user_reply; do
+for name in "${targets[@]}"; do
   mkdir -p "$scratch/$name"
   cp "$root/fuzz/corpus/$name"/* "$scratch/$name/"
   echo "== fuzz_$name for ${seconds}s"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and builds as tools/setup.sh does, then runs every test under CTest:
 # the normal build, then the whole suite once more with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the threaded tests with ThreadSanitizer.
+# UndefinedBehaviorSanitizer, then the threaded tests with ThreadSanitizer, then
+# each fuzz target for a short bounded run when clang++ is installed.
 # With --quick only the normal build runs.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,4 +30,11 @@ if [ "$quick" -eq 0 ]; then
   "$root/tools/setup.sh" "$root/build-tsan" -DPIXOLUNE_TSAN=ON -DPIXOLUNE_BENCH=OFF -DPIXOLUNE_UI=OFF -DCMAKE_BUILD_TYPE=Debug
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir "$root/build-tsan" --output-on-failure -j2 --timeout 900 -L threaded --no-tests=error
+
+  if command -v clang++ >/dev/null; then
+    echo "== fuzz targets, 15 s each"
+    "$root/tools/run-fuzzers.sh" 15
+  else
+    echo "== fuzz targets skipped: clang++ is not installed"
+  fi
 fi

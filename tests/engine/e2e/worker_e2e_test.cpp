@@ -229,6 +229,31 @@ TEST_F(WorkerEndToEnd, SettingsMessagesWhileTheWorkerRunsAreClean) {
     EXPECT_TRUE(run.Logged("Download complete"));
 }
 
+// Waits in the child until `name` is in the media folder, at most `longest`.
+void WaitForFile(const std::string& path, std::chrono::milliseconds longest) {
+    const auto end = std::chrono::steady_clock::now() + longest;
+    while (!Exists(path) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+}
+
+TEST_F(WorkerEndToEnd, DeeplyNestedReplyFailsTheQueryAndTheWorkerGoesOn) {
+    // 10^5 nested "[" once; the next query gets the normal reply.
+    stub_.SetFault(
+        R"({"path":"/v1/users/self/feed","mode":"deep_nesting","depth":100000,"count":1})");
+    const std::string first = media_.File("a.jpg");
+    config_.during = [&first](const auto&) { WaitForFile(first, 20s); };
+    const PluginRunResult run = Run();
+    ASSERT_TRUE(WIFEXITED(run.exitStatus)) << "status " << run.exitStatus;
+    EXPECT_EQ(WEXITSTATUS(run.exitStatus), 0);
+    EXPECT_TRUE(run.Logged("Refresh 0: query failed, next try in "));
+    EXPECT_TRUE(run.Logged("     3 Items found"));
+    EXPECT_TRUE(Exists(first));
+    int feedRequests = 0;
+    for (const std::string& target : stub_.Requests())
+        feedRequests += target.rfind("/v1/users/self/feed", 0) == 0;
+    EXPECT_GE(feedRequests, 2);
+}
+
 // Kills a running batch at random moments; after each kill the list file
 // reads back whole and every listed file is complete, and the next start
 // clears what the killed run left.
