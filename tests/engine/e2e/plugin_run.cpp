@@ -58,6 +58,9 @@ int ChildMain(const PluginRunConfig& config) {
     }
     std::ofstream log(config.workDir + "/log.txt");
     for (const std::string& line : host.LogLines()) log << line << "\n";
+    std::ofstream store(config.workDir + "/store.txt");
+    for (const auto& [key, value] : host.Store())
+        store << key.first << "/" << key.second << "=" << value << "\n";
     std::ofstream(config.workDir + "/result.txt")
         << completed << " " << host.RestartRequests() << " " << stopMs << "\n";
     return completed ? 0 : 2;
@@ -89,12 +92,15 @@ PluginRunResult CollectPluginRun(const PluginRunConfig& config, pid_t child) {
     ::waitpid(child, &result.exitStatus, 0);
     std::ifstream log(config.workDir + "/log.txt");
     for (std::string line; std::getline(log, line);) result.log.push_back(line);
+    std::ifstream store(config.workDir + "/store.txt");
+    for (std::string line; std::getline(store, line);) result.store.push_back(line);
     std::ifstream summary(config.workDir + "/result.txt");
     int completed = 0;
     summary >> completed >> result.restarts >> result.stopMs;
     result.completed = completed == 1;
     ::unlink((config.workDir + "/log.txt").c_str());
     ::unlink((config.workDir + "/result.txt").c_str());
+    ::unlink((config.workDir + "/store.txt").c_str());
     return result;
 }
 

@@ -30,6 +30,7 @@ struct PluginRunResult {
     int exitStatus = -1;  // the child's wait status
     bool completed = false;
     std::vector<std::string> log;
+    std::vector<std::string> store;  // the host's settings store at the end, "section/key=value"
     int restarts = 0;
     long long stopMs = -1;  // how long message 10 took
     bool Logged(const std::string& text) const;
