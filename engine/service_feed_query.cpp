@@ -16,7 +16,8 @@ class ServiceFeedQuery : public FeedQuery {
     FeedQueryOutcome Query(CPixoluneFeed& feed) override {
         FeedQueryOutcome outcome;
         outcome.result = client_.QueryFeed(feed, nullptr);
-        // The client does not pass a Retry-After on; the idle interval is the wait then.
+        // A 429 (or 503) says how long to wait; the engine keeps at least its idle interval.
+        if (outcome.result <= 0) outcome.retryAfterSeconds = client_.RetryAfterSeconds;
         return outcome;
     }
 

@@ -43,9 +43,10 @@ bool IsAcceptedStatus(long status) {
 
 }  // namespace
 
-int InternetReadWholeFile(const InternetSession& session, const std::string& url,
-                          std::string& data) {
+int InternetReadWholeFile(const InternetSession& session, const std::string& url, std::string& data,
+                          std::string* retryAfter) {
     data.clear();
+    if (retryAfter) retryAfter->clear();
     ReplyBuffer buffer(data, session.options.maxReplyBytes);
     ReplyBuffer::Outcome refusal = ReplyBuffer::Outcome::Stored;
 
@@ -60,6 +61,7 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
         return refusal == ReplyBuffer::Outcome::Stored;
     };
     const platform::HttpResult result = platform::PerformHttpGet(request);
+    if (retryAfter) *retryAfter = result.retryAfter;
 
     if (result.failure != platform::HttpFailure::None) data.clear();
     switch (result.failure) {
@@ -97,9 +99,23 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
     return kRetrievalReadFailed;
 }
 
-int ReadWholeUrl(const std::string& url, std::string& data, const RetrievalOptions& options) {
+int ReadWholeUrl(const std::string& url, std::string& data, const RetrievalOptions& options,
+                 std::string* retryAfter) {
     const InternetSession session{"Internet Explorer", options};
-    return InternetReadWholeFile(session, url, data);
+    return InternetReadWholeFile(session, url, data, retryAfter);
+}
+
+uint32_t ParseRetryAfter(const std::string& value) {
+    constexpr uint32_t kLongestWait = 86400;
+    size_t at = value.find_first_not_of(" \t");
+    if (at == std::string::npos || value[at] < '0' || value[at] > '9') return 0;
+    uint32_t seconds = 0;
+    for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
+        seconds = std::min<uint32_t>(kLongestWait, seconds * 10 + (value[at] - '0'));
+    }
+    // Anything but blanks after the digits is no delta-seconds value.
+    if (value.find_first_not_of(" \t\r\n", at) != std::string::npos) return 0;
+    return seconds;
 }
 
 }  // namespace pixolune

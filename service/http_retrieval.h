@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -42,12 +43,19 @@ struct InternetSession {
 // "InternetReadWholeFile: error %d returned by InternetReadFile",
 // "InternetReadWholeFile: realloc failed" or
 // "InternetReadWholeFile: reply larger than %zu bytes refused".
+// `retryAfter`, when given, receives the final answer's Retry-After header
+// (empty when there was none), so that a caller can honour a 429 or 503.
 [[nodiscard]] int InternetReadWholeFile(const InternetSession& session, const std::string& url,
-                                        std::string& data);
+                                        std::string& data, std::string* retryAfter = nullptr);
 
 // Opens a session with the agent "Internet Explorer" for this one URL and
 // calls InternetReadWholeFile; nothing survives from one call to the next.
 [[nodiscard]] int ReadWholeUrl(const std::string& url, std::string& data,
-                               const RetrievalOptions& options = RetrievalOptions{});
+                               const RetrievalOptions& options = RetrievalOptions{},
+                               std::string* retryAfter = nullptr);
+
+// The seconds a Retry-After value asks for: its delta-seconds form, capped at
+// a day; 0 for an empty, negative or date-form value.
+[[nodiscard]] uint32_t ParseRetryAfter(const std::string& value);
 
 }  // namespace pixolune

@@ -71,7 +71,9 @@ std::string CPixoluneClient::ApiUrl(const std::string& path) const {
 
 int CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
     std::string body;
-    const int result = ReadWholeUrl(url, body, retrieval_);
+    std::string retryAfter;
+    const int result = ReadWholeUrl(url, body, retrieval_, &retryAfter);
+    RetryAfterSeconds = result != 0 ? ParseRetryAfter(retryAfter) : 0;
     if (result != 0) {
         LastError = "Connection to Pixolune server failed with error " + std::to_string(result);
         return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "plugin/feed.h"
@@ -41,6 +42,9 @@ class CPixoluneClient {
 
     std::string Token;      // inserted into every API URL
     std::string LastError;  // text of the last failure; emptied by every successful retrieval
+    // What the last failed request's Retry-After asked for, in seconds (0: nothing);
+    // set by every QueryServer, so after a failed QueryFeed it is that of its failure.
+    uint32_t RetryAfterSeconds = 0;
 
     // Fetches `url` into `reply` (the body up to its first NUL byte). Returns 0,
     // or the failure code of ReadWholeUrl; then LastError reads

@@ -185,5 +185,23 @@ TEST_F(RetrievalTest, QueryServerCutsAtNulAndSetsLastError) {
     EXPECT_EQ(client.LastError, "Connection to Pixolune server failed with error 404");
 }
 
+struct RetryAfterCase {
+    const char* value;
+    uint32_t seconds;
+};
+
+class ParseRetryAfterTest : public ::testing::TestWithParam<RetryAfterCase> {};
+
+TEST_P(ParseRetryAfterTest, TakesDeltaSecondsCappedAtADay) {
+    EXPECT_EQ(ParseRetryAfter(GetParam().value), GetParam().seconds) << GetParam().value;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ParseRetryAfterTest,
+    ::testing::Values(RetryAfterCase{"", 0}, RetryAfterCase{"3", 3}, RetryAfterCase{" 120 ", 120},
+                      RetryAfterCase{"86400", 86400}, RetryAfterCase{"86401", 86400},
+                      RetryAfterCase{"99999999999999999999", 86400}, RetryAfterCase{"-5", 0},
+                      RetryAfterCase{"3x", 0}, RetryAfterCase{"Wed, 21 Oct 2015 07:28:00 GMT", 0}));
+
 }  // namespace
 }  // namespace pixolune

@@ -234,6 +234,21 @@ INSTANTIATE_TEST_SUITE_P(
                   "InternetOpenUrl() failed, error 1", kFailed + "-1"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
+TEST_F(StubClientTest, RateLimitHandsItsRetryAfterOnAndASuccessClearsIt) {
+    stub.SetFault(
+        R"({"path":"/v1/users/self/feed","mode":"status","status":429,"retry_after":7,"count":1})");
+    CPixoluneClient client("tok-alice", MediaKinds{}, QuickOptions());
+    CPixoluneFeed feed = Feed(kFeedMine, 5);
+    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.RetryAfterSeconds, 7u);
+    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.RetryAfterSeconds, 0u);
+    // A failure without the header asks for nothing.
+    stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":500,"count":1})");
+    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.RetryAfterSeconds, 0u);
+}
+
 TEST_F(StubClientTest, HugeAndEndlessRepliesAreRefusedAtTheLimit) {
     for (const char* mode : {"huge_reply", "endless_body"}) {
         stub.ClearFaults();

@@ -199,6 +199,23 @@ TEST_F(WorkerEndToEnd, DeeplyNestedReplyFailsTheQueryAndTheWorkerGoesOn) {
     EXPECT_GE(feedRequests, 2);
 }
 
+TEST_F(WorkerEndToEnd, RateLimitedFeedWaitsAsTheServiceAsksAndIsLogged) {
+    // The idle wait is 100 ms in these runs, so only the Retry-After explains a 2 s wait.
+    stub_.SetFault(
+        R"({"path":"/v1/users/self/feed","mode":"status","status":429,"retry_after":2,"count":1})");
+    const std::string first = media_.File("a.jpg");
+    config_.during = [&first](const auto&) { WaitForFile(first, 20s); };
+    const auto start = std::chrono::steady_clock::now();
+    const PluginRunResult run = Run();
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(run.completed);
+    EXPECT_TRUE(
+        run.Logged("Refresh 0: the service asked to wait 2 s (Retry-After), next try in 2000 ms"));
+    EXPECT_TRUE(Exists(first));
+    EXPECT_GE(took, 2s);
+    EXPECT_LT(took, 10s);
+}
+
 // Kills a running batch at random moments; after each kill the list file
 // reads back whole and every listed file is complete, and the next start
 // clears what the killed run left.
