@@ -77,7 +77,12 @@ ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
     result.status = ListReadStatus::Loaded;
     if (reader.Next(line) == ListLineReader::Line::End) return result;
     const long long count = BoundedCount(line);
-    files.reserve(static_cast<size_t>(std::min(count, kMaxListReserve)));
+    // Every entry takes at least four bytes ("u\nn\n"), so a damaged count never
+    // sizes the table beyond what the file could hold.
+    struct stat status {};
+    const long long fileCouldHold =
+        ::fstat(::fileno(file.get()), &status) == 0 ? status.st_size / 4 + 1 : kMaxListReserve;
+    files.reserve(static_cast<size_t>(std::min({count, kMaxListReserve, fileCouldHold})));
 
     std::string url, name;
     for (long long read = 0; read < count; ++read) {

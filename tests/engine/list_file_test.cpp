@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "engine/local_names.h"
 #include "engine_test_support.h"
 
 namespace pixolune {
@@ -185,6 +186,17 @@ TEST(Journal, MissingJournalAddsNothing) {
     ScratchFolder folder;
     LocalFileMap files;
     EXPECT_EQ(MergeJournal(folder.File("none.jnl"), folder.Path(), files), 0u);
+}
+
+TEST(ReadListFile, DamagedCountSizesTheTableByTheFileNotByTheCount) {
+    test::ScratchFolder folder;
+    const std::string path = folder.File(kListFileName);
+    test::WriteFile(path, std::string(kListHeader) + "\r\n99999999999\r\nu1\r\na.jpg\r\n");
+    LocalFileMap files;
+    ASSERT_EQ(ReadListFile(path, files).status, ListReadStatus::Loaded);
+    EXPECT_EQ(files.size(), 1u);
+    // Without the bound every start would build a table for a million entries.
+    EXPECT_LT(files.bucket_count(), 1000u);
 }
 
 }  // namespace
