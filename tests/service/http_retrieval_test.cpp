@@ -8,6 +8,7 @@
 #include "service/pixolune_client.h"
 #include "tests/platform/loopback_server.h"
 #include "tests/service/log_capture.h"
+#include "tests/service/quick_options.h"
 
 namespace pixolune {
 namespace {
@@ -16,14 +17,7 @@ using namespace std::chrono_literals;
 using test::LogCapture;
 using test::LoopbackServer;
 
-// Limits short enough that a silent server costs a second, not a minute.
-RetrievalOptions QuickOptions() {
-    RetrievalOptions options;
-    options.limits.connectTimeoutSeconds = 2;
-    options.limits.lowSpeedBytesPerSecond = 100000;
-    options.limits.lowSpeedSeconds = 1;
-    return options;
-}
+using test::QuickOptions;
 
 class RetrievalTest : public ::testing::Test {
   protected:

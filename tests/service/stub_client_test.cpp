@@ -9,6 +9,7 @@
 
 #include "service/pixolune_client.h"
 #include "tests/service/log_capture.h"
+#include "tests/service/quick_options.h"
 #include "tests/support/stub_server.h"
 
 namespace pixolune {
@@ -49,14 +50,7 @@ CPixoluneFeed Feed(int type, int maxP, const std::string& tags = "") {
     return feed;
 }
 
-// Limits short enough that a silent stand-in costs a second.
-RetrievalOptions QuickOptions() {
-    RetrievalOptions options;
-    options.limits.connectTimeoutSeconds = 2;
-    options.limits.lowSpeedBytesPerSecond = 100000;
-    options.limits.lowSpeedSeconds = 1;
-    return options;
-}
+using test::QuickOptions;
 
 class StubClientTest : public ::testing::Test {
   protected:
