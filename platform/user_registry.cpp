@@ -98,8 +98,9 @@ RegistryRead ReadRegistryString(const std::string& keyPath, const std::string& v
     const std::string path = folder + "/" + valueName;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
-        result.status =
-            errno == ENOENT ? RegistryReadStatus::Missing : RegistryReadStatus::Unreadable;
+        result.status = errno == ENOENT  ? RegistryReadStatus::Missing
+                        : errno == ELOOP ? RegistryReadStatus::SymbolicLink
+                                         : RegistryReadStatus::Unreadable;
         return result;
     }
     struct stat info {};
@@ -107,7 +108,11 @@ RegistryRead ReadRegistryString(const std::string& keyPath, const std::string& v
         result.status = RegistryReadStatus::Unreadable;
         return result;
     }
-    if ((info.st_mode & 077) != 0 || info.st_uid != ::geteuid()) {
+    if (info.st_uid != ::geteuid()) {
+        result.status = RegistryReadStatus::NotOwned;
+        return result;
+    }
+    if ((info.st_mode & 077) != 0) {
         result.status = RegistryReadStatus::NotPrivate;
         return result;
     }
@@ -163,8 +168,12 @@ const char* DescribeRegistryStatus(RegistryReadStatus status) {
             return "unreadable";
         case RegistryReadStatus::TooLong:
             return "too long";
+        case RegistryReadStatus::SymbolicLink:
+            return "a symbolic link";
         case RegistryReadStatus::NotPrivate:
             return "readable by others";
+        case RegistryReadStatus::NotOwned:
+            return "owned by another user";
         case RegistryReadStatus::BadName:
             return "unusable name";
     }

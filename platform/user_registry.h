@@ -13,11 +13,13 @@ namespace pixolune::platform {
 
 enum class RegistryReadStatus {
     Ok,
-    Missing,     // no store, no key or no value
-    Unreadable,  // not a regular file, or reading failed
-    TooLong,     // the value and its NUL exceed the read buffer
-    NotPrivate,  // group or others may read or write the file: not trusted
-    BadName      // the key path or value name would leave the store
+    Missing,       // no store, no key or no value
+    Unreadable,    // not a regular file, or reading failed
+    SymbolicLink,  // a link where the value's file belongs: never followed
+    TooLong,       // the value and its NUL exceed the read buffer
+    NotPrivate,    // group or others may read or write the file: not trusted
+    NotOwned,      // the file belongs to another user: not trusted
+    BadName        // the key path or value name would leave the store
 };
 
 struct RegistryRead {

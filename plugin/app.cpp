@@ -135,14 +135,17 @@ int CPixoluneApp::Save() {
     PluginSettings settings;
     FeedArray feeds;
     std::string token;
+    std::string tokenAtLoad;
     {
         std::lock_guard<std::mutex> guard(Engine.Lock);
         settings = Settings;
         CopyFeedArray(feeds, Engine.Feeds);
         token = Engine.Token;
+        tokenAtLoad = tokenAtLoad_;
     }
-    SaveSettings(settings, feeds, token);
+    SaveSettings(settings, feeds, token, tokenAtLoad);
     std::lock_guard<std::mutex> guard(Engine.Lock);
+    tokenAtLoad_ = token;
     Settings.SettingsChanged = 0;
     return 1;
 }
@@ -157,6 +160,7 @@ int CPixoluneApp::Load() {
     {
         std::lock_guard<std::mutex> guard(Engine.Lock);
         ApplyLoadedSettings(loaded, Settings, Engine.Feeds, Engine.Token);
+        tokenAtLoad_ = loaded.token;
     }
     Log("LoadSettings: Enabled=%d, ImgFolder=%s, feeds=%zu, token %s", loaded.values.Enabled,
         loaded.values.ImgFolder.c_str(), loaded.feeds.size(), MaskSecret(loaded.token).c_str());
@@ -177,8 +181,11 @@ int CPixoluneApp::SetHostVariant(intptr_t variant) {
 
 int CPixoluneApp::Enabled(intptr_t setFlag, intptr_t value) {
     std::lock_guard<std::mutex> guard(Engine.Lock);
-    if (setFlag != 0) Settings.Enabled = static_cast<int32_t>(value);
-    return Settings.Enabled + 1;
+    // The host's words are 32 bits wide: only the low half of the value counts.
+    if (setFlag != 0) Settings.Enabled = static_cast<int32_t>(static_cast<uint32_t>(value));
+    // Enabled + 1 in 32-bit unsigned arithmetic, so the largest value wraps as the
+    // host's does instead of overflowing a signed int.
+    return static_cast<int32_t>(static_cast<uint32_t>(Settings.Enabled) + 1u);
 }
 
 }  // namespace pixolune

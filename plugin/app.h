@@ -59,6 +59,9 @@ class CPixoluneApp {
     int Enabled(intptr_t setFlag, intptr_t value);
 
     ConfigurationDialogRunner dialogRunner_;
+    // The token as the last load or save left it, guarded by Engine.Lock: a save
+    // tells from it whether an empty token was cleared by the user.
+    std::string tokenAtLoad_;
 };
 
 }  // namespace pixolune

@@ -36,18 +36,70 @@ std::string FeedKey(size_t index, const char* suffix) {
     return key;
 }
 
+// White space around a token is never part of it: a file written with echo
+// ends in a line break, which would otherwise travel inside every API URL.
+std::string TrimmedToken(const std::string& text) {
+    const char* const blanks = " \t\r\n\v\f";
+    const size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// Tells the user what to do about a token file the plug-in refused to read.
+void LogRefusedToken(const char* valueName, platform::RegistryReadStatus status) {
+    const std::string path = platform::RegistryKeyFolder(kTokenKeyPath) + "/" + valueName;
+    const char* why = platform::DescribeRegistryStatus(status);
+    switch (status) {
+        case platform::RegistryReadStatus::NotPrivate:
+            Log("LoadFeedsAndToken: token value %s not used (%s); to use it, run: chmod 600 %s",
+                valueName, why, path.c_str());
+            break;
+        case platform::RegistryReadStatus::SymbolicLink:
+            Log("LoadFeedsAndToken: token value %s not used (%s); to use it, replace the link by "
+                "a plain file of mode 600: %s",
+                valueName, why, path.c_str());
+            break;
+        default:
+            Log("LoadFeedsAndToken: token value %s not used (%s): %s", valueName, why,
+                path.c_str());
+    }
+}
+
 std::string LoadToken(int hostVariant) {
     const char* valueName = TokenValueName(hostVariant);
     const platform::RegistryRead read = platform::ReadRegistryString(kTokenKeyPath, valueName);
-    switch (read.status) {
-        case platform::RegistryReadStatus::Ok:
-        case platform::RegistryReadStatus::Missing:
-            break;
-        default:
-            Log("LoadFeedsAndToken: token value %s not used (%s)", valueName,
-                platform::DescribeRegistryStatus(read.status));
+    if (read.status != platform::RegistryReadStatus::Ok &&
+        read.status != platform::RegistryReadStatus::Missing) {
+        LogRefusedToken(valueName, read.status);
     }
-    return read.text;
+    return TrimmedToken(read.text);
+}
+
+// An empty token replaces the stored value only when the user cleared the
+// token or nothing is stored: a token the load refused, or one another
+// session stored since, is the user's login and must survive the save.
+bool MayStoreEmptyToken(const char* valueName, const std::string& tokenAtLoad) {
+    if (!tokenAtLoad.empty()) return true;  // the user cleared it in the dialog
+    const platform::RegistryRead stored = platform::ReadRegistryString(kTokenKeyPath, valueName);
+    if (stored.status == platform::RegistryReadStatus::Missing ||
+        (stored.status == platform::RegistryReadStatus::Ok && stored.text.empty())) {
+        return true;
+    }
+    Log("SaveFeedsAndToken: stored token value %s left as it is (%s)", valueName,
+        stored.status == platform::RegistryReadStatus::Ok
+            ? "not loaded"
+            : platform::DescribeRegistryStatus(stored.status));
+    return false;
+}
+
+void SaveToken(int hostVariant, const std::string& token, const std::string& tokenAtLoad) {
+    const char* valueName = TokenValueName(hostVariant);
+    if (token.empty() && !MayStoreEmptyToken(valueName, tokenAtLoad)) return;
+    std::string error;
+    if (!platform::WriteRegistryString(kTokenKeyPath, valueName, token, &error)) {
+        // The token stays in memory; the next save tries again.
+        Log("SaveFeedsAndToken: token not stored, %s", error.c_str());
+    }
 }
 
 int BoundFeedCount(int stored) {
@@ -122,8 +174,8 @@ void ApplyLoadedSettings(const LoadedSettings& loaded, PluginSettings& settings,
     settings.SettingsChanged = 0;
 }
 
-void SaveSettings(const PluginSettings& settings, const FeedArray& feeds,
-                  const std::string& token) {
+void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const std::string& token,
+                  const std::string& tokenAtLoad) {
     const char* s = kSettingsSection;
     for (const IntSetting& setting : kLeadingInts) {
         WriteHostInt(s, setting.key, settings.*setting.field);
@@ -134,12 +186,7 @@ void SaveSettings(const PluginSettings& settings, const FeedArray& feeds,
     }
     WriteHostText(s, "AuthPrefix", settings.AuthPrefix);
 
-    std::string error;
-    if (!platform::WriteRegistryString(kTokenKeyPath, TokenValueName(settings.HostVariant), token,
-                                       &error)) {
-        // The token stays in memory; the next save tries again.
-        Log("SaveFeedsAndToken: token not stored, %s", error.c_str());
-    }
+    SaveToken(settings.HostVariant, token, tokenAtLoad);
     WriteHostInt(s, "nFeeds", static_cast<int>(feeds.size()));
     for (size_t i = 0; i < feeds.size(); ++i) {
         WriteHostInt(s, FeedKey(i, "Type").c_str(), feeds[i].Type);

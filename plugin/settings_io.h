@@ -42,7 +42,10 @@ void ApplyLoadedSettings(const LoadedSettings& loaded, PluginSettings& settings,
                          std::string& token);
 
 // Writes every setting, the token, the feeds and finally "RebuildList" = 1.
-void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const std::string& token);
+// `tokenAtLoad` is the token as the last load or save left it: an empty token
+// is stored only when it was cleared since, or when no token is stored at all.
+void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const std::string& token,
+                  const std::string& tokenAtLoad);
 
 // The registry value that holds the token for a host variant.
 [[nodiscard]] const char* TokenValueName(int hostVariant);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -31,12 +32,22 @@ TEST(PluginLibraryTest, ExportsOnlyTheMessageHandler) {
               std::vector<std::string>{"kalPlugInMsgHandler"});
 }
 
+// What a message leaves behind besides its result, so that a handler that
+// merely answers the right constant still fails.
+enum class Effect {
+    Nothing,        // no store traffic, Enabled and SettingsChanged unchanged
+    SavesAll,       // every key written, "RebuildList" = 1 last
+    LoadsAll,       // the store's values replace the live ones
+    EnabledIsKept,  // a later query of message 40 gives the same answer
+};
+
 struct MessageCase {
     const char* name;
     int code;
     intptr_t param1;
     intptr_t param2;
     int expected;
+    Effect effect;
 };
 
 void PrintTo(const MessageCase& c, std::ostream* os) {
@@ -46,26 +57,63 @@ void PrintTo(const MessageCase& c, std::ostream* os) {
 class MessageResultTest : public ::testing::TestWithParam<MessageCase> {};
 
 TEST_P(MessageResultTest, AnswersAsTheHostExpects) {
+    ScopedConfigHome home;
     FakeHost host;
     PluginLibrary plugin;
     plugin.Open(host);
+    host.SetValue("PixolunePlugIn", "Enabled", 1);  // seen only by a load
+    host.ClearTrace();
     const MessageCase& c = GetParam();
     EXPECT_EQ(plugin.Send(c.code, c.param1, c.param2), c.expected);
+    switch (c.effect) {
+        case Effect::Nothing:
+            EXPECT_TRUE(host.Reads().empty());
+            EXPECT_TRUE(host.Writes().empty());
+            EXPECT_EQ(host.RestartRequests(), 0);
+            EXPECT_EQ(plugin.Send(40, 0, 0), 1);
+            EXPECT_EQ(plugin.Send(8), 0);
+            break;
+        case Effect::SavesAll:
+            ASSERT_EQ(host.Writes().size(), 15u);
+            EXPECT_EQ(host.Writes().back(), "Settings/RebuildList");
+            EXPECT_EQ(host.Value("Settings", "RebuildList"), "1");
+            EXPECT_EQ(host.Value("PixolunePlugIn", "Enabled"), "0") << "the live value is saved";
+            break;
+        case Effect::LoadsAll:
+            EXPECT_EQ(host.Reads().front(), "PixolunePlugIn/Enabled");
+            EXPECT_EQ(plugin.Send(40, 0, 0), 2);
+            break;
+        case Effect::EnabledIsKept:
+            EXPECT_TRUE(host.Writes().empty());
+            EXPECT_EQ(plugin.Send(40, 0, 0), c.expected);
+            EXPECT_EQ(plugin.Send(8), 0);
+            break;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, MessageResultTest,
     ::testing::Values(
-        MessageCase{"InterfaceVersion", 1, 0, 0, 256}, MessageCase{"UnusedCodeFour", 4, 0, 0, 0},
-        MessageCase{"UnknownCode", 12345, 7, 7, 0}, MessageCase{"NegativeCode", -1, 0, 0, 0},
-        MessageCase{"VariantZero", 28, 0, 0, 0}, MessageCase{"VariantOne", 28, 1, 0, 1},
-        MessageCase{"VariantTwo", 28, 2, 0, -1}, MessageCase{"VariantNegative", 28, -5, 0, -1},
-        MessageCase{"EnabledQueryAfterLoadDefault", 40, 0, 0, 1},
-        MessageCase{"EnableReportsTwo", 40, 1, 1, 2}, MessageCase{"DisableReportsOne", 40, 1, 0, 1},
-        MessageCase{"NothingChangedAfterLoad", 8, 0, 0, 0},
-        MessageCase{"SaveAnswersOne", 6, 0, 0, 1}, MessageCase{"LoadAnswersOne", 7, 0, 0, 1},
-        MessageCase{"StartAnswersZero", 9, 0, 0, 0}, MessageCase{"StopAnswersZero", 10, 0, 1, 0},
-        MessageCase{"StopWithoutFlagAnswersZero", 10, 0, 0, 0}),
+        MessageCase{"InterfaceVersion", 1, 0, 0, 256, Effect::Nothing},
+        MessageCase{"UnusedCodeFour", 4, 0, 0, 0, Effect::Nothing},
+        MessageCase{"UnknownCode", 12345, 7, 7, 0, Effect::Nothing},
+        MessageCase{"NegativeCode", -1, 0, 0, 0, Effect::Nothing},
+        MessageCase{"VariantZero", 28, 0, 0, 0, Effect::Nothing},
+        MessageCase{"VariantOne", 28, 1, 0, 1, Effect::Nothing},
+        MessageCase{"VariantTwo", 28, 2, 0, -1, Effect::Nothing},
+        MessageCase{"VariantNegative", 28, -5, 0, -1, Effect::Nothing},
+        MessageCase{"EnabledQueryAfterLoadDefault", 40, 0, 0, 1, Effect::EnabledIsKept},
+        MessageCase{"EnableReportsTwo", 40, 1, 1, 2, Effect::EnabledIsKept},
+        MessageCase{"DisableReportsOne", 40, 1, 0, 1, Effect::EnabledIsKept},
+        // The host's word is 32 bits: the largest values wrap as there, without overflow.
+        MessageCase{"EnableWithAllBitsSet", 40, 1, 0xFFFFFFFF, 0, Effect::EnabledIsKept},
+        MessageCase{"EnableWithLargestSigned", 40, 1, 0x7FFFFFFF, INT32_MIN, Effect::EnabledIsKept},
+        MessageCase{"NothingChangedAfterLoad", 8, 0, 0, 0, Effect::Nothing},
+        MessageCase{"SaveAnswersOne", 6, 0, 0, 1, Effect::SavesAll},
+        MessageCase{"LoadAnswersOne", 7, 0, 0, 1, Effect::LoadsAll},
+        MessageCase{"StartAnswersZero", 9, 0, 0, 0, Effect::Nothing},
+        MessageCase{"StopAnswersZero", 10, 0, 1, 0, Effect::Nothing},
+        MessageCase{"StopWithoutFlagAnswersZero", 10, 0, 0, 0, Effect::Nothing}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VersionTextTest, ComesFromTheBuildVersion) {

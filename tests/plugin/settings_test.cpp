@@ -7,11 +7,34 @@
 
 #include "fake_host.h"
 #include "platform/user_registry.h"
+#include "plugin/app.h"
+#include "plugin/host_link.h"
 
 namespace pixolune::test {
 namespace {
 
 const char* const kSection = "PixolunePlugIn";
+const char* const kTokenKey = "Software\\Torvane\\PixolunePlugin";
+
+// The application object linked directly, talking to `host`, for what only the
+// dialog can do: its OK sets SettingsChanged and may clear the token.
+class LinkedApp {
+  public:
+    LinkedApp(const FakeHost& host, ConfigurationDialogRunner dialog) {
+        app.SetConfigurationDialogRunner(std::move(dialog));
+        app.HandleMessage(KAL_MSG_SET_CALLBACK, host.CallbackParam(), 0);
+        app.HandleMessage(KAL_MSG_LOAD_SETTINGS, 0, 0);
+    }
+    ~LinkedApp() { SetHostCallback(nullptr); }
+    int Send(int code, intptr_t param1 = 0, intptr_t param2 = 0) {
+        return app.HandleMessage(code, param1, param2);
+    }
+    CPixoluneApp app;
+};
+
+bool ClickOk(ConfigurationValues&, int, intptr_t) {
+    return true;
+}
 
 std::vector<std::string> SettingKeys() {
     std::vector<std::string> keys;
@@ -204,24 +227,45 @@ TEST_F(SettingsTest, LongTextsComeBackWhole) {
 }
 
 TEST_F(SettingsTest, SettingsChangedFollowsLoadAndSave) {
-    plugin.Open(host);
-    EXPECT_EQ(plugin.Send(8), 0);
-    plugin.Send(6);
-    EXPECT_EQ(plugin.Send(8), 0);
+    LinkedApp linked(host, ClickOk);
+    EXPECT_EQ(linked.Send(8), 0);
+    ASSERT_EQ(linked.Send(5), 1);
+    EXPECT_EQ(linked.Send(8), 1);
+    linked.Send(40, 1, 1);
+    EXPECT_EQ(linked.Send(8), 1) << "message 40 leaves the flag alone";
+    linked.Send(6);
+    EXPECT_EQ(linked.Send(8), 0);
+    linked.Send(5);
+    linked.Send(7);
+    EXPECT_EQ(linked.Send(8), 0);
 }
 
-TEST_F(SettingsTest, TokenReadableByOthersIsRefusedAndNeverLogged) {
+TEST_F(SettingsTest, TokenReadableByOthersIsRefusedLeftAsItIsAndNeverLogged) {
     const std::string secret = "tok-canary-7f3a9b2c";
-    ASSERT_TRUE(
-        platform::WriteRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL", secret));
+    ASSERT_TRUE(platform::WriteRegistryString(kTokenKey, "TokenKAL", secret));
     ASSERT_EQ(::chmod(home.TokenFile("TokenKAL").c_str(), 0644), 0);
     plugin.Open(host);
-    EXPECT_TRUE(host.HasLogContaining("TokenKAL"));
+    EXPECT_TRUE(host.HasLogContaining("chmod 600 " + home.TokenFile("TokenKAL")));
+    plugin.Send(6);  // the refused token was never loaded: the save must not wipe it
+    struct stat info {};
+    ASSERT_EQ(::stat(home.TokenFile("TokenKAL").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
     ASSERT_EQ(::chmod(home.TokenFile("TokenKAL").c_str(), 0600), 0);
-    plugin.Send(6);  // the refused token was not loaded, so an empty one is saved
-    EXPECT_EQ(platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL").text,
-              "");
+    EXPECT_EQ(platform::ReadRegistryString(kTokenKey, "TokenKAL").text, secret);
     for (const std::string& line : host.LogLines()) EXPECT_EQ(line.find(secret), std::string::npos);
+}
+
+TEST_F(SettingsTest, ATokenClearedInTheDialogIsStoredEmpty) {
+    ASSERT_TRUE(platform::WriteRegistryString(kTokenKey, "TokenKAL", "tok-to-forget"));
+    LinkedApp linked(host, [](ConfigurationValues& values, int, intptr_t) {
+        values.Token.clear();
+        return true;
+    });
+    ASSERT_EQ(linked.Send(5), 1);
+    linked.Send(6);
+    const platform::RegistryRead stored = platform::ReadRegistryString(kTokenKey, "TokenKAL");
+    EXPECT_EQ(stored.status, platform::RegistryReadStatus::Ok);
+    EXPECT_EQ(stored.text, "");
 }
 
 }  // namespace
