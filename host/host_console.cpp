@@ -1,5 +1,6 @@
 #include "host_console.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +9,17 @@
 namespace kalhost {
 namespace {
 
-HostConsole* g_console = nullptr;
+// Read by the plug-in's worker thread as well as the host's.
+std::atomic<HostConsole*> g_console{nullptr};
+
+// The plug-in's stop reports the result of its wait: 0 when the worker ended.
+constexpr const char* kStopResultPrefix = "CPixoluneThread::Stop(), result: ";
+
+bool IsStopThatGaveUp(const char* text) {
+    const size_t prefixLength = std::strlen(kStopResultPrefix);
+    return std::strncmp(text, kStopResultPrefix, prefixLength) == 0 &&
+           std::strcmp(text + prefixLength, "0") != 0;
+}
 
 std::string TimeStamp() {
     using namespace std::chrono;
@@ -27,15 +38,16 @@ std::string TimeStamp() {
 }  // namespace
 
 HostConsole::HostConsole(HostSettings& settings, bool quiet) : settings_(settings), quiet_(quiet) {
-    g_console = this;
+    g_console.store(this);
 }
 
 HostConsole::~HostConsole() {
-    g_console = nullptr;
+    g_console.store(nullptr);
 }
 
 int HostConsole::Callback(int code, intptr_t param1, intptr_t param2) {
-    return g_console ? g_console->Handle(code, param1, param2) : 0;
+    HostConsole* console = g_console.load();
+    return console ? console->Handle(code, param1, param2) : 0;
 }
 
 int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
@@ -43,9 +55,12 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
         case KAL_CB_WRITE_SETTING:
             settings_.Write(*reinterpret_cast<const HostSettingRequest*>(param1));
             return 1;
-        case KAL_CB_READ_SETTING:
-            settings_.Read(*reinterpret_cast<HostSettingRequest*>(param1));
+        case KAL_CB_READ_SETTING: {
+            const std::string refused =
+                settings_.Read(*reinterpret_cast<HostSettingRequest*>(param1));
+            if (!refused.empty()) Print(refused);
             return 1;
+        }
         case KAL_CB_LOG: {
             const char* source = reinterpret_cast<const char*>(param1);
             const char* text = reinterpret_cast<const char*>(param2);
@@ -59,6 +74,7 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
                 downloadComplete_ = true;
                 changed_.notify_all();
             }
+            if (text && IsStopThatGaveUp(text)) workerOutlivedStop_ = true;
             return 1;
         }
         case KAL_CB_RESTART: {
@@ -103,6 +119,11 @@ void HostConsole::RequestStop() {
 int HostConsole::RestartRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return restartRequests_;
+}
+
+bool HostConsole::WorkerOutlivedStop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return workerOutlivedStop_;
 }
 
 }  // namespace kalhost

@@ -11,7 +11,8 @@ namespace kalhost {
 
 // What the host does with the plug-in's callbacks: settings requests go to the
 // settings file, log lines and restart requests are printed with a time stamp.
-// The callback is a plain function, so there is one console per process.
+// The callback is a plain function, so there is one console per process; it
+// must outlive every thread of the plug-in that can still call it.
 class HostConsole {
   public:
     HostConsole(HostSettings& settings, bool quiet);
@@ -26,6 +27,9 @@ class HostConsole {
     WaitResult Wait(long long milliseconds, bool untilDownloadComplete);
     void RequestStop();
     int RestartRequests();
+    // True once the plug-in logged that a stop gave up waiting for its worker:
+    // that thread may still call the console at any time.
+    bool WorkerOutlivedStop();
 
   private:
     int Handle(int code, intptr_t param1, intptr_t param2);
@@ -37,6 +41,7 @@ class HostConsole {
     bool downloadComplete_ = false;
     bool stopRequested_ = false;
     int restartRequests_ = 0;
+    bool workerOutlivedStop_ = false;
 };
 
 }  // namespace kalhost

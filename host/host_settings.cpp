@@ -1,58 +1,137 @@
 #include "host_settings.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "platform/atomic_file.h"
 
 namespace kalhost {
 namespace {
 
-QString SettingName(const HostSettingRequest& request) {
-    return QString::fromUtf8(request.section ? request.section : "") + "/" +
-           QString::fromUtf8(request.key ? request.key : "");
+// A new settings file gets the usual mode of a configuration file.
+constexpr mode_t kNewFileMode = 0644;
+
+std::string Section(const HostSettingRequest& request) {
+    return request.section ? request.section : "";
+}
+
+std::string Key(const HostSettingRequest& request) {
+    return request.key ? request.key : "";
+}
+
+enum class NumberParse { Ok, NotANumber, OutOfRange };
+
+NumberParse ParseInt32(const std::string& text, int32_t* value) {
+    errno = 0;
+    char* end = nullptr;
+    const long long number = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || end == text.c_str() || *end != '\0') return NumberParse::NotANumber;
+    // Wrapping a larger number into 32 bits would turn a user's 4294967296 into 0.
+    if (errno == ERANGE || number < std::numeric_limits<int32_t>::min() ||
+        number > std::numeric_limits<int32_t>::max())
+        return NumberParse::OutOfRange;
+    *value = static_cast<int32_t>(number);
+    return NumberParse::Ok;
+}
+
+// The file a save replaces: the target of a symbolic link, so that a linked
+// settings file stays linked.
+std::string WriteTarget(const std::string& path, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    if (!fs::is_symlink(path, code)) return path;
+    const fs::path target = fs::canonical(path, code);
+    if (code) {
+        *error = "can't follow the link " + path + ": " + code.message();
+        return {};
+    }
+    return target.string();
 }
 
 }  // namespace
 
-HostSettings::HostSettings(const std::string& path)
-    : path_(path), settings_(QString::fromStdString(path), QSettings::IniFormat) {}
-
-void HostSettings::Read(HostSettingRequest& request) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const QVariant stored = settings_.value(SettingName(request));
-    if (request.kind == KAL_SETTING_INT) {
-        bool ok = false;
-        const int value = stored.toInt(&ok);
-        request.value = stored.isValid() && ok ? value : request.defaultValue;
+HostSettings::HostSettings(const std::string& path) : path_(path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno != ENOENT) readError_ = "can't read " + path + ": " + std::strerror(errno);
         return;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) {
+        readError_ = "can't read " + path;
+        return;
+    }
+    document_ = IniDocument::Parse(bytes.str());
+}
+
+std::string HostSettings::Read(HostSettingRequest& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::optional<std::string> stored = document_.Value(Section(request), Key(request));
+    if (request.kind == KAL_SETTING_INT) {
+        request.value = request.defaultValue;
+        if (!stored) return {};
+        int32_t number = 0;
+        const NumberParse parsed = ParseInt32(*stored, &number);
+        if (parsed == NumberParse::Ok) {
+            request.value = number;
+            return {};
+        }
+        return Key(request) + "=" + *stored + " in section " + Section(request) + " of " + path_ +
+               (parsed == NumberParse::OutOfRange ? " is out of range" : " is not a number") +
+               "; the default " + std::to_string(request.defaultValue) + " is used";
     }
     const char* fallback =
         request.defaultValue ? reinterpret_cast<const char*>(request.defaultValue) : "";
-    const std::string text = stored.isValid() ? stored.toString().toStdString() : fallback;
+    const std::string text = stored ? *stored : fallback;
     char* buffer = reinterpret_cast<char*>(request.value);
     if (buffer && text.size() <= static_cast<size_t>(request.capacity)) {
         std::memcpy(buffer, text.c_str(), text.size() + 1);
-        return;
+        return {};
     }
     // Longer than the plug-in's buffer: hand over our own copy instead.
     longText_ = text;
     request.value = reinterpret_cast<intptr_t>(longText_.c_str());
+    return {};
 }
 
 void HostSettings::Write(const HostSettingRequest& request) {
     std::lock_guard<std::mutex> lock(mutex_);
+    std::string value;
     if (request.kind == KAL_SETTING_INT) {
-        settings_.setValue(SettingName(request),
-                           static_cast<int>(static_cast<int32_t>(request.value)));
+        value = std::to_string(static_cast<int32_t>(request.value));
     } else {
         const char* text = reinterpret_cast<const char*>(request.value);
-        settings_.setValue(SettingName(request), QString::fromUtf8(text ? text : ""));
+        value = text ? text : "";
     }
+    if (document_.SetValue(Section(request), Key(request), value)) changed_ = true;
 }
 
-bool HostSettings::Flush() {
+bool HostSettings::Flush(std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    settings_.sync();
-    return settings_.status() == QSettings::NoError;
+    if (!changed_) return true;
+    if (!readError_.empty()) {
+        // Writing now would replace a file we never saw with our keys alone.
+        *error = readError_;
+        return false;
+    }
+    const std::string target = WriteTarget(path_, error);
+    if (target.empty()) return false;
+    std::error_code code;
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path(), code);
+    struct stat info {};
+    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : kNewFileMode;
+    if (!pixolune::platform::WriteFileAtomically(target, document_.Bytes(), mode, error))
+        return false;
+    changed_ = false;
+    return true;
 }
 
 std::string DefaultSettingsPath() {

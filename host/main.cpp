@@ -156,8 +156,9 @@ void OpenPlugin(const PluginModule& plugin, const Options& options) {
 
 int SaveSettings(const PluginModule& plugin, HostSettings& settings, HostConsole& console) {
     plugin.Send(KAL_MSG_SAVE_SETTINGS);
-    if (!settings.Flush()) {
-        console.Print("can't write the settings file " + settings.Path());
+    std::string error;
+    if (!settings.Flush(&error)) {
+        console.Print("can't write the settings file " + settings.Path() + ": " + error);
         return 4;
     }
     console.Print("settings saved to " + settings.Path());
@@ -183,23 +184,41 @@ int Run(const PluginModule& plugin, const Options& options, HostConsole& console
     return 0;
 }
 
+// A stop that timed out leaves the worker running, and unloading the plug-in
+// would wait for it without end. The process ends here instead, without
+// destructors, so the console that the worker calls is never destroyed under
+// it; the worker's own files survive a kill at any moment.
+void ExitIfWorkerOutlivedStop(HostConsole& console, int status) {
+    if (!console.WorkerOutlivedStop()) return;
+    console.Print("the download worker did not stop; exiting without unloading the plug-in");
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 int Execute(const Options& options) {
+    // Declared before the plug-in, so that they outlive its unloading, which
+    // stops and joins a worker that logs through the console until its end.
+    HostSettings settings(options.settingsPath);
+    HostConsole console(settings, options.quiet);
     PluginModule plugin(options.pluginPath);
     if (!plugin.IsLoaded()) {
         std::fprintf(stderr, "kalhost: can't load the plug-in: %s\n", plugin.Error().c_str());
         return 2;
     }
-    HostSettings settings(options.settingsPath);
-    HostConsole console(settings, options.quiet);
     const std::string& command = options.command;
 
     if (command == "version") {
         char text[64] = {};
         plugin.Send(KAL_MSG_VERSION_TEXT, reinterpret_cast<intptr_t>(text));
+        text[sizeof(text) - 1] = '\0';  // whatever the plug-in wrote, the line ends here
         std::printf("%s\n", text);
         return 0;
     }
-    if (command == "run") return Run(plugin, options, console);
+    if (command == "run") {
+        const int status = Run(plugin, options, console);
+        ExitIfWorkerOutlivedStop(console, status);
+        return status;
+    }
     OpenPlugin(plugin, options);
     if (command == "status") {
         const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);

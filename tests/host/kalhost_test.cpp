@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -40,8 +42,27 @@ class KalhostTest : public ::testing::Test {
         text << in.rdbuf();
         return text.str();
     }
+    std::string TokenFolder() const {
+        return home.Path() + "/config/Software/Torvane/PixolunePlugin";
+    }
+    // A token file as a user writes it by hand, with the given mode.
+    void WriteTokenFile(const std::string& bytes, std::filesystem::perms mode) {
+        std::filesystem::create_directories(TokenFolder());
+        for (const std::string& folder : {home.Path() + "/config", home.Path() + "/config/Software",
+                                          home.Path() + "/config/Software/Torvane", TokenFolder()})
+            std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+        std::ofstream(home.TokenFile("TokenKAL"), std::ios::binary) << bytes;
+        std::filesystem::permissions(home.TokenFile("TokenKAL"), mode);
+    }
     ScopedConfigHome home;
 };
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 TEST_F(KalhostTest, VersionPrintsThePluginsVersionText) {
     const Outcome outcome = Run("version");
@@ -59,18 +80,79 @@ TEST_F(KalhostTest, EnableAndDisablePersistInTheSettingsFile) {
     EXPECT_NE(Run("status").output.find("enabled: no"), std::string::npos);
 }
 
-TEST_F(KalhostTest, LoadShowsTheSettingsAndAMaskedToken) {
+TEST_F(KalhostTest, LoadShowsTheSettingsAndAMaskedTrimmedToken) {
     std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=/srv/slides/\nnFeeds=2\n";
-    const std::string folder = home.Path() + "/config/Software/Torvane/PixolunePlugin";
-    ASSERT_EQ(std::system(("mkdir -p -m 700 " + folder).c_str()), 0);
-    std::ofstream(folder + "/TokenKAL") << std::string("tok-secret-value-9f3e") << '\0';
-    ASSERT_EQ(std::system(("chmod 600 " + folder + "/TokenKAL").c_str()), 0);
+    // Written as `echo` writes it: a line break and no NUL, which is not part of the token.
+    WriteTokenFile(" tok-secret-value-9f3e\n",
+                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const Outcome outcome = Run("status");
     EXPECT_NE(outcome.output.find("ImgFolder=/srv/slides/, feeds=2, token \xE2\x80\xA6"
-                                  "9f3e"),
+                                  "9f3e\n"),
               std::string::npos)
         << outcome.output;
     EXPECT_EQ(outcome.output.find("tok-secret-value"), std::string::npos);
+}
+
+TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
+    const std::string feed = "Feed0_Type=5\nFeed0_Tags=sunset;beach\nFeed0_Flg=1\nFeed0_MaxP=500\n";
+    const std::string before =
+        "; slides for the hall, do not touch\n"
+        "[PixolunePlugIn]\nEnabled=0\ntmUpdate=180\nImgFolder=/srv/slides/\nDwlPhoto=1\n"
+        "DwlVideo=0\nRestartKal=1\nKpropTitle=0\nKpropDescr=0\nKpropOwner=0\nOlderDays=7\n"
+        "OlderHours=0\nFeedsSynch=0\n# feeds below\nnFeeds=1\n" +
+        feed + "UserNote=kept\n\n[Settings]\nRebuildList=1\nTheme=dark\n";
+    std::ofstream(Settings()) << before;
+    ASSERT_EQ(Run("enable").status, 0);
+    // "Enabled" is replaced in place; "AuthPrefix" was missing and joins the end of its section.
+    std::string expected = before;
+    expected.replace(expected.find("Enabled=0"), 9, "Enabled=1");
+    expected.insert(expected.find("UserNote=kept\n") + 14, "AuthPrefix=\n");
+    EXPECT_EQ(SettingsText(), expected);
+}
+
+TEST_F(KalhostTest, NumbersOutsideTheIntegerRangeAreRefusedNotWrapped) {
+    for (const std::string value : {"4294967296", "-2147483649"}) {
+        std::ofstream(Settings()) << "[PixolunePlugIn]\nnFeeds=1\nFeed0_Type=1\nFeed0_MaxP="
+                                  << value << "\n";
+        const Outcome outcome = Run("enable");
+        EXPECT_NE(
+            outcome.output.find("[kalhost] Feed0_MaxP=" + value + " in section PixolunePlugIn of " +
+                                Settings() + " is out of range; the default 100 is used"),
+            std::string::npos)
+            << outcome.output;
+        EXPECT_NE(SettingsText().find("Feed0_MaxP=100\n"), std::string::npos) << SettingsText();
+    }
+}
+
+TEST_F(KalhostTest, ARefusedTokenFileSurvivesASaveAndTheLogSaysHowToMendIt) {
+    const std::string token = std::string("tok-refused-5c2e") + '\0';
+    WriteTokenFile(token, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                              std::filesystem::perms::group_read |
+                              std::filesystem::perms::others_read);
+    Outcome outcome = Run("enable");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("token value TokenKAL not used (readable by others); to use it, "
+                                  "run: chmod 600 " +
+                                  home.TokenFile("TokenKAL")),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_EQ(Slurp(home.TokenFile("TokenKAL")), token);
+
+    // A link in the token's place is refused as well, and neither it nor its target is replaced.
+    const std::string target = home.Path() + "/token-elsewhere";
+    std::filesystem::rename(home.TokenFile("TokenKAL"), target);
+    std::filesystem::permissions(
+        target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::create_symlink(target, home.TokenFile("TokenKAL"));
+    outcome = Run("enable");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("token value TokenKAL not used (a symbolic link); to use it, "
+                                  "replace the link by a plain file of mode 600: " +
+                                  home.TokenFile("TokenKAL")),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_TRUE(std::filesystem::is_symlink(home.TokenFile("TokenKAL")));
+    EXPECT_EQ(Slurp(target), token);
 }
 
 TEST_F(KalhostTest, RunStopsAfterTheGivenTime) {
