@@ -1,9 +1,14 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "engine/feed_engine.h"
+#include "engine/kprop_file.h"
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/media_file.h"
@@ -25,6 +30,36 @@ constexpr size_t kTransferBuffer = 4096;
 bool StopRequested(const std::atomic<int32_t>* stop) {
     return stop && stop->load() != 0;
 }
+
+// One note in the journal, which can be taken back while it is the last one.
+class JournalNote {
+  public:
+    explicit JournalNote(std::string path) : path_(std::move(path)) {
+        struct stat status {};
+        existed_ = ::lstat(path_.c_str(), &status) == 0;
+        sizeBefore_ = existed_ ? status.st_size : 0;
+    }
+
+    [[nodiscard]] bool Append(const CFileData& record) {
+        appended_ = AppendJournal(path_, record);
+        return appended_;
+    }
+
+    void Retract() {
+        if (!appended_) return;
+        appended_ = false;
+        if (existed_)
+            (void)::truncate(path_.c_str(), sizeBefore_);
+        else
+            ::unlink(path_.c_str());
+    }
+
+  private:
+    std::string path_;
+    bool existed_ = false;
+    off_t sizeBefore_ = 0;
+    bool appended_ = false;
+};
 
 }  // namespace
 
@@ -139,32 +174,116 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     Log("Download complete");
 }
 
+void CFeedEngine::RecordStoredFile(const std::string& url, const std::string& fileName) {
+    NewFiles = 1;
+    CFileData& record = LocalFiles[url];
+    record.LocalName = fileName;
+    record.SourceUrl = url;
+    record.Seen = 1;
+}
+
+bool CFeedEngine::IsRecordedName(const std::string& fileName) const {
+    for (const auto& entry : LocalFiles)
+        if (entry.second.LocalName == fileName) return true;
+    return false;
+}
+
+CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
+                                                      const std::string& tempPath,
+                                                      const std::string& fullPath,
+                                                      const std::string& fileName,
+                                                      const PluginSettings& settings) {
+    // Noted before it has its name: a kill after the rename can't lose it, and an
+    // entry whose file never got its name is skipped when the journal is read.
+    JournalNote note(MediaPath(settings.ImgFolder, kJournalFileName));
+    if (!note.Append(CFileData{fileName, item.Url, 1}))
+        Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
+    PendingSidecar sidecar(fullPath);
+    std::string sidecarError;
+    if (settings.WantsSidecars() && !sidecar.Write(settings, item, &sidecarError))
+        Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
+            sidecarError.c_str());
+    if (platform::CurrentFileOps().renameNoReplace(tempPath.c_str(), fullPath.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(tempPath.c_str());
+        sidecar.Undo();
+        // Else the next start would record whatever holds the name now.
+        note.Retract();
+        if (error == EEXIST) {
+            Log("File already exits: %s", fullPath.c_str());
+            return CommitResult::NameTaken;
+        }
+        if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
+            Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
+        Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
+            std::strerror(error));
+        return CommitResult::Failed;
+    }
+    RecordStoredFile(item.Url, fileName);
+    return CommitResult::Stored;
+}
+
 void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                                 const std::string& fileName, const PluginSettings& settings,
                                 const std::atomic<int32_t>* stop) {
     std::string tempPath = fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     if (DownloadImage(item.Url, tempPath, stop) != kDownloadOk) return;
-    // Noted before it has its name: a kill after the rename can't lose it, and an
-    // entry whose file never got its name is skipped when the journal is read.
-    if (!AppendJournal(MediaPath(settings.ImgFolder, kJournalFileName),
-                       CFileData{fileName, item.Url, 1}))
-        Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
-    if (platform::CurrentFileOps().rename(tempPath.c_str(), fullPath.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(tempPath.c_str());
-        if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
-            Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
-        Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
-            std::strerror(error));
+    (void)CommitDownload(item, tempPath, fullPath, fileName, settings);
+}
+
+void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
+                                     const PluginSettings& settings,
+                                     const std::atomic<int32_t>* stop) {
+    std::string tempPath = name.fullPath;
+    ReplaceExtension(tempPath, kTempSuffix);
+    if (DownloadImage(item.Url, tempPath, stop) != kDownloadOk) return;
+    const bool same = SameFileContents(tempPath, name.fullPath);
+    ::unlink(tempPath.c_str());
+    if (!same) {
+        // Someone else's file: never recorded, replaced or deleted.
+        differingUrls_.insert(item.Url);
+        Log("File already exits: %s", name.fullPath.c_str());
         return;
     }
-    if (settings.WantsSidecars()) WriteKpropFile(fullPath, item);
-    NewFiles = 1;
-    CFileData& record = LocalFiles[item.Url];
-    record.LocalName = fileName;
-    record.SourceUrl = item.Url;
-    record.Seen = 1;
+    std::string sidecarPath = name.fullPath;
+    ReplaceExtension(sidecarPath, kSidecarSuffix);
+    struct stat status {};
+    if (settings.WantsSidecars() && ::lstat(sidecarPath.c_str(), &status) != 0)
+        WriteKpropFile(name.fullPath, item);
+    JournalNote note(MediaPath(settings.ImgFolder, kJournalFileName));
+    if (!note.Append(CFileData{name.fileName, item.Url, 1}))
+        Log("DownloadNext(), can't note %s in the journal", name.fileName.c_str());
+    RecordStoredFile(item.Url, name.fileName);
+    Log("DownloadNext(), %s already in the folder, taken into the list", name.fullPath.c_str());
+}
+
+void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
+                           const std::atomic<int32_t>* stop) {
+    const auto known = LocalFiles.find(item.Url);
+    if (known != LocalFiles.end()) {
+        const std::string mediaPath = MediaPath(settings.ImgFolder, known->second.LocalName);
+        struct stat status {};
+        if (::lstat(mediaPath.c_str(), &status) == 0 || errno != ENOENT) {
+            known->second.Seen = 1;
+            return;
+        }
+        Log("DownloadNext(), %s is no longer in the folder, downloading it again",
+            mediaPath.c_str());
+        LocalFiles.erase(known);
+    }
+    LocalName name;
+    const LocalNameStatus status = MakeLocalName(settings.ImgFolder, item.Url, name);
+    if (status == LocalNameStatus::Exists && differingUrls_.count(item.Url) == 0 &&
+        IsUsableLocalName(name.fileName) && !IsRecordedName(name.fileName)) {
+        struct stat existing {};
+        if (::lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+            TakeInExistingFile(item, name, settings, stop);
+            return;
+        }
+    }
+    if (ReportLocalName(status, name, item.Url))
+        StoreDownload(item, name.fullPath, name.fileName, settings, stop);
 }
 
 int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
@@ -175,16 +294,7 @@ int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     }
     BatchActive = 1;
     const CPixoluneItem item = DownloadQueue.front();
-    if (!item.Url.empty()) {
-        const auto known = LocalFiles.find(item.Url);
-        if (known != LocalFiles.end()) {
-            known->second.Seen = 1;
-        } else {
-            std::string fullPath, fileName;
-            if (BuildLocalName(item.Url, fullPath, fileName))
-                StoreDownload(item, fullPath, fileName, settings, stop);
-        }
-    }
+    if (!item.Url.empty()) TakeItem(item, settings, stop);
     DownloadQueue.pop_front();
     return 1;
 }

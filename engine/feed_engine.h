@@ -8,9 +8,11 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/feed_query.h"
 #include "engine/file_data.h"
+#include "engine/local_names.h"
 #include "platform/http_client.h"
 #include "plugin/feed.h"
 #include "plugin/plugin_settings.h"
@@ -98,9 +100,29 @@ class CFeedEngine {
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
     [[nodiscard]] int FailingFeedIndex() const;
     void CloseBatch(const PluginSettings& settings);
+    // One queued item: a known URL is marked seen (or fetched again when its
+    // file has gone); a new one is named, downloaded and stored.
+    void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
+                  const std::atomic<int32_t>* stop);
     void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                        const std::string& fileName, const PluginSettings& settings,
                        const std::atomic<int32_t>* stop);
+    // Gives a complete temporary download its place: journal note, sidecar,
+    // the rename that never replaces a file, record. Each step undoes the
+    // earlier ones when a later one fails, so a kill at any point leaves no
+    // named file without its sidecar and no note of a file that is not ours.
+    enum class CommitResult { Stored, NameTaken, Failed };
+    CommitResult CommitDownload(const CPixoluneItem& item, const std::string& tempPath,
+                                const std::string& fullPath, const std::string& fileName,
+                                const PluginSettings& settings);
+    // A file the list lacks under the name the item's URL gives: downloads the
+    // item and takes the file in when it holds the same bytes.
+    void TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
+                            const PluginSettings& settings, const std::atomic<int32_t>* stop);
+    void RecordStoredFile(const std::string& url, const std::string& fileName);
+    [[nodiscard]] bool IsRecordedName(const std::string& fileName) const;
+    // Logs why no file may be made for `url`; true for Ok.
+    bool ReportLocalName(LocalNameStatus status, const LocalName& name, const std::string& url);
 
     // When a feed that failed may be queried again: tick of the failure and the
     // wait, keyed by the feed's type and tags (worker state).
@@ -109,6 +131,9 @@ class CFeedEngine {
         uint32_t waitMs = 0;
     };
     std::unordered_map<std::string, RetryWait> retryWaits_;
+    // URLs whose name is taken by a file with other bytes (a user's own):
+    // not downloaded again in this worker run (worker state).
+    std::unordered_set<std::string> differingUrls_;
 };
 
 }  // namespace pixolune

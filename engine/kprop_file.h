@@ -26,4 +26,27 @@ void EscapeProfileText(std::u16string& text);
 [[nodiscard]] bool WriteKpropSidecar(const std::string& mediaPath, const PluginSettings& settings,
                                      const CPixoluneItem& item, std::string* error = nullptr);
 
+// The sidecar of a media file that does not have its name yet. It is written
+// before the file gets its name, so that a kill can never leave a named file
+// without one; when the file then cannot take its name, Undo() puts back the
+// sidecar that was there before (media files that differ only in their
+// suffix share one) or removes the one written.
+class PendingSidecar {
+  public:
+    explicit PendingSidecar(const std::string& mediaPath);
+    PendingSidecar(const PendingSidecar&) = delete;
+    PendingSidecar& operator=(const PendingSidecar&) = delete;
+
+    [[nodiscard]] bool Write(const PluginSettings& settings, const CPixoluneItem& item,
+                             std::string* error = nullptr);
+    void Undo();
+
+  private:
+    std::string path_;
+    bool written_ = false;
+    bool hadOne_ = false;
+    bool restorable_ = false;
+    std::string before_;
+};
+
 }  // namespace pixolune

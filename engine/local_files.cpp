@@ -44,19 +44,24 @@ struct DirCloser {
 
 bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
                                  std::string& fileName) {
-    const std::string folder = SettingsSnapshot().ImgFolder;
     LocalName name;
-    switch (MakeLocalName(folder, url, name)) {
+    const LocalNameStatus status = MakeLocalName(SettingsSnapshot().ImgFolder, url, name);
+    if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
+        fullPath = name.fullPath;
+        fileName = name.fileName;
+    }
+    return ReportLocalName(status, name, url);
+}
+
+bool CFeedEngine::ReportLocalName(LocalNameStatus status, const LocalName& name,
+                                  const std::string& url) {
+    switch (status) {
         case LocalNameStatus::Ok:
-            fullPath = name.fullPath;
-            fileName = name.fileName;
             return true;
         case LocalNameStatus::Unparsable:
             Log("BuildLocalName(): Url can't be parsed: %s", url.c_str());
             return false;
         case LocalNameStatus::Exists:
-            fullPath = name.fullPath;
-            fileName = name.fileName;
             Log("File already exits: %s", name.fullPath.c_str());
             return false;
         case LocalNameStatus::Unusable:
@@ -70,6 +75,7 @@ bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
 void CFeedEngine::ReadLocalFileList() {
     NewFiles = 0;
     BatchActive = 0;
+    differingUrls_.clear();
     const std::string folder = SettingsSnapshot().ImgFolder;
     const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(path, LocalFiles);

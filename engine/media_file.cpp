@@ -1,10 +1,12 @@
 #include "engine/media_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace pixolune {
 
@@ -58,6 +60,46 @@ void MediaFileWriter::Discard() {
     if (created_) ::unlink(path_.c_str());
     created_ = false;
     finished_ = true;
+}
+
+namespace {
+
+constexpr size_t kCompareChunkBytes = 64 * 1024;
+
+// Reads up to `size` bytes; fewer only at the end of the file.
+ssize_t ReadFull(int fd, char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, data + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+bool SameFileContents(const std::string& a, const std::string& b) {
+    platform::UniqueFd first(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    platform::UniqueFd second(::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!first || !second) return false;
+    struct stat firstStatus {}, secondStatus {};
+    if (::fstat(first.Get(), &firstStatus) != 0 || ::fstat(second.Get(), &secondStatus) != 0)
+        return false;
+    if (!S_ISREG(firstStatus.st_mode) || !S_ISREG(secondStatus.st_mode) ||
+        firstStatus.st_size != secondStatus.st_size)
+        return false;
+    std::vector<char> firstBytes(kCompareChunkBytes), secondBytes(kCompareChunkBytes);
+    for (;;) {
+        const ssize_t got = ReadFull(first.Get(), firstBytes.data(), firstBytes.size());
+        const ssize_t other = ReadFull(second.Get(), secondBytes.data(), secondBytes.size());
+        if (got < 0 || got != other) return false;
+        if (got == 0) return true;
+        if (std::memcmp(firstBytes.data(), secondBytes.data(), static_cast<size_t>(got)) != 0)
+            return false;
+    }
 }
 
 }  // namespace pixolune

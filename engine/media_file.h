@@ -39,4 +39,9 @@ class MediaFileWriter {
     std::string error_;
 };
 
+// Whether the regular files at `a` and `b` hold the same bytes: sizes first,
+// then the contents piece by piece, never a whole file in memory. Links are
+// not followed; false on any error.
+[[nodiscard]] bool SameFileContents(const std::string& a, const std::string& b);
+
 }  // namespace pixolune

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 
 namespace pixolune::platform {
@@ -27,7 +30,28 @@ int RealRename(const char* from, const char* to) {
     return std::rename(from, to);
 }
 
-const FileOps kRealOps{RealMkstemp, RealOpen, RealWrite, RealFsync, RealClose, RealRename};
+// The kernel's no-replace rename; where the file system lacks it, a hard
+// link (which never replaces either) and the removal of the old name; where
+// it has no hard links, a test for the name just before a plain rename, which
+// leaves only a short window for a file to appear under it.
+int RealRenameNoReplace(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+    if (::link(from, to) == 0) {
+        ::unlink(from);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return -1;
+    struct stat status {};
+    if (::lstat(to, &status) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return std::rename(from, to);
+}
+
+const FileOps kRealOps{RealMkstemp, RealOpen,   RealWrite,          RealFsync,
+                       RealClose,   RealRename, RealRenameNoReplace};
 
 FileOps& Installed() {
     static FileOps ops = kRealOps;

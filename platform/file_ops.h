@@ -50,6 +50,9 @@ struct FileOps {
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*rename)(const char* from, const char* to);
+    // Gives `from` the name `to` only when nothing has that name yet: fails
+    // with EEXIST otherwise, and never replaces what is there.
+    int (*renameNoReplace)(const char* from, const char* to);
 };
 
 FileOps& CurrentFileOps();

@@ -145,6 +145,7 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
 TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart) {
     engine_.ReadLocalFileList();
     engine_.LocalFiles["http://h/known.jpg"] = CFileData{"known.jpg", "http://h/known.jpg", 0};
+    test::WriteFile(folder_.File("known.jpg"), "x");
     engine_.DownloadQueue = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
     RunBatch();
     EXPECT_EQ(engine_.LocalFiles["http://h/known.jpg"].Seen, 1);
@@ -171,24 +172,122 @@ TEST_F(DownloadTest, WithoutSidecarOptionsNoSidecarIsWritten) {
               (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst"}));
 }
 
-TEST_F(DownloadTest, FailedRenameRemovesTheTemporaryFileAndRecordsNothing) {
-    // The final name turns into a folder while the body is on its way.
+// Something takes the final name while the body is on its way: a folder, or
+// another file whose sidecar and journal note share ours.
+struct RaceCase {
+    bool folderAppears;
+    bool otherFileSharesTheSidecar;
+};
+
+class NameTakenDuringDownloadTest : public DownloadTest,
+                                    public ::testing::WithParamInterface<RaceCase> {};
+
+TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
+    const std::string url = server_.Url("/r.jpg");
+    const std::string journal = "other-url\r\nr.png\r\n";
     server_.Http().Get("/r.jpg", [this](const httplib::Request&, httplib::Response& response) {
-        ::mkdir(folder_.File("r.jpg").c_str(), 0755);
-        test::WriteFile(folder_.File("r.jpg/inside"), "x");
+        if (GetParam().folderAppears) {
+            ::mkdir(folder_.File("r.jpg").c_str(), 0755);
+            test::WriteFile(folder_.File("r.jpg/inside"), "x");
+        } else {
+            test::WriteFile(folder_.File("r.jpg"), "theirs");
+        }
         response.set_content("body", "image/jpeg");
     });
     settings_.KpropTitle = 1;
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"cap", server_.Url("/r.jpg"), ""}};
+    // Stored earlier in this run: noted in the journal, not yet in a list.
+    if (GetParam().otherFileSharesTheSidecar) {
+        test::WriteFile(folder_.File("r.png"), "png");
+        test::WriteFile(folder_.File("r.kprop"), "their sidecar");
+        test::WriteFile(folder_.File("kal_pxln_files.jnl"), journal);
+    }
+    engine_.DownloadQueue = {{"cap", url, ""}};
     RunBatch();
-    EXPECT_TRUE(host_.HasLogContaining("DownloadNext(), can't rename "));
-    EXPECT_TRUE(engine_.LocalFiles.empty());
-    // Only the folder in the way and the journal note, which names no file, remain.
-    EXPECT_EQ(FolderNames(folder_.Path()),
-              (std::vector<std::string>{"kal_pxln_files.jnl", "r.jpg"}));
+    EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("r.jpg")));
+    EXPECT_EQ(engine_.LocalFiles.count(url), 0u);
     EXPECT_EQ(host_.RestartRequests(), 0);
+    if (GetParam().otherFileSharesTheSidecar) {
+        EXPECT_EQ(FolderNames(folder_.Path()),
+                  (std::vector<std::string>{"kal_pxln_files.jnl", "r.jpg", "r.kprop", "r.png"}));
+        EXPECT_EQ(test::ReadFile(folder_.File("r.kprop")), "their sidecar");
+        EXPECT_EQ(test::ReadFile(folder_.File("kal_pxln_files.jnl")), journal);
+    } else {
+        EXPECT_EQ(FolderNames(folder_.Path()), (std::vector<std::string>{"r.jpg"}));
+    }
+    if (!GetParam().folderAppears) {
+        EXPECT_EQ(test::ReadFile(folder_.File("r.jpg")), "theirs");
+    }
+    // The next start must not take the other file for ours.
+    engine_.ReadLocalFileList();
+    EXPECT_EQ(engine_.LocalFiles.count(url), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(FolderOrFile, NameTakenDuringDownloadTest,
+                         ::testing::Values(RaceCase{true, false}, RaceCase{false, true}));
+
+// What is under the name an item's URL gives when the item comes.
+struct NameCase {
+    const char* name;
+    bool recorded;        // the list holds the URL
+    bool fileThere;       // a file has the name
+    bool sameBytes;       // ...with the bytes the download brings
+    bool stored;          // the item ends up recorded with its file in place
+    const char* logBefore;  // the log line: these, the full path between them
+    const char* logAfter;
+};
+
+class WhatIsUnderTheNameTest : public DownloadTest,
+                               public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
+    const NameCase& c = GetParam();
+    std::atomic<int> requests{0};
+    server_.Http().Get("/m/o.jpg", [&requests](const httplib::Request&, httplib::Response& response) {
+        ++requests;
+        response.set_content(test::PatternBytes(5000), "image/jpeg");
+    });
+    const std::string url = server_.Url("/m/o.jpg");
+    const std::string path = folder_.File("o.jpg");
+    // Same size either way: only the bytes tell them apart.
+    std::string existing = test::PatternBytes(5000);
+    if (!c.sameBytes) existing.back() ^= 1;
+    if (c.fileThere) test::WriteFile(path, existing);
+    settings_.KpropTitle = 1;
+    engine_.ReadLocalFileList();
+    if (c.recorded) engine_.LocalFiles[url] = CFileData{"o.jpg", url, 0};
+    for (int batch = 0; batch < 2; ++batch) {
+        engine_.DownloadQueue = {{"cap", url, ""}};
+        RunBatch();
+    }
+    EXPECT_TRUE(host_.HasLogContaining(c.logBefore + path + c.logAfter));
+    if (c.stored) {
+        EXPECT_EQ(test::ReadFile(path), test::PatternBytes(5000));
+        EXPECT_EQ(FolderNames(folder_.Path()),
+                  (std::vector<std::string>{"kal_pxln_files.lst", "o.jpg", "o.kprop"}));
+        LocalFileMap listed;
+        ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), listed).status,
+                  ListReadStatus::Loaded);
+        EXPECT_EQ(listed[url].LocalName, "o.jpg");
+        EXPECT_EQ(engine_.LocalFiles[url].Seen, 1);
+    } else {
+        EXPECT_EQ(test::ReadFile(path), existing);
+        EXPECT_EQ(FolderNames(folder_.Path()), (std::vector<std::string>{"o.jpg"}));
+        EXPECT_EQ(engine_.LocalFiles.count(url), 0u);
+        // Found to differ once, it is not fetched again in this run.
+        EXPECT_EQ(requests.load(), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WhatIsUnderTheNameTest,
+    ::testing::Values(
+        NameCase{"DeletedByHand", true, false, false, true, "DownloadNext(), ",
+                 " is no longer in the folder, downloading it again"},
+        NameCase{"LeftByALostList", false, true, true, true, "DownloadNext(), ",
+                 " already in the folder, taken into the list"},
+        NameCase{"UsersOwnFile", false, true, false, false, "File already exits: ", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
     for (const char* name : {"a.__t", ".kal_pxln_files.lst.tmpAb12Cd", ".a.kprop.tmpXyZ123",

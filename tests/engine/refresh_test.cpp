@@ -167,6 +167,7 @@ TEST_F(RefreshTest, NoPruningAfterABatchInWhichAFeedFailed) {
     engine_.Feeds = {Feed(1)};
     engine_.ReadLocalFileList();
     test::WriteFile(folder_.File("old.jpg"), "x");
+    test::WriteFile(folder_.File("seen.jpg"), "x");
     engine_.LocalFiles["http://h/old.jpg"] = CFileData{"old.jpg", "http://h/old.jpg", 0};
     engine_.LocalFiles["http://h/seen.jpg"] = CFileData{"seen.jpg", "http://h/seen.jpg", 0};
     engine_.DownloadQueue = {{"", "http://h/seen.jpg", ""}};

@@ -44,6 +44,9 @@ struct FaultPlan {
     static int Rename(const char* a, const char* b) {
         return Hit() ? -1 : platform::RealFileOps().rename(a, b);
     }
+    static int RenameNoReplace(const char* a, const char* b) {
+        return Hit() ? -1 : platform::RealFileOps().renameNoReplace(a, b);
+    }
 };
 
 bool IsTemporary(const std::string& name) {
@@ -73,7 +76,8 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         FaultPlan::calls = 0;
         FaultPlan::fired = false;
         platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
-                                  FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename});
+                                  FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
+                                  FaultPlan::RenameNoReplace});
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == 1) {
         }
