@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Kills the worker 1,000 times at random points of a batch against the local
 # stand-in service and checks after each kill that the list file reads back
-# whole and every listed file is complete. Usage: tools/crash-test.sh [BUILD_DIR] [KILLS]
+# whole and every listed file (list and journal) is complete and has its
+# sidecar. Usage: tools/crash-test.sh [BUILD_DIR] [KILLS]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}

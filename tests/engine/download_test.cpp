@@ -224,7 +224,10 @@ TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FolderOrFile, NameTakenDuringDownloadTest,
-                         ::testing::Values(RaceCase{true, false}, RaceCase{false, true}));
+                         ::testing::Values(RaceCase{true, false}, RaceCase{false, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.folderAppears ? "Folder" : "File");
+                         });
 
 // What is under the name an item's URL gives when the item comes.
 struct NameCase {

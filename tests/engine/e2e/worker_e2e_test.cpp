@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/list_file.h"
+#include "engine/local_names.h"
 #include "engine_test_support.h"
 #include "plugin/include/kal_plugin_api.h"
 #include "plugin_run.h"
@@ -66,6 +67,15 @@ class WorkerEndToEnd : public ::testing::Test {
             EXPECT_EQ(static_cast<long long>(ReadFile(path).size()),
                       stub_.MediaSize(record.LocalName))
                 << record.LocalName;
+        }
+    }
+
+    // With sidecars on (the runs' default), every listed file has its sidecar.
+    void ExpectListedFilesHaveSidecars(const LocalFileMap& listed) {
+        for (const auto& [url, record] : listed) {
+            std::string sidecar = media_.File(record.LocalName);
+            ReplaceExtension(sidecar, kSidecarSuffix);
+            EXPECT_TRUE(Exists(sidecar)) << record.LocalName;
         }
     }
 
@@ -255,8 +265,8 @@ TEST_F(WorkerEndToEnd, DeeplyNestedReplyFailsTheQueryAndTheWorkerGoesOn) {
 }
 
 // Kills a running batch at random moments; after each kill the list file
-// reads back whole and every listed file is complete, and the next start
-// clears what the killed run left.
+// reads back whole and every listed file is complete and has its sidecar,
+// and the next start clears what the killed run left.
 TEST_F(WorkerEndToEnd, KilledWorkerAlwaysLeavesAWholeList) {
     const char* wanted = std::getenv("PIXOLUNE_CRASH_KILLS");
     const int kills = wanted && std::atoi(wanted) > 0 ? std::atoi(wanted) : 200;
@@ -278,7 +288,10 @@ TEST_F(WorkerEndToEnd, KilledWorkerAlwaysLeavesAWholeList) {
             ASSERT_EQ(ReadListFile(media_.File("kal_pxln_files.lst"), listed).status,
                       ListReadStatus::Loaded)
                 << "round " << round;
+            // What the next start knows: the list and the journal's notes.
+            (void)MergeJournal(media_.File("kal_pxln_files.jnl"), media_.Path(), listed);
             ExpectListedFilesWhole(listed);
+            ExpectListedFilesHaveSidecars(listed);
         }
         if (HasFailure()) break;
         ++survived;
@@ -292,6 +305,7 @@ TEST_F(WorkerEndToEnd, KilledWorkerAlwaysLeavesAWholeList) {
         EXPECT_FALSE(IsTemporary(name)) << name;
     const LocalFileMap listed = Listed();
     ExpectListedFilesWhole(listed);
+    ExpectListedFilesHaveSidecars(listed);
     // Files stored after the last list write of a killed run come back from the journal.
     EXPECT_EQ(listed.size(), 400u);
     EXPECT_FALSE(Exists(media_.File("kal_pxln_files.jnl")));

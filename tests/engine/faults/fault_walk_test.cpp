@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <string>
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
+#include "engine/local_names.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "platform/file_ops.h"
@@ -16,13 +20,19 @@ namespace {
 
 // Fails the n-th file operation of any kind (open, write, fsync, close,
 // rename, mkstemp) with EIO and lets every other one through.
+constexpr int kKilled = 77;
+
 struct FaultPlan {
     static inline int failAt = 0;
     static inline int calls = 0;
     static inline bool fired = false;
+    // Ends the process at the chosen call instead, as a SIGKILL there would:
+    // nothing of ours runs after it.
+    static inline bool killInstead = false;
 
     static bool Hit() {
         if (++calls != failAt) return false;
+        if (killInstead) ::_exit(kKilled);
         fired = true;
         errno = EIO;
         return true;
@@ -109,6 +119,62 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
     // the list's mkstemp, write, fsync, close, rename and folder sync.
     EXPECT_GE(points, 15);
     RecordProperty("fault_points", points);
+}
+
+// A kill before any file operation of a batch that stores two files: what
+// the next start knows (list and journal) never lacks its sidecar, and what
+// it names is there.
+TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
+    SetHostCallback(&test::FakeHost::Callback);
+    test::MediaServer server;
+    server.ServeBytes("/a.jpg", 20000);
+    server.ServeBytes("/b.mp4", 30000);
+    PluginSettings settings;
+    settings.KpropTitle = 1;
+    int kills = 0;
+    for (int killAt = 1;; ++killAt) {
+        test::ScratchFolder folder;
+        settings.ImgFolder = folder.Path();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            test::FakeHost host;
+            CFeedEngine engine(settings);
+            engine.ReadLocalFileList();
+            engine.DownloadQueue = {{"a", server.Url("/a.jpg"), "o"},
+                                    {"b", server.Url("/b.mp4"), "o"}};
+            FaultPlan::failAt = killAt;
+            FaultPlan::calls = 0;
+            FaultPlan::killInstead = true;
+            platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
+                                      FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
+                                      FaultPlan::RenameNoReplace});
+            std::atomic<int32_t> stop{0};
+            while (engine.DownloadNext(&stop) == 1) {
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) != kKilled) break;
+        ++kills;
+
+        test::FakeHost host;
+        CFeedEngine next(settings);
+        next.ReadLocalFileList();
+        for (const auto& [url, record] : next.LocalFiles) {
+            const std::string media = folder.File(record.LocalName);
+            std::string sidecar = media;
+            ReplaceExtension(sidecar, kSidecarSuffix);
+            EXPECT_TRUE(test::Exists(media)) << "kill " << killAt << ": " << record.LocalName;
+            EXPECT_TRUE(test::Exists(sidecar)) << "kill " << killAt << ": " << record.LocalName;
+        }
+    }
+    SetHostCallback(nullptr);
+    // Each file: open, write, close, the sidecar's five calls, the rename; the list's five.
+    EXPECT_GE(kills, 2 * 9 + 5);
+    RecordProperty("kill_points", kills);
 }
 
 }  // namespace
