@@ -80,6 +80,9 @@ class CFeedEngine {
     std::unordered_map<std::string, CFileData> LocalFiles;
     int32_t NewFiles = 0;
     int32_t BatchActive = 0;
+    // The list or the journal could not be read: its records are unknown, so
+    // nothing is downloaded, pruned or written until a later read succeeds.
+    bool LocalListUnreadable = false;
 
     PluginSettings& Settings;
 
@@ -97,6 +100,8 @@ class CFeedEngine {
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
     [[nodiscard]] int FailingFeedIndex() const;
+    // Adds the journal's entries to LocalFiles; false when it could not be read.
+    [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     void CloseBatch(const PluginSettings& settings);
     void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                        const std::string& fileName, const PluginSettings& settings,

@@ -26,8 +26,12 @@ int RealClose(int fd) {
 int RealRename(const char* from, const char* to) {
     return std::rename(from, to);
 }
+ssize_t RealRead(int fd, void* data, size_t size) {
+    return ::read(fd, data, size);
+}
 
-const FileOps kRealOps{RealMkstemp, RealOpen, RealWrite, RealFsync, RealClose, RealRename};
+const FileOps kRealOps{RealMkstemp, RealOpen,   RealWrite, RealFsync,
+                       RealClose,   RealRename, RealRead};
 
 FileOps& Installed() {
     static FileOps ops = kRealOps;

@@ -40,9 +40,9 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-// The system calls through which files that must not be lost are written.
-// Tests replace them to make each call fail in turn; the release build has
-// only the real ones.
+// The system calls through which files that must not be lost are written and
+// read back. Tests replace them to make each call fail in turn; the release
+// build has only the real ones.
 struct FileOps {
     int (*mkstemp)(char* pathTemplate);
     int (*open)(const char* path, int flags, mode_t mode);
@@ -50,6 +50,7 @@ struct FileOps {
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*rename)(const char* from, const char* to);
+    ssize_t (*read)(int fd, void* data, size_t size);
 };
 
 FileOps& CurrentFileOps();

@@ -73,7 +73,8 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         FaultPlan::calls = 0;
         FaultPlan::fired = false;
         platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
-                                  FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename});
+                                  FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
+                                  platform::RealFileOps().read});
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == 1) {
         }
