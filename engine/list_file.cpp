@@ -68,7 +68,8 @@ class ListLineReader {
 
     bool Fill() {
         for (;;) {
-            const ssize_t got = platform::CurrentFileOps().read(fd_, buffer_.data(), buffer_.size());
+            const ssize_t got =
+                platform::CurrentFileOps().read(fd_, buffer_.data(), buffer_.size());
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) error_ = errno != 0 ? errno : EIO;
             if (got <= 0) return false;
@@ -144,8 +145,7 @@ ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
     for (long long read = 0; read < count; ++read) {
         const auto urlLine = reader.Next(url);
         if (urlLine == ListLineReader::Line::End) break;
-        const auto nameLine =
-            urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
+        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
         if (nameLine == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
         if (nameLine == ListLineReader::Line::End) break;
         if (urlLine == ListLineReader::Line::Damaged || nameLine == ListLineReader::Line::Damaged ||
@@ -200,8 +200,7 @@ JournalMergeResult MergeJournal(const std::string& path, const std::string& fold
     for (;;) {
         const auto urlLine = reader.Next(url);
         if (urlLine == ListLineReader::Line::End) break;
-        const auto nameLine =
-            urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
+        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
         if (nameLine == ListLineReader::Line::Error) {
             result.readable = false;
             result.error = reader.Error();

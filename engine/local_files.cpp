@@ -89,8 +89,7 @@ void CFeedEngine::ReadLocalFileList() {
             Log("ReadLocalFileList: wrong file header");
             break;
         case ListReadStatus::Unreadable:
-            Log("ReadLocalFileList: can't read %s (%s)", path.c_str(),
-                std::strerror(result.error));
+            Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(result.error));
             break;
         case ListReadStatus::Loaded:
             if (result.skipped > 0)
@@ -116,7 +115,8 @@ bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
         Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(merged.error));
         return false;
     }
-    if (merged.trimmed) Log("ReadLocalFileList: cut-off journal entry removed from %s", path.c_str());
+    if (merged.trimmed)
+        Log("ReadLocalFileList: cut-off journal entry removed from %s", path.c_str());
     if (merged.error != 0)
         Log("ReadLocalFileList: can't trim %s (%s)", path.c_str(), std::strerror(merged.error));
     if (merged.added > 0) {

@@ -228,14 +228,13 @@ TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
     EXPECT_EQ(test::ReadFile(list), listBytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, UnreadableListTest,
-    ::testing::Values(ReadFault{"OpenRefused", EACCES, 0, 0, 65536},
-                      ReadFault{"NoDescriptorLeft", EMFILE, 0, 0, 65536},
-                      ReadFault{"FirstReadFails", 0, EIO, 1, 65536},
-                      ReadFault{"ReadFailsInTheMiddle", 0, EIO, 6, 6},
-                      ReadFault{"SmallPiecesReadWhole", 0, 0, 0, 5}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, UnreadableListTest,
+                         ::testing::Values(ReadFault{"OpenRefused", EACCES, 0, 0, 65536},
+                                           ReadFault{"NoDescriptorLeft", EMFILE, 0, 0, 65536},
+                                           ReadFault{"FirstReadFails", 0, EIO, 1, 65536},
+                                           ReadFault{"ReadFailsInTheMiddle", 0, EIO, 6, 6},
+                                           ReadFault{"SmallPiecesReadWhole", 0, 0, 0, 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ListFile, WhatTheReaderCouldNotGiveBackIsNeverWritten) {
     ScratchFolder folder;
@@ -285,8 +284,7 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
     ASSERT_TRUE(AppendJournal(journal, CFileData{"gone.jpg", "u2", 1}));
     ASSERT_FALSE(AppendJournal(journal, CFileData{"../x", "u3", 1}));
     // Damaged entries written by something else are skipped one by one.
-    std::ofstream(journal, std::ios::app | std::ios::binary)
-        << "u\0x\r\nb.jpg\r\nu5\r\n../x\r\n"s;
+    std::ofstream(journal, std::ios::app | std::ios::binary) << "u\0x\r\nb.jpg\r\nu5\r\n../x\r\n"s;
     ASSERT_TRUE(AppendJournal(journal, CFileData{"b.jpg", "u6", 1}));
     // A kill in the middle of the last append leaves it without its line end.
     std::ofstream(journal, std::ios::app | std::ios::binary) << "u4\r\nc.jp";

@@ -180,7 +180,8 @@ int OpenUnlessTheListIsRefused(const char* path, int flags, mode_t mode) {
 
 TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) {
     const std::string list = folder_.File(kListFileName);
-    const std::string listBytes = "[Kaleidra Pixolune List]\r\n1\r\nhttp://h/old.jpg\r\nold.jpg\r\n";
+    const std::string listBytes =
+        "[Kaleidra Pixolune List]\r\n1\r\nhttp://h/old.jpg\r\nold.jpg\r\n";
     test::WriteFile(list, listBytes);
     test::WriteFile(folder_.File("old.jpg"), "old");
     server_.ServeBytes("/a.jpg", 100);
