@@ -158,17 +158,21 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
 }
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
+    bool pruned = false;
     if (BatchActive) {
         const int failing = FailingFeedIndex();
-        if (failing >= 0)
+        if (failing >= 0) {
             Log("PruneLocalFiles: put off, feed %d could not be read in this batch", failing);
-        else
+        } else {
+            const size_t before = LocalFiles.size();
             PruneLocalFiles();
+            pruned = LocalFiles.size() < before;
+        }
     }
-    if (NewFiles) {
-        WriteLocalFileList();
-        if (settings.RestartKal) RequestSlideShowRestart();
-    }
+    // Records of deleted files must leave the list too, or their items, when
+    // they come back, would be taken for files still there.
+    if (NewFiles || pruned) WriteLocalFileList();
+    if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
     NewFiles = 0;
     BatchActive = 0;
     Log("Download complete");

@@ -82,6 +82,9 @@ class CFeedEngine {
     std::unordered_map<std::string, CFileData> LocalFiles;
     int32_t NewFiles = 0;
     int32_t BatchActive = 0;
+    // The list or the journal could not be read: its records are unknown, so
+    // nothing is downloaded, pruned or written until a later read succeeds.
+    bool LocalListUnreadable = false;
 
     PluginSettings& Settings;
 
@@ -99,6 +102,8 @@ class CFeedEngine {
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
     [[nodiscard]] int FailingFeedIndex() const;
+    // Adds the journal's entries to LocalFiles; false when it could not be read.
+    [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     void CloseBatch(const PluginSettings& settings);
     // One queued item: a known URL is marked seen (or fetched again when its
     // file has gone); a new one is named, downloaded and stored.

@@ -5,51 +5,87 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 #include "engine/local_names.h"
 #include "platform/atomic_file.h"
+#include "platform/file_ops.h"
 
 namespace pixolune {
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads lines of at most kMaxListLineBytes; a longer one is consumed whole
-// and reported, so that the URL and name lines never slip out of step.
+// Hands out a file's lines by bytes up to '\n', read through the replaceable
+// file operations. A NUL spoils its own line only, a longer line than the
+// reader's bound is consumed whole, so the URL and name lines never slip out
+// of step; a failing read is reported, never taken for the end of the file.
 class ListLineReader {
   public:
-    explicit ListLineReader(std::FILE* file) : file_(file) {}
+    explicit ListLineReader(int fd) : fd_(fd), buffer_(kReadPieceBytes) {}
 
-    enum class Line { Ok, TooLong, End };
+    enum class Line { Ok, Damaged, End, Error };
 
     Line Next(std::string& line) {
         line.clear();
+        lineEnded_ = false;
         bool any = false;
         bool tooLong = false;
-        char buffer[kMaxListLineBytes + 1];
-        while (std::fgets(buffer, sizeof(buffer), file_)) {
+        bool hasNul = false;
+        while (!lineEnded_) {
+            if (begin_ == end_ && !Fill()) {
+                if (error_ != 0) return Line::Error;
+                break;
+            }
             any = true;
-            size_t length = std::strlen(buffer);
-            const bool complete = length > 0 && buffer[length - 1] == '\n';
-            if (!tooLong) line.append(buffer, length);
-            if (line.size() > kMaxListLineBytes + 2) tooLong = true;
-            if (complete) break;
+            const char* start = buffer_.data() + begin_;
+            const size_t available = end_ - begin_;
+            const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+            const size_t length = newline ? static_cast<size_t>(newline - start) : available;
+            hasNul = hasNul || std::memchr(start, '\0', length) != nullptr;
+            if (!tooLong) line.append(start, length);
+            tooLong = tooLong || line.size() > kMaxListLineBytes + 1;
+            lineEnded_ = newline != nullptr;
+            const size_t consumed = length + (lineEnded_ ? 1 : 0);
+            begin_ += consumed;
+            offset_ += consumed;
         }
         if (!any) return Line::End;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        if (tooLong || line.size() > kMaxListLineBytes) return Line::TooLong;
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        if (tooLong || hasNul || line.size() > kMaxListLineBytes) return Line::Damaged;
         return Line::Ok;
     }
 
+    // Bytes consumed up to the end of the last line handed out.
+    off_t Offset() const { return offset_; }
+    // Whether that line ended with '\n' (else it was cut off by the file's end).
+    bool LineEnded() const { return lineEnded_; }
+    int Error() const { return error_; }
+
   private:
-    std::FILE* file_;
+    static constexpr size_t kReadPieceBytes = 64 * 1024;
+
+    bool Fill() {
+        for (;;) {
+            const ssize_t got =
+                platform::CurrentFileOps().read(fd_, buffer_.data(), buffer_.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) error_ = errno != 0 ? errno : EIO;
+            if (got <= 0) return false;
+            begin_ = 0;
+            end_ = static_cast<size_t>(got);
+            return true;
+        }
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    off_t offset_ = 0;
+    bool lineEnded_ = false;
+    int error_ = 0;
 };
 
 long long BoundedCount(const std::string& line) {
@@ -58,39 +94,61 @@ long long BoundedCount(const std::string& line) {
     return n < 0 ? 0 : n;
 }
 
+// Only a missing file is an empty list; a refused or failing open is not.
+platform::UniqueFd OpenForReading(const std::string& path, int& error) {
+    platform::UniqueFd fd(platform::CurrentFileOps().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    error = fd ? 0 : (errno != 0 ? errno : EIO);
+    return fd;
+}
+
+ListReadResult Unreadable(int error, LocalFileMap& files) {
+    files.clear();
+    ListReadResult result;
+    result.status = ListReadStatus::Unreadable;
+    result.error = error;
+    return result;
+}
+
 }  // namespace
 
 ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
     files.clear();
     ListReadResult result;
-    UniqueFile file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    int openError = 0;
+    const platform::UniqueFd fd = OpenForReading(path, openError);
+    if (!fd) {
+        if (openError != ENOENT) return Unreadable(openError, files);
         files.reserve(2523);
         return result;
     }
-    ListLineReader reader(file.get());
+    ListLineReader reader(fd.Get());
     std::string line;
-    if (reader.Next(line) != ListLineReader::Line::Ok || line != kListHeader) {
+    const auto header = reader.Next(line);
+    if (header == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
+    if (header != ListLineReader::Line::Ok || line != kListHeader) {
         result.status = ListReadStatus::WrongHeader;
         return result;
     }
     result.status = ListReadStatus::Loaded;
-    if (reader.Next(line) == ListLineReader::Line::End) return result;
+    const auto countLine = reader.Next(line);
+    if (countLine == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
+    if (countLine == ListLineReader::Line::End) return result;
     const long long count = BoundedCount(line);
     // Every entry takes at least four bytes ("u\nn\n"), so a damaged count never
     // sizes the table beyond what the file could hold.
     struct stat status {};
     const long long fileCouldHold =
-        ::fstat(::fileno(file.get()), &status) == 0 ? status.st_size / 4 + 1 : kMaxListReserve;
+        ::fstat(fd.Get(), &status) == 0 ? status.st_size / 4 + 1 : kMaxListReserve;
     files.reserve(static_cast<size_t>(std::min({count, kMaxListReserve, fileCouldHold})));
 
     std::string url, name;
     for (long long read = 0; read < count; ++read) {
         const auto urlLine = reader.Next(url);
         if (urlLine == ListLineReader::Line::End) break;
-        const auto nameLine = reader.Next(name);
+        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
+        if (nameLine == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
         if (nameLine == ListLineReader::Line::End) break;
-        if (urlLine == ListLineReader::Line::TooLong || nameLine == ListLineReader::Line::TooLong ||
+        if (urlLine == ListLineReader::Line::Damaged || nameLine == ListLineReader::Line::Damaged ||
             (!url.empty() && !IsUsableLocalName(name))) {
             ++result.skipped;
             continue;
@@ -104,7 +162,18 @@ ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
     return result;
 }
 
+bool IsRecordableUrl(std::string_view url) {
+    return !url.empty() && url.size() <= kMaxListLineBytes &&
+           url.find_first_of(std::string_view("\n\0", 2)) == std::string_view::npos &&
+           url.back() != '\r';
+}
+
+bool IsRecordable(const CFileData& record) {
+    return IsRecordableUrl(record.SourceUrl) && IsUsableLocalName(record.LocalName);
+}
+
 bool AppendJournal(const std::string& path, const CFileData& record) {
+    if (!IsRecordable(record)) return false;
     const std::string entry = record.SourceUrl + "\r\n" + record.LocalName + "\r\n";
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -114,29 +183,49 @@ bool AppendJournal(const std::string& path, const CFileData& record) {
     return written == static_cast<ssize_t>(entry.size()) && closed;
 }
 
-size_t MergeJournal(const std::string& path, const std::string& folder, LocalFileMap& files) {
-    UniqueFile file(std::fopen(path.c_str(), "rb"));
-    if (!file) return 0;
-    ListLineReader reader(file.get());
-    size_t added = 0;
+JournalMergeResult MergeJournal(const std::string& path, const std::string& folder,
+                                LocalFileMap& files) {
+    JournalMergeResult result;
+    int openError = 0;
+    const platform::UniqueFd fd = OpenForReading(path, openError);
+    if (!fd) {
+        result.readable = openError == ENOENT;
+        result.error = result.readable ? 0 : openError;
+        return result;
+    }
+    ListLineReader reader(fd.Get());
+    std::vector<CFileData> found;
+    off_t wholeEntriesEnd = 0;
     std::string url, name;
     for (;;) {
-        if (reader.Next(url) != ListLineReader::Line::Ok) break;
-        const long urlEnd = std::ftell(file.get());
-        if (reader.Next(name) != ListLineReader::Line::Ok) break;
+        const auto urlLine = reader.Next(url);
+        if (urlLine == ListLineReader::Line::End) break;
+        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
+        if (nameLine == ListLineReader::Line::Error) {
+            result.readable = false;
+            result.error = reader.Error();
+            return result;
+        }
         // An entry whose name line has no line end was cut off by a kill.
-        std::fseek(file.get(), -1, SEEK_CUR);
-        const bool complete = std::fgetc(file.get()) == '\n';
-        if (!complete || std::ftell(file.get()) <= urlEnd) break;
+        if (nameLine == ListLineReader::Line::End || !reader.LineEnded()) break;
+        wholeEntriesEnd = reader.Offset();
         struct stat status {};
-        if (url.empty() || !IsUsableLocalName(name) ||
+        if (urlLine != ListLineReader::Line::Ok || nameLine != ListLineReader::Line::Ok ||
+            url.empty() || !IsUsableLocalName(name) ||
             ::lstat(MediaPath(folder, name).c_str(), &status) != 0 || !S_ISREG(status.st_mode))
             continue;
-        CFileData& record = files[url];
-        record = CFileData{name, url, 0};
-        ++added;
+        found.push_back(CFileData{name, url, 0});
     }
-    return added;
+    // Appends after a torn entry would otherwise be read out of step for ever.
+    if (reader.Offset() > wholeEntriesEnd) {
+        if (::truncate(path.c_str(), wholeEntriesEnd) == 0)
+            result.trimmed = true;
+        else
+            result.error = errno;
+    }
+    for (CFileData& record : found) files[record.SourceUrl] = std::move(record);
+    result.added = found.size();
+    return result;
 }
 
 std::string FormatListFile(const LocalFileMap& files) {
@@ -147,9 +236,12 @@ std::string FormatListFile(const LocalFileMap& files) {
     text.reserve(size);
     text += kListHeader;
     text += "\r\n";
-    text += std::to_string(files.size());
+    size_t recordable = 0;
+    for (const auto& entry : files) recordable += IsRecordable(entry.second) ? 1 : 0;
+    text += std::to_string(recordable);
     text += "\r\n";
     for (const auto& entry : files) {
+        if (!IsRecordable(entry.second)) continue;
         text += entry.second.SourceUrl;
         text += "\r\n";
         text += entry.second.LocalName;

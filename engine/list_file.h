@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "engine/file_data.h"
@@ -11,32 +12,53 @@ namespace pixolune {
 using LocalFileMap = std::unordered_map<std::string, CFileData>;
 
 inline constexpr const char* kListHeader = "[Kaleidra Pixolune List]";
-// The reader's line buffer: longer lines are not ours and are skipped.
+// The reader's line buffer: longer lines are not ours and are skipped, and
+// the writer records nothing longer.
 inline constexpr size_t kMaxListLineBytes = 8191;
 // A damaged count never sizes the table beyond this many entries.
 inline constexpr long long kMaxListReserve = 1'000'000;
 
-enum class ListReadStatus { Loaded, NotFound, WrongHeader };
+// Unreadable: the file is there (or may be) but could not be opened or read
+// to its end; its records are unknown and nothing may replace it.
+enum class ListReadStatus { Loaded, NotFound, WrongHeader, Unreadable };
 
 struct ListReadResult {
     ListReadStatus status = ListReadStatus::NotFound;
-    size_t skipped = 0;  // entries dropped: overlong lines or unusable local names
+    size_t skipped = 0;  // entries dropped: overlong or NUL-holding lines, unusable local names
+    int error = 0;       // errno of an Unreadable file
 };
 
 // Empties `files` and loads the list file at `path` into it. Entries whose
-// lines are too long or whose local name would not be one plain file of the
-// folder are skipped, so that a damaged list can never make the pruning
-// touch anything else.
+// lines are too long or hold a NUL, or whose local name would not be one
+// plain file of the folder, are skipped, so that a damaged list can never
+// make the pruning touch anything else. Only a missing file reads as NotFound;
+// any other failure to open or read leaves `files` empty and says Unreadable.
 [[nodiscard]] ListReadResult ReadListFile(const std::string& path, LocalFileMap& files);
 
-// Appends one stored file to the journal at `path` in one write.
+// Whether the reader would give `record` back exactly as it is: a URL of at
+// most kMaxListLineBytes without line ends or NUL bytes, and a usable name.
+[[nodiscard]] bool IsRecordable(const CFileData& record);
+[[nodiscard]] bool IsRecordableUrl(std::string_view url);
+
+// Appends one stored file to the journal at `path` in one write; refuses a
+// record that could not be read back.
 [[nodiscard]] bool AppendJournal(const std::string& path, const CFileData& record);
 
+struct JournalMergeResult {
+    bool readable = true;  // false: `files` is unchanged and the journal must be kept
+    int error = 0;         // errno when not readable, or when the torn tail could not be cut
+    size_t added = 0;      // entries taken into `files`
+    bool trimmed = false;  // a torn last entry was cut off the file
+};
+
 // Adds the journal's complete entries whose files are still in `folder` to
-// `files`; returns how many were added. A cut-off last entry is ignored.
-size_t MergeJournal(const std::string& path, const std::string& folder, LocalFileMap& files);
+// `files`. A cut-off last entry is trimmed from the file, so that the next
+// append starts on a line of its own; a damaged entry is skipped alone.
+[[nodiscard]] JournalMergeResult MergeJournal(const std::string& path, const std::string& folder,
+                                              LocalFileMap& files);
 
 // The list file's bytes: header, count and two lines per record, CR LF ends.
+// A record the reader could not give back is left out (and not counted).
 [[nodiscard]] std::string FormatListFile(const LocalFileMap& files);
 
 // Replaces the list file whole; the old one stays intact on any failure.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -44,6 +45,13 @@ struct DirCloser {
 
 bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
                                  std::string& fileName) {
+    // A file whose URL the list reader could not give back would never be known
+    // again: it would be downloaded anew each run and never pruned.
+    if (!IsRecordableUrl(url)) {
+        Log("BuildLocalName(): Url can't be recorded in the file list (%d bytes): %.200s",
+            static_cast<int>(url.size()), url.c_str());
+        return false;
+    }
     LocalName name;
     const LocalNameStatus status = MakeLocalName(SettingsSnapshot().ImgFolder, url, name);
     if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
@@ -86,6 +94,9 @@ void CFeedEngine::ReadLocalFileList() {
         case ListReadStatus::WrongHeader:
             Log("ReadLocalFileList: wrong file header");
             break;
+        case ListReadStatus::Unreadable:
+            Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(result.error));
+            break;
         case ListReadStatus::Loaded:
             if (result.skipped > 0)
                 Log("ReadLocalFileList: %d damaged entries skipped",
@@ -94,18 +105,43 @@ void CFeedEngine::ReadLocalFileList() {
                 static_cast<int>(LocalFiles.size()));
             break;
     }
-    const size_t recovered = MergeJournal(MediaPath(folder, kJournalFileName), folder, LocalFiles);
-    if (recovered > 0) {
+    LocalListUnreadable = result.status == ListReadStatus::Unreadable;
+    if (!LocalListUnreadable) LocalListUnreadable = !MergeLocalJournal(folder);
+    if (LocalListUnreadable) {
+        LocalFiles.clear();
+        NewFiles = 0;
+        Log("ReadLocalFileList: the folder is left alone until the list can be read");
+    }
+}
+
+bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
+    const std::string path = MediaPath(folder, kJournalFileName);
+    const JournalMergeResult merged = MergeJournal(path, folder, LocalFiles);
+    if (!merged.readable) {
+        Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(merged.error));
+        return false;
+    }
+    if (merged.trimmed)
+        Log("ReadLocalFileList: cut-off journal entry removed from %s", path.c_str());
+    if (merged.error != 0)
+        Log("ReadLocalFileList: can't trim %s (%s)", path.c_str(), std::strerror(merged.error));
+    if (merged.added > 0) {
         // They reach the list with the next write.
         NewFiles = 1;
         Log("ReadLocalFileList: %d files stored after the last list write recovered",
-            static_cast<int>(recovered));
+            static_cast<int>(merged.added));
     }
+    return true;
 }
 
 void CFeedEngine::WriteLocalFileList() {
     const std::string folder = SettingsSnapshot().ImgFolder;
     const std::string path = MediaPath(folder, kListFileName);
+    // The records of a list that could not be read are unknown: writing would drop them all.
+    if (LocalListUnreadable) {
+        Log("WriteLocalFileList: %s could not be read, it is left as it is", path.c_str());
+        return;
+    }
     // The media files stored since the last list reach the disk before a list names them.
     platform::UniqueFd folderFd(
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

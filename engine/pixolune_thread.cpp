@@ -74,6 +74,10 @@ void CPixoluneThread::RunComms() {
             engine.RemoveLeftoverFiles();
             engine.ReadLocalFileList();
             while (StopRequest.load() == 0) {
+                if (engine.LocalListUnreadable) {
+                    WaitAndReadTheListAgain();
+                    continue;
+                }
                 engine.Refresh(&StopRequest);
                 if (StopRequest.load() != 0) break;
                 if (engine.DownloadNext(&StopRequest) == 0)
@@ -94,6 +98,13 @@ void CPixoluneThread::RunComms() {
     } catch (...) {
         Log("Unknown Exception in CPixoluneThread::RunComms()");
     }
+}
+
+void CPixoluneThread::WaitAndReadTheListAgain() {
+    // No query, download or pruning while the folder's records are unknown:
+    // their results could not be recorded without replacing the list.
+    (void)WakeEvent.WaitFor(Engine->IdleInterval);
+    if (StopRequest.load() == 0) Engine->ReadLocalFileList();
 }
 
 }  // namespace pixolune

@@ -37,6 +37,7 @@ class CPixoluneThread {
   private:
     void Run();
     void RunComms();
+    void WaitAndReadTheListAgain();
     bool WaitForEnd(std::chrono::milliseconds timeout);
 
     std::thread thread_;

@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     pixolune::LocalFileMap files;
     const pixolune::ListReadResult result = pixolune::ReadListFile(folder.File(), files);
-    if (result.status == pixolune::ListReadStatus::NotFound) __builtin_trap();
+    if (result.status == pixolune::ListReadStatus::NotFound ||
+        result.status == pixolune::ListReadStatus::Unreadable)
+        __builtin_trap();
     if (result.status == pixolune::ListReadStatus::WrongHeader && !files.empty()) __builtin_trap();
     CheckRecords(files);
 
@@ -66,10 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (found == again.end() || found->second.LocalName != record.LocalName) __builtin_trap();
     }
 
-    // As a journal: the folder holds no media file, so no entry may be taken.
+    // As a journal: the folder holds no media file, so no entry may be taken,
+    // and a torn tail is cut back to a whole entry, which reads the same.
     WriteWhole(folder.File(), std::string(reinterpret_cast<const char*>(data), size));
     pixolune::LocalFileMap journal;
-    if (pixolune::MergeJournal(folder.File(), folder.path, journal) != 0 || !journal.empty())
-        __builtin_trap();
+    const pixolune::JournalMergeResult merged =
+        pixolune::MergeJournal(folder.File(), folder.path, journal);
+    if (!merged.readable || merged.added != 0 || !journal.empty()) __builtin_trap();
+    if (merged.trimmed) {
+        const pixolune::JournalMergeResult again =
+            pixolune::MergeJournal(folder.File(), folder.path, journal);
+        if (!again.readable || again.trimmed || again.added != 0) __builtin_trap();
+    }
     return 0;
 }

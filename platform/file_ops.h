@@ -40,9 +40,9 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-// The system calls through which files that must not be lost are written.
-// Tests replace them to make each call fail in turn; the release build has
-// only the real ones.
+// The system calls through which files that must not be lost are written and
+// read back. Tests replace them to make each call fail in turn; the release
+// build has only the real ones.
 struct FileOps {
     int (*mkstemp)(char* pathTemplate);
     int (*open)(const char* path, int flags, mode_t mode);
@@ -53,6 +53,7 @@ struct FileOps {
     // Gives `from` the name `to` only when nothing has that name yet: fails
     // with EEXIST otherwise, and never replaces what is there.
     int (*renameNoReplace)(const char* from, const char* to);
+    ssize_t (*read)(int fd, void* data, size_t size);
 };
 
 FileOps& CurrentFileOps();

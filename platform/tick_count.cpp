@@ -1,13 +1,35 @@
 #include "tick_count.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace pixolune::platform {
+namespace {
 
-uint32_t TickCount() {
+uint32_t RealTickCount() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
+
+}  // namespace
+
+#ifdef PIXOLUNE_FAULT_INJECTION
+namespace {
+std::atomic<uint32_t> g_tickShiftMs{0};
+}
+
+void ShiftTickCount(uint32_t offsetMs) {
+    g_tickShiftMs.store(offsetMs);
+}
+
+uint32_t TickCount() {
+    return RealTickCount() + g_tickShiftMs.load();
+}
+#else
+uint32_t TickCount() {
+    return RealTickCount();
+}
+#endif
 
 }  // namespace pixolune::platform

@@ -153,6 +153,24 @@ TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart)
     EXPECT_EQ(host_.RestartRequests(), 0);
 }
 
+TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
+    test::WriteFile(folder_.File("kal_pxln_files.lst"),
+                    "[Kaleidra Pixolune List]\r\n2\r\nhttp://h/known.jpg\r\nknown.jpg\r\n"
+                    "http://h/gone.jpg\r\ngone.jpg\r\n");
+    test::WriteFile(folder_.File("known.jpg"), "k");
+    test::WriteFile(folder_.File("gone.jpg"), "g");
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"", "http://h/known.jpg", ""}};
+    RunBatch();
+    EXPECT_FALSE(test::Exists(folder_.File("gone.jpg")));
+    LocalFileMap listed;
+    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), listed).status,
+              ListReadStatus::Loaded);
+    EXPECT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed.count("http://h/known.jpg"), 1u);
+    EXPECT_EQ(host_.RestartRequests(), 0);
+}
+
 TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
     server_.ServeBytes("/a.jpg", 10);
     settings_.RestartKal = 0;

@@ -2,16 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <string>
 
 #include "engine/local_names.h"
 #include "engine_test_support.h"
+#include "platform/file_ops.h"
 
 namespace pixolune {
 namespace {
 
 using test::ScratchFolder;
+using namespace std::string_literals;
 
 LocalFileMap Records(std::initializer_list<std::pair<const char*, const char*>> entries) {
     LocalFileMap files;
@@ -139,6 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
                     ListReadStatus::Loaded,
                     {{"u1", "a.jpg"}, {"u3", "c.jpg"}},
                     1},
+        DamagedCase{"NulSpoilsItsOwnLineOnly",
+                    kHeader + "\r\n3\r\nu1\r\na\0b.jpg\r\nu2\r\nb.jpg\r\nu\0x\r\nc.jpg\r\n"s,
+                    ListReadStatus::Loaded,
+                    {{"u2", "b.jpg"}},
+                    2},
         DamagedCase{"NamesLeavingTheFolderAreDropped",
                     kHeader + "\r\n4\r\nu1\r\n../../etc/passwd\r\nu2\r\n..\r\nu3\r\n" +
                         "kal_pxln_files.lst\r\nu4\r\nok.jpg\r\n",
@@ -146,6 +155,106 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"u4", "ok.jpg"}},
                     3}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Fails every open or read of the files in the test's folder as a disk, a
+// permission change or a full descriptor table would.
+struct ReadFault {
+    const char* name;
+    int openErrno;        // 0: opens succeed
+    int readErrno;        // with the read call below
+    int failingReadCall;  // 0: reads succeed
+    size_t readPieceBytes;
+};
+
+class UnreadableListTest : public ::testing::TestWithParam<ReadFault> {
+  protected:
+    static inline ReadFault fault{};
+    static inline int readCalls = 0;
+
+    static int Open(const char* path, int flags, mode_t mode) {
+        if (fault.openErrno == 0) return platform::RealFileOps().open(path, flags, mode);
+        errno = fault.openErrno;
+        return -1;
+    }
+    static ssize_t Read(int fd, void* data, size_t size) {
+        if (++readCalls == fault.failingReadCall) {
+            errno = fault.readErrno;
+            return -1;
+        }
+        return platform::RealFileOps().read(fd, data, std::min(size, fault.readPieceBytes));
+    }
+
+    void SetUp() override {
+        fault = GetParam();
+        readCalls = 0;
+        platform::FileOps ops = platform::RealFileOps();
+        ops.open = Open;
+        ops.read = Read;
+        platform::ReplaceFileOps(ops);
+    }
+    void TearDown() override { platform::RestoreFileOps(); }
+};
+
+TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
+    ScratchFolder folder;
+    const std::string list = folder.File(kListFileName);
+    const std::string journal = folder.File(kJournalFileName);
+    const std::string listBytes = kHeader + "\r\n2\r\nu1\r\na.jpg\r\nu2\r\nb.jpg\r\n";
+    test::WriteFile(list, listBytes);
+    test::WriteFile(journal, "http://h/u3\r\na.jpg\r\nhttp://h/u4\r\nb.jpg\r\n");
+    test::WriteFile(folder.File("a.jpg"), "a");
+    test::WriteFile(folder.File("b.jpg"), "b");
+
+    LocalFileMap files = Records({{"stale", "stale.jpg"}});
+    const ListReadResult read = ReadListFile(list, files);
+    LocalFileMap merged = Records({{"kept", "kept.jpg"}});
+    readCalls = 0;
+    const JournalMergeResult fromJournal = MergeJournal(journal, folder.Path(), merged);
+    platform::RestoreFileOps();
+
+    const int expectedError = GetParam().openErrno ? GetParam().openErrno : GetParam().readErrno;
+    if (expectedError == 0) {  // the control: small pieces alone change nothing
+        EXPECT_EQ(read.status, ListReadStatus::Loaded);
+        EXPECT_EQ(files.size(), 2u);
+        EXPECT_EQ(fromJournal.added, 2u);
+    } else {
+        EXPECT_EQ(read.status, ListReadStatus::Unreadable);
+        EXPECT_EQ(read.error, expectedError);
+        EXPECT_TRUE(files.empty());
+        EXPECT_FALSE(fromJournal.readable);
+        EXPECT_EQ(fromJournal.error, expectedError);
+        EXPECT_EQ(merged.size(), 1u);
+    }
+    EXPECT_EQ(test::ReadFile(list), listBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UnreadableListTest,
+                         ::testing::Values(ReadFault{"OpenRefused", EACCES, 0, 0, 65536},
+                                           ReadFault{"NoDescriptorLeft", EMFILE, 0, 0, 65536},
+                                           ReadFault{"FirstReadFails", 0, EIO, 1, 65536},
+                                           ReadFault{"ReadFailsInTheMiddle", 0, EIO, 6, 6},
+                                           ReadFault{"SmallPiecesReadWhole", 0, 0, 0, 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ListFile, WhatTheReaderCouldNotGiveBackIsNeverWritten) {
+    ScratchFolder folder;
+    const std::string path = folder.File(kListFileName);
+    const std::string overlong = "http://h/" + std::string(kMaxListLineBytes, 'u');
+    const LocalFileMap written = Records({{"http://h/ok.jpg", "ok.jpg"},
+                                          {overlong.c_str(), "long.jpg"},
+                                          {"http://h/a\nb.jpg", "ab.jpg"},
+                                          {"http://h/cr.jpg\r", "cr.jpg"},
+                                          {"http://h/bad-name.jpg", "../bad.jpg"}});
+    ASSERT_TRUE(WriteListFile(path, written));
+    LocalFileMap read;
+    const ListReadResult result = ReadListFile(path, read);
+    EXPECT_EQ(result.skipped, 0u);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read.count("http://h/ok.jpg"), 1u);
+    EXPECT_EQ(test::ReadFile(path).substr(kHeader.size(), 5), "\r\n1\r\n");
+    EXPECT_FALSE(AppendJournal(folder.File(kJournalFileName), written.at(overlong)));
+    EXPECT_FALSE(test::Exists(folder.File(kJournalFileName)));
+}
 
 TEST(ListFile, LineOfExactlyTheBufferSizeIsKept) {
     ScratchFolder folder;
@@ -169,23 +278,41 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
     ScratchFolder folder;
     const std::string journal = folder.File("kal_pxln_files.jnl");
     test::WriteFile(folder.File("a.jpg"), "a");
+    test::WriteFile(folder.File("b.jpg"), "b");
     test::WriteFile(folder.File("c.jpg"), "c");
     ASSERT_TRUE(AppendJournal(journal, CFileData{"a.jpg", "u1", 1}));
     ASSERT_TRUE(AppendJournal(journal, CFileData{"gone.jpg", "u2", 1}));
-    ASSERT_TRUE(AppendJournal(journal, CFileData{"../x", "u3", 1}));
+    ASSERT_FALSE(AppendJournal(journal, CFileData{"../x", "u3", 1}));
+    // Damaged entries written by something else are skipped one by one.
+    std::ofstream(journal, std::ios::app | std::ios::binary) << "u\0x\r\nb.jpg\r\nu5\r\n../x\r\n"s;
+    ASSERT_TRUE(AppendJournal(journal, CFileData{"b.jpg", "u6", 1}));
     // A kill in the middle of the last append leaves it without its line end.
     std::ofstream(journal, std::ios::app | std::ios::binary) << "u4\r\nc.jp";
     LocalFileMap files = Records({{"old", "old.jpg"}});
-    EXPECT_EQ(MergeJournal(journal, folder.Path(), files), 1u);
-    EXPECT_EQ(files.size(), 2u);
+    const JournalMergeResult merged = MergeJournal(journal, folder.Path(), files);
+    EXPECT_TRUE(merged.readable);
+    EXPECT_EQ(merged.added, 2u);
+    EXPECT_TRUE(merged.trimmed);
+    EXPECT_EQ(files.size(), 3u);
     EXPECT_EQ(files["u1"].LocalName, "a.jpg");
     EXPECT_EQ(files["u1"].Seen, 0);
+    EXPECT_EQ(files["u6"].LocalName, "b.jpg");
+
+    // What is appended after the torn entry is read in step.
+    ASSERT_TRUE(AppendJournal(journal, CFileData{"c.jpg", "u7", 1}));
+    LocalFileMap again;
+    const JournalMergeResult next = MergeJournal(journal, folder.Path(), again);
+    EXPECT_FALSE(next.trimmed);
+    EXPECT_EQ(next.added, 3u);
+    EXPECT_EQ(again["u7"].LocalName, "c.jpg");
 }
 
 TEST(Journal, MissingJournalAddsNothing) {
     ScratchFolder folder;
     LocalFileMap files;
-    EXPECT_EQ(MergeJournal(folder.File("none.jnl"), folder.Path(), files), 0u);
+    const JournalMergeResult merged = MergeJournal(folder.File("none.jnl"), folder.Path(), files);
+    EXPECT_TRUE(merged.readable);
+    EXPECT_EQ(merged.added, 0u);
 }
 
 TEST(ReadListFile, DamagedCountSizesTheTableByTheFileNotByTheCount) {

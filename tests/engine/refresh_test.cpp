@@ -97,13 +97,24 @@ TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
 }
 
 TEST_F(RefreshTest, FeedIsDueOnlyAfterItsIntervalAlsoAcrossTheTickWrap) {
+    // The counter stands 5 s past its wrap, so the last success lies before it.
+    platform::ShiftTickCount(0);
+    platform::ShiftTickCount(5000u - platform::TickCount());
+    struct Unshift {
+        ~Unshift() { platform::ShiftTickCount(0); }
+    } unshift;
+    ASSERT_LT(platform::TickCount(), 60000u);
     engine_.Feeds = {Feed(1)};
     ASSERT_EQ(engine_.Refresh(), 1);
     EXPECT_EQ(engine_.Refresh(), 0);
     EXPECT_EQ(service_.calls[1], 1);
-    // A success 180 minutes and one millisecond ago, possibly before a wrap.
+    // A success a second short of 180 minutes ago is not due yet...
+    engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u - 1000u);
+    ASSERT_GT(engine_.Feeds[0].LastTm, platform::TickCount());
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(service_.calls[1], 1);
+    // ...one a second more than 180 minutes ago is.
     engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
-    if (engine_.Feeds[0].LastTm == 0) engine_.Feeds[0].LastTm = 1;
     EXPECT_EQ(engine_.Refresh(), 1);
     EXPECT_EQ(service_.calls[1], 2);
 }

@@ -9,9 +9,11 @@
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
+#include "engine/local_names.h"
 #include "engine/pixolune_thread.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "platform/file_ops.h"
 #include "plugin/host_link.h"
 
 namespace pixolune {
@@ -163,6 +165,55 @@ TEST_F(WorkerTest, SettingsFeedsAndTokenMayBeReplacedWhileTheWorkerRuns) {
     ASSERT_GE(host_.WaitForLog("Download complete", 10s), 0);
     engine_->StopWorker();
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
+}
+
+// Refuses to open the list while set, as a changed permission would.
+std::atomic<bool> g_listRefused{false};
+
+int OpenUnlessTheListIsRefused(const char* path, int flags, mode_t mode) {
+    if (g_listRefused.load() && std::string(path).find(kListFileName) != std::string::npos) {
+        errno = EACCES;
+        return -1;
+    }
+    return platform::RealFileOps().open(path, flags, mode);
+}
+
+TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) {
+    const std::string list = folder_.File(kListFileName);
+    const std::string listBytes =
+        "[Kaleidra Pixolune List]\r\n1\r\nhttp://h/old.jpg\r\nold.jpg\r\n";
+    test::WriteFile(list, listBytes);
+    test::WriteFile(folder_.File("old.jpg"), "old");
+    server_.ServeBytes("/a.jpg", 100);
+    AnswerWith({{"", server_.Url("/a.jpg"), ""}});
+    platform::FileOps ops = platform::RealFileOps();
+    ops.open = OpenUnlessTheListIsRefused;
+    g_listRefused = true;
+    platform::ReplaceFileOps(ops);
+
+    engine_->StartWorker();
+    const std::string refused = "ReadLocalFileList: can't read " + list + " (Permission denied)";
+    const int first = host_.WaitForLog(refused, 5s);
+    ASSERT_GE(first, 0);
+    ASSERT_GT(host_.WaitForLog(refused, 5s, static_cast<size_t>(first) + 1), first);
+    // Nothing was queried, stored, pruned or written while the list was unknown.
+    EXPECT_EQ(test::ReadFile(list), listBytes);
+    EXPECT_EQ(test::FolderNames(folder_.Path()),
+              (std::vector<std::string>{"kal_pxln_files.lst", "old.jpg"}));
+    EXPECT_FALSE(host_.HasLogContaining("Refresh 0:"));
+
+    g_listRefused = false;
+    const int loaded = host_.WaitForLog("ReadLocalFileList: file list loaded (1 entries)", 5s);
+    ASSERT_GE(loaded, 0);
+    ASSERT_GE(host_.WaitForLog("Download complete", 10s, static_cast<size_t>(loaded)), 0);
+    engine_->StopWorker();
+    platform::RestoreFileOps();
+    // Read at last, the list took part in the batch: the new file added, the unseen one pruned.
+    LocalFileMap listed;
+    ASSERT_EQ(ReadListFile(list, listed).status, ListReadStatus::Loaded);
+    EXPECT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed.count(server_.Url("/a.jpg")), 1u);
+    EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
 }
 
 }  // namespace

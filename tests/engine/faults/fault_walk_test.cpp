@@ -87,7 +87,7 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         FaultPlan::fired = false;
         platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
                                   FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
-                                  FaultPlan::RenameNoReplace});
+                                  FaultPlan::RenameNoReplace, platform::RealFileOps().read});
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == 1) {
         }
@@ -148,7 +148,7 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
             FaultPlan::killInstead = true;
             platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
                                       FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
-                                      FaultPlan::RenameNoReplace});
+                                      FaultPlan::RenameNoReplace, platform::RealFileOps().read});
             std::atomic<int32_t> stop{0};
             while (engine.DownloadNext(&stop) == 1) {
             }
