@@ -158,13 +158,7 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
 }
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
-    if (BatchActive) {
-        const int failing = FailingFeedIndex();
-        if (failing >= 0)
-            Log("PruneLocalFiles: put off, feed %d could not be read in this batch", failing);
-        else
-            PruneLocalFiles();
-    }
+    if (BatchActive && MayPruneAfterBatch()) PruneLocalFiles();
     if (NewFiles) {
         WriteLocalFileList();
         if (settings.RestartKal) RequestSlideShowRestart();
@@ -287,7 +281,8 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
 }
 
 int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
-    const PluginSettings settings = SettingsSnapshot();
+    PluginSettings settings = SettingsSnapshot();
+    settings.ImgFolder = MediaFolder();  // the folder the records belong to
     if (DownloadQueue.empty()) {
         CloseBatch(settings);
         return 0;

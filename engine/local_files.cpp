@@ -45,7 +45,7 @@ struct DirCloser {
 bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
                                  std::string& fileName) {
     LocalName name;
-    const LocalNameStatus status = MakeLocalName(SettingsSnapshot().ImgFolder, url, name);
+    const LocalNameStatus status = MakeLocalName(MediaFolder(), url, name);
     if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
         fullPath = name.fullPath;
         fileName = name.fileName;
@@ -76,7 +76,7 @@ void CFeedEngine::ReadLocalFileList() {
     NewFiles = 0;
     BatchActive = 0;
     differingUrls_.clear();
-    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(path, LocalFiles);
     switch (result.status) {
@@ -104,7 +104,7 @@ void CFeedEngine::ReadLocalFileList() {
 }
 
 void CFeedEngine::WriteLocalFileList() {
-    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     // The media files stored since the last list reach the disk before a list names them.
     platform::UniqueFd folderFd(
@@ -126,11 +126,13 @@ void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneIte
 }
 
 void CFeedEngine::PruneLocalFiles() {
-    (void)PruneFiles(LocalFiles, SettingsSnapshot(), static_cast<int64_t>(std::time(nullptr)));
+    PluginSettings settings = SettingsSnapshot();
+    settings.ImgFolder = MediaFolder();  // the folder the records belong to
+    (void)PruneFiles(LocalFiles, settings, static_cast<int64_t>(std::time(nullptr)));
 }
 
 void CFeedEngine::RemoveLeftoverFiles() {
-    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string folder = MediaFolder();
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
     if (!dir) return;
     while (const dirent* entry = ::readdir(dir.get())) {

@@ -19,6 +19,7 @@ struct PluginRunConfig {
     std::string workDir;   // config home and result files
     std::string mediaDir;  // ImgFolder
     std::string apiBase;   // the stand-in's ApiBase()
+    std::string currentDir;  // the child's working folder, when set
     std::string token = "tok-alice";
     std::map<std::string, int> intSettings;  // over the defaults below
     std::map<std::string, std::string> textSettings;
