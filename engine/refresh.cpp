@@ -194,8 +194,8 @@ bool CFeedEngine::MayPruneAfterBatch() {
     }
     const auto now = std::chrono::steady_clock::now();
     if (!pruneOffSince_) pruneOffSince_ = now;
-    const long long hours = std::chrono::duration_cast<std::chrono::hours>(
-                                UnansweredFeedPruneDelay).count();
+    const long long hours =
+        std::chrono::duration_cast<std::chrono::hours>(UnansweredFeedPruneDelay).count();
     if (now - *pruneOffSince_ < UnansweredFeedPruneDelay) {
         Log("PruneLocalFiles: put off, feed %d has not been read since the worker started "
             "(for at most %lld h)",

@@ -15,7 +15,8 @@ namespace {
 constexpr int kAcquireAttempts = 4;
 
 bool IsSameFile(int fd, const std::string& path) {
-    struct stat opened {}, named {};
+    struct stat opened {
+    }, named{};
     if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0) return false;
     return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }

@@ -193,8 +193,7 @@ TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRec
     engine_->StopWorker();
 
     LocalFileMap old;
-    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), old).status,
-              ListReadStatus::Loaded);
+    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), old).status, ListReadStatus::Loaded);
     EXPECT_EQ(old.size(), 3u);
     EXPECT_EQ(test::ReadFile(folder_.File("slow.jpg")), "slow");
     EXPECT_EQ(test::FolderNames(next.Path()),
@@ -239,12 +238,12 @@ TEST_F(WorkerTest, SecondWorkerOnTheFolderTouchesNothingAndTakesOverAfterTheFirs
     EXPECT_EQ(test::FolderNames(folder_.Path()), names);
     EXPECT_EQ(test::ReadFile(folder_.File("kal_pxln_files.lst")), list);
     int said = 0;
-    for (const auto& line : host_.LogLines()) said += line.find("is in use by another") != line.npos;
+    for (const auto& line : host_.LogLines())
+        said += line.find("is in use by another") != line.npos;
     EXPECT_EQ(said, 1);
 
     engine_->StopWorker();
-    const int taken =
-        host_.WaitForLog("ReadLocalFileList: file list loaded (1 entries)", 5s, busy);
+    const int taken = host_.WaitForLog("ReadLocalFileList: file list loaded (1 entries)", 5s, busy);
     ASSERT_GE(taken, 0);
     ASSERT_GE(host_.WaitForLog("Download complete", 5s, static_cast<size_t>(taken)), 0);
     other.StopWorker();
