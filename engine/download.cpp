@@ -159,15 +159,10 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     bool pruned = false;
-    if (BatchActive) {
-        const int failing = FailingFeedIndex();
-        if (failing >= 0) {
-            Log("PruneLocalFiles: put off, feed %d could not be read in this batch", failing);
-        } else {
-            const size_t before = LocalFiles.size();
-            PruneLocalFiles();
-            pruned = LocalFiles.size() < before;
-        }
+    if (BatchActive && MayPruneAfterBatch()) {
+        const size_t before = LocalFiles.size();
+        PruneLocalFiles();
+        pruned = LocalFiles.size() < before;
     }
     // Records of deleted files must leave the list too, or their items, when
     // they come back, would be taken for files still there.
@@ -291,7 +286,8 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
 }
 
 int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
-    const PluginSettings settings = SettingsSnapshot();
+    PluginSettings settings = SettingsSnapshot();
+    settings.ImgFolder = MediaFolder();  // the folder the records belong to
     if (DownloadQueue.empty()) {
         CloseBatch(settings);
         return 0;

@@ -45,6 +45,10 @@ void CFeedEngine::StopWorker() {
     if (Worker) Worker->Stop();
 }
 
+void CFeedEngine::WakeWorker() {
+    if (Worker) Worker->WakeEvent.Set();
+}
+
 PluginSettings CFeedEngine::SettingsSnapshot() const {
     std::lock_guard<std::mutex> guard(Lock);
     return Settings;

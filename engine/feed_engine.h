@@ -6,13 +6,16 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/feed_query.h"
 #include "engine/file_data.h"
 #include "engine/local_names.h"
+#include "platform/folder_lock.h"
 #include "platform/http_client.h"
 #include "plugin/feed.h"
 #include "plugin/plugin_settings.h"
@@ -50,6 +53,20 @@ class CFeedEngine {
     void StartWorker();
     // Message 10: stops the worker, waiting for it to end.
     void StopWorker();
+    // Ends a running worker's idle wait, so that a new folder or token is used at once.
+    void WakeWorker();
+
+    // The worker's hold on its media folder, checked at the start of every
+    // pass: true when the folder of the setting is usable and ours (locked,
+    // leftovers removed, list read). A changed setting first leaves the old
+    // folder (its list written). False, said once per folder and reason, when
+    // the folder can't be used or another worker holds it; nothing is touched.
+    [[nodiscard]] bool TakeMediaFolder();
+    // Writes the list when it has unsaved records, unlocks, forgets the records.
+    void LeaveMediaFolder();
+    // The folder LocalFiles belong to, which every step works in: the one the
+    // worker holds, else (steps run on their own, as tests do) the setting's.
+    [[nodiscard]] std::string MediaFolder() const;
 
     // The worker's operations (worker thread; tests call them directly).
     int Refresh(const std::atomic<int32_t>* stop = nullptr);
@@ -97,13 +114,19 @@ class CFeedEngine {
     std::chrono::milliseconds IdleInterval;
     // Time limits and size cap of every media download (set before the worker starts).
     MediaDownloadLimits DownloadLimits;
+    // How long a feed that has not answered once on this folder may put pruning
+    // off. Its files can't be told from those that left the feeds; a feed that
+    // fails for good (a refused tag) must not stop the folder's pruning for ever.
+    std::chrono::milliseconds UnansweredFeedPruneDelay{std::chrono::hours(24)};
 
   private:
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
-    [[nodiscard]] int FailingFeedIndex() const;
     // Adds the journal's entries to LocalFiles; false when it could not be read.
     [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
+    [[nodiscard]] bool MayPruneAfterBatch();
+    void MakeFeedsDue();
+    void SayFolderProblemOnce(const std::string& folder, const std::string& line);
     void CloseBatch(const PluginSettings& settings);
     // One queued item: a known URL is marked seen (or fetched again when its
     // file has gone); a new one is named, downloaded and stored.
@@ -139,6 +162,17 @@ class CFeedEngine {
     // URLs whose name is taken by a file with other bytes (a user's own):
     // not downloaded again in this worker run (worker state).
     std::unordered_set<std::string> differingUrls_;
+    // The URLs each feed delivered in its last successful query, keyed like
+    // retryWaits_: they count as seen when the feed fails later.
+    std::unordered_map<std::string, std::vector<std::string>> deliveredUrls_;
+    // Since when an unanswered feed puts pruning off (this folder).
+    std::optional<std::chrono::steady_clock::time_point> pruneOffSince_;
+    bool notAuthorizedSaid_ = false;
+
+    std::optional<std::string> activeFolder_;  // the folder the worker holds
+    std::string lastFolder_;                   // the last folder it held
+    platform::FolderLock folderLock_;
+    std::string folderProblemSaid_;  // the folder problem last logged
 };
 
 }  // namespace pixolune

@@ -53,7 +53,7 @@ bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
         return false;
     }
     LocalName name;
-    const LocalNameStatus status = MakeLocalName(SettingsSnapshot().ImgFolder, url, name);
+    const LocalNameStatus status = MakeLocalName(MediaFolder(), url, name);
     if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
         fullPath = name.fullPath;
         fileName = name.fileName;
@@ -84,7 +84,7 @@ void CFeedEngine::ReadLocalFileList() {
     NewFiles = 0;
     BatchActive = 0;
     differingUrls_.clear();
-    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(path, LocalFiles);
     switch (result.status) {
@@ -135,7 +135,7 @@ bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
 }
 
 void CFeedEngine::WriteLocalFileList() {
-    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     // The records of a list that could not be read are unknown: writing would drop them all.
     if (LocalListUnreadable) {
@@ -162,11 +162,13 @@ void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneIte
 }
 
 void CFeedEngine::PruneLocalFiles() {
-    (void)PruneFiles(LocalFiles, SettingsSnapshot(), static_cast<int64_t>(std::time(nullptr)));
+    PluginSettings settings = SettingsSnapshot();
+    settings.ImgFolder = MediaFolder();  // the folder the records belong to
+    (void)PruneFiles(LocalFiles, settings, static_cast<int64_t>(std::time(nullptr)));
 }
 
 void CFeedEngine::RemoveLeftoverFiles() {
-    const std::string folder = SettingsSnapshot().ImgFolder;
+    const std::string folder = MediaFolder();
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
     if (!dir) return;
     while (const dirent* entry = ::readdir(dir.get())) {

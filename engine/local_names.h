@@ -10,6 +10,8 @@ inline constexpr const char* kListFileName = "kal_pxln_files.lst";
 // Files stored since the list was last written, one URL and name pair each,
 // appended as they are stored, so that a killed run cannot lose them.
 inline constexpr const char* kJournalFileName = "kal_pxln_files.jnl";
+// Held (flock) by the one worker that uses the folder; removed when it leaves.
+inline constexpr const char* kLockFileName = "kal_pxln_files.lock";
 // Suffixes of the files the engine makes beside a media file.
 inline constexpr const char* kTempSuffix = "__t";
 inline constexpr const char* kSidecarSuffix = "kprop";
@@ -31,8 +33,8 @@ void ReplaceExtension(std::string& path, const std::string& suffix);
 
 // Whether a file name may be used inside the media folder: one path component
 // that is neither "." nor "..", without control characters, not hidden (the
-// atomic writer's temporary files start with a dot), not the list file, not
-// one of our own suffixes, and at most kMaxLocalNameBytes long.
+// atomic writer's temporary files start with a dot), not one of our own
+// files or suffixes, and at most kMaxLocalNameBytes long.
 [[nodiscard]] bool IsUsableLocalName(std::string_view name);
 
 enum class LocalNameStatus {

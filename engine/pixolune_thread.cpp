@@ -69,11 +69,15 @@ void CPixoluneThread::RunComms() {
     CFeedEngine& engine = *Engine;
     while (StopRequest.load() == 0) {
         try {
-            // Records stored since the last write would be lost with the reread.
-            if (engine.NewFiles) engine.WriteLocalFileList();
-            engine.RemoveLeftoverFiles();
-            engine.ReadLocalFileList();
+            // After an exception: records stored since the last write would be
+            // lost with the reread that taking the folder again does.
+            engine.LeaveMediaFolder();
             while (StopRequest.load() == 0) {
+                // Nothing is queried or downloaded for a folder that is not ours.
+                if (!engine.TakeMediaFolder()) {
+                    (void)WakeEvent.WaitFor(engine.IdleInterval);
+                    continue;
+                }
                 if (engine.LocalListUnreadable) {
                     WaitAndReadTheListAgain();
                     continue;
@@ -94,7 +98,7 @@ void CPixoluneThread::RunComms() {
         (void)WakeEvent.WaitFor(kRestartPause);
     }
     try {
-        if (engine.NewFiles) engine.WriteLocalFileList();
+        engine.LeaveMediaFolder();
     } catch (...) {
         Log("Unknown Exception in CPixoluneThread::RunComms()");
     }

@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/feed_engine.h"
+#include "engine/list_file.h"
 #include "platform/tick_count.h"
 #include "plugin/host_link.h"
 
@@ -28,6 +30,24 @@ CPixoluneFeed QueryCopy(const CPixoluneFeed& feed) {
 
 bool IsSameFeed(const CPixoluneFeed& a, const CPixoluneFeed& b) {
     return a.Type == b.Type && a.Tags == b.Tags;
+}
+
+std::vector<std::string> UrlsOf(const std::vector<CPixoluneItem>& items) {
+    std::vector<std::string> urls;
+    urls.reserve(items.size());
+    for (const CPixoluneItem& item : items) urls.push_back(item.Url);
+    return urls;
+}
+
+size_t MarkSeen(LocalFileMap& files, const std::vector<std::string>& urls) {
+    size_t marked = 0;
+    for (const std::string& url : urls) {
+        const auto record = files.find(url);
+        if (record == files.end()) continue;
+        record->second.Seen = 1;
+        ++marked;
+    }
+    return marked;
 }
 
 bool IsDue(const CPixoluneFeed& feed, int32_t tmUpdate, uint32_t now) {
@@ -62,6 +82,11 @@ void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
         Log("Refresh %d: query failed, next try in %u ms", index, waitMs);
 }
 
+void CFeedEngine::MakeFeedsDue() {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (CPixoluneFeed& feed : Feeds) feed.LastTm = 0;
+}
+
 int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     std::string token;
     PluginSettings settings;
@@ -70,6 +95,13 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
         token = Token;
         settings = Settings;
     }
+    // Without a token every query is refused; say why once, not once per feed and pass.
+    if (token.empty()) {
+        if (!notAuthorizedSaid_) Log("Refresh: not authorized; sign in in the plug-in's settings");
+        notAuthorizedSaid_ = true;
+        return 0;
+    }
+    notAuthorizedSaid_ = false;
     std::unique_ptr<FeedQuery> query;
     int result = 0;
     for (size_t i = 0;; ++i) {
@@ -119,6 +151,7 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
             continue;
         }
         retryWaits_.erase(FeedKey(feed));
+        deliveredUrls_[FeedKey(feed)] = UrlsOf(found);
         Log("     %d Items found", static_cast<int>(found.size()));
         for (CPixoluneItem& item : found) DownloadQueue.push_back(std::move(item));
         Log("     %d Items queued to download", static_cast<int>(DownloadQueue.size()));
@@ -127,12 +160,52 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     return result;
 }
 
-int CFeedEngine::FailingFeedIndex() const {
-    std::lock_guard<std::mutex> guard(Lock);
-    for (size_t i = 0; i < Feeds.size(); ++i) {
-        if (Feeds[i].IsEnabled() && Feeds[i].Retries > 0) return static_cast<int>(i);
+bool CFeedEngine::MayPruneAfterBatch() {
+    struct Standing {
+        int index;
+        std::string key;
+        bool failing;
+    };
+    std::vector<Standing> enabled;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        for (size_t i = 0; i < Feeds.size(); ++i) {
+            if (Feeds[i].IsEnabled())
+                enabled.push_back({static_cast<int>(i), FeedKey(Feeds[i]), Feeds[i].Retries > 0});
+        }
     }
-    return -1;
+    int unanswered = -1;
+    for (const Standing& feed : enabled) {
+        const auto delivered = deliveredUrls_.find(feed.key);
+        if (delivered == deliveredUrls_.end()) {
+            if (unanswered < 0) unanswered = feed.index;
+            continue;
+        }
+        // Its last answer still stands for it; also after a reread of the list.
+        const size_t kept = MarkSeen(LocalFiles, delivered->second);
+        if (feed.failing)
+            Log("PruneLocalFiles: feed %d could not be read; the files of its last answer (%d) are "
+                "kept",
+                feed.index, static_cast<int>(kept));
+    }
+    if (unanswered < 0) {
+        pruneOffSince_.reset();
+        return true;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!pruneOffSince_) pruneOffSince_ = now;
+    const long long hours =
+        std::chrono::duration_cast<std::chrono::hours>(UnansweredFeedPruneDelay).count();
+    if (now - *pruneOffSince_ < UnansweredFeedPruneDelay) {
+        Log("PruneLocalFiles: put off, feed %d has not been read since the worker started "
+            "(for at most %lld h)",
+            unanswered, hours);
+        return false;
+    }
+    Log("PruneLocalFiles: feed %d has not been read for %lld h; what no feed delivered is "
+        "pruned",
+        unanswered, hours);
+    return true;
 }
 
 }  // namespace pixolune

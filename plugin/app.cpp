@@ -125,9 +125,14 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
     }
     // The dialog runs without the lock: the worker keeps going on the old values.
     if (!dialogRunner_(values, hostVariant, ownerWindow)) return 0;
-    std::lock_guard<std::mutex> guard(Engine.Lock);
-    CopyBackFromDialog(values, Settings, Engine);
-    Settings.SettingsChanged = 1;
+    bool workerMustLook;
+    {
+        std::lock_guard<std::mutex> guard(Engine.Lock);
+        workerMustLook = values.ImgFolder != Settings.ImgFolder || values.Token != Engine.Token;
+        CopyBackFromDialog(values, Settings, Engine);
+        Settings.SettingsChanged = 1;
+    }
+    if (workerMustLook) Engine.WakeWorker();
     return 1;
 }
 
@@ -157,11 +162,16 @@ int CPixoluneApp::Load() {
         hostVariant = Settings.HostVariant;
     }
     const LoadedSettings loaded = LoadSettings(hostVariant);
+    bool workerMustLook;
     {
         std::lock_guard<std::mutex> guard(Engine.Lock);
+        workerMustLook =
+            loaded.values.ImgFolder != Settings.ImgFolder || loaded.token != Engine.Token;
         ApplyLoadedSettings(loaded, Settings, Engine.Feeds, Engine.Token);
         tokenAtLoad_ = loaded.token;
     }
+    // A new folder or token is taken up at once, not after the idle wait.
+    if (workerMustLook) Engine.WakeWorker();
     Log("LoadSettings: Enabled=%d, ImgFolder=%s, feeds=%zu, token %s", loaded.values.Enabled,
         loaded.values.ImgFolder.c_str(), loaded.feeds.size(), MaskSecret(loaded.token).c_str());
     return 1;

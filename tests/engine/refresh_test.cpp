@@ -173,31 +173,80 @@ TEST_F(RefreshTest, ResultOfAFeedReplacedDuringItsQueryIsDropped) {
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: the feed was changed while it was read"));
 }
 
-TEST_F(RefreshTest, NoPruningAfterABatchInWhichAFeedFailed) {
-    service_.feeds[1].result = 0;
-    engine_.Feeds = {Feed(1)};
-    engine_.ReadLocalFileList();
-    test::WriteFile(folder_.File("old.jpg"), "x");
-    test::WriteFile(folder_.File("seen.jpg"), "x");
-    engine_.LocalFiles["http://h/old.jpg"] = CFileData{"old.jpg", "http://h/old.jpg", 0};
-    engine_.LocalFiles["http://h/seen.jpg"] = CFileData{"seen.jpg", "http://h/seen.jpg", 0};
-    engine_.DownloadQueue = {{"", "http://h/seen.jpg", ""}};
-    std::atomic<int32_t> stop{0};
-    (void)engine_.Refresh(&stop);
-    EXPECT_EQ(engine_.DownloadNext(&stop), 1);
-    EXPECT_EQ(engine_.DownloadNext(&stop), 0);
-    EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
-    EXPECT_EQ(engine_.LocalFiles.size(), 2u);
-    EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: put off, feed 0 could not be read"));
-
-    // Once every feed answers, the next batch prunes.
-    std::this_thread::sleep_for(120ms);
-    service_.feeds[1] = ScriptedFeed{1, 0, {{"", "http://h/seen.jpg", ""}}};
-    (void)engine_.Refresh(&stop);
-    while (engine_.DownloadNext(&stop) == 1) {
+// The list holds a file of each feed and one no feed delivers any more.
+class PruneAfterFailureTest : public RefreshTest {
+  protected:
+    PruneAfterFailureTest() {
+        settings_.FeedsSynch = 0;
+        engine_.Feeds = {Feed(1), Feed(2)};
+        engine_.ReadLocalFileList();
+        for (const char* name : {"a.jpg", "c.jpg", "old.jpg"}) {
+            test::WriteFile(folder_.File(name), "x");
+            const std::string url = std::string("http://h/") + name;
+            engine_.LocalFiles[url] = CFileData{name, url, 0};
+        }
     }
+    void Batch() {
+        std::atomic<int32_t> stop{0};
+        (void)engine_.Refresh(&stop);
+        while (engine_.DownloadNext(&stop) == 1) {
+        }
+    }
+};
+
+TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) {
+    // Batch 1: feed 1 answers, feed 2 not yet: its files are unknown, nothing goes.
+    service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
+    service_.feeds[2].result = 0;
+    Batch();
+    EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: put off, feed 1 has not been read"));
+    // As after a restart: the marks of batch 1 are gone with a reread of the list.
+    engine_.WriteLocalFileList();
+    engine_.ReadLocalFileList();
+
+    // Batch 2: feed 1 fails, feed 2 answers without old.jpg.
+    std::this_thread::sleep_for(120ms);  // feed 2's retry wait
+    engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);  // due again
+    service_.feeds[1].result = 0;
+    service_.feeds[2] = ScriptedFeed{1, 0, {{"", "http://h/c.jpg", ""}}};
+    Batch();
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
     EXPECT_EQ(engine_.LocalFiles.count("http://h/old.jpg"), 0u);
+    EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
+    EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));
+    EXPECT_TRUE(host_.HasLogContaining(
+        "PruneLocalFiles: feed 0 could not be read; the files of its last answer (1) are kept"));
+}
+
+TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime) {
+    engine_.UnansweredFeedPruneDelay = 300ms;
+    service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
+    service_.feeds[2].result = 0;
+    Batch();
+    EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));
+
+    std::this_thread::sleep_for(350ms);
+    engine_.DownloadQueue = {{"", "http://h/a.jpg", ""}};
+    Batch();
+    EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: feed 1 has not been read for "));
+    EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_FALSE(test::Exists(folder_.File("c.jpg")));
+    EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
+}
+
+TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
+    engine_.Token.clear();
+    engine_.Feeds = {Feed(1), Feed(2)};
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_TRUE(tokens_.empty());
+    int said = 0;
+    for (const std::string& line : host_.LogLines())
+        said += line == "Refresh: not authorized; sign in in the plug-in's settings";
+    EXPECT_EQ(said, 1);
+    EXPECT_FALSE(host_.HasLogContaining("Refresh 0:"));
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ class WorkerTest : public ::testing::Test {
         settings_.tmUpdate = 0;
         settings_.RestartKal = 1;
         engine_->IdleInterval = 20ms;
+        engine_->Token = "tok";
         CPixoluneFeed feed;
         engine_->Feeds = {feed};
     }
@@ -199,7 +200,7 @@ TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) 
     // Nothing was queried, stored, pruned or written while the list was unknown.
     EXPECT_EQ(test::ReadFile(list), listBytes);
     EXPECT_EQ(test::FolderNames(folder_.Path()),
-              (std::vector<std::string>{"kal_pxln_files.lst", "old.jpg"}));
+              (std::vector<std::string>{"kal_pxln_files.lock", "kal_pxln_files.lst", "old.jpg"}));
     EXPECT_FALSE(host_.HasLogContaining("Refresh 0:"));
 
     g_listRefused = false;
@@ -214,6 +215,91 @@ TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) 
     EXPECT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.count(server_.Url("/a.jpg")), 1u);
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
+}
+
+TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRecords) {
+    settings_.FeedsSynch = 1;  // the old folder's unseen young file stays
+    const LocalFileMap listed{{"http://h/old.jpg", CFileData{"old.jpg", "http://h/old.jpg", 0}}};
+    ASSERT_TRUE(WriteListFile(folder_.File("kal_pxln_files.lst"), listed));
+    test::WriteFile(folder_.File("old.jpg"), "old");
+    test::ScratchFolder next;
+    test::WriteFile(next.File("old.jpg"), "the user's");
+    test::SetAge(next.File("old.jpg"), 1000 * 3600);
+    server_.ServeBytes("/a.jpg", 100);
+    server_.Http().Get("/slow.jpg", [this](const httplib::Request&, httplib::Response& response) {
+        server_.Stall(10s);
+        response.set_content("slow", "image/jpeg");
+    });
+    AnswerWith({{"", server_.Url("/a.jpg"), ""}, {"", server_.Url("/slow.jpg"), ""}});
+    engine_->StartWorker();
+    ASSERT_GE(host_.WaitForLog("DownloadImage(), " + server_.Url("/slow.jpg"), 10s), 0);
+    {
+        std::lock_guard<std::mutex> guard(engine_->Lock);
+        settings_.ImgFolder = next.Path();
+    }
+    server_.Release();  // the step under way ends in the old folder
+    const int changed = host_.WaitForLog("DownloadNext(): the media folder changed from ", 10s);
+    ASSERT_GE(changed, 0);
+    ASSERT_GE(host_.WaitForLog("Download complete", 10s, static_cast<size_t>(changed)), 0);
+    engine_->StopWorker();
+
+    LocalFileMap old;
+    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), old).status, ListReadStatus::Loaded);
+    EXPECT_EQ(old.size(), 3u);
+    EXPECT_EQ(test::ReadFile(folder_.File("slow.jpg")), "slow");
+    EXPECT_EQ(test::FolderNames(next.Path()),
+              (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst", "old.jpg", "slow.jpg"}));
+    EXPECT_EQ(test::ReadFile(next.File("old.jpg")), "the user's");
+    LocalFileMap fresh;
+    ASSERT_EQ(ReadListFile(next.File("kal_pxln_files.lst"), fresh).status, ListReadStatus::Loaded);
+    EXPECT_EQ(fresh.size(), 2u);
+    EXPECT_EQ(fresh.count("http://h/old.jpg"), 0u);
+}
+
+TEST_F(WorkerTest, SecondWorkerOnTheFolderTouchesNothingAndTakesOverAfterTheFirst) {
+    server_.ServeBytes("/a.jpg", 100);
+    server_.ServeBytes("/b.jpg", 200);
+    AnswerWith({{"", server_.Url("/a.jpg"), ""}});
+    engine_->StartWorker();
+    const int first = host_.WaitForLog("Download complete", 10s);
+    ASSERT_GE(first, 0);
+    const std::vector<std::string> names = test::FolderNames(folder_.Path());
+    const std::string list = test::ReadFile(folder_.File("kal_pxln_files.lst"));
+
+    PluginSettings otherSettings;
+    otherSettings.ImgFolder = folder_.Path();
+    otherSettings.tmUpdate = 0;
+    CFeedEngine other(otherSettings);
+    other.IdleInterval = 20ms;
+    other.Feeds = {CPixoluneFeed{}};
+    auto queries = std::make_shared<std::atomic<int>>(0);
+    const std::vector<CPixoluneItem> items{{"", server_.Url("/a.jpg"), ""},
+                                           {"", server_.Url("/b.jpg"), ""}};
+    other.QueryFactory = [queries, items](const std::string&, const PluginSettings&,
+                                          const std::atomic<int32_t>*) {
+        ++*queries;
+        return std::make_unique<ItemsQuery>(items, nullptr);
+    };
+    other.Token = "tok";
+    other.StartWorker();
+    const int busy = host_.WaitForLog("is in use by another host; waiting", 5s);
+    ASSERT_GE(busy, 0);
+    std::this_thread::sleep_for(200ms);  // some ten passes of the second worker
+    EXPECT_EQ(queries->load(), 0);
+    EXPECT_EQ(test::FolderNames(folder_.Path()), names);
+    EXPECT_EQ(test::ReadFile(folder_.File("kal_pxln_files.lst")), list);
+    int said = 0;
+    for (const auto& line : host_.LogLines())
+        said += line.find("is in use by another") != line.npos;
+    EXPECT_EQ(said, 1);
+
+    engine_->StopWorker();
+    const int taken = host_.WaitForLog("ReadLocalFileList: file list loaded (1 entries)", 5s, busy);
+    ASSERT_GE(taken, 0);
+    ASSERT_GE(host_.WaitForLog("Download complete", 5s, static_cast<size_t>(taken)), 0);
+    other.StopWorker();
+    EXPECT_EQ(test::FolderNames(folder_.Path()),
+              (std::vector<std::string>{"a.jpg", "b.jpg", "kal_pxln_files.lst"}));
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ int ChildMain(const PluginRunConfig& config) {
     ::setenv("HOME", config.workDir.c_str(), 1);
     ::setenv("PIXOLUNE_API_BASE", config.apiBase.c_str(), 1);
     ::setenv("PIXOLUNE_IDLE_MS", "100", 1);
+    if (!config.currentDir.empty() && ::chdir(config.currentDir.c_str()) != 0) return 5;
     if (!platform::WriteRegistryString(kTokenKeyPath, "TokenKAL", config.token)) return 3;
     FakeHost host;
     SetSettings(host, config);

@@ -16,9 +16,10 @@ namespace pixolune::test {
 // and exits. What the host saw comes back through files in `workDir`: the log
 // lines, the result and the host's settings store.
 struct PluginRunConfig {
-    std::string workDir;   // config home and result files
-    std::string mediaDir;  // ImgFolder
-    std::string apiBase;   // the stand-in's ApiBase()
+    std::string workDir;     // config home and result files
+    std::string mediaDir;    // ImgFolder
+    std::string apiBase;     // the stand-in's ApiBase()
+    std::string currentDir;  // the child's working folder, when set
     std::string token = "tok-alice";
     std::map<std::string, int> intSettings;  // over the defaults below
     std::map<std::string, std::string> textSettings;

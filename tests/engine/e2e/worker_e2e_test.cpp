@@ -138,8 +138,8 @@ TEST_F(WorkerEndToEnd, StopDuringALargeDownloadReturnsWithinASecond) {
     stub_.SetScenario(Scenario({Item("huge.jpg", "Big", 1LL << 30)}));
     stub_.SetFault(R"({"path":"/media/","mode":"trickle","interval_ms":50})");
     config_.during = [this](const auto&) {
-        // Wait until the transfer has begun.
-        for (int i = 0; i < 200 && FolderNames(media_.Path()).empty(); ++i)
+        // Wait until the transfer has begun (the worker's lock file comes first).
+        for (int i = 0; i < 200 && !Exists(media_.File("huge.__t")); ++i)
             std::this_thread::sleep_for(20ms);
         std::this_thread::sleep_for(300ms);
     };
@@ -236,6 +236,55 @@ TEST_F(WorkerEndToEnd, SettingsMessagesWhileTheWorkerRunsAreClean) {
     // Under ThreadSanitizer a report ends the child with a failure status.
     ASSERT_TRUE(WIFEXITED(run.exitStatus));
     EXPECT_EQ(WEXITSTATUS(run.exitStatus), 0);
+    EXPECT_TRUE(run.Logged("Download complete"));
+}
+
+int CountLines(const PluginRunResult& run, const std::string& line) {
+    int count = 0;
+    for (const std::string& logged : run.log) count += logged == line;
+    return count;
+}
+
+struct UnusableFolderCase {
+    const char* folder;
+    bool insideMediaScratch;  // a name under the (empty) scratch media folder
+    const char* reason;
+};
+
+class UnusableFolderEndToEnd : public WorkerEndToEnd,
+                               public ::testing::WithParamInterface<UnusableFolderCase> {};
+
+TEST_P(UnusableFolderEndToEnd, IsSaidOnceAndNothingIsWrittenAnywhere) {
+    ScratchFolder workingFolder;
+    const std::string folder =
+        GetParam().insideMediaScratch ? media_.File(GetParam().folder) : GetParam().folder;
+    config_.textSettings["ImgFolder"] = folder;
+    config_.currentDir = workingFolder.Path();
+    config_.during = [](const auto&) { std::this_thread::sleep_for(700ms); };  // some 7 passes
+    const PluginRunResult run = Run();
+    ASSERT_TRUE(run.completed) << "status " << run.exitStatus;
+    EXPECT_EQ(CountLines(run, "DownloadNext(): the media folder " + folder + " can't be used (" +
+                                  GetParam().reason + ")"),
+              1);
+    EXPECT_FALSE(run.Logged("Download complete"));
+    EXPECT_TRUE(FolderNames(workingFolder.Path()).empty());
+    EXPECT_TRUE(FolderNames(media_.Path()).empty());
+    EXPECT_TRUE(stub_.Requests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, UnusableFolderEndToEnd,
+    ::testing::Values(UnusableFolderCase{"", false, "not set"},
+                      UnusableFolderCase{"media", false, "not an absolute path"},
+                      UnusableFolderCase{"missing", true, "No such file or directory"}));
+
+TEST_F(WorkerEndToEnd, WithoutATokenNothingIsRequestedAndThatIsSaidOnce) {
+    config_.token = "";
+    config_.during = [](const auto&) { std::this_thread::sleep_for(700ms); };
+    const PluginRunResult run = Run();
+    ASSERT_TRUE(run.completed) << "status " << run.exitStatus;
+    EXPECT_EQ(CountLines(run, "Refresh: not authorized; sign in in the plug-in's settings"), 1);
+    EXPECT_TRUE(stub_.Requests().empty());
     EXPECT_TRUE(run.Logged("Download complete"));
 }
 

@@ -1,0 +1,56 @@
+#include "platform/folder_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace pixolune::platform {
+namespace {
+
+// A holder that releases between our open and our flock removes the file we
+// locked; a few retries cover that, a longer race means someone else is busy.
+constexpr int kAcquireAttempts = 4;
+
+bool IsSameFile(int fd, const std::string& path) {
+    struct stat opened {
+    }, named{};
+    if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0) return false;
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+FolderLock::Status FolderLock::TryAcquire(const std::string& path, int* error) {
+    Release();
+    for (int attempt = 0; attempt < kAcquireAttempts; ++attempt) {
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd) {
+            if (error) *error = errno;
+            return Status::Failed;
+        }
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return Status::Busy;
+            if (error) *error = errno;
+            return Status::Unsupported;
+        }
+        if (!IsSameFile(fd.Get(), path)) continue;  // released and removed meanwhile
+        fd_ = std::move(fd);
+        path_ = path;
+        return Status::Held;
+    }
+    return Status::Busy;
+}
+
+void FolderLock::Release() {
+    if (!fd_) return;
+    // Removed while still locked, so that a waiter who opened this file finds
+    // it gone after its flock and takes the lock on a new one.
+    ::unlink(path_.c_str());
+    fd_.Reset();
+    path_.clear();
+}
+
+}  // namespace pixolune::platform
