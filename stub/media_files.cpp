@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <mutex>
 #include <stdexcept>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -22,7 +20,7 @@ namespace {
 // photo in a slide show, yet a few tens of KiB.
 constexpr int kPictureWidth = 1024;
 constexpr int kPictureHeight = 768;
-// The small picture used when a test asks for a size the large one does not fit.
+// The small picture of files whose size a test asks for.
 constexpr int kSwatchWidth = 32;
 constexpr int kSwatchHeight = 24;
 constexpr size_t kPngChunkOverhead = 12;  // length, type, CRC
@@ -123,8 +121,9 @@ class DigitMask {
 
     void DrawCentred(const std::string& digits) {
         const int count = static_cast<int>(digits.size());
-        // Large digits, narrower when there are many so that they all fit.
-        const int widthPx = std::min(200, (kPictureWidth * 9 / 10) / (count + (count - 1) / 4));
+        // Large digits, narrower when there are many so that all of them and
+        // their gaps (a quarter of a digit each) fill at most 9/10 of the width.
+        const int widthPx = std::min(200, (kPictureWidth * 9 / 10) * 4 / (5 * count - 1));
         const int heightPx = widthPx * 9 / 5;
         const int strokePx = std::max(4, widthPx / 5);
         const int gapPx = widthPx / 4;
@@ -247,30 +246,6 @@ std::string MakePngOf(int widthPx, int heightPx, const std::string& rows,
     return png;
 }
 
-// The large picture's size by name. Tests ask for sized files by the
-// thousand, and only the size tells whether the large picture fits; drawing
-// and deflating it again for each request made those tests slow.
-class PictureSizes {
-  public:
-    uint64_t Of(const std::string& name) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto known = sizes_.find(name);
-            if (known != sizes_.end()) return known->second;
-        }
-        const uint64_t size = MakePng(name).size();
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (sizes_.size() >= kMaxNames) sizes_.clear();  // a bound, not a policy
-        sizes_.emplace(name, size);
-        return size;
-    }
-
-  private:
-    static constexpr size_t kMaxNames = 100000;
-    std::mutex mutex_;
-    std::unordered_map<std::string, uint64_t> sizes_;
-};
-
 std::unique_ptr<BodySource> Padded(const std::string& head, uint64_t zeros,
                                    const std::string& tail) {
     return std::make_unique<RepeatedBody>(
@@ -309,11 +284,6 @@ std::unique_ptr<BodySource> PaddedMp4(const std::string& mp4, uint64_t size) {
     return Padded(head, box, "");
 }
 
-PictureSizes& PictureSizesOfAllNames() {
-    static PictureSizes sizes;
-    return sizes;
-}
-
 }  // namespace
 
 MediaKind MediaKindOfName(const std::string& name) {
@@ -340,18 +310,11 @@ const std::string& TestPatternMp4() {
 
 std::unique_ptr<BodySource> MakeMediaBody(MediaKind kind, const std::string& name,
                                           std::optional<uint64_t> requestedSize) {
-    std::string natural;
-    if (kind == MediaKind::kVideo) {
-        natural = TestPatternMp4();
-    } else if (requestedSize && *requestedSize < PictureSizesOfAllNames().Of(name)) {
-        // Tests ask for sizes of a few KiB and expect a whole picture, padded:
-        // the swatch serves them; when even that does not fit, the cut file
-        // is the large picture's start.
-        natural = MakeSwatchPng(name);
-        if (*requestedSize < natural.size()) natural = MakePng(name);
-    } else {
-        natural = MakePng(name);
-    }
+    // A requested size is for tests, by the thousand: the small picture keeps
+    // them quick, and is whole from a few hundred bytes up.
+    std::string natural = kind == MediaKind::kVideo ? TestPatternMp4()
+                          : requestedSize           ? MakeSwatchPng(name)
+                                                    : MakePng(name);
     if (!requestedSize || *requestedSize == natural.size()) {
         return std::make_unique<StringBody>(std::move(natural));
     }
