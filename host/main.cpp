@@ -34,7 +34,9 @@ const char* const kUsage =
     "\n"
     "Options:\n"
     "  -p, --plugin PATH     the plug-in library (default: libpixolune_plugin.so\n"
-    "                        next to kalhost)\n"
+    "                        next to kalhost, else in the installed plug-in\n"
+    "                        folder " KALHOST_PLUGIN_DIR_FROM_BIN "\n"
+    "                        relative to kalhost's folder)\n"
     "  -s, --settings FILE   the host's settings file (default:\n"
     "                        $XDG_CONFIG_HOME/kaleidra/kalhost.ini)\n"
     "  -V, --variant N       host variant sent with message 28 (0 = Kaleidra,\n"
@@ -53,6 +55,7 @@ const char* const kUsage =
 
 struct Options {
     std::string pluginPath = DefaultPluginPath();
+    bool pluginGiven = false;
     std::string settingsPath = DefaultSettingsPath();
     int variant = 0;
     long long seconds = -1;
@@ -83,6 +86,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
         switch (opt) {
             case 'p':
                 options->pluginPath = optarg;
+                options->pluginGiven = true;
                 break;
             case 's':
                 options->settingsPath = optarg;
@@ -203,6 +207,10 @@ int Execute(const Options& options) {
     PluginModule plugin(options.pluginPath);
     if (!plugin.IsLoaded()) {
         std::fprintf(stderr, "kalhost: can't load the plug-in: %s\n", plugin.Error().c_str());
+        if (!options.pluginGiven) {
+            for (const std::string& path : PluginCandidates())
+                std::fprintf(stderr, "kalhost: looked for the plug-in at %s\n", path.c_str());
+        }
         return 2;
     }
     const std::string& command = options.command;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "plugin/include/kal_plugin_api.h"
 
@@ -24,7 +25,12 @@ class PluginModule {
     std::string error_;
 };
 
-// libpixolune_plugin.so next to the running program.
+// Where kalhost looks for libpixolune_plugin.so, in order: next to the running
+// program (the build tree), then the installed plug-in folder relative to it.
+std::vector<std::string> PluginCandidates();
+
+// The first candidate that exists; the first one when none does, so that the
+// error names a path.
 std::string DefaultPluginPath();
 
 }  // namespace kalhost

@@ -2,9 +2,12 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace pixolune::stub {
 
@@ -13,8 +16,13 @@ extern const size_t kTestPatternMp4Size;
 
 namespace {
 
-constexpr int kPngWidth = 32;
-constexpr int kPngHeight = 24;
+// The picture a newcomer sees in the demo folder: large enough to look like a
+// photo in a slide show, yet a few tens of KiB.
+constexpr int kPictureWidth = 1024;
+constexpr int kPictureHeight = 768;
+// The small picture of files whose size a test asks for.
+constexpr int kSwatchWidth = 32;
+constexpr int kSwatchHeight = 24;
 constexpr size_t kPngChunkOverhead = 12;  // length, type, CRC
 constexpr size_t kIendChunkSize = 12;
 constexpr size_t kMp4BoxHeader = 8;
@@ -65,34 +73,177 @@ std::string PngChunk(const std::string& type, const std::string& data) {
     return chunk;
 }
 
-std::string PngPixelRows(uint32_t hash) {
-    const std::array<unsigned char, 3> top = {static_cast<unsigned char>(hash),
-                                              static_cast<unsigned char>(hash >> 8),
-                                              static_cast<unsigned char>(hash >> 16)};
-    const std::array<unsigned char, 3> bottom = {static_cast<unsigned char>(255 - top[0]),
-                                                 static_cast<unsigned char>(hash >> 24),
-                                                 static_cast<unsigned char>(255 - top[2])};
+using Rgb = std::array<unsigned char, 3>;
+
+// Two colours per name, so that neighbouring items look different.
+std::pair<Rgb, Rgb> ColoursOf(uint32_t hash) {
+    const Rgb first = {static_cast<unsigned char>(hash), static_cast<unsigned char>(hash >> 8),
+                       static_cast<unsigned char>(hash >> 16)};
+    const Rgb second = {static_cast<unsigned char>(255 - first[0]),
+                        static_cast<unsigned char>(hash >> 24),
+                        static_cast<unsigned char>(255 - first[2])};
+    return {first, second};
+}
+
+std::string SwatchPixelRows(uint32_t hash) {
+    const auto [top, bottom] = ColoursOf(hash);
     std::string rows;
-    for (int y = 0; y < kPngHeight; ++y) {
+    for (int y = 0; y < kSwatchHeight; ++y) {
         rows.push_back('\0');  // filter type "none"
-        for (int x = 0; x < kPngWidth; ++x) {
-            const auto& colour = (x + y) % 8 == 0 ? bottom : (y < kPngHeight / 2 ? top : bottom);
+        for (int x = 0; x < kSwatchWidth; ++x) {
+            const auto& colour = (x + y) % 8 == 0 ? bottom : (y < kSwatchHeight / 2 ? top : bottom);
             rows.append(reinterpret_cast<const char*>(colour.data()), colour.size());
         }
     }
     return rows;
 }
 
-std::string Deflate(const std::string& raw) {
+// The number drawn on a picture: the last run of digits in the name (the
+// generated names end in the item's index), else one taken from the hash.
+std::string NumberOf(const std::string& name, uint32_t hash) {
+    const auto last = name.find_last_of("0123456789");
+    if (last == std::string::npos) return std::to_string(hash % 1000);
+    const auto before = name.find_last_not_of("0123456789", last);
+    const size_t first = before == std::string::npos ? 0 : before + 1;
+    const size_t count = std::min<size_t>(last + 1 - first, 9);
+    return name.substr(last + 1 - count, count);
+}
+
+// Which of a seven-segment digit's segments are lit, bits a..g from bit 0:
+// a top, b upper right, c lower right, d bottom, e lower left, f upper left, g middle.
+constexpr std::array<unsigned char, 10> kSegments = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
+                                                     0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+
+// A mask of the picture: 1 where a digit is, 2 where its shadow falls.
+class DigitMask {
+  public:
+    DigitMask() : cells_(size_t{kPictureWidth} * kPictureHeight, 0) {}
+
+    void DrawCentred(const std::string& digits) {
+        const int count = static_cast<int>(digits.size());
+        // Large digits, narrower when there are many so that all of them and
+        // their gaps (a quarter of a digit each) fill at most 9/10 of the width.
+        const int widthPx = std::min(200, (kPictureWidth * 9 / 10) * 4 / (5 * count - 1));
+        const int heightPx = widthPx * 9 / 5;
+        const int strokePx = std::max(4, widthPx / 5);
+        const int gapPx = widthPx / 4;
+        const int shadowPx = std::max(2, strokePx / 4);
+        const int totalPx = count * widthPx + (count - 1) * gapPx;
+        const int top = (kPictureHeight - heightPx) / 2;
+        for (int pass = 2; pass >= 1; --pass) {  // shadow first, the digits over it
+            const int offset = pass == 2 ? shadowPx : 0;
+            int left = (kPictureWidth - totalPx) / 2;
+            for (char digit : digits) {
+                DrawDigit(kSegments[static_cast<size_t>(digit - '0')], left + offset,
+                          top + offset, widthPx, heightPx, strokePx,
+                          static_cast<unsigned char>(pass));
+                left += widthPx + gapPx;
+            }
+        }
+    }
+
+    unsigned char At(int x, int y) const {
+        return cells_[static_cast<size_t>(y) * kPictureWidth + static_cast<size_t>(x)];
+    }
+
+  private:
+    void DrawDigit(unsigned char lit, int left, int top, int widthPx, int heightPx, int strokePx,
+                   unsigned char value) {
+        const int middle = top + (heightPx - strokePx) / 2;
+        const int bottom = top + heightPx - strokePx;
+        const int halfPx = (heightPx + strokePx) / 2;
+        const int right = left + widthPx - strokePx;
+        if (lit & 0x01) Fill(left, top, widthPx, strokePx, value);
+        if (lit & 0x02) Fill(right, top, strokePx, halfPx, value);
+        if (lit & 0x04) Fill(right, middle, strokePx, halfPx, value);
+        if (lit & 0x08) Fill(left, bottom, widthPx, strokePx, value);
+        if (lit & 0x10) Fill(left, middle, strokePx, halfPx, value);
+        if (lit & 0x20) Fill(left, top, strokePx, halfPx, value);
+        if (lit & 0x40) Fill(left, middle, widthPx, strokePx, value);
+    }
+
+    void Fill(int left, int top, int widthPx, int heightPx, unsigned char value) {
+        for (int y = std::max(0, top); y < std::min(kPictureHeight, top + heightPx); ++y) {
+            for (int x = std::max(0, left); x < std::min(kPictureWidth, left + widthPx); ++x) {
+                cells_[static_cast<size_t>(y) * kPictureWidth + static_cast<size_t>(x)] = value;
+            }
+        }
+    }
+
+    std::vector<unsigned char> cells_;
+};
+
+// A diagonal gradient between the name's two colours with its number on it.
+// Rows use the "sub" filter: along a gradient neighbouring pixels differ by
+// 0 or 1, which keeps the deflated picture small.
+std::string PicturePixelRows(const std::string& name, uint32_t hash) {
+    const auto [from, to] = ColoursOf(hash);
+    DigitMask mask;
+    mask.DrawCentred(NumberOf(name, hash));
+    // The gradient's shades along the diagonal, worked out once per picture.
+    const int span = kPictureWidth + kPictureHeight - 2;
+    std::vector<Rgb> shades(static_cast<size_t>(span) + 1);
+    for (int step = 0; step <= span; ++step) {
+        for (size_t c = 0; c < 3; ++c) {
+            shades[static_cast<size_t>(step)][c] =
+                static_cast<unsigned char>(from[c] + (to[c] - from[c]) * step / span);
+        }
+    }
+    const size_t rowBytes = 1 + 3 * size_t{kPictureWidth};
+    std::string rows(static_cast<size_t>(kPictureHeight) * rowBytes, '\0');
+    for (int y = 0; y < kPictureHeight; ++y) {
+        char* out = &rows[static_cast<size_t>(y) * rowBytes];
+        *out++ = '\1';  // filter type "sub"
+        Rgb previous = {0, 0, 0};
+        for (int x = 0; x < kPictureWidth; ++x) {
+            const Rgb& shade = shades[static_cast<size_t>(x + y)];
+            Rgb colour = shade;
+            switch (mask.At(x, y)) {
+                case 1:
+                    colour = {250, 250, 250};
+                    break;
+                case 2:
+                    colour = {static_cast<unsigned char>(shade[0] / 3),
+                              static_cast<unsigned char>(shade[1] / 3),
+                              static_cast<unsigned char>(shade[2] / 3)};
+                    break;
+                default:
+                    break;
+            }
+            for (size_t c = 0; c < 3; ++c) {
+                *out++ = static_cast<char>(colour[c] - previous[c]);
+            }
+            previous = colour;
+        }
+    }
+    return rows;
+}
+
+std::string Deflate(const std::string& raw, int level) {
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
     std::string out(size, '\0');
     if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
                   reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()),
-                  Z_BEST_COMPRESSION) != Z_OK) {
+                  level) != Z_OK) {
         throw std::runtime_error("compress2 failed");
     }
     out.resize(size);
     return out;
+}
+
+// The default level: the best one takes ten times as long for a picture
+// two thirds the size, and the stand-in makes pictures on every request.
+std::string MakePngOf(int widthPx, int heightPx, const std::string& rows,
+                      int level = Z_DEFAULT_COMPRESSION) {
+    std::string header;
+    AppendBigEndian32(header, static_cast<uint32_t>(widthPx));
+    AppendBigEndian32(header, static_cast<uint32_t>(heightPx));
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB, no interlace
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    png += PngChunk("IHDR", header);
+    png += PngChunk("IDAT", Deflate(rows, level));
+    png += PngChunk("IEND", "");
+    return png;
 }
 
 std::unique_ptr<BodySource> Padded(const std::string& head, uint64_t zeros,
@@ -144,15 +295,11 @@ MediaKind MediaKindOfName(const std::string& name) {
 }
 
 std::string MakePng(const std::string& name) {
-    std::string header;
-    AppendBigEndian32(header, kPngWidth);
-    AppendBigEndian32(header, kPngHeight);
-    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB, no interlace
-    std::string png("\x89PNG\r\n\x1a\n", 8);
-    png += PngChunk("IHDR", header);
-    png += PngChunk("IDAT", Deflate(PngPixelRows(Fnv1a(name))));
-    png += PngChunk("IEND", "");
-    return png;
+    return MakePngOf(kPictureWidth, kPictureHeight, PicturePixelRows(name, Fnv1a(name)));
+}
+
+std::string MakeSwatchPng(const std::string& name) {
+    return MakePngOf(kSwatchWidth, kSwatchHeight, SwatchPixelRows(Fnv1a(name)), Z_BEST_COMPRESSION);
 }
 
 const std::string& TestPatternMp4() {
@@ -163,7 +310,11 @@ const std::string& TestPatternMp4() {
 
 std::unique_ptr<BodySource> MakeMediaBody(MediaKind kind, const std::string& name,
                                           std::optional<uint64_t> requestedSize) {
-    std::string natural = kind == MediaKind::kVideo ? TestPatternMp4() : MakePng(name);
+    // A requested size is for tests, by the thousand: the small picture keeps
+    // them quick, and is whole from a few hundred bytes up.
+    std::string natural = kind == MediaKind::kVideo ? TestPatternMp4()
+                          : requestedSize           ? MakeSwatchPng(name)
+                                                    : MakePng(name);
     if (!requestedSize || *requestedSize == natural.size()) {
         return std::make_unique<StringBody>(std::move(natural));
     }

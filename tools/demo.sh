@@ -5,7 +5,8 @@
 # sidecars and the list file are left in $DEMO_DIR (default: ./demo-output).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/tools/setup.sh" "$root/build"
+# Only what the demo runs; tools/test.sh builds the rest in the same folder.
+"$root/tools/setup.sh" --target pixolune_plugin --target kalhost --target pixolune-stub "$root/build"
 bin=$root/build/bin
 
 demo=${DEMO_DIR:-$PWD/demo-output}

@@ -2,7 +2,16 @@
 # Installs the Debian packages the build, the tests and the demo need, but
 # only those that are missing; then configures and builds into build/ (or the
 # folder given as $1, with extra CMake arguments after it).
+#   tools/setup.sh [--target NAME]... [BUILD_DIR [CMAKE_ARGS...]]
+# With --target only the named targets (and what they need) are built.
 set -euo pipefail
+
+targets=()
+while [ "${1:-}" = "--target" ]; do
+  [ -n "${2:-}" ] || { echo "setup: --target needs a name" >&2; exit 2; }
+  targets+=(--target "$2")
+  shift 2
+done
 
 packages=(
   build-essential cmake ninja-build pkg-config git
@@ -10,6 +19,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang curl openssl xvfb xauth
+  dpkg-dev
 )
 
 missing=()
@@ -30,4 +40,4 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 cmake -S "$root" -B "$build" -G Ninja "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"$(nproc)" "${targets[@]}"

@@ -2,8 +2,9 @@
 # Sets up and builds as tools/setup.sh does, then runs every test under CTest:
 # the normal build, then the whole suite once more with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the threaded tests with ThreadSanitizer, then
-# each fuzz target for a short bounded run when clang++ is installed.
-# With --quick only the normal build runs.
+# each fuzz target for a short bounded run when clang++ is installed. After
+# the normal build's tests it checks the staged install and the Debian package.
+# With --quick only the normal build runs (the install check included).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 quick=0
@@ -19,6 +20,8 @@ fi
 "$root/tools/setup.sh" "$root/build"
 echo "== tests: normal build"
 ctest --test-dir "$root/build" --output-on-failure -j2 --timeout 600
+echo "== install and package"
+"$root/tools/check-install.sh" "$root/build"
 
 if [ "$quick" -eq 0 ]; then
   echo "== tests: AddressSanitizer + UndefinedBehaviorSanitizer"

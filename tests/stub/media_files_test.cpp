@@ -64,6 +64,11 @@ TEST(MakePngTest, IsAValidPngWithPixelsOfTheStatedSize) {
     EXPECT_EQ(chunks[2].type, "IEND");
     uint32_t width = BigEndian32(chunks[0].data, 0);
     uint32_t height = BigEndian32(chunks[0].data, 4);
+    EXPECT_EQ(width, 1024u);
+    EXPECT_EQ(height, 768u);
+    EXPECT_LT(ReadWhole(*MakeMediaBody(MediaKind::kImage, "beach-0.jpg", std::nullopt)).size(),
+              64u * 1024)
+        << "served without a size, the large picture stays small";
     std::vector<unsigned char> pixels(height * (1 + 3 * width) + 1);
     uLongf size = static_cast<uLongf>(pixels.size());
     ASSERT_EQ(
@@ -81,7 +86,7 @@ TEST(MakePngTest, DifferentNamesGiveDifferentFilesAndTheSameNameTheSameFile) {
 class PaddedPngTest : public ::testing::TestWithParam<int64_t> {};
 
 TEST_P(PaddedPngTest, HasExactlyTheRequestedSizeAndStaysValid) {
-    const std::string natural = MakePng("sized.jpg");
+    const std::string natural = MakeSwatchPng("sized.jpg");
     const uint64_t size = natural.size() + GetParam();
     auto body = MakeMediaBody(MediaKind::kImage, "sized.jpg", size);
     ASSERT_EQ(body->Size(), size);
@@ -102,7 +107,7 @@ TEST_P(PaddedPngTest, HasExactlyTheRequestedSizeAndStaysValid) {
 INSTANTIATE_TEST_SUITE_P(Extra, PaddedPngTest, ::testing::Values(1, 11, 12, 13, 4096, 3 << 20));
 
 TEST(MakeMediaBodyTest, ASizeBelowTheNaturalOneGivesACutFile) {
-    const std::string natural = MakePng("cut.jpg");
+    const std::string natural = MakeSwatchPng("cut.jpg");
     auto body = MakeMediaBody(MediaKind::kImage, "cut.jpg", 20);
     EXPECT_EQ(ReadWhole(*body), natural.substr(0, 20));
 }
