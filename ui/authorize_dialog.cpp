@@ -6,6 +6,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEngineNavigationRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -36,9 +37,12 @@ CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
     BuildLayout();
 
     // The token may come in the fragment of a redirect that never finishes
-    // loading (the redirect page being unreachable), so address changes count too.
+    // loading (the redirect page being unreachable): such a page never
+    // changes the shown address, so the addresses asked for count as well.
     connect(page_.get(), &QWebEnginePage::urlChanged, this,
             [this](const QUrl& url) { ExamineAddress(url); });
+    connect(page_.get(), &QWebEnginePage::navigationRequested, this,
+            [this](QWebEngineNavigationRequest& request) { ExamineAddress(request.url()); });
     connect(page_.get(), &QWebEnginePage::loadStarted, this, [this] { OnLoadStarted(); });
     connect(page_.get(), &QWebEnginePage::loadProgress, progress_, &QProgressBar::setValue);
     connect(page_.get(), &QWebEnginePage::loadFinished, this, [this](bool ok) {

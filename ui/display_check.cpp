@@ -9,14 +9,18 @@
 namespace pixolune::ui {
 namespace {
 
-bool IsSet(const char* value) { return value && *value; }
+bool IsSet(const char* value) {
+    return value && *value;
+}
 
 struct LibraryCloser {
     void operator()(void* library) const { ::dlclose(library); }
 };
 using Library = std::unique_ptr<void, LibraryCloser>;
 
-Library OpenLibrary(const char* name) { return Library(::dlopen(name, RTLD_NOW | RTLD_LOCAL)); }
+Library OpenLibrary(const char* name) {
+    return Library(::dlopen(name, RTLD_NOW | RTLD_LOCAL));
+}
 
 template <class Function>
 Function Symbol(const Library& library, const char* name) {
@@ -84,8 +88,8 @@ std::optional<std::string> PlatformProblem(const std::string& platform,
         return "cannot connect to X display \"" + std::string(environment.x11Display) + "\"";
     }
     if (platform.rfind("wayland", 0) == 0) {
-        const char* display = IsSet(environment.waylandDisplay) ? environment.waylandDisplay
-                                                                : nullptr;
+        const char* display =
+            IsSet(environment.waylandDisplay) ? environment.waylandDisplay : nullptr;
         if (probes.wayland(display)) return std::nullopt;
         return "cannot connect to Wayland display \"" +
                std::string(display ? display : "wayland-0") + "\"";

@@ -20,7 +20,8 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     captionCheck = new QCheckBox("Add item &caption to description in kprop file", this);
     synchronizeRadio = new QRadioButton(
         "&Synchronize with feeds, remove all files no longer present on the server", this);
-    olderRadio = new QRadioButton("&Remove files no longer present on server and older than:", this);
+    olderRadio =
+        new QRadioButton("&Remove files no longer present on server and older than:", this);
     daysEdit = new QLineEdit(this);
     daysLabel = new QLabel("&Days", this);
     okButton = new QPushButton("OK", this);
@@ -51,8 +52,8 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     BuildLayout();
     // Top to bottom as laid out.
     const std::initializer_list<QWidget*> order = {
-        restartCheck, captionCheck, ownerCheck, prefixEdit,   synchronizeRadio,
-        olderRadio,   daysEdit,     hoursEdit,  okButton,     cancelButton};
+        restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio,
+        olderRadio,   daysEdit,     hoursEdit,  okButton,   cancelButton};
     for (auto it = order.begin() + 1; it != order.end(); ++it) setTabOrder(*(it - 1), *it);
 }
 

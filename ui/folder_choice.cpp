@@ -11,8 +11,7 @@ bool IsExistingFolder(const std::string& path) {
 
 std::string ChooserStartFolder(const std::string& initialFolder,
                                const std::function<bool(const std::string&)>& isFolder,
-                               const std::string& currentDirectory,
-                               const std::string& homeFolder) {
+                               const std::string& currentDirectory, const std::string& homeFolder) {
     if (initialFolder.empty()) return homeFolder;
     if (isFolder(initialFolder)) return initialFolder;
     return currentDirectory;

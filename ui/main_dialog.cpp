@@ -198,10 +198,9 @@ void CPixoluneDlg::SetTabOrder() {
         order.push_back(row.check);
         order.push_back(row.maxFiles);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{tagsEdit, photosCheck, videosCheck,
-                                                      minutesEdit, okButton, cancelButton,
-                                                      helpButton, settingsButton,
-                                                      authorizeButton}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             tagsEdit, photosCheck, videosCheck, minutesEdit, okButton, cancelButton, helpButton,
+             settingsButton, authorizeButton}) {
         order.push_back(w);
     }
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);

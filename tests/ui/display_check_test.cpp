@@ -39,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     true,
                     "cannot connect to X display \"127.0.0.1:99\""},
-        DisplayCase{"WaylandFirstFallsBackToX11", {"wayland;xcb", ":1", "w-1"}, true, false,
-                    nullptr},
+        DisplayCase{
+            "WaylandFirstFallsBackToX11", {"wayland;xcb", ":1", "w-1"}, true, false, nullptr},
         DisplayCase{"WaylandUnreachable",
                     {"wayland", ":1", "w-1"},
                     true,

@@ -71,7 +71,8 @@ void ActOnDialogsOfNewApplications() {
 class LoadedPlugin {
   public:
     LoadedPlugin() : library_(::dlopen(PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {
-        if (library_) handler_ = reinterpret_cast<Handler>(::dlsym(library_, KAL_PLUGIN_ENTRY_NAME));
+        if (library_)
+            handler_ = reinterpret_cast<Handler>(::dlsym(library_, KAL_PLUGIN_ENTRY_NAME));
         if (handler_) handler_(KAL_MSG_SET_CALLBACK, reinterpret_cast<intptr_t>(&RecordingHost), 0);
     }
     ~LoadedPlugin() {
@@ -110,8 +111,9 @@ TEST(PluginDialogTest, UnreachableDisplayIsLoggedAndRefusedWithoutEndingTheHost)
     }
     EXPECT_EQ(0, result);
     EXPECT_EQ(nullptr, QCoreApplication::instance());
-    EXPECT_TRUE(Logged("Configure: no display to show the settings dialog on (cannot connect to X "
-                       "display \"127.0.0.1:99\")"));
+    EXPECT_TRUE(
+        Logged("Configure: no display to show the settings dialog on (cannot connect to X "
+               "display \"127.0.0.1:99\")"));
 }
 
 TEST(PluginDialogTest, HostWithoutQtGetsAnApplicationThatOutlivesTheDialog) {
@@ -144,8 +146,9 @@ TEST(PluginDialogTest, HostWithoutQtGetsAnApplicationThatOutlivesTheDialog) {
     int fromOtherThread = -1;
     std::thread([&] { fromOtherThread = plugin.Send(KAL_MSG_CONFIGURE); }).join();
     EXPECT_EQ(0, fromOtherThread);
-    EXPECT_TRUE(Logged("Configure: called on another thread than the Qt application's; the "
-                       "settings dialog is not shown"));
+    EXPECT_TRUE(
+        Logged("Configure: called on another thread than the Qt application's; the "
+               "settings dialog is not shown"));
 }
 
 TEST(PluginDialogTest, OkCopiesWhatTheUserTypedIntoTheSettings) {
