@@ -85,10 +85,13 @@ TEST_F(DownloadSettingsDialogTest, ArrowKeysMoveTheSelectionWithinTheRadioGroup)
         QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
         QApplication::sendEvent(target, &down);
     };
-    bool movedDown = false, ageAfterDown = false, movedUp = false;
+    bool focusTaken = false, movedDown = false, ageAfterDown = false, movedUp = false;
     ASSERT_EQ(QDialog::Accepted, Run([&] {
+                  // The keys move the application's focus widget: wait until the window is active.
                   dialog.activateWindow();
                   dialog.synchronizeRadio->setFocus();
+                  focusTaken = test::WaitUntil(
+                      [&] { return QApplication::focusWidget() == dialog.synchronizeRadio; });
                   press(dialog.synchronizeRadio, Qt::Key_Down);
                   movedDown = dialog.olderRadio->isChecked() &&
                               !dialog.synchronizeRadio->isChecked() &&
@@ -99,6 +102,7 @@ TEST_F(DownloadSettingsDialogTest, ArrowKeysMoveTheSelectionWithinTheRadioGroup)
                   press(dialog.synchronizeRadio, Qt::Key_Down);
                   dialog.okButton->click();
               }));
+    EXPECT_TRUE(focusTaken);
     EXPECT_TRUE(movedDown);
     EXPECT_TRUE(ageAfterDown);
     EXPECT_TRUE(movedUp);
