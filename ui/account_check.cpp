@@ -4,10 +4,12 @@
 
 namespace pixolune::ui {
 
-AccountChecker ServiceAccountChecker() {
-    return [](const std::string& token) {
+CancellableAccountChecker ServiceAccountChecker() {
+    return [](const std::string& token, const CancelQuery& cancelled) {
         AccountCheckResult result;
-        CPixoluneClient client(token);
+        RetrievalOptions retrieval;
+        retrieval.shouldAbort = cancelled;
+        CPixoluneClient client(token, MediaKinds{}, retrieval);
         result.ok = client.QueryUser(result.fullName, result.userName) == 1;
         result.lastError = client.LastError;
         return result;

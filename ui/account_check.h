@@ -4,7 +4,8 @@
 
 namespace pixolune::ui {
 
-// The account query of the service client, one client per check.
-[[nodiscard]] AccountChecker ServiceAccountChecker();
+// The account query of the service client, one client per check; a cancel
+// ends its transfer within about a second.
+[[nodiscard]] CancellableAccountChecker ServiceAccountChecker();
 
 }  // namespace pixolune::ui

@@ -13,21 +13,31 @@ AccountState InitialAccountState(const std::string& token) {
     return {token, HasToken(token) ? kTextAuthenticated : kTextNotAuthenticated};
 }
 
-AccountStep CheckAccount(const std::string& token, const AccountChecker& checker) {
-    if (!HasToken(token)) return {{"", kTextNotAuthenticated}, std::nullopt};
-    const AccountCheckResult result = checker(token);
+AccountStep AccountStepFor(const std::string& token, const AccountCheckResult& result) {
     if (result.ok)
         return {{token, AuthenticatedAsText(result.fullName, result.userName)}, std::nullopt};
     return {{"", kTextNotAuthenticated}, result.lastError};
 }
 
-AccountStep AfterAuthorize(const AuthorizeOutcome& outcome, const AccountState& current,
-                           const AccountChecker& checker) {
+AccountStep CheckAccount(const std::string& token, const AccountChecker& checker) {
+    if (!HasToken(token)) return {{"", kTextNotAuthenticated}, std::nullopt};
+    return AccountStepFor(token, checker(token));
+}
+
+std::optional<AccountStep> AuthorizeStepWithoutCheck(const AuthorizeOutcome& outcome,
+                                                     const AccountState& current) {
     if (!outcome.ok) {
         // A refusal or a closed window keeps the token the dialog had.
-        if (outcome.errorText.empty()) return {current, std::nullopt};
-        return {current, outcome.errorText};
+        if (outcome.errorText.empty()) return AccountStep{current, std::nullopt};
+        return AccountStep{current, outcome.errorText};
     }
+    if (!HasToken(outcome.token)) return AccountStep{{"", kTextNotAuthenticated}, std::nullopt};
+    return std::nullopt;
+}
+
+AccountStep AfterAuthorize(const AuthorizeOutcome& outcome, const AccountState& current,
+                           const AccountChecker& checker) {
+    if (auto step = AuthorizeStepWithoutCheck(outcome, current)) return *step;
     return CheckAccount(outcome.token, checker);
 }
 

@@ -1,7 +1,12 @@
 #include "ui/authorize_dialog.h"
 
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEngineNavigationRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -10,6 +15,7 @@
 #include "plugin/host_link.h"
 #include "plugin/settings_io.h"
 #include "ui/authorize_address.h"
+#include "ui/dialog_texts.h"
 #include "ui/exchange_dialog.h"
 #include "ui/redirect_examiner.h"
 
@@ -19,7 +25,7 @@ CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
     : QDialog(parent), hostVariant_(hostVariant) {
     setWindowTitle("Authorize");
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
     // A private profile: every run starts afresh and nothing of the login is kept on disk.
     profile_ = std::make_unique<QWebEngineProfile>();
     page_ = std::make_unique<QWebEnginePage>(profile_.get());
@@ -28,24 +34,82 @@ CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
     view_ = std::make_unique<QWebEngineView>(this);
     view_->setPage(page_.get());
 
-    // The design's 450 x 331 dialog units, fixed.
-    const DialogUnits du(*this);
-    setFixedSize(du.X(450), du.Y(331));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_.get());
+    BuildLayout();
 
     // The token may come in the fragment of a redirect that never finishes
-    // loading (the redirect page being unreachable), so address changes count too.
+    // loading (the redirect page being unreachable): such a page never
+    // changes the shown address, so the addresses asked for count as well.
     connect(page_.get(), &QWebEnginePage::urlChanged, this,
             [this](const QUrl& url) { ExamineAddress(url); });
-    connect(page_.get(), &QWebEnginePage::loadFinished, this, [this](bool) {
+    connect(page_.get(), &QWebEnginePage::navigationRequested, this,
+            [this](QWebEngineNavigationRequest& request) { ExamineAddress(request.url()); });
+    connect(page_.get(), &QWebEnginePage::loadStarted, this, [this] { OnLoadStarted(); });
+    connect(page_.get(), &QWebEnginePage::loadProgress, progress_, &QProgressBar::setValue);
+    connect(page_.get(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
         if (firstLoad_) {
             firstLoad_ = false;
             page_->history()->clear();  // the authorize page is not kept in the history
         }
+        OnLoadFinished(ok);
         ExamineAddress(page_->url());
     });
+}
+
+void CAuthorizeDlg::BuildLayout() {
+    failureMessage_ = new QLabel(kTextLoginPageFailed, this);
+    failureMessage_->setWordWrap(true);
+    failureMessage_->setAlignment(Qt::AlignCenter);
+    failureMessage_->setMargin(24);
+    pages_ = new QStackedWidget(this);
+    pages_->addWidget(view_.get());
+    pages_->addWidget(failureMessage_);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 100);
+    progress_->setTextVisible(false);
+    progress_->setMaximumHeight(progress_->sizeHint().height() / 2);
+    progress_->setAccessibleName("Loading");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pages_, 1);
+    layout->addWidget(progress_);
+
+    // The designed 450 x 331 dialog units, but never more than the screen
+    // leaves free (a 1366 x 768 laptop with its panels), and resizable.
+    const DialogUnits du(*this);
+    QSize size(du.X(450), du.Y(331));
+    if (const QScreen* shownOn = screen()) {
+        const QSize available = shownOn->availableGeometry().size();
+        size = size.boundedTo(QSize(available.width() * 9 / 10, available.height() * 85 / 100));
+    }
+    resize(size);
+    setMinimumSize(du.X(200), du.Y(120));
+    setSizeGripEnabled(true);
+}
+
+void CAuthorizeDlg::OnLoadStarted() {
+    progress_->setValue(0);
+    progress_->show();
+    pages_->setCurrentWidget(view_.get());
+}
+
+// The browser's own error page is suppressed; a plain message says what
+// happened instead of a blank page. Any later load brings the page back.
+void CAuthorizeDlg::OnLoadFinished(bool ok) {
+    progress_->hide();
+    if (!ok && !ended_) {
+        // Without query and fragment: a token or a login may travel there.
+        const QUrl address = page_->requestedUrl().adjusted(
+            QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+        Log("CAuthorizeDlg: the page %s could not be loaded",
+            address.toString().toStdString().c_str());
+        pages_->setCurrentWidget(failureMessage_);
+    }
+}
+
+bool CAuthorizeDlg::ShowsLoadFailure() const {
+    return pages_->currentWidget() == failureMessage_;
 }
 
 CAuthorizeDlg::~CAuthorizeDlg() = default;

@@ -6,6 +6,9 @@
 
 #include "ui/account_status.h"
 
+class QLabel;
+class QProgressBar;
+class QStackedWidget;
 class QUrl;
 class QWebEnginePage;
 class QWebEngineProfile;
@@ -29,8 +32,13 @@ class CAuthorizeDlg : public QDialog {
     [[nodiscard]] const std::string& AccessToken() const { return accessToken_; }
     [[nodiscard]] const std::string& ErrorText() const { return errorText_; }
     [[nodiscard]] QWebEnginePage* Page() const { return page_.get(); }
+    // True while the plain message of a page that could not be loaded is shown.
+    [[nodiscard]] bool ShowsLoadFailure() const;
 
   private:
+    void BuildLayout();
+    void OnLoadStarted();
+    void OnLoadFinished(bool ok);
     void ExamineAddress(const QUrl& address);
 
     int hostVariant_;
@@ -42,6 +50,9 @@ class CAuthorizeDlg : public QDialog {
     std::unique_ptr<QWebEngineProfile> profile_;
     std::unique_ptr<QWebEnginePage> page_;
     std::unique_ptr<QWebEngineView> view_;
+    QStackedWidget* pages_ = nullptr;  // the view, or the failure message
+    QLabel* failureMessage_ = nullptr;
+    QProgressBar* progress_ = nullptr;
 };
 
 // Runs the login dialog and reports how it ended.

@@ -26,6 +26,13 @@ inline constexpr const char* kTextAuthorizationDenied = "Authorization has been 
 inline constexpr const char* kTextAuthorizationError =
     "The response from Pixolune returned an error";
 
+// Shown in place of the account text while the account check runs.
+inline constexpr const char* kTextCheckingAccount = "Checking account\u2026";
+// The login window's own page when the service's page cannot be loaded.
+inline constexpr const char* kTextLoginPageFailed =
+    "The Pixolune login page could not be loaded. Check the network connection, then close "
+    "this window and click Authorize... again.";
+
 // The dialog framework's own texts for number edits.
 inline constexpr const char* kTextEnterInteger = "Enter an integer.";
 

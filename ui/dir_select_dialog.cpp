@@ -17,7 +17,8 @@ int SECDirSelectDlg::DoModal() {
 
 bool SECDirSelectDlg::Browse() {
     const std::string start =
-        ChooserStartFolder(initialFolder_, IsExistingFolder, QDir::currentPath().toStdString());
+        ChooserStartFolder(initialFolder_, IsExistingFolder, QDir::currentPath().toStdString(),
+                           QDir::homePath().toStdString());
     // The owner keeps the picker above the settings dialog on a desktop.
     const QString picked =
         QFileDialog::getExistingDirectory(owner_, QString::fromStdString(prompt_),

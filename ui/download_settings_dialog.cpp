@@ -17,30 +17,32 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     : CExchangeDialog(parent, prompts) {
     setWindowTitle("Download Settings");
     restartCheck = new QCheckBox("Restart slideshow when all files have been downloaded", this);
-    captionCheck = new QCheckBox("Add item caption to description in kprop file", this);
+    captionCheck = new QCheckBox("Add item &caption to description in kprop file", this);
     synchronizeRadio = new QRadioButton(
-        "Synchronize with feeds, remove all files no longer present on the server", this);
-    olderRadio = new QRadioButton("Remove files no longer present on server and older than:", this);
+        "&Synchronize with feeds, remove all files no longer present on the server", this);
+    olderRadio =
+        new QRadioButton("&Remove files no longer present on server and older than:", this);
     daysEdit = new QLineEdit(this);
-    daysLabel = new QLabel("Days", this);
+    daysLabel = new QLabel("&Days", this);
     okButton = new QPushButton("OK", this);
     cancelButton = new QPushButton("Cancel", this);
-    ownerCheck = new QCheckBox("Add owner name to description in kprop file", this);
-    prefixLabel = new QLabel("Prefix:", this);
+    ownerCheck = new QCheckBox("Add &owner name to description in kprop file", this);
+    prefixLabel = new QLabel("&Prefix:", this);
     prefixEdit = new QLineEdit(this);
     hoursEdit = new QLineEdit(this);
-    hoursLabel = new QLabel("Hours", this);
+    hoursLabel = new QLabel("&Hours", this);
+    prefixLabel->setBuddy(prefixEdit);
+    daysLabel->setBuddy(daysEdit);
+    hoursLabel->setBuddy(hoursEdit);
+    daysEdit->setAccessibleName("Days");
+    hoursEdit->setAccessibleName("Hours");
 
-    // Exclusive, but "none selected" must stay possible until the user clicks.
+    // One exclusive group, so that the arrow keys move between the two buttons
+    // and select as they go. "None selected" is only ever loaded, never clicked.
     radioGroup_ = new QButtonGroup(this);
-    radioGroup_->setExclusive(false);
     radioGroup_->addButton(synchronizeRadio, 0);
     radioGroup_->addButton(olderRadio, 1);
-    connect(radioGroup_, &QButtonGroup::idClicked, this, [this](int id) {
-        synchronizeRadio->setChecked(id == 0);
-        olderRadio->setChecked(id == 1);
-        ApplyAgeEnabling();
-    });
+    connect(radioGroup_, &QButtonGroup::idToggled, this, [this] { ApplyAgeEnabling(); });
     connect(ownerCheck, &QCheckBox::clicked, this, [this] { ApplyPrefixEnabling(); });
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -48,15 +50,11 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     cancelButton->setAutoDefault(false);
 
     BuildLayout();
-    setTabOrder(restartCheck, captionCheck);
-    setTabOrder(captionCheck, synchronizeRadio);
-    setTabOrder(synchronizeRadio, olderRadio);
-    setTabOrder(olderRadio, daysEdit);
-    setTabOrder(daysEdit, okButton);
-    setTabOrder(okButton, cancelButton);
-    setTabOrder(cancelButton, ownerCheck);
-    setTabOrder(ownerCheck, prefixEdit);
-    setTabOrder(prefixEdit, hoursEdit);
+    // Top to bottom as laid out.
+    const std::initializer_list<QWidget*> order = {
+        restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio,
+        olderRadio,   daysEdit,     hoursEdit,  okButton,   cancelButton};
+    for (auto it = order.begin() + 1; it != order.end(); ++it) setTabOrder(*(it - 1), *it);
 }
 
 void CDwnlSettingsDlg::BuildLayout() {
@@ -142,8 +140,11 @@ bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
         ownerCheck->setChecked(c.owner);
         daysEdit->setText(ToQt(c.days));
         hoursEdit->setText(ToQt(c.hours));
+        // An exclusive group refuses to clear its checked button; loading "none" must.
+        radioGroup_->setExclusive(false);
         synchronizeRadio->setChecked(c.selectedRadio == 0);
         olderRadio->setChecked(c.selectedRadio == 1);
+        radioGroup_->setExclusive(true);
         prefixEdit->setText(ToQt(c.prefix));
         return true;
     }
@@ -156,8 +157,8 @@ bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
     c.selectedRadio = SelectedRadio();
     c.prefix = FromQt(prefixEdit->text());
     if (const auto failure = SaveDownloadControls(c, Values)) {
-        return FailOn(failure->control == DownloadControl::Days ? daysEdit : hoursEdit,
-                      failure->message);
+        QWidget* edit = failure->control == DownloadControl::Days ? daysEdit : hoursEdit;
+        return FailOn(Enabling().ageFields ? edit : nullptr, failure->message);
     }
     return true;
 }

@@ -64,12 +64,9 @@ void CExchangeDialog::OnInitDialog() {
 
 bool CExchangeDialog::FailOn(QWidget* control, const std::string& message) {
     if (!message.empty()) prompts_->Inform(this, ToQt(message));
-    if (control) {
-        // A disabled control can still hold a bad value (it is validated all the
-        // same); it is opened for editing so that the user can correct it.
-        control->setEnabled(true);
-        control->setFocus(Qt::OtherFocusReason);
-    }
+    // A locked control stays locked: what it holds may be a value its lock
+    // keeps from the host, and only the enabling rules may open it.
+    if (control && control->isEnabled()) control->setFocus(Qt::OtherFocusReason);
     return false;
 }
 

@@ -55,7 +55,8 @@ class CExchangeDialog : public QDialog {
     // Moves the values between fields and controls; false on the first bad control.
     [[nodiscard]] virtual bool DoDataExchange(bool saveAndValidate) = 0;
 
-    // Puts the focus on the control, shows the message unless it is empty, returns false.
+    // Shows the message unless it is empty, puts the focus on the control when it
+    // is given and enabled (never enables it), returns false.
     bool FailOn(QWidget* control, const std::string& message);
 
     DialogPrompts& Prompts() const { return *prompts_; }

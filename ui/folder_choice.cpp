@@ -11,8 +11,9 @@ bool IsExistingFolder(const std::string& path) {
 
 std::string ChooserStartFolder(const std::string& initialFolder,
                                const std::function<bool(const std::string&)>& isFolder,
-                               const std::string& currentDirectory) {
-    if (!initialFolder.empty() && isFolder(initialFolder)) return initialFolder;
+                               const std::string& currentDirectory, const std::string& homeFolder) {
+    if (initialFolder.empty()) return homeFolder;
+    if (isFolder(initialFolder)) return initialFolder;
     return currentDirectory;
 }
 
@@ -20,11 +21,6 @@ std::optional<std::string> ChosenFolder(const std::string& pickedPath) {
     if (pickedPath.empty()) return std::nullopt;
     if (pickedPath.back() == '/') return pickedPath;
     return pickedPath + '/';
-}
-
-std::string InitialFolderForChooser(const std::string& folderText,
-                                    const std::function<bool(const std::string&)>& isFolder) {
-    return isFolder(folderText) ? folderText : std::string();
 }
 
 }  // namespace pixolune::ui

@@ -1,6 +1,5 @@
 #include "ui/main_dialog.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,15 +20,6 @@ namespace {
 
 constexpr std::array<const char*, kFeedRowCount> kFeedLabels = {
     "My Feed", "My Photos/Videos", "Popular", "Photos/Videos I like", "Photos/Videos with tags:"};
-
-// The wait cursor for as long as a blocking account check runs.
-class WaitCursor {
-  public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 QString Caption() {
     return QString("Pixolune PlugIn %1.%2.%3")
@@ -67,8 +57,9 @@ CPixoluneDlg::CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices 
 }
 
 void CPixoluneDlg::CreateControls() {
-    enabledCheck = new QCheckBox("PlugIn Enabled", this);
-    folderLabel = new QLabel("Folder to store downloaded media files (photo and video):", this);
+    // Mnemonics where the letters do not clash; the texts read as designed.
+    enabledCheck = new QCheckBox("&PlugIn Enabled", this);
+    folderLabel = new QLabel("&Folder to store downloaded media files (photo and video):", this);
     folderEdit = new QLineEdit(this);
     browseButton = new QPushButton("...", this);
     feedGroup = new QGroupBox("Choose media files you want to see from Pixolune", this);
@@ -77,17 +68,18 @@ void CPixoluneDlg::CreateControls() {
                          new QLabel("Max N. of files:", feedGroup), new QLineEdit(feedGroup)};
     }
     tagsEdit = new QLineEdit(feedGroup);
-    minutesLabel = new QLabel("Check downloads at startup and every :", this);
+    minutesLabel = new QLabel("Check downloads at startup and &every :", this);
     minutesEdit = new QLineEdit(this);
     minutesUnitLabel = new QLabel("Minutes   (0=Disable)", this);
-    settingsButton = new QPushButton("Settings...", this);
-    authorizeButton = new QPushButton("Authorize...", this);
+    settingsButton = new QPushButton("&Settings...", this);
+    authorizeButton = new QPushButton("&Authorize...", this);
     okButton = new QPushButton("OK", this);
     cancelButton = new QPushButton("Cancel", this);
     helpButton = new QPushButton("Help", this);
     statusLabel = new QLabel("Static", this);
-    photosCheck = new QCheckBox("Photos", this);
-    videosCheck = new QCheckBox("Videos", this);
+    photosCheck = new QCheckBox("P&hotos", this);
+    videosCheck = new QCheckBox("&Videos", this);
+    NameControlsForAssistiveTools();
 
     statusLabel->setAlignment(Qt::AlignCenter);
     statusLabel->setWordWrap(true);
@@ -175,17 +167,40 @@ void CPixoluneDlg::BuildLayout() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void CPixoluneDlg::NameControlsForAssistiveTools() {
+    folderLabel->setBuddy(folderEdit);
+    minutesLabel->setBuddy(minutesEdit);
+    minutesUnitLabel->setBuddy(minutesEdit);
+    browseButton->setAccessibleName(kTextSelectFolder);
+    for (int row = 0; row < kFeedRowCount; ++row) {
+        feedRows[row].label->setBuddy(feedRows[row].maxFiles);
+        // Five edits share one label text; the row's name tells them apart.
+        feedRows[row].maxFiles->setAccessibleName(
+            QString("%1 Max N. of files").arg(QString(kFeedLabels[row]).remove(':')));
+    }
+    tagsEdit->setAccessibleName("Tags");
+    statusLabel->setAccessibleName("Account");
+    // Stable names for scripts and tests that find the controls from outside.
+    enabledCheck->setObjectName("enabledCheck");
+    folderEdit->setObjectName("folderEdit");
+    minutesEdit->setObjectName("minutesEdit");
+    photosCheck->setObjectName("photosCheck");
+    videosCheck->setObjectName("videosCheck");
+    statusLabel->setObjectName("statusLabel");
+    okButton->setObjectName("okButton");
+    cancelButton->setObjectName("cancelButton");
+}
+
+// Top to bottom as laid out: the settings column, then the buttons on the right.
 void CPixoluneDlg::SetTabOrder() {
     std::vector<QWidget*> order = {enabledCheck, folderEdit, browseButton};
     for (const FeedRow& row : feedRows) {
         order.push_back(row.check);
         order.push_back(row.maxFiles);
     }
-    for (QWidget* w : {static_cast<QWidget*>(tagsEdit), static_cast<QWidget*>(minutesEdit),
-                       static_cast<QWidget*>(settingsButton),
-                       static_cast<QWidget*>(authorizeButton), static_cast<QWidget*>(okButton),
-                       static_cast<QWidget*>(cancelButton), static_cast<QWidget*>(helpButton),
-                       static_cast<QWidget*>(photosCheck), static_cast<QWidget*>(videosCheck)}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             tagsEdit, photosCheck, videosCheck, minutesEdit, okButton, cancelButton, helpButton,
+             settingsButton, authorizeButton}) {
         order.push_back(w);
     }
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
@@ -208,12 +223,25 @@ void CPixoluneDlg::OnInitDialog() {
     CExchangeDialog::OnInitDialog();
     account_ = InitialAccountState(Values.Token);
     statusLabel->setText(ToQt(account_.status));
-    if (NeedsDeferredAccountCheck(Values.Token)) {
-        // Runs once the dialog is on the screen, so that the user sees what is being checked.
-        QMetaObject::invokeMethod(
-            this, [this] { OnDeferredAccountCheck(); }, Qt::QueuedConnection);
-    }
+    // The check waits until the dialog has been painted, so that the user
+    // sees the dialog, and what is being checked, first.
+    checkAfterFirstPaint_ = NeedsDeferredAccountCheck(Values.Token);
     ApplyEnabling();
+}
+
+void CPixoluneDlg::paintEvent(QPaintEvent* event) {
+    CExchangeDialog::paintEvent(event);
+    if (!checkAfterFirstPaint_) return;
+    checkAfterFirstPaint_ = false;
+    QMetaObject::invokeMethod(
+        this, [this] { StartAccountCheck(account_.token); }, Qt::QueuedConnection);
+}
+
+void CPixoluneDlg::done(int result) {
+    checkAfterFirstPaint_ = false;
+    accountCheck_.reset();
+    statusLabel->unsetCursor();
+    CExchangeDialog::done(result);
 }
 
 MainEnabling CPixoluneDlg::Enabling() const {
@@ -255,18 +283,30 @@ void CPixoluneDlg::ShowAccountStep(const AccountStep& step) {
     ApplyEnabling();
 }
 
-void CPixoluneDlg::OnDeferredAccountCheck() {
-    AccountStep step;
-    {
-        WaitCursor wait;
-        step = CheckAccount(account_.token, services_.checkAccount);
-    }
-    ShowAccountStep(step);
+void CPixoluneDlg::StartAccountCheck(const std::string& token) {
+    accountCheck_.reset();  // a newer token replaces a check still running
+    account_.token = token;
+    statusLabel->setText(ToQt(kTextCheckingAccount));
+    statusLabel->setCursor(Qt::WaitCursor);
+    ApplyEnabling();
+    accountCheck_ = std::make_unique<BackgroundAccountCheck>(
+        services_.checkAccount, token, this,
+        [this, token](const AccountCheckResult& result) { OnAccountChecked(token, result); });
+}
+
+void CPixoluneDlg::OnAccountChecked(const std::string& token, const AccountCheckResult& result) {
+    accountCheck_.reset();  // its thread has already handed over and ends
+    statusLabel->unsetCursor();
+    ShowAccountStep(AccountStepFor(token, result));
 }
 
 void CPixoluneDlg::OnAuthorize() {
     const AuthorizeOutcome outcome = services_.authorize(this);
-    ShowAccountStep(AfterAuthorize(outcome, account_, services_.checkAccount));
+    if (auto step = AuthorizeStepWithoutCheck(outcome, account_)) {
+        ShowAccountStep(*step);
+        return;
+    }
+    StartAccountCheck(outcome.token);
 }
 
 void CPixoluneDlg::OnSettings() {
@@ -276,9 +316,7 @@ void CPixoluneDlg::OnSettings() {
 }
 
 void CPixoluneDlg::OnBrowse() {
-    SECDirSelectDlg chooser(kTextSelectFolder,
-                            InitialFolderForChooser(FromQt(folderEdit->text()), IsExistingFolder),
-                            this);
+    SECDirSelectDlg chooser(kTextSelectFolder, FromQt(folderEdit->text()), this);
     if (chooser.DoModal() == QDialog::Accepted) folderEdit->setText(ToQt(chooser.GetPath()));
 }
 
@@ -336,7 +374,8 @@ bool CPixoluneDlg::DoDataExchange(bool saveAndValidate) {
         return Prompts().Confirm(this, ToQt(text));
     };
     if (const auto failure = SaveMainControls(ReadControls(), Values, confirm, IsExistingFolder)) {
-        return FailOn(ControlOf(*failure), failure->message);
+        const bool focusable = IsEnabledByRules(Enabling(), failure->control, failure->row);
+        return FailOn(focusable ? ControlOf(*failure) : nullptr, failure->message);
     }
     Values.Token = account_.token;
     return true;

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "plugin/app.h"
 #include "ui/account_status.h"
+#include "ui/background_account_check.h"
 #include "ui/exchange_dialog.h"
 #include "ui/main_dialog_logic.h"
 
@@ -18,7 +20,7 @@ namespace pixolune::ui {
 
 // What the main dialog reaches beyond its own controls; tests hand in fakes.
 struct MainDialogServices {
-    AccountChecker checkAccount;                          // the account query
+    CancellableAccountChecker checkAccount;  // the account query, run off the dialog's thread
     std::function<AuthorizeOutcome(QWidget*)> authorize;  // the login dialog
     DialogPrompts* prompts = nullptr;                     // message boxes when null
 };
@@ -58,13 +60,21 @@ class CPixoluneDlg : public CExchangeDialog {
     QCheckBox* photosCheck;
     QCheckBox* videosCheck;
 
+    // True while an account check runs; its result is still to come.
+    [[nodiscard]] bool AccountCheckRunning() const { return accountCheck_ != nullptr; }
+
+    // Ends the dialog; a running account check is abandoned with it.
+    void done(int result) override;
+
   protected:
     void OnInitDialog() override;
     bool DoDataExchange(bool saveAndValidate) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void CreateControls();
     void BuildLayout();
+    void NameControlsForAssistiveTools();
     void SetTabOrder();
     void ConnectCommands();
 
@@ -73,7 +83,8 @@ class CPixoluneDlg : public CExchangeDialog {
     [[nodiscard]] MainEnabling Enabling() const;
     void ShowAccountStep(const AccountStep& step);
 
-    void OnDeferredAccountCheck();
+    void StartAccountCheck(const std::string& token);
+    void OnAccountChecked(const std::string& token, const AccountCheckResult& result);
     void OnAuthorize();
     void OnSettings();
     void OnBrowse();
@@ -85,6 +96,8 @@ class CPixoluneDlg : public CExchangeDialog {
     int hostVariant_;
     MainDialogServices services_;
     AccountState account_;
+    bool checkAfterFirstPaint_ = false;
+    std::unique_ptr<BackgroundAccountCheck> accountCheck_;
 };
 
 }  // namespace pixolune::ui

@@ -100,4 +100,20 @@ MainEnabling ComputeMainEnabling(bool pluginEnabled, bool hasToken, int hostVari
     return enabling;
 }
 
+bool IsEnabledByRules(const MainEnabling& enabling, MainControl control, int row) {
+    switch (control) {
+        case MainControl::PluginEnabled:
+            return true;
+        case MainControl::Folder:
+        case MainControl::Minutes:
+            return enabling.folderAndTiming;
+        case MainControl::FeedMaxFiles:
+            return row >= 0 && row < kFeedRowCount && enabling.rowFields[row];
+        case MainControl::Photos:
+        case MainControl::Videos:
+            return enabling.mediaKinds;
+    }
+    return false;
+}
+
 }  // namespace pixolune::ui

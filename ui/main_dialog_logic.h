@@ -71,6 +71,11 @@ struct MainEnabling {
 [[nodiscard]] MainEnabling ComputeMainEnabling(bool pluginEnabled, bool hasToken, int hostVariant,
                                                const std::array<bool, kFeedRowCount>& rowChecked);
 
+// Whether the enabling rules leave `control` (of feed row `row`) enabled. A
+// failed validation puts the focus only on such a control and never unlocks
+// one: a locked "Videos" must not become a value the host may not get.
+[[nodiscard]] bool IsEnabledByRules(const MainEnabling& enabling, MainControl control, int row);
+
 // A token is only a token when something is left after trimming.
 [[nodiscard]] bool HasToken(const std::string& token);
 

@@ -1,6 +1,7 @@
 #include "ui/qt_application.h"
 
 #include <QApplication>
+#include <QThread>
 #include <memory>
 
 #include "plugin/host_link.h"
@@ -23,12 +24,21 @@ std::unique_ptr<QApplication>& OwnApplication() {
 
 bool EnsureQtApplication() {
     if (QCoreApplication* existing = QCoreApplication::instance()) {
-        if (qobject_cast<QApplication*>(existing)) return true;
-        Log("Configure: the host's Qt application cannot show dialogs");
-        return false;
+        if (!qobject_cast<QApplication*>(existing)) {
+            Log("Configure: the host's Qt application cannot show dialogs");
+            return false;
+        }
+        // Widgets live on the application's thread only; Qt would end the
+        // process, or worse, if they were made on another one.
+        if (QThread::currentThread() != existing->thread()) {
+            Log("Configure: called on another thread than the Qt application's; the settings "
+                "dialog is not shown");
+            return false;
+        }
+        return true;
     }
-    if (!DisplayAvailable()) {
-        Log("Configure: no display to show the settings dialog on (DISPLAY is not set)");
+    if (const auto problem = DisplayProblem()) {
+        Log("Configure: no display to show the settings dialog on (%s)", problem->c_str());
         return false;
     }
     // The web engine shares OpenGL contexts with the widgets; this must be set

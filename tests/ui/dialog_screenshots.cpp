@@ -10,10 +10,12 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWindow>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #if PIXOLUNE_HAVE_STUB
 #include "tests/support/stub_server.h"
@@ -74,9 +76,14 @@ ConfigurationValues SampleValues() {
     return v;
 }
 
-std::unique_ptr<CPixoluneDlg> MainDialog(int hostVariant, ConfigurationValues values) {
+std::unique_ptr<CPixoluneDlg> MainDialog(int hostVariant, ConfigurationValues values,
+                                         bool checkNeverAnswers = false) {
     MainDialogServices services;
-    services.checkAccount = [](const std::string&) {
+    services.checkAccount = [checkNeverAnswers](const std::string&, const CancelQuery& cancelled) {
+        // A service that does not answer until the dialog gives up on it.
+        while (checkNeverAnswers && !cancelled()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         return AccountCheckResult{true, "Alice Example", "alice", ""};
     };
     services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
@@ -95,6 +102,10 @@ void ShootMainDialogs() {
     auto authorized = MainDialog(0, values);
     Shoot(
         authorized.get(), [&] { return authorized->DoModal(); }, "main-authorized");
+
+    auto checking = MainDialog(0, values, true);
+    Shoot(
+        checking.get(), [&] { return checking->DoModal(); }, "main-checking-account");
 
     auto secondHost = MainDialog(1, values);
     Shoot(

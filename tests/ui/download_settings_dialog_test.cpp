@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,18 +18,21 @@ class DownloadSettingsDialogTest : public ::testing::Test {
   protected:
     int Run(std::function<void()> act) {
         QTimer::singleShot(20, [act] { act(); });
-        QTimer::singleShot(5000, [this] { dialog.reject(); });
+        QTimer::singleShot(5000, &dialog, [this] { dialog.reject(); });
         return dialog.DoModal();
     }
     test::ScriptedPrompts prompts;
     CDwnlSettingsDlg dialog{nullptr, &prompts};
 };
 
-TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheDesign) {
+TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdits) {
     const std::vector<QWidget*> expected = {
-        dialog.restartCheck, dialog.captionCheck, dialog.synchronizeRadio, dialog.olderRadio,
-        dialog.daysEdit,     dialog.okButton,     dialog.cancelButton,     dialog.ownerCheck,
-        dialog.prefixEdit,   dialog.hoursEdit};
+        dialog.restartCheck,     dialog.captionCheck, dialog.ownerCheck, dialog.prefixEdit,
+        dialog.synchronizeRadio, dialog.olderRadio,   dialog.daysEdit,   dialog.hoursEdit,
+        dialog.okButton,         dialog.cancelButton};
+    EXPECT_EQ(dialog.prefixEdit, dialog.prefixLabel->buddy());
+    EXPECT_EQ(dialog.daysEdit, dialog.daysLabel->buddy());
+    EXPECT_EQ(dialog.hoursEdit, dialog.hoursLabel->buddy());
     std::vector<QWidget*> chain;
     QWidget* w = dialog.restartCheck;
     do {
@@ -75,17 +79,50 @@ TEST_F(DownloadSettingsDialogTest, RadioClicksSwitchTheAgeFieldsAndStayExclusive
     EXPECT_EQ(0, dialog.Values.FeedsSynch);
 }
 
-TEST_F(DownloadSettingsDialogTest, DaysOutOfRangeWhileDisabledIsRefusedWithFocusOnTheEdit) {
+TEST_F(DownloadSettingsDialogTest, ArrowKeysMoveTheSelectionWithinTheRadioGroup) {
     dialog.Values = {0, 0, 0, 1, 0, 0, ""};
-    QWidget* focused = nullptr;
+    const auto press = [](QWidget* target, int key) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &down);
+    };
+    bool focusTaken = false, movedDown = false, ageAfterDown = false, movedUp = false;
+    ASSERT_EQ(QDialog::Accepted, Run([&] {
+                  // The keys move the application's focus widget: wait until the window is active.
+                  dialog.activateWindow();
+                  dialog.synchronizeRadio->setFocus();
+                  focusTaken = test::WaitUntil(
+                      [&] { return QApplication::focusWidget() == dialog.synchronizeRadio; });
+                  press(dialog.synchronizeRadio, Qt::Key_Down);
+                  movedDown = dialog.olderRadio->isChecked() &&
+                              !dialog.synchronizeRadio->isChecked() &&
+                              dialog.olderRadio->hasFocus();
+                  ageAfterDown = dialog.daysEdit->isEnabled();
+                  press(dialog.olderRadio, Qt::Key_Up);
+                  movedUp = dialog.synchronizeRadio->isChecked() && !dialog.olderRadio->isChecked();
+                  press(dialog.synchronizeRadio, Qt::Key_Down);
+                  dialog.okButton->click();
+              }));
+    EXPECT_TRUE(focusTaken);
+    EXPECT_TRUE(movedDown);
+    EXPECT_TRUE(ageAfterDown);
+    EXPECT_TRUE(movedUp);
+    EXPECT_EQ(1, dialog.Values.FeedsSynch);
+}
+
+TEST_F(DownloadSettingsDialogTest, DaysOutOfRangeWhileLockedIsRefusedAndTheEditStaysLocked) {
+    dialog.Values = {0, 0, 0, 1, 0, 0, ""};
+    bool lockedAfterRefusal = false;
+    bool stillOpen = false;
     ASSERT_EQ(QDialog::Rejected, Run([&] {
                   dialog.daysEdit->setText("10000000");
                   dialog.okButton->click();
-                  focused = dialog.focusWidget();
+                  stillOpen = dialog.isVisible();
+                  lockedAfterRefusal = !dialog.daysEdit->isEnabled();
                   dialog.cancelButton->click();
               }));
     EXPECT_EQ(QStringList{"Enter an integer between 0 and 9999999."}, prompts.informed);
-    EXPECT_EQ(dialog.daysEdit, focused);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(lockedAfterRefusal);
     EXPECT_EQ(1, dialog.Values.OlderDays);
 }
 

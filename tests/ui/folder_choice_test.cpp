@@ -34,16 +34,17 @@ TEST(FolderProbeTest, OnlyAnExistingFolderCounts) {
     EXPECT_FALSE(IsExistingFolder(""));
 }
 
-TEST(ChooserStartTest, EmptyMissingOrFileInitialFolderOpensOnTheCurrentDirectory) {
+TEST(ChooserStartTest, EmptyOpensAtHomeAndMissingOrFileOnTheCurrentDirectory) {
     test::TempFolder temp;
     const std::string file = temp.Path() + "/a-file";
     std::ofstream(file) << "x";
-    EXPECT_EQ(temp.Path(), ChooserStartFolder(temp.Path(), IsExistingFolder, "/cwd"));
-    EXPECT_EQ("/cwd", ChooserStartFolder("", IsExistingFolder, "/cwd"));
-    EXPECT_EQ("/cwd", ChooserStartFolder(temp.Path() + "/missing", IsExistingFolder, "/cwd"));
-    EXPECT_EQ("/cwd", ChooserStartFolder(file, IsExistingFolder, "/cwd"));
-    EXPECT_EQ("", InitialFolderForChooser(file, IsExistingFolder));
-    EXPECT_EQ(temp.Path(), InitialFolderForChooser(temp.Path(), IsExistingFolder));
+    const auto start = [](const std::string& initial) {
+        return ChooserStartFolder(initial, IsExistingFolder, "/cwd", "/home/u");
+    };
+    EXPECT_EQ(temp.Path(), start(temp.Path()));
+    EXPECT_EQ("/home/u", start(""));
+    EXPECT_EQ("/cwd", start(temp.Path() + "/missing"));
+    EXPECT_EQ("/cwd", start(file));
 }
 
 }  // namespace

@@ -80,6 +80,8 @@ class LoginEndToEndTest : public ::testing::Test {
     void AuthorizeThrough(CPixoluneDlg& dialog) {
         QTimer::singleShot(20, [&dialog] {
             dialog.authorizeButton->click();
+            // The token is checked on a thread of its own; its answer is awaited.
+            EXPECT_TRUE(test::WaitUntil([&] { return !dialog.AccountCheckRunning(); }, 30000));
             dialog.reject();
         });
         QTimer::singleShot(60000, [] {  // a hung page must not hang the run
@@ -114,6 +116,20 @@ TEST_F(LoginEndToEndTest, AllowYieldsTheTokenAndTheAccountCheckNamesTheUser) {
     EXPECT_TRUE(sawAccount);
 }
 
+// The token travels in the address the service redirects to; when that page
+// cannot be loaded, the address change alone must still end the login.
+TEST_F(LoginEndToEndTest, UnreachableRedirectPageStillYieldsTheToken) {
+    ::setenv("PIXOLUNE_OAUTH_REDIRECT", "http://127.0.0.1:9/ir.php", 1);
+    auto dialog = MainDialog();
+    DriveLogin("allow");
+    AuthorizeThrough(*dialog);
+    EXPECT_EQ((QStringList{"login", "allow"}), steps);
+    EXPECT_TRUE(prompts.informed.isEmpty()) << prompts.informed.join("|").toStdString();
+    EXPECT_EQ("Pixolune Plugin is currently authenticated\nAlice Example (alice)",
+              dialog->statusLabel->text().toStdString());
+    EXPECT_FALSE(dialog->Values.Token.empty());
+}
+
 TEST_F(LoginEndToEndTest, DenyEndsWithCancelAndAMessageAndKeepsTheOldToken) {
     auto dialog = MainDialog();
     dialog->Values.Token = "";
@@ -125,17 +141,19 @@ TEST_F(LoginEndToEndTest, DenyEndsWithCancelAndAMessageAndKeepsTheOldToken) {
     EXPECT_EQ("", dialog->Values.Token);
 }
 
-TEST_F(LoginEndToEndTest, UnreachablePageShowsNoErrorAndLeavesTheDialogOpen) {
+TEST_F(LoginEndToEndTest, UnreachablePageShowsAPlainMessageAndLeavesTheDialogOpen) {
     ::setenv("PIXOLUNE_OAUTH_BASE", "http://127.0.0.1:9/oauth/authorize/", 1);
     CAuthorizeDlg login(0);
     bool failedLoad = false;
     bool openAfterFailure = false;
+    bool messageShown = false;
     QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&](bool ok) {
         if (ok) return;
         failedLoad = true;
         // Give a wrongly shown error page the time to end the dialog.
         QTimer::singleShot(500, &login, [&] {
             openAfterFailure = login.isVisible();
+            messageShown = login.ShowsLoadFailure();
             login.reject();
         });
     });
@@ -143,6 +161,7 @@ TEST_F(LoginEndToEndTest, UnreachablePageShowsNoErrorAndLeavesTheDialogOpen) {
     EXPECT_EQ(QDialog::Rejected, login.DoModal());
     EXPECT_TRUE(failedLoad);
     EXPECT_TRUE(openAfterFailure);
+    EXPECT_TRUE(messageShown) << "a plain message, not a blank page";
     EXPECT_EQ("", login.ErrorText());
     EXPECT_EQ("", login.AccessToken());
 }

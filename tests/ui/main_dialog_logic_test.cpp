@@ -270,6 +270,12 @@ TEST_P(MainEnablingTest, FollowsEnabledTokenAndHostVariant) {
     const std::array<bool, kFeedRowCount> rows{c.feedChecks, false, c.feedChecks, false,
                                                c.feedChecks};
     EXPECT_EQ(rows, e.rowFields);
+    // A failed validation may focus only what these rules leave open.
+    EXPECT_EQ(c.mediaKinds, IsEnabledByRules(e, MainControl::Videos, -1));
+    EXPECT_EQ(c.folderAndTiming, IsEnabledByRules(e, MainControl::Minutes, -1));
+    EXPECT_EQ(c.feedChecks, IsEnabledByRules(e, MainControl::FeedMaxFiles, 4));
+    EXPECT_FALSE(IsEnabledByRules(e, MainControl::FeedMaxFiles, 1)) << "an unchecked row";
+    EXPECT_FALSE(IsEnabledByRules(e, MainControl::FeedMaxFiles, kFeedRowCount));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, MainEnablingTest,

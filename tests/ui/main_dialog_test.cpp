@@ -9,8 +9,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <atomic>
+#include <mutex>
 
 #include "temp_folder.h"
+#if PIXOLUNE_HAVE_STUB
+#include "tests/support/stub_server.h"
+#include "ui/account_check.h"
+#endif
 #include "ui/dialog_texts.h"
 #include "ui/download_settings_dialog.h"
 #include "widget_test_support.h"
@@ -42,43 +48,64 @@ class MainDialogTest : public ::testing::Test {
 
     std::unique_ptr<CPixoluneDlg> MakeDialog(int hostVariant = 0) {
         MainDialogServices services;
-        services.checkAccount = [this](const std::string& token) {
+        services.checkAccount = [this](const std::string& token, const CancelQuery&) {
+            // Runs on the check's own thread.
+            std::lock_guard<std::mutex> guard(checkedLock);
             checkedTokens.push_back(token);
+            paintsBeforeCheck.push_back(paints.load());
             return FakeQuery(token);
         };
         services.authorize = [this](QWidget*) { return loginOutcome; };
         services.prompts = &prompts;
         auto dialog = std::make_unique<CPixoluneDlg>(nullptr, hostVariant, services);
         dialog->Values = values;
+        dialog->installEventFilter(&paintCounter);
         return dialog;
     }
+
+    // Counts the paints of the dialog on the GUI thread, for the check's thread to read.
+    struct PaintCounter : QObject {
+        explicit PaintCounter(std::atomic<int>& count) : count_(count) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++count_;
+            return false;
+        }
+        std::atomic<int>& count_;
+    };
 
     // Runs the dialog; `act` runs once it is up and must end it.
     int Run(CPixoluneDlg& dialog, std::function<void()> act) {
         QTimer::singleShot(20, [act] { act(); });
-        QTimer::singleShot(5000, [&dialog] { dialog.reject(); });  // never hang the run
+        QTimer::singleShot(5000, &dialog, [&dialog] { dialog.reject(); });  // never hang the run
         return dialog.DoModal();
     }
 
     test::TempFolder media;
     ConfigurationValues values;
     test::ScriptedPrompts prompts;
+    std::mutex checkedLock;  // guards checkedTokens and paintsBeforeCheck
     std::vector<std::string> checkedTokens;
+    std::vector<int> paintsBeforeCheck;
+    std::atomic<int> paints{0};
+    PaintCounter paintCounter{paints};
     AuthorizeOutcome loginOutcome;
 };
 
-TEST_F(MainDialogTest, TabOrderFollowsTheDesign) {
+TEST_F(MainDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdits) {
     auto d = MakeDialog();
     std::vector<QWidget*> expected = {d->enabledCheck, d->folderEdit, d->browseButton};
     for (const auto& row : d->feedRows) {
         expected.push_back(row.check);
         expected.push_back(row.maxFiles);
+        EXPECT_EQ(row.maxFiles, row.label->buddy());
     }
     for (QWidget* w : std::initializer_list<QWidget*>{
-             d->tagsEdit, d->minutesEdit, d->settingsButton, d->authorizeButton, d->okButton,
-             d->cancelButton, d->helpButton, d->photosCheck, d->videosCheck}) {
+             d->tagsEdit, d->photosCheck, d->videosCheck, d->minutesEdit, d->okButton,
+             d->cancelButton, d->helpButton, d->settingsButton, d->authorizeButton}) {
         expected.push_back(w);
     }
+    EXPECT_EQ(d->folderEdit, d->folderLabel->buddy());
+    EXPECT_EQ(d->minutesEdit, d->minutesLabel->buddy());
     std::vector<QWidget*> chain;
     QWidget* w = d->enabledCheck;
     do {
@@ -102,10 +129,12 @@ TEST_F(MainDialogTest, ShowsTheDesignsTextsAndNothingIsClippedAtDefaultSize) {
         // A push button only needs room for its text; the others for their whole hint.
         QSize needed = child->minimumSizeHint();
         if (auto* button = qobject_cast<QPushButton*>(child)) {
-            needed.setWidth(button->fontMetrics().horizontalAdvance(button->text()) + 4);
+            const QString shown = QString(button->text()).remove('&');  // the mnemonic marker
+            needed.setWidth(button->fontMetrics().horizontalAdvance(shown) + 4);
         }
         EXPECT_GE(child->width(), needed.width())
-            << name << " " << child->property("text").toString().toStdString();
+            << name << " " << child->property("text").toString().toStdString() << " "
+            << child->property("title").toString().toStdString();
         EXPECT_GE(child->height(), needed.height()) << name;
         const QRect inDialog(child->mapTo(d.get(), QPoint(0, 0)), child->size());
         EXPECT_TRUE(d->rect().contains(inDialog)) << name;
@@ -143,10 +172,12 @@ TEST_F(MainDialogTest, TypedValuesReachTheFieldsOnOk) {
 
 TEST_F(MainDialogTest, BadNumberKeepsTheDialogOpenWithFocusAndMessageOnThatEdit) {
     auto d = MakeDialog();
+    d->Values.Token = "tok-alice";  // the liked row is open for editing
     bool stillOpen = false;
     QWidget* focused = nullptr;
     const int result = Run(*d, [&] {
-        d->feedRows[2].maxFiles->setText("1000000");
+        d->minutesEdit->setText("75");
+        d->feedRows[3].maxFiles->setText("1000000");
         d->okButton->click();
         stillOpen = d->isVisible();
         focused = d->focusWidget();
@@ -154,25 +185,53 @@ TEST_F(MainDialogTest, BadNumberKeepsTheDialogOpenWithFocusAndMessageOnThatEdit)
     });
     EXPECT_EQ(QDialog::Rejected, result);
     EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(d->feedRows[2].maxFiles, focused);
+    EXPECT_EQ(d->feedRows[3].maxFiles, focused);
     EXPECT_EQ(QStringList{"Enter an integer between 1 and 999999."}, prompts.informed);
-    EXPECT_EQ(1u, values.Feeds.size());
+    ASSERT_EQ(1u, d->Values.Feeds.size()) << "a refused OK changes none of the dialog's values";
+    EXPECT_EQ(kFeedLiked, d->Values.Feeds[0].Type);
+    EXPECT_EQ(40, d->Values.Feeds[0].MaxP);
+    EXPECT_EQ(180, d->Values.tmUpdate);
 }
 
-TEST_F(MainDialogTest, ShortPollingCancelReturnsToVideos) {
-    auto d = MakeDialog();
-    prompts.answers = {false};
+struct LockedVideosCase {
+    const char* name;
+    int hostVariant;
+    bool pluginEnabled;
+    bool videosOpen;  // what the enabling rules say
+};
+
+class ShortPollingCancelTest : public MainDialogTest,
+                               public ::testing::WithParamInterface<LockedVideosCase> {};
+
+// Cancel on the short-polling question returns to "Videos", but a locked
+// "Videos" stays locked: the second host gets photos only, whatever OK stores.
+TEST_P(ShortPollingCancelTest, ReturnsToVideosOnlyWhenTheRulesLeaveItOpen) {
+    values.Enabled = GetParam().pluginEnabled;
+    auto d = MakeDialog(GetParam().hostVariant);
+    prompts.answers = {false, true};
     QWidget* focused = nullptr;
-    Run(*d, [&] {
+    bool videosEnabled = !GetParam().videosOpen;
+    const int result = Run(*d, [&] {
         d->minutesEdit->setText("59");
         d->okButton->click();
         focused = d->focusWidget();
-        d->reject();
+        videosEnabled = d->videosCheck->isEnabled();
+        d->videosCheck->click();  // does nothing to a locked control
+        d->okButton->click();
     });
-    EXPECT_EQ(QStringList{kTextShortPolling}, prompts.asked);
+    EXPECT_EQ((QStringList{kTextShortPolling, kTextShortPolling}), prompts.asked);
     EXPECT_TRUE(prompts.informed.isEmpty());
-    EXPECT_EQ(d->videosCheck, focused);
+    EXPECT_EQ(GetParam().videosOpen, videosEnabled);
+    EXPECT_EQ(GetParam().videosOpen, focused == d->videosCheck);
+    ASSERT_EQ(QDialog::Accepted, result);
+    EXPECT_EQ(GetParam().videosOpen ? 1 : 0, d->Values.DwlVideo);
 }
+
+INSTANTIATE_TEST_SUITE_P(Locks, ShortPollingCancelTest,
+                         ::testing::Values(LockedVideosCase{"FirstHost", 0, true, true},
+                                           LockedVideosCase{"SecondHost", 1, true, false},
+                                           LockedVideosCase{"PluginOff", 0, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainDialogTest, WithoutATokenTheFeedsAreLockedAndLoginUnlocksThem) {
     auto d = MakeDialog();
@@ -184,6 +243,7 @@ TEST_F(MainDialogTest, WithoutATokenTheFeedsAreLockedAndLoginUnlocksThem) {
         rowBefore = d->feedRows[3].maxFiles->isEnabled();
         statusBefore = d->statusLabel->text();
         d->authorizeButton->click();
+        EXPECT_TRUE(test::WaitUntil([&] { return !d->AccountCheckRunning(); }));
         checksAfter = d->feedRows[0].check->isEnabled();
         rowAfter = d->feedRows[3].maxFiles->isEnabled();
         statusAfter = d->statusLabel->text();
@@ -213,18 +273,20 @@ TEST_F(MainDialogTest, RefusedLoginShowsItsTextAndKeepsTheToken) {
 TEST_F(MainDialogTest, StoredTokenIsCheckedAfterTheDialogAppearsAndDroppedWhenStale) {
     auto d = MakeDialog();
     d->Values.Token = "stale";
-    QString statusAtOpening;
-    bool feedsEnabledAtOpening = false;
+    QString statusAfterCheck;
+    bool feedsEnabledAfterCheck = true;
     const int result = Run(*d, [&] {
-        // The check has run by the time the event loop gets here.
-        statusAtOpening = d->statusLabel->text();
-        feedsEnabledAtOpening = d->feedRows[0].check->isEnabled();
+        EXPECT_TRUE(test::WaitUntil([&] { return !prompts.informed.isEmpty(); }));
+        statusAfterCheck = d->statusLabel->text();
+        feedsEnabledAfterCheck = d->feedRows[0].check->isEnabled();
         d->okButton->click();
     });
     ASSERT_EQ(QDialog::Accepted, result);
     EXPECT_EQ(std::vector<std::string>{"stale"}, checkedTokens);
-    EXPECT_EQ(kTextNotAuthenticated, statusAtOpening);
-    EXPECT_FALSE(feedsEnabledAtOpening);
+    ASSERT_EQ(1u, paintsBeforeCheck.size());
+    EXPECT_GT(paintsBeforeCheck[0], 0) << "the check ran before the dialog was painted";
+    EXPECT_EQ(kTextNotAuthenticated, statusAfterCheck);
+    EXPECT_FALSE(feedsEnabledAfterCheck);
     EXPECT_EQ(QStringList{"Connection to Pixolune server failed with error 400"}, prompts.informed);
     EXPECT_EQ("", d->Values.Token);
 }
@@ -304,6 +366,54 @@ TEST_F(MainDialogTest, SettingsCancelKeepsTheValues) {
     });
     EXPECT_EQ(7, d->Values.OlderDays);
 }
+
+#if PIXOLUNE_HAVE_STUB
+// Records what the status label showed each time it was painted.
+struct PaintedTexts : QObject {
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) texts << qobject_cast<QLabel*>(watched)->text();
+        return false;
+    }
+    QStringList texts;
+};
+
+TEST_F(MainDialogTest, StalledAccountCheckLeavesTheDialogPaintedAndUsableAndCancelAbandonsIt) {
+    pixolune::test::StubServer stub;
+    stub.SetFault(R"({"path":"/v1/users/self/","mode":"stall"})");
+    ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
+    MainDialogServices services;
+    services.checkAccount = ServiceAccountChecker();
+    services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
+    services.prompts = &prompts;
+    CPixoluneDlg d(nullptr, 0, services);
+    d.Values = values;
+    d.Values.Token = "tok-alice";
+    PaintedTexts painted;
+    d.statusLabel->installEventFilter(&painted);
+    bool asked = false, checking = false, folderLocked = false;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    const int result = Run(d, [&] {
+        asked = test::WaitUntil([&] { return !stub.Requests().empty(); });
+        checking = test::WaitUntil([&] { return painted.texts.contains(kTextCheckingAccount); });
+        cursor = d.statusLabel->cursor().shape();
+        d.enabledCheck->click();  // the dialog answers while the service does not
+        folderLocked = !d.folderEdit->isEnabled();
+        d.cancelButton->click();
+    });
+    ::unsetenv("PIXOLUNE_API_BASE");
+    EXPECT_EQ(QDialog::Rejected, result);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(checking) << painted.texts.join("|").toStdString();
+    EXPECT_EQ(Qt::WaitCursor, cursor);
+    EXPECT_TRUE(folderLocked);
+    EXPECT_FALSE(d.AccountCheckRunning());
+    EXPECT_EQ(Qt::ArrowCursor, d.statusLabel->cursor().shape());
+    // The abandoned check's failure reaches nobody, now or later.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(prompts.informed.isEmpty()) << prompts.informed.join("|").toStdString();
+    EXPECT_EQ(kTextCheckingAccount, d.statusLabel->text());
+}
+#endif
 
 }  // namespace
 }  // namespace pixolune::ui

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -40,6 +41,16 @@ void WhenModal(std::function<void(T*)> act, int tries = 200) {
             other->close();
         }
     });
+}
+
+// Runs the event loop until `condition` holds; false when it did not within the time.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
 }
 
 }  // namespace pixolune::ui::test
