@@ -20,6 +20,7 @@
 namespace pixolune {
 
 class CPixoluneThread;
+class DownloadAdmission;
 
 // A media file larger than this is refused. Clips and photos of the service
 // are far below it; a server that streams without end must not fill the disk
@@ -104,6 +105,8 @@ class CFeedEngine {
     // file has gone); a new one is named, downloaded and stored.
     void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
+    // Logs why a download's checks refused it; returns DownloadImage's result.
+    int ReportRefusal(const DownloadAdmission& admission, const std::string& url);
     void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                        const std::string& fileName, const PluginSettings& settings,
                        const std::atomic<int32_t>* stop);
@@ -134,6 +137,8 @@ class CFeedEngine {
     // URLs whose name is taken by a file with other bytes (a user's own):
     // not downloaded again in this worker run (worker state).
     std::unordered_set<std::string> differingUrls_;
+    // The disk reserve's line was written in this batch.
+    std::atomic<bool> reserveReportedInBatch_{false};
 };
 
 }  // namespace pixolune

@@ -29,6 +29,9 @@ int RealClose(int fd) {
 int RealRename(const char* from, const char* to) {
     return std::rename(from, to);
 }
+int RealStatvfs(const char* path, struct statvfs* out) {
+    return ::statvfs(path, out);
+}
 
 // The kernel's no-replace rename; where the file system lacks it, a hard
 // link (which never replaces either) and the removal of the old name; where
@@ -50,8 +53,8 @@ int RealRenameNoReplace(const char* from, const char* to) {
     return std::rename(from, to);
 }
 
-const FileOps kRealOps{RealMkstemp, RealOpen,   RealWrite,          RealFsync,
-                       RealClose,   RealRename, RealRenameNoReplace};
+const FileOps kRealOps{RealMkstemp, RealOpen,   RealWrite,           RealFsync,
+                       RealClose,   RealRename, RealRenameNoReplace, RealStatvfs};
 
 FileOps& Installed() {
     static FileOps ops = kRealOps;
