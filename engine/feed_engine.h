@@ -51,6 +51,9 @@ class CFeedEngine {
     void StartWorker();
     // Message 10: stops the worker, waiting for it to end.
     void StopWorker();
+    // Messages 5 and 7: a token from the settings dialog or the store. Wakes
+    // the worker, so that feeds held back for a refused token are read at once.
+    void SetToken(std::string token);
 
     // The worker's operations (worker thread; tests call them directly).
     int Refresh(const std::atomic<int32_t>* stop = nullptr);
@@ -72,8 +75,8 @@ class CFeedEngine {
     FeedArray Feeds;
     std::string Token;  // empty: not authorized
 
-    // Guards Feeds, Token and every field of Settings while a worker may read
-    // them; the host's thread replaces them under it (messages 5, 7, 40).
+    // Guards Feeds, Token, tokenGeneration_ and every field of Settings while a
+    // worker may read them; the host's thread replaces them under it (messages 5, 7, 40).
     mutable std::mutex Lock;
 
     std::unique_ptr<CPixoluneThread> Worker;  // set by the first start, kept after a stop
@@ -97,6 +100,10 @@ class CFeedEngine {
     MediaDownloadLimits DownloadLimits;
 
   private:
+    // How a refresh pass may use the token it read.
+    enum class TokenPass { Normal, HeldBack, HourlyTry };
+    [[nodiscard]] TokenPass BeginTokenPass(uint64_t generation, uint32_t now);
+    void HoldBackToken(uint64_t generation);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
     [[nodiscard]] int FailingFeedIndex() const;
@@ -137,6 +144,15 @@ class CFeedEngine {
     // URLs whose name is taken by a file with other bytes (a user's own):
     // not downloaded again in this worker run (worker state).
     std::unordered_set<std::string> differingUrls_;
+    // A token the service refused is not used more than once an hour, until
+    // SetToken brings another (worker state).
+    struct RefusedToken {
+        bool active = false;
+        uint64_t generation = 0;  // the tokenGeneration_ it was refused under
+        uint32_t triedAt = 0;     // tick of the last query with it
+    };
+    RefusedToken refusedToken_;
+    uint64_t tokenGeneration_ = 0;  // counts SetToken calls; guarded by Lock
     // The disk reserve's line was written in this batch.
     std::atomic<bool> reserveReportedInBatch_{false};
 };

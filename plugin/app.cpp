@@ -49,7 +49,6 @@ void CopyBackFromDialog(const ConfigurationValues& v, PluginSettings& s, CFeedEn
     s.OlderHours = v.OlderHours;
     s.FeedsSynch = v.FeedsSynch;
     CopyFeedArray(engine.Feeds, v.Feeds);
-    engine.Token = v.Token;
 }
 
 }  // namespace
@@ -125,9 +124,13 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
     }
     // The dialog runs without the lock: the worker keeps going on the old values.
     if (!dialogRunner_(values, hostVariant, ownerWindow)) return 0;
-    std::lock_guard<std::mutex> guard(Engine.Lock);
-    CopyBackFromDialog(values, Settings, Engine);
-    Settings.SettingsChanged = 1;
+    {
+        std::lock_guard<std::mutex> guard(Engine.Lock);
+        CopyBackFromDialog(values, Settings, Engine);
+        Settings.SettingsChanged = 1;
+    }
+    // Through the engine, so that a worker holding back a refused token resumes.
+    Engine.SetToken(std::move(values.Token));
     return 1;
 }
 
@@ -157,11 +160,13 @@ int CPixoluneApp::Load() {
         hostVariant = Settings.HostVariant;
     }
     const LoadedSettings loaded = LoadSettings(hostVariant);
+    std::string token;
     {
         std::lock_guard<std::mutex> guard(Engine.Lock);
-        ApplyLoadedSettings(loaded, Settings, Engine.Feeds, Engine.Token);
+        ApplyLoadedSettings(loaded, Settings, Engine.Feeds, token);
         tokenAtLoad_ = loaded.token;
     }
+    Engine.SetToken(std::move(token));
     Log("LoadSettings: Enabled=%d, ImgFolder=%s, feeds=%zu, token %s", loaded.values.Enabled,
         loaded.values.ImgFolder.c_str(), loaded.feeds.size(), MaskSecret(loaded.token).c_str());
     return 1;
