@@ -177,20 +177,16 @@ struct FakeDisk {
     static constexpr uint64_t kReserveBytes = 1ull << 30;
     static inline uint64_t freeBytes = 0;
     static inline int queries = 0;
-    static inline int downloadFd = -1;
     static inline uint64_t downloadBytes = 0;
 
-    static int Open(const char* path, int flags, mode_t mode) {
-        const int fd = platform::RealFileOps().open(path, flags, mode);
-        const std::string name = path;
-        if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0) downloadFd = fd;
-        return fd;
-    }
     static ssize_t Write(int fd, const void* data, size_t size) {
-        if (fd == downloadFd) downloadBytes += size;
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+        const std::string name(target, length > 0 ? static_cast<size_t>(length) : 0);
+        if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0) downloadBytes += size;
         return platform::RealFileOps().write(fd, data, size);
     }
-
     static int Statvfs(const char*, struct statvfs* out) {
         ++queries;
         *out = {};
@@ -206,7 +202,6 @@ class DiskReserveTest : public DownloadTest {
     DiskReserveTest() {
         platform::FileOps ops = platform::RealFileOps();
         ops.statvfs = &FakeDisk::Statvfs;
-        ops.open = &FakeDisk::Open;
         ops.write = &FakeDisk::Write;
         platform::ReplaceFileOps(ops);
         FakeDisk::queries = 0;
