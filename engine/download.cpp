@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/download_admission.h"
 #include "engine/feed_engine.h"
 #include "engine/kprop_file.h"
 #include "engine/list_file.h"
@@ -60,6 +61,11 @@ class JournalNote {
     off_t sizeBefore_ = 0;
     bool appended_ = false;
 };
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 }  // namespace
 
@@ -75,6 +81,8 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
         Log("DownloadImage(), Unsupported service type (%d), %s", parts->service, url.c_str());
         return kDownloadRefused;
     }
+    DownloadAdmission admission(FolderOf(path));
+    if (!admission.AllowsStart()) return ReportRefusal(admission, url);
     MediaFileWriter file(path);
     if (!file.Create()) {
         Log("DownloadImage(), can't create file %s (%s)", path.c_str(), file.Error().c_str());
@@ -97,12 +105,16 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
         badStatus = status;
         return false;
     };
+    request.onHead = [&](const platform::HttpResponseHead& head) {
+        return admission.AcceptsHead(head);
+    };
     request.onBody = [&](const char* data, size_t size) {
         // The piece that arrives with a stop request set is not written.
         if (StopRequested(stop)) {
             cutShort = true;
             return false;
         }
+        if (!admission.AcceptsPiece(data, size)) return false;
         received += size;
         if (received > DownloadLimits.maxFileBytes) {
             tooLarge = true;
@@ -126,6 +138,7 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
     }
     switch (result.failure) {
         case platform::HttpFailure::None:
+            if (!admission.AcceptsEnd()) return ReportRefusal(admission, url);
             if (!file.Finish()) {
                 Log("DownloadImage(), can't write %s (%s)", path.c_str(), file.Error().c_str());
                 return kDownloadBroken;
@@ -142,6 +155,8 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
                 Log("DownloadImage(), can't write %s (%s)", path.c_str(), file.Error().c_str());
                 return kDownloadBroken;
             }
+            if (admission.Refused() != DownloadAdmission::Refusal::None)
+                return ReportRefusal(admission, url);
             if (tooLarge) {
                 Log("DownloadImage(), file larger than %llu bytes refused, url=%s",
                     static_cast<unsigned long long>(DownloadLimits.maxFileBytes), url.c_str());
@@ -157,6 +172,20 @@ int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
     return kDownloadBroken;
 }
 
+int CFeedEngine::ReportRefusal(const DownloadAdmission& admission, const std::string& url) {
+    if (admission.Refused() == DownloadAdmission::Refusal::NotMedia) {
+        Log("DownloadImage(), not a media file (%s), url=%s", admission.Sniffer().Reason().c_str(),
+            url.c_str());
+    } else if (!reserveReportedInBatch_.exchange(true)) {
+        // Once per batch: on a full disk every later item of the batch ends here too.
+        Log("DownloadImage(), %llu MiB free on the media folder's disk, keeping %llu MiB free: "
+            "%s not downloaded",
+            static_cast<unsigned long long>(admission.Reserve().FreeMiB()),
+            static_cast<unsigned long long>(admission.Reserve().ReserveMiB()), url.c_str());
+    }
+    return kDownloadRefused;
+}
+
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     bool pruned = false;
     if (BatchActive && MayPruneAfterBatch()) {
@@ -170,6 +199,7 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
     NewFiles = 0;
     BatchActive = 0;
+    reserveReportedInBatch_ = false;
     Log("Download complete");
 }
 

@@ -1,6 +1,7 @@
 #include "engine/feed_engine.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "engine/pixolune_thread.h"
 
@@ -45,7 +46,12 @@ void CFeedEngine::StopWorker() {
     if (Worker) Worker->Stop();
 }
 
-void CFeedEngine::WakeWorker() {
+void CFeedEngine::SetToken(std::string token) {
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Token = std::move(token);
+        ++tokenGeneration_;
+    }
     if (Worker) Worker->WakeEvent.Set();
 }
 

@@ -23,6 +23,7 @@
 namespace pixolune {
 
 class CPixoluneThread;
+class DownloadAdmission;
 
 // A media file larger than this is refused. Clips and photos of the service
 // are far below it; a server that streams without end must not fill the disk
@@ -53,8 +54,6 @@ class CFeedEngine {
     void StartWorker();
     // Message 10: stops the worker, waiting for it to end.
     void StopWorker();
-    // Ends a running worker's idle wait, so that a new folder or token is used at once.
-    void WakeWorker();
 
     // The worker's hold on its media folder, checked at the start of every
     // pass: true when the folder of the setting is usable and ours (locked,
@@ -67,6 +66,10 @@ class CFeedEngine {
     // The folder LocalFiles belong to, which every step works in: the one the
     // worker holds, else (steps run on their own, as tests do) the setting's.
     [[nodiscard]] std::string MediaFolder() const;
+    // Messages 5 and 7: a token from the settings dialog or the store. Wakes
+    // the worker, so that feeds held back for a refused token are read at once
+    // and a new media folder is taken up without waiting out the idle pass.
+    void SetToken(std::string token);
 
     // The worker's operations (worker thread; tests call them directly).
     int Refresh(const std::atomic<int32_t>* stop = nullptr);
@@ -88,8 +91,8 @@ class CFeedEngine {
     FeedArray Feeds;
     std::string Token;  // empty: not authorized
 
-    // Guards Feeds, Token and every field of Settings while a worker may read
-    // them; the host's thread replaces them under it (messages 5, 7, 40).
+    // Guards Feeds, Token, tokenGeneration_ and every field of Settings while a
+    // worker may read them; the host's thread replaces them under it (messages 5, 7, 40).
     mutable std::mutex Lock;
 
     std::unique_ptr<CPixoluneThread> Worker;  // set by the first start, kept after a stop
@@ -120,6 +123,10 @@ class CFeedEngine {
     std::chrono::milliseconds UnansweredFeedPruneDelay{std::chrono::hours(24)};
 
   private:
+    // How a refresh pass may use the token it read.
+    enum class TokenPass { Normal, HeldBack, HourlyTry };
+    [[nodiscard]] TokenPass BeginTokenPass(uint64_t generation, uint32_t now);
+    void HoldBackToken(uint64_t generation);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
     // Adds the journal's entries to LocalFiles; false when it could not be read.
@@ -132,6 +139,8 @@ class CFeedEngine {
     // file has gone); a new one is named, downloaded and stored.
     void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
+    // Logs why a download's checks refused it; returns DownloadImage's result.
+    int ReportRefusal(const DownloadAdmission& admission, const std::string& url);
     void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                        const std::string& fileName, const PluginSettings& settings,
                        const std::atomic<int32_t>* stop);
@@ -173,6 +182,17 @@ class CFeedEngine {
     std::string lastFolder_;                   // the last folder it held
     platform::FolderLock folderLock_;
     std::string folderProblemSaid_;  // the folder problem last logged
+    // A token the service refused is not used more than once an hour, until
+    // SetToken brings another (worker state).
+    struct RefusedToken {
+        bool active = false;
+        uint64_t generation = 0;  // the tokenGeneration_ it was refused under
+        uint32_t triedAt = 0;     // tick of the last query with it
+    };
+    RefusedToken refusedToken_;
+    uint64_t tokenGeneration_ = 0;  // counts SetToken calls; guarded by Lock
+    // The disk reserve's line was written in this batch.
+    std::atomic<bool> reserveReportedInBatch_{false};
 };
 
 }  // namespace pixolune

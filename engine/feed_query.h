@@ -15,7 +15,11 @@ namespace pixolune {
 struct FeedQueryOutcome {
     int result = 0;                  // > 0: the feed's Items were refilled
     uint32_t retryAfterSeconds = 0;  // the service asked us to wait this long (429)
+    int failure = 0;                 // the failed request's code: an HTTP status, or 0
 };
+
+// The HTTP status with which the service answers a token it no longer accepts.
+inline constexpr int kTokenRefusedStatus = 400;
 
 // The service seen from the worker: one object per refresh pass, built for
 // the token of that pass. The real one wraps CPixoluneClient; tests use fakes.
@@ -24,6 +28,10 @@ class FeedQuery {
     virtual ~FeedQuery() = default;
     // Refills feed.Items; `feed` is the worker's own copy, never the shared entry.
     [[nodiscard]] virtual FeedQueryOutcome Query(CPixoluneFeed& feed) = 0;
+    // Asks the account query whether the service refuses the token of this
+    // pass (it answers kTokenRefusedStatus there too); false when the token
+    // is accepted or the answer says nothing about it.
+    [[nodiscard]] virtual bool TokenRefused() { return false; }
 };
 
 // Builds the query of one pass. `stop` is the worker's stop request; a query

@@ -12,6 +12,10 @@
 namespace pixolune {
 namespace {
 
+// A refused token is tried again this often: a token that has come back to
+// life is noticed, and a service that refuses it is not asked every pass.
+constexpr uint32_t kRefusedTokenRetryMs = 60u * 60u * 1000u;
+
 std::string FeedKey(const CPixoluneFeed& feed) {
     return std::to_string(feed.Type) + "\n" + feed.Tags;
 }
@@ -87,13 +91,38 @@ void CFeedEngine::MakeFeedsDue() {
     for (CPixoluneFeed& feed : Feeds) feed.LastTm = 0;
 }
 
+CFeedEngine::TokenPass CFeedEngine::BeginTokenPass(uint64_t generation, uint32_t now) {
+    if (!refusedToken_.active) return TokenPass::Normal;
+    if (refusedToken_.generation != generation) {
+        refusedToken_ = RefusedToken{};
+        retryWaits_.clear();  // the waits of the refused token's failures
+        Log("Refresh: a new access token arrived; the feeds are read again");
+        return TokenPass::Normal;
+    }
+    if (platform::TicksBetween(refusedToken_.triedAt, now) < kRefusedTokenRetryMs)
+        return TokenPass::HeldBack;
+    return TokenPass::HourlyTry;
+}
+
+void CFeedEngine::HoldBackToken(uint64_t generation) {
+    const bool first = !refusedToken_.active;
+    refusedToken_ = RefusedToken{true, generation, platform::TickCount()};
+    if (first)
+        Log("Refresh: the service refused the access token; authorize the plug-in again in its "
+            "settings");
+    else
+        Log("Refresh: the access token is still refused, next try in 60 min");
+}
+
 int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     std::string token;
     PluginSettings settings;
+    uint64_t generation;
     {
         std::lock_guard<std::mutex> guard(Lock);
         token = Token;
         settings = Settings;
+        generation = tokenGeneration_;
     }
     // Without a token every query is refused; say why once, not once per feed and pass.
     if (token.empty()) {
@@ -102,6 +131,7 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
         return 0;
     }
     notAuthorizedSaid_ = false;
+    TokenPass pass = BeginTokenPass(generation, platform::TickCount());
     std::unique_ptr<FeedQuery> query;
     int result = 0;
     for (size_t i = 0;; ++i) {
@@ -117,10 +147,14 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
         Log("Refresh %d: lastTm=%d, retries=%d", index, static_cast<int>(feed.LastTm),
             feed.Retries);
         const uint32_t now = platform::TickCount();
-        if (!IsDue(feed, settings.tmUpdate, now) || !FeedMayBeQueried(feed, now)) continue;
+        if (!IsDue(feed, settings.tmUpdate, now) || pass == TokenPass::HeldBack ||
+            !FeedMayBeQueried(feed, now))
+            continue;
 
         if (!query && QueryFactory) query = QueryFactory(token, settings, stop);
         if (!query) break;
+        if (pass == TokenPass::HourlyTry)
+            Log("Refresh %d: trying the refused access token again (once an hour)", index);
         CPixoluneFeed queried = feed;
         const FeedQueryOutcome outcome = query->Query(queried);
         const bool succeeded = outcome.result > 0;
@@ -145,6 +179,16 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
         if (!stillThere) {
             Log("Refresh %d: the feed was changed while it was read; result dropped", index);
             continue;
+        }
+        // A 400 may be the feed's own; only the account query tells a refused token.
+        if (!succeeded && outcome.failure == kTokenRefusedStatus && query->TokenRefused()) {
+            HoldBackToken(generation);
+            break;  // no other feed is read with this token
+        }
+        if (pass == TokenPass::HourlyTry) {
+            refusedToken_ = RefusedToken{};
+            pass = TokenPass::Normal;
+            Log("Refresh: the service no longer refuses the access token");
         }
         if (!succeeded) {
             NoteFailedQuery(index, feed, outcome.retryAfterSeconds);

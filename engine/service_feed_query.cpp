@@ -1,4 +1,5 @@
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "engine/feed_query.h"
@@ -16,8 +17,17 @@ class ServiceFeedQuery : public FeedQuery {
     FeedQueryOutcome Query(CPixoluneFeed& feed) override {
         FeedQueryOutcome outcome;
         outcome.result = client_.QueryFeed(feed, nullptr);
-        if (outcome.result <= 0) outcome.retryAfterSeconds = client_.RetryAfterSeconds;
+        if (outcome.result <= 0) {
+            outcome.retryAfterSeconds = client_.RetryAfterSeconds;
+            outcome.failure = client_.LastResult;
+        }
         return outcome;
+    }
+
+    bool TokenRefused() override {
+        std::string fullName, userName;
+        if (client_.QueryUser(fullName, userName) == 1) return false;
+        return client_.LastResult == kTokenRefusedStatus;
     }
 
   private:

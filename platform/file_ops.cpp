@@ -32,6 +32,9 @@ int RealRename(const char* from, const char* to) {
 ssize_t RealRead(int fd, void* data, size_t size) {
     return ::read(fd, data, size);
 }
+int RealStatvfs(const char* path, struct statvfs* out) {
+    return ::statvfs(path, out);
+}
 
 // The kernel's no-replace rename; where the file system lacks it, a hard
 // link (which never replaces either) and the removal of the old name; where
@@ -54,7 +57,8 @@ int RealRenameNoReplace(const char* from, const char* to) {
 }
 
 const FileOps kRealOps{RealMkstemp, RealOpen,   RealWrite,           RealFsync,
-                       RealClose,   RealRename, RealRenameNoReplace, RealRead};
+                       RealClose,   RealRename, RealRenameNoReplace, RealRead,
+                       RealStatvfs};
 
 FileOps& Installed() {
     static FileOps ops = kRealOps;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -40,9 +41,10 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-// The system calls through which files that must not be lost are written and
-// read back. Tests replace them to make each call fail in turn; the release
-// build has only the real ones.
+// The system calls through which files that must not be lost are written,
+// and the free-space query of the media folder's file system. Tests replace
+// them to make each call fail in turn or to report a nearly full disk; the
+// release build has only the real ones.
 struct FileOps {
     int (*mkstemp)(char* pathTemplate);
     int (*open)(const char* path, int flags, mode_t mode);
@@ -54,6 +56,7 @@ struct FileOps {
     // with EEXIST otherwise, and never replaces what is there.
     int (*renameNoReplace)(const char* from, const char* to);
     ssize_t (*read)(int fd, void* data, size_t size);
+    int (*statvfs)(const char* path, struct statvfs* out);
 };
 
 FileOps& CurrentFileOps();

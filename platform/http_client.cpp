@@ -46,6 +46,17 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
+// A Content-Length value; -1 for one that is not a plain decimal number.
+int64_t ParseLength(std::string_view text) {
+    if (text.empty() || text.size() > 18) return -1;
+    int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
 // Codes that mean the request never reached a server that could answer it.
 bool IsConnectFailure(CURLcode code) {
     switch (code) {
@@ -156,6 +167,7 @@ class Transfer {
     size_t OnHeaderLine(std::string_view line) {
         if (StartsWithIgnoringCase(line, "HTTP/")) {
             retryAfter_.clear();
+            head_ = HttpResponseHead{};
             sawLocation_ = false;
             return line.size();
         }
@@ -164,6 +176,10 @@ class Transfer {
             if (StartsWithIgnoringCase(trimmed, "location:")) sawLocation_ = true;
             if (StartsWithIgnoringCase(trimmed, "retry-after:"))
                 retryAfter_ = std::string(TrimBlanks(trimmed.substr(12)));
+            if (StartsWithIgnoringCase(trimmed, "content-type:"))
+                head_.contentType = std::string(TrimBlanks(trimmed.substr(13)));
+            if (StartsWithIgnoringCase(trimmed, "content-length:"))
+                head_.contentLength = ParseLength(TrimBlanks(trimmed.substr(15)));
             return line.size();
         }
         long status = 0;
@@ -178,10 +194,17 @@ class Transfer {
         statusDelivered_ = true;
         finalStatus_ = status;
         finalRetryAfter_ = retryAfter_;
-        if (!request_.onStatus) return true;
         try {
-            if (request_.onStatus(status)) return true;
-            skipped_ = true;
+            if (request_.onStatus && !request_.onStatus(status)) {
+                skipped_ = true;
+                return false;
+            }
+            head_.status = status;
+            if (request_.onHead && !request_.onHead(head_)) {
+                aborted_ = true;
+                return false;
+            }
+            return true;
         } catch (...) {
             pendingException_ = std::current_exception();
         }
@@ -267,6 +290,7 @@ class Transfer {
     char errorBuffer_[CURL_ERROR_SIZE] = {};
     std::string retryAfter_;
     std::string finalRetryAfter_;
+    HttpResponseHead head_;
     long finalStatus_ = 0;
     bool sawLocation_ = false;
     bool statusDelivered_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +19,13 @@ struct HttpLimits {
     long maxRedirects = 10;
 };
 
+// What the final answer's headers announce.
+struct HttpResponseHead {
+    long status = 0;
+    std::string contentType;     // as sent; empty when none
+    int64_t contentLength = -1;  // -1 when not announced
+};
+
 // One GET request. Only http and https are spoken, also across redirects;
 // certificates are always verified (PIXOLUNE_CA_BUNDLE may name an extra
 // trust store, for the local test service); the usual proxy environment
@@ -30,6 +38,9 @@ struct HttpRequest {
     size_t bufferSize = 0;  // largest piece handed to onBody; 0 = the library's default
     // Called once with the final status, before any body byte; false skips the body.
     std::function<bool(long status)> onStatus;
+    // Called once after onStatus accepted the answer, before any body byte;
+    // false ends the transfer (HttpFailure::Aborted).
+    std::function<bool(const HttpResponseHead& head)> onHead;
     // Called for each piece of the body in order; false ends the transfer.
     std::function<bool(const char* data, size_t size)> onBody;
     // Polled about once a second and after every piece, also while nothing
@@ -42,7 +53,7 @@ enum class HttpFailure {
     Connect,   // the request could not be sent: bad URL, scheme, name lookup, connect, TLS
     Status,    // no usable status line arrived
     Body,      // the transfer broke off after the status had arrived
-    Aborted,   // onBody or shouldAbort ended it
+    Aborted,   // onHead, onBody or shouldAbort ended it
     Skipped    // onStatus declined the body
 };
 

@@ -49,7 +49,6 @@ void CopyBackFromDialog(const ConfigurationValues& v, PluginSettings& s, CFeedEn
     s.OlderHours = v.OlderHours;
     s.FeedsSynch = v.FeedsSynch;
     CopyFeedArray(engine.Feeds, v.Feeds);
-    engine.Token = v.Token;
 }
 
 }  // namespace
@@ -125,14 +124,14 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
     }
     // The dialog runs without the lock: the worker keeps going on the old values.
     if (!dialogRunner_(values, hostVariant, ownerWindow)) return 0;
-    bool workerMustLook;
     {
         std::lock_guard<std::mutex> guard(Engine.Lock);
-        workerMustLook = values.ImgFolder != Settings.ImgFolder || values.Token != Engine.Token;
         CopyBackFromDialog(values, Settings, Engine);
         Settings.SettingsChanged = 1;
     }
-    if (workerMustLook) Engine.WakeWorker();
+    // Through the engine, so that a worker holding back a refused token resumes;
+    // it wakes the worker too, so that a new folder is taken up at once.
+    Engine.SetToken(std::move(values.Token));
     return 1;
 }
 
@@ -162,16 +161,13 @@ int CPixoluneApp::Load() {
         hostVariant = Settings.HostVariant;
     }
     const LoadedSettings loaded = LoadSettings(hostVariant);
-    bool workerMustLook;
+    std::string token;
     {
         std::lock_guard<std::mutex> guard(Engine.Lock);
-        workerMustLook =
-            loaded.values.ImgFolder != Settings.ImgFolder || loaded.token != Engine.Token;
-        ApplyLoadedSettings(loaded, Settings, Engine.Feeds, Engine.Token);
+        ApplyLoadedSettings(loaded, Settings, Engine.Feeds, token);
         tokenAtLoad_ = loaded.token;
     }
-    // A new folder or token is taken up at once, not after the idle wait.
-    if (workerMustLook) Engine.WakeWorker();
+    Engine.SetToken(std::move(token));
     Log("LoadSettings: Enabled=%d, ImgFolder=%s, feeds=%zu, token %s", loaded.values.Enabled,
         loaded.values.ImgFolder.c_str(), loaded.feeds.size(), MaskSecret(loaded.token).c_str());
     return 1;

@@ -73,6 +73,7 @@ int CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
     std::string body;
     RetrievalDetails details;
     const int result = ReadWholeUrl(url, body, retrieval_, &details);
+    LastResult = result;
     if (result != 0) {
         LastError = "Connection to Pixolune server failed with error " + std::to_string(result);
         RetryAfterSeconds = pixolune::RetryAfterSeconds(details.retryAfter);

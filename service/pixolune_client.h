@@ -44,6 +44,9 @@ class CPixoluneClient {
     // The wait in seconds that the server's last failed answer asked for with
     // Retry-After (0 when it asked for none); emptied by every successful retrieval.
     unsigned RetryAfterSeconds = 0;
+    // The result of the last retrieval: 0, or the failure code of ReadWholeUrl
+    // (an HTTP status such as 400 when the server answered with it).
+    int LastResult = 0;
 
     // Fetches `url` into `reply` (the body up to its first NUL byte). Returns 0,
     // or the failure code of ReadWholeUrl; then LastError reads

@@ -82,8 +82,19 @@ void SendCutShort(const Reply& reply, uint64_t sentBytes, httplib::Response& res
         });
 }
 
-void SendEndless(ShutdownLatch& latch, httplib::Response& response) {
+void SendEndless(ShutdownLatch& latch, httplib::Response& response, bool media) {
     response.status = 200;
+    if (media) {
+        response.set_chunked_content_provider(
+            "image/jpeg", [&latch](size_t offset, httplib::DataSink& sink) {
+                if (latch.IsSet()) return false;
+                static const std::string kHead = "\xFF\xD8\xFF\xE0";
+                static const std::string kFill(kPieceSize, '\x55');
+                const std::string& piece = offset == 0 ? kHead : kFill;
+                return sink.write(piece.data(), piece.size());
+            });
+        return;
+    }
     response.set_chunked_content_provider(
         "application/json; charset=utf-8", [&latch](size_t offset, httplib::DataSink& sink) {
             if (latch.IsSet()) return false;

@@ -38,7 +38,8 @@ void SendTrickled(const Reply& reply, std::chrono::milliseconds interval, Shutdo
 // Announces the whole length, sends sentBytes of it and closes the connection.
 void SendCutShort(const Reply& reply, uint64_t sentBytes, httplib::Response& response);
 
-// A chunked body that goes on until the client leaves or the stub shuts down.
-void SendEndless(ShutdownLatch& latch, httplib::Response& response);
+// A chunked body that goes on until the client leaves or the stub shuts down:
+// JSON-looking, or for a media file JPEG-looking bytes sent as image/jpeg.
+void SendEndless(ShutdownLatch& latch, httplib::Response& response, bool media = false);
 
 }  // namespace pixolune::stub

@@ -308,7 +308,7 @@ void StubService::ServeWithFault(const Fault& fault, const httplib::Request& req
             SendReply(RedirectReply(fault.location), response);
             return;
         case FaultMode::kEndlessBody:
-            SendEndless(shutdown_, response);
+            SendEndless(shutdown_, response, StartsWith(rawPath, "/media/"));
             return;
         case FaultMode::kEmptyBody:
             SendReply(TextReply(200, kJsonType, ""), response);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -10,6 +11,7 @@
 #include "engine/list_file.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "platform/file_ops.h"
 #include "plugin/host_link.h"
 
 namespace pixolune {
@@ -117,6 +119,168 @@ TEST_F(DownloadTest, StopDuringAStalledDownloadEndsItAtOnceWithoutAPart) {
     stopper.join();
     server_.Release();
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+// What a server sends instead of a media file, and what the log names it.
+struct ServedBody {
+    std::string contentType;
+    std::string body;
+    std::string reason;  // empty: it is media and is stored
+};
+
+class NotMediaTest : public DownloadTest, public ::testing::WithParamInterface<ServedBody> {};
+
+TEST_P(NotMediaTest, PlainlyNotMediaIsNotStoredAndUnknownBinaryPasses) {
+    const ServedBody& served = GetParam();
+    server_.Http().Get("/m/x.jpg", [&served](const httplib::Request&, httplib::Response& r) {
+        r.set_content(served.body, served.contentType);
+    });
+    const std::string url = server_.Url("/m/x.jpg");
+    const int result = engine_.DownloadImage(url, folder_.File("x.__t"), &stop_);
+    if (served.reason.empty()) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(test::ReadFile(folder_.File("x.__t")), served.body);
+        EXPECT_FALSE(host_.HasLogContaining("not a media file"));
+    } else {
+        EXPECT_EQ(result, -1);
+        EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+        EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), not a media file (" + served.reason +
+                                           "), url=" + url));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, NotMediaTest,
+    ::testing::Values(
+        ServedBody{"image/jpeg", "", "empty body"},
+        ServedBody{"text/html; charset=utf-8", "<p>sign in</p>", "text/html"},
+        ServedBody{"text/plain", "\xFF\xD8\xFF", "text/plain"},
+        ServedBody{"application/problem+json", "\xFF\xD8\xFF", "application/problem+json"},
+        ServedBody{"image/jpeg", "\xEF\xBB\xBF \r\n<!DOCTYPE HTML><html></html>", "HTML document"},
+        ServedBody{"image/png", "\t<HTML lang=en>", "HTML document"},
+        ServedBody{"application/octet-stream", "\n<?xml version=\"1.0\"?><Error/>", "XML document"},
+        ServedBody{"video/mp4", "  [{\"code\":403}]", "JSON document"},
+        ServedBody{"image/jpeg", "{\"meta\":{\"code\":400}}", "JSON document"},
+        // A format we have never seen, and a binary that opens with '<' or a blank.
+        ServedBody{"application/octet-stream",
+                   std::string("\0\0\0\x1c"
+                               "ftypavif",
+                               12),
+                   ""},
+        ServedBody{"image/x-new", " \x89<hx" + std::string(600, '\x01'), ""}));
+
+// A file system of 100 GiB (so a reserve of 1 GiB) whose free space a test
+// sets; it counts the bytes written to temporary downloads.
+struct FakeDisk {
+    static constexpr uint64_t kBlockBytes = 4096;
+    static constexpr uint64_t kSizeBytes = 100ull << 30;
+    static constexpr uint64_t kReserveBytes = 1ull << 30;
+    static inline uint64_t freeBytes = 0;
+    static inline int queries = 0;
+    static inline uint64_t downloadBytes = 0;
+
+    static ssize_t Write(int fd, const void* data, size_t size) {
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+        const std::string name(target, length > 0 ? static_cast<size_t>(length) : 0);
+        if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0) downloadBytes += size;
+        return platform::RealFileOps().write(fd, data, size);
+    }
+    static int Statvfs(const char*, struct statvfs* out) {
+        ++queries;
+        *out = {};
+        out->f_frsize = kBlockBytes;
+        out->f_blocks = kSizeBytes / kBlockBytes;
+        out->f_bavail = freeBytes / kBlockBytes;
+        return 0;
+    }
+};
+
+class DiskReserveTest : public DownloadTest {
+  protected:
+    DiskReserveTest() {
+        platform::FileOps ops = platform::RealFileOps();
+        ops.statvfs = &FakeDisk::Statvfs;
+        ops.write = &FakeDisk::Write;
+        platform::ReplaceFileOps(ops);
+        FakeDisk::queries = 0;
+        FakeDisk::downloadBytes = 0;
+    }
+    ~DiskReserveTest() override { platform::RestoreFileOps(); }
+
+    // Serves `size` bytes without announcing the length.
+    void ServeChunked(const std::string& path, size_t size) {
+        server_.Http().Get(path, [size](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider("image/jpeg",
+                                                  [size](size_t sent, httplib::DataSink& sink) {
+                                                      if (sent >= size) {
+                                                          sink.done();
+                                                          return true;
+                                                      }
+                                                      const std::string piece(64 * 1024, 'c');
+                                                      sink.write(piece.data(), piece.size());
+                                                      return true;
+                                                  });
+        });
+    }
+    std::string ReserveLine(uint64_t freeMiB, const std::string& path) {
+        return "DownloadImage(), " + std::to_string(freeMiB) +
+               " MiB free on the media folder's disk, keeping 1024 MiB free: " + server_.Url(path) +
+               " not downloaded";
+    }
+};
+
+TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBatch) {
+    server_.ServeBytes("/m/a.jpg", 300000);
+    server_.ServeBytes("/m/b.jpg", 300000);
+    server_.ServeBytes("/m/small.jpg", 1000);
+    FakeDisk::freeBytes = FakeDisk::kReserveBytes + 200000;
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"", server_.Url("/m/a.jpg"), ""},
+                             {"", server_.Url("/m/b.jpg"), ""},
+                             {"", server_.Url("/m/small.jpg"), ""}};
+    RunBatch();
+    const auto lines = host_.LogLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find("MiB free on the media folder's disk") !=
+                                       std::string::npos;
+                            }),
+              1);
+    EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1024, "/m/a.jpg")));
+    EXPECT_EQ(engine_.LocalFiles.size(), 1u);
+    EXPECT_EQ(FolderNames(folder_.Path()),
+              (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
+    EXPECT_EQ(FakeDisk::downloadBytes, 1000u);  // not one byte of the two refused
+
+    // Space came back: the next batch takes what was left out.
+    FakeDisk::freeBytes = 2 * FakeDisk::kReserveBytes;
+    engine_.DownloadQueue = {{"", server_.Url("/m/a.jpg"), ""}};
+    RunBatch();
+    EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
+}
+
+TEST_F(DiskReserveTest, BodyCrossingTheReserveIsEndedAndItsPartRemoved) {
+    ServeChunked("/m/long.jpg", 4 * 1024 * 1024);
+    FakeDisk::freeBytes = FakeDisk::kReserveBytes + 1024 * 1024;
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/long.jpg"), folder_.File("l.__t"), &stop_), -1);
+    EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1025, "/m/long.jpg")));
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+    // Checked against the space read at the start, not asked again per piece.
+    EXPECT_EQ(FakeDisk::queries, 1);
+}
+
+TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
+    int requests = 0;
+    server_.Http().Get("/m/a.jpg", [&requests](const httplib::Request&, httplib::Response& r) {
+        ++requests;
+        r.set_content("x", "image/jpeg");
+    });
+    FakeDisk::freeBytes = FakeDisk::kReserveBytes - 4096;
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_), -1);
+    EXPECT_EQ(requests, 0);
+    EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1023, "/m/a.jpg")));
 }
 
 TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {

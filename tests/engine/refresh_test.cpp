@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "fake_host.h"
 #include "platform/tick_count.h"
 #include "plugin/host_link.h"
+#include "tests/support/stub_server.h"
 
 namespace pixolune {
 namespace {
@@ -247,6 +250,53 @@ TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
         said += line == "Refresh: not authorized; sign in in the plug-in's settings";
     EXPECT_EQ(said, 1);
     EXPECT_FALSE(host_.HasLogContaining("Refresh 0:"));
+}
+
+int CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find(text) != std::string::npos;
+    }));
+}
+
+TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
+    test::StubServer stub;  // answers 400 to every token but "tok-alice"
+    ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
+    engine_.QueryFactory = ServiceFeedQueryFactory();
+    engine_.Feeds = {Feed(1), Feed(2)};
+    engine_.SetToken("tok-gone");
+    EXPECT_EQ(engine_.Refresh(), 0);
+    std::this_thread::sleep_for(150ms);  // past a failed feed's own wait
+    EXPECT_EQ(engine_.Refresh(), 0);
+    std::vector<std::string> requests = stub.Requests();
+    // One feed query and the account check that confirmed the refusal; nothing more.
+    EXPECT_EQ(CountContaining(requests, "access_token=tok-gone"), 2);
+    EXPECT_EQ(CountContaining(requests, "/v1/users/self/?access_token=tok-gone"), 1);
+    EXPECT_EQ(CountContaining(host_.LogLines(),
+                              "Refresh: the service refused the access token; authorize the "
+                              "plug-in again in its settings"),
+              1);
+
+    engine_.SetToken("tok-alice");
+    EXPECT_EQ(engine_.Refresh(), 1);
+    requests = stub.Requests();
+    EXPECT_GE(CountContaining(requests, "/v1/users/self/feed?access_token=tok-alice"), 1);
+    EXPECT_GE(CountContaining(requests, "/v1/users/self/media/recent?access_token=tok-alice"), 1);
+    EXPECT_EQ(engine_.Feeds[0].Retries, 0);
+    EXPECT_TRUE(host_.HasLogContaining("Refresh: a new access token arrived"));
+    ::unsetenv("PIXOLUNE_API_BASE");
+}
+
+TEST_F(RefreshTest, A400OfOneFeedWithAnAcceptedTokenIsAnOrdinaryFailure) {
+    test::StubServer stub;
+    ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
+    stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":400})");
+    engine_.QueryFactory = ServiceFeedQueryFactory();
+    engine_.Feeds = {Feed(1), Feed(2)};
+    engine_.SetToken("tok-alice");
+    EXPECT_EQ(engine_.Refresh(), 1);  // the second feed is still read
+    EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
+    EXPECT_FALSE(host_.HasLogContaining("refused the access token"));
+    ::unsetenv("PIXOLUNE_API_BASE");
 }
 
 }  // namespace

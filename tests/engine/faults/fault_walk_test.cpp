@@ -19,7 +19,7 @@ namespace pixolune {
 namespace {
 
 // Fails the n-th file operation of any kind (open, write, fsync, close,
-// rename, mkstemp) with EIO and lets every other one through.
+// rename, mkstemp, statvfs) with EIO and lets every other one through.
 constexpr int kKilled = 77;
 
 struct FaultPlan {
@@ -57,6 +57,9 @@ struct FaultPlan {
     static int RenameNoReplace(const char* a, const char* b) {
         return Hit() ? -1 : platform::RealFileOps().renameNoReplace(a, b);
     }
+    static int Statvfs(const char* p, struct statvfs* out) {
+        return Hit() ? -1 : platform::RealFileOps().statvfs(p, out);
+    }
 };
 
 bool IsTemporary(const std::string& name) {
@@ -87,7 +90,8 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         FaultPlan::fired = false;
         platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
                                   FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
-                                  FaultPlan::RenameNoReplace, platform::RealFileOps().read});
+                                  FaultPlan::RenameNoReplace, platform::RealFileOps().read,
+ FaultPlan::Statvfs});
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == 1) {
         }
@@ -148,7 +152,8 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
             FaultPlan::killInstead = true;
             platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
                                       FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
-                                      FaultPlan::RenameNoReplace, platform::RealFileOps().read});
+                                      FaultPlan::RenameNoReplace, platform::RealFileOps().read,
+ FaultPlan::Statvfs});
             std::atomic<int32_t> stop{0};
             while (engine.DownloadNext(&stop) == 1) {
             }
