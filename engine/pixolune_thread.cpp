@@ -71,6 +71,8 @@ void CPixoluneThread::RunComms() {
         try {
             // Records stored since the last write would be lost with the reread.
             if (engine.NewFiles) engine.WriteLocalFileList();
+            // Transfers of a run cut short by an exception write into files swept here.
+            engine.CancelDownloads();
             engine.RemoveLeftoverFiles();
             engine.ReadLocalFileList();
             while (StopRequest.load() == 0) {
@@ -90,6 +92,7 @@ void CPixoluneThread::RunComms() {
         (void)WakeEvent.WaitFor(kRestartPause);
     }
     try {
+        engine.CancelDownloads();
         if (engine.NewFiles) engine.WriteLocalFileList();
     } catch (...) {
         Log("Unknown Exception in CPixoluneThread::RunComms()");
