@@ -4,9 +4,9 @@
 
 #include <cctype>
 #include <chrono>
-#include <map>
 #include <cstdlib>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -168,10 +168,13 @@ class Transfer {
             curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
         // A proxy's own "200 Connection established" is not the server's answer.
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        // HTTP/2 where the server offers it; a transfer waits for a connection
-        // being set up rather than opening another it may not need.
+        // HTTP/2 where the server offers it. Over TLS a transfer waits for a
+        // connection being set up, which tells at once whether it multiplexes,
+        // rather than open another; over plain HTTP that would only be known
+        // from the first answer, so the transfers behind it would wait for it.
         curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        if (StartsWithIgnoringCase(request_.url, "https:"))
+            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
         if (share) curl_easy_setopt(easy, CURLOPT_SHARE, share);
         if (!request_.userAgent.empty())
             curl_easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
@@ -299,7 +302,8 @@ class Transfer {
     HttpLimitReached LimitReached() const {
         const long deadline = request_.limits.totalTimeoutSeconds;
         const auto elapsed = Clock::now() - startedAt_;
-        if (deadline > 0 && elapsed >= std::chrono::seconds(deadline) - std::chrono::milliseconds(500))
+        if (deadline > 0 &&
+            elapsed >= std::chrono::seconds(deadline) - std::chrono::milliseconds(500))
             return HttpLimitReached::Deadline;
         return HttpLimitReached::LowSpeed;
     }

@@ -59,11 +59,11 @@ struct HttpRequest {
 
 enum class HttpFailure {
     None,
-    Connect,   // the request could not be sent: bad URL, scheme, name lookup, connect, TLS
-    Status,    // no usable status line arrived
-    Body,      // the transfer broke off after the status had arrived
-    Aborted,   // onBody or shouldAbort ended it
-    Skipped    // onStatus declined the body
+    Connect,  // the request could not be sent: bad URL, scheme, name lookup, connect, TLS
+    Status,   // no usable status line arrived
+    Body,     // the transfer broke off after the status had arrived
+    Aborted,  // onBody or shouldAbort ended it
+    Skipped   // onStatus declined the body
 };
 
 // Which of the HttpLimits ended a transfer after it had reached the server.
@@ -112,7 +112,9 @@ class HttpSession {
     [[nodiscard]] HttpResult Wait(TransferId id);
     // Ends a transfer without a result; unknown ids are ignored.
     void Cancel(TransferId id);
-    [[nodiscard]] HttpResult Perform(HttpRequest request) { return Wait(Start(std::move(request))); }
+    [[nodiscard]] HttpResult Perform(HttpRequest request) {
+        return Wait(Start(std::move(request)));
+    }
 
     [[nodiscard]] size_t InFlight() const;
     // Connections opened by this session's transfers so far.
