@@ -82,7 +82,7 @@ run_case() {
   row() { printf '  %-34s %8.2f s %6s connections\n' "$1" "$2" "$3"; }
 
   echo "$name:"
-  control -X POST "$direct/_control/requests/clear" >/dev/null
+  control -d "" "$direct/_control/requests/clear" >/dev/null
   local out
   out=$(PIXOLUNE_CA_BUNDLE="$work/cert.pem" PIXOLUNE_API_BASE="$base/v1" "$bench" --worker-batch)
   local seconds stored
@@ -90,13 +90,13 @@ run_case() {
   stored=$(sed -n 's/.*files=\([0-9]*\).*/\1/p' <<<"$out")
   row "worker ($stored files, feed query incl.)" "$seconds" "$(connections)"
 
-  control -X POST "$direct/_control/requests/clear" >/dev/null
+  control -d "" "$direct/_control/requests/clear" >/dev/null
   local start end
   start=$(now); curl -s -S --cacert "$work/cert.pem" "${args[@]}"; end=$(now)
   row "curl one after another" "$(python3 -c "print($end-$start)")" "$(connections)"
 
-  control -X POST "$direct/_control/requests/clear" >/dev/null
-  start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 4 "${args[@]}"; end=$(now)
+  control -d "" "$direct/_control/requests/clear" >/dev/null
+  start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 4 "${args[@]}" 2>"$work/curl.err"; end=$(now)
   row "curl --parallel --parallel-max 4" "$(python3 -c "print($end-$start)")" "$(connections)"
 
   if [ -n "$mbit" ]; then
