@@ -1,9 +1,12 @@
 // The engine's three measurements, each beside its reference, in one run:
 //   1. 200 media files of 256 KiB from the stand-in through the worker, and
 //      the same URLs fetched one after another by the curl command line;
-//   2. peak resident memory while one 1 GiB file downloads, above the idle process;
+//   2. peak resident memory while one 1 GiB file downloads, and while four
+//      files of 256 MiB download side by side, above the idle process;
 //   3. writing and reading a list file of 100,000 entries.
 // Usage: bench_engine [--skip-huge]
+//        bench_engine --worker-batch   (one batch from $PIXOLUNE_API_BASE; prints
+//                                        "worker_seconds=S connections=N files=F")
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,8 +55,12 @@ std::string Scenario(int count, long long size) {
            items + "]}}";
 }
 
-double WorkerBatchSeconds(const StubServer& stub, const std::string& folder) {
-    ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
+struct BatchFigures {
+    double seconds = 0;
+    unsigned long long connections = 0;
+};
+
+BatchFigures WorkerBatch(const std::string& folder) {
     pixolune::PluginSettings settings;
     settings.ImgFolder = folder;
     settings.DwlPhoto = 1;
@@ -70,7 +77,12 @@ double WorkerBatchSeconds(const StubServer& stub, const std::string& folder) {
     while (!g_batchDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const double seconds = SecondsSince(start);
     engine.StopWorker();
-    return seconds;
+    return {seconds, static_cast<unsigned long long>(engine.Transfers->ConnectionsOpened())};
+}
+
+double WorkerBatchSeconds(const StubServer& stub, const std::string& folder) {
+    ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
+    return WorkerBatch(folder).seconds;
 }
 
 double CurlSeconds(const StubServer& stub, int count, const std::string& folder) {
@@ -119,6 +131,32 @@ void HugeDownload() {
         result, seconds, peak, idle, (peak - idle) / 1024.0);
 }
 
+// Four large files in flight at once: each transfer streams through its own
+// small buffer into its file, so the peak must stay near the single file's.
+void HugeWindow() {
+    constexpr int kFiles = 4;
+    StubServer stub(StubServer::Options{Scenario(kFiles, 256LL << 20), false, "", "", {}});
+    TempDir folder;
+    pixolune::PluginSettings settings;
+    settings.ImgFolder = folder.Path();
+    pixolune::CFeedEngine engine(settings);
+    for (int i = 0; i < kFiles; ++i)
+        engine.DownloadQueue.push_back(
+            {"", stub.BaseUrl() + "/media/m" + std::to_string(i) + ".jpg", ""});
+    std::atomic<int32_t> stop{0};
+    ResetPeakRss();
+    const long idle = ProcStatusKb("VmRSS:");
+    const auto start = Clock::now();
+    while (engine.DownloadNext(&stop) == 1) {
+    }
+    const double seconds = SecondsSince(start);
+    const long peak = ProcStatusKb("VmHWM:");
+    std::printf(
+        "4 x 256 MiB side by side: %zu stored, %.1f s, peak RSS %ld KiB, idle %ld KiB, above "
+        "idle %.1f MiB (goal < 20 MiB)\n",
+        engine.LocalFiles.size(), seconds, peak, idle, (peak - idle) / 1024.0);
+}
+
 void ListFile() {
     TempDir folder;
     pixolune::LocalFileMap files;
@@ -146,10 +184,24 @@ void ListFile() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool skipHuge = argc > 1 && std::strcmp(argv[1], "--skip-huge") == 0;
     pixolune::SetHostCallback(&QuietHost);
+    if (argc > 1 && std::strcmp(argv[1], "--worker-batch") == 0) {
+        TempDir folder;
+        const BatchFigures figures = WorkerBatch(folder.Path());
+        size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+            files += entry.path().extension() == ".jpg";
+        std::printf("worker_seconds=%.3f connections=%llu files=%zu\n", figures.seconds,
+                    figures.connections, files);
+        pixolune::SetHostCallback(nullptr);
+        return 0;
+    }
+    const bool skipHuge = argc > 1 && std::strcmp(argv[1], "--skip-huge") == 0;
     // First, while the process is small: the figure is the growth over its idle size.
-    if (!skipHuge) HugeDownload();
+    if (!skipHuge) {
+        HugeDownload();
+        HugeWindow();
+    }
     {
         constexpr int kCount = 200;
         StubServer stub(StubServer::Options{Scenario(kCount, 256 * 1024), false, "", "", {}});

@@ -7,7 +7,6 @@
 #include <string>
 #include <utility>
 
-#include "engine/download_admission.h"
 #include "engine/feed_engine.h"
 #include "engine/kprop_file.h"
 #include "engine/list_file.h"
@@ -21,12 +20,9 @@
 namespace pixolune {
 namespace {
 
-constexpr int kDownloadOk = 0;
-constexpr int kDownloadRefused = -1;
-constexpr int kDownloadBroken = -2;
-constexpr int kDownloadStopped = -3;
-
-constexpr size_t kTransferBuffer = 4096;
+// How far past the head DownloadNext looks for items to start; items that
+// need no transfer (known, refused) do not count against kDownloadsInFlight.
+constexpr size_t kWindowLookahead = 64;
 
 bool StopRequested(const std::atomic<int32_t>* stop) {
     return stop && stop->load() != 0;
@@ -61,129 +57,28 @@ class JournalNote {
     off_t sizeBefore_ = 0;
     bool appended_ = false;
 };
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+
+// Files that would share a temporary name (x.jpg, x.mp4 and x.kprop all
+// become x.__t) must not be in flight together.
+std::string NameStem(std::string path) {
+    ReplaceExtension(path, "");
+    return path;
 }
 
 }  // namespace
 
 int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
                                const std::atomic<int32_t>* stop) {
-    Log("DownloadImage(), %s -> %s", url.c_str(), path.c_str());
-    const auto parts = platform::ParseUrl(url);
-    if (!parts) {
-        Log("DownloadImage(), AfxParseURL failed, %s", url.c_str());
-        return kDownloadRefused;
-    }
-    if (parts->service != platform::kServiceHttp && parts->service != platform::kServiceHttps) {
-        Log("DownloadImage(), Unsupported service type (%d), %s", parts->service, url.c_str());
-        return kDownloadRefused;
-    }
-    DownloadAdmission admission(FolderOf(path));
-    if (!admission.AllowsStart()) return ReportRefusal(admission, url);
-    MediaFileWriter file(path);
-    if (!file.Create()) {
-        Log("DownloadImage(), can't create file %s (%s)", path.c_str(), file.Error().c_str());
-        return kDownloadRefused;
-    }
-
-    long badStatus = 0;
-    bool cutShort = false;
-    bool writeFailed = false;
-    bool tooLarge = false;
-    uint64_t received = 0;
-    platform::HttpRequest request;
-    request.url = url;
-    request.limits = DownloadLimits.http;
-    request.userAgent = "Kaleidra FeedReader";
-    request.headers = {"Accept: text/*"};
-    request.bufferSize = kTransferBuffer;
-    request.onStatus = [&](long status) {
-        if (status == 200) return true;
-        badStatus = status;
-        return false;
-    };
-    request.onHead = [&](const platform::HttpResponseHead& head) {
-        return admission.AcceptsHead(head);
-    };
-    request.onBody = [&](const char* data, size_t size) {
-        // The piece that arrives with a stop request set is not written.
-        if (StopRequested(stop)) {
-            cutShort = true;
-            return false;
-        }
-        if (!admission.AcceptsPiece(data, size)) return false;
-        received += size;
-        if (received > DownloadLimits.maxFileBytes) {
-            tooLarge = true;
-            return false;
-        }
-        if (!file.Write(data, size)) {
-            writeFailed = true;
-            return false;
-        }
-        return true;
-    };
-    request.shouldAbort = [stop] { return StopRequested(stop); };
-
+    MediaTransfer transfer(url, path, DownloadLimits, stop, &reserveReportedInBatch_);
+    const int begun = transfer.Begin();
+    if (begun != kDownloadOk) return begun;
     platform::HttpResult result;
     try {
-        result = platform::PerformHttpGet(request);
+        result = Transfers->Perform(transfer.Request());
     } catch (...) {
-        file.Discard();
-        Log("DownloadImage(), Unknown exception");
-        return kDownloadBroken;
+        return transfer.Broken();
     }
-    switch (result.failure) {
-        case platform::HttpFailure::None:
-            if (!admission.AcceptsEnd()) return ReportRefusal(admission, url);
-            if (!file.Finish()) {
-                Log("DownloadImage(), can't write %s (%s)", path.c_str(), file.Error().c_str());
-                return kDownloadBroken;
-            }
-            return kDownloadOk;
-        case platform::HttpFailure::Skipped:
-            Log("DownloadImage(), HTTP Error %d, url=%s", static_cast<int>(badStatus), url.c_str());
-            return kDownloadRefused;
-        case platform::HttpFailure::Connect:
-            Log("DownloadImage(), SendRequest failed, %s", url.c_str());
-            return kDownloadRefused;
-        case platform::HttpFailure::Aborted:
-            if (writeFailed) {
-                Log("DownloadImage(), can't write %s (%s)", path.c_str(), file.Error().c_str());
-                return kDownloadBroken;
-            }
-            if (admission.Refused() != DownloadAdmission::Refusal::None)
-                return ReportRefusal(admission, url);
-            if (tooLarge) {
-                Log("DownloadImage(), file larger than %llu bytes refused, url=%s",
-                    static_cast<unsigned long long>(DownloadLimits.maxFileBytes), url.c_str());
-                return kDownloadBroken;
-            }
-            if (cutShort || StopRequested(stop)) return kDownloadStopped;
-            break;
-        case platform::HttpFailure::Status:
-        case platform::HttpFailure::Body:
-            break;
-    }
-    Log("DownloadImage(), Error %d (%s)", result.errorCode, result.errorText.c_str());
-    return kDownloadBroken;
-}
-
-int CFeedEngine::ReportRefusal(const DownloadAdmission& admission, const std::string& url) {
-    if (admission.Refused() == DownloadAdmission::Refusal::NotMedia) {
-        Log("DownloadImage(), not a media file (%s), url=%s", admission.Sniffer().Reason().c_str(),
-            url.c_str());
-    } else if (!reserveReportedInBatch_.exchange(true)) {
-        // Once per batch: on a full disk every later item of the batch ends here too.
-        Log("DownloadImage(), %llu MiB free on the media folder's disk, keeping %llu MiB free: "
-            "%s not downloaded",
-            static_cast<unsigned long long>(admission.Reserve().FreeMiB()),
-            static_cast<unsigned long long>(admission.Reserve().ReserveMiB()), url.c_str());
-    }
-    return kDownloadRefused;
+    return transfer.Finish(result);
 }
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
@@ -315,16 +210,129 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
         StoreDownload(item, name.fullPath, name.fileName, settings, stop);
 }
 
+void CFeedEngine::CancelDownloads() {
+    for (PendingDownload& entry : downloadWindow_) {
+        if (entry.state == PendingDownload::State::Started && entry.begun == kDownloadOk)
+            Transfers->Cancel(entry.id);
+    }
+    downloadWindow_.clear();  // each unfinished temporary file goes with its transfer
+}
+
+bool CFeedEngine::WindowFitsQueue(const std::string& folder,
+                                  const std::atomic<int32_t>* stop) const {
+    if (downloadWindow_.empty()) return true;
+    if (folder != windowFolder_ || stop != windowStop_) return false;
+    if (downloadWindow_.size() > DownloadQueue.size()) return false;
+    for (size_t i = 0; i < downloadWindow_.size(); ++i) {
+        if (downloadWindow_[i].url != DownloadQueue[i].Url) return false;
+    }
+    return true;
+}
+
+bool CFeedEngine::SharesANameInFlight(const std::string& url, const std::string& fullPath) const {
+    const std::string stem = fullPath.empty() ? std::string() : NameStem(fullPath);
+    for (const PendingDownload& entry : downloadWindow_) {
+        if (entry.url == url) return true;
+        if (!stem.empty() && !entry.fullPath.empty() && NameStem(entry.fullPath) == stem)
+            return true;
+    }
+    return false;
+}
+
+PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
+                                             const std::atomic<int32_t>* stop) {
+    PendingDownload entry;
+    entry.url = url;
+    // Decided at its turn, when the items before it are stored: it may be known
+    // by then, or its name free. Naming probes the temporary name, so a name
+    // that shares one with a file in flight is not even tried now.
+    if (url.empty() || LocalFiles.count(url) != 0 || SharesANameInFlight(url, {})) return entry;
+    if (const auto parts = platform::ParseUrl(url)) {
+        const std::string candidate =
+            MediaPath(windowFolder_, FileNameFromObjectPath(parts->objectPath));
+        if (SharesANameInFlight(url, candidate)) {
+            entry.fullPath = candidate;
+            return entry;
+        }
+    }
+    // Only a plain new file starts early; a taken or refused name is logged
+    // and handled at its turn, by the same steps as ever.
+    LocalName name;
+    if (MakeLocalName(windowFolder_, url, name) != LocalNameStatus::Ok) {
+        entry.fullPath = name.fullPath;
+        return entry;
+    }
+    entry.fullPath = name.fullPath;
+    entry.fileName = name.fileName;
+    std::string tempPath = entry.fullPath;
+    ReplaceExtension(tempPath, kTempSuffix);
+    entry.state = PendingDownload::State::Started;
+    entry.transfer = std::make_unique<MediaTransfer>(url, tempPath, DownloadLimits, stop,
+                                                    &reserveReportedInBatch_);
+    entry.begun = entry.transfer->Begin();
+    if (entry.begun == kDownloadOk) entry.id = Transfers->Start(entry.transfer->Request());
+    return entry;
+}
+
+void CFeedEngine::FillDownloadWindow(const std::string& folder, const std::atomic<int32_t>* stop) {
+    if (downloadWindow_.empty()) {
+        windowFolder_ = folder;
+        windowStop_ = stop;
+    }
+    size_t inFlight = 0;
+    for (const PendingDownload& entry : downloadWindow_)
+        inFlight += entry.state == PendingDownload::State::Started && entry.begun == kDownloadOk;
+    while (inFlight < kDownloadsInFlight && downloadWindow_.size() < kWindowLookahead &&
+           downloadWindow_.size() < DownloadQueue.size()) {
+        PendingDownload entry = PrepareDownload(DownloadQueue[downloadWindow_.size()].Url, stop);
+        inFlight += entry.state == PendingDownload::State::Started && entry.begun == kDownloadOk;
+        downloadWindow_.push_back(std::move(entry));
+    }
+}
+
+// The head item's step, as one download step has always been: a new file
+// whose transfer ran side by side is stored, anything else is taken as before.
+void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
+                           const PluginSettings& settings, const std::atomic<int32_t>* stop) {
+    if (head.state == PendingDownload::State::DecideAtTurn) {
+        if (!item.Url.empty()) TakeItem(item, settings, stop);
+        return;
+    }
+    if (head.begun != kDownloadOk) return;
+    int outcome;
+    try {
+        const platform::HttpResult result = Transfers->Wait(head.id);
+        outcome = head.transfer->Finish(result);
+    } catch (...) {
+        outcome = head.transfer->Broken();
+    }
+    if (outcome != kDownloadOk) return;
+    std::string tempPath = head.fullPath;
+    ReplaceExtension(tempPath, kTempSuffix);
+    (void)CommitDownload(item, tempPath, head.fullPath, head.fileName, settings);
+}
+
+// One step still takes one item, in queue order, so refreshes run between
+// steps as before; the transfers of the next few items run meanwhile.
 int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     PluginSettings settings = SettingsSnapshot();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
+    if (!WindowFitsQueue(settings.ImgFolder, stop)) CancelDownloads();
     if (DownloadQueue.empty()) {
         CloseBatch(settings);
         return 0;
     }
     BatchActive = 1;
+    if (!StopRequested(stop)) FillDownloadWindow(settings.ImgFolder, stop);
+    PendingDownload head;
+    if (!downloadWindow_.empty()) {
+        head = std::move(downloadWindow_.front());
+        downloadWindow_.pop_front();
+    }
     const CPixoluneItem item = DownloadQueue.front();
-    if (!item.Url.empty()) TakeItem(item, settings, stop);
+    TakeHead(item, std::move(head), settings, stop);
+    // A stop ends every transfer in flight, not just the head's.
+    if (StopRequested(stop)) CancelDownloads();
     DownloadQueue.pop_front();
     return 1;
 }

@@ -24,12 +24,14 @@ std::chrono::milliseconds IdleIntervalFromEnvironment() {
 
 CFeedEngine::CFeedEngine(PluginSettings& settings)
     : Settings(settings),
-      QueryFactory(ServiceFeedQueryFactory()),
+      Transfers(std::make_unique<platform::HttpSession>()),
+      QueryFactory(ServiceFeedQueryFactory(Transfers.get())),
       IdleInterval(IdleIntervalFromEnvironment()) {}
 
 CFeedEngine::~CFeedEngine() {
     StopWorker();
     Worker.reset();  // joins, should the stop have given up
+    CancelDownloads();
 }
 
 void CFeedEngine::StartWorker() {

@@ -16,6 +16,7 @@
 #include "engine/file_data.h"
 #include "engine/local_names.h"
 #include "platform/folder_lock.h"
+#include "engine/media_transfer.h"
 #include "platform/http_client.h"
 #include "plugin/feed.h"
 #include "plugin/plugin_settings.h"
@@ -23,18 +24,18 @@
 namespace pixolune {
 
 class CPixoluneThread;
-class DownloadAdmission;
 
-// A media file larger than this is refused. Clips and photos of the service
-// are far below it; a server that streams without end must not fill the disk
-// the list file and every other media file live on.
-inline constexpr uint64_t kMaxMediaFileBytes = 4ull << 30;
-
-// How media downloads are bounded. The plug-in's defaults; tests shorten them
-// so that a silent or endless server costs seconds.
-struct MediaDownloadLimits {
-    platform::HttpLimits http;
-    uint64_t maxFileBytes = kMaxMediaFileBytes;
+// A queue item prepared ahead of its turn by DownloadNext: a new file whose
+// name is free gets its transfer started; anything else (known, its name
+// taken or shared with a file in flight, refused) is left for its turn.
+struct PendingDownload {
+    enum class State { DecideAtTurn, Started };
+    State state = State::DecideAtTurn;
+    std::string url;  // the item's, to check that the queue still holds it
+    std::string fullPath, fileName;
+    std::unique_ptr<MediaTransfer> transfer;
+    platform::HttpSession::TransferId id = 0;
+    int begun = kDownloadRefused;  // MediaTransfer::Begin's result; kDownloadOk: in flight
 };
 
 // The engine: the configured feeds and the token, and the worker's run-time state.
@@ -81,6 +82,10 @@ class CFeedEngine {
     void WriteLocalFileList();
     void WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item);
     void PruneLocalFiles();
+    // Ends every transfer started ahead of its turn and removes its temporary
+    // file; the items stay queued. Before the temporary files are swept, and
+    // when the worker's loop ends.
+    void CancelDownloads();
     // Removes what a killed run left: our temporary downloads ("*.__t") and
     // the atomic writer's temporary list and sidecar files.
     void RemoveLeftoverFiles();
@@ -107,6 +112,11 @@ class CFeedEngine {
     bool LocalListUnreadable = false;
 
     PluginSettings& Settings;
+
+    // The worker's transfers: API pages and media files reuse its connections,
+    // and up to kDownloadsInFlight media files come in side by side.
+    std::unique_ptr<platform::HttpSession> Transfers;
+    static constexpr size_t kDownloadsInFlight = 4;
 
     // How the worker reaches the service; the real client unless a test replaces it
     // before the worker starts.
@@ -139,8 +149,6 @@ class CFeedEngine {
     // file has gone); a new one is named, downloaded and stored.
     void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
-    // Logs why a download's checks refused it; returns DownloadImage's result.
-    int ReportRefusal(const DownloadAdmission& admission, const std::string& url);
     void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                        const std::string& fileName, const PluginSettings& settings,
                        const std::atomic<int32_t>* stop);
@@ -160,6 +168,15 @@ class CFeedEngine {
     [[nodiscard]] bool IsRecordedName(const std::string& fileName) const;
     // Logs why no file may be made for `url`; true for Ok.
     bool ReportLocalName(LocalNameStatus status, const LocalName& name, const std::string& url);
+    [[nodiscard]] bool WindowFitsQueue(const std::string& folder,
+                                       const std::atomic<int32_t>* stop) const;
+    void FillDownloadWindow(const std::string& folder, const std::atomic<int32_t>* stop);
+    [[nodiscard]] PendingDownload PrepareDownload(const std::string& url,
+                                                  const std::atomic<int32_t>* stop);
+    [[nodiscard]] bool SharesANameInFlight(const std::string& url,
+                                           const std::string& fullPath) const;
+    void TakeHead(const CPixoluneItem& item, PendingDownload head, const PluginSettings& settings,
+                  const std::atomic<int32_t>* stop);
 
     // When a feed that failed may be queried again: tick of the failure and the
     // wait, keyed by the feed's type and tags (worker state).
@@ -193,6 +210,12 @@ class CFeedEngine {
     uint64_t tokenGeneration_ = 0;  // counts SetToken calls; guarded by Lock
     // The disk reserve's line was written in this batch.
     std::atomic<bool> reserveReportedInBatch_{false};
+
+    // The items at the head of DownloadQueue, prepared in queue order; entry i
+    // belongs to DownloadQueue[i]. Made for one folder and one stop request.
+    std::deque<PendingDownload> downloadWindow_;
+    std::string windowFolder_;
+    const std::atomic<int32_t>* windowStop_ = nullptr;
 };
 
 }  // namespace pixolune

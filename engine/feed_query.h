@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/http_client.h"
 #include "plugin/feed.h"
 #include "plugin/plugin_settings.h"
 
@@ -39,7 +40,9 @@ class FeedQuery {
 using FeedQueryFactory = std::function<std::unique_ptr<FeedQuery>(
     const std::string& token, const PluginSettings& settings, const std::atomic<int32_t>* stop)>;
 
-// The factory for the real service client.
-[[nodiscard]] FeedQueryFactory ServiceFeedQueryFactory();
+// The factory for the real service client. Its requests go through
+// `transfers` (the worker's, so API pages reuse the media downloads'
+// connections) when given; it must outlive every query the factory builds.
+[[nodiscard]] FeedQueryFactory ServiceFeedQueryFactory(platform::HttpSession* transfers = nullptr);
 
 }  // namespace pixolune

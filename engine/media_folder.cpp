@@ -85,6 +85,8 @@ bool CFeedEngine::TakeMediaFolder() {
 }
 
 void CFeedEngine::LeaveMediaFolder() {
+    // Transfers in flight write into the folder being left; their parts go with them.
+    CancelDownloads();
     if (!activeFolder_) return;
     if (NewFiles) WriteLocalFileList();
     folderLock_.Release();

@@ -36,12 +36,13 @@ class ServiceFeedQuery : public FeedQuery {
 
 }  // namespace
 
-FeedQueryFactory ServiceFeedQueryFactory() {
-    return [](const std::string& token, const PluginSettings& settings,
+FeedQueryFactory ServiceFeedQueryFactory(platform::HttpSession* transfers) {
+    return [transfers](const std::string& token, const PluginSettings& settings,
               const std::atomic<int32_t>* stop) -> std::unique_ptr<FeedQuery> {
         RetrievalOptions retrieval;
         // A stop request must not wait for a silent server.
         if (stop) retrieval.shouldAbort = [stop] { return stop->load() != 0; };
+        retrieval.transfers = transfers;
         return std::make_unique<ServiceFeedQuery>(
             token, MediaKinds::FromSettings(settings.DwlPhoto, settings.DwlVideo),
             std::move(retrieval));

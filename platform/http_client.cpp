@@ -3,11 +3,14 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace pixolune::platform {
 namespace {
@@ -88,22 +91,62 @@ bool IsConnectFailure(CURLcode code) {
     }
 }
 
-// One transfer: owns the callbacks' state and turns libcurl's events into the
-// calls of HttpRequest. Exceptions thrown by those calls must not unwind
-// through libcurl's C frames, so they are held and rethrown after it returns.
+struct CurlMultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+
+struct CurlShareDeleter {
+    void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+};
+using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
+
+using Clock = std::chrono::steady_clock;
+
+// One transfer: owns its easy handle and the callbacks' state, and turns
+// libcurl's events into the calls of HttpRequest. Exceptions thrown by those
+// calls must not unwind through libcurl's C frames, so they are held and
+// rethrown by TakeResult.
 class Transfer {
   public:
-    explicit Transfer(const HttpRequest& request) : request_(request) {}
+    explicit Transfer(HttpRequest request) : request_(std::move(request)) {}
 
-    HttpResult Run() {
-        InitialiseCurlOnce();
-        CurlEasy easy(curl_easy_init());
-        if (!easy) return Failed(HttpFailure::Connect, CURLE_FAILED_INIT);
-        CurlList headers = BuildHeaders();
-        Configure(easy.get(), headers.get());
-        const CURLcode code = curl_easy_perform(easy.get());
+    // False when no easy handle could be made; the transfer is then done.
+    bool Setup(CURLSH* share) {
+        easy_.reset(curl_easy_init());
+        if (!easy_) {
+            Finish(CURLE_FAILED_INIT);
+            return false;
+        }
+        headers_ = BuildHeaders();
+        Configure(share);
+        startedAt_ = Clock::now();
+        return true;
+    }
+
+    CURL* Easy() const { return easy_.get(); }
+    bool Done() const { return done_; }
+
+    void Finish(CURLcode code) {
+        done_ = true;
+        result_ = Result(code);
+    }
+
+    HttpResult TakeResult() {
         if (pendingException_) std::rethrow_exception(pendingException_);
-        return Finish(easy.get(), code);
+        return result_;
+    }
+
+    bool AbortRequested() {
+        if (aborted_) return true;
+        if (!request_.shouldAbort) return false;
+        try {
+            aborted_ = request_.shouldAbort();
+        } catch (...) {
+            pendingException_ = std::current_exception();
+            return true;
+        }
+        return aborted_;
     }
 
   private:
@@ -117,7 +160,8 @@ class Transfer {
         return list;
     }
 
-    void Configure(CURL* easy, curl_slist* headers) {
+    void Configure(CURLSH* share) {
+        CURL* easy = easy_.get();
         curl_easy_setopt(easy, CURLOPT_URL, request_.url.c_str());
         // Signals cannot be used for time-outs in a process with several threads.
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -128,19 +172,29 @@ class Transfer {
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request_.limits.connectTimeoutSeconds);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, request_.limits.lowSpeedBytesPerSecond);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT, request_.limits.totalTimeoutSeconds);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         if (const char* bundle = std::getenv("PIXOLUNE_CA_BUNDLE"); bundle && *bundle)
             curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
         // A proxy's own "200 Connection established" is not the server's answer.
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        // HTTP/2 where the server offers it. Over TLS a transfer waits for a
+        // connection being set up, which tells at once whether it multiplexes,
+        // rather than open another; over plain HTTP that would only be known
+        // from the first answer, so the transfers behind it would wait for it.
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+        if (StartsWithIgnoringCase(request_.url, "https:"))
+            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        if (share) curl_easy_setopt(easy, CURLOPT_SHARE, share);
         if (!request_.userAgent.empty())
             curl_easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
         if (request_.bufferSize > 0)
             curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(request_.bufferSize));
         errorBuffer_[0] = '\0';
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
 
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -149,7 +203,6 @@ class Transfer {
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-        easy_ = easy;
     }
 
     static size_t HeaderThunk(char* data, size_t size, size_t count, void* self) {
@@ -183,7 +236,7 @@ class Transfer {
             return line.size();
         }
         long status = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
         const bool informational = status >= 100 && status < 200;
         const bool redirectHop = status >= 300 && status < 400 && status != 304 && sawLocation_;
         if (informational || redirectHop || statusDelivered_) return line.size();
@@ -214,7 +267,7 @@ class Transfer {
     size_t OnBodyPiece(const char* data, size_t size) {
         if (!statusDelivered_) {
             long status = 0;
-            curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+            curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
             if (!DeliverStatus(status)) return 0;
         }
         try {
@@ -229,18 +282,6 @@ class Transfer {
         return AbortRequested() ? 0 : size;
     }
 
-    bool AbortRequested() {
-        if (aborted_) return true;
-        if (!request_.shouldAbort) return false;
-        try {
-            aborted_ = request_.shouldAbort();
-        } catch (...) {
-            pendingException_ = std::current_exception();
-            return true;
-        }
-        return aborted_;
-    }
-
     HttpResult Failed(HttpFailure failure, CURLcode code) const {
         HttpResult result;
         result.failure = failure;
@@ -249,13 +290,13 @@ class Transfer {
         return result;
     }
 
-    HttpResult Finish(CURL* easy, CURLcode code) {
+    HttpResult Result(CURLcode code) {
+        CURL* easy = easy_.get();
         // A body-less answer never reaches the write callback; its status still counts.
-        if (code == CURLE_OK && !statusDelivered_) {
+        if (easy && code == CURLE_OK && !statusDelivered_ && !pendingException_) {
             long status = 0;
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-            if (!DeliverStatus(status) && pendingException_)
-                std::rethrow_exception(pendingException_);
+            (void)DeliverStatus(status);
         }
         HttpResult result;
         if (skipped_) {
@@ -264,18 +305,30 @@ class Transfer {
             result =
                 Failed(HttpFailure::Aborted, code == CURLE_OK ? CURLE_ABORTED_BY_CALLBACK : code);
         } else if (code != CURLE_OK) {
+            const bool connected = easy && Connected(easy);
             const HttpFailure failure =
                 statusDelivered_ ? HttpFailure::Body
-                : IsConnectFailure(code) || (code == CURLE_OPERATION_TIMEDOUT && !Connected(easy))
+                : IsConnectFailure(code) || (code == CURLE_OPERATION_TIMEDOUT && !connected)
                     ? HttpFailure::Connect
                     : HttpFailure::Status;
             result = Failed(failure, code);
+            if (code == CURLE_OPERATION_TIMEDOUT && connected) result.limitReached = LimitReached();
         }
         if (statusDelivered_) {
             result.status = finalStatus_;
             result.retryAfter = finalRetryAfter_;
         }
         return result;
+    }
+
+    // Both limits end a transfer with the same code; the clock tells them apart.
+    HttpLimitReached LimitReached() const {
+        const long deadline = request_.limits.totalTimeoutSeconds;
+        const auto elapsed = Clock::now() - startedAt_;
+        if (deadline > 0 &&
+            elapsed >= std::chrono::seconds(deadline) - std::chrono::milliseconds(500))
+            return HttpLimitReached::Deadline;
+        return HttpLimitReached::LowSpeed;
     }
 
     // Tells a connect time-out from a server that accepted and then stalled.
@@ -285,8 +338,10 @@ class Transfer {
         return requestSentAt > 0;
     }
 
-    const HttpRequest& request_;
-    CURL* easy_ = nullptr;
+    HttpRequest request_;
+    CurlEasy easy_;
+    CurlList headers_;
+    Clock::time_point startedAt_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
     std::string retryAfter_;
     std::string finalRetryAfter_;
@@ -296,13 +351,146 @@ class Transfer {
     bool statusDelivered_ = false;
     bool skipped_ = false;
     bool aborted_ = false;
+    bool done_ = false;
+    HttpResult result_;
     std::exception_ptr pendingException_;
 };
 
+// A silent transfer's abort hook is asked at least this often.
+constexpr int kPollMs = 250;
+
 }  // namespace
 
+class HttpSession::Impl {
+  public:
+    Impl() {
+        InitialiseCurlOnce();
+        // Used from one thread at a time, so the share handle needs no lock callbacks.
+        share_.reset(curl_share_init());
+        if (share_) {
+            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        }
+        multi_.reset(curl_multi_init());
+        if (multi_) {
+            curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
+            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
+        }
+    }
+
+    ~Impl() {
+        // Easy handles leave the multi handle, and go, before it and the share handle do.
+        while (!transfers_.empty()) Cancel(transfers_.begin()->first);
+    }
+
+    TransferId Start(HttpRequest request) {
+        const TransferId id = nextId_++;
+        auto transfer = std::make_unique<Transfer>(std::move(request));
+        if (!multi_) {
+            transfer->Finish(CURLE_FAILED_INIT);
+        } else if (transfer->Setup(share_.get()) &&
+                   curl_multi_add_handle(multi_.get(), transfer->Easy()) != CURLM_OK) {
+            transfer->Finish(CURLE_FAILED_INIT);
+        }
+        transfers_.emplace(id, std::move(transfer));
+        return id;
+    }
+
+    HttpResult Wait(TransferId id) {
+        const auto found = transfers_.find(id);
+        if (found == transfers_.end()) {
+            HttpResult unknown;
+            unknown.failure = HttpFailure::Connect;
+            unknown.errorCode = static_cast<int>(CURLE_FAILED_INIT);
+            unknown.errorText = "no such transfer";
+            return unknown;
+        }
+        Transfer& transfer = *found->second;
+        while (!transfer.Done()) {
+            DriveOnce();
+            if (!transfer.Done()) curl_multi_poll(multi_.get(), nullptr, 0, kPollMs, nullptr);
+        }
+        std::unique_ptr<Transfer> ended = std::move(found->second);
+        transfers_.erase(found);
+        return ended->TakeResult();
+    }
+
+    void Cancel(TransferId id) {
+        const auto found = transfers_.find(id);
+        if (found == transfers_.end()) return;
+        Detach(*found->second);
+        transfers_.erase(found);
+    }
+
+    size_t InFlight() const {
+        size_t count = 0;
+        for (const auto& entry : transfers_) count += entry.second->Done() ? 0 : 1;
+        return count;
+    }
+
+    uint64_t ConnectionsOpened() const { return connectionsOpened_; }
+
+  private:
+    void DriveOnce() {
+        int running = 0;
+        curl_multi_perform(multi_.get(), &running);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            const CURLcode code = message->data.result;
+            if (!transfer) continue;
+            Detach(*transfer);
+            transfer->Finish(code);
+        }
+        // A stop must not wait for a transfer that nothing arrives on.
+        for (auto& entry : transfers_) {
+            Transfer& transfer = *entry.second;
+            if (transfer.Done() || !transfer.AbortRequested()) continue;
+            Detach(*entry.second);
+            transfer.Finish(CURLE_ABORTED_BY_CALLBACK);
+        }
+    }
+
+    void Detach(Transfer& transfer) {
+        if (!transfer.Easy() || transfer.Done()) return;
+        long opened = 0;
+        curl_easy_getinfo(transfer.Easy(), CURLINFO_NUM_CONNECTS, &opened);
+        connectionsOpened_ += static_cast<uint64_t>(opened);
+        curl_multi_remove_handle(multi_.get(), transfer.Easy());
+    }
+
+    CurlShare share_;
+    CurlMulti multi_;
+    std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
+    TransferId nextId_ = 1;
+    uint64_t connectionsOpened_ = 0;
+};
+
+HttpSession::HttpSession() : impl_(std::make_unique<Impl>()) {}
+HttpSession::~HttpSession() = default;
+
+HttpSession::TransferId HttpSession::Start(HttpRequest request) {
+    return impl_->Start(std::move(request));
+}
+HttpResult HttpSession::Wait(TransferId id) {
+    return impl_->Wait(id);
+}
+void HttpSession::Cancel(TransferId id) {
+    impl_->Cancel(id);
+}
+size_t HttpSession::InFlight() const {
+    return impl_->InFlight();
+}
+uint64_t HttpSession::ConnectionsOpened() const {
+    return impl_->ConnectionsOpened();
+}
+
 HttpResult PerformHttpGet(const HttpRequest& request) {
-    return Transfer(request).Run();
+    HttpSession session;
+    return session.Perform(request);
 }
 
 }  // namespace pixolune::platform

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,12 +11,15 @@ namespace pixolune::platform {
 
 // Time limits of every transfer, kept in one place. The connect time-out is
 // the 60 s a desktop HTTP stack gives by default; the low-speed limit ends a
-// transfer that moved less than one byte per second for 60 s, so that a
-// server which accepts and then stalls can never hold a request for ever.
+// transfer that moved less than lowSpeedBytesPerSecond on average over
+// lowSpeedSeconds, so that a server which accepts and then stalls can never
+// hold a request for ever. A server that trickles a byte now and then passes
+// a low floor; the overall deadline, when set, bounds such a request too.
 struct HttpLimits {
     long connectTimeoutSeconds = 60;
     long lowSpeedBytesPerSecond = 1;
     long lowSpeedSeconds = 60;
+    long totalTimeoutSeconds = 0;  // the whole request, queueing included; 0 = none
     long maxRedirects = 10;
 };
 
@@ -25,6 +29,21 @@ struct HttpResponseHead {
     std::string contentType;     // as sent; empty when none
     int64_t contentLength = -1;  // -1 when not announced
 };
+
+// API replies are small: two minutes is far beyond any honest answer.
+[[nodiscard]] inline HttpLimits ApiRequestLimits() {
+    HttpLimits limits;
+    limits.totalTimeoutSeconds = 120;
+    return limits;
+}
+
+// Media files are large and have no deadline; a link slower than 1 KiB/s
+// over a minute is treated as a server that trickles.
+[[nodiscard]] inline HttpLimits MediaTransferLimits() {
+    HttpLimits limits;
+    limits.lowSpeedBytesPerSecond = 1024;
+    return limits;
+}
 
 // One GET request. Only http and https are spoken, also across redirects;
 // certificates are always verified (PIXOLUNE_CA_BUNDLE may name an extra
@@ -57,14 +76,66 @@ enum class HttpFailure {
     Skipped    // onStatus declined the body
 };
 
+// Which of the HttpLimits ended a transfer after it had reached the server.
+enum class HttpLimitReached { None, Deadline, LowSpeed };
+
 struct HttpResult {
     HttpFailure failure = HttpFailure::None;
+    HttpLimitReached limitReached = HttpLimitReached::None;
     int errorCode = 0;       // the transfer library's own code (> 0) when it failed
     std::string errorText;   // its message for that code
     long status = 0;         // final HTTP status, 0 when none arrived
     std::string retryAfter;  // the Retry-After header of the final answer, if any
 };
 
+// The transfers of one piece of work (the worker's run): one connection
+// cache, DNS cache and TLS session cache shared by every request made through
+// it, so that API pages and media files reuse their connections (HTTP/1.1
+// keep-alive, HTTP/2 multiplexing where the server offers it). Several
+// transfers may be in flight at once; they progress whenever any of them is
+// waited for. Not thread-safe: one thread uses a session at a time.
+//
+//   HttpSession session;
+//   auto a = session.Start(requestA), b = session.Start(requestB);
+//   HttpResult ra = session.Wait(a);  // b moves along meanwhile
+//   session.Cancel(b);                // b's callbacks are never called again
+//
+// The callbacks of a started request (and whatever they refer to) must live
+// until its Wait or Cancel returns. An exception thrown by a callback ends
+// that transfer alone and is rethrown by its Wait.
+class HttpSession {
+  public:
+    using TransferId = uint64_t;
+
+    // At most this many connections to one host, and in all; transfers beyond
+    // them queue until a connection is free (or multiplex on HTTP/2).
+    static constexpr long kMaxConnectionsPerHost = 4;
+    static constexpr long kMaxConnectionsTotal = 8;
+
+    HttpSession();
+    ~HttpSession();  // ends every transfer still in flight
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    [[nodiscard]] TransferId Start(HttpRequest request);
+    // Drives every transfer until this one has ended; its result.
+    [[nodiscard]] HttpResult Wait(TransferId id);
+    // Ends a transfer without a result; unknown ids are ignored.
+    void Cancel(TransferId id);
+    [[nodiscard]] HttpResult Perform(HttpRequest request) {
+        return Wait(Start(std::move(request)));
+    }
+
+    [[nodiscard]] size_t InFlight() const;
+    // Connections opened by this session's transfers so far.
+    [[nodiscard]] uint64_t ConnectionsOpened() const;
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// One request in a session of its own: nothing survives from one call to the next.
 [[nodiscard]] HttpResult PerformHttpGet(const HttpRequest& request);
 
 }  // namespace pixolune::platform

@@ -71,8 +71,13 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
         refusal = buffer.Append(bytes, size);
         return refusal == ReplyBuffer::Outcome::Stored;
     };
-    const platform::HttpResult result = platform::PerformHttpGet(request);
-    if (details) details->retryAfter = result.retryAfter;
+    const platform::HttpResult result = session.options.transfers
+                                            ? session.options.transfers->Perform(request)
+                                            : platform::PerformHttpGet(request);
+    if (details) {
+        details->retryAfter = result.retryAfter;
+        details->limitReached = result.limitReached;
+    }
 
     if (result.failure != platform::HttpFailure::None) data.clear();
     switch (result.failure) {

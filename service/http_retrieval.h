@@ -22,11 +22,14 @@ inline constexpr int kRetrievalGrowFailed = -3;  // the buffer could not hold th
 // How API requests are made. The defaults are those of the plug-in; tests
 // shorten the limits so that a stalling server costs seconds, not minutes.
 struct RetrievalOptions {
-    platform::HttpLimits limits;
+    platform::HttpLimits limits = platform::ApiRequestLimits();
     size_t maxReplyBytes = kMaxReplyBytes;
     // Polled while a request runs (also while the server is silent); true
     // ends it with kRetrievalReadFailed. The worker passes its stop request.
     std::function<bool()> shouldAbort;
+    // The worker's transfers, whose connections the request reuses; null: a
+    // session of its own for each request. Used from one thread only.
+    platform::HttpSession* transfers = nullptr;
 };
 
 // What stands in for the platform's Internet handle: the settings that every
@@ -39,6 +42,7 @@ struct InternetSession {
 // What a retrieval learned beyond its result code.
 struct RetrievalDetails {
     std::string retryAfter;  // the Retry-After header of the final answer, as sent
+    platform::HttpLimitReached limitReached = platform::HttpLimitReached::None;
 };
 
 // Fetches `url` whole into `data` (emptied first, left empty on every failure).

@@ -77,6 +77,10 @@ int CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
     if (result != 0) {
         LastError = "Connection to Pixolune server failed with error " + std::to_string(result);
         RetryAfterSeconds = pixolune::RetryAfterSeconds(details.retryAfter);
+        // A server that trickles passes the low-speed floor; name the limit that ended it.
+        if (details.limitReached == platform::HttpLimitReached::Deadline)
+            Log("QueryServer(), no complete reply within %ld s, url=%s",
+                retrieval_.limits.totalTimeoutSeconds, MaskAccessToken(url, Token).c_str());
         return result;
     }
     LastError.clear();

@@ -33,7 +33,9 @@ namespace pixolune {
 //     "QueryFeed: next_url repeats, paging stopped",
 //     "QueryFeed: no new item in the reply, paging stopped" (popular list),
 //     "QueryFeed: more than %d pages, paging stopped";
-//   QueryServer and QueryUser write none of their own.
+//   QueryServer: "QueryServer(), no complete reply within %ld s, url=%s" when
+//     the overall deadline ended a request (access_token masked);
+//   QueryUser writes none of its own.
 class CPixoluneClient {
   public:
     explicit CPixoluneClient(std::string token, MediaKinds kinds = MediaKinds{},

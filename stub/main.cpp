@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
         serviceOptions.certFile = options->certFile;
         serviceOptions.keyFile = options->keyFile;
         serviceOptions.verbose = options->verbose;
+        serviceOptions.publicPort = options->publicPort;
         pixolune::stub::StubService service(LoadScenario(*options), serviceOptions);
         int port = service.Start(options->port);
         std::printf("PORT=%d\n", port);

@@ -30,6 +30,8 @@ std::optional<StubOptions> ParseStubOptions(int argc, const char* const* argv, s
     using ValueSetter = std::function<bool(const std::string&)>;
     const std::map<std::string, ValueSetter> withValue = {
         {"--port", [&](const std::string& v) { return ParseInt(v, 0, 65535, options.port); }},
+        {"--public-port",
+         [&](const std::string& v) { return ParseInt(v, 1, 65535, options.publicPort); }},
         {"--cert",
          [&](const std::string& v) {
              options.certFile = v;
@@ -84,7 +86,7 @@ std::optional<StubOptions> ParseStubOptions(int argc, const char* const* argv, s
 }
 
 const char* StubUsage() {
-    return "usage: pixolune-stub [--port N] [--https --cert FILE --key FILE]\n"
+    return "usage: pixolune-stub [--port N] [--public-port N] [--https --cert FILE --key FILE]\n"
            "                     [--scenario FILE.json | --generate "
            "items=N,seed=S[,videos=K][,media_size=BYTES]]\n"
            "                     [--exit-after SECONDS] [--verbose]\n"

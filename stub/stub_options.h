@@ -7,6 +7,7 @@ namespace pixolune::stub {
 
 struct StubOptions {
     int port = 0;
+    int publicPort = 0;  // the port in the addresses handed out (a relay's); 0 = port
     bool https = false;
     std::string certFile;
     std::string keyFile;

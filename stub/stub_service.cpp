@@ -148,7 +148,8 @@ int StubService::Start(int port) {
     server_->new_task_queue = [] {
         return std::make_unique<httplib::ThreadPool>(kServerThreads).release();
     };
-    server_->set_keep_alive_max_count(100);
+    // Real servers keep a connection for a thousand requests or so; so does the stand-in.
+    server_->set_keep_alive_max_count(1000);
     server_->set_keep_alive_timeout(2);
     server_->set_payload_max_length(kMaxRequestBody);
     server_->set_pre_routing_handler(
@@ -207,7 +208,8 @@ void StubService::Shutdown() {
 }
 
 std::string StubService::BaseUrl() const {
-    return std::string(options_.https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+    return std::string(options_.https ? "https" : "http") +
+           "://127.0.0.1:" + std::to_string(options_.publicPort > 0 ? options_.publicPort : port_);
 }
 
 void StubService::Dispatch(const httplib::Request& request, httplib::Response& response) {
@@ -220,6 +222,7 @@ void StubService::Dispatch(const httplib::Request& request, httplib::Response& r
         {
             std::lock_guard<std::mutex> lock(requestsMutex_);
             requests_.emplace_back(request.method, request.target);
+            clientPorts_.insert(request.remote_port);
         }
         Serve(request, rawPath, response);
     } catch (const std::exception& error) {
@@ -431,9 +434,16 @@ Reply StubService::ControlReply(const httplib::Request& request, const std::stri
             }
             return JsonReply(200, list);
         }
+        if (rawPath == "/_control/connections" && !post) {
+            Json::Value answer;
+            std::lock_guard<std::mutex> lock(requestsMutex_);
+            answer["connections"] = Json::UInt64(clientPorts_.size());
+            return JsonReply(200, answer);
+        }
         if (rawPath == "/_control/requests/clear" && post) {
             std::lock_guard<std::mutex> lock(requestsMutex_);
             requests_.clear();
+            clientPorts_.clear();
             return JsonReply(200, ControlOk());
         }
         if (rawPath == "/_control/media-size" && !post) {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -23,6 +24,7 @@ struct ServiceOptions {
     std::string certFile;
     std::string keyFile;
     bool verbose = false;
+    int publicPort = 0;  // the port in next_url and media addresses; 0 = the bound one
 };
 
 // The stand-in service on 127.0.0.1: API, media, authorize pages, the control
@@ -63,8 +65,11 @@ class StubService {
     OAuthFlow oauth_;
     ShutdownLatch shutdown_;
 
-    std::mutex requestsMutex_;                                   // guards requests_
+    std::mutex requestsMutex_;  // guards requests_ and clientPorts_
     std::vector<std::pair<std::string, std::string>> requests_;  // method, target
+    // The client ports that service requests came from: one per connection a
+    // client opened (control calls left out), so tests can see reuse.
+    std::set<int> clientPorts_;
 
     std::thread serverThread_;
     std::mutex runningMutex_;  // guards running_

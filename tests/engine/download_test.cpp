@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -481,6 +483,128 @@ TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
     engine_.RemoveLeftoverFiles();
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{".other.tmpAb12Cd", "keep.jpg", "keep__t"}));
+}
+
+// Side by side: the items at the head of the queue are fetched at once, over
+// connections kept from one file to the next, and stored one per step in
+// queue order. The server notes which connection each request came on.
+class DownloadWindowTest : public DownloadTest {
+  protected:
+    static constexpr int kItems = 8;
+
+    DownloadWindowTest() {
+        server_.Http().Get(R"(/w/(\d+)\.jpg)",
+                           [this](const httplib::Request& request, httplib::Response& response) {
+                               const int index = std::stoi(request.matches[1]);
+                               {
+                                   std::lock_guard<std::mutex> lock(mutex_);
+                                   ports_.insert(request.remote_port);
+                                   if (index != 0) ++othersBeforeFirstDone_;
+                               }
+                               if (index == slowIndex_) server_.Stall(slowFor_);
+                               if (index == failingIndex_) {
+                                   response.status = 500;
+                                   return;
+                               }
+                               response.set_content("file " + std::to_string(index), "image/jpeg");
+                               if (index == 0) {
+                                   std::lock_guard<std::mutex> lock(mutex_);
+                                   othersWhileFirstRan_ = othersBeforeFirstDone_;
+                               }
+                           });
+        engine_.ReadLocalFileList();
+        for (int i = 0; i < kItems; ++i) engine_.DownloadQueue.push_back(Item(i));
+    }
+    ~DownloadWindowTest() override { server_.Release(); }
+
+    CPixoluneItem Item(int index) const {
+        return {"c", server_.Url("/w/" + std::to_string(index) + ".jpg"), "o"};
+    }
+
+    std::mutex mutex_;  // guards the three below, written on the server's threads
+    std::set<int> ports_;
+    int othersBeforeFirstDone_ = 0;
+    int othersWhileFirstRan_ = -1;
+    int slowIndex_ = -1;
+    int failingIndex_ = -1;
+    std::chrono::milliseconds slowFor_{0};
+};
+
+TEST_F(DownloadWindowTest, SlowFirstFileIsStillStoredFirstWhileThreeOthersArrive) {
+    slowIndex_ = 0;
+    slowFor_ = 500ms;
+    EXPECT_EQ(engine_.DownloadNext(&stop_), 1);
+    // One step, one item: the head, although the three behind it were done first.
+    ASSERT_EQ(engine_.LocalFiles.size(), 1u);
+    EXPECT_EQ(engine_.LocalFiles.count(Item(0).Url), 1u);
+    EXPECT_EQ(engine_.DownloadQueue.size(), static_cast<size_t>(kItems - 1));
+    EXPECT_EQ(FolderNames(folder_.Path()).size(), 2u + 3u)  // journal, 0.jpg, three temporaries
+        << ::testing::PrintToString(FolderNames(folder_.Path()));
+    RunBatch();
+    EXPECT_EQ(engine_.LocalFiles.size(), static_cast<size_t>(kItems));
+    for (int i = 0; i < kItems; ++i)
+        EXPECT_EQ(test::ReadFile(folder_.File(std::to_string(i) + ".jpg")),
+                  "file " + std::to_string(i));
+    std::lock_guard<std::mutex> lock(mutex_);
+    EXPECT_EQ(othersWhileFirstRan_, static_cast<int>(CFeedEngine::kDownloadsInFlight) - 1);
+    // Kept connections: never more than the files in flight.
+    EXPECT_LE(ports_.size(), CFeedEngine::kDownloadsInFlight);
+}
+
+TEST_F(DownloadWindowTest, OneFailingTransferAmongFourLosesNothingElse) {
+    failingIndex_ = 2;
+    RunBatch();
+    EXPECT_EQ(engine_.LocalFiles.size(), static_cast<size_t>(kItems - 1));
+    EXPECT_EQ(engine_.LocalFiles.count(Item(2).Url), 0u);
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), HTTP Error 500, url=" + Item(2).Url));
+    for (const std::string& name : FolderNames(folder_.Path()))
+        EXPECT_EQ(name.find("__t"), std::string::npos) << name;
+    EXPECT_FALSE(test::Exists(folder_.File("2.jpg")));
+}
+
+TEST_F(DownloadWindowTest, StopWithFourInFlightEndsThemAllAndLeavesNoTemporaryFile) {
+    server_.Http().Get(
+        R"(/s/(\d+)\.jpg)", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider(1000000, "image/jpeg",
+                                          [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                              if (offset > 0) server_.Stall(30s);
+                                              const std::string piece(4096, 'x');
+                                              sink.write(piece.data(), piece.size());
+                                              return true;
+                                          });
+        });
+    engine_.DownloadQueue.clear();
+    for (int i = 0; i < kItems; ++i)
+        engine_.DownloadQueue.push_back({"c", server_.Url("/s/" + std::to_string(i) + ".jpg"), ""});
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(300ms);
+        stop_.store(1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine_.DownloadNext(&stop_), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    stopper.join();
+    server_.Release();
+    EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/s/3.jpg")));
+    EXPECT_TRUE(engine_.LocalFiles.empty());
+    EXPECT_EQ(engine_.DownloadQueue.size(), static_cast<size_t>(kItems - 1));
+    EXPECT_EQ(FolderNames(folder_.Path()), std::vector<std::string>{})
+        << ::testing::PrintToString(FolderNames(folder_.Path()));
+}
+
+TEST_F(DownloadWindowTest, ItemsSharingATemporaryNameAreNeverInFlightTogether) {
+    // x.jpg and x.mp4 both download into x.__t.
+    server_.ServeBytes("/a/x.jpg", 3000);
+    server_.ServeBytes("/b/x.mp4", 5000);
+    server_.ServeBytes("/c/x.jpg", 4000);
+    engine_.DownloadQueue = {{"", server_.Url("/a/x.jpg"), ""},
+                             {"", server_.Url("/b/x.mp4"), ""},
+                             {"", server_.Url("/c/x.jpg"), ""}};
+    RunBatch();
+    EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), test::PatternBytes(3000));
+    EXPECT_EQ(test::ReadFile(folder_.File("x.mp4")), test::PatternBytes(5000));
+    EXPECT_EQ(engine_.LocalFiles.size(), 2u);
+    EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("x.jpg")));
 }
 
 }  // namespace

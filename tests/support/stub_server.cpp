@@ -134,6 +134,10 @@ void StubServer::ClearRequests() {
     Control("POST", "/_control/requests/clear", "");
 }
 
+int StubServer::ConnectionsUsed() {
+    return ParseJson(Control("GET", "/_control/connections", ""))["connections"].asInt();
+}
+
 long long StubServer::MediaSize(const std::string& name) {
     Json::Value answer =
         ParseJson(Control("GET", "/_control/media-size?name=" + EncodeQueryValue(name), ""));

@@ -58,7 +58,9 @@ class StubServer {
     void SetScenario(const std::string& scenarioJson);
     // Request targets (path?query) received so far, oldest first, control calls left out.
     std::vector<std::string> Requests();
-    void ClearRequests();
+    void ClearRequests();  // also restarts ConnectionsUsed
+    // Client connections that carried service requests (control calls left out).
+    int ConnectionsUsed();
     // The exact number of bytes GET /media/<name> serves (name decoded, as in the scenario).
     long long MediaSize(const std::string& name);
     // The client_id of every authorize request seen, oldest first.

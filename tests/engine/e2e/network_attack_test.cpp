@@ -24,11 +24,21 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The plug-in's low-speed rule (less than 1 byte/s) over a shorter time.
+// The plug-in's rules for API requests (less than 1 byte/s, no complete
+// reply in time) over shorter times.
 platform::HttpLimits TestLimits() {
-    platform::HttpLimits limits;
+    platform::HttpLimits limits = platform::ApiRequestLimits();
     limits.connectTimeoutSeconds = 2;
     limits.lowSpeedBytesPerSecond = 1;
+    limits.lowSpeedSeconds = 3;
+    limits.totalTimeoutSeconds = 4;
+    return limits;
+}
+
+// The plug-in's rule for media files (less than 1 KiB/s on average) over a shorter time.
+platform::HttpLimits MediaTestLimits() {
+    platform::HttpLimits limits = platform::MediaTransferLimits();
+    limits.connectTimeoutSeconds = 2;
     limits.lowSpeedSeconds = 3;
     return limits;
 }
@@ -54,7 +64,7 @@ class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
         SetHostCallback(&FakeHost::Callback);
         ::setenv("PIXOLUNE_API_BASE", stub_.ApiBase().c_str(), 1);
         settings_.ImgFolder = media_.Path();
-        engine_.DownloadLimits.http = TestLimits();
+        engine_.DownloadLimits.http = MediaTestLimits();
         // An endless body reaches this in well under a second on loopback.
         engine_.DownloadLimits.maxFileBytes = 8u << 20;
     }
@@ -123,6 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
         Attack{"trickle", R"("mode":"trickle","interval_ms":10000)",
                "InternetReadWholeFile: error 28 returned by InternetReadFile",
                "DownloadImage(), Error 28"},
+        Attack{"trickle_5_bytes_per_second", R"("mode":"trickle","interval_ms":200)",
+               "QueryServer(), no complete reply within 4 s, url=",
+               "DownloadImage(), slower than 1024 bytes/s for 3 s, url="},
         Attack{"redirect_loop", R"("mode":"redirect_loop")", "InternetOpenUrl() failed, error 47",
                "DownloadImage(), SendRequest failed"},
         Attack{"redirect_to_file", R"("mode":"redirect_to","location":"file:///etc/passwd")",

@@ -1,0 +1,169 @@
+#include "engine/media_transfer.h"
+
+#include <utility>
+
+#include "platform/url_parts.h"
+#include "plugin/host_link.h"
+
+namespace pixolune {
+namespace {
+
+constexpr size_t kTransferBufferBytes = 4096;
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+MediaTransfer::MediaTransfer(std::string url, std::string path, const MediaDownloadLimits& limits,
+                             const std::atomic<int32_t>* stop,
+                             std::atomic<bool>* reserveSaidInBatch)
+    : url_(std::move(url)),
+      limits_(limits),
+      stop_(stop),
+      reserveSaidInBatch_(reserveSaidInBatch),
+      admission_(FolderOf(path)),
+      file_(std::move(path)) {}
+
+int MediaTransfer::Begin() {
+    Log("DownloadImage(), %s -> %s", url_.c_str(), file_.Path().c_str());
+    const auto parts = platform::ParseUrl(url_);
+    if (!parts) {
+        Log("DownloadImage(), AfxParseURL failed, %s", url_.c_str());
+        return kDownloadRefused;
+    }
+    if (parts->service != platform::kServiceHttp && parts->service != platform::kServiceHttps) {
+        Log("DownloadImage(), Unsupported service type (%d), %s", parts->service, url_.c_str());
+        return kDownloadRefused;
+    }
+    if (!admission_.AllowsStart()) return ReportRefusal();
+    if (!file_.Create()) {
+        Log("DownloadImage(), can't create file %s (%s)", file_.Path().c_str(),
+            file_.Error().c_str());
+        return kDownloadRefused;
+    }
+    return kDownloadOk;
+}
+
+platform::HttpRequest MediaTransfer::Request() {
+    platform::HttpRequest request;
+    request.url = url_;
+    request.limits = limits_.http;
+    request.userAgent = "Kaleidra FeedReader";
+    request.headers = {"Accept: text/*"};
+    request.bufferSize = kTransferBufferBytes;
+    request.onStatus = [this](long status) { return OnStatus(status); };
+    request.onHead = [this](const platform::HttpResponseHead& head) { return OnHead(head); };
+    request.onBody = [this](const char* data, size_t size) { return OnBody(data, size); };
+    request.shouldAbort = [this] { return StopRequested(); };
+    return request;
+}
+
+bool MediaTransfer::OnStatus(long status) {
+    if (status == 200) return true;
+    badStatus_ = status;
+    return false;
+}
+
+bool MediaTransfer::OnHead(const platform::HttpResponseHead& head) {
+    return admission_.AcceptsHead(head);
+}
+
+bool MediaTransfer::OnBody(const char* data, size_t size) {
+    // The piece that arrives with a stop request set is not written.
+    if (StopRequested()) {
+        cutShort_ = true;
+        return false;
+    }
+    if (!admission_.AcceptsPiece(data, size)) return false;
+    receivedBytes_ += size;
+    if (receivedBytes_ > limits_.maxFileBytes) {
+        tooLarge_ = true;
+        return false;
+    }
+    if (!file_.Write(data, size)) {
+        writeFailed_ = true;
+        return false;
+    }
+    return true;
+}
+
+int MediaTransfer::ReportRefusal() {
+    if (admission_.Refused() == DownloadAdmission::Refusal::NotMedia) {
+        Log("DownloadImage(), not a media file (%s), url=%s", admission_.Sniffer().Reason().c_str(),
+            url_.c_str());
+    } else if (!reserveSaidInBatch_ || !reserveSaidInBatch_->exchange(true)) {
+        // Once per batch: on a full disk every later item of the batch ends here too.
+        Log("DownloadImage(), %llu MiB free on the media folder's disk, keeping %llu MiB free: "
+            "%s not downloaded",
+            static_cast<unsigned long long>(admission_.Reserve().FreeMiB()),
+            static_cast<unsigned long long>(admission_.Reserve().ReserveMiB()), url_.c_str());
+    }
+    return kDownloadRefused;
+}
+
+int MediaTransfer::Broken() {
+    file_.Discard();
+    Log("DownloadImage(), Unknown exception");
+    return kDownloadBroken;
+}
+
+void MediaTransfer::LogLimitReached(platform::HttpLimitReached limit) const {
+    if (limit == platform::HttpLimitReached::LowSpeed)
+        Log("DownloadImage(), slower than %ld bytes/s for %ld s, url=%s",
+            limits_.http.lowSpeedBytesPerSecond, limits_.http.lowSpeedSeconds, url_.c_str());
+    else if (limit == platform::HttpLimitReached::Deadline)
+        Log("DownloadImage(), no complete file within %ld s, url=%s",
+            limits_.http.totalTimeoutSeconds, url_.c_str());
+}
+
+int MediaTransfer::Finish(const platform::HttpResult& result) {
+    const std::string& path = file_.Path();
+    switch (result.failure) {
+        case platform::HttpFailure::None:
+            if (!admission_.AcceptsEnd()) {
+                file_.Discard();
+                return ReportRefusal();
+            }
+            if (!file_.Finish()) {
+                Log("DownloadImage(), can't write %s (%s)", path.c_str(), file_.Error().c_str());
+                return kDownloadBroken;
+            }
+            return kDownloadOk;
+        case platform::HttpFailure::Skipped:
+            file_.Discard();
+            Log("DownloadImage(), HTTP Error %d, url=%s", static_cast<int>(badStatus_),
+                url_.c_str());
+            return kDownloadRefused;
+        case platform::HttpFailure::Connect:
+            file_.Discard();
+            Log("DownloadImage(), SendRequest failed, %s", url_.c_str());
+            return kDownloadRefused;
+        case platform::HttpFailure::Aborted:
+            file_.Discard();
+            if (writeFailed_) {
+                Log("DownloadImage(), can't write %s (%s)", path.c_str(), file_.Error().c_str());
+                return kDownloadBroken;
+            }
+            if (admission_.Refused() != DownloadAdmission::Refusal::None) return ReportRefusal();
+            if (tooLarge_) {
+                Log("DownloadImage(), file larger than %llu bytes refused, url=%s",
+                    static_cast<unsigned long long>(limits_.maxFileBytes), url_.c_str());
+                return kDownloadBroken;
+            }
+            if (cutShort_ || StopRequested()) return kDownloadStopped;
+            break;
+        case platform::HttpFailure::Status:
+        case platform::HttpFailure::Body:
+            file_.Discard();
+            break;
+    }
+    Log("DownloadImage(), Error %d (%s)", result.errorCode, result.errorText.c_str());
+    LogLimitReached(result.limitReached);
+    return kDownloadBroken;
+}
+
+}  // namespace pixolune

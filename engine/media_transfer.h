@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/download_admission.h"
+#include "engine/media_file.h"
+#include "platform/http_client.h"
+
+namespace pixolune {
+
+// A media file larger than this is refused. Clips and photos of the service
+// are far below it; a server that streams without end must not fill the disk
+// the list file and every other media file live on.
+inline constexpr uint64_t kMaxMediaFileBytes = 4ull << 30;
+
+// How media downloads are bounded. The plug-in's defaults; tests shorten them
+// so that a silent, trickling or endless server costs seconds.
+struct MediaDownloadLimits {
+    platform::HttpLimits http = platform::MediaTransferLimits();
+    uint64_t maxFileBytes = kMaxMediaFileBytes;
+};
+
+// Result codes of DownloadImage.
+inline constexpr int kDownloadOk = 0;
+inline constexpr int kDownloadRefused = -1;  // URL, scheme, local file, request or HTTP status
+inline constexpr int kDownloadBroken = -2;   // the transfer failed or threw
+inline constexpr int kDownloadStopped = -3;  // the stop request cut it short
+
+// One media download: its temporary file, the hooks of its transfer (status,
+// headers, body), the checks that keep a full disk and what is not media out
+// of the folder, and the reading of its result into DownloadImage's codes and lines.
+// Begin, then run Request() through a session, then Finish (or Broken when
+// the transfer threw). A file not finished is removed when the object goes,
+// so an abandoned transfer leaves no part behind.
+class MediaTransfer {
+  public:
+    // `reserveSaidInBatch`, when given, is set once the disk reserve's line
+    // was written, so that a full disk is said once per batch, not per item.
+    MediaTransfer(std::string url, std::string path, const MediaDownloadLimits& limits,
+                  const std::atomic<int32_t>* stop, std::atomic<bool>* reserveSaidInBatch = nullptr);
+    MediaTransfer(const MediaTransfer&) = delete;
+    MediaTransfer& operator=(const MediaTransfer&) = delete;
+
+    // Logs "DownloadImage(), %s -> %s", checks the URL and creates the file;
+    // kDownloadOk or kDownloadRefused (with its line).
+    [[nodiscard]] int Begin();
+    // The request whose hooks write this file; valid while the object lives.
+    [[nodiscard]] platform::HttpRequest Request();
+    // Reads the transfer's result: logs a failure and removes the file, or closes it.
+    [[nodiscard]] int Finish(const platform::HttpResult& result);
+    // The transfer threw: "DownloadImage(), Unknown exception".
+    [[nodiscard]] int Broken();
+
+    const std::string& Url() const { return url_; }
+
+  private:
+    bool OnStatus(long status);
+    bool OnHead(const platform::HttpResponseHead& head);
+    bool OnBody(const char* data, size_t size);
+    // Logs why the admission checks refused the file; kDownloadRefused.
+    int ReportRefusal();
+    [[nodiscard]] bool StopRequested() const { return stop_ && stop_->load() != 0; }
+    void LogLimitReached(platform::HttpLimitReached limit) const;
+
+    std::string url_;
+    MediaDownloadLimits limits_;
+    const std::atomic<int32_t>* stop_;
+    std::atomic<bool>* reserveSaidInBatch_;
+    DownloadAdmission admission_;
+    MediaFileWriter file_;
+    long badStatus_ = 0;
+    bool cutShort_ = false;
+    bool writeFailed_ = false;
+    bool tooLarge_ = false;
+    uint64_t receivedBytes_ = 0;
+};
+
+}  // namespace pixolune
