@@ -21,6 +21,17 @@ bool IsStopThatGaveUp(const char* text) {
            std::strcmp(text + prefixLength, "0") != 0;
 }
 
+// Lines after which the worker waits for the user (a folder to mend, a list to
+// make readable, another host to end) instead of completing a batch: a run
+// that waits for "Download complete" must not wait for ever.
+bool IsWorkerHeldUp(const char* text) {
+    const std::string_view line(text);
+    if (line.rfind("ReadLocalFileList: the folder is left alone", 0) == 0) return true;
+    return line.rfind("DownloadNext(): the media folder ", 0) == 0 &&
+           (line.find(" can't be used (") != std::string_view::npos ||
+            line.find(" is in use by another host") != std::string_view::npos);
+}
+
 std::string TimeStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -75,6 +86,10 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
                 changed_.notify_all();
             }
             if (text && IsStopThatGaveUp(text)) workerOutlivedStop_ = true;
+            if (text && IsWorkerHeldUp(text)) {
+                workerHeldUp_ = true;
+                changed_.notify_all();
+            }
             return 1;
         }
         case KAL_CB_RESTART: {
@@ -99,7 +114,7 @@ void HostConsole::Print(const std::string& text) {
 HostConsole::WaitResult HostConsole::Wait(long long milliseconds, bool untilDownloadComplete) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto done = [&] {
-        return stopRequested_ || (untilDownloadComplete && downloadComplete_);
+        return stopRequested_ || (untilDownloadComplete && (downloadComplete_ || workerHeldUp_));
     };
     if (milliseconds < 0) {
         changed_.wait(lock, done);
@@ -107,6 +122,7 @@ HostConsole::WaitResult HostConsole::Wait(long long milliseconds, bool untilDown
         changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
     }
     if (untilDownloadComplete && downloadComplete_) return WaitResult::DownloadComplete;
+    if (untilDownloadComplete && workerHeldUp_) return WaitResult::HeldUp;
     return stopRequested_ ? WaitResult::Stopped : WaitResult::TimedOut;
 }
 

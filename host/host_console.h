@@ -21,9 +21,10 @@ class HostConsole {
     static int Callback(int code, intptr_t param1, intptr_t param2);
 
     void Print(const std::string& text);
-    enum class WaitResult { DownloadComplete, Stopped, TimedOut };
+    enum class WaitResult { DownloadComplete, HeldUp, Stopped, TimedOut };
     // Waits until the stop flag is raised, the time is up (a negative time waits
-    // without limit) or, when asked, until "Download complete" is logged.
+    // without limit) or, when asked, until "Download complete" is logged or the
+    // worker says it can't go on without the user (HeldUp).
     WaitResult Wait(long long milliseconds, bool untilDownloadComplete);
     void RequestStop();
     int RestartRequests();
@@ -42,6 +43,7 @@ class HostConsole {
     bool stopRequested_ = false;
     int restartRequests_ = 0;
     bool workerOutlivedStop_ = false;
+    bool workerHeldUp_ = false;
 };
 
 }  // namespace kalhost

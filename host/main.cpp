@@ -35,14 +35,16 @@ const char* const kUsage =
     "Options:\n"
     "  -p, --plugin PATH     the plug-in library (default: libpixolune_plugin.so\n"
     "                        next to kalhost, else in the installed plug-in\n"
-    "                        folder " KALHOST_PLUGIN_DIR_FROM_BIN "\n"
+    "                        folder " KALHOST_PLUGIN_DIR_FROM_BIN
+    "\n"
     "                        relative to kalhost's folder)\n"
     "  -s, --settings FILE   the host's settings file (default:\n"
     "                        $XDG_CONFIG_HOME/kaleidra/kalhost.ini)\n"
     "  -V, --variant N       host variant sent with message 28 (0 = Kaleidra,\n"
     "                        1 = the second host product; default 0)\n"
     "  -t, --seconds N       run: stop after N seconds\n"
-    "  -1, --once            run: stop after the first \"Download complete\"\n"
+    "  -1, --once            run: stop after the first \"Download complete\", or when the\n"
+    "                        worker waits for an unusable or busy media folder\n"
     "  -q, --quiet           do not print the plug-in's log lines\n"
     "  -h, --help            show this text\n"
     "\n"
@@ -181,6 +183,10 @@ int Run(const PluginModule& plugin, const Options& options, HostConsole& console
                                                : HostConsole::WaitResult::TimedOut;
     plugin.Send(KAL_MSG_STOP, 0, 1);
     console.Print(std::to_string(console.RestartRequests()) + " slide show restart request(s)");
+    if (options.once && result == HostConsole::WaitResult::HeldUp) {
+        console.Print("no download completed: the worker waits for what the line above names");
+        return 3;
+    }
     if (options.once && result != HostConsole::WaitResult::DownloadComplete) {
         console.Print("no download completed");
         return 3;

@@ -161,6 +161,20 @@ TEST_F(KalhostTest, RunStopsAfterTheGivenTime) {
     EXPECT_NE(outcome.output.find("disabled"), std::string::npos);
 }
 
+TEST_F(KalhostTest, RunOnceEndsWhenTheWorkerCanNotUseTheFolder) {
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << home.Path()
+                              << "/missing\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\n";
+    // Without an end of its own, --once would wait out all 60 s.
+    const Outcome outcome = Run("run --once --seconds 60", "PIXOLUNE_IDLE_MS=200");
+    EXPECT_EQ(outcome.status, 3) << outcome.output;
+    EXPECT_NE(outcome.output.find("/missing can't be used (No such file or directory)"),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find(
+                  "no download completed: the worker waits for what the line above names"),
+              std::string::npos);
+}
+
 TEST_F(KalhostTest, UsageErrorsAndMissingPluginAreReported) {
     EXPECT_EQ(Run("").status, 1);
     EXPECT_EQ(Run("frobnicate").status, 1);
