@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,8 +56,15 @@ struct FaultPlan {
     static int RenameNoReplace(const char* a, const char* b) {
         return Hit() ? -1 : platform::RealFileOps().renameNoReplace(a, b);
     }
+    static ssize_t Read(int fd, void* d, size_t s) {
+        return Hit() ? -1 : platform::RealFileOps().read(fd, d, s);
+    }
     static int Statvfs(const char* p, struct statvfs* out) {
         return Hit() ? -1 : platform::RealFileOps().statvfs(p, out);
+    }
+    // Every file operation of the engine, each counted and failed in turn.
+    static platform::FileOps All() {
+        return {Mkstemp, Open, Write, Fsync, Close, Rename, RenameNoReplace, Read, Statvfs};
     }
 };
 
@@ -88,10 +94,7 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         FaultPlan::failAt = failAt;
         FaultPlan::calls = 0;
         FaultPlan::fired = false;
-        platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
-                                  FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
-                                  FaultPlan::RenameNoReplace, platform::RealFileOps().read,
- FaultPlan::Statvfs});
+        platform::ReplaceFileOps(FaultPlan::All());
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == 1) {
         }
@@ -150,10 +153,7 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
             FaultPlan::failAt = killAt;
             FaultPlan::calls = 0;
             FaultPlan::killInstead = true;
-            platform::ReplaceFileOps({FaultPlan::Mkstemp, FaultPlan::Open, FaultPlan::Write,
-                                      FaultPlan::Fsync, FaultPlan::Close, FaultPlan::Rename,
-                                      FaultPlan::RenameNoReplace, platform::RealFileOps().read,
- FaultPlan::Statvfs});
+            platform::ReplaceFileOps(FaultPlan::All());
             std::atomic<int32_t> stop{0};
             while (engine.DownloadNext(&stop) == 1) {
             }
