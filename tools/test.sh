@@ -31,7 +31,7 @@ if [ "$quick" -eq 0 ]; then
 
   echo "== tests: ThreadSanitizer (threaded tests)"
   "$root/tools/setup.sh" "$root/build-tsan" -DPIXOLUNE_TSAN=ON -DPIXOLUNE_BENCH=OFF -DPIXOLUNE_UI=OFF -DCMAKE_BUILD_TYPE=Debug
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$root/tools/tsan.supp" \
     ctest --test-dir "$root/build-tsan" --output-on-failure -j2 --timeout 900 -L threaded --no-tests=error
 
   if command -v clang++ >/dev/null; then
