@@ -257,8 +257,10 @@ PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
     }
     // Only a plain new file starts early; a taken or refused name is logged
     // and handled at its turn, by the same steps as ever.
+    // The probe's empty file becomes the transfer's temporary file.
     LocalName name;
-    if (MakeLocalName(windowFolder_, url, name) != LocalNameStatus::Ok) {
+    KeptProbe probe;
+    if (MakeLocalName(windowFolder_, url, name, &probe) != LocalNameStatus::Ok) {
         entry.fullPath = name.fullPath;
         return entry;
     }
@@ -270,7 +272,10 @@ PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
     entry.transfer = std::make_unique<MediaTransfer>(url, tempPath, DownloadLimits, stop,
                                                     &reserveReportedInBatch_);
     entry.begun = entry.transfer->Begin();
-    if (entry.begun == kDownloadOk) entry.id = Transfers->Start(entry.transfer->Request());
+    if (entry.begun == kDownloadOk) {
+        probe.Release();  // the transfer's file has it now, and removes it if unfinished
+        entry.id = Transfers->Start(entry.transfer->Request());
+    }
     return entry;
 }
 

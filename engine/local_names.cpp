@@ -30,7 +30,7 @@ bool HasControlCharacter(std::string_view name) {
 // calls must not leave an empty file that would take the name for good (the
 // temporary names are cleared at every start). The final name's own test is
 // the rename that gives the finished download its name.
-bool FileSystemAcceptsName(const std::string& fullPath) {
+bool FileSystemAcceptsName(const std::string& fullPath, KeptProbe* keptProbe) {
     if (fullPath.size() >= PATH_MAX) return false;
     std::string probe = fullPath;
     ReplaceExtension(probe, kTempSuffix);
@@ -38,11 +38,18 @@ bool FileSystemAcceptsName(const std::string& fullPath) {
         ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return false;
     fd.Reset();
-    ::unlink(probe.c_str());
+    if (keptProbe)
+        keptProbe->Keep(std::move(probe));
+    else
+        ::unlink(probe.c_str());
     return true;
 }
 
 }  // namespace
+
+KeptProbe::~KeptProbe() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+}
 
 std::string MediaPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') return folder + name;
@@ -77,7 +84,8 @@ bool IsUsableLocalName(std::string_view name) {
     return true;
 }
 
-LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url, LocalName& out) {
+LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url, LocalName& out,
+                              KeptProbe* keptProbe) {
     const auto parts = platform::ParseUrl(url);
     if (!parts) return LocalNameStatus::Unparsable;
     const std::string fileName = FileNameFromObjectPath(parts->objectPath);
@@ -89,7 +97,7 @@ LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url,
         return LocalNameStatus::Exists;
     }
     out = {fullPath, fileName};
-    if (!IsUsableLocalName(fileName) || !FileSystemAcceptsName(fullPath))
+    if (!IsUsableLocalName(fileName) || !FileSystemAcceptsName(fullPath, keptProbe))
         return LocalNameStatus::Unusable;
     return LocalNameStatus::Ok;
 }

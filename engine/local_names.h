@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pixolune {
 
@@ -49,9 +50,32 @@ struct LocalName {
     std::string fileName;
 };
 
+// The naming probe's empty temporary file, kept for the download that
+// follows to write into: creating and deleting it first and then creating it
+// again costs two inode allocations and a deletion per file, and on file
+// systems without a journal every create scans past the inodes deleted in
+// the last seconds, so the probes of a batch slow each other down. Removed
+// when this goes, unless the download's own file has taken it over.
+class KeptProbe {
+  public:
+    KeptProbe() = default;
+    ~KeptProbe();
+    KeptProbe(const KeptProbe&) = delete;
+    KeptProbe& operator=(const KeptProbe&) = delete;
+
+    void Keep(std::string path) { path_ = std::move(path); }
+    // The download's temporary file now owns the name (and removes it itself).
+    void Release() { path_.clear(); }
+
+  private:
+    std::string path_;  // empty: nothing kept
+};
+
 // Makes the local name for `url` in `folder` without logging. `out` is filled
-// for Ok and Exists (and for Unusable once the name was known).
+// for Ok and Exists (and for Unusable once the name was known). With
+// `keptProbe`, a name found Ok leaves its probe (the empty temporary file,
+// ReplaceExtension(fullPath, kTempSuffix)) in place, owned by `keptProbe`.
 [[nodiscard]] LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url,
-                                            LocalName& out);
+                                            LocalName& out, KeptProbe* keptProbe = nullptr);
 
 }  // namespace pixolune

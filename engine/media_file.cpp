@@ -20,11 +20,18 @@ bool MediaFileWriter::Fail(const char* what) {
 }
 
 bool MediaFileWriter::Create() {
-    // No following of a link someone put under our temporary name.
-    fd_ = platform::CurrentFileOps().open(
-        path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // No following of a link someone put under our temporary name. Not
+    // O_TRUNC: the file is usually the naming probe's, empty, and on ext4 even
+    // truncating an empty file marks it for a flush at close (the guard for
+    // files rewritten in place), which would start a write-back per download.
+    // Whatever an older file held is cut off here instead.
+    fd_ = platform::CurrentFileOps().open(path_.c_str(),
+                                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ < 0) return Fail("open");
     created_ = true;
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) return Fail("fstat");
+    if (status.st_size != 0 && ::ftruncate(fd_, 0) != 0) return Fail("ftruncate");
     return true;
 }
 

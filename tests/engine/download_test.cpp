@@ -48,6 +48,8 @@ class DownloadTest : public ::testing::Test {
 
 TEST_F(DownloadTest, CompleteDownloadIsStoredByteForByte) {
     server_.ServeBytes("/m/a.jpg", 100000);
+    // A longer file left under the temporary name must not show through.
+    test::WriteFile(folder_.File("a.__t"), std::string(150000, 'x'));
     EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_), 0);
     EXPECT_EQ(test::ReadFile(folder_.File("a.__t")), test::PatternBytes(100000));
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/m/a.jpg") + " -> "));
@@ -283,6 +285,13 @@ TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
     EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_), -1);
     EXPECT_EQ(requests, 0);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1023, "/m/a.jpg")));
+
+    // Through the queue, where naming left its probe file for the transfer.
+    engine_.ReadLocalFileList();
+    engine_.DownloadQueue = {{"", server_.Url("/m/a.jpg"), ""}};
+    RunBatch();
+    EXPECT_EQ(requests, 0);
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
 
 TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
