@@ -8,7 +8,8 @@
 namespace pixolune {
 
 // A download's temporary file: created (or truncated) on Create, written
-// piece by piece, and on Finish closed with every error checked.
+// piece by piece (gathered into larger writes), and on Finish closed with
+// every error checked.
 // A file that was not finished is removed when the object goes, so a failed
 // or cut-short transfer never leaves a part behind. The system calls go
 // through the replaceable file operations so that tests can fail each one.
@@ -31,12 +32,14 @@ class MediaFileWriter {
 
   private:
     bool Fail(const char* what);
+    [[nodiscard]] bool WritePending();
 
     std::string path_;
     int fd_ = -1;
     bool created_ = false;
     bool finished_ = false;
     std::string error_;
+    std::string pending_;  // bytes handed to Write and not yet written
 };
 
 // Whether the regular files at `a` and `b` hold the same bytes: sizes first,

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +15,9 @@
 
 namespace pixolune::platform {
 namespace {
+
+// The least a socket read may take in, whatever piece size the caller asked for.
+constexpr size_t kSocketReadBytes = 64 * 1024;
 
 struct CurlEasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -190,8 +194,12 @@ class Transfer {
         if (!request_.userAgent.empty())
             curl_easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
+        // Small pieces for the caller need not mean small socket reads: each read
+        // costs a readiness check and a call, and 4 KiB reads made a download
+        // twice as slow as the link. Larger reads are cut into pieces below.
         if (request_.bufferSize > 0)
-            curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(request_.bufferSize));
+            curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
+                             static_cast<long>(std::max(request_.bufferSize, kSocketReadBytes)));
         errorBuffer_[0] = '\0';
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
         curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
@@ -270,16 +278,23 @@ class Transfer {
             curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
             if (!DeliverStatus(status)) return 0;
         }
-        try {
-            if (request_.onBody && !request_.onBody(data, size)) {
-                aborted_ = true;
+        // Each piece is handed over, and a stop or abort noticed, as if it had
+        // been read alone.
+        const size_t pieceBytes = request_.bufferSize > 0 ? request_.bufferSize : size;
+        for (size_t offset = 0; offset < size; offset += pieceBytes) {
+            const size_t piece = std::min(pieceBytes, size - offset);
+            try {
+                if (request_.onBody && !request_.onBody(data + offset, piece)) {
+                    aborted_ = true;
+                    return 0;
+                }
+            } catch (...) {
+                pendingException_ = std::current_exception();
                 return 0;
             }
-        } catch (...) {
-            pendingException_ = std::current_exception();
-            return 0;
+            if (AbortRequested()) return 0;
         }
-        return AbortRequested() ? 0 : size;
+        return size;
     }
 
     HttpResult Failed(HttpFailure failure, CURLcode code) const {

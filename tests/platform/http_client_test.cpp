@@ -70,6 +70,20 @@ TEST_F(HttpClientTest, DeliversStatusOnceBeforeBodyInPiecesOfTheBufferSize) {
     EXPECT_LE(seen.largestPiece, 1024u);
 }
 
+TEST_F(HttpClientTest, AStopIsNoticedWithinOnePieceOfTheBufferSize) {
+    server.Http().Get("/big", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(50000, 'x'), "image/jpeg");
+    });
+    HttpRequest request = RequestFor(server.Url("/big"), seen);
+    request.bufferSize = 1024;
+    request.shouldAbort = [this] { return seen.pieces > 0; };
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::Aborted);
+    EXPECT_EQ(seen.pieces, 1u);
+    EXPECT_EQ(seen.body.size(), 1024u);
+}
+
 TEST_F(HttpClientTest, ErrorStatusIsReportedWithItsBodyAndRetryAfter) {
     server.Http().Get("/busy", [](const httplib::Request&, httplib::Response& res) {
         res.status = 429;
