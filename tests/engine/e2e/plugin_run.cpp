@@ -49,7 +49,8 @@ int ChildMain(const PluginRunConfig& config) {
         if (config.during) {
             config.during(
                 [&](int code, intptr_t p1, intptr_t p2) { return library.Send(code, p1, p2); });
-            completed = 1;
+            completed = !config.awaitBatchAfterDuring ||
+                        host.WaitForLog("Download complete", config.timeout) >= 0;
         } else {
             completed = host.WaitForLog("Download complete", config.timeout) >= 0;
         }

@@ -27,6 +27,9 @@ struct PluginRunConfig {
     // Runs on the child's host thread once the worker has started, instead of
     // waiting for the batch; gets the library's send function.
     std::function<void(const std::function<int(int, intptr_t, intptr_t)>& send)> during;
+    // After `during`, wait (up to `timeout`) for the first batch to complete too:
+    // under a sanitizer on a busy machine it may outlast `during`.
+    bool awaitBatchAfterDuring = false;
 };
 
 struct PluginRunResult {

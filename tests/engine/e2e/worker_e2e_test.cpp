@@ -225,6 +225,7 @@ TEST_F(WorkerEndToEnd, SettingsMessagesWhileTheWorkerRunsAreClean) {
     // Without a display message 5 declines at once instead of opening a modal dialog.
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
     config_.intSettings["tmUpdate"] = 1;
+    config_.awaitBatchAfterDuring = true;
     config_.during = [](const auto& send) {
         const auto end = std::chrono::steady_clock::now() + 1500ms;
         while (std::chrono::steady_clock::now() < end) {
