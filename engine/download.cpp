@@ -15,7 +15,7 @@
 #include "platform/file_ops.h"
 #include "platform/http_client.h"
 #include "platform/url_parts.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "engine/feed_query.h"
-#include "engine/file_data.h"
+#include "plugin/model/file_data.h"
 #include "engine/local_names.h"
 #include "platform/folder_lock.h"
 #include "engine/media_transfer.h"
 #include "platform/http_client.h"
-#include "plugin/feed.h"
-#include "plugin/plugin_settings.h"
+#include "plugin/model/feed.h"
+#include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/http_client.h"
-#include "plugin/feed.h"
-#include "plugin/plugin_settings.h"
+#include "plugin/model/feed.h"
+#include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "plugin/feed.h"
-#include "plugin/plugin_settings.h"
+#include "plugin/model/feed.h"
+#include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
 

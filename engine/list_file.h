@@ -5,7 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/file_data.h"
+#include "plugin/model/file_data.h"
 
 namespace pixolune {
 

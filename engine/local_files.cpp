@@ -16,7 +16,7 @@
 #include "engine/prune.h"
 #include "platform/atomic_file.h"
 #include "platform/file_ops.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "platform/url_parts.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "engine/list_file.h"
-#include "plugin/plugin_settings.h"
+#include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
 

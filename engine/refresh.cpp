@@ -7,7 +7,7 @@
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "platform/tick_count.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "generated/pixolune_version.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
+#include "plugin/model/secret_mask.h"
 #include "plugin/settings_io.h"
 
 namespace pixolune {
@@ -14,42 +15,27 @@ namespace {
 // The host's buffer for the version text is not passed; it holds at least this much.
 constexpr size_t kVersionBufferSize = 28;
 
-ConfigurationValues CopyForDialog(const PluginSettings& s, const CFeedEngine& engine) {
-    ConfigurationValues v;
-    v.Enabled = s.Enabled;
-    v.tmUpdate = s.tmUpdate;
-    v.ImgFolder = s.ImgFolder;
-    v.DwlPhoto = s.DwlPhoto;
-    v.DwlVideo = s.DwlVideo;
-    v.RestartKal = s.RestartKal;
-    v.KpropTitle = s.KpropTitle;
-    v.KpropDescr = s.KpropDescr;
-    v.KpropOwner = s.KpropOwner;
-    v.AuthPrefix = s.AuthPrefix;
-    v.OlderDays = s.OlderDays;
-    v.OlderHours = s.OlderHours;
-    v.FeedsSynch = s.FeedsSynch;
-    CopyFeedArray(v.Feeds, engine.Feeds);
-    v.Token = engine.Token;
-    return v;
+ConfigurationValues CopyForDialog(const PluginSettings& settings, const CFeedEngine& engine) {
+    ConfigurationValues values;
+    static_cast<DialogSettings&>(values) = settings;
+    CopyFeedArray(values.Feeds, engine.Feeds);
+    values.Token = engine.Token;
+    return values;
 }
 
-void CopyBackFromDialog(const ConfigurationValues& v, PluginSettings& s, CFeedEngine& engine) {
-    s.Enabled = v.Enabled;
-    s.tmUpdate = v.tmUpdate;
-    s.ImgFolder = v.ImgFolder;
-    s.DwlPhoto = v.DwlPhoto;
-    s.DwlVideo = v.DwlVideo;
-    s.RestartKal = v.RestartKal;
-    s.KpropTitle = v.KpropTitle;
-    s.KpropDescr = v.KpropDescr;
-    s.KpropOwner = v.KpropOwner;
-    s.AuthPrefix = v.AuthPrefix;
-    s.OlderDays = v.OlderDays;
-    s.OlderHours = v.OlderHours;
-    s.FeedsSynch = v.FeedsSynch;
-    CopyFeedArray(engine.Feeds, v.Feeds);
+void CopyBackFromDialog(const ConfigurationValues& values, PluginSettings& settings,
+                        CFeedEngine& engine) {
+    static_cast<DialogSettings&>(settings) = values;
+    CopyFeedArray(engine.Feeds, values.Feeds);
 }
+
+// What a save writes, copied in one locked step.
+struct SaveSnapshot {
+    PluginSettings settings;
+    FeedArray feeds;
+    std::string token;
+    std::string tokenAtLoad;
+};
 
 }  // namespace
 
@@ -78,19 +64,11 @@ int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
             return Save();
         case KAL_MSG_LOAD_SETTINGS:
             return Load();
-        case KAL_MSG_SETTINGS_CHANGED: {
-            std::lock_guard<std::mutex> guard(Engine.Lock);
-            return Settings.SettingsChanged;
-        }
-        case KAL_MSG_START: {
-            bool enabled;
-            {
-                std::lock_guard<std::mutex> guard(Engine.Lock);
-                enabled = Settings.Enabled != 0;
-            }
-            if (enabled) Engine.StartWorker();
+        case KAL_MSG_SETTINGS_CHANGED:
+            return Locked([&] { return Settings.SettingsChanged; });
+        case KAL_MSG_START:
+            if (Locked([&] { return Settings.Enabled != 0; })) Engine.StartWorker();
             return 0;
-        }
         case KAL_MSG_STOP:
             if (param2 != 0) Engine.StopWorker();
             return 0;
@@ -115,20 +93,14 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
         Log("Configure: no configuration dialog in this build");
         return 0;
     }
-    ConfigurationValues values;
-    int hostVariant;
-    {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
-        values = CopyForDialog(Settings, Engine);
-        hostVariant = Settings.HostVariant;
-    }
+    auto [values, hostVariant] = Locked(
+        [&] { return std::make_pair(CopyForDialog(Settings, Engine), int{Settings.HostVariant}); });
     // The dialog runs without the lock: the worker keeps going on the old values.
     if (!dialogRunner_(values, hostVariant, ownerWindow)) return 0;
-    {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
+    Locked([&] {
         CopyBackFromDialog(values, Settings, Engine);
         Settings.SettingsChanged = 1;
-    }
+    });
     // Through the engine, so that a worker holding back a refused token resumes;
     // it wakes the worker too, so that a new folder is taken up at once.
     Engine.SetToken(std::move(values.Token));
@@ -136,37 +108,26 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
 }
 
 int CPixoluneApp::Save() {
-    PluginSettings settings;
-    FeedArray feeds;
-    std::string token;
-    std::string tokenAtLoad;
-    {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
-        settings = Settings;
-        CopyFeedArray(feeds, Engine.Feeds);
-        token = Engine.Token;
-        tokenAtLoad = tokenAtLoad_;
-    }
-    SaveSettings(settings, feeds, token, tokenAtLoad);
-    std::lock_guard<std::mutex> guard(Engine.Lock);
-    tokenAtLoad_ = token;
-    Settings.SettingsChanged = 0;
+    const SaveSnapshot saved = Locked([&] {
+        SaveSnapshot snapshot{Settings, {}, Engine.Token, tokenAtLoad_};
+        CopyFeedArray(snapshot.feeds, Engine.Feeds);
+        return snapshot;
+    });
+    SaveSettings(saved.settings, saved.feeds, saved.token, saved.tokenAtLoad);
+    Locked([&] {
+        tokenAtLoad_ = saved.token;
+        Settings.SettingsChanged = 0;
+    });
     return 1;
 }
 
 int CPixoluneApp::Load() {
-    int hostVariant;
-    {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
-        hostVariant = Settings.HostVariant;
-    }
-    const LoadedSettings loaded = LoadSettings(hostVariant);
+    const LoadedSettings loaded = LoadSettings(Locked([&] { return Settings.HostVariant; }));
     std::string token;
-    {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
+    Locked([&] {
         ApplyLoadedSettings(loaded, Settings, Engine.Feeds, token);
         tokenAtLoad_ = loaded.token;
-    }
+    });
     Engine.SetToken(std::move(token));
     Log("LoadSettings: Enabled=%d, ImgFolder=%s, feeds=%zu, token %s", loaded.values.Enabled,
         loaded.values.ImgFolder.c_str(), loaded.feeds.size(), MaskSecret(loaded.token).c_str());
@@ -176,22 +137,20 @@ int CPixoluneApp::Load() {
 int CPixoluneApp::SetHostVariant(intptr_t variant) {
     const bool fits = variant >= std::numeric_limits<int32_t>::min() &&
                       variant <= std::numeric_limits<int32_t>::max();
-    {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
-        // A value that does not fit the field is kept as -1, which acts as variant 0 like
-        // every other value but 1.
-        Settings.HostVariant = fits ? static_cast<int32_t>(variant) : -1;
-    }
+    // A value that does not fit the field is kept as -1, which acts as variant 0 like
+    // every other value but 1.
+    Locked([&] { Settings.HostVariant = fits ? static_cast<int32_t>(variant) : -1; });
     return variant == 0 || variant == 1 ? static_cast<int>(variant) : -1;
 }
 
 int CPixoluneApp::Enabled(intptr_t setFlag, intptr_t value) {
-    std::lock_guard<std::mutex> guard(Engine.Lock);
-    // The host's words are 32 bits wide: only the low half of the value counts.
-    if (setFlag != 0) Settings.Enabled = static_cast<int32_t>(static_cast<uint32_t>(value));
-    // Enabled + 1 in 32-bit unsigned arithmetic, so the largest value wraps as the
-    // host's does instead of overflowing a signed int.
-    return static_cast<int32_t>(static_cast<uint32_t>(Settings.Enabled) + 1u);
+    return Locked([&] {
+        // The host's words are 32 bits wide: only the low half of the value counts.
+        if (setFlag != 0) Settings.Enabled = static_cast<int32_t>(static_cast<uint32_t>(value));
+        // Enabled + 1 in 32-bit unsigned arithmetic, so the largest value wraps as the
+        // host's does instead of overflowing a signed int.
+        return static_cast<int32_t>(static_cast<uint32_t>(Settings.Enabled) + 1u);
+    });
 }
 
 }  // namespace pixolune

@@ -1,38 +1,14 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <mutex>
 #include <string>
 
 #include "engine/feed_engine.h"
-#include "plugin/feed.h"
-#include "plugin/plugin_settings.h"
+#include "plugin/model/configuration_values.h"
+#include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
-
-// The values the configuration dialog edits: copies taken on message 5 and
-// copied back only when the dialog ends with OK.
-struct ConfigurationValues {
-    int32_t Enabled = 0;
-    int32_t tmUpdate = 0;
-    std::string ImgFolder;
-    int32_t DwlPhoto = 0;
-    int32_t DwlVideo = 0;
-    int32_t RestartKal = 0;
-    int32_t KpropTitle = 0;
-    int32_t KpropDescr = 0;
-    int32_t KpropOwner = 0;
-    std::string AuthPrefix;
-    int32_t OlderDays = 0;
-    int32_t OlderHours = 0;
-    int32_t FeedsSynch = 0;
-    FeedArray Feeds;
-    std::string Token;
-};
-
-// Shows the configuration dialog modally on the values; true when it ended with OK.
-using ConfigurationDialogRunner =
-    std::function<bool(ConfigurationValues& values, int hostVariant, intptr_t ownerWindow)>;
 
 // The application object: one for the life of the loaded library.
 class CPixoluneApp {
@@ -57,6 +33,14 @@ class CPixoluneApp {
     int Load();
     int SetHostVariant(intptr_t variant);
     int Enabled(intptr_t setFlag, intptr_t value);
+
+    // Runs `access` with Engine.Lock held and returns its result: the one way
+    // this object reads or replaces the values the worker shares.
+    template <typename Access>
+    auto Locked(Access&& access) {
+        std::lock_guard<std::mutex> guard(Engine.Lock);
+        return access();
+    }
 
     ConfigurationDialogRunner dialogRunner_;
     // The token as the last load or save left it, guarded by Engine.Lock: a save

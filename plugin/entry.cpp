@@ -1,6 +1,6 @@
 // The library's one exported function.
 #include "plugin/app.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 #include "plugin/include/kal_plugin_api.h"
 #include "plugin/plugin_module.h"
 

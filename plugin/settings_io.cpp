@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/user_registry.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 #include "plugin/host_store.h"
 
 namespace pixolune {
@@ -113,17 +113,6 @@ int BoundFeedCount(int stored) {
 
 const char* TokenValueName(int hostVariant) {
     return hostVariant == 1 ? "TokenNVX" : "TokenKAL";
-}
-
-const char* ClientId(int hostVariant) {
-    return hostVariant == 1 ? "d93b02f7e5c84a1fb6e07d25a9c3e418"
-                            : "7c1e9d30b6a24f58a0d3e2b9c4f61a87";
-}
-
-std::string MaskSecret(const std::string& secret) {
-    if (secret.empty()) return "(none)";
-    if (secret.size() <= 8) return "\xE2\x80\xA6";  // too short to show any part of
-    return "\xE2\x80\xA6" + secret.substr(secret.size() - 4);
 }
 
 LoadedSettings LoadSettings(int hostVariant) {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/feed.h"
-#include "plugin/plugin_settings.h"
+#include "plugin/model/feed.h"
+#include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
 
@@ -49,11 +49,5 @@ void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const 
 
 // The registry value that holds the token for a host variant.
 [[nodiscard]] const char* TokenValueName(int hostVariant);
-
-// The OAuth client id for a host variant.
-[[nodiscard]] const char* ClientId(int hostVariant);
-
-// "abcd…wxyz"-style text that lets a reader tell tokens apart without revealing one.
-[[nodiscard]] std::string MaskSecret(const std::string& secret);
 
 }  // namespace pixolune

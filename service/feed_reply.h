@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/feed.h"
+#include "plugin/model/feed.h"
 
 namespace pixolune {
 

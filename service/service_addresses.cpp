@@ -22,4 +22,9 @@ std::string OAuthAuthorizeUrl() {
     return FromEnvironment("PIXOLUNE_OAUTH_BASE", kOAuthAuthorizeUrl);
 }
 
+const char* ClientId(int hostVariant) {
+    return hostVariant == 1 ? "d93b02f7e5c84a1fb6e07d25a9c3e418"
+                            : "7c1e9d30b6a24f58a0d3e2b9c4f61a87";
+}
+
 }  // namespace pixolune

@@ -17,4 +17,7 @@ inline constexpr const char* kOAuthAuthorizeUrl = "https://api.pixolune.com/oaut
 // kOAuthAuthorizeUrl, unless PIXOLUNE_OAUTH_BASE names another authorize address.
 [[nodiscard]] std::string OAuthAuthorizeUrl();
 
+// The OAuth client id for a host variant.
+[[nodiscard]] const char* ClientId(int hostVariant);
+
 }  // namespace pixolune

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "plugin/settings_io.h"
+#include "plugin/model/secret_mask.h"
 
 namespace pixolune {
 namespace {

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "plugin/settings_io.h"
 #include "service/service_addresses.h"
 
 namespace pixolune::ui {

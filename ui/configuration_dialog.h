@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plugin/app.h"
+#include "plugin/model/configuration_values.h"
 
 namespace pixolune::ui {
 

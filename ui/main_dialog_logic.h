@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "plugin/app.h"
+#include "plugin/model/configuration_values.h"
 
 namespace pixolune::ui {
 

@@ -14,7 +14,7 @@
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "platform/file_ops.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 namespace pixolune::test {
 namespace {

@@ -1,11 +1,13 @@
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "fake_host.h"
+#include "plugin/model/secret_mask.h"
 #include "plugin/settings_io.h"
+#include "service/service_addresses.h"
 
 namespace pixolune::test {
 namespace {

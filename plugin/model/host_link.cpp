@@ -1,4 +1,4 @@
-#include "plugin/host_link.h"
+#include "plugin/model/host_link.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "plugin/feed.h"
+#include "plugin/model/feed.h"
 
 namespace pixolune {
 
