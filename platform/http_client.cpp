@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -53,15 +55,24 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
+// 18 decimal digits always fit an int64_t, so the sum below cannot overflow.
+constexpr size_t kMaxLengthDigits = 18;
+
 // A Content-Length value; -1 for one that is not a plain decimal number.
 int64_t ParseLength(std::string_view text) {
-    if (text.empty() || text.size() > 18) return -1;
+    if (text.empty() || text.size() > kMaxLengthDigits) return -1;
     int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return -1;
         value = value * 10 + (c - '0');
     }
     return value;
+}
+
+// The value of a header line that starts with `name` (with its colon), blanks trimmed.
+std::optional<std::string> HeaderValue(std::string_view line, std::string_view name) {
+    if (!StartsWithIgnoringCase(line, name)) return std::nullopt;
+    return std::string(TrimBlanks(line.substr(name.size())));
 }
 
 // Codes that mean the request never reached a server that could answer it.
@@ -235,12 +246,11 @@ class Transfer {
         const std::string_view trimmed = TrimBlanks(line);
         if (!trimmed.empty()) {
             if (StartsWithIgnoringCase(trimmed, "location:")) sawLocation_ = true;
-            if (StartsWithIgnoringCase(trimmed, "retry-after:"))
-                retryAfter_ = std::string(TrimBlanks(trimmed.substr(12)));
-            if (StartsWithIgnoringCase(trimmed, "content-type:"))
-                head_.contentType = std::string(TrimBlanks(trimmed.substr(13)));
-            if (StartsWithIgnoringCase(trimmed, "content-length:"))
-                head_.contentLength = ParseLength(TrimBlanks(trimmed.substr(15)));
+            if (const auto value = HeaderValue(trimmed, "retry-after:")) retryAfter_ = *value;
+            if (const auto value = HeaderValue(trimmed, "content-type:"))
+                head_.contentType = *value;
+            if (const auto value = HeaderValue(trimmed, "content-length:"))
+                head_.contentLength = ParseLength(*value);
             return line.size();
         }
         long status = 0;
@@ -338,10 +348,11 @@ class Transfer {
 
     // Both limits end a transfer with the same code; the clock tells them apart.
     HttpLimitReached LimitReached() const {
+        // libcurl's own clock starts a little before ours.
+        constexpr auto kClockSlack = std::chrono::milliseconds(500);
         const long deadline = request_.limits.totalTimeoutSeconds;
         const auto elapsed = Clock::now() - startedAt_;
-        if (deadline > 0 &&
-            elapsed >= std::chrono::seconds(deadline) - std::chrono::milliseconds(500))
+        if (deadline > 0 && elapsed >= std::chrono::seconds(deadline) - kClockSlack)
             return HttpLimitReached::Deadline;
         return HttpLimitReached::LowSpeed;
     }

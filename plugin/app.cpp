@@ -12,6 +12,9 @@
 namespace pixolune {
 namespace {
 
+// The version of the host's plug-in interface this library answers message 1 with.
+constexpr int kInterfaceVersion = 256;
+
 // The host's buffer for the version text is not passed; it holds at least this much.
 constexpr size_t kVersionBufferSize = 28;
 
@@ -52,7 +55,7 @@ void CPixoluneApp::SetConfigurationDialogRunner(ConfigurationDialogRunner runner
 int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
     switch (code) {
         case KAL_MSG_INTERFACE_VERSION:
-            return 256;
+            return kInterfaceVersion;
         case KAL_MSG_VERSION_TEXT:
             return WriteVersionText(reinterpret_cast<char*>(param1));
         case KAL_MSG_SET_CALLBACK:
