@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,63 +14,76 @@ namespace pixolune::ui {
 
 CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     : CExchangeDialog(parent, prompts) {
-    setWindowTitle("Download Settings");
-    restartCheck = new QCheckBox("Restart slideshow when all files have been downloaded", this);
-    captionCheck = new QCheckBox("Add item &caption to description in kprop file", this);
+    setWindowTitle(tr("Download Settings"));
+    CreateControls();
+    NameControls();
+    GroupRadioButtons();
+    BuildLayout();
+    SetTabOrder();
+    ConnectCommands();
+}
+
+void CDwnlSettingsDlg::CreateControls() {
+    restartCheck = new QCheckBox(tr("Restart slideshow when all files have been downloaded"), this);
+    captionCheck = new QCheckBox(tr("Add item &caption to description in kprop file"), this);
     synchronizeRadio = new QRadioButton(
-        "&Synchronize with feeds, remove all files no longer present on the server", this);
+        tr("&Synchronize with feeds, remove all files no longer present on the server"), this);
     olderRadio =
-        new QRadioButton("&Remove files no longer present on server and older than:", this);
+        new QRadioButton(tr("&Remove files no longer present on server and older than:"), this);
     daysEdit = new QLineEdit(this);
-    daysLabel = new QLabel("&Days", this);
-    okButton = new QPushButton("OK", this);
-    cancelButton = new QPushButton("Cancel", this);
-    ownerCheck = new QCheckBox("Add &owner name to description in kprop file", this);
-    prefixLabel = new QLabel("&Prefix:", this);
+    daysLabel = new QLabel(tr("&Days"), this);
+    okButton = new QPushButton(tr("OK"), this);
+    cancelButton = new QPushButton(tr("Cancel"), this);
+    ownerCheck = new QCheckBox(tr("Add &owner name to description in kprop file"), this);
+    prefixLabel = new QLabel(tr("&Prefix:"), this);
     prefixEdit = new QLineEdit(this);
     hoursEdit = new QLineEdit(this);
-    hoursLabel = new QLabel("&Hours", this);
+    hoursLabel = new QLabel(tr("&Hours"), this);
+    okButton->setDefault(true);
+    cancelButton->setAutoDefault(false);
+}
+
+void CDwnlSettingsDlg::NameControls() {
     prefixLabel->setBuddy(prefixEdit);
     daysLabel->setBuddy(daysEdit);
     hoursLabel->setBuddy(hoursEdit);
-    daysEdit->setAccessibleName("Days");
-    hoursEdit->setAccessibleName("Hours");
+    daysEdit->setAccessibleName(tr("Days"));
+    hoursEdit->setAccessibleName(tr("Hours"));
+}
 
-    // One exclusive group, so that the arrow keys move between the two buttons
-    // and select as they go. "None selected" is only ever loaded, never clicked.
+// One exclusive group, so that the arrow keys move between the two buttons
+// and select as they go. "None selected" is only ever loaded, never clicked.
+void CDwnlSettingsDlg::GroupRadioButtons() {
     radioGroup_ = new QButtonGroup(this);
     radioGroup_->addButton(synchronizeRadio, 0);
     radioGroup_->addButton(olderRadio, 1);
-    connect(radioGroup_, &QButtonGroup::idToggled, this, [this] { ApplyAgeEnabling(); });
-    connect(ownerCheck, &QCheckBox::clicked, this, [this] { ApplyPrefixEnabling(); });
-    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    okButton->setDefault(true);
-    cancelButton->setAutoDefault(false);
-
-    BuildLayout();
-    // Top to bottom as laid out.
-    const std::initializer_list<QWidget*> order = {
-        restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio,
-        olderRadio,   daysEdit,     hoursEdit,  okButton,   cancelButton};
-    for (auto it = order.begin() + 1; it != order.end(); ++it) setTabOrder(*(it - 1), *it);
 }
 
 void CDwnlSettingsDlg::BuildLayout() {
     const DialogUnits du(*this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(restartCheck);
+    layout->addWidget(captionCheck);
+    layout->addLayout(OwnerRow(du));
+    layout->addWidget(SynchronizationGroup(du));
+    layout->addLayout(ButtonRow(du));
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QHBoxLayout* CDwnlSettingsDlg::OwnerRow(const DialogUnits& du) {
+    prefixEdit->setMinimumWidth(du.X(60));
+    auto* row = new QHBoxLayout;
+    row->addWidget(ownerCheck);
+    row->addSpacing(du.X(14));
+    row->addWidget(prefixLabel);
+    row->addWidget(prefixEdit);
+    row->addStretch();
+    return row;
+}
+
+QGroupBox* CDwnlSettingsDlg::SynchronizationGroup(const DialogUnits& du) {
     daysEdit->setFixedWidth(du.X(31));
     hoursEdit->setFixedWidth(du.X(24));
-    prefixEdit->setMinimumWidth(du.X(60));
-    okButton->setMinimumWidth(du.X(50));
-    cancelButton->setMinimumWidth(du.X(50));
-
-    auto* ownerRow = new QHBoxLayout;
-    ownerRow->addWidget(ownerCheck);
-    ownerRow->addSpacing(du.X(14));
-    ownerRow->addWidget(prefixLabel);
-    ownerRow->addWidget(prefixEdit);
-    ownerRow->addStretch();
-
     auto* olderRow = new QHBoxLayout;
     olderRow->addWidget(olderRadio);
     olderRow->addWidget(daysEdit);
@@ -81,25 +93,45 @@ void CDwnlSettingsDlg::BuildLayout() {
     olderRow->addWidget(hoursLabel);
     olderRow->addStretch();
 
-    auto* synchronization = new QGroupBox("Synchronization", this);
-    auto* groupLayout = new QVBoxLayout(synchronization);
+    auto* group = new QGroupBox(tr("Synchronization"), this);
+    auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addWidget(synchronizeRadio);
     groupLayout->addLayout(olderRow);
+    return group;
+}
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(okButton);
-    buttons->addSpacing(du.X(16));
-    buttons->addWidget(cancelButton);
-    buttons->addStretch();
+QHBoxLayout* CDwnlSettingsDlg::ButtonRow(const DialogUnits& du) {
+    okButton->setMinimumWidth(du.X(50));
+    cancelButton->setMinimumWidth(du.X(50));
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(okButton);
+    row->addSpacing(du.X(16));
+    row->addWidget(cancelButton);
+    row->addStretch();
+    return row;
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(restartCheck);
-    layout->addWidget(captionCheck);
-    layout->addLayout(ownerRow);
-    layout->addWidget(synchronization);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+// Top to bottom as laid out.
+void CDwnlSettingsDlg::SetTabOrder() {
+    ChainTabOrder({restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio,
+                   olderRadio, daysEdit, hoursEdit, okButton, cancelButton});
+}
+
+void CDwnlSettingsDlg::ConnectCommands() {
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(radioGroup_, &QButtonGroup::idToggled, this,
+            &CDwnlSettingsDlg::onSynchronizationChoiceToggled);
+    connect(ownerCheck, &QCheckBox::clicked, this, &CDwnlSettingsDlg::onOwnerClicked);
+}
+
+void CDwnlSettingsDlg::onSynchronizationChoiceToggled() {
+    ApplyAgeEnabling();
+}
+
+void CDwnlSettingsDlg::onOwnerClicked() {
+    ApplyPrefixEnabling();
 }
 
 void CDwnlSettingsDlg::OnInitDialog() {
@@ -108,55 +140,50 @@ void CDwnlSettingsDlg::OnInitDialog() {
     ApplyPrefixEnabling();
 }
 
-int CDwnlSettingsDlg::SelectedRadio() const {
-    if (synchronizeRadio->isChecked()) return 0;
-    if (olderRadio->isChecked()) return 1;
-    return -1;
-}
-
 DownloadEnabling CDwnlSettingsDlg::Enabling() const {
-    return ComputeDownloadEnabling(SelectedRadio(), ownerCheck->isChecked());
+    return ComputeDownloadEnabling(radioGroup_->checkedId(), ownerCheck->isChecked());
 }
 
 void CDwnlSettingsDlg::ApplyAgeEnabling() {
-    const bool enabled = Enabling().ageFields;
-    for (QWidget* w : {static_cast<QWidget*>(daysEdit), static_cast<QWidget*>(daysLabel),
-                       static_cast<QWidget*>(hoursEdit), static_cast<QWidget*>(hoursLabel)}) {
-        w->setEnabled(enabled);
-    }
+    SetEnabled({daysEdit, daysLabel, hoursEdit, hoursLabel}, Enabling().ageFields);
 }
 
 void CDwnlSettingsDlg::ApplyPrefixEnabling() {
-    const bool enabled = Enabling().prefix;
-    prefixLabel->setEnabled(enabled);
-    prefixEdit->setEnabled(enabled);
+    SetEnabled({prefixLabel, prefixEdit}, Enabling().prefix);
 }
 
-bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
-    if (!saveAndValidate) {
-        const DownloadSettingsControls c = LoadDownloadControls(Values);
-        restartCheck->setChecked(c.restart);
-        captionCheck->setChecked(c.caption);
-        ownerCheck->setChecked(c.owner);
-        daysEdit->setText(ToQt(c.days));
-        hoursEdit->setText(ToQt(c.hours));
-        // An exclusive group refuses to clear its checked button; loading "none" must.
-        radioGroup_->setExclusive(false);
-        synchronizeRadio->setChecked(c.selectedRadio == 0);
-        olderRadio->setChecked(c.selectedRadio == 1);
-        radioGroup_->setExclusive(true);
-        prefixEdit->setText(ToQt(c.prefix));
-        return true;
-    }
+DownloadSettingsControls CDwnlSettingsDlg::ReadControls() const {
     DownloadSettingsControls c;
     c.restart = restartCheck->isChecked();
     c.caption = captionCheck->isChecked();
     c.owner = ownerCheck->isChecked();
     c.days = FromQt(daysEdit->text());
     c.hours = FromQt(hoursEdit->text());
-    c.selectedRadio = SelectedRadio();
+    c.selectedRadio = radioGroup_->checkedId();  // -1 when none is selected
     c.prefix = FromQt(prefixEdit->text());
-    if (const auto failure = SaveDownloadControls(c, Values)) {
+    return c;
+}
+
+void CDwnlSettingsDlg::WriteControls(const DownloadSettingsControls& c) {
+    restartCheck->setChecked(c.restart);
+    captionCheck->setChecked(c.caption);
+    ownerCheck->setChecked(c.owner);
+    daysEdit->setText(ToQt(c.days));
+    hoursEdit->setText(ToQt(c.hours));
+    // An exclusive group refuses to clear its checked button; loading "none" must.
+    radioGroup_->setExclusive(false);
+    synchronizeRadio->setChecked(c.selectedRadio == 0);
+    olderRadio->setChecked(c.selectedRadio == 1);
+    radioGroup_->setExclusive(true);
+    prefixEdit->setText(ToQt(c.prefix));
+}
+
+bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
+    if (!saveAndValidate) {
+        WriteControls(LoadDownloadControls(Values));
+        return true;
+    }
+    if (const auto failure = SaveDownloadControls(ReadControls(), Values)) {
         QWidget* edit = failure->control == DownloadControl::Days ? daysEdit : hoursEdit;
         return FailOn(Enabling().ageFields ? edit : nullptr, failure->message);
     }

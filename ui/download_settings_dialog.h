@@ -1,10 +1,13 @@
 #pragma once
 
+#include "plugin/model/plugin_settings.h"
 #include "ui/download_settings_logic.h"
 #include "ui/exchange_dialog.h"
 
 class QButtonGroup;
 class QCheckBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -20,8 +23,9 @@ class CDwnlSettingsDlg : public CExchangeDialog {
   public:
     explicit CDwnlSettingsDlg(QWidget* parent = nullptr, DialogPrompts* prompts = nullptr);
 
-    // Filled by the caller before DoModal, read back after OK.
-    DownloadSettingsValues Values;
+    // Filled by the caller before DoModal. After OK the seven settings this
+    // dialog edits hold the user's choice; the others are as handed in.
+    DialogSettings Values;
 
     QCheckBox* restartCheck;
     QCheckBox* captionCheck;
@@ -41,14 +45,29 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void OnInitDialog() override;
     bool DoDataExchange(bool saveAndValidate) override;
 
+  private slots:
+    void onSynchronizationChoiceToggled();
+    void onOwnerClicked();
+
   private:
+    void CreateControls();
+    void NameControls();
+    void GroupRadioButtons();
     void BuildLayout();
+    [[nodiscard]] QHBoxLayout* OwnerRow(const DialogUnits& du);
+    [[nodiscard]] QGroupBox* SynchronizationGroup(const DialogUnits& du);
+    [[nodiscard]] QHBoxLayout* ButtonRow(const DialogUnits& du);
+    void SetTabOrder();
+    void ConnectCommands();
+
     void ApplyAgeEnabling();
     void ApplyPrefixEnabling();
-    [[nodiscard]] int SelectedRadio() const;
     [[nodiscard]] DownloadEnabling Enabling() const;
 
-    QButtonGroup* radioGroup_;
+    [[nodiscard]] DownloadSettingsControls ReadControls() const;
+    void WriteControls(const DownloadSettingsControls& controls);
+
+    QButtonGroup* radioGroup_;  // the two radio buttons, ids 0 and 1 as in FeedsSynch
 };
 
 }  // namespace pixolune::ui

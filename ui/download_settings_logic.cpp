@@ -4,7 +4,7 @@
 
 namespace pixolune::ui {
 
-DownloadSettingsControls LoadDownloadControls(const DownloadSettingsValues& values) {
+DownloadSettingsControls LoadDownloadControls(const DialogSettings& values) {
     DownloadSettingsControls controls;
     controls.restart = values.RestartKal != 0;
     controls.caption = values.KpropTitle != 0;
@@ -18,7 +18,7 @@ DownloadSettingsControls LoadDownloadControls(const DownloadSettingsValues& valu
 }
 
 std::optional<DownloadExchangeFailure> SaveDownloadControls(
-    const DownloadSettingsControls& controls, DownloadSettingsValues& values) {
+    const DownloadSettingsControls& controls, DialogSettings& values) {
     int32_t days = 0;
     int32_t hours = 0;
     if (auto message = ExchangeInteger(controls.days, 0, kAgeMax, days)) {

@@ -4,20 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "plugin/model/plugin_settings.h"
+
 namespace pixolune::ui {
 
 inline constexpr int32_t kAgeMax = 9999999;
-
-// The seven settings the download settings dialog edits.
-struct DownloadSettingsValues {
-    int32_t RestartKal = 0;
-    int32_t KpropTitle = 0;
-    int32_t KpropOwner = 0;
-    int32_t OlderDays = 0;
-    int32_t OlderHours = 0;
-    int32_t FeedsSynch = -1;  // 0 or 1: the selected radio button; -1: none
-    std::string AuthPrefix;
-};
 
 struct DownloadSettingsControls {
     bool restart = false;
@@ -36,13 +27,16 @@ struct DownloadExchangeFailure {
     std::string message;
 };
 
+// Fills the controls from the seven settings the dialog edits: RestartKal,
+// KpropTitle, KpropOwner, OlderDays, OlderHours, FeedsSynch and AuthPrefix.
 // FeedsSynch 0 or 1 selects that button; any other value selects none.
-[[nodiscard]] DownloadSettingsControls LoadDownloadControls(const DownloadSettingsValues& values);
+[[nodiscard]] DownloadSettingsControls LoadDownloadControls(const DialogSettings& values);
 
 // The exchange on OK; only the two number edits can fail, and `values` is
-// left untouched when one does.
+// left untouched when one does. On success the seven settings are replaced
+// (FeedsSynch -1 when no button is selected); the others stay as they were.
 [[nodiscard]] std::optional<DownloadExchangeFailure> SaveDownloadControls(
-    const DownloadSettingsControls& controls, DownloadSettingsValues& values);
+    const DownloadSettingsControls& controls, DialogSettings& values);
 
 struct DownloadEnabling {
     bool ageFields = false;  // days and hours edits and their labels

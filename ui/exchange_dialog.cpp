@@ -70,4 +70,12 @@ bool CExchangeDialog::FailOn(QWidget* control, const std::string& message) {
     return false;
 }
 
+void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
+    for (QWidget* control : controls) control->setEnabled(enabled);
+}
+
+void ChainTabOrder(const std::vector<QWidget*>& order) {
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
 }  // namespace pixolune::ui

@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <QString>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -64,6 +66,12 @@ class CExchangeDialog : public QDialog {
   private:
     DialogPrompts* prompts_;
 };
+
+// Enables or disables the controls together, as one rule decides for all of them.
+void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled);
+
+// Makes Tab move through the controls in the order given.
+void ChainTabOrder(const std::vector<QWidget*>& order);
 
 [[nodiscard]] inline QString ToQt(const std::string& text) {
     return QString::fromStdString(text);

@@ -18,30 +18,13 @@
 namespace pixolune::ui {
 namespace {
 
+// Marked for translation here, translated where the rows are made.
 constexpr std::array<const char*, kFeedRowCount> kFeedLabels = {
-    "My Feed", "My Photos/Videos", "Popular", "Photos/Videos I like", "Photos/Videos with tags:"};
-
-QString Caption() {
-    return QString("Pixolune PlugIn %1.%2.%3")
-        .arg(PIXOLUNE_VERSION_MAJOR)
-        .arg(PIXOLUNE_VERSION_MINOR)
-        .arg(PIXOLUNE_VERSION_PATCH);
-}
-
-DownloadSettingsValues DownloadPart(const ConfigurationValues& v) {
-    return {v.RestartKal, v.KpropTitle, v.KpropOwner, v.OlderDays,
-            v.OlderHours, v.FeedsSynch, v.AuthPrefix};
-}
-
-void TakeDownloadPart(const DownloadSettingsValues& d, ConfigurationValues& v) {
-    v.RestartKal = d.RestartKal;
-    v.KpropTitle = d.KpropTitle;
-    v.KpropOwner = d.KpropOwner;
-    v.OlderDays = d.OlderDays;
-    v.OlderHours = d.OlderHours;
-    v.FeedsSynch = d.FeedsSynch;
-    v.AuthPrefix = d.AuthPrefix;
-}
+    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "My Feed"),
+    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "My Photos/Videos"),
+    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "Popular"),
+    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "Photos/Videos I like"),
+    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "Photos/Videos with tags:")};
 
 }  // namespace
 
@@ -49,8 +32,12 @@ CPixoluneDlg::CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices 
     : CExchangeDialog(parent, services.prompts),
       hostVariant_(hostVariant),
       services_(std::move(services)) {
-    setWindowTitle(Caption());
+    setWindowTitle(tr("Pixolune PlugIn %1.%2.%3")
+                       .arg(PIXOLUNE_VERSION_MAJOR)
+                       .arg(PIXOLUNE_VERSION_MINOR)
+                       .arg(PIXOLUNE_VERSION_PATCH));
     CreateControls();
+    NameControlsForAssistiveTools();
     BuildLayout();
     SetTabOrder();
     ConnectCommands();
@@ -58,31 +45,37 @@ CPixoluneDlg::CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices 
 
 void CPixoluneDlg::CreateControls() {
     // Mnemonics where the letters do not clash; the texts read as designed.
-    enabledCheck = new QCheckBox("&PlugIn Enabled", this);
-    folderLabel = new QLabel("&Folder to store downloaded media files (photo and video):", this);
+    enabledCheck = new QCheckBox(tr("&PlugIn Enabled"), this);
+    folderLabel = new QLabel(tr("&Folder to store downloaded media files (photo and video):"), this);
     folderEdit = new QLineEdit(this);
-    browseButton = new QPushButton("...", this);
-    feedGroup = new QGroupBox("Choose media files you want to see from Pixolune", this);
-    for (int row = 0; row < kFeedRowCount; ++row) {
-        feedRows[row] = {new QCheckBox(kFeedLabels[row], feedGroup),
-                         new QLabel("Max N. of files:", feedGroup), new QLineEdit(feedGroup)};
-    }
-    tagsEdit = new QLineEdit(feedGroup);
-    minutesLabel = new QLabel("Check downloads at startup and &every :", this);
+    feedGroup = new QGroupBox(tr("Choose media files you want to see from Pixolune"), this);
+    CreateFeedRows();
+    minutesLabel = new QLabel(tr("Check downloads at startup and &every :"), this);
     minutesEdit = new QLineEdit(this);
-    minutesUnitLabel = new QLabel("Minutes   (0=Disable)", this);
-    settingsButton = new QPushButton("&Settings...", this);
-    authorizeButton = new QPushButton("&Authorize...", this);
-    okButton = new QPushButton("OK", this);
-    cancelButton = new QPushButton("Cancel", this);
-    helpButton = new QPushButton("Help", this);
-    statusLabel = new QLabel("Static", this);
-    photosCheck = new QCheckBox("P&hotos", this);
-    videosCheck = new QCheckBox("&Videos", this);
-    NameControlsForAssistiveTools();
-
+    minutesUnitLabel = new QLabel(tr("Minutes   (0=Disable)"), this);
+    statusLabel = new QLabel(tr("Static"), this);
     statusLabel->setAlignment(Qt::AlignCenter);
     statusLabel->setWordWrap(true);
+    photosCheck = new QCheckBox(tr("P&hotos"), this);
+    videosCheck = new QCheckBox(tr("&Videos"), this);
+    CreateButtons();
+}
+
+void CPixoluneDlg::CreateFeedRows() {
+    for (int row = 0; row < kFeedRowCount; ++row) {
+        feedRows[row] = {new QCheckBox(tr(kFeedLabels[row]), feedGroup),
+                         new QLabel(tr("Max N. of files:"), feedGroup), new QLineEdit(feedGroup)};
+    }
+    tagsEdit = new QLineEdit(feedGroup);
+}
+
+void CPixoluneDlg::CreateButtons() {
+    browseButton = new QPushButton(tr("..."), this);
+    settingsButton = new QPushButton(tr("&Settings..."), this);
+    authorizeButton = new QPushButton(tr("&Authorize..."), this);
+    okButton = new QPushButton(tr("OK"), this);
+    cancelButton = new QPushButton(tr("Cancel"), this);
+    helpButton = new QPushButton(tr("Help"), this);
     okButton->setDefault(true);
     for (QPushButton* button :
          {browseButton, settingsButton, authorizeButton, cancelButton, helpButton}) {
@@ -92,6 +85,16 @@ void CPixoluneDlg::CreateControls() {
 
 void CPixoluneDlg::BuildLayout() {
     const DialogUnits du(*this);
+    SetControlSizes(du);
+    LayOutFeedGroup(du);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(SettingsColumn(du), 1);
+    layout->addSpacing(du.X(14));
+    layout->addLayout(ButtonColumn(du));
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CPixoluneDlg::SetControlSizes(const DialogUnits& du) {
     folderEdit->setMinimumWidth(du.X(318));
     browseButton->setFixedWidth(std::max(du.X(15), browseButton->sizeHint().height()));
     for (FeedRow& row : feedRows) row.maxFiles->setFixedWidth(du.X(29) + du.X(10));
@@ -104,7 +107,9 @@ void CPixoluneDlg::BuildLayout() {
     // Two lines of the status text at the designed width.
     statusLabel->setMinimumWidth(du.X(334));
     statusLabel->setMinimumHeight(du.Y(20) + du.Y(4));
+}
 
+void CPixoluneDlg::LayOutFeedGroup(const DialogUnits& du) {
     auto* rows = new QGridLayout(feedGroup);
     for (int row = 0; row < kFeedRowCount; ++row) {
         rows->addWidget(feedRows[row].check, row, 0);
@@ -117,69 +122,78 @@ void CPixoluneDlg::BuildLayout() {
     tagsRow->addSpacing(du.X(18));
     tagsRow->addWidget(tagsEdit);
     rows->addLayout(tagsRow, kFeedRowCount, 0, 1, 4);
+}
 
-    auto* folderRow = new QHBoxLayout;
-    folderRow->setSpacing(du.X(1));
-    folderRow->addWidget(folderEdit, 1);
-    folderRow->addWidget(browseButton);
+QHBoxLayout* CPixoluneDlg::FolderRow(const DialogUnits& du) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(du.X(1));
+    row->addWidget(folderEdit, 1);
+    row->addWidget(browseButton);
+    return row;
+}
 
+QHBoxLayout* CPixoluneDlg::MediaRow(const DialogUnits& du) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(photosCheck);
+    row->addSpacing(du.X(7));
+    row->addWidget(videosCheck);
+    row->addStretch();
+    return row;
+}
+
+QHBoxLayout* CPixoluneDlg::MinutesRow() {
+    auto* row = new QHBoxLayout;
+    row->addWidget(minutesLabel);
+    row->addWidget(minutesEdit);
+    row->addWidget(minutesUnitLabel);
+    row->addStretch();
+    return row;
+}
+
+QVBoxLayout* CPixoluneDlg::SettingsColumn(const DialogUnits& du) {
     auto* groupRow = new QHBoxLayout;
     groupRow->addWidget(feedGroup);
     groupRow->addStretch();
 
-    auto* mediaRow = new QHBoxLayout;
-    mediaRow->addWidget(photosCheck);
-    mediaRow->addSpacing(du.X(7));
-    mediaRow->addWidget(videosCheck);
-    mediaRow->addStretch();
+    auto* column = new QVBoxLayout;
+    column->addWidget(enabledCheck);
+    column->addWidget(folderLabel);
+    column->addLayout(FolderRow(du));
+    column->addLayout(groupRow);
+    column->addLayout(MediaRow(du));
+    column->addSpacing(du.Y(4));
+    column->addLayout(MinutesRow());
+    column->addSpacing(du.Y(6));
+    column->addWidget(statusLabel);
+    return column;
+}
 
-    auto* minutesRow = new QHBoxLayout;
-    minutesRow->addWidget(minutesLabel);
-    minutesRow->addWidget(minutesEdit);
-    minutesRow->addWidget(minutesUnitLabel);
-    minutesRow->addStretch();
-
-    auto* left = new QVBoxLayout;
-    left->addWidget(enabledCheck);
-    left->addWidget(folderLabel);
-    left->addLayout(folderRow);
-    left->addLayout(groupRow);
-    left->addLayout(mediaRow);
-    left->addSpacing(du.Y(4));
-    left->addLayout(minutesRow);
-    left->addSpacing(du.Y(6));
-    left->addWidget(statusLabel);
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(okButton);
-    right->addWidget(cancelButton);
-    right->addSpacing(du.Y(14));
-    right->addWidget(helpButton);
-    right->addStretch();
-    right->addWidget(settingsButton);
-    right->addSpacing(du.Y(14));
-    right->addWidget(authorizeButton);
-
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(left, 1);
-    layout->addSpacing(du.X(14));
-    layout->addLayout(right);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+QVBoxLayout* CPixoluneDlg::ButtonColumn(const DialogUnits& du) {
+    auto* column = new QVBoxLayout;
+    column->addWidget(okButton);
+    column->addWidget(cancelButton);
+    column->addSpacing(du.Y(14));
+    column->addWidget(helpButton);
+    column->addStretch();
+    column->addWidget(settingsButton);
+    column->addSpacing(du.Y(14));
+    column->addWidget(authorizeButton);
+    return column;
 }
 
 void CPixoluneDlg::NameControlsForAssistiveTools() {
     folderLabel->setBuddy(folderEdit);
     minutesLabel->setBuddy(minutesEdit);
     minutesUnitLabel->setBuddy(minutesEdit);
-    browseButton->setAccessibleName(kTextSelectFolder);
+    browseButton->setAccessibleName(ToQt(kTextSelectFolder));
     for (int row = 0; row < kFeedRowCount; ++row) {
         feedRows[row].label->setBuddy(feedRows[row].maxFiles);
         // Five edits share one label text; the row's name tells them apart.
         feedRows[row].maxFiles->setAccessibleName(
-            QString("%1 Max N. of files").arg(QString(kFeedLabels[row]).remove(':')));
+            tr("%1 Max N. of files").arg(tr(kFeedLabels[row]).remove(':')));
     }
-    tagsEdit->setAccessibleName("Tags");
-    statusLabel->setAccessibleName("Account");
+    tagsEdit->setAccessibleName(tr("Tags"));
+    statusLabel->setAccessibleName(tr("Account"));
     // Stable names for scripts and tests that find the controls from outside.
     enabledCheck->setObjectName("enabledCheck");
     folderEdit->setObjectName("folderEdit");
@@ -198,25 +212,22 @@ void CPixoluneDlg::SetTabOrder() {
         order.push_back(row.check);
         order.push_back(row.maxFiles);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             tagsEdit, photosCheck, videosCheck, minutesEdit, okButton, cancelButton, helpButton,
-             settingsButton, authorizeButton}) {
-        order.push_back(w);
-    }
-    for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+    order.insert(order.end(), {tagsEdit, photosCheck, videosCheck, minutesEdit, okButton,
+                               cancelButton, helpButton, settingsButton, authorizeButton});
+    ChainTabOrder(order);
 }
 
 void CPixoluneDlg::ConnectCommands() {
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(enabledCheck, &QCheckBox::clicked, this, [this] { ApplyEnabling(); });
+    connect(enabledCheck, &QCheckBox::clicked, this, &CPixoluneDlg::onPluginEnabledClicked);
     for (int row = 0; row < kFeedRowCount; ++row) {
         connect(feedRows[row].check, &QCheckBox::clicked, this,
-                [this, row] { ApplyRowEnabling(row); });
+                [this, row] { onFeedCheckClicked(row); });
     }
-    connect(browseButton, &QPushButton::clicked, this, [this] { OnBrowse(); });
-    connect(settingsButton, &QPushButton::clicked, this, [this] { OnSettings(); });
-    connect(authorizeButton, &QPushButton::clicked, this, [this] { OnAuthorize(); });
+    connect(browseButton, &QPushButton::clicked, this, &CPixoluneDlg::onBrowseClicked);
+    connect(settingsButton, &QPushButton::clicked, this, &CPixoluneDlg::onDownloadSettingsClicked);
+    connect(authorizeButton, &QPushButton::clicked, this, &CPixoluneDlg::onAuthorizeClicked);
 }
 
 void CPixoluneDlg::OnInitDialog() {
@@ -251,17 +262,20 @@ MainEnabling CPixoluneDlg::Enabling() const {
                                checked);
 }
 
+void CPixoluneDlg::onPluginEnabledClicked() {
+    ApplyEnabling();
+}
+
+void CPixoluneDlg::onFeedCheckClicked(int row) {
+    ApplyRowEnabling(row);
+}
+
 void CPixoluneDlg::ApplyEnabling() {
     const MainEnabling e = Enabling();
-    for (QWidget* w :
-         {static_cast<QWidget*>(folderLabel), static_cast<QWidget*>(folderEdit),
-          static_cast<QWidget*>(browseButton), static_cast<QWidget*>(minutesLabel),
-          static_cast<QWidget*>(minutesEdit), static_cast<QWidget*>(minutesUnitLabel),
-          static_cast<QWidget*>(settingsButton), static_cast<QWidget*>(authorizeButton)}) {
-        w->setEnabled(e.folderAndTiming);
-    }
-    photosCheck->setEnabled(e.mediaKinds);
-    videosCheck->setEnabled(e.mediaKinds);
+    SetEnabled({folderLabel, folderEdit, browseButton, minutesLabel, minutesEdit, minutesUnitLabel,
+                settingsButton, authorizeButton},
+               e.folderAndTiming);
+    SetEnabled({photosCheck, videosCheck}, e.mediaKinds);
     for (int row = 0; row < kFeedRowCount; ++row) {
         feedRows[row].check->setEnabled(e.feedChecks);
         ApplyRowEnabling(row);
@@ -270,8 +284,7 @@ void CPixoluneDlg::ApplyEnabling() {
 
 void CPixoluneDlg::ApplyRowEnabling(int row) {
     const bool enabled = Enabling().rowFields[row];
-    feedRows[row].label->setEnabled(enabled);
-    feedRows[row].maxFiles->setEnabled(enabled);
+    SetEnabled({feedRows[row].label, feedRows[row].maxFiles}, enabled);
     if (row == kFeedRowCount - 1) tagsEdit->setEnabled(enabled);
 }
 
@@ -291,16 +304,16 @@ void CPixoluneDlg::StartAccountCheck(const std::string& token) {
     ApplyEnabling();
     accountCheck_ = std::make_unique<BackgroundAccountCheck>(
         services_.checkAccount, token, this,
-        [this, token](const AccountCheckResult& result) { OnAccountChecked(token, result); });
+        [this, token](const AccountCheckResult& result) { onAccountChecked(token, result); });
 }
 
-void CPixoluneDlg::OnAccountChecked(const std::string& token, const AccountCheckResult& result) {
+void CPixoluneDlg::onAccountChecked(const std::string& token, const AccountCheckResult& result) {
     accountCheck_.reset();  // its thread has already handed over and ends
     statusLabel->unsetCursor();
     ShowAccountStep(AccountStepFor(token, result));
 }
 
-void CPixoluneDlg::OnAuthorize() {
+void CPixoluneDlg::onAuthorizeClicked() {
     const AuthorizeOutcome outcome = services_.authorize(this);
     if (auto step = AuthorizeStepWithoutCheck(outcome, account_)) {
         ShowAccountStep(*step);
@@ -309,13 +322,14 @@ void CPixoluneDlg::OnAuthorize() {
     StartAccountCheck(outcome.token);
 }
 
-void CPixoluneDlg::OnSettings() {
+void CPixoluneDlg::onDownloadSettingsClicked() {
     CDwnlSettingsDlg dialog(this, &Prompts());
-    dialog.Values = DownloadPart(Values);
-    if (dialog.DoModal() == QDialog::Accepted) TakeDownloadPart(dialog.Values, Values);
+    DialogSettings& settings = Values;
+    dialog.Values = settings;
+    if (dialog.DoModal() == QDialog::Accepted) settings = dialog.Values;
 }
 
-void CPixoluneDlg::OnBrowse() {
+void CPixoluneDlg::onBrowseClicked() {
     SECDirSelectDlg chooser(kTextSelectFolder, FromQt(folderEdit->text()), this);
     if (chooser.DoModal() == QDialog::Accepted) folderEdit->setText(ToQt(chooser.GetPath()));
 }

@@ -12,9 +12,11 @@
 
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace pixolune::ui {
 
@@ -71,9 +73,25 @@ class CPixoluneDlg : public CExchangeDialog {
     bool DoDataExchange(bool saveAndValidate) override;
     void paintEvent(QPaintEvent* event) override;
 
+  private slots:
+    void onPluginEnabledClicked();
+    void onFeedCheckClicked(int row);
+    void onBrowseClicked();
+    void onDownloadSettingsClicked();
+    void onAuthorizeClicked();
+
   private:
     void CreateControls();
+    void CreateFeedRows();
+    void CreateButtons();
     void BuildLayout();
+    void SetControlSizes(const DialogUnits& du);
+    void LayOutFeedGroup(const DialogUnits& du);
+    [[nodiscard]] QHBoxLayout* FolderRow(const DialogUnits& du);
+    [[nodiscard]] QHBoxLayout* MediaRow(const DialogUnits& du);
+    [[nodiscard]] QHBoxLayout* MinutesRow();
+    [[nodiscard]] QVBoxLayout* SettingsColumn(const DialogUnits& du);
+    [[nodiscard]] QVBoxLayout* ButtonColumn(const DialogUnits& du);
     void NameControlsForAssistiveTools();
     void SetTabOrder();
     void ConnectCommands();
@@ -84,10 +102,7 @@ class CPixoluneDlg : public CExchangeDialog {
     void ShowAccountStep(const AccountStep& step);
 
     void StartAccountCheck(const std::string& token);
-    void OnAccountChecked(const std::string& token, const AccountCheckResult& result);
-    void OnAuthorize();
-    void OnSettings();
-    void OnBrowse();
+    void onAccountChecked(const std::string& token, const AccountCheckResult& result);
 
     [[nodiscard]] MainDialogControls ReadControls() const;
     void WriteControls(const MainDialogControls& controls);

@@ -119,11 +119,11 @@ void ShootMainDialogs() {
 
 void ShootDownloadSettings() {
     CDwnlSettingsDlg dialog;
-    dialog.Values = {1, 1, 1, 7, 12, 1, "Photo by "};
+    dialog.Values = test::DownloadSettings(1, 1, 1, 7, 12, 1, "Photo by ");
     Shoot(
         &dialog, [&] { return dialog.DoModal(); }, "download-settings");
     CDwnlSettingsDlg synchronized;
-    synchronized.Values = {0, 0, 0, 7, 0, 0, ""};
+    synchronized.Values = test::DownloadSettings(0, 0, 0, 7, 0, 0, "");
     Shoot(
         &synchronized, [&] { return synchronized.DoModal(); }, "download-settings-synchronize");
 }

@@ -43,7 +43,7 @@ TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsN
 }
 
 TEST_F(DownloadSettingsDialogTest, NoButtonSelectedStaysMinusOneAndAgeFieldsAreEnabled) {
-    dialog.Values = {0, 1, 0, 2, 5, -1, "x"};
+    dialog.Values = test::DownloadSettings(0, 1, 0, 2, 5, -1, "x");
     bool ageEnabled = false, prefixEnabled = true, noneChecked = false;
     ASSERT_EQ(QDialog::Accepted, Run([&] {
                   ageEnabled = dialog.daysEdit->isEnabled() && dialog.hoursLabel->isEnabled();
@@ -60,7 +60,7 @@ TEST_F(DownloadSettingsDialogTest, NoButtonSelectedStaysMinusOneAndAgeFieldsAreE
 }
 
 TEST_F(DownloadSettingsDialogTest, RadioClicksSwitchTheAgeFieldsAndStayExclusive) {
-    dialog.Values = {0, 0, 0, 1, 0, 1, ""};
+    dialog.Values = test::DownloadSettings(0, 0, 0, 1, 0, 1, "");
     bool afterFirst = true, afterSecond = false, firstStillOn = false;
     ASSERT_EQ(QDialog::Accepted, Run([&] {
                   dialog.synchronizeRadio->click();
@@ -80,7 +80,7 @@ TEST_F(DownloadSettingsDialogTest, RadioClicksSwitchTheAgeFieldsAndStayExclusive
 }
 
 TEST_F(DownloadSettingsDialogTest, ArrowKeysMoveTheSelectionWithinTheRadioGroup) {
-    dialog.Values = {0, 0, 0, 1, 0, 0, ""};
+    dialog.Values = test::DownloadSettings(0, 0, 0, 1, 0, 0, "");
     const auto press = [](QWidget* target, int key) {
         QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
         QApplication::sendEvent(target, &down);
@@ -110,7 +110,7 @@ TEST_F(DownloadSettingsDialogTest, ArrowKeysMoveTheSelectionWithinTheRadioGroup)
 }
 
 TEST_F(DownloadSettingsDialogTest, DaysOutOfRangeWhileLockedIsRefusedAndTheEditStaysLocked) {
-    dialog.Values = {0, 0, 0, 1, 0, 0, ""};
+    dialog.Values = test::DownloadSettings(0, 0, 0, 1, 0, 0, "");
     bool lockedAfterRefusal = false;
     bool stillOpen = false;
     ASSERT_EQ(QDialog::Rejected, Run([&] {

@@ -7,14 +7,23 @@
 namespace pixolune::ui {
 namespace {
 
-DownloadSettingsValues SomeValues() {
-    return {1, 0, 1, 7, 5, 1, "by "};
+// Each of the seven differs from its default, so that a value not copied shows.
+DialogSettings SomeValues() {
+    DialogSettings values;
+    values.RestartKal = 0;
+    values.KpropTitle = 1;
+    values.KpropOwner = 1;
+    values.OlderDays = 7;
+    values.OlderHours = 5;
+    values.FeedsSynch = 1;
+    values.AuthPrefix = "by ";
+    return values;
 }
 
 class FeedsSynchLoadTest : public ::testing::TestWithParam<std::pair<int32_t, int>> {};
 
 TEST_P(FeedsSynchLoadTest, SelectsThatButtonOrNone) {
-    DownloadSettingsValues values = SomeValues();
+    DialogSettings values = SomeValues();
     values.FeedsSynch = GetParam().first;
     const DownloadSettingsControls controls = LoadDownloadControls(values);
     EXPECT_EQ(GetParam().second, controls.selectedRadio);
@@ -28,8 +37,8 @@ INSTANTIATE_TEST_SUITE_P(Values, FeedsSynchLoadTest,
                                            std::make_pair(-7, -1)));
 
 TEST(DownloadSettingsTest, LoadThenSaveGivesTheSameValues) {
-    const DownloadSettingsValues in = SomeValues();
-    DownloadSettingsValues out;
+    const DialogSettings in = SomeValues();
+    DialogSettings out;
     ASSERT_FALSE(SaveDownloadControls(LoadDownloadControls(in), out).has_value());
     EXPECT_EQ(in.RestartKal, out.RestartKal);
     EXPECT_EQ(in.KpropTitle, out.KpropTitle);
@@ -47,7 +56,7 @@ TEST(DownloadSettingsTest, NoButtonSelectedStoresMinusOneAndZeroAgeIsAccepted) {
     controls.hours = "0";
     controls.prefix = "";
     controls.owner = false;
-    DownloadSettingsValues out;
+    DialogSettings out;
     ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
     EXPECT_EQ(-1, out.FeedsSynch);
     EXPECT_EQ(0, out.OlderDays);
@@ -58,7 +67,7 @@ TEST(DownloadSettingsTest, NoButtonSelectedStoresMinusOneAndZeroAgeIsAccepted) {
 TEST(DownloadSettingsTest, HoursAreNotLimitedToADay) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
     controls.hours = "100";
-    DownloadSettingsValues out;
+    DialogSettings out;
     ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
     EXPECT_EQ(100, out.OlderHours);
 }
@@ -77,7 +86,7 @@ TEST_P(AgeValidationTest, BadNumberNamesItsEditAndLeavesTheValues) {
     controls.selectedRadio = 0;  // the age fields are disabled: they are checked all the same
     controls.days = GetParam().days;
     controls.hours = GetParam().hours;
-    DownloadSettingsValues out = SomeValues();
+    DialogSettings out = SomeValues();
     out.AuthPrefix = "untouched";
     const auto failure = SaveDownloadControls(controls, out);
     ASSERT_TRUE(failure.has_value());

@@ -5,9 +5,12 @@
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <string>
 
+#include "plugin/model/plugin_settings.h"
 #include "ui/exchange_dialog.h"
 
 namespace pixolune::ui::test {
@@ -41,6 +44,21 @@ void WhenModal(std::function<void(T*)> act, int tries = 200) {
             other->close();
         }
     });
+}
+
+// Settings with the seven values the download settings dialog edits; the others as at load.
+inline DialogSettings DownloadSettings(int32_t restartKal, int32_t kpropTitle, int32_t kpropOwner,
+                                       int32_t olderDays, int32_t olderHours, int32_t feedsSynch,
+                                       std::string authPrefix) {
+    DialogSettings settings;
+    settings.RestartKal = restartKal;
+    settings.KpropTitle = kpropTitle;
+    settings.KpropOwner = kpropOwner;
+    settings.OlderDays = olderDays;
+    settings.OlderHours = olderHours;
+    settings.FeedsSynch = feedsSynch;
+    settings.AuthPrefix = std::move(authPrefix);
+    return settings;
 }
 
 // Runs the event loop until `condition` holds; false when it did not within the time.
