@@ -23,9 +23,17 @@ namespace pixolune::ui {
 
 CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
     : QDialog(parent), hostVariant_(hostVariant) {
-    setWindowTitle("Authorize");
+    setWindowTitle(tr("Authorize"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
+    CreateBrowser();
+    CreateControls();
+    BuildLayout();
+    FitToScreen();
+    ConnectBrowser();
+}
+
+void CAuthorizeDlg::CreateBrowser() {
     // A private profile: every run starts afresh and nothing of the login is kept on disk.
     profile_ = std::make_unique<QWebEngineProfile>();
     page_ = std::make_unique<QWebEnginePage>(profile_.get());
@@ -33,30 +41,10 @@ CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
     page_->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     view_ = std::make_unique<QWebEngineView>(this);
     view_->setPage(page_.get());
-
-    BuildLayout();
-
-    // The token may come in the fragment of a redirect that never finishes
-    // loading (the redirect page being unreachable): such a page never
-    // changes the shown address, so the addresses asked for count as well.
-    connect(page_.get(), &QWebEnginePage::urlChanged, this,
-            [this](const QUrl& url) { ExamineAddress(url); });
-    connect(page_.get(), &QWebEnginePage::navigationRequested, this,
-            [this](QWebEngineNavigationRequest& request) { ExamineAddress(request.url()); });
-    connect(page_.get(), &QWebEnginePage::loadStarted, this, [this] { OnLoadStarted(); });
-    connect(page_.get(), &QWebEnginePage::loadProgress, progress_, &QProgressBar::setValue);
-    connect(page_.get(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        if (firstLoad_) {
-            firstLoad_ = false;
-            page_->history()->clear();  // the authorize page is not kept in the history
-        }
-        OnLoadFinished(ok);
-        ExamineAddress(page_->url());
-    });
 }
 
-void CAuthorizeDlg::BuildLayout() {
-    failureMessage_ = new QLabel(kTextLoginPageFailed, this);
+void CAuthorizeDlg::CreateControls() {
+    failureMessage_ = new QLabel(ToQt(kTextLoginPageFailed), this);
     failureMessage_->setWordWrap(true);
     failureMessage_->setAlignment(Qt::AlignCenter);
     failureMessage_->setMargin(24);
@@ -67,16 +55,20 @@ void CAuthorizeDlg::BuildLayout() {
     progress_->setRange(0, 100);
     progress_->setTextVisible(false);
     progress_->setMaximumHeight(progress_->sizeHint().height() / 2);
-    progress_->setAccessibleName("Loading");
+    progress_->setAccessibleName(tr("Loading"));
+}
 
+void CAuthorizeDlg::BuildLayout() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(pages_, 1);
     layout->addWidget(progress_);
+}
 
-    // The designed 450 x 331 dialog units, but never more than the screen
-    // leaves free (a 1366 x 768 laptop with its panels), and resizable.
+// The designed 450 x 331 dialog units, but never more than the screen
+// leaves free (a 1366 x 768 laptop with its panels), and resizable.
+void CAuthorizeDlg::FitToScreen() {
     const DialogUnits du(*this);
     QSize size(du.X(450), du.Y(331));
     if (const QScreen* shownOn = screen()) {
@@ -88,15 +80,45 @@ void CAuthorizeDlg::BuildLayout() {
     setSizeGripEnabled(true);
 }
 
-void CAuthorizeDlg::OnLoadStarted() {
+// The token may come in the fragment of a redirect that never finishes
+// loading (the redirect page being unreachable): such a page never changes
+// the shown address, so the addresses asked for count as well.
+void CAuthorizeDlg::ConnectBrowser() {
+    QWebEnginePage* page = page_.get();
+    connect(page, &QWebEnginePage::urlChanged, this, &CAuthorizeDlg::onUrlChanged);
+    connect(page, &QWebEnginePage::navigationRequested, this,
+            &CAuthorizeDlg::onNavigationRequested);
+    connect(page, &QWebEnginePage::loadStarted, this, &CAuthorizeDlg::onLoadStarted);
+    connect(page, &QWebEnginePage::loadProgress, progress_, &QProgressBar::setValue);
+    connect(page, &QWebEnginePage::loadFinished, this, &CAuthorizeDlg::onLoadFinished);
+}
+
+void CAuthorizeDlg::onUrlChanged(const QUrl& address) {
+    ExamineAddress(address);
+}
+
+void CAuthorizeDlg::onNavigationRequested(QWebEngineNavigationRequest& request) {
+    ExamineAddress(request.url());
+}
+
+void CAuthorizeDlg::onLoadStarted() {
     progress_->setValue(0);
     progress_->show();
     pages_->setCurrentWidget(view_.get());
 }
 
+void CAuthorizeDlg::onLoadFinished(bool ok) {
+    if (firstLoad_) {
+        firstLoad_ = false;
+        page_->history()->clear();  // the authorize page is not kept in the history
+    }
+    ShowLoadResult(ok);
+    ExamineAddress(page_->url());
+}
+
 // The browser's own error page is suppressed; a plain message says what
 // happened instead of a blank page. Any later load brings the page back.
-void CAuthorizeDlg::OnLoadFinished(bool ok) {
+void CAuthorizeDlg::ShowLoadResult(bool ok) {
     progress_->hide();
     if (!ok && !ended_) {
         // Without query and fragment: a token or a login may travel there.

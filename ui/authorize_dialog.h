@@ -10,6 +10,7 @@ class QLabel;
 class QProgressBar;
 class QStackedWidget;
 class QUrl;
+class QWebEngineNavigationRequest;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -35,10 +36,19 @@ class CAuthorizeDlg : public QDialog {
     // True while the plain message of a page that could not be loaded is shown.
     [[nodiscard]] bool ShowsLoadFailure() const;
 
+  private slots:
+    void onUrlChanged(const QUrl& address);
+    void onNavigationRequested(QWebEngineNavigationRequest& request);
+    void onLoadStarted();
+    void onLoadFinished(bool ok);
+
   private:
+    void CreateBrowser();
+    void CreateControls();
     void BuildLayout();
-    void OnLoadStarted();
-    void OnLoadFinished(bool ok);
+    void FitToScreen();
+    void ConnectBrowser();
+    void ShowLoadResult(bool ok);
     void ExamineAddress(const QUrl& address);
 
     int hostVariant_;
