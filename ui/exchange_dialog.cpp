@@ -12,10 +12,10 @@ namespace {
 class MessageBoxes final : public DialogPrompts {
   public:
     void Inform(QWidget* parent, const QString& text) override {
-        QMessageBox::information(parent, kMessageBoxCaption, text, QMessageBox::Ok);
+        QMessageBox::information(parent, ToQt(kMessageBoxCaption), text, QMessageBox::Ok);
     }
     bool Confirm(QWidget* parent, const QString& text) override {
-        return QMessageBox::warning(parent, kMessageBoxCaption, text,
+        return QMessageBox::warning(parent, ToQt(kMessageBoxCaption), text,
                                     QMessageBox::Ok | QMessageBox::Cancel,
                                     QMessageBox::Ok) == QMessageBox::Ok;
     }

@@ -324,6 +324,7 @@ void CPixoluneDlg::onAuthorizeClicked() {
 
 void CPixoluneDlg::onDownloadSettingsClicked() {
     CDwnlSettingsDlg dialog(this, &Prompts());
+    // The whole record goes and comes back: only the settings that dialog edits can differ.
     DialogSettings& settings = Values;
     dialog.Values = settings;
     if (dialog.DoModal() == QDialog::Accepted) settings = dialog.Values;
