@@ -114,8 +114,8 @@ QHBoxLayout* CDwnlSettingsDlg::ButtonRow(const DialogUnits& du) {
 
 // Top to bottom as laid out.
 void CDwnlSettingsDlg::SetTabOrder() {
-    ChainTabOrder({restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio,
-                   olderRadio, daysEdit, hoursEdit, okButton, cancelButton});
+    ChainTabOrder({restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio, olderRadio,
+                   daysEdit, hoursEdit, okButton, cancelButton});
 }
 
 void CDwnlSettingsDlg::ConnectCommands() {

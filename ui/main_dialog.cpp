@@ -46,7 +46,8 @@ CPixoluneDlg::CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices 
 void CPixoluneDlg::CreateControls() {
     // Mnemonics where the letters do not clash; the texts read as designed.
     enabledCheck = new QCheckBox(tr("&PlugIn Enabled"), this);
-    folderLabel = new QLabel(tr("&Folder to store downloaded media files (photo and video):"), this);
+    folderLabel =
+        new QLabel(tr("&Folder to store downloaded media files (photo and video):"), this);
     folderEdit = new QLineEdit(this);
     feedGroup = new QGroupBox(tr("Choose media files you want to see from Pixolune"), this);
     CreateFeedRows();
