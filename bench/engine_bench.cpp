@@ -168,11 +168,12 @@ void ListFile() {
     }
     const std::string path = folder.Path() + "/kal_pxln_files.lst";
     auto start = Clock::now();
-    if (!pixolune::WriteListFile(path, files)) std::fprintf(stderr, "write failed\n");
+    if (!pixolune::WriteListFile(pixolune::platform::RealFileSystem(), path, files))
+        std::fprintf(stderr, "write failed\n");
     const double writeMs = SecondsSince(start) * 1000;
     pixolune::LocalFileMap read;
     start = Clock::now();
-    const auto result = pixolune::ReadListFile(path, read);
+    const auto result = pixolune::ReadListFile(pixolune::platform::RealFileSystem(), path, read);
     const double readMs = SecondsSince(start) * 1000;
     std::printf(
         "list file of 100000 entries (%ju bytes): write %.1f ms, read %.1f ms (%zu read, "

@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file_ops.h"
+#include "platform/unique_fd.h"
 
 namespace {
 

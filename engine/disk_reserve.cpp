@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
-#include "platform/file_ops.h"
-
 namespace pixolune {
 
-std::optional<DiskSpace> ReadDiskSpace(const std::string& folder) {
+std::optional<DiskSpace> ReadDiskSpace(platform::FileSystem& fileSystem,
+                                       const std::string& folder) {
     struct statvfs info {};
-    if (platform::CurrentFileOps().statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+    if (fileSystem.StatVfs(folder.c_str(), &info) != 0) return std::nullopt;
     const uint64_t unit = info.f_frsize ? info.f_frsize : info.f_bsize;
     // f_bavail, not f_bfree: the blocks kept for root are not ours to fill.
     return DiskSpace{static_cast<uint64_t>(info.f_blocks) * unit,
@@ -21,7 +20,7 @@ uint64_t ReserveBytesFor(uint64_t sizeBytes) {
 
 void DiskReserveGuard::Read() {
     writtenSinceRead_ = 0;
-    const std::optional<DiskSpace> space = ReadDiskSpace(folder_);
+    const std::optional<DiskSpace> space = ReadDiskSpace(fileSystem_, folder_);
     known_ = space.has_value();
     if (!known_) return;
     freeAtRead_ = space->freeBytes;

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/file_system.h"
+
 namespace pixolune {
 
 inline constexpr uint64_t kBytesPerMiB = 1024ull * 1024ull;
@@ -20,9 +22,10 @@ struct DiskSpace {
     uint64_t freeBytes = 0;
 };
 
-// Reads the space of the file system holding `folder` through the file
-// operations seam; nothing when the query fails.
-[[nodiscard]] std::optional<DiskSpace> ReadDiskSpace(const std::string& folder);
+// Reads the space of the file system holding `folder` through `fileSystem`;
+// nothing when the query fails.
+[[nodiscard]] std::optional<DiskSpace> ReadDiskSpace(platform::FileSystem& fileSystem,
+                                                     const std::string& folder);
 
 // What a file system of `sizeBytes` keeps free: the larger of 1 % and 256 MiB.
 [[nodiscard]] uint64_t ReserveBytesFor(uint64_t sizeBytes);
@@ -37,7 +40,8 @@ class DiskReserveGuard {
   public:
     static constexpr uint64_t kRereadBytes = 8 * kBytesPerMiB;
 
-    explicit DiskReserveGuard(std::string folder) : folder_(std::move(folder)) {}
+    DiskReserveGuard(platform::FileSystem& fileSystem, std::string folder)
+        : fileSystem_(fileSystem), folder_(std::move(folder)) {}
 
     // Reads the space; false when the reserve is already reached.
     [[nodiscard]] bool AllowsStart();
@@ -54,6 +58,7 @@ class DiskReserveGuard {
     void Read();
     [[nodiscard]] bool Fits(uint64_t moreBytes) const;
 
+    platform::FileSystem& fileSystem_;
     std::string folder_;
     bool known_ = false;  // the space could be read
     uint64_t freeAtRead_ = 0;

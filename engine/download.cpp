@@ -1,6 +1,3 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -12,7 +9,6 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/media_file.h"
-#include "platform/file_ops.h"
 #include "platform/http_client.h"
 #include "platform/url_parts.h"
 #include "plugin/model/host_link.h"
@@ -31,14 +27,15 @@ bool StopRequested(const std::atomic<int32_t>* stop) {
 // One note in the journal, which can be taken back while it is the last one.
 class JournalNote {
   public:
-    explicit JournalNote(std::string path) : path_(std::move(path)) {
+    JournalNote(platform::FileSystem& fileSystem, std::string path)
+        : fileSystem_(fileSystem), path_(std::move(path)) {
         struct stat status {};
-        existed_ = ::lstat(path_.c_str(), &status) == 0;
+        existed_ = fileSystem_.Lstat(path_.c_str(), &status) == 0;
         sizeBefore_ = existed_ ? status.st_size : 0;
     }
 
     [[nodiscard]] bool Append(const CFileData& record) {
-        appended_ = AppendJournal(path_, record);
+        appended_ = AppendJournal(fileSystem_, path_, record);
         return appended_;
     }
 
@@ -46,12 +43,13 @@ class JournalNote {
         if (!appended_) return;
         appended_ = false;
         if (existed_)
-            (void)::truncate(path_.c_str(), sizeBefore_);
+            (void)fileSystem_.Truncate(path_.c_str(), sizeBefore_);
         else
-            ::unlink(path_.c_str());
+            fileSystem_.Unlink(path_.c_str());
     }
 
   private:
+    platform::FileSystem& fileSystem_;
     std::string path_;
     bool existed_ = false;
     off_t sizeBefore_ = 0;
@@ -69,7 +67,7 @@ std::string NameStem(std::string path) {
 
 int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
                                const std::atomic<int32_t>* stop) {
-    MediaTransfer transfer(url, path, DownloadLimits, stop, &reserveReportedInBatch_);
+    MediaTransfer transfer(FileSystem, url, path, DownloadLimits, stop, &reserveReportedInBatch_);
     const int begun = transfer.Begin();
     if (begun != kDownloadOk) return begun;
     platform::HttpResult result;
@@ -119,17 +117,19 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
                                                       const PluginSettings& settings) {
     // Noted before it has its name: a kill after the rename can't lose it, and an
     // entry whose file never got its name is skipped when the journal is read.
-    JournalNote note(MediaPath(settings.ImgFolder, kJournalFileName));
+    JournalNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
     if (!note.Append(CFileData{fileName, item.Url, 1}))
         Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
-    PendingSidecar sidecar(fullPath);
-    std::string sidecarError;
-    if (settings.WantsSidecars() && !sidecar.Write(settings, item, &sidecarError))
-        Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
-            sidecarError.c_str());
-    if (platform::CurrentFileOps().renameNoReplace(tempPath.c_str(), fullPath.c_str()) != 0) {
+    PendingSidecar sidecar(FileSystem, fullPath);
+    if (settings.WantsSidecars()) {
+        const platform::Outcome written = sidecar.Write(settings, item);
+        if (!written)
+            Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
+                written.Error().c_str());
+    }
+    if (FileSystem.RenameNoReplace(tempPath.c_str(), fullPath.c_str()) != 0) {
         const int error = errno;
-        ::unlink(tempPath.c_str());
+        FileSystem.Unlink(tempPath.c_str());
         sidecar.Undo();
         // Else the next start would record whatever holds the name now.
         note.Retract();
@@ -162,8 +162,8 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
     std::string tempPath = name.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     if (DownloadImage(item.Url, tempPath, stop) != kDownloadOk) return;
-    const bool same = SameFileContents(tempPath, name.fullPath);
-    ::unlink(tempPath.c_str());
+    const bool same = SameFileContents(FileSystem, tempPath, name.fullPath);
+    FileSystem.Unlink(tempPath.c_str());
     if (!same) {
         // Someone else's file: never recorded, replaced or deleted.
         differingUrls_.insert(item.Url);
@@ -173,9 +173,9 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
     std::string sidecarPath = name.fullPath;
     ReplaceExtension(sidecarPath, kSidecarSuffix);
     struct stat status {};
-    if (settings.WantsSidecars() && ::lstat(sidecarPath.c_str(), &status) != 0)
+    if (settings.WantsSidecars() && FileSystem.Lstat(sidecarPath.c_str(), &status) != 0)
         WriteKpropFile(name.fullPath, item);
-    JournalNote note(MediaPath(settings.ImgFolder, kJournalFileName));
+    JournalNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
     if (!note.Append(CFileData{name.fileName, item.Url, 1}))
         Log("DownloadNext(), can't note %s in the journal", name.fileName.c_str());
     RecordStoredFile(item.Url, name.fileName);
@@ -188,7 +188,7 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
     if (known != LocalFiles.end()) {
         const std::string mediaPath = MediaPath(settings.ImgFolder, known->second.LocalName);
         struct stat status {};
-        if (::lstat(mediaPath.c_str(), &status) == 0 || errno != ENOENT) {
+        if (FileSystem.Lstat(mediaPath.c_str(), &status) == 0 || errno != ENOENT) {
             known->second.Seen = 1;
             return;
         }
@@ -197,11 +197,11 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
         LocalFiles.erase(known);
     }
     LocalName name;
-    const LocalNameStatus status = MakeLocalName(settings.ImgFolder, item.Url, name);
+    const LocalNameStatus status = MakeLocalName(FileSystem, settings.ImgFolder, item.Url, name);
     if (status == LocalNameStatus::Exists && differingUrls_.count(item.Url) == 0 &&
         IsUsableLocalName(name.fileName) && !IsRecordedName(name.fileName)) {
         struct stat existing {};
-        if (::lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        if (FileSystem.Lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
             TakeInExistingFile(item, name, settings, stop);
             return;
         }
@@ -260,7 +260,7 @@ PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
     // The probe's empty file becomes the transfer's temporary file.
     LocalName name;
     KeptProbe probe;
-    if (MakeLocalName(windowFolder_, url, name, &probe) != LocalNameStatus::Ok) {
+    if (MakeLocalName(FileSystem, windowFolder_, url, name, &probe) != LocalNameStatus::Ok) {
         entry.fullPath = name.fullPath;
         return entry;
     }
@@ -269,8 +269,8 @@ PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
     std::string tempPath = entry.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     entry.state = PendingDownload::State::Started;
-    entry.transfer = std::make_unique<MediaTransfer>(url, tempPath, DownloadLimits, stop,
-                                                    &reserveReportedInBatch_);
+    entry.transfer = std::make_unique<MediaTransfer>(FileSystem, url, tempPath, DownloadLimits,
+                                                     stop, &reserveReportedInBatch_);
     entry.begun = entry.transfer->Begin();
     if (entry.begun == kDownloadOk) {
         probe.Release();  // the transfer's file has it now, and removes it if unfinished

@@ -18,7 +18,8 @@ class DownloadAdmission {
   public:
     enum class Refusal { None, DiskReserve, NotMedia };
 
-    explicit DownloadAdmission(std::string folder) : reserve_(std::move(folder)) {}
+    DownloadAdmission(platform::FileSystem& fileSystem, std::string folder)
+        : reserve_(fileSystem, std::move(folder)) {}
 
     // Before the request: false when the disk is already at its reserve.
     [[nodiscard]] bool AllowsStart();

@@ -22,8 +22,9 @@ std::chrono::milliseconds IdleIntervalFromEnvironment() {
 
 }  // namespace
 
-CFeedEngine::CFeedEngine(PluginSettings& settings)
+CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSystem)
     : Settings(settings),
+      FileSystem(fileSystem),
       Transfers(std::make_unique<platform::HttpSession>()),
       QueryFactory(ServiceFeedQueryFactory(Transfers.get())),
       IdleInterval(IdleIntervalFromEnvironment()) {}

@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "engine/feed_query.h"
-#include "plugin/model/file_data.h"
 #include "engine/local_names.h"
-#include "platform/folder_lock.h"
 #include "engine/media_transfer.h"
+#include "platform/file_system.h"
+#include "platform/folder_lock.h"
 #include "platform/http_client.h"
 #include "plugin/model/feed.h"
+#include "plugin/model/file_data.h"
 #include "plugin/model/plugin_settings.h"
 
 namespace pixolune {
@@ -46,7 +47,10 @@ struct PendingDownload {
 // belongs to the worker thread alone while one runs.
 class CFeedEngine {
   public:
-    explicit CFeedEngine(PluginSettings& settings);
+    // Every file operation of the engine goes through `fileSystem`, which must
+    // outlive it; tests give a wrapper that fails chosen calls.
+    explicit CFeedEngine(PluginSettings& settings,
+                         platform::FileSystem& fileSystem = platform::RealFileSystem());
     ~CFeedEngine();  // stops and joins a running worker before anything is freed
     CFeedEngine(const CFeedEngine&) = delete;
     CFeedEngine& operator=(const CFeedEngine&) = delete;
@@ -112,6 +116,7 @@ class CFeedEngine {
     bool LocalListUnreadable = false;
 
     PluginSettings& Settings;
+    platform::FileSystem& FileSystem;
 
     // The worker's transfers: API pages and media files reuse its connections,
     // and up to kDownloadsInFlight media files come in side by side.

@@ -1,10 +1,8 @@
 #include "engine/kprop_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <fcntl.h>
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 
 #include "engine/local_names.h"
 #include "platform/atomic_file.h"
@@ -30,6 +28,21 @@ void EscapeEach(std::u16string& text, char16_t from, char16_t letter) {
         }
     }
     text.swap(escaped);
+}
+
+// The whole file at `path` into `out`; false when it can't be opened or read.
+bool ReadWholeFile(platform::FileSystem& fileSystem, const std::string& path, std::string& out) {
+    out.clear();
+    platform::FileHandle fd(fileSystem, fileSystem.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (!fd) return false;
+    char piece[4096];
+    for (;;) {
+        const ssize_t got = fileSystem.Read(fd.Get(), piece, sizeof piece);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        out.append(piece, static_cast<size_t>(got));
+    }
 }
 
 }  // namespace
@@ -59,29 +72,28 @@ std::string KpropFileBytes(const PluginSettings& settings, const CPixoluneItem& 
     return profile.Bytes();
 }
 
-bool WriteKpropSidecar(const std::string& mediaPath, const PluginSettings& settings,
-                       const CPixoluneItem& item, std::string* error) {
+platform::Outcome WriteKpropSidecar(platform::FileSystem& fileSystem, const std::string& mediaPath,
+                                    const PluginSettings& settings, const CPixoluneItem& item) {
     std::string sidecar = mediaPath;
     ReplaceExtension(sidecar, kSidecarSuffix);
-    return platform::WriteFileAtomically(sidecar, KpropFileBytes(settings, item), 0644, error);
+    return platform::WriteFileAtomically(fileSystem, sidecar, KpropFileBytes(settings, item), 0644);
 }
 
-PendingSidecar::PendingSidecar(const std::string& mediaPath) : path_(mediaPath) {
+PendingSidecar::PendingSidecar(platform::FileSystem& fileSystem, const std::string& mediaPath)
+    : fileSystem_(fileSystem), path_(mediaPath) {
     ReplaceExtension(path_, kSidecarSuffix);
 }
 
-bool PendingSidecar::Write(const PluginSettings& settings, const CPixoluneItem& item,
-                           std::string* error) {
+platform::Outcome PendingSidecar::Write(const PluginSettings& settings, const CPixoluneItem& item) {
     struct stat status {};
-    hadOne_ = ::lstat(path_.c_str(), &status) == 0;
+    hadOne_ = fileSystem_.Lstat(path_.c_str(), &status) == 0;
     restorable_ = !hadOne_;
-    if (hadOne_ && S_ISREG(status.st_mode) && status.st_size <= kMaxSidecarCopyBytes) {
-        std::ifstream in(path_, std::ios::binary);
-        before_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        restorable_ = in.good() || in.eof();
-    }
-    written_ = platform::WriteFileAtomically(path_, KpropFileBytes(settings, item), 0644, error);
-    return written_;
+    if (hadOne_ && S_ISREG(status.st_mode) && status.st_size <= kMaxSidecarCopyBytes)
+        restorable_ = ReadWholeFile(fileSystem_, path_, before_);
+    platform::Outcome written =
+        platform::WriteFileAtomically(fileSystem_, path_, KpropFileBytes(settings, item), 0644);
+    written_ = static_cast<bool>(written);
+    return written;
 }
 
 void PendingSidecar::Undo() {
@@ -89,9 +101,9 @@ void PendingSidecar::Undo() {
     if (!written_ || !restorable_) return;
     written_ = false;
     if (hadOne_)
-        (void)platform::WriteFileAtomically(path_, before_, 0644);
+        (void)platform::WriteFileAtomically(fileSystem_, path_, before_, 0644);
     else
-        ::unlink(path_.c_str());
+        fileSystem_.Unlink(path_.c_str());
 }
 
 }  // namespace pixolune

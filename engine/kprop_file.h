@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+#include "platform/outcome.h"
 #include "plugin/model/feed.h"
 #include "plugin/model/plugin_settings.h"
 
@@ -23,8 +25,10 @@ void EscapeProfileText(std::u16string& text);
 [[nodiscard]] std::string KpropFileBytes(const PluginSettings& settings, const CPixoluneItem& item);
 
 // Writes the sidecar of the media file at `mediaPath` whole (atomically).
-[[nodiscard]] bool WriteKpropSidecar(const std::string& mediaPath, const PluginSettings& settings,
-                                     const CPixoluneItem& item, std::string* error = nullptr);
+[[nodiscard]] platform::Outcome WriteKpropSidecar(platform::FileSystem& fileSystem,
+                                                  const std::string& mediaPath,
+                                                  const PluginSettings& settings,
+                                                  const CPixoluneItem& item);
 
 // The sidecar of a media file that does not have its name yet. It is written
 // before the file gets its name, so that a kill can never leave a named file
@@ -33,15 +37,16 @@ void EscapeProfileText(std::u16string& text);
 // suffix share one) or removes the one written.
 class PendingSidecar {
   public:
-    explicit PendingSidecar(const std::string& mediaPath);
+    PendingSidecar(platform::FileSystem& fileSystem, const std::string& mediaPath);
     PendingSidecar(const PendingSidecar&) = delete;
     PendingSidecar& operator=(const PendingSidecar&) = delete;
 
-    [[nodiscard]] bool Write(const PluginSettings& settings, const CPixoluneItem& item,
-                             std::string* error = nullptr);
+    [[nodiscard]] platform::Outcome Write(const PluginSettings& settings,
+                                          const CPixoluneItem& item);
     void Undo();
 
   private:
+    platform::FileSystem& fileSystem_;
     std::string path_;
     bool written_ = false;
     bool hadOne_ = false;

@@ -1,8 +1,6 @@
 #include "engine/list_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,18 +10,18 @@
 
 #include "engine/local_names.h"
 #include "platform/atomic_file.h"
-#include "platform/file_ops.h"
 
 namespace pixolune {
 namespace {
 
-// Hands out a file's lines by bytes up to '\n', read through the replaceable
-// file operations. A NUL spoils its own line only, a longer line than the
+// Hands out a file's lines by bytes up to '\n', read through the file system
+// it is given. A NUL spoils its own line only, a longer line than the
 // reader's bound is consumed whole, so the URL and name lines never slip out
 // of step; a failing read is reported, never taken for the end of the file.
 class ListLineReader {
   public:
-    explicit ListLineReader(int fd) : fd_(fd), buffer_(kReadPieceBytes) {}
+    ListLineReader(platform::FileSystem& fileSystem, int fd)
+        : fileSystem_(fileSystem), fd_(fd), buffer_(kReadPieceBytes) {}
 
     enum class Line { Ok, Damaged, End, Error };
 
@@ -68,8 +66,7 @@ class ListLineReader {
 
     bool Fill() {
         for (;;) {
-            const ssize_t got =
-                platform::CurrentFileOps().read(fd_, buffer_.data(), buffer_.size());
+            const ssize_t got = fileSystem_.Read(fd_, buffer_.data(), buffer_.size());
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) error_ = errno != 0 ? errno : EIO;
             if (got <= 0) return false;
@@ -79,6 +76,7 @@ class ListLineReader {
         }
     }
 
+    platform::FileSystem& fileSystem_;
     int fd_;
     std::vector<char> buffer_;
     size_t begin_ = 0;
@@ -95,8 +93,9 @@ long long BoundedCount(const std::string& line) {
 }
 
 // Only a missing file is an empty list; a refused or failing open is not.
-platform::UniqueFd OpenForReading(const std::string& path, int& error) {
-    platform::UniqueFd fd(platform::CurrentFileOps().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+platform::FileHandle OpenForReading(platform::FileSystem& fileSystem, const std::string& path,
+                                    int& error) {
+    platform::FileHandle fd(fileSystem, fileSystem.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
     error = fd ? 0 : (errno != 0 ? errno : EIO);
     return fd;
 }
@@ -111,17 +110,18 @@ ListReadResult Unreadable(int error, LocalFileMap& files) {
 
 }  // namespace
 
-ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
+ListReadResult ReadListFile(platform::FileSystem& fileSystem, const std::string& path,
+                            LocalFileMap& files) {
     files.clear();
     ListReadResult result;
     int openError = 0;
-    const platform::UniqueFd fd = OpenForReading(path, openError);
+    const platform::FileHandle fd = OpenForReading(fileSystem, path, openError);
     if (!fd) {
         if (openError != ENOENT) return Unreadable(openError, files);
         files.reserve(2523);
         return result;
     }
-    ListLineReader reader(fd.Get());
+    ListLineReader reader(fileSystem, fd.Get());
     std::string line;
     const auto header = reader.Next(line);
     if (header == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
@@ -138,7 +138,7 @@ ListReadResult ReadListFile(const std::string& path, LocalFileMap& files) {
     // sizes the table beyond what the file could hold.
     struct stat status {};
     const long long fileCouldHold =
-        ::fstat(fd.Get(), &status) == 0 ? status.st_size / 4 + 1 : kMaxListReserve;
+        fileSystem.Fstat(fd.Get(), &status) == 0 ? status.st_size / 4 + 1 : kMaxListReserve;
     files.reserve(static_cast<size_t>(std::min({count, kMaxListReserve, fileCouldHold})));
 
     std::string url, name;
@@ -172,28 +172,29 @@ bool IsRecordable(const CFileData& record) {
     return IsRecordableUrl(record.SourceUrl) && IsUsableLocalName(record.LocalName);
 }
 
-bool AppendJournal(const std::string& path, const CFileData& record) {
+bool AppendJournal(platform::FileSystem& fileSystem, const std::string& path,
+                   const CFileData& record) {
     if (!IsRecordable(record)) return false;
     const std::string entry = record.SourceUrl + "\r\n" + record.LocalName + "\r\n";
     const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fileSystem.Open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    const ssize_t written = ::write(fd, entry.data(), entry.size());
-    const bool closed = ::close(fd) == 0;
+    const ssize_t written = fileSystem.Write(fd, entry.data(), entry.size());
+    const bool closed = fileSystem.Close(fd) == 0;
     return written == static_cast<ssize_t>(entry.size()) && closed;
 }
 
-JournalMergeResult MergeJournal(const std::string& path, const std::string& folder,
-                                LocalFileMap& files) {
+JournalMergeResult MergeJournal(platform::FileSystem& fileSystem, const std::string& path,
+                                const std::string& folder, LocalFileMap& files) {
     JournalMergeResult result;
     int openError = 0;
-    const platform::UniqueFd fd = OpenForReading(path, openError);
+    const platform::FileHandle fd = OpenForReading(fileSystem, path, openError);
     if (!fd) {
         result.readable = openError == ENOENT;
         result.error = result.readable ? 0 : openError;
         return result;
     }
-    ListLineReader reader(fd.Get());
+    ListLineReader reader(fileSystem, fd.Get());
     std::vector<CFileData> found;
     off_t wholeEntriesEnd = 0;
     std::string url, name;
@@ -212,13 +213,14 @@ JournalMergeResult MergeJournal(const std::string& path, const std::string& fold
         struct stat status {};
         if (urlLine != ListLineReader::Line::Ok || nameLine != ListLineReader::Line::Ok ||
             url.empty() || !IsUsableLocalName(name) ||
-            ::lstat(MediaPath(folder, name).c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+            fileSystem.Lstat(MediaPath(folder, name).c_str(), &status) != 0 ||
+            !S_ISREG(status.st_mode))
             continue;
         found.push_back(CFileData{name, url, 0});
     }
     // Appends after a torn entry would otherwise be read out of step for ever.
     if (reader.Offset() > wholeEntriesEnd) {
-        if (::truncate(path.c_str(), wholeEntriesEnd) == 0)
+        if (fileSystem.Truncate(path.c_str(), wholeEntriesEnd) == 0)
             result.trimmed = true;
         else
             result.error = errno;
@@ -250,8 +252,9 @@ std::string FormatListFile(const LocalFileMap& files) {
     return text;
 }
 
-bool WriteListFile(const std::string& path, const LocalFileMap& files, std::string* error) {
-    return platform::WriteFileAtomically(path, FormatListFile(files), 0644, error);
+platform::Outcome WriteListFile(platform::FileSystem& fileSystem, const std::string& path,
+                                const LocalFileMap& files) {
+    return platform::WriteFileAtomically(fileSystem, path, FormatListFile(files), 0644);
 }
 
 }  // namespace pixolune

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/file_system.h"
+#include "platform/outcome.h"
 #include "plugin/model/file_data.h"
 
 namespace pixolune {
@@ -33,7 +35,8 @@ struct ListReadResult {
 // plain file of the folder, are skipped, so that a damaged list can never
 // make the pruning touch anything else. Only a missing file reads as NotFound;
 // any other failure to open or read leaves `files` empty and says Unreadable.
-[[nodiscard]] ListReadResult ReadListFile(const std::string& path, LocalFileMap& files);
+[[nodiscard]] ListReadResult ReadListFile(platform::FileSystem& fileSystem, const std::string& path,
+                                          LocalFileMap& files);
 
 // Whether the reader would give `record` back exactly as it is: a URL of at
 // most kMaxListLineBytes without line ends or NUL bytes, and a usable name.
@@ -42,7 +45,8 @@ struct ListReadResult {
 
 // Appends one stored file to the journal at `path` in one write; refuses a
 // record that could not be read back.
-[[nodiscard]] bool AppendJournal(const std::string& path, const CFileData& record);
+[[nodiscard]] bool AppendJournal(platform::FileSystem& fileSystem, const std::string& path,
+                                 const CFileData& record);
 
 struct JournalMergeResult {
     bool readable = true;  // false: `files` is unchanged and the journal must be kept
@@ -54,7 +58,8 @@ struct JournalMergeResult {
 // Adds the journal's complete entries whose files are still in `folder` to
 // `files`. A cut-off last entry is trimmed from the file, so that the next
 // append starts on a line of its own; a damaged entry is skipped alone.
-[[nodiscard]] JournalMergeResult MergeJournal(const std::string& path, const std::string& folder,
+[[nodiscard]] JournalMergeResult MergeJournal(platform::FileSystem& fileSystem,
+                                              const std::string& path, const std::string& folder,
                                               LocalFileMap& files);
 
 // The list file's bytes: header, count and two lines per record, CR LF ends.
@@ -62,7 +67,7 @@ struct JournalMergeResult {
 [[nodiscard]] std::string FormatListFile(const LocalFileMap& files);
 
 // Replaces the list file whole; the old one stays intact on any failure.
-[[nodiscard]] bool WriteListFile(const std::string& path, const LocalFileMap& files,
-                                 std::string* error = nullptr);
+[[nodiscard]] platform::Outcome WriteListFile(platform::FileSystem& fileSystem,
+                                              const std::string& path, const LocalFileMap& files);
 
 }  // namespace pixolune

@@ -1,13 +1,10 @@
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/feed_engine.h"
 #include "engine/kprop_file.h"
@@ -15,7 +12,6 @@
 #include "engine/local_names.h"
 #include "engine/prune.h"
 #include "platform/atomic_file.h"
-#include "platform/file_ops.h"
 #include "plugin/model/host_link.h"
 
 namespace pixolune {
@@ -37,10 +33,6 @@ bool IsLeftover(const std::string& name) {
     return platform::IsAtomicWriteLeftover(name, kListFileName) || IsSidecarWriteLeftover(name);
 }
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 }  // namespace
 
 bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
@@ -53,7 +45,7 @@ bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
         return false;
     }
     LocalName name;
-    const LocalNameStatus status = MakeLocalName(MediaFolder(), url, name);
+    const LocalNameStatus status = MakeLocalName(FileSystem, MediaFolder(), url, name);
     if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
         fullPath = name.fullPath;
         fileName = name.fileName;
@@ -86,7 +78,7 @@ void CFeedEngine::ReadLocalFileList() {
     differingUrls_.clear();
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
-    const ListReadResult result = ReadListFile(path, LocalFiles);
+    const ListReadResult result = ReadListFile(FileSystem, path, LocalFiles);
     switch (result.status) {
         case ListReadStatus::NotFound:
             Log("ReadLocalFileList: file list not found");
@@ -116,7 +108,7 @@ void CFeedEngine::ReadLocalFileList() {
 
 bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
     const std::string path = MediaPath(folder, kJournalFileName);
-    const JournalMergeResult merged = MergeJournal(path, folder, LocalFiles);
+    const JournalMergeResult merged = MergeJournal(FileSystem, path, folder, LocalFiles);
     if (!merged.readable) {
         Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(merged.error));
         return false;
@@ -143,41 +135,45 @@ void CFeedEngine::WriteLocalFileList() {
         return;
     }
     // The media files stored since the last list reach the disk before a list names them.
-    platform::UniqueFd folderFd(
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd) ::syncfs(folderFd.Get());
-    std::string error;
-    if (!WriteListFile(path, LocalFiles, &error)) {
+    platform::FileHandle folderFd(FileSystem,
+                                  FileSystem.Open(folder.empty() ? "." : folder.c_str(),
+                                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (folderFd) FileSystem.SyncFileSystem(folderFd.Get());
+    const platform::Outcome written = WriteListFile(FileSystem, path, LocalFiles);
+    if (!written) {
         Log("WriteLocalFileList: can't create file %s", path.c_str());
-        Log("WriteLocalFileList: %s", error.c_str());
+        Log("WriteLocalFileList: %s", written.Error().c_str());
         return;
     }
-    ::unlink(MediaPath(folder, kJournalFileName).c_str());
+    FileSystem.Unlink(MediaPath(folder, kJournalFileName).c_str());
 }
 
 void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item) {
-    std::string error;
-    if (!WriteKpropSidecar(fullPath, SettingsSnapshot(), item, &error))
-        Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(), error.c_str());
+    const platform::Outcome written =
+        WriteKpropSidecar(FileSystem, fullPath, SettingsSnapshot(), item);
+    if (!written)
+        Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
+            written.Error().c_str());
 }
 
 void CFeedEngine::PruneLocalFiles() {
     PluginSettings settings = SettingsSnapshot();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
-    (void)PruneFiles(LocalFiles, settings, static_cast<int64_t>(std::time(nullptr)));
+    (void)PruneFiles(FileSystem, LocalFiles, settings, static_cast<int64_t>(std::time(nullptr)));
 }
 
 void CFeedEngine::RemoveLeftoverFiles() {
     const std::string folder = MediaFolder();
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
+    // A listing cut short by an error still yields the names read so far.
+    std::vector<std::string> names;
+    (void)FileSystem.ListFolder(folder.empty() ? "." : folder.c_str(), &names);
+    for (const std::string& name : names) {
         if (!IsLeftover(name)) continue;
         const std::string path = MediaPath(folder, name);
         struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-        if (::unlink(path.c_str()) == 0) Log("RemoveLeftoverFiles: removed %s", path.c_str());
+        if (FileSystem.Lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        if (FileSystem.Unlink(path.c_str()) == 0)
+            Log("RemoveLeftoverFiles: removed %s", path.c_str());
     }
 }
 

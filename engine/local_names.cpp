@@ -1,12 +1,9 @@
 #include "engine/local_names.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 
-#include "platform/file_ops.h"
 #include "platform/url_parts.h"
 
 namespace pixolune {
@@ -30,25 +27,27 @@ bool HasControlCharacter(std::string_view name) {
 // calls must not leave an empty file that would take the name for good (the
 // temporary names are cleared at every start). The final name's own test is
 // the rename that gives the finished download its name.
-bool FileSystemAcceptsName(const std::string& fullPath, KeptProbe* keptProbe) {
+bool FileSystemAcceptsName(platform::FileSystem& fileSystem, const std::string& fullPath,
+                           KeptProbe* keptProbe) {
     if (fullPath.size() >= PATH_MAX) return false;
     std::string probe = fullPath;
     ReplaceExtension(probe, kTempSuffix);
-    platform::UniqueFd fd(
-        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    platform::FileHandle fd(
+        fileSystem,
+        fileSystem.Open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return false;
-    fd.Reset();
+    (void)fd.Reset();
     if (keptProbe)
-        keptProbe->Keep(std::move(probe));
+        keptProbe->Keep(fileSystem, std::move(probe));
     else
-        ::unlink(probe.c_str());
+        fileSystem.Unlink(probe.c_str());
     return true;
 }
 
 }  // namespace
 
 KeptProbe::~KeptProbe() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!path_.empty()) fileSystem_->Unlink(path_.c_str());
 }
 
 std::string MediaPath(const std::string& folder, const std::string& name) {
@@ -84,20 +83,20 @@ bool IsUsableLocalName(std::string_view name) {
     return true;
 }
 
-LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url, LocalName& out,
-                              KeptProbe* keptProbe) {
+LocalNameStatus MakeLocalName(platform::FileSystem& fileSystem, const std::string& folder,
+                              const std::string& url, LocalName& out, KeptProbe* keptProbe) {
     const auto parts = platform::ParseUrl(url);
     if (!parts) return LocalNameStatus::Unparsable;
     const std::string fileName = FileNameFromObjectPath(parts->objectPath);
     const std::string fullPath = MediaPath(folder, fileName);
     struct stat status {};
     // lstat: a dangling link of that name is as much in the way as a file.
-    if (::lstat(fullPath.empty() ? "." : fullPath.c_str(), &status) == 0) {
+    if (fileSystem.Lstat(fullPath.empty() ? "." : fullPath.c_str(), &status) == 0) {
         out = {fullPath, fileName};
         return LocalNameStatus::Exists;
     }
     out = {fullPath, fileName};
-    if (!IsUsableLocalName(fileName) || !FileSystemAcceptsName(fullPath, keptProbe))
+    if (!IsUsableLocalName(fileName) || !FileSystemAcceptsName(fileSystem, fullPath, keptProbe))
         return LocalNameStatus::Unusable;
     return LocalNameStatus::Ok;
 }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/file_system.h"
+
 namespace pixolune {
 
 // The list file of the media folder.
@@ -63,19 +65,24 @@ class KeptProbe {
     KeptProbe(const KeptProbe&) = delete;
     KeptProbe& operator=(const KeptProbe&) = delete;
 
-    void Keep(std::string path) { path_ = std::move(path); }
+    void Keep(platform::FileSystem& fileSystem, std::string path) {
+        fileSystem_ = &fileSystem;
+        path_ = std::move(path);
+    }
     // The download's temporary file now owns the name (and removes it itself).
     void Release() { path_.clear(); }
 
   private:
-    std::string path_;  // empty: nothing kept
+    platform::FileSystem* fileSystem_ = nullptr;  // the one the probe was made on
+    std::string path_;                            // empty: nothing kept
 };
 
-// Makes the local name for `url` in `folder` without logging. `out` is filled
+// Makes the local name for `url` in `folder` on `fileSystem` without logging. `out` is filled
 // for Ok and Exists (and for Unusable once the name was known). With
 // `keptProbe`, a name found Ok leaves its probe (the empty temporary file,
 // ReplaceExtension(fullPath, kTempSuffix)) in place, owned by `keptProbe`.
-[[nodiscard]] LocalNameStatus MakeLocalName(const std::string& folder, const std::string& url,
+[[nodiscard]] LocalNameStatus MakeLocalName(platform::FileSystem& fileSystem,
+                                            const std::string& folder, const std::string& url,
                                             LocalName& out, KeptProbe* keptProbe = nullptr);
 
 }  // namespace pixolune

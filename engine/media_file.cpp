@@ -1,8 +1,6 @@
 #include "engine/media_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -32,13 +30,12 @@ bool MediaFileWriter::Create() {
     // truncating an empty file marks it for a flush at close (the guard for
     // files rewritten in place), which would start a write-back per download.
     // Whatever an older file held is cut off here instead.
-    fd_ = platform::CurrentFileOps().open(path_.c_str(),
-                                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    fd_ = fileSystem_.Open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ < 0) return Fail("open");
     created_ = true;
     struct stat status {};
-    if (::fstat(fd_, &status) != 0) return Fail("fstat");
-    if (status.st_size != 0 && ::ftruncate(fd_, 0) != 0) return Fail("ftruncate");
+    if (fileSystem_.Fstat(fd_, &status) != 0) return Fail("fstat");
+    if (status.st_size != 0 && fileSystem_.Ftruncate(fd_, 0) != 0) return Fail("ftruncate");
     return true;
 }
 
@@ -49,11 +46,10 @@ bool MediaFileWriter::Write(const char* data, size_t size) {
 }
 
 bool MediaFileWriter::WritePending() {
-    auto& ops = platform::CurrentFileOps();
     const char* data = pending_.data();
     size_t size = pending_.size();
     while (size > 0) {
-        const ssize_t written = ops.write(fd_, data, size);
+        const ssize_t written = fileSystem_.Write(fd_, data, size);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return Fail("write");
         data += written;
@@ -67,11 +63,10 @@ bool MediaFileWriter::Finish() {
     // No fsync per file: the list file, which alone makes a file count, is
     // written only after one sync of the whole file system (WriteLocalFileList).
     if (!WritePending()) return false;
-    auto& ops = platform::CurrentFileOps();
     const int fd = fd_;
     fd_ = -1;
     // close() may report a deferred write error; only a clean close counts.
-    if (ops.close(fd) != 0) return Fail("close");
+    if (fileSystem_.Close(fd) != 0) return Fail("close");
     finished_ = true;
     return true;
 }
@@ -79,10 +74,10 @@ bool MediaFileWriter::Finish() {
 void MediaFileWriter::Discard() {
     pending_.clear();
     if (fd_ >= 0) {
-        ::close(fd_);
+        fileSystem_.Close(fd_);
         fd_ = -1;
     }
-    if (created_) ::unlink(path_.c_str());
+    if (created_) fileSystem_.Unlink(path_.c_str());
     created_ = false;
     finished_ = true;
 }
@@ -92,10 +87,10 @@ namespace {
 constexpr size_t kCompareChunkBytes = 64 * 1024;
 
 // Reads up to `size` bytes; fewer only at the end of the file.
-ssize_t ReadFull(int fd, char* data, size_t size) {
+ssize_t ReadFull(platform::FileSystem& fileSystem, int fd, char* data, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::read(fd, data + done, size - done);
+        const ssize_t got = fileSystem.Read(fd, data + done, size - done);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return -1;
         if (got == 0) break;
@@ -106,21 +101,25 @@ ssize_t ReadFull(int fd, char* data, size_t size) {
 
 }  // namespace
 
-bool SameFileContents(const std::string& a, const std::string& b) {
-    platform::UniqueFd first(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    platform::UniqueFd second(::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+bool SameFileContents(platform::FileSystem& fileSystem, const std::string& a,
+                      const std::string& b) {
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
+    platform::FileHandle first(fileSystem, fileSystem.Open(a.c_str(), kFlags, 0));
+    platform::FileHandle second(fileSystem, fileSystem.Open(b.c_str(), kFlags, 0));
     if (!first || !second) return false;
     struct stat firstStatus {
     }, secondStatus{};
-    if (::fstat(first.Get(), &firstStatus) != 0 || ::fstat(second.Get(), &secondStatus) != 0)
+    if (fileSystem.Fstat(first.Get(), &firstStatus) != 0 ||
+        fileSystem.Fstat(second.Get(), &secondStatus) != 0)
         return false;
     if (!S_ISREG(firstStatus.st_mode) || !S_ISREG(secondStatus.st_mode) ||
         firstStatus.st_size != secondStatus.st_size)
         return false;
     std::vector<char> firstBytes(kCompareChunkBytes), secondBytes(kCompareChunkBytes);
     for (;;) {
-        const ssize_t got = ReadFull(first.Get(), firstBytes.data(), firstBytes.size());
-        const ssize_t other = ReadFull(second.Get(), secondBytes.data(), secondBytes.size());
+        const ssize_t got = ReadFull(fileSystem, first.Get(), firstBytes.data(), firstBytes.size());
+        const ssize_t other =
+            ReadFull(fileSystem, second.Get(), secondBytes.data(), secondBytes.size());
         if (got < 0 || got != other) return false;
         if (got == 0) return true;
         if (std::memcmp(firstBytes.data(), secondBytes.data(), static_cast<size_t>(got)) != 0)

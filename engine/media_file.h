@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 
 namespace pixolune {
 
@@ -11,11 +11,12 @@ namespace pixolune {
 // piece by piece (gathered into larger writes), and on Finish closed with
 // every error checked.
 // A file that was not finished is removed when the object goes, so a failed
-// or cut-short transfer never leaves a part behind. The system calls go
-// through the replaceable file operations so that tests can fail each one.
+// or cut-short transfer never leaves a part behind. Every call goes through
+// the file system it is given.
 class MediaFileWriter {
   public:
-    explicit MediaFileWriter(std::string path) : path_(std::move(path)) {}
+    MediaFileWriter(platform::FileSystem& fileSystem, std::string path)
+        : fileSystem_(fileSystem), path_(std::move(path)) {}
     ~MediaFileWriter();
     MediaFileWriter(const MediaFileWriter&) = delete;
     MediaFileWriter& operator=(const MediaFileWriter&) = delete;
@@ -34,6 +35,7 @@ class MediaFileWriter {
     bool Fail(const char* what);
     [[nodiscard]] bool WritePending();
 
+    platform::FileSystem& fileSystem_;
     std::string path_;
     int fd_ = -1;
     bool created_ = false;
@@ -45,6 +47,7 @@ class MediaFileWriter {
 // Whether the regular files at `a` and `b` hold the same bytes: sizes first,
 // then the contents piece by piece, never a whole file in memory. Links are
 // not followed; false on any error.
-[[nodiscard]] bool SameFileContents(const std::string& a, const std::string& b);
+[[nodiscard]] bool SameFileContents(platform::FileSystem& fileSystem, const std::string& a,
+                                    const std::string& b);
 
 }  // namespace pixolune

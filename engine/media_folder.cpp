@@ -1,4 +1,3 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,13 +13,13 @@ namespace {
 
 // Why the worker must not use `folder`, or empty when it may. An empty or
 // relative setting would put media and list wherever the host was started.
-std::string MediaFolderProblem(const std::string& folder) {
+std::string MediaFolderProblem(platform::FileSystem& fileSystem, const std::string& folder) {
     if (folder.empty()) return "not set";
     if (folder.front() != '/') return "not an absolute path";
     struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0) return std::strerror(errno);
+    if (fileSystem.Stat(folder.c_str(), &status) != 0) return std::strerror(errno);
     if (!S_ISDIR(status.st_mode)) return std::strerror(ENOTDIR);
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+    if (fileSystem.Access(folder.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
     return {};
 }
 
@@ -39,7 +38,7 @@ void CFeedEngine::SayFolderProblemOnce(const std::string& folder, const std::str
 
 bool CFeedEngine::TakeMediaFolder() {
     const std::string folder = SettingsSnapshot().ImgFolder;
-    const std::string problem = MediaFolderProblem(folder);
+    const std::string problem = MediaFolderProblem(FileSystem, folder);
     if (activeFolder_ && *activeFolder_ == folder && problem.empty()) return true;
     if (activeFolder_) {
         if (*activeFolder_ != folder)
@@ -53,7 +52,7 @@ bool CFeedEngine::TakeMediaFolder() {
         return false;
     }
     int error = 0;
-    switch (folderLock_.TryAcquire(MediaPath(folder, kLockFileName), &error)) {
+    switch (folderLock_.TryAcquire(FileSystem, MediaPath(folder, kLockFileName), &error)) {
         case platform::FolderLock::Status::Held:
             break;
         case platform::FolderLock::Status::Busy:

@@ -18,15 +18,15 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-MediaTransfer::MediaTransfer(std::string url, std::string path, const MediaDownloadLimits& limits,
-                             const std::atomic<int32_t>* stop,
+MediaTransfer::MediaTransfer(platform::FileSystem& fileSystem, std::string url, std::string path,
+                             const MediaDownloadLimits& limits, const std::atomic<int32_t>* stop,
                              std::atomic<bool>* reserveSaidInBatch)
     : url_(std::move(url)),
       limits_(limits),
       stop_(stop),
       reserveSaidInBatch_(reserveSaidInBatch),
-      admission_(FolderOf(path)),
-      file_(std::move(path)) {}
+      admission_(fileSystem, FolderOf(path)),
+      file_(fileSystem, std::move(path)) {}
 
 int MediaTransfer::Begin() {
     Log("DownloadImage(), %s -> %s", url_.c_str(), file_.Path().c_str());

@@ -39,8 +39,10 @@ class MediaTransfer {
   public:
     // `reserveSaidInBatch`, when given, is set once the disk reserve's line
     // was written, so that a full disk is said once per batch, not per item.
-    MediaTransfer(std::string url, std::string path, const MediaDownloadLimits& limits,
-                  const std::atomic<int32_t>* stop, std::atomic<bool>* reserveSaidInBatch = nullptr);
+    // The file and the disk's space are reached through `fileSystem`.
+    MediaTransfer(platform::FileSystem& fileSystem, std::string url, std::string path,
+                  const MediaDownloadLimits& limits, const std::atomic<int32_t>* stop,
+                  std::atomic<bool>* reserveSaidInBatch = nullptr);
     MediaTransfer(const MediaTransfer&) = delete;
     MediaTransfer& operator=(const MediaTransfer&) = delete;
 

@@ -1,17 +1,14 @@
 #include "engine/prune.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "engine/local_names.h"
 
 namespace pixolune {
 namespace {
 
-bool IsYoungEnough(const std::string& mediaPath, const PluginSettings& settings,
-                   int64_t nowSeconds) {
+bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPath,
+                   const PluginSettings& settings, int64_t nowSeconds) {
     struct stat status {};
-    if (::lstat(mediaPath.c_str(), &status) != 0) return false;  // gone: treated as old
+    if (fileSystem.Lstat(mediaPath.c_str(), &status) != 0) return false;  // gone: treated as old
     const int64_t ageHours = (nowSeconds - static_cast<int64_t>(status.st_mtime)) / 3600;
     const int64_t limitHours =
         static_cast<int64_t>(settings.OlderDays) * 24 + static_cast<int64_t>(settings.OlderHours);
@@ -20,7 +17,8 @@ bool IsYoungEnough(const std::string& mediaPath, const PluginSettings& settings,
 
 }  // namespace
 
-size_t PruneFiles(LocalFileMap& files, const PluginSettings& settings, int64_t nowSeconds) {
+size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
+                  const PluginSettings& settings, int64_t nowSeconds) {
     size_t removed = 0;
     for (auto it = files.begin(); it != files.end();) {
         const CFileData& record = it->second;
@@ -29,7 +27,8 @@ size_t PruneFiles(LocalFileMap& files, const PluginSettings& settings, int64_t n
             continue;
         }
         const std::string mediaPath = MediaPath(settings.ImgFolder, record.LocalName);
-        if (settings.FeedsSynch != 0 && IsYoungEnough(mediaPath, settings, nowSeconds)) {
+        if (settings.FeedsSynch != 0 &&
+            IsYoungEnough(fileSystem, mediaPath, settings, nowSeconds)) {
             ++it;
             continue;
         }
@@ -37,8 +36,8 @@ size_t PruneFiles(LocalFileMap& files, const PluginSettings& settings, int64_t n
         if (IsUsableLocalName(record.LocalName)) {
             std::string sidecar = mediaPath;
             ReplaceExtension(sidecar, kSidecarSuffix);
-            ::unlink(mediaPath.c_str());
-            ::unlink(sidecar.c_str());
+            fileSystem.Unlink(mediaPath.c_str());
+            fileSystem.Unlink(sidecar.c_str());
         }
         it = files.erase(it);
         ++removed;

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteWhole(folder.File(), std::string(reinterpret_cast<const char*>(data), size));
 
     pixolune::LocalFileMap files;
-    const pixolune::ListReadResult result = pixolune::ReadListFile(folder.File(), files);
+    const pixolune::ListReadResult result =
+        pixolune::ReadListFile(pixolune::platform::RealFileSystem(), folder.File(), files);
     if (result.status == pixolune::ListReadStatus::NotFound ||
         result.status == pixolune::ListReadStatus::Unreadable)
         __builtin_trap();
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What was read must survive a write and a read unchanged.
     WriteWhole(folder.File(), pixolune::FormatListFile(files));
     pixolune::LocalFileMap again;
-    if (pixolune::ReadListFile(folder.File(), again).status != pixolune::ListReadStatus::Loaded)
+    if (pixolune::ReadListFile(pixolune::platform::RealFileSystem(), folder.File(), again).status !=
+        pixolune::ListReadStatus::Loaded)
         __builtin_trap();
     if (again.size() != files.size()) __builtin_trap();
     for (const auto& [url, record] : files) {
@@ -72,12 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // and a torn tail is cut back to a whole entry, which reads the same.
     WriteWhole(folder.File(), std::string(reinterpret_cast<const char*>(data), size));
     pixolune::LocalFileMap journal;
-    const pixolune::JournalMergeResult merged =
-        pixolune::MergeJournal(folder.File(), folder.path, journal);
+    const pixolune::JournalMergeResult merged = pixolune::MergeJournal(
+        pixolune::platform::RealFileSystem(), folder.File(), folder.path, journal);
     if (!merged.readable || merged.added != 0 || !journal.empty()) __builtin_trap();
     if (merged.trimmed) {
-        const pixolune::JournalMergeResult again =
-            pixolune::MergeJournal(folder.File(), folder.path, journal);
+        const pixolune::JournalMergeResult again = pixolune::MergeJournal(
+            pixolune::platform::RealFileSystem(), folder.File(), folder.path, journal);
         if (!again.readable || again.trimmed || again.added != 0) __builtin_trap();
     }
     return 0;

@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static ScratchMediaFolder folder;
     const std::string url(reinterpret_cast<const char*>(data), size);
     pixolune::LocalName name;
-    const pixolune::LocalNameStatus status = pixolune::MakeLocalName(folder.media, url, name);
+    const pixolune::LocalNameStatus status =
+        pixolune::MakeLocalName(pixolune::platform::RealFileSystem(), folder.media, url, name);
     if (status == pixolune::LocalNameStatus::Ok) {
         const std::string violation = pixolune::proof::LocalNameViolation(folder.media, name);
         if (!violation.empty()) {

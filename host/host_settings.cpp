@@ -128,8 +128,12 @@ bool HostSettings::Flush(std::string* error) {
     std::filesystem::create_directories(std::filesystem::path(target).parent_path(), code);
     struct stat info {};
     const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : kNewFileMode;
-    if (!pixolune::platform::WriteFileAtomically(target, document_.Bytes(), mode, error))
+    const pixolune::platform::Outcome written = pixolune::platform::WriteFileAtomically(
+        pixolune::platform::RealFileSystem(), target, document_.Bytes(), mode);
+    if (!written) {
+        *error = written.Error();
         return false;
+    }
     changed_ = false;
     return true;
 }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <utility>
@@ -14,29 +13,33 @@ namespace {
 // locked; a few retries cover that, a longer race means someone else is busy.
 constexpr int kAcquireAttempts = 4;
 
-bool IsSameFile(int fd, const std::string& path) {
+bool IsSameFile(FileSystem& fileSystem, int fd, const std::string& path) {
     struct stat opened {
     }, named{};
-    if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0) return false;
+    if (fileSystem.Fstat(fd, &opened) != 0 || fileSystem.Lstat(path.c_str(), &named) != 0)
+        return false;
     return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 }  // namespace
 
-FolderLock::Status FolderLock::TryAcquire(const std::string& path, int* error) {
+FolderLock::Status FolderLock::TryAcquire(FileSystem& fileSystem, const std::string& path,
+                                          int* error) {
     Release();
     for (int attempt = 0; attempt < kAcquireAttempts; ++attempt) {
-        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+        FileHandle fd(fileSystem, fileSystem.Open(path.c_str(),
+                                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (!fd) {
             if (error) *error = errno;
             return Status::Failed;
         }
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (fileSystem.Flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) return Status::Busy;
             if (error) *error = errno;
             return Status::Unsupported;
         }
-        if (!IsSameFile(fd.Get(), path)) continue;  // released and removed meanwhile
+        if (!IsSameFile(fileSystem, fd.Get(), path)) continue;  // released and removed meanwhile
+        fileSystem_ = &fileSystem;
         fd_ = std::move(fd);
         path_ = path;
         return Status::Held;
@@ -48,8 +51,8 @@ void FolderLock::Release() {
     if (!fd_) return;
     // Removed while still locked, so that a waiter who opened this file finds
     // it gone after its flock and takes the lock on a new one.
-    ::unlink(path_.c_str());
-    fd_.Reset();
+    fileSystem_->Unlink(path_.c_str());
+    (void)fd_.Reset();
     path_.clear();
 }
 

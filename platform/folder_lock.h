@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 
 namespace pixolune::platform {
 
@@ -24,15 +24,18 @@ class FolderLock {
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Opens (creating it when missing, mode 0644) the lock file at `path` and
-    // locks it without waiting. `error` receives errno for Unsupported and Failed.
-    [[nodiscard]] Status TryAcquire(const std::string& path, int* error = nullptr);
+    // Opens (creating it when missing, mode 0644) the lock file at `path` on
+    // `fileSystem` and locks it without waiting; the lock file is removed
+    // through the same file system. `error` receives errno for Unsupported and Failed.
+    [[nodiscard]] Status TryAcquire(FileSystem& fileSystem, const std::string& path,
+                                    int* error = nullptr);
     // Removes the lock file and unlocks; nothing when not held.
     void Release();
     [[nodiscard]] bool Held() const { return static_cast<bool>(fd_); }
 
   private:
-    UniqueFd fd_;
+    FileSystem* fileSystem_ = nullptr;  // the one the lock was taken on
+    FileHandle fd_;
     std::string path_;
 };
 

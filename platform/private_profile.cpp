@@ -35,8 +35,8 @@ std::string PrivateProfileWriter::Bytes() const {
     return bytes;
 }
 
-bool PrivateProfileWriter::WriteTo(const std::string& path, std::string* error) const {
-    return WriteFileAtomically(path, Bytes(), 0644, error);
+Outcome PrivateProfileWriter::WriteTo(FileSystem& fileSystem, const std::string& path) const {
+    return WriteFileAtomically(fileSystem, path, Bytes(), 0644);
 }
 
 }  // namespace pixolune::platform

@@ -4,6 +4,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_system.h"
+#include "platform/outcome.h"
+
 namespace pixolune::platform {
 
 // An initialisation file in the private-profile format, built in memory and
@@ -19,8 +22,8 @@ class PrivateProfileWriter {
     // The file's bytes: FF FE, then the lines.
     [[nodiscard]] std::string Bytes() const;
 
-    // Replaces `path` whole (atomically) with Bytes(); false with `error` on failure.
-    [[nodiscard]] bool WriteTo(const std::string& path, std::string* error = nullptr) const;
+    // Replaces `path` whole (atomically) with Bytes().
+    [[nodiscard]] Outcome WriteTo(FileSystem& fileSystem, const std::string& path) const;
 
   private:
     struct Section {

@@ -12,12 +12,9 @@ uint32_t RealTickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-}  // namespace
-
-#ifdef PIXOLUNE_FAULT_INJECTION
-namespace {
 std::atomic<uint32_t> g_tickShiftMs{0};
-}
+
+}  // namespace
 
 void ShiftTickCount(uint32_t offsetMs) {
     g_tickShiftMs.store(offsetMs);
@@ -26,10 +23,5 @@ void ShiftTickCount(uint32_t offsetMs) {
 uint32_t TickCount() {
     return RealTickCount() + g_tickShiftMs.load();
 }
-#else
-uint32_t TickCount() {
-    return RealTickCount();
-}
-#endif
 
 }  // namespace pixolune::platform

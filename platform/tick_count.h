@@ -8,11 +8,9 @@ namespace pixolune::platform {
 // 49.7 days, so intervals must be taken as unsigned differences.
 [[nodiscard]] uint32_t TickCount();
 
-#ifdef PIXOLUNE_FAULT_INJECTION
 // Adds `offsetMs` to every later TickCount() (0 restores the real count), so
 // that tests can put the counter just past its wrap.
 void ShiftTickCount(uint32_t offsetMs);
-#endif
 
 // The unsigned 32-bit distance from `earlier` to `later`, right across a wrap.
 [[nodiscard]] inline uint32_t TicksBetween(uint32_t earlier, uint32_t later) {

@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "atomic_file.h"
-#include "file_ops.h"
+#include "file_system.h"
+#include "unique_fd.h"
 
 namespace pixolune::platform {
 namespace {
@@ -49,33 +50,25 @@ bool KeyPathToRelative(const std::string& keyPath, std::string* relative) {
 
 // Creates each missing folder below the root with mode 0700; the key's own
 // folder is set to 0700 even if it already existed, whatever the umask.
-bool MakePrivateFolders(const std::string& root, const std::string& relative, std::string* error) {
+Outcome MakePrivateFolders(const std::string& root, const std::string& relative) {
     std::string path = root;
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        if (error) *error = "can't create " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return Outcome::Failed(ErrnoText("can't create " + path, errno));
     size_t start = 0;
     while (start < relative.size()) {
         size_t end = relative.find('/', start);
         if (end == std::string::npos) end = relative.size();
         path += "/" + relative.substr(start, end - start);
-        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            if (error) *error = "can't create " + path + ": " + std::strerror(errno);
-            return false;
-        }
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+            return Outcome::Failed(ErrnoText("can't create " + path, errno));
         start = end + 1;
     }
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        if (error) *error = path + " is not a folder";
-        return false;
-    }
-    if ((info.st_mode & 0777) != 0700 && ::chmod(path.c_str(), 0700) != 0) {
-        if (error) *error = "can't make " + path + " private: " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return Outcome::Failed(path + " is not a folder");
+    if ((info.st_mode & 0777) != 0700 && ::chmod(path.c_str(), 0700) != 0)
+        return Outcome::Failed(ErrnoText("can't make " + path + " private", errno));
+    return Outcome::Ok();
 }
 
 }  // namespace
@@ -140,22 +133,18 @@ RegistryRead ReadRegistryString(const std::string& keyPath, const std::string& v
     return result;
 }
 
-bool WriteRegistryString(const std::string& keyPath, const std::string& valueName,
-                         const std::string& text, std::string* error) {
+Outcome WriteRegistryString(const std::string& keyPath, const std::string& valueName,
+                            const std::string& text) {
     const std::string root = ConfigRoot();
     std::string relative;
-    if (root.empty()) {
-        if (error) *error = "neither XDG_CONFIG_HOME nor HOME is set";
-        return false;
-    }
-    if (!KeyPathToRelative(keyPath, &relative) || !IsSafeComponent(valueName)) {
-        if (error) *error = "unusable key path or value name";
-        return false;
-    }
-    if (!MakePrivateFolders(root, relative, error)) return false;
+    if (root.empty()) return Outcome::Failed("neither XDG_CONFIG_HOME nor HOME is set");
+    if (!KeyPathToRelative(keyPath, &relative) || !IsSafeComponent(valueName))
+        return Outcome::Failed("unusable key path or value name");
+    if (Outcome folders = MakePrivateFolders(root, relative); !folders) return folders;
     std::string stored = text.substr(0, text.find('\0'));
     stored.push_back('\0');
-    return WriteFileAtomically(root + "/" + relative + "/" + valueName, stored, 0600, error);
+    return WriteFileAtomically(RealFileSystem(), root + "/" + relative + "/" + valueName, stored,
+                               0600);
 }
 
 const char* DescribeRegistryStatus(RegistryReadStatus status) {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace pixolune::platform {
 
 // A per-user store of small string values under key paths written with
@@ -33,10 +35,10 @@ inline constexpr size_t kRegistryValueBuffer = 512;
 [[nodiscard]] RegistryRead ReadRegistryString(const std::string& keyPath,
                                               const std::string& valueName);
 
-// Creates the key's folders as needed; false (with `error`) when the value
-// could not be stored, in which case the previous value is untouched.
-[[nodiscard]] bool WriteRegistryString(const std::string& keyPath, const std::string& valueName,
-                                       const std::string& text, std::string* error = nullptr);
+// Creates the key's folders as needed; a failure says why, and leaves the
+// previous value untouched.
+[[nodiscard]] Outcome WriteRegistryString(const std::string& keyPath, const std::string& valueName,
+                                          const std::string& text);
 
 // The folder that holds the key, or empty when neither XDG_CONFIG_HOME nor HOME is set
 // or the names are unusable.

@@ -95,10 +95,10 @@ bool MayStoreEmptyToken(const char* valueName, const std::string& tokenAtLoad) {
 void SaveToken(int hostVariant, const std::string& token, const std::string& tokenAtLoad) {
     const char* valueName = TokenValueName(hostVariant);
     if (token.empty() && !MayStoreEmptyToken(valueName, tokenAtLoad)) return;
-    std::string error;
-    if (!platform::WriteRegistryString(kTokenKeyPath, valueName, token, &error)) {
+    const platform::Outcome stored = platform::WriteRegistryString(kTokenKeyPath, valueName, token);
+    if (!stored) {
         // The token stays in memory; the next save tries again.
-        Log("SaveFeedsAndToken: token not stored, %s", error.c_str());
+        Log("SaveFeedsAndToken: token not stored, %s", stored.Error().c_str());
     }
 }
 

@@ -13,7 +13,7 @@
 #include "engine/list_file.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 #include "plugin/model/host_link.h"
 
 namespace pixolune {
@@ -25,7 +25,8 @@ using test::ScratchFolder;
 
 class DownloadTest : public ::testing::Test {
   protected:
-    DownloadTest() {
+    explicit DownloadTest(platform::FileSystem& fileSystem = platform::RealFileSystem())
+        : engine_(settings_, fileSystem) {
         SetHostCallback(&test::FakeHost::Callback);
         settings_.ImgFolder = folder_.Path();
         settings_.RestartKal = 1;
@@ -175,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A file system of 100 GiB (so a reserve of 1 GiB) whose free space a test
 // sets; it counts the bytes written to temporary downloads.
-struct FakeDisk {
+struct FakeDisk : platform::FileSystemWrapper {
     static constexpr uint64_t kBlockBytes = 4096;
     static constexpr uint64_t kSizeBytes = 100ull << 30;
     static constexpr uint64_t kReserveBytes = 1ull << 30;
@@ -183,15 +184,21 @@ struct FakeDisk {
     static inline int queries = 0;
     static inline uint64_t downloadBytes = 0;
 
-    static ssize_t Write(int fd, const void* data, size_t size) {
+    FakeDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
+    static FakeDisk& Instance() {
+        static FakeDisk disk;
+        return disk;
+    }
+
+    ssize_t Write(int fd, const void* data, size_t size) override {
         char target[4096] = {};
         const std::string link = "/proc/self/fd/" + std::to_string(fd);
         const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
         const std::string name(target, length > 0 ? static_cast<size_t>(length) : 0);
         if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0) downloadBytes += size;
-        return platform::RealFileOps().write(fd, data, size);
+        return Target().Write(fd, data, size);
     }
-    static int Statvfs(const char*, struct statvfs* out) {
+    int StatVfs(const char*, struct statvfs* out) override {
         ++queries;
         *out = {};
         out->f_frsize = kBlockBytes;
@@ -203,15 +210,10 @@ struct FakeDisk {
 
 class DiskReserveTest : public DownloadTest {
   protected:
-    DiskReserveTest() {
-        platform::FileOps ops = platform::RealFileOps();
-        ops.statvfs = &FakeDisk::Statvfs;
-        ops.write = &FakeDisk::Write;
-        platform::ReplaceFileOps(ops);
+    DiskReserveTest() : DownloadTest(FakeDisk::Instance()) {
         FakeDisk::queries = 0;
         FakeDisk::downloadBytes = 0;
     }
-    ~DiskReserveTest() override { platform::RestoreFileOps(); }
 
     // Serves `size` bytes without announcing the length.
     void ServeChunked(const std::string& path, size_t size) {
@@ -307,8 +309,9 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
         FolderNames(folder_.Path()),
         (std::vector<std::string>{"a.jpg", "a.kprop", "b.kprop", "b.mp4", "kal_pxln_files.lst"}));
     LocalFileMap listed;
-    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), listed).status,
-              ListReadStatus::Loaded);
+    ASSERT_EQ(
+        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed).status,
+        ListReadStatus::Loaded);
     EXPECT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[server_.Url("/m/b.mp4?sig=1")].LocalName, "b.mp4");
     EXPECT_EQ(host_.RestartRequests(), 1);
@@ -339,8 +342,9 @@ TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
     RunBatch();
     EXPECT_FALSE(test::Exists(folder_.File("gone.jpg")));
     LocalFileMap listed;
-    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), listed).status,
-              ListReadStatus::Loaded);
+    ASSERT_EQ(
+        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed).status,
+        ListReadStatus::Loaded);
     EXPECT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.count("http://h/known.jpg"), 1u);
     EXPECT_EQ(host_.RestartRequests(), 0);
@@ -462,8 +466,10 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
         EXPECT_EQ(FolderNames(folder_.Path()),
                   (std::vector<std::string>{"kal_pxln_files.lst", "o.jpg", "o.kprop"}));
         LocalFileMap listed;
-        ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), listed).status,
-                  ListReadStatus::Loaded);
+        ASSERT_EQ(
+            ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed)
+                .status,
+            ListReadStatus::Loaded);
         EXPECT_EQ(listed[url].LocalName, "o.jpg");
         EXPECT_EQ(engine_.LocalFiles[url].Seen, 1);
     } else {

@@ -86,7 +86,8 @@ TEST(WriteKpropSidecar, WritesBesideTheMediaFileUnderTheKpropName) {
     test::ScratchFolder folder;
     PluginSettings settings;
     settings.KpropTitle = 1;
-    ASSERT_TRUE(WriteKpropSidecar(folder.File("photo.jpg"), settings, {"Hi", "u", "o"}));
+    ASSERT_TRUE(WriteKpropSidecar(platform::RealFileSystem(), folder.File("photo.jpg"), settings,
+                                  {"Hi", "u", "o"}));
     EXPECT_EQ(test::ReadFile(folder.File("photo.kprop")), Expected(Le("Hi")));
     EXPECT_EQ(test::FolderNames(folder.Path()), std::vector<std::string>{"photo.kprop"});
 }

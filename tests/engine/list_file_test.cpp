@@ -9,7 +9,7 @@
 
 #include "engine/local_names.h"
 #include "engine_test_support.h"
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 
 namespace pixolune {
 namespace {
@@ -33,9 +33,9 @@ TEST(ListFile, RoundTripKeepsEveryRecordUnseen) {
     const LocalFileMap written = Records({{"http://h/a.jpg", "a.jpg"},
                                           {"https://h/b.mp4?x=1", "b.mp4"},
                                           {"http://h/\xC3\xA9.jpg", "\xC3\xA9.jpg"}});
-    ASSERT_TRUE(WriteListFile(path, written));
+    ASSERT_TRUE(WriteListFile(platform::RealFileSystem(), path, written));
     LocalFileMap read;
-    ASSERT_EQ(ReadListFile(path, read).status, ListReadStatus::Loaded);
+    ASSERT_EQ(ReadListFile(platform::RealFileSystem(), path, read).status, ListReadStatus::Loaded);
     ASSERT_EQ(read.size(), written.size());
     for (const auto& [url, record] : written) {
         ASSERT_EQ(read.count(url), 1u);
@@ -49,7 +49,8 @@ TEST(ListFile, RoundTripKeepsEveryRecordUnseen) {
 TEST(ListFile, MissingFileReadsAsNotFound) {
     ScratchFolder folder;
     LocalFileMap read = Records({{"u", "n"}});
-    EXPECT_EQ(ReadListFile(folder.File("none.lst"), read).status, ListReadStatus::NotFound);
+    EXPECT_EQ(ReadListFile(platform::RealFileSystem(), folder.File("none.lst"), read).status,
+              ListReadStatus::NotFound);
     EXPECT_TRUE(read.empty());
 }
 
@@ -68,7 +69,7 @@ TEST_P(DamagedListTest, ReadsWhatIsSoundAndNothingElse) {
     const std::string path = folder.File("kal_pxln_files.lst");
     test::WriteFile(path, GetParam().bytes);
     LocalFileMap read = Records({{"stale", "stale.jpg"}});
-    const ListReadResult result = ReadListFile(path, read);
+    const ListReadResult result = ReadListFile(platform::RealFileSystem(), path, read);
     EXPECT_EQ(result.status, GetParam().status);
     EXPECT_EQ(result.skipped, GetParam().skipped);
     ASSERT_EQ(read.size(), GetParam().records.size());
@@ -168,31 +169,30 @@ struct ReadFault {
 
 class UnreadableListTest : public ::testing::TestWithParam<ReadFault> {
   protected:
-    static inline ReadFault fault{};
-    static inline int readCalls = 0;
-
-    static int Open(const char* path, int flags, mode_t mode) {
-        if (fault.openErrno == 0) return platform::RealFileOps().open(path, flags, mode);
-        errno = fault.openErrno;
-        return -1;
-    }
-    static ssize_t Read(int fd, void* data, size_t size) {
-        if (++readCalls == fault.failingReadCall) {
-            errno = fault.readErrno;
+    // Fails opens or the chosen read as the fault says; reads come in small pieces.
+    class FaultyReads : public platform::FileSystemWrapper {
+      public:
+        explicit FaultyReads(const ReadFault& fault)
+            : FileSystemWrapper(platform::RealFileSystem()), fault_(fault) {}
+        int Open(const char* path, int flags, mode_t mode) override {
+            if (fault_.openErrno == 0) return Target().Open(path, flags, mode);
+            errno = fault_.openErrno;
             return -1;
         }
-        return platform::RealFileOps().read(fd, data, std::min(size, fault.readPieceBytes));
-    }
+        ssize_t Read(int fd, void* data, size_t size) override {
+            if (++readCalls == fault_.failingReadCall) {
+                errno = fault_.readErrno;
+                return -1;
+            }
+            return Target().Read(fd, data, std::min(size, fault_.readPieceBytes));
+        }
+        int readCalls = 0;
 
-    void SetUp() override {
-        fault = GetParam();
-        readCalls = 0;
-        platform::FileOps ops = platform::RealFileOps();
-        ops.open = Open;
-        ops.read = Read;
-        platform::ReplaceFileOps(ops);
-    }
-    void TearDown() override { platform::RestoreFileOps(); }
+      private:
+        ReadFault fault_;
+    };
+
+    FaultyReads files_{GetParam()};
 };
 
 TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
@@ -206,11 +206,10 @@ TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
     test::WriteFile(folder.File("b.jpg"), "b");
 
     LocalFileMap files = Records({{"stale", "stale.jpg"}});
-    const ListReadResult read = ReadListFile(list, files);
+    const ListReadResult read = ReadListFile(files_, list, files);
     LocalFileMap merged = Records({{"kept", "kept.jpg"}});
-    readCalls = 0;
-    const JournalMergeResult fromJournal = MergeJournal(journal, folder.Path(), merged);
-    platform::RestoreFileOps();
+    files_.readCalls = 0;
+    const JournalMergeResult fromJournal = MergeJournal(files_, journal, folder.Path(), merged);
 
     const int expectedError = GetParam().openErrno ? GetParam().openErrno : GetParam().readErrno;
     if (expectedError == 0) {  // the control: small pieces alone change nothing
@@ -245,14 +244,15 @@ TEST(ListFile, WhatTheReaderCouldNotGiveBackIsNeverWritten) {
                                           {"http://h/a\nb.jpg", "ab.jpg"},
                                           {"http://h/cr.jpg\r", "cr.jpg"},
                                           {"http://h/bad-name.jpg", "../bad.jpg"}});
-    ASSERT_TRUE(WriteListFile(path, written));
+    ASSERT_TRUE(WriteListFile(platform::RealFileSystem(), path, written));
     LocalFileMap read;
-    const ListReadResult result = ReadListFile(path, read);
+    const ListReadResult result = ReadListFile(platform::RealFileSystem(), path, read);
     EXPECT_EQ(result.skipped, 0u);
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read.count("http://h/ok.jpg"), 1u);
     EXPECT_EQ(test::ReadFile(path).substr(kHeader.size(), 5), "\r\n1\r\n");
-    EXPECT_FALSE(AppendJournal(folder.File(kJournalFileName), written.at(overlong)));
+    EXPECT_FALSE(AppendJournal(platform::RealFileSystem(), folder.File(kJournalFileName),
+                               written.at(overlong)));
     EXPECT_FALSE(test::Exists(folder.File(kJournalFileName)));
 }
 
@@ -262,16 +262,17 @@ TEST(ListFile, LineOfExactlyTheBufferSizeIsKept) {
     const std::string url = "http://h/" + std::string(kMaxListLineBytes - 9, 'u');
     test::WriteFile(path, kHeader + "\r\n1\r\n" + url + "\r\na.jpg\r\n");
     LocalFileMap read;
-    ASSERT_EQ(ReadListFile(path, read).status, ListReadStatus::Loaded);
+    ASSERT_EQ(ReadListFile(platform::RealFileSystem(), path, read).status, ListReadStatus::Loaded);
     EXPECT_EQ(read.count(url), 1u);
 }
 
 TEST(ListFile, WriteIntoAMissingFolderReportsWhy) {
     ScratchFolder folder;
     const std::string path = folder.File("missing-folder/kal_pxln_files.lst");
-    std::string error;
-    EXPECT_FALSE(WriteListFile(path, Records({{"u", "a.jpg"}}), &error));
-    EXPECT_FALSE(error.empty());
+    const platform::Outcome written =
+        WriteListFile(platform::RealFileSystem(), path, Records({{"u", "a.jpg"}}));
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(written.Error().empty());
 }
 
 TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
@@ -280,16 +281,17 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
     test::WriteFile(folder.File("a.jpg"), "a");
     test::WriteFile(folder.File("b.jpg"), "b");
     test::WriteFile(folder.File("c.jpg"), "c");
-    ASSERT_TRUE(AppendJournal(journal, CFileData{"a.jpg", "u1", 1}));
-    ASSERT_TRUE(AppendJournal(journal, CFileData{"gone.jpg", "u2", 1}));
-    ASSERT_FALSE(AppendJournal(journal, CFileData{"../x", "u3", 1}));
+    ASSERT_TRUE(AppendJournal(platform::RealFileSystem(), journal, CFileData{"a.jpg", "u1", 1}));
+    ASSERT_TRUE(AppendJournal(platform::RealFileSystem(), journal, CFileData{"gone.jpg", "u2", 1}));
+    ASSERT_FALSE(AppendJournal(platform::RealFileSystem(), journal, CFileData{"../x", "u3", 1}));
     // Damaged entries written by something else are skipped one by one.
     std::ofstream(journal, std::ios::app | std::ios::binary) << "u\0x\r\nb.jpg\r\nu5\r\n../x\r\n"s;
-    ASSERT_TRUE(AppendJournal(journal, CFileData{"b.jpg", "u6", 1}));
+    ASSERT_TRUE(AppendJournal(platform::RealFileSystem(), journal, CFileData{"b.jpg", "u6", 1}));
     // A kill in the middle of the last append leaves it without its line end.
     std::ofstream(journal, std::ios::app | std::ios::binary) << "u4\r\nc.jp";
     LocalFileMap files = Records({{"old", "old.jpg"}});
-    const JournalMergeResult merged = MergeJournal(journal, folder.Path(), files);
+    const JournalMergeResult merged =
+        MergeJournal(platform::RealFileSystem(), journal, folder.Path(), files);
     EXPECT_TRUE(merged.readable);
     EXPECT_EQ(merged.added, 2u);
     EXPECT_TRUE(merged.trimmed);
@@ -299,9 +301,10 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
     EXPECT_EQ(files["u6"].LocalName, "b.jpg");
 
     // What is appended after the torn entry is read in step.
-    ASSERT_TRUE(AppendJournal(journal, CFileData{"c.jpg", "u7", 1}));
+    ASSERT_TRUE(AppendJournal(platform::RealFileSystem(), journal, CFileData{"c.jpg", "u7", 1}));
     LocalFileMap again;
-    const JournalMergeResult next = MergeJournal(journal, folder.Path(), again);
+    const JournalMergeResult next =
+        MergeJournal(platform::RealFileSystem(), journal, folder.Path(), again);
     EXPECT_FALSE(next.trimmed);
     EXPECT_EQ(next.added, 3u);
     EXPECT_EQ(again["u7"].LocalName, "c.jpg");
@@ -310,7 +313,8 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
 TEST(Journal, MissingJournalAddsNothing) {
     ScratchFolder folder;
     LocalFileMap files;
-    const JournalMergeResult merged = MergeJournal(folder.File("none.jnl"), folder.Path(), files);
+    const JournalMergeResult merged =
+        MergeJournal(platform::RealFileSystem(), folder.File("none.jnl"), folder.Path(), files);
     EXPECT_TRUE(merged.readable);
     EXPECT_EQ(merged.added, 0u);
 }
@@ -320,7 +324,7 @@ TEST(ReadListFile, DamagedCountSizesTheTableByTheFileNotByTheCount) {
     const std::string path = folder.File(kListFileName);
     test::WriteFile(path, std::string(kListHeader) + "\r\n99999999999\r\nu1\r\na.jpg\r\n");
     LocalFileMap files;
-    ASSERT_EQ(ReadListFile(path, files).status, ListReadStatus::Loaded);
+    ASSERT_EQ(ReadListFile(platform::RealFileSystem(), path, files).status, ListReadStatus::Loaded);
     EXPECT_EQ(files.size(), 1u);
     // Without the bound every start would build a table for a million entries.
     EXPECT_LT(files.bucket_count(), 1000u);

@@ -126,7 +126,7 @@ TEST_P(LocalNamePropertyTest, EveryAcceptedNameIsOnePlainFileOfTheMediaFolder) {
     for (int i = 0; i < kUrlsPerSeed; ++i) {
         const std::string url = generator.Next();
         LocalName name;
-        if (MakeLocalName(media_, url, name) == LocalNameStatus::Ok) {
+        if (MakeLocalName(platform::RealFileSystem(), media_, url, name) == LocalNameStatus::Ok) {
             ++accepted;
             EXPECT_EQ(proof::LocalNameViolation(media_, name), "") << "url: " << url;
         }
@@ -143,7 +143,8 @@ TEST_P(LocalNamePropertyTest, NamesTooLongForTheFileSystemAreRefusedWithTheLine)
     for (int i = 0; i < kUrlsPerSeed; ++i) {
         const std::string url = generator.Next();
         LocalName name;
-        if (MakeLocalName(media_, url, name) != LocalNameStatus::Unusable ||
+        if (MakeLocalName(platform::RealFileSystem(), media_, url, name) !=
+                LocalNameStatus::Unusable ||
             name.fileName.size() <= kMaxLocalNameBytes)
             continue;
         ++overlong;

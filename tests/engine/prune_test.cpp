@@ -44,7 +44,7 @@ TEST_F(PruneTest, SynchronisingModeRemovesEveryUnseenFileAtOnce) {
     settings_.FeedsSynch = 0;
     AddFile("seen.jpg", 1, 365 * 86400);
     AddFile("young.jpg", 0, 10);
-    EXPECT_EQ(PruneFiles(files_, settings_, std::time(nullptr)), 1u);
+    EXPECT_EQ(PruneFiles(platform::RealFileSystem(), files_, settings_, std::time(nullptr)), 1u);
     EXPECT_TRUE(Kept("seen.jpg"));
     EXPECT_TRUE(test::Exists(folder_.File("seen.kprop")));
     EXPECT_TRUE(Gone("young.jpg"));
@@ -55,7 +55,7 @@ TEST_F(PruneTest, PruneKeepsYoungFilesInAgeMode) {
     AddFile("almost.jpg", 0, 168 * 3600 + 59 * 60);
     AddFile("old.jpg", 0, 169 * 3600);
     AddFile("seen.jpg", 1, 1000 * 3600);
-    PruneFiles(files_, settings_, std::time(nullptr));
+    PruneFiles(platform::RealFileSystem(), files_, settings_, std::time(nullptr));
     EXPECT_TRUE(Kept("almost.jpg"));
     EXPECT_TRUE(Gone("old.jpg"));
     EXPECT_TRUE(Kept("seen.jpg"));
@@ -66,7 +66,7 @@ TEST_F(PruneTest, ZeroLimitKeepsFilesYoungerThanAnHour) {
     settings_.OlderDays = 0;
     AddFile("fresh.jpg", 0, 59 * 60);
     AddFile("hour.jpg", 0, 3600 + 5);
-    PruneFiles(files_, settings_, std::time(nullptr));
+    PruneFiles(platform::RealFileSystem(), files_, settings_, std::time(nullptr));
     EXPECT_TRUE(Kept("fresh.jpg"));
     EXPECT_TRUE(Gone("hour.jpg"));
 }
@@ -74,7 +74,7 @@ TEST_F(PruneTest, ZeroLimitKeepsFilesYoungerThanAnHour) {
 TEST_F(PruneTest, VanishedFileIsOldInAgeMode) {
     settings_.FeedsSynch = 1;
     files_["http://h/gone.jpg"] = CFileData{"gone.jpg", "http://h/gone.jpg", 0};
-    EXPECT_EQ(PruneFiles(files_, settings_, std::time(nullptr)), 1u);
+    EXPECT_EQ(PruneFiles(platform::RealFileSystem(), files_, settings_, std::time(nullptr)), 1u);
     EXPECT_TRUE(files_.empty());
 }
 
@@ -84,7 +84,7 @@ TEST_F(PruneTest, RecordWithAForeignNameNeverDeletesOutsideTheFolder) {
     const std::string relative =
         "../" + outside.Path().substr(outside.Path().rfind('/') + 1) + "/precious.jpg";
     files_["http://h/x"] = CFileData{relative, "http://h/x", 0};
-    PruneFiles(files_, settings_, std::time(nullptr));
+    PruneFiles(platform::RealFileSystem(), files_, settings_, std::time(nullptr));
     EXPECT_TRUE(files_.empty());
     EXPECT_EQ(test::ReadFile(outside.File("precious.jpg")), "keep");
 }

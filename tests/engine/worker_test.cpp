@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -13,7 +14,7 @@
 #include "engine/pixolune_thread.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 #include "plugin/model/host_link.h"
 
 namespace pixolune {
@@ -35,6 +36,20 @@ class ItemsQuery : public FeedQuery {
   private:
     std::vector<CPixoluneItem> items_;
     std::function<int(const CPixoluneFeed&)> hook_;
+};
+
+// Refuses to open the list while set, as a changed permission would.
+class ListRefusingFileSystem : public platform::FileSystemWrapper {
+  public:
+    ListRefusingFileSystem() : FileSystemWrapper(platform::RealFileSystem()) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        if (listRefused.load() && std::string(path).find(kListFileName) != std::string::npos) {
+            errno = EACCES;
+            return -1;
+        }
+        return Target().Open(path, flags, mode);
+    }
+    std::atomic<bool> listRefused{false};
 };
 
 class WorkerTest : public ::testing::Test {
@@ -66,7 +81,8 @@ class WorkerTest : public ::testing::Test {
     test::FakeHost host_;
     test::MediaServer server_;
     PluginSettings settings_;
-    std::unique_ptr<CFeedEngine> engine_ = std::make_unique<CFeedEngine>(settings_);
+    ListRefusingFileSystem files_;
+    std::unique_ptr<CFeedEngine> engine_ = std::make_unique<CFeedEngine>(settings_, files_);
 };
 
 TEST_F(WorkerTest, IdleWorkerStopsAtOnceAndIsNotStartedTwice) {
@@ -168,17 +184,6 @@ TEST_F(WorkerTest, SettingsFeedsAndTokenMayBeReplacedWhileTheWorkerRuns) {
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
 }
 
-// Refuses to open the list while set, as a changed permission would.
-std::atomic<bool> g_listRefused{false};
-
-int OpenUnlessTheListIsRefused(const char* path, int flags, mode_t mode) {
-    if (g_listRefused.load() && std::string(path).find(kListFileName) != std::string::npos) {
-        errno = EACCES;
-        return -1;
-    }
-    return platform::RealFileOps().open(path, flags, mode);
-}
-
 TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) {
     const std::string list = folder_.File(kListFileName);
     const std::string listBytes =
@@ -187,10 +192,7 @@ TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) 
     test::WriteFile(folder_.File("old.jpg"), "old");
     server_.ServeBytes("/a.jpg", 100);
     AnswerWith({{"", server_.Url("/a.jpg"), ""}});
-    platform::FileOps ops = platform::RealFileOps();
-    ops.open = OpenUnlessTheListIsRefused;
-    g_listRefused = true;
-    platform::ReplaceFileOps(ops);
+    files_.listRefused = true;
 
     engine_->StartWorker();
     const std::string refused = "ReadLocalFileList: can't read " + list + " (Permission denied)";
@@ -203,15 +205,15 @@ TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) 
               (std::vector<std::string>{"kal_pxln_files.lock", "kal_pxln_files.lst", "old.jpg"}));
     EXPECT_FALSE(host_.HasLogContaining("Refresh 0:"));
 
-    g_listRefused = false;
+    files_.listRefused = false;
     const int loaded = host_.WaitForLog("ReadLocalFileList: file list loaded (1 entries)", 5s);
     ASSERT_GE(loaded, 0);
     ASSERT_GE(host_.WaitForLog("Download complete", 10s, static_cast<size_t>(loaded)), 0);
     engine_->StopWorker();
-    platform::RestoreFileOps();
     // Read at last, the list took part in the batch: the new file added, the unseen one pruned.
     LocalFileMap listed;
-    ASSERT_EQ(ReadListFile(list, listed).status, ListReadStatus::Loaded);
+    ASSERT_EQ(ReadListFile(platform::RealFileSystem(), list, listed).status,
+              ListReadStatus::Loaded);
     EXPECT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.count(server_.Url("/a.jpg")), 1u);
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
@@ -220,7 +222,8 @@ TEST_F(WorkerTest, UnreadableListIsNeitherReplacedNorUsedAndIsReadOnALaterPass) 
 TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRecords) {
     settings_.FeedsSynch = 1;  // the old folder's unseen young file stays
     const LocalFileMap listed{{"http://h/old.jpg", CFileData{"old.jpg", "http://h/old.jpg", 0}}};
-    ASSERT_TRUE(WriteListFile(folder_.File("kal_pxln_files.lst"), listed));
+    ASSERT_TRUE(
+        WriteListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed));
     test::WriteFile(folder_.File("old.jpg"), "old");
     test::ScratchFolder next;
     test::WriteFile(next.File("old.jpg"), "the user's");
@@ -246,7 +249,9 @@ TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRec
     engine_->StopWorker();
 
     LocalFileMap old;
-    ASSERT_EQ(ReadListFile(folder_.File("kal_pxln_files.lst"), old).status, ListReadStatus::Loaded);
+    ASSERT_EQ(
+        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), old).status,
+        ListReadStatus::Loaded);
     EXPECT_EQ(old.size(), 2u);
     EXPECT_EQ(test::ReadFile(folder_.File("slow.jpg")), "slow");
     EXPECT_FALSE(test::Exists(folder_.File("a.jpg")));
@@ -254,7 +259,9 @@ TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRec
               (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst", "old.jpg", "slow.jpg"}));
     EXPECT_EQ(test::ReadFile(next.File("old.jpg")), "the user's");
     LocalFileMap fresh;
-    ASSERT_EQ(ReadListFile(next.File("kal_pxln_files.lst"), fresh).status, ListReadStatus::Loaded);
+    ASSERT_EQ(
+        ReadListFile(platform::RealFileSystem(), next.File("kal_pxln_files.lst"), fresh).status,
+        ListReadStatus::Loaded);
     EXPECT_EQ(fresh.size(), 2u);
     EXPECT_EQ(fresh.count("http://h/old.jpg"), 0u);
 }

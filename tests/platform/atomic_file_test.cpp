@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 
 namespace pixolune::platform {
 namespace {
@@ -41,9 +41,10 @@ class AtomicFileTest : public ::testing::Test {
 };
 
 TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheRequestedMode) {
-    ASSERT_TRUE(WriteFileAtomically(Target(), "old contents that are longer", 0644));
+    ASSERT_TRUE(
+        WriteFileAtomically(RealFileSystem(), Target(), "old contents that are longer", 0644));
     const mode_t oldMask = ::umask(0);
-    ASSERT_TRUE(WriteFileAtomically(Target(), "new", 0600));
+    ASSERT_TRUE(WriteFileAtomically(RealFileSystem(), Target(), "new", 0600));
     ::umask(oldMask);
     EXPECT_EQ(ReadAll(Target()), "new");
     struct stat info {};
@@ -53,78 +54,70 @@ TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheRequestedMode) {
 }
 
 TEST_F(AtomicFileTest, MissingFolderFailsWithAReason) {
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically(temp.Path() + "/no/such/list.lst", "x", 0644, &error));
-    EXPECT_NE(error.find("temporary file"), std::string::npos) << error;
+    const Outcome written =
+        WriteFileAtomically(RealFileSystem(), temp.Path() + "/no/such/list.lst", "x", 0644);
+    EXPECT_FALSE(written);
+    EXPECT_NE(written.Error().find("temporary file"), std::string::npos) << written.Error();
 }
 
 // Each system call of the write fails in turn; the old file must stay byte for
 // byte and no temporary file may be left behind.
 enum class FailAt { Mkstemp, Write, ShortWriteThenFail, Fsync, Close, Rename };
 
-int g_writeCalls = 0;
-FailAt g_failAt;
+// Fails the one step it is built for and lets every other call through.
+class FailingFileSystem : public FileSystemWrapper {
+  public:
+    explicit FailingFileSystem(FailAt failAt)
+        : FileSystemWrapper(RealFileSystem()), failAt_(failAt) {}
 
-FileOps FailingOps() {
-    FileOps ops = RealFileOps();
-    switch (g_failAt) {
-        case FailAt::Mkstemp:
-            ops.mkstemp = [](char*) {
-                errno = EMFILE;
-                return -1;
-            };
-            break;
-        case FailAt::Write:
-            ops.write = [](int, const void*, size_t) -> ssize_t {
-                errno = ENOSPC;
-                return -1;
-            };
-            break;
-        case FailAt::ShortWriteThenFail:
-            ops.write = [](int fd, const void* data, size_t size) -> ssize_t {
-                if (g_writeCalls++ == 0) return RealFileOps().write(fd, data, size / 2);
-                errno = EIO;
-                return -1;
-            };
-            break;
-        case FailAt::Fsync:
-            ops.fsync = [](int) {
-                errno = EIO;
-                return -1;
-            };
-            break;
-        case FailAt::Close:
-            ops.close = [](int fd) {
-                RealFileOps().close(fd);
-                errno = EIO;
-                return -1;
-            };
-            break;
-        case FailAt::Rename:
-            ops.rename = [](const char*, const char*) {
-                errno = EXDEV;
-                return -1;
-            };
-            break;
+    int MakeTemporary(char* pathTemplate) override {
+        if (failAt_ != FailAt::Mkstemp) return Target().MakeTemporary(pathTemplate);
+        errno = EMFILE;
+        return -1;
     }
-    return ops;
-}
+    ssize_t Write(int fd, const void* data, size_t size) override {
+        if (failAt_ == FailAt::Write) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (failAt_ == FailAt::ShortWriteThenFail) {
+            if (writeCalls_++ == 0) return Target().Write(fd, data, size / 2);
+            errno = EIO;
+            return -1;
+        }
+        return Target().Write(fd, data, size);
+    }
+    int Fsync(int fd) override {
+        if (failAt_ != FailAt::Fsync) return Target().Fsync(fd);
+        errno = EIO;
+        return -1;
+    }
+    int Close(int fd) override {
+        if (failAt_ != FailAt::Close) return Target().Close(fd);
+        Target().Close(fd);
+        errno = EIO;
+        return -1;
+    }
+    int Rename(const char* from, const char* to) override {
+        if (failAt_ != FailAt::Rename) return Target().Rename(from, to);
+        errno = EXDEV;
+        return -1;
+    }
 
-class AtomicFileFaultTest : public AtomicFileTest, public ::testing::WithParamInterface<FailAt> {
-  protected:
-    void TearDown() override { RestoreFileOps(); }
+  private:
+    FailAt failAt_;
+    int writeCalls_ = 0;
 };
+
+class AtomicFileFaultTest : public AtomicFileTest, public ::testing::WithParamInterface<FailAt> {};
 
 TEST_P(AtomicFileFaultTest, FailureLeavesTheOldFileAndNoTemporary) {
     const std::string old = "[Kaleidra Pixolune List]\r\n0\r\n";
-    ASSERT_TRUE(WriteFileAtomically(Target(), old, 0644));
-    g_failAt = GetParam();
-    g_writeCalls = 0;
-    ReplaceFileOps(FailingOps());
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically(Target(), std::string(10000, 'n'), 0644, &error));
-    RestoreFileOps();
-    EXPECT_FALSE(error.empty());
+    ASSERT_TRUE(WriteFileAtomically(RealFileSystem(), Target(), old, 0644));
+    FailingFileSystem failing(GetParam());
+    const Outcome written = WriteFileAtomically(failing, Target(), std::string(10000, 'n'), 0644);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(written.Error().empty());
     EXPECT_EQ(ReadAll(Target()), old);
     EXPECT_EQ(FolderEntries(temp.Path()), std::vector<std::string>{"list.lst"});
 }

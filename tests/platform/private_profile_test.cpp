@@ -42,7 +42,7 @@ TEST(PrivateProfileWriter, WriteToReplacesTheFileWhole) {
     { std::ofstream(path) << "a much longer previous content that must not survive at the end"; }
     PrivateProfileWriter profile;
     profile.SetString(u"S", u"K", u"");
-    ASSERT_TRUE(profile.WriteTo(path));
+    ASSERT_TRUE(profile.WriteTo(RealFileSystem(), path));
     std::ifstream in(path, std::ios::binary);
     const std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(read, Utf16Le(u"[S]\r\nK=\r\n"));

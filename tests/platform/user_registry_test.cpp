@@ -86,9 +86,9 @@ TEST(UserRegistryWithoutHomeTest, NoHomeMeansNoTokenAndAFailedWrite) {
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("HOME");
     EXPECT_EQ(ReadRegistryString(kKey, "TokenKAL").status, RegistryReadStatus::Missing);
-    std::string error;
-    EXPECT_FALSE(WriteRegistryString(kKey, "TokenKAL", "x", &error));
-    EXPECT_FALSE(error.empty());
+    const Outcome written = WriteRegistryString(kKey, "TokenKAL", "x");
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(written.Error().empty());
 }
 
 }  // namespace

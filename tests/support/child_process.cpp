@@ -10,10 +10,10 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "platform/file_ops.h"
 #include <ctime>
 #include <stdexcept>
+
+#include "platform/unique_fd.h"
 
 namespace pixolune::test {
 namespace {

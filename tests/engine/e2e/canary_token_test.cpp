@@ -52,7 +52,8 @@ std::vector<std::string> WrittenFiles(const std::string& folder, const std::stri
 
 bool ListHolds(const std::string& listFile, size_t entries) {
     LocalFileMap listed;
-    return ReadListFile(listFile, listed).status == ListReadStatus::Loaded &&
+    return ReadListFile(platform::RealFileSystem(), listFile, listed).status ==
+               ListReadStatus::Loaded &&
            listed.size() >= entries;
 }
 

@@ -54,8 +54,10 @@ class WorkerEndToEnd : public ::testing::Test {
 
     LocalFileMap Listed() {
         LocalFileMap listed;
-        EXPECT_EQ(ReadListFile(media_.File("kal_pxln_files.lst"), listed).status,
-                  ListReadStatus::Loaded);
+        EXPECT_EQ(
+            ReadListFile(platform::RealFileSystem(), media_.File("kal_pxln_files.lst"), listed)
+                .status,
+            ListReadStatus::Loaded);
         return listed;
     }
 
@@ -337,11 +339,14 @@ TEST_F(WorkerEndToEnd, KilledWorkerAlwaysLeavesAWholeList) {
         ::waitpid(child, &status, 0);
         if (Exists(media_.File("kal_pxln_files.lst"))) {
             LocalFileMap listed;
-            ASSERT_EQ(ReadListFile(media_.File("kal_pxln_files.lst"), listed).status,
-                      ListReadStatus::Loaded)
+            ASSERT_EQ(
+                ReadListFile(platform::RealFileSystem(), media_.File("kal_pxln_files.lst"), listed)
+                    .status,
+                ListReadStatus::Loaded)
                 << "round " << round;
             // What the next start knows: the list and the journal's notes.
-            (void)MergeJournal(media_.File("kal_pxln_files.jnl"), media_.Path(), listed);
+            (void)MergeJournal(platform::RealFileSystem(), media_.File("kal_pxln_files.jnl"),
+                               media_.Path(), listed);
             ExpectListedFilesWhole(listed);
             ExpectListedFilesHaveSidecars(listed);
         }

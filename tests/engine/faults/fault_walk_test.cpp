@@ -5,67 +5,94 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/file_ops.h"
+#include "platform/file_system.h"
 #include "plugin/model/host_link.h"
 
 namespace pixolune {
 namespace {
 
-// Fails the n-th file operation of any kind (open, write, fsync, close,
-// rename, mkstemp, statvfs) with EIO and lets every other one through.
+// Fails the n-th file operation of any kind with EIO and lets every other
+// one through; counting starts when the plan is armed.
 constexpr int kKilled = 77;
 
-struct FaultPlan {
-    static inline int failAt = 0;
-    static inline int calls = 0;
-    static inline bool fired = false;
+class FaultPlan : public platform::FileSystemWrapper {
+  public:
+    FaultPlan() : FileSystemWrapper(platform::RealFileSystem()) {}
+
     // Ends the process at the chosen call instead, as a SIGKILL there would:
     // nothing of ours runs after it.
-    static inline bool killInstead = false;
+    void Arm(int failAt, bool killInstead = false) {
+        calls_ = 0;
+        fired_ = false;
+        killInstead_ = killInstead;
+        failAt_ = failAt;
+    }
+    void Disarm() { failAt_ = 0; }
+    bool Fired() const { return fired_; }
 
-    static bool Hit() {
-        if (++calls != failAt) return false;
-        if (killInstead) ::_exit(kKilled);
-        fired = true;
-        errno = EIO;
-        return true;
+    int MakeTemporary(char* t) override { return Hit() ? -1 : Target().MakeTemporary(t); }
+    int Open(const char* p, int f, mode_t m) override {
+        return Hit() ? -1 : Target().Open(p, f, m);
     }
-    static int Mkstemp(char* t) { return Hit() ? -1 : platform::RealFileOps().mkstemp(t); }
-    static int Open(const char* p, int f, mode_t m) {
-        return Hit() ? -1 : platform::RealFileOps().open(p, f, m);
+    ssize_t Read(int fd, void* d, size_t s) override {
+        return Hit() ? -1 : Target().Read(fd, d, s);
     }
-    static ssize_t Write(int fd, const void* d, size_t s) {
-        return Hit() ? -1 : platform::RealFileOps().write(fd, d, s);
+    ssize_t Write(int fd, const void* d, size_t s) override {
+        return Hit() ? -1 : Target().Write(fd, d, s);
     }
-    static int Fsync(int fd) { return Hit() ? -1 : platform::RealFileOps().fsync(fd); }
-    static int Close(int fd) {
-        if (!Hit()) return platform::RealFileOps().close(fd);
-        platform::RealFileOps().close(fd);  // the descriptor is gone either way, as with EIO
+    int Fsync(int fd) override { return Hit() ? -1 : Target().Fsync(fd); }
+    int SyncFileSystem(int fd) override { return Hit() ? -1 : Target().SyncFileSystem(fd); }
+    int Close(int fd) override {
+        if (!Hit()) return Target().Close(fd);
+        Target().Close(fd);  // the descriptor is gone either way, as with EIO
         errno = EIO;
         return -1;
     }
-    static int Rename(const char* a, const char* b) {
-        return Hit() ? -1 : platform::RealFileOps().rename(a, b);
+    int Fstat(int fd, struct stat* out) override { return Hit() ? -1 : Target().Fstat(fd, out); }
+    int Ftruncate(int fd, off_t n) override { return Hit() ? -1 : Target().Ftruncate(fd, n); }
+    int Fchmod(int fd, mode_t m) override { return Hit() ? -1 : Target().Fchmod(fd, m); }
+    int Flock(int fd, int op) override { return Hit() ? -1 : Target().Flock(fd, op); }
+    int Stat(const char* p, struct stat* out) override {
+        return Hit() ? -1 : Target().Stat(p, out);
     }
-    static int RenameNoReplace(const char* a, const char* b) {
-        return Hit() ? -1 : platform::RealFileOps().renameNoReplace(a, b);
+    int Lstat(const char* p, struct stat* out) override {
+        return Hit() ? -1 : Target().Lstat(p, out);
     }
-    static ssize_t Read(int fd, void* d, size_t s) {
-        return Hit() ? -1 : platform::RealFileOps().read(fd, d, s);
+    int Access(const char* p, int m) override { return Hit() ? -1 : Target().Access(p, m); }
+    int Truncate(const char* p, off_t n) override { return Hit() ? -1 : Target().Truncate(p, n); }
+    int Unlink(const char* p) override { return Hit() ? -1 : Target().Unlink(p); }
+    int Rename(const char* a, const char* b) override { return Hit() ? -1 : Target().Rename(a, b); }
+    int RenameNoReplace(const char* a, const char* b) override {
+        return Hit() ? -1 : Target().RenameNoReplace(a, b);
     }
-    static int Statvfs(const char* p, struct statvfs* out) {
-        return Hit() ? -1 : platform::RealFileOps().statvfs(p, out);
+    int Link(const char* a, const char* b) override { return Hit() ? -1 : Target().Link(a, b); }
+    int StatVfs(const char* p, struct statvfs* out) override {
+        return Hit() ? -1 : Target().StatVfs(p, out);
     }
-    // Every file operation of the engine, each counted and failed in turn.
-    static platform::FileOps All() {
-        return {Mkstemp, Open, Write, Fsync, Close, Rename, RenameNoReplace, Read, Statvfs};
+    int ListFolder(const char* p, std::vector<std::string>* names) override {
+        return Hit() ? -1 : Target().ListFolder(p, names);
     }
+
+  private:
+    bool Hit() {
+        if (failAt_ == 0 || ++calls_ != failAt_) return false;
+        if (killInstead_) ::_exit(kKilled);
+        fired_ = true;
+        errno = EIO;
+        return true;
+    }
+
+    std::atomic<int> failAt_{0};
+    std::atomic<int> calls_{0};
+    std::atomic<bool> fired_{false};
+    bool killInstead_ = false;
 };
 
 bool IsTemporary(const std::string& name) {
@@ -87,27 +114,27 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         PluginSettings settings;
         settings.ImgFolder = folder.Path();
         settings.KpropTitle = 1;
-        CFeedEngine engine(settings);
+        FaultPlan plan;
+        CFeedEngine engine(settings, plan);
         engine.ReadLocalFileList();
         engine.DownloadQueue = {{"caption", server.Url("/new.jpg"), "o"}, {"", oldUrl, ""}};
 
-        FaultPlan::failAt = failAt;
-        FaultPlan::calls = 0;
-        FaultPlan::fired = false;
-        platform::ReplaceFileOps(FaultPlan::All());
+        plan.Arm(failAt);
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == 1) {
         }
-        platform::RestoreFileOps();
-        if (!FaultPlan::fired) break;
+        plan.Disarm();
+        if (!plan.Fired()) break;
         ++points;
 
         for (const std::string& name : test::FolderNames(folder.Path()))
             EXPECT_FALSE(IsTemporary(name)) << "fault " << failAt << " left " << name;
         const std::string list = test::ReadFile(folder.File("kal_pxln_files.lst"));
         LocalFileMap listed;
-        ASSERT_EQ(ReadListFile(folder.File("kal_pxln_files.lst"), listed).status,
-                  ListReadStatus::Loaded)
+        ASSERT_EQ(
+            ReadListFile(platform::RealFileSystem(), folder.File("kal_pxln_files.lst"), listed)
+                .status,
+            ListReadStatus::Loaded)
             << "fault " << failAt;
         if (list != oldList) {
             // A new list is whole and everything in it is there in full.
@@ -146,14 +173,12 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             test::FakeHost host;
-            CFeedEngine engine(settings);
+            FaultPlan plan;
+            CFeedEngine engine(settings, plan);
             engine.ReadLocalFileList();
             engine.DownloadQueue = {{"a", server.Url("/a.jpg"), "o"},
                                     {"b", server.Url("/b.mp4"), "o"}};
-            FaultPlan::failAt = killAt;
-            FaultPlan::calls = 0;
-            FaultPlan::killInstead = true;
-            platform::ReplaceFileOps(FaultPlan::All());
+            plan.Arm(killAt, true);
             std::atomic<int32_t> stop{0};
             while (engine.DownloadNext(&stop) == 1) {
             }
