@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace pixolune::platform {
@@ -84,10 +83,6 @@ class PosixFileSystem final : public FileSystem {
 FileSystem& RealFileSystem() {
     static PosixFileSystem real;
     return real;
-}
-
-std::string ErrnoText(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
 }
 
 }  // namespace pixolune::platform

@@ -46,7 +46,8 @@ class FileSystem {
     virtual int Link(const char* from, const char* to) = 0;
     virtual int StatVfs(const char* path, struct statvfs* out) = 0;
     // opendir/readdir/closedir: the names in `folder` other than "." and "..",
-    // in the order the file system gives them; `names` is replaced.
+    // in the order the file system gives them, in place of what `names` held.
+    // When readdir fails part-way, `names` keeps those read so far.
     virtual int ListFolder(const char* folder, std::vector<std::string>* names) = 0;
 };
 
@@ -135,8 +136,5 @@ class FileHandle {
     FileSystem* fileSystem_ = nullptr;
     int fd_ = -1;
 };
-
-// "what: reason" with the text of `error` (an errno value), for log lines.
-[[nodiscard]] std::string ErrnoText(const std::string& what, int error);
 
 }  // namespace pixolune::platform

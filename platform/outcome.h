@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -22,5 +23,10 @@ class [[nodiscard]] Outcome {
     bool ok_ = true;
     std::string error_;
 };
+
+// "what: reason" with the system's text for `error` (an errno value).
+[[nodiscard]] inline std::string ErrnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
 
 }  // namespace pixolune::platform
