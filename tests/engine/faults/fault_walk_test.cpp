@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,19 @@ class FaultPlan : public platform::FileSystemWrapper {
     bool killInstead_ = false;
 };
 
+// One batch as the worker runs it: the folder taken (locked, leftovers
+// removed, list read), nothing done while it can't be used or its list can't
+// be read, the folder left at the end.
+void RunBatchAsTheWorker(CFeedEngine& engine, std::deque<CPixoluneItem> items) {
+    if (engine.TakeMediaFolder() && !engine.LocalListUnreadable) {
+        engine.DownloadQueue = std::move(items);
+        std::atomic<int32_t> stop{0};
+        while (engine.DownloadNext(&stop) == 1) {
+        }
+    }
+    engine.LeaveMediaFolder();
+}
+
 bool IsTemporary(const std::string& name) {
     return name.find(".__t") != std::string::npos || name.find(".tmp") != std::string::npos;
 }
@@ -116,13 +130,8 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
         settings.KpropTitle = 1;
         FaultPlan plan;
         CFeedEngine engine(settings, plan);
-        engine.ReadLocalFileList();
-        engine.DownloadQueue = {{"caption", server.Url("/new.jpg"), "o"}, {"", oldUrl, ""}};
-
         plan.Arm(failAt);
-        std::atomic<int32_t> stop{0};
-        while (engine.DownloadNext(&stop) == 1) {
-        }
+        RunBatchAsTheWorker(engine, {{"caption", server.Url("/new.jpg"), "o"}, {"", oldUrl, ""}});
         plan.Disarm();
         if (!plan.Fired()) break;
         ++points;
@@ -175,13 +184,9 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
             test::FakeHost host;
             FaultPlan plan;
             CFeedEngine engine(settings, plan);
-            engine.ReadLocalFileList();
-            engine.DownloadQueue = {{"a", server.Url("/a.jpg"), "o"},
-                                    {"b", server.Url("/b.mp4"), "o"}};
             plan.Arm(killAt, true);
-            std::atomic<int32_t> stop{0};
-            while (engine.DownloadNext(&stop) == 1) {
-            }
+            RunBatchAsTheWorker(
+                engine, {{"a", server.Url("/a.jpg"), "o"}, {"b", server.Url("/b.mp4"), "o"}});
             ::_exit(0);
         }
         int status = 0;
