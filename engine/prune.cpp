@@ -1,5 +1,7 @@
 #include "engine/prune.h"
 
+#include <cerrno>
+
 #include "engine/local_names.h"
 
 namespace pixolune {
@@ -8,7 +10,11 @@ namespace {
 bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPath,
                    const PluginSettings& settings, int64_t nowSeconds) {
     struct stat status {};
-    if (fileSystem.Lstat(mediaPath.c_str(), &status) != 0) return false;  // gone: treated as old
+    if (fileSystem.Lstat(mediaPath.c_str(), &status) != 0) {
+        // A file that is gone is treated as old; one whose age cannot be read
+        // (an I/O error, a folder gone unreadable) may be young, so it stays.
+        return errno != ENOENT && errno != ENOTDIR;
+    }
     const int64_t ageHours = (nowSeconds - static_cast<int64_t>(status.st_mtime)) / 3600;
     const int64_t limitHours =
         static_cast<int64_t>(settings.OlderDays) * 24 + static_cast<int64_t>(settings.OlderHours);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <ctime>
 #include <string>
 
@@ -69,6 +70,22 @@ TEST_F(PruneTest, ZeroLimitKeepsFilesYoungerThanAnHour) {
     PruneFiles(platform::RealFileSystem(), files_, settings_, std::time(nullptr));
     EXPECT_TRUE(Kept("fresh.jpg"));
     EXPECT_TRUE(Gone("hour.jpg"));
+}
+
+// The file and its sidecar stay when the file system cannot tell the file's age.
+TEST_F(PruneTest, UnreadableAgeKeepsTheFileInAgeMode) {
+    struct FailingLstat : platform::FileSystemWrapper {
+        using FileSystemWrapper::FileSystemWrapper;
+        int Lstat(const char*, struct stat*) override {
+            errno = EIO;
+            return -1;
+        }
+    } failingLstat(platform::RealFileSystem());
+    settings_.FeedsSynch = 1;
+    AddFile("young.jpg", 0, 10);
+    EXPECT_EQ(PruneFiles(failingLstat, files_, settings_, std::time(nullptr)), 0u);
+    EXPECT_TRUE(Kept("young.jpg"));
+    EXPECT_TRUE(test::Exists(folder_.File("young.kprop")));
 }
 
 TEST_F(PruneTest, VanishedFileIsOldInAgeMode) {
