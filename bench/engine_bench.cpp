@@ -121,14 +121,14 @@ void HugeDownload() {
     ResetPeakRss();
     const long idle = ProcStatusKb("VmRSS:");
     const auto start = Clock::now();
-    const int result =
+    const pixolune::DownloadResult result =
         engine.DownloadImage(stub.BaseUrl() + "/media/m0.jpg", folder.Path() + "/m0.__t", &stop);
     const double seconds = SecondsSince(start);
     const long peak = ProcStatusKb("VmHWM:");
     std::printf(
         "1 GiB download: result %d, %.1f s, peak RSS %ld KiB, idle %ld KiB, above idle "
         "%.1f MiB (goal < 20 MiB)\n",
-        result, seconds, peak, idle, (peak - idle) / 1024.0);
+        static_cast<int>(result), seconds, peak, idle, (peak - idle) / 1024.0);
 }
 
 // Four large files in flight at once: each transfer streams through its own

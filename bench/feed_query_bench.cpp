@@ -49,7 +49,7 @@ void BM_QueryFeed50Pages(benchmark::State& state) {
         feed.Type = pixolune::kFeedMine;
         feed.MaxP = kPages * kPageSize;
         const auto start = std::chrono::steady_clock::now();
-        if (client.QueryFeed(feed) != 1) {
+        if (client.QueryFeed(feed) != pixolune::QueryResult::Ok) {
             state.SkipWithError("QueryFeed failed");
             break;
         }

@@ -65,11 +65,11 @@ std::string NameStem(std::string path) {
 
 }  // namespace
 
-int CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
-                               const std::atomic<int32_t>* stop) {
+DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
+                                          const std::atomic<int32_t>* stop) {
     MediaTransfer transfer(FileSystem, url, path, DownloadLimits, stop, &reserveReportedInBatch_);
-    const int begun = transfer.Begin();
-    if (begun != kDownloadOk) return begun;
+    const DownloadResult begun = transfer.Begin();
+    if (begun != DownloadResult::Ok) return begun;
     platform::HttpResult result;
     try {
         result = Transfers->Perform(transfer.Request());
@@ -133,18 +133,23 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
         sidecar.Undo();
         // Else the next start would record whatever holds the name now.
         note.Retract();
-        if (error == EEXIST) {
-            Log("File already exits: %s", fullPath.c_str());
-            return CommitResult::NameTaken;
-        }
-        if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
-            Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
-        Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
-            std::strerror(error));
-        return CommitResult::Failed;
+        return ReportFailedRename(error, tempPath, fullPath);
     }
     RecordStoredFile(item.Url, fileName);
     return CommitResult::Stored;
+}
+
+CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(int error, const std::string& tempPath,
+                                                          const std::string& fullPath) {
+    if (error == EEXIST) {
+        Log("File already exits: %s", fullPath.c_str());
+        return CommitResult::NameTaken;
+    }
+    if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
+        Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
+    Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
+        std::strerror(error));
+    return CommitResult::Failed;
 }
 
 void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
@@ -152,7 +157,7 @@ void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fu
                                 const std::atomic<int32_t>* stop) {
     std::string tempPath = fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
-    if (DownloadImage(item.Url, tempPath, stop) != kDownloadOk) return;
+    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok) return;
     (void)CommitDownload(item, tempPath, fullPath, fileName, settings);
 }
 
@@ -161,7 +166,7 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
                                      const std::atomic<int32_t>* stop) {
     std::string tempPath = name.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
-    if (DownloadImage(item.Url, tempPath, stop) != kDownloadOk) return;
+    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok) return;
     const bool same = SameFileContents(FileSystem, tempPath, name.fullPath);
     FileSystem.Unlink(tempPath.c_str());
     if (!same) {
@@ -184,35 +189,42 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
 
 void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                            const std::atomic<int32_t>* stop) {
-    const auto known = LocalFiles.find(item.Url);
-    if (known != LocalFiles.end()) {
-        const std::string mediaPath = MediaPath(settings.ImgFolder, known->second.LocalName);
-        struct stat status {};
-        if (FileSystem.Lstat(mediaPath.c_str(), &status) == 0 || errno != ENOENT) {
-            known->second.Seen = 1;
-            return;
-        }
-        Log("DownloadNext(), %s is no longer in the folder, downloading it again",
-            mediaPath.c_str());
-        LocalFiles.erase(known);
-    }
+    if (MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
     LocalName name;
     const LocalNameStatus status = MakeLocalName(FileSystem, settings.ImgFolder, item.Url, name);
-    if (status == LocalNameStatus::Exists && differingUrls_.count(item.Url) == 0 &&
-        IsUsableLocalName(name.fileName) && !IsRecordedName(name.fileName)) {
-        struct stat existing {};
-        if (FileSystem.Lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-            TakeInExistingFile(item, name, settings, stop);
-            return;
-        }
+    if (status == LocalNameStatus::Exists && MayTakeInExistingFile(item.Url, name)) {
+        TakeInExistingFile(item, name, settings, stop);
+        return;
     }
     if (ReportLocalName(status, name, item.Url))
         StoreDownload(item, name.fullPath, name.fileName, settings, stop);
 }
 
+bool CFeedEngine::MarkSeenWhenStillThere(const std::string& url, const std::string& folder) {
+    const auto known = LocalFiles.find(url);
+    if (known == LocalFiles.end()) return false;
+    const std::string mediaPath = MediaPath(folder, known->second.LocalName);
+    struct stat status {};
+    if (FileSystem.Lstat(mediaPath.c_str(), &status) == 0 || errno != ENOENT) {
+        known->second.Seen = 1;
+        return true;
+    }
+    Log("DownloadNext(), %s is no longer in the folder, downloading it again", mediaPath.c_str());
+    LocalFiles.erase(known);
+    return false;
+}
+
+bool CFeedEngine::MayTakeInExistingFile(const std::string& url, const LocalName& name) const {
+    if (differingUrls_.count(url) != 0 || !IsUsableLocalName(name.fileName) ||
+        IsRecordedName(name.fileName))
+        return false;
+    struct stat existing {};
+    return FileSystem.Lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+}
+
 void CFeedEngine::CancelDownloads() {
     for (PendingDownload& entry : downloadWindow_) {
-        if (entry.state == PendingDownload::State::Started && entry.begun == kDownloadOk)
+        if (entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok)
             Transfers->Cancel(entry.id);
     }
     downloadWindow_.clear();  // each unfinished temporary file goes with its transfer
@@ -247,36 +259,42 @@ PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
     // by then, or its name free. Naming probes the temporary name, so a name
     // that shares one with a file in flight is not even tried now.
     if (url.empty() || LocalFiles.count(url) != 0 || SharesANameInFlight(url, {})) return entry;
-    if (const auto parts = platform::ParseUrl(url)) {
-        const std::string candidate =
-            MediaPath(windowFolder_, FileNameFromObjectPath(parts->objectPath));
-        if (SharesANameInFlight(url, candidate)) {
-            entry.fullPath = candidate;
-            return entry;
-        }
-    }
+    if (SharesItsNameInFlight(entry)) return entry;
     // Only a plain new file starts early; a taken or refused name is logged
     // and handled at its turn, by the same steps as ever.
     // The probe's empty file becomes the transfer's temporary file.
     LocalName name;
     KeptProbe probe;
-    if (MakeLocalName(FileSystem, windowFolder_, url, name, &probe) != LocalNameStatus::Ok) {
-        entry.fullPath = name.fullPath;
-        return entry;
-    }
+    const LocalNameStatus named = MakeLocalName(FileSystem, windowFolder_, url, name, &probe);
     entry.fullPath = name.fullPath;
+    if (named != LocalNameStatus::Ok) return entry;
     entry.fileName = name.fileName;
+    StartTransfer(entry, probe, stop);
+    return entry;
+}
+
+bool CFeedEngine::SharesItsNameInFlight(PendingDownload& entry) const {
+    const auto parts = platform::ParseUrl(entry.url);
+    if (!parts) return false;
+    const std::string candidate =
+        MediaPath(windowFolder_, FileNameFromObjectPath(parts->objectPath));
+    if (!SharesANameInFlight(entry.url, candidate)) return false;
+    entry.fullPath = candidate;
+    return true;
+}
+
+void CFeedEngine::StartTransfer(PendingDownload& entry, KeptProbe& probe,
+                                const std::atomic<int32_t>* stop) {
     std::string tempPath = entry.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     entry.state = PendingDownload::State::Started;
-    entry.transfer = std::make_unique<MediaTransfer>(FileSystem, url, tempPath, DownloadLimits,
-                                                     stop, &reserveReportedInBatch_);
+    entry.transfer = std::make_unique<MediaTransfer>(
+        FileSystem, entry.url, tempPath, DownloadLimits, stop, &reserveReportedInBatch_);
     entry.begun = entry.transfer->Begin();
-    if (entry.begun == kDownloadOk) {
+    if (entry.begun == DownloadResult::Ok) {
         probe.Release();  // the transfer's file has it now, and removes it if unfinished
         entry.id = Transfers->Start(entry.transfer->Request());
     }
-    return entry;
 }
 
 void CFeedEngine::FillDownloadWindow(const std::string& folder, const std::atomic<int32_t>* stop) {
@@ -286,11 +304,13 @@ void CFeedEngine::FillDownloadWindow(const std::string& folder, const std::atomi
     }
     size_t inFlight = 0;
     for (const PendingDownload& entry : downloadWindow_)
-        inFlight += entry.state == PendingDownload::State::Started && entry.begun == kDownloadOk;
+        inFlight +=
+            entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok;
     while (inFlight < kDownloadsInFlight && downloadWindow_.size() < kWindowLookahead &&
            downloadWindow_.size() < DownloadQueue.size()) {
         PendingDownload entry = PrepareDownload(DownloadQueue[downloadWindow_.size()].Url, stop);
-        inFlight += entry.state == PendingDownload::State::Started && entry.begun == kDownloadOk;
+        inFlight +=
+            entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok;
         downloadWindow_.push_back(std::move(entry));
     }
 }
@@ -303,15 +323,15 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
         if (!item.Url.empty()) TakeItem(item, settings, stop);
         return;
     }
-    if (head.begun != kDownloadOk) return;
-    int outcome;
+    if (head.begun != DownloadResult::Ok) return;
+    DownloadResult outcome;
     try {
         const platform::HttpResult result = Transfers->Wait(head.id);
         outcome = head.transfer->Finish(result);
     } catch (...) {
         outcome = head.transfer->Broken();
     }
-    if (outcome != kDownloadOk) return;
+    if (outcome != DownloadResult::Ok) return;
     std::string tempPath = head.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     (void)CommitDownload(item, tempPath, head.fullPath, head.fileName, settings);

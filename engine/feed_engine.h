@@ -36,7 +36,7 @@ struct PendingDownload {
     std::string fullPath, fileName;
     std::unique_ptr<MediaTransfer> transfer;
     platform::HttpSession::TransferId id = 0;
-    int begun = kDownloadRefused;  // MediaTransfer::Begin's result; kDownloadOk: in flight
+    DownloadResult begun = DownloadResult::Refused;  // MediaTransfer::Begin's; Ok: in flight
 };
 
 // The engine: the configured feeds and the token, and the worker's run-time state.
@@ -79,8 +79,8 @@ class CFeedEngine {
     // The worker's operations (worker thread; tests call them directly).
     int Refresh(const std::atomic<int32_t>* stop = nullptr);
     int DownloadNext(const std::atomic<int32_t>* stop);
-    int DownloadImage(const std::string& url, const std::string& path,
-                      const std::atomic<int32_t>* stop);
+    [[nodiscard]] DownloadResult DownloadImage(const std::string& url, const std::string& path,
+                                               const std::atomic<int32_t>* stop);
     bool BuildLocalName(const std::string& url, std::string& fullPath, std::string& fileName);
     void ReadLocalFileList();
     void WriteLocalFileList();
@@ -141,6 +141,29 @@ class CFeedEngine {
     // How a refresh pass may use the token it read.
     enum class TokenPass { Normal, HeldBack, HourlyTry };
     [[nodiscard]] TokenPass BeginTokenPass(uint64_t generation, uint32_t now);
+    // The steps of Refresh, in the order it takes them.
+    struct RefreshInputs {
+        std::string token;
+        PluginSettings settings;
+        uint64_t generation = 0;  // tokenGeneration_ when the token was read
+    };
+    struct RefreshPass {
+        TokenPass token = TokenPass::Normal;
+        uint64_t generation = 0;
+        std::unique_ptr<FeedQuery> query;  // made for the first feed that is due
+    };
+    enum class FeedRefresh { Read, Failed, Dropped, TokenRefused };
+    [[nodiscard]] RefreshInputs ReadRefreshInputs() const;
+    [[nodiscard]] bool IsAuthorized(const std::string& token);
+    [[nodiscard]] std::optional<CPixoluneFeed> FeedToRefresh(size_t index) const;
+    [[nodiscard]] bool ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate, TokenPass pass);
+    [[nodiscard]] FeedRefresh RefreshFeed(size_t index, const CPixoluneFeed& feed,
+                                          RefreshPass& pass);
+    // Writes a query's result into the live feed; false when the feed was
+    // replaced meanwhile and the result belongs to no feed any more.
+    [[nodiscard]] bool StoreFeedResult(size_t index, const CPixoluneFeed& asked,
+                                       CPixoluneFeed& queried, bool succeeded);
+    void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found);
     void HoldBackToken(uint64_t generation);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
@@ -154,6 +177,12 @@ class CFeedEngine {
     // file has gone); a new one is named, downloaded and stored.
     void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
+    // A recorded URL whose file is still in `folder` is marked seen (true); a
+    // record whose file has gone is dropped, so that the item is fetched again.
+    [[nodiscard]] bool MarkSeenWhenStillThere(const std::string& url, const std::string& folder);
+    // A plain file under the item's name that no record claims may be the
+    // item itself, left by a lost list.
+    [[nodiscard]] bool MayTakeInExistingFile(const std::string& url, const LocalName& name) const;
     void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
                        const std::string& fileName, const PluginSettings& settings,
                        const std::atomic<int32_t>* stop);
@@ -165,6 +194,9 @@ class CFeedEngine {
     CommitResult CommitDownload(const CPixoluneItem& item, const std::string& tempPath,
                                 const std::string& fullPath, const std::string& fileName,
                                 const PluginSettings& settings);
+    // Says why the rename into place failed (its errno in `error`).
+    CommitResult ReportFailedRename(int error, const std::string& tempPath,
+                                    const std::string& fullPath);
     // A file the list lacks under the name the item's URL gives: downloads the
     // item and takes the file in when it holds the same bytes.
     void TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
@@ -180,6 +212,12 @@ class CFeedEngine {
                                                   const std::atomic<int32_t>* stop);
     [[nodiscard]] bool SharesANameInFlight(const std::string& url,
                                            const std::string& fullPath) const;
+    // True, with entry.fullPath set, when the name the URL would get is one
+    // a transfer in flight writes to.
+    [[nodiscard]] bool SharesItsNameInFlight(PendingDownload& entry) const;
+    // Starts the transfer of a named new file into its temporary file, which
+    // the naming probe made.
+    void StartTransfer(PendingDownload& entry, KeptProbe& probe, const std::atomic<int32_t>* stop);
     void TakeHead(const CPixoluneItem& item, PendingDownload head, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
 

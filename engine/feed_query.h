@@ -9,18 +9,21 @@
 #include "platform/http_client.h"
 #include "plugin/model/feed.h"
 #include "plugin/model/plugin_settings.h"
+#include "service/http_retrieval.h"
+#include "service/pixolune_client.h"
 
 namespace pixolune {
 
 // What one feed query brought back.
 struct FeedQueryOutcome {
-    int result = 0;                  // > 0: the feed's Items were refilled
-    uint32_t retryAfterSeconds = 0;  // the service asked us to wait this long (429)
-    int failure = 0;                 // the failed request's code: an HTTP status, or 0
+    QueryResult result = QueryResult::Failed;  // Ok: the feed's Items were refilled
+    uint32_t retryAfterSeconds = 0;            // the service asked us to wait this long (429)
+    // The failed request's result (an HTTP status when the server answered); Ok otherwise.
+    RetrievalResult failure = RetrievalResult::Ok;
 };
 
-// The HTTP status with which the service answers a token it no longer accepts.
-inline constexpr int kTokenRefusedStatus = 400;
+// How the service answers a token it no longer accepts: HTTP status 400.
+inline constexpr RetrievalResult kTokenRefused = ServerAnswered(400);
 
 // The service seen from the worker: one object per refresh pass, built for
 // the token of that pass. The real one wraps CPixoluneClient; tests use fakes.
@@ -30,7 +33,7 @@ class FeedQuery {
     // Refills feed.Items; `feed` is the worker's own copy, never the shared entry.
     [[nodiscard]] virtual FeedQueryOutcome Query(CPixoluneFeed& feed) = 0;
     // Asks the account query whether the service refuses the token of this
-    // pass (it answers kTokenRefusedStatus there too); false when the token
+    // pass (it answers kTokenRefused there too); false when the token
     // is accepted or the answer says nothing about it.
     [[nodiscard]] virtual bool TokenRefused() { return false; }
 };

@@ -1,5 +1,6 @@
 #include "engine/media_transfer.h"
 
+#include <optional>
 #include <utility>
 
 #include "platform/url_parts.h"
@@ -8,6 +9,7 @@
 namespace pixolune {
 namespace {
 
+// The design's transfer buffer: a stop request is noticed within one piece of this size.
 constexpr size_t kTransferBufferBytes = 4096;
 
 std::string FolderOf(const std::string& path) {
@@ -28,24 +30,24 @@ MediaTransfer::MediaTransfer(platform::FileSystem& fileSystem, std::string url, 
       admission_(fileSystem, FolderOf(path)),
       file_(fileSystem, std::move(path)) {}
 
-int MediaTransfer::Begin() {
+DownloadResult MediaTransfer::Begin() {
     Log("DownloadImage(), %s -> %s", url_.c_str(), file_.Path().c_str());
     const auto parts = platform::ParseUrl(url_);
     if (!parts) {
         Log("DownloadImage(), AfxParseURL failed, %s", url_.c_str());
-        return kDownloadRefused;
+        return DownloadResult::Refused;
     }
     if (parts->service != platform::kServiceHttp && parts->service != platform::kServiceHttps) {
         Log("DownloadImage(), Unsupported service type (%d), %s", parts->service, url_.c_str());
-        return kDownloadRefused;
+        return DownloadResult::Refused;
     }
     if (!admission_.AllowsStart()) return ReportRefusal();
     if (!file_.Create()) {
         Log("DownloadImage(), can't create file %s (%s)", file_.Path().c_str(),
             file_.Error().c_str());
-        return kDownloadRefused;
+        return DownloadResult::Refused;
     }
-    return kDownloadOk;
+    return DownloadResult::Ok;
 }
 
 platform::HttpRequest MediaTransfer::Request() {
@@ -91,7 +93,7 @@ bool MediaTransfer::OnBody(const char* data, size_t size) {
     return true;
 }
 
-int MediaTransfer::ReportRefusal() {
+DownloadResult MediaTransfer::ReportRefusal() {
     if (admission_.Refused() == DownloadAdmission::Refusal::NotMedia) {
         Log("DownloadImage(), not a media file (%s), url=%s", admission_.Sniffer().Reason().c_str(),
             url_.c_str());
@@ -102,13 +104,13 @@ int MediaTransfer::ReportRefusal() {
             static_cast<unsigned long long>(admission_.Reserve().FreeMiB()),
             static_cast<unsigned long long>(admission_.Reserve().ReserveMiB()), url_.c_str());
     }
-    return kDownloadRefused;
+    return DownloadResult::Refused;
 }
 
-int MediaTransfer::Broken() {
+DownloadResult MediaTransfer::Broken() {
     file_.Discard();
     Log("DownloadImage(), Unknown exception");
-    return kDownloadBroken;
+    return DownloadResult::Broken;
 }
 
 void MediaTransfer::LogLimitReached(platform::HttpLimitReached limit) const {
@@ -120,41 +122,22 @@ void MediaTransfer::LogLimitReached(platform::HttpLimitReached limit) const {
             limits_.http.totalTimeoutSeconds, url_.c_str());
 }
 
-int MediaTransfer::Finish(const platform::HttpResult& result) {
-    const std::string& path = file_.Path();
+DownloadResult MediaTransfer::Finish(const platform::HttpResult& result) {
     switch (result.failure) {
         case platform::HttpFailure::None:
-            if (!admission_.AcceptsEnd()) {
-                file_.Discard();
-                return ReportRefusal();
-            }
-            if (!file_.Finish()) {
-                Log("DownloadImage(), can't write %s (%s)", path.c_str(), file_.Error().c_str());
-                return kDownloadBroken;
-            }
-            return kDownloadOk;
+            return FinishComplete();
         case platform::HttpFailure::Skipped:
             file_.Discard();
             Log("DownloadImage(), HTTP Error %d, url=%s", static_cast<int>(badStatus_),
                 url_.c_str());
-            return kDownloadRefused;
+            return DownloadResult::Refused;
         case platform::HttpFailure::Connect:
             file_.Discard();
             Log("DownloadImage(), SendRequest failed, %s", url_.c_str());
-            return kDownloadRefused;
+            return DownloadResult::Refused;
         case platform::HttpFailure::Aborted:
             file_.Discard();
-            if (writeFailed_) {
-                Log("DownloadImage(), can't write %s (%s)", path.c_str(), file_.Error().c_str());
-                return kDownloadBroken;
-            }
-            if (admission_.Refused() != DownloadAdmission::Refusal::None) return ReportRefusal();
-            if (tooLarge_) {
-                Log("DownloadImage(), file larger than %llu bytes refused, url=%s",
-                    static_cast<unsigned long long>(limits_.maxFileBytes), url_.c_str());
-                return kDownloadBroken;
-            }
-            if (cutShort_ || StopRequested()) return kDownloadStopped;
+            if (const std::optional<DownloadResult> ours = WhyWeAborted()) return *ours;
             break;
         case platform::HttpFailure::Status:
         case platform::HttpFailure::Body:
@@ -163,7 +146,34 @@ int MediaTransfer::Finish(const platform::HttpResult& result) {
     }
     Log("DownloadImage(), Error %d (%s)", result.errorCode, result.errorText.c_str());
     LogLimitReached(result.limitReached);
-    return kDownloadBroken;
+    return DownloadResult::Broken;
+}
+
+DownloadResult MediaTransfer::FinishComplete() {
+    if (!admission_.AcceptsEnd()) {
+        file_.Discard();
+        return ReportRefusal();
+    }
+    if (!file_.Finish()) {
+        Log("DownloadImage(), can't write %s (%s)", file_.Path().c_str(), file_.Error().c_str());
+        return DownloadResult::Broken;
+    }
+    return DownloadResult::Ok;
+}
+
+std::optional<DownloadResult> MediaTransfer::WhyWeAborted() {
+    if (writeFailed_) {
+        Log("DownloadImage(), can't write %s (%s)", file_.Path().c_str(), file_.Error().c_str());
+        return DownloadResult::Broken;
+    }
+    if (admission_.Refused() != DownloadAdmission::Refusal::None) return ReportRefusal();
+    if (tooLarge_) {
+        Log("DownloadImage(), file larger than %llu bytes refused, url=%s",
+            static_cast<unsigned long long>(limits_.maxFileBytes), url_.c_str());
+        return DownloadResult::Broken;
+    }
+    if (cutShort_ || StopRequested()) return DownloadResult::Stopped;
+    return std::nullopt;  // not one of our hooks: the transport's own failure
 }
 
 }  // namespace pixolune

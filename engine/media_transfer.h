@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/download_admission.h"
@@ -23,11 +24,13 @@ struct MediaDownloadLimits {
     uint64_t maxFileBytes = kMaxMediaFileBytes;
 };
 
-// Result codes of DownloadImage.
-inline constexpr int kDownloadOk = 0;
-inline constexpr int kDownloadRefused = -1;  // URL, scheme, local file, request or HTTP status
-inline constexpr int kDownloadBroken = -2;   // the transfer failed or threw
-inline constexpr int kDownloadStopped = -3;  // the stop request cut it short
+// What DownloadImage answers; the integers are its callers' result codes.
+enum class DownloadResult : int {
+    Ok = 0,
+    Refused = -1,  // URL, scheme, local file, request or HTTP status
+    Broken = -2,   // the transfer failed or threw
+    Stopped = -3,  // the stop request cut it short
+};
 
 // One media download: its temporary file, the hooks of its transfer (status,
 // headers, body), the checks that keep a full disk and what is not media out
@@ -47,23 +50,27 @@ class MediaTransfer {
     MediaTransfer& operator=(const MediaTransfer&) = delete;
 
     // Logs "DownloadImage(), %s -> %s", checks the URL and creates the file;
-    // kDownloadOk or kDownloadRefused (with its line).
-    [[nodiscard]] int Begin();
+    // Ok or Refused (with its line).
+    [[nodiscard]] DownloadResult Begin();
     // The request whose hooks write this file; valid while the object lives.
     [[nodiscard]] platform::HttpRequest Request();
     // Reads the transfer's result: logs a failure and removes the file, or closes it.
-    [[nodiscard]] int Finish(const platform::HttpResult& result);
+    [[nodiscard]] DownloadResult Finish(const platform::HttpResult& result);
     // The transfer threw: "DownloadImage(), Unknown exception".
-    [[nodiscard]] int Broken();
+    [[nodiscard]] DownloadResult Broken();
 
     const std::string& Url() const { return url_; }
 
   private:
+    // Finish's readings of a complete transfer and of one our hooks ended;
+    // nullopt when no hook of ours ended it.
+    [[nodiscard]] DownloadResult FinishComplete();
+    [[nodiscard]] std::optional<DownloadResult> WhyWeAborted();
     bool OnStatus(long status);
     bool OnHead(const platform::HttpResponseHead& head);
     bool OnBody(const char* data, size_t size);
-    // Logs why the admission checks refused the file; kDownloadRefused.
-    int ReportRefusal();
+    // Logs why the admission checks refused the file; Refused.
+    DownloadResult ReportRefusal();
     [[nodiscard]] bool StopRequested() const { return stop_ && stop_->load() != 0; }
     void LogLimitReached(platform::HttpLimitReached limit) const;
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,9 @@ namespace {
 // A refused token is tried again this often: a token that has come back to
 // life is noticed, and a service that refuses it is not asked every pass.
 constexpr uint32_t kRefusedTokenRetryMs = 60u * 60u * 1000u;
+constexpr uint32_t kMsPerMinute = 60u * 1000u;
+// However long a server asks us to wait, a feed is tried again within a day.
+constexpr uint32_t kLongestRetryAfterSeconds = 24u * 60u * 60u;
 
 std::string FeedKey(const CPixoluneFeed& feed) {
     return std::to_string(feed.Type) + "\n" + feed.Tags;
@@ -58,8 +62,8 @@ bool IsDue(const CPixoluneFeed& feed, int32_t tmUpdate, uint32_t now) {
     if (feed.LastTm == 0) return true;
     // 0 minutes switches the periodic queries off: each feed is read once per run.
     if (tmUpdate == 0) return false;
-    const uint32_t limit = static_cast<uint32_t>(tmUpdate) * 60000u;
-    return platform::TicksBetween(feed.LastTm, now) > limit;
+    const uint32_t limitMs = static_cast<uint32_t>(tmUpdate) * kMsPerMinute;
+    return platform::TicksBetween(feed.LastTm, now) > limitMs;
 }
 
 }  // namespace
@@ -75,8 +79,8 @@ bool CFeedEngine::FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now) {
 void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
                                   uint32_t retryAfterSeconds) {
     const uint32_t idleMs = static_cast<uint32_t>(IdleInterval.count());
-    // A day at most, whatever a server asks for.
-    const uint32_t askedMs = std::min<uint32_t>(retryAfterSeconds, 86400u) * 1000u;
+    const uint32_t askedMs =
+        std::min<uint32_t>(retryAfterSeconds, kLongestRetryAfterSeconds) * 1000u;
     const uint32_t waitMs = std::max(idleMs, askedMs);
     retryWaits_[FeedKey(feed)] = RetryWait{platform::TickCount(), waitMs};
     if (askedMs > 0)
@@ -114,92 +118,110 @@ void CFeedEngine::HoldBackToken(uint64_t generation) {
         Log("Refresh: the access token is still refused, next try in 60 min");
 }
 
-int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
-    std::string token;
-    PluginSettings settings;
-    uint64_t generation;
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        token = Token;
-        settings = Settings;
-        generation = tokenGeneration_;
-    }
+CFeedEngine::RefreshInputs CFeedEngine::ReadRefreshInputs() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return RefreshInputs{Token, Settings, tokenGeneration_};
+}
+
+bool CFeedEngine::IsAuthorized(const std::string& token) {
     // Without a token every query is refused; say why once, not once per feed and pass.
     if (token.empty()) {
         if (!notAuthorizedSaid_) Log("Refresh: not authorized; sign in in the plug-in's settings");
         notAuthorizedSaid_ = true;
-        return 0;
+        return false;
     }
     notAuthorizedSaid_ = false;
-    TokenPass pass = BeginTokenPass(generation, platform::TickCount());
-    std::unique_ptr<FeedQuery> query;
+    return true;
+}
+
+std::optional<CPixoluneFeed> CFeedEngine::FeedToRefresh(size_t index) const {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (index >= Feeds.size()) return std::nullopt;
+    return QueryCopy(Feeds[index]);
+}
+
+bool CFeedEngine::ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate, TokenPass pass) {
+    const uint32_t now = platform::TickCount();
+    return IsDue(feed, tmUpdate, now) && pass != TokenPass::HeldBack && FeedMayBeQueried(feed, now);
+}
+
+bool CFeedEngine::StoreFeedResult(size_t index, const CPixoluneFeed& asked, CPixoluneFeed& queried,
+                                  bool succeeded) {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (index >= Feeds.size() || !IsSameFeed(Feeds[index], asked)) return false;
+    CPixoluneFeed& live = Feeds[index];
+    if (!succeeded) {
+        ++live.Retries;
+        return true;
+    }
+    live.Items = std::move(queried.Items);
+    live.Retries = 0;
+    live.LastTm = std::max<uint32_t>(platform::TickCount(), 1u);  // 0 means never
+    live.Flg |= kFeedQueriedFlag;
+    return true;
+}
+
+void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found) {
+    retryWaits_.erase(FeedKey(feed));
+    deliveredUrls_[FeedKey(feed)] = UrlsOf(found);
+    Log("     %d Items found", static_cast<int>(found.size()));
+    for (CPixoluneItem& item : found) DownloadQueue.push_back(std::move(item));
+    Log("     %d Items queued to download", static_cast<int>(DownloadQueue.size()));
+}
+
+CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed& feed,
+                                                  RefreshPass& pass) {
+    const int index = static_cast<int>(i);
+    if (pass.token == TokenPass::HourlyTry)
+        Log("Refresh %d: trying the refused access token again (once an hour)", index);
+    CPixoluneFeed queried = feed;
+    const FeedQueryOutcome outcome = pass.query->Query(queried);
+    const bool succeeded = outcome.result == QueryResult::Ok;
+    // The queue's copy is made here, so that the lock covers only a move.
+    std::vector<CPixoluneItem> found;
+    if (succeeded) found = queried.Items;
+    if (!StoreFeedResult(i, feed, queried, succeeded)) {
+        Log("Refresh %d: the feed was changed while it was read; result dropped", index);
+        return FeedRefresh::Dropped;
+    }
+    // A 400 may be the feed's own; only the account query tells a refused token.
+    if (!succeeded && outcome.failure == kTokenRefused && pass.query->TokenRefused()) {
+        HoldBackToken(pass.generation);
+        return FeedRefresh::TokenRefused;
+    }
+    if (pass.token == TokenPass::HourlyTry) {
+        refusedToken_ = RefusedToken{};
+        pass.token = TokenPass::Normal;
+        Log("Refresh: the service no longer refuses the access token");
+    }
+    if (!succeeded) {
+        NoteFailedQuery(index, feed, outcome.retryAfterSeconds);
+        return FeedRefresh::Failed;
+    }
+    QueueFoundItems(feed, std::move(found));
+    return FeedRefresh::Read;
+}
+
+int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
+    const RefreshInputs inputs = ReadRefreshInputs();
+    if (!IsAuthorized(inputs.token)) return 0;
+    RefreshPass pass;
+    pass.generation = inputs.generation;
+    pass.token = BeginTokenPass(inputs.generation, platform::TickCount());
     int result = 0;
-    for (size_t i = 0;; ++i) {
-        if (stop && stop->load() != 0) break;
-        CPixoluneFeed feed;
-        {
-            std::lock_guard<std::mutex> guard(Lock);
-            if (i >= Feeds.size()) break;
-            feed = QueryCopy(Feeds[i]);
-        }
-        if (!feed.IsEnabled()) continue;
-        const int index = static_cast<int>(i);
-        Log("Refresh %d: lastTm=%d, retries=%d", index, static_cast<int>(feed.LastTm),
-            feed.Retries);
-        const uint32_t now = platform::TickCount();
-        if (!IsDue(feed, settings.tmUpdate, now) || pass == TokenPass::HeldBack ||
-            !FeedMayBeQueried(feed, now))
-            continue;
-
-        if (!query && QueryFactory) query = QueryFactory(token, settings, stop);
-        if (!query) break;
-        if (pass == TokenPass::HourlyTry)
-            Log("Refresh %d: trying the refused access token again (once an hour)", index);
-        CPixoluneFeed queried = feed;
-        const FeedQueryOutcome outcome = query->Query(queried);
-        const bool succeeded = outcome.result > 0;
-        // The queue's copy is made here, so that the lock covers only a move.
-        std::vector<CPixoluneItem> found;
-        if (succeeded) found = queried.Items;
-
-        bool stillThere;
-        {
-            std::lock_guard<std::mutex> guard(Lock);
-            stillThere = i < Feeds.size() && IsSameFeed(Feeds[i], feed);
-            if (stillThere && succeeded) {
-                CPixoluneFeed& live = Feeds[i];
-                live.Items = std::move(queried.Items);
-                live.Retries = 0;
-                live.LastTm = std::max<uint32_t>(platform::TickCount(), 1u);  // 0 means never
-                live.Flg |= kFeedQueriedFlag;
-            } else if (stillThere) {
-                ++Feeds[i].Retries;
-            }
-        }
-        if (!stillThere) {
-            Log("Refresh %d: the feed was changed while it was read; result dropped", index);
-            continue;
-        }
-        // A 400 may be the feed's own; only the account query tells a refused token.
-        if (!succeeded && outcome.failure == kTokenRefusedStatus && query->TokenRefused()) {
-            HoldBackToken(generation);
-            break;  // no other feed is read with this token
-        }
-        if (pass == TokenPass::HourlyTry) {
-            refusedToken_ = RefusedToken{};
-            pass = TokenPass::Normal;
-            Log("Refresh: the service no longer refuses the access token");
-        }
-        if (!succeeded) {
-            NoteFailedQuery(index, feed, outcome.retryAfterSeconds);
-            continue;
-        }
-        retryWaits_.erase(FeedKey(feed));
-        deliveredUrls_[FeedKey(feed)] = UrlsOf(found);
-        Log("     %d Items found", static_cast<int>(found.size()));
-        for (CPixoluneItem& item : found) DownloadQueue.push_back(std::move(item));
-        Log("     %d Items queued to download", static_cast<int>(DownloadQueue.size()));
-        result = 1;
+    for (size_t i = 0; !(stop && stop->load() != 0); ++i) {
+        const std::optional<CPixoluneFeed> feed = FeedToRefresh(i);
+        if (!feed) break;
+        if (!feed->IsEnabled()) continue;
+        Log("Refresh %d: lastTm=%d, retries=%d", static_cast<int>(i),
+            static_cast<int>(feed->LastTm), feed->Retries);
+        if (!ShouldQuery(*feed, inputs.settings.tmUpdate, pass.token)) continue;
+        if (!pass.query && QueryFactory)
+            pass.query = QueryFactory(inputs.token, inputs.settings, stop);
+        if (!pass.query) break;
+        const FeedRefresh refreshed = RefreshFeed(i, *feed, pass);
+        if (refreshed == FeedRefresh::TokenRefused) break;  // no other feed is read with this token
+        if (refreshed == FeedRefresh::Read) result = 1;
     }
     return result;
 }

@@ -17,7 +17,7 @@ class ServiceFeedQuery : public FeedQuery {
     FeedQueryOutcome Query(CPixoluneFeed& feed) override {
         FeedQueryOutcome outcome;
         outcome.result = client_.QueryFeed(feed, nullptr);
-        if (outcome.result <= 0) {
+        if (outcome.result != QueryResult::Ok) {
             outcome.retryAfterSeconds = client_.RetryAfterSeconds;
             outcome.failure = client_.LastResult;
         }
@@ -26,8 +26,8 @@ class ServiceFeedQuery : public FeedQuery {
 
     bool TokenRefused() override {
         std::string fullName, userName;
-        if (client_.QueryUser(fullName, userName) == 1) return false;
-        return client_.LastResult == kTokenRefusedStatus;
+        if (client_.QueryUser(fullName, userName) == QueryResult::Ok) return false;
+        return client_.LastResult == kTokenRefused;
     }
 
   private:

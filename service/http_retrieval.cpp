@@ -12,27 +12,28 @@ namespace {
 // costs O(log n) reallocations instead of one per piece.
 class ReplyBuffer {
   public:
-    enum class Outcome { Stored, TooLarge, OutOfMemory };
+    enum class AppendResult { Stored, TooLarge, OutOfMemory };
 
     ReplyBuffer(std::string& data, size_t limit) : data_(data), limit_(limit) {}
 
-    Outcome Append(const char* bytes, size_t size) {
-        if (size > limit_ - std::min(limit_, data_.size())) return Outcome::TooLarge;
+    AppendResult Append(const char* bytes, size_t size) {
+        if (size > limit_ - std::min(limit_, data_.size())) return AppendResult::TooLarge;
         const size_t needed = data_.size() + size;
         try {
             if (needed > data_.capacity()) {
-                data_.reserve(
-                    std::min(limit_, std::max({needed, 2 * data_.capacity(), kFirstCapacity})));
+                data_.reserve(std::min(
+                    limit_, std::max({needed, 2 * data_.capacity(), kFirstCapacityBytes})));
             }
             data_.append(bytes, size);
         } catch (const std::bad_alloc&) {
-            return Outcome::OutOfMemory;
+            return AppendResult::OutOfMemory;
         }
-        return Outcome::Stored;
+        return AppendResult::Stored;
     }
 
   private:
-    static constexpr size_t kFirstCapacity = 4096;
+    // One allocation covers a typical reply.
+    static constexpr size_t kFirstCapacityBytes = 4096;
     std::string& data_;
     size_t limit_;
 };
@@ -41,25 +42,63 @@ bool IsAcceptedStatus(long status) {
     return status == 200 || status == 301 || status == 302;
 }
 
+// Turns a failed transfer into the line and the result of the layer it
+// stands in for: the open, the status query or the read of the body.
+RetrievalResult ReportFailure(const platform::HttpResult& result, ReplyBuffer::AppendResult refusal,
+                              size_t maxReplyBytes) {
+    switch (result.failure) {
+        case platform::HttpFailure::None:
+            return RetrievalResult::Ok;  // onStatus let only the accepted statuses through
+        case platform::HttpFailure::Connect:
+            Log("InternetOpenUrl() failed, error %d", result.errorCode);
+            return RetrievalResult::OpenFailed;
+        case platform::HttpFailure::Status:
+            Log("HttpQueryInfo() failed, error %d", result.errorCode);
+            return TransferFailed(result.errorCode);
+        case platform::HttpFailure::Skipped:
+            if (result.status <= 0) {
+                // Not a status at all; it must never read as success.
+                Log("HttpQueryInfo() failed, error %d", ResultCode(RetrievalResult::OpenFailed));
+                return RetrievalResult::OpenFailed;
+            }
+            Log("HttpQueryInfo()  error returned by server: %d", static_cast<int>(result.status));
+            return ServerAnswered(static_cast<int>(result.status));
+        case platform::HttpFailure::Aborted:
+            if (refusal == ReplyBuffer::AppendResult::TooLarge) {
+                Log("InternetReadWholeFile: reply larger than %zu bytes refused", maxReplyBytes);
+                return RetrievalResult::GrowFailed;
+            }
+            if (refusal == ReplyBuffer::AppendResult::OutOfMemory) {
+                Log("InternetReadWholeFile: realloc failed");
+                return RetrievalResult::GrowFailed;
+            }
+            [[fallthrough]];
+        case platform::HttpFailure::Body:
+            Log("InternetReadWholeFile: error %d returned by InternetReadFile", result.errorCode);
+            return RetrievalResult::ReadFailed;
+    }
+    return RetrievalResult::ReadFailed;
+}
+
 }  // namespace
 
 unsigned RetryAfterSeconds(const std::string& value) {
-    constexpr unsigned kOneDay = 86400;
+    constexpr unsigned kOneDaySeconds = 86400;
     if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return 0;
     // Beyond a day the exact figure does not matter; stopping there also rules out overflow.
     unsigned seconds = 0;
     for (const char digit : value) {
         seconds = seconds * 10 + static_cast<unsigned>(digit - '0');
-        if (seconds >= kOneDay) return kOneDay;
+        if (seconds >= kOneDaySeconds) return kOneDaySeconds;
     }
     return seconds;
 }
 
-int InternetReadWholeFile(const InternetSession& session, const std::string& url, std::string& data,
-                          RetrievalDetails* details) {
+RetrievalResult InternetReadWholeFile(const InternetSession& session, const std::string& url,
+                                      std::string& data, RetrievalDetails* details) {
     data.clear();
     ReplyBuffer buffer(data, session.options.maxReplyBytes);
-    ReplyBuffer::Outcome refusal = ReplyBuffer::Outcome::Stored;
+    ReplyBuffer::AppendResult refusal = ReplyBuffer::AppendResult::Stored;
 
     platform::HttpRequest request;
     request.url = url;
@@ -69,7 +108,7 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
     request.onStatus = [](long status) { return IsAcceptedStatus(status); };
     request.onBody = [&](const char* bytes, size_t size) {
         refusal = buffer.Append(bytes, size);
-        return refusal == ReplyBuffer::Outcome::Stored;
+        return refusal == ReplyBuffer::AppendResult::Stored;
     };
     const platform::HttpResult result = session.options.transfers
                                             ? session.options.transfers->Perform(request)
@@ -78,45 +117,12 @@ int InternetReadWholeFile(const InternetSession& session, const std::string& url
         details->retryAfter = result.retryAfter;
         details->limitReached = result.limitReached;
     }
-
     if (result.failure != platform::HttpFailure::None) data.clear();
-    switch (result.failure) {
-        case platform::HttpFailure::None:
-            return 0;  // onStatus let only the accepted statuses through
-        case platform::HttpFailure::Connect:
-            Log("InternetOpenUrl() failed, error %d", result.errorCode);
-            return kRetrievalOpenFailed;
-        case platform::HttpFailure::Status:
-            Log("HttpQueryInfo() failed, error %d", result.errorCode);
-            return result.errorCode;
-        case platform::HttpFailure::Skipped:
-            if (result.status <= 0) {
-                // Not a status at all; it must never read as success.
-                Log("HttpQueryInfo() failed, error %d", kRetrievalOpenFailed);
-                return kRetrievalOpenFailed;
-            }
-            Log("HttpQueryInfo()  error returned by server: %d", static_cast<int>(result.status));
-            return static_cast<int>(result.status);
-        case platform::HttpFailure::Aborted:
-            if (refusal == ReplyBuffer::Outcome::TooLarge) {
-                Log("InternetReadWholeFile: reply larger than %zu bytes refused",
-                    session.options.maxReplyBytes);
-                return kRetrievalGrowFailed;
-            }
-            if (refusal == ReplyBuffer::Outcome::OutOfMemory) {
-                Log("InternetReadWholeFile: realloc failed");
-                return kRetrievalGrowFailed;
-            }
-            [[fallthrough]];
-        case platform::HttpFailure::Body:
-            Log("InternetReadWholeFile: error %d returned by InternetReadFile", result.errorCode);
-            return kRetrievalReadFailed;
-    }
-    return kRetrievalReadFailed;
+    return ReportFailure(result, refusal, session.options.maxReplyBytes);
 }
 
-int ReadWholeUrl(const std::string& url, std::string& data, const RetrievalOptions& options,
-                 RetrievalDetails* details) {
+RetrievalResult ReadWholeUrl(const std::string& url, std::string& data,
+                             const RetrievalOptions& options, RetrievalDetails* details) {
     const InternetSession session{"Internet Explorer", options};
     return InternetReadWholeFile(session, url, data, details);
 }

@@ -12,12 +12,28 @@ namespace pixolune {
 // hostile server, and is refused rather than held in memory.
 inline constexpr size_t kMaxReplyBytes = 16u * 1024u * 1024u;
 
-// Result codes of InternetReadWholeFile and ReadWholeUrl besides 0 (success),
-// an HTTP status (the server answered other than 200, 301 or 302) and a
-// transfer-library code > 0 (no usable status arrived).
-inline constexpr int kRetrievalOpenFailed = -1;  // the request could not be sent
-inline constexpr int kRetrievalReadFailed = -2;  // the body broke off
-inline constexpr int kRetrievalGrowFailed = -3;  // the buffer could not hold the body
+// The result of InternetReadWholeFile and ReadWholeUrl. It travels as the
+// integer the failure text and callers know: 0, one of the negative codes
+// named here, the HTTP status the server answered other than 200, 301 or 302
+// (ServerAnswered), or a transfer-library code > 0 when no usable status
+// arrived (TransferFailed).
+enum class RetrievalResult : int {
+    Ok = 0,
+    OpenFailed = -1,  // the request could not be sent
+    ReadFailed = -2,  // the body broke off
+    GrowFailed = -3,  // the buffer could not hold the body
+};
+
+[[nodiscard]] constexpr RetrievalResult ServerAnswered(int httpStatus) {
+    return static_cast<RetrievalResult>(httpStatus);
+}
+[[nodiscard]] constexpr RetrievalResult TransferFailed(int transferCode) {
+    return static_cast<RetrievalResult>(transferCode);
+}
+// The integer that "Connection to Pixolune server failed with error %d" shows.
+[[nodiscard]] constexpr int ResultCode(RetrievalResult result) {
+    return static_cast<int>(result);
+}
 
 // How API requests are made. The defaults are those of the plug-in; tests
 // shorten the limits so that a stalling server costs seconds, not minutes.
@@ -25,7 +41,7 @@ struct RetrievalOptions {
     platform::HttpLimits limits = platform::ApiRequestLimits();
     size_t maxReplyBytes = kMaxReplyBytes;
     // Polled while a request runs (also while the server is silent); true
-    // ends it with kRetrievalReadFailed. The worker passes its stop request.
+    // ends it with RetrievalResult::ReadFailed. The worker passes its stop request.
     std::function<bool()> shouldAbort;
     // The worker's transfers, whose connections the request reuses; null: a
     // session of its own for each request. Used from one thread only.
@@ -51,14 +67,15 @@ struct RetrievalDetails {
 // "InternetReadWholeFile: error %d returned by InternetReadFile",
 // "InternetReadWholeFile: realloc failed" or
 // "InternetReadWholeFile: reply larger than %zu bytes refused".
-[[nodiscard]] int InternetReadWholeFile(const InternetSession& session, const std::string& url,
-                                        std::string& data, RetrievalDetails* details = nullptr);
+[[nodiscard]] RetrievalResult InternetReadWholeFile(const InternetSession& session,
+                                                    const std::string& url, std::string& data,
+                                                    RetrievalDetails* details = nullptr);
 
 // Opens a session with the agent "Internet Explorer" for this one URL and
 // calls InternetReadWholeFile; nothing survives from one call to the next.
-[[nodiscard]] int ReadWholeUrl(const std::string& url, std::string& data,
-                               const RetrievalOptions& options = RetrievalOptions{},
-                               RetrievalDetails* details = nullptr);
+[[nodiscard]] RetrievalResult ReadWholeUrl(const std::string& url, std::string& data,
+                                           const RetrievalOptions& options = RetrievalOptions{},
+                                           RetrievalDetails* details = nullptr);
 
 // The delay a Retry-After value asks for, in seconds; 0 for an HTTP date,
 // an empty or a malformed value. Capped at one day.

@@ -10,6 +10,21 @@
 #include "service/user_reply.h"
 
 namespace pixolune {
+
+// Where one QueryFeed call stands.
+struct FeedPaging {
+    std::deque<std::string> tags;     // tags not yet queried (type 5)
+    std::string url;                  // the next request; empty: the feed is read
+    int media = 0;                    // items of the current feed or tag, compared with MaxP
+    int page = 0;                     // replies handled, across tags
+    int taken = 0;                    // items of the whole call
+    int pagesOfList = 0;              // replies of the current feed or tag
+    int lastAdded = 0;                // items the last reply added
+    std::set<std::string> requested;  // URLs of the current feed or tag
+
+    [[nodiscard]] bool WantsPage(int maxP) const { return !url.empty() && media < maxP; }
+};
+
 namespace {
 
 const char* FeedPath(int type) {
@@ -57,6 +72,32 @@ bool PageIsUsable(const FeedPage& page, const std::string& token) {
     return false;
 }
 
+// The next page of the current feed or tag, or "" when it is read. The
+// popular list is asked again at the same URL; it ends once a reply brings
+// nothing new to take. Other lists follow next_url, but never in a circle
+// and never without end.
+std::string NextPageOfList(const CPixoluneFeed& feed, const FeedPage& page,
+                           const FeedPaging& paging) {
+    std::string next;
+    if (feed.Type == kFeedPopular) {
+        if (paging.lastAdded > 0)
+            next = paging.url;
+        else
+            Log("QueryFeed: no new item in the reply, paging stopped");
+    } else if (paging.media < feed.MaxP) {
+        next = page.nextUrl;
+        if (!next.empty() && paging.requested.count(next) > 0) {
+            Log("QueryFeed: next_url repeats, paging stopped");
+            next.clear();
+        }
+    }
+    if (!next.empty() && paging.pagesOfList >= CPixoluneClient::kMaxPagesPerList) {
+        Log("QueryFeed: more than %d pages, paging stopped", CPixoluneClient::kMaxPagesPerList);
+        next.clear();
+    }
+    return next;
+}
+
 }  // namespace
 
 CPixoluneClient::CPixoluneClient(std::string token, MediaKinds kinds, RetrievalOptions retrieval)
@@ -69,13 +110,14 @@ std::string CPixoluneClient::ApiUrl(const std::string& path) const {
     return apiBase_ + path + "?access_token=" + Token;
 }
 
-int CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
+RetrievalResult CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
     std::string body;
     RetrievalDetails details;
-    const int result = ReadWholeUrl(url, body, retrieval_, &details);
+    const RetrievalResult result = ReadWholeUrl(url, body, retrieval_, &details);
     LastResult = result;
-    if (result != 0) {
-        LastError = "Connection to Pixolune server failed with error " + std::to_string(result);
+    if (result != RetrievalResult::Ok) {
+        LastError =
+            "Connection to Pixolune server failed with error " + std::to_string(ResultCode(result));
         RetryAfterSeconds = pixolune::RetryAfterSeconds(details.retryAfter);
         // A server that trickles passes the low-speed floor; name the limit that ended it.
         if (details.limitReached == platform::HttpLimitReached::Deadline)
@@ -87,93 +129,89 @@ int CPixoluneClient::QueryServer(const std::string& url, std::string& reply) {
     RetryAfterSeconds = 0;
     body.resize(body.find('\0') == std::string::npos ? body.size() : body.find('\0'));
     reply = std::move(body);
-    return 0;
+    return RetrievalResult::Ok;
 }
 
-int CPixoluneClient::QueryFeed(CPixoluneFeed& feed, int* total) {
+QueryResult CPixoluneClient::QueryFeed(CPixoluneFeed& feed, int* total) {
     feed.Items.clear();
-    const int type = feed.Type;
-    if (!FeedPath(type)) {
-        Log("QueryFeed(), wrong type =%d", type);
-        LastError = "Wrong parameter in function: QueryFeed()-Type";
-        return 0;
-    }
-    std::deque<std::string> tags;
-    std::string url;
-    if (type == kFeedTagged) {
-        const std::vector<std::string> split = SplitTags(feed.Tags);
-        tags.assign(split.begin(), split.end());
-        if (tags.empty()) {
-            Log("QueryFeed(), tags list empty");
-            return 0;
-        }
-        url = ApiUrl(TagPath(tags.front()));
-        tags.pop_front();
-    } else {
-        url = ApiUrl(FeedPath(type));
-    }
-
-    int media = 0;  // items of the current feed or tag, compared with MaxP
-    int page = 0;   // replies handled, across tags
-    int taken = 0;  // items of the whole call
-    int pagesOfList = 0;
-    std::set<std::string> requested;  // URLs of the current feed or tag
+    FeedPaging paging;
+    if (!StartPaging(feed, paging)) return QueryResult::Failed;
     std::string reply;
-    while (!url.empty() && media < feed.MaxP) {
-        Log("QueryFeed: %s", MaskAccessToken(url, Token).c_str());
-        if (QueryServer(url, reply) != 0) return 0;
-        requested.insert(url);
-        ++pagesOfList;
-        FeedPage result = ParseFeedReply(reply, type, kinds_, feed.MaxP - media);
-        if (!PageIsUsable(result, Token)) return 0;
-        const int added = static_cast<int>(result.items.size());
-        for (CPixoluneItem& item : result.items) feed.Items.push_back(std::move(item));
-        media += added;
-        taken += added;
-        Log("QueryFeed: data.size()=%d, Page=%d, Media=%d (%d), tot=%d", result.dataSize, page,
-            media, feed.MaxP, taken);
-
-        // The popular list is asked again at the same URL; it ends once a
-        // reply brings nothing new to take.
-        std::string next;
-        if (type == kFeedPopular) {
-            if (added > 0)
-                next = url;
-            else
-                Log("QueryFeed: no new item in the reply, paging stopped");
-        } else if (media < feed.MaxP) {
-            next = result.nextUrl;
-            if (!next.empty() && requested.count(next) > 0) {
-                Log("QueryFeed: next_url repeats, paging stopped");
-                next.clear();
-            }
-        }
-        if (!next.empty() && pagesOfList >= kMaxPagesPerList) {
-            Log("QueryFeed: more than %d pages, paging stopped", kMaxPagesPerList);
-            next.clear();
-        }
-        if (next.empty() && !tags.empty()) {
-            media = 0;
-            pagesOfList = 0;
-            requested.clear();
-            next = ApiUrl(TagPath(tags.front()));
-            tags.pop_front();
-        }
-        url = std::move(next);
-        ++page;
+    while (paging.WantsPage(feed.MaxP)) {
+        if (!FetchPage(paging.url, reply)) return QueryResult::Failed;
+        paging.requested.insert(paging.url);
+        ++paging.pagesOfList;
+        FeedPage page = ParseFeedReply(reply, feed.Type, kinds_, feed.MaxP - paging.media);
+        if (!PageIsUsable(page, Token)) return QueryResult::Failed;
+        TakeItems(page, feed, paging);
+        AdvancePaging(feed, page, paging);
     }
-    if (total) *total = taken;
-    return 1;
+    if (total) *total = paging.taken;
+    return QueryResult::Ok;
 }
 
-int CPixoluneClient::QueryUser(std::string& fullName, std::string& userName) {
+// The first request: the feed type's path, or the first tag's.
+bool CPixoluneClient::StartPaging(const CPixoluneFeed& feed, FeedPaging& paging) {
+    const char* path = FeedPath(feed.Type);
+    if (!path) {
+        Log("QueryFeed(), wrong type =%d", feed.Type);
+        LastError = "Wrong parameter in function: QueryFeed()-Type";
+        return false;
+    }
+    if (feed.Type != kFeedTagged) {
+        paging.url = ApiUrl(path);
+        return true;
+    }
+    const std::vector<std::string> tags = SplitTags(feed.Tags);
+    if (tags.empty()) {
+        Log("QueryFeed(), tags list empty");
+        return false;
+    }
+    paging.url = ApiUrl(TagPath(tags.front()));
+    paging.tags.assign(tags.begin() + 1, tags.end());
+    return true;
+}
+
+bool CPixoluneClient::FetchPage(const std::string& url, std::string& reply) {
+    Log("QueryFeed: %s", MaskAccessToken(url, Token).c_str());
+    return QueryServer(url, reply) == RetrievalResult::Ok;
+}
+
+void CPixoluneClient::TakeItems(FeedPage& page, CPixoluneFeed& feed, FeedPaging& paging) const {
+    const int added = static_cast<int>(page.items.size());
+    for (CPixoluneItem& item : page.items) feed.Items.push_back(std::move(item));
+    paging.lastAdded = added;
+    paging.media += added;
+    paging.taken += added;
+    Log("QueryFeed: data.size()=%d, Page=%d, Media=%d (%d), tot=%d", page.dataSize, paging.page,
+        paging.media, feed.MaxP, paging.taken);
+}
+
+// The next request: the next page of this feed or tag, else the next tag's
+// first page, else none.
+void CPixoluneClient::AdvancePaging(const CPixoluneFeed& feed, const FeedPage& page,
+                                    FeedPaging& paging) const {
+    std::string next = NextPageOfList(feed, page, paging);
+    if (next.empty() && !paging.tags.empty()) {
+        paging.media = 0;
+        paging.pagesOfList = 0;
+        paging.requested.clear();
+        next = ApiUrl(TagPath(paging.tags.front()));
+        paging.tags.pop_front();
+    }
+    paging.url = std::move(next);
+    ++paging.page;
+}
+
+QueryResult CPixoluneClient::QueryUser(std::string& fullName, std::string& userName) {
     std::string reply;
-    if (QueryServer(apiBase_ + "/users/self/?access_token=" + Token, reply) != 0) return 0;
+    if (QueryServer(apiBase_ + "/users/self/?access_token=" + Token, reply) != RetrievalResult::Ok)
+        return QueryResult::Failed;
     UserReply user = ParseUserReply(reply);
-    if (!user.ok) return 0;
+    if (!user.ok) return QueryResult::Failed;
     userName = std::move(user.userName);
     fullName = std::move(user.fullName);
-    return 1;
+    return QueryResult::Ok;
 }
 
 }  // namespace pixolune

@@ -8,14 +8,20 @@
 
 namespace pixolune {
 
+// What QueryFeed and QueryUser answer; the integer is the one the callers of
+// the original queries test (1 success, 0 failure).
+enum class QueryResult : int { Failed = 0, Ok = 1 };
+
+struct FeedPaging;
+
 // The service client for one piece of work: the worker builds one per refresh
 // cycle, the main dialog one per account check. It is used by one thread only
 // and blocks while a request runs.
 //
 //   CPixoluneClient client(token, MediaKinds::FromSettings(s.DwlPhoto, s.DwlVideo));
-//   if (client.QueryFeed(feed) == 1) { /* feed.Items holds the items */ }
+//   if (client.QueryFeed(feed) == QueryResult::Ok) { /* feed.Items holds the items */ }
 //   std::string fullName, userName;
-//   if (!client.QueryUser(fullName, userName)) ShowMessage(client.LastError);
+//   if (client.QueryUser(fullName, userName) != QueryResult::Ok) ShowMessage(client.LastError);
 //
 // The API base is read once, when the client is built (ApiBaseUrl(): the
 // service, or PIXOLUNE_API_BASE). `kinds` says which media QueryFeed keeps;
@@ -46,34 +52,39 @@ class CPixoluneClient {
     // The wait in seconds that the server's last failed answer asked for with
     // Retry-After (0 when it asked for none); emptied by every successful retrieval.
     unsigned RetryAfterSeconds = 0;
-    // The result of the last retrieval: 0, or the failure code of ReadWholeUrl
+    // The result of the last retrieval: Ok, or the failure of ReadWholeUrl
     // (an HTTP status such as 400 when the server answered with it).
-    int LastResult = 0;
+    RetrievalResult LastResult = RetrievalResult::Ok;
 
-    // Fetches `url` into `reply` (the body up to its first NUL byte). Returns 0,
-    // or the failure code of ReadWholeUrl; then LastError reads
+    // Fetches `url` into `reply` (the body up to its first NUL byte). Returns Ok,
+    // or the failure of ReadWholeUrl; then LastError reads
     // "Connection to Pixolune server failed with error %d" and `reply` is unchanged.
-    [[nodiscard]] int QueryServer(const std::string& url, std::string& reply);
+    [[nodiscard]] RetrievalResult QueryServer(const std::string& url, std::string& reply);
 
     // Refills feed.Items from the feed's type (1 to 5), its tags (type 5:
     // comma-separated, each queried in turn, up to MaxP items each) and MaxP
-    // (the item limit), page by page. Returns 1 when the feed was read to its
-    // end or limit (and stores the item count in *total if given), 0 on any
+    // (the item limit), page by page. Returns Ok when the feed was read to its
+    // end or limit (and stores the item count in *total if given), Failed on any
     // failure: then Items may hold the items taken before it and must not be used.
     // LastError is set for a bad type ("Wrong parameter in function: QueryFeed()-Type")
     // and otherwise only by the requests.
-    [[nodiscard]] int QueryFeed(CPixoluneFeed& feed, int* total = nullptr);
+    [[nodiscard]] QueryResult QueryFeed(CPixoluneFeed& feed, int* total = nullptr);
 
-    // Asks whose token this is. Returns 1 and both names (UTF-8, possibly
-    // empty), or 0 and leaves them unchanged; LastError is then the request's
+    // Asks whose token this is. Returns Ok and both names (UTF-8, possibly
+    // empty), or Failed and leaves them unchanged; LastError is then the request's
     // failure text, or empty when the reply itself was unusable.
-    [[nodiscard]] int QueryUser(std::string& fullName, std::string& userName);
+    [[nodiscard]] QueryResult QueryUser(std::string& fullName, std::string& userName);
 
     // A feed or tag is not paged further than this, whatever the server sends.
     static constexpr int kMaxPagesPerList = 1000;
 
   private:
     [[nodiscard]] std::string ApiUrl(const std::string& path) const;
+    // The steps of QueryFeed, in the order it takes them.
+    [[nodiscard]] bool StartPaging(const CPixoluneFeed& feed, FeedPaging& paging);
+    [[nodiscard]] bool FetchPage(const std::string& url, std::string& reply);
+    void TakeItems(FeedPage& page, CPixoluneFeed& feed, FeedPaging& paging) const;
+    void AdvancePaging(const CPixoluneFeed& feed, const FeedPage& page, FeedPaging& paging) const;
 
     MediaKinds kinds_;
     RetrievalOptions retrieval_;

@@ -10,7 +10,7 @@ CancellableAccountChecker ServiceAccountChecker() {
         RetrievalOptions retrieval;
         retrieval.shouldAbort = cancelled;
         CPixoluneClient client(token, MediaKinds{}, retrieval);
-        result.ok = client.QueryUser(result.fullName, result.userName) == 1;
+        result.ok = client.QueryUser(result.fullName, result.userName) == QueryResult::Ok;
         result.lastError = client.LastError;
         return result;
     };

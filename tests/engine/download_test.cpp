@@ -51,28 +51,31 @@ TEST_F(DownloadTest, CompleteDownloadIsStoredByteForByte) {
     server_.ServeBytes("/m/a.jpg", 100000);
     // A longer file left under the temporary name must not show through.
     test::WriteFile(folder_.File("a.__t"), std::string(150000, 'x'));
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_), 0);
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
+              DownloadResult::Ok);
     EXPECT_EQ(test::ReadFile(folder_.File("a.__t")), test::PatternBytes(100000));
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/m/a.jpg") + " -> "));
 }
 
 TEST_F(DownloadTest, HttpErrorLeavesNoFile) {
     EXPECT_EQ(engine_.DownloadImage(server_.Url("/missing.jpg"), folder_.File("m.__t"), &stop_),
-              -1);
+              DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), HTTP Error 404, url=" +
                                        server_.Url("/missing.jpg")));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
 
 TEST_F(DownloadTest, OtherSchemesAreRefusedWithTheirServiceCode) {
-    EXPECT_EQ(engine_.DownloadImage("ftp://h/a.jpg", folder_.File("a.__t"), &stop_), -1);
+    EXPECT_EQ(engine_.DownloadImage("ftp://h/a.jpg", folder_.File("a.__t"), &stop_),
+              DownloadResult::Refused);
     EXPECT_TRUE(
         host_.HasLogContaining("DownloadImage(), Unsupported service type (0), ftp://h/a.jpg"));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
 
 TEST_F(DownloadTest, UnparsableUrlIsRefused) {
-    EXPECT_EQ(engine_.DownloadImage("no url", folder_.File("a.__t"), &stop_), -1);
+    EXPECT_EQ(engine_.DownloadImage("no url", folder_.File("a.__t"), &stop_),
+              DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), AfxParseURL failed, no url"));
 }
 
@@ -83,7 +86,7 @@ TEST_F(DownloadTest, RefusedConnectionLeavesNoFile) {
         test::MediaServer gone;
         url = gone.Url("/a.jpg");
     }
-    EXPECT_EQ(engine_.DownloadImage(url, folder_.File("a.__t"), &stop_), -1);
+    EXPECT_EQ(engine_.DownloadImage(url, folder_.File("a.__t"), &stop_), DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), SendRequest failed, " + url));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
@@ -99,7 +102,8 @@ TEST_F(DownloadTest, BodyDroppedMidwayFailsAndLeavesNoFile) {
                                           return true;
                                       });
     });
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/cut.jpg"), folder_.File("c.__t"), &stop_), -2);
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/cut.jpg"), folder_.File("c.__t"), &stop_),
+              DownloadResult::Broken);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), Error "));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
@@ -119,7 +123,8 @@ TEST_F(DownloadTest, StopDuringAStalledDownloadEndsItAtOnceWithoutAPart) {
         stop_.store(1);
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/stall.jpg"), folder_.File("s.__t"), &stop_), -3);
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/stall.jpg"), folder_.File("s.__t"), &stop_),
+              DownloadResult::Stopped);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     stopper.join();
     server_.Release();
@@ -141,13 +146,13 @@ TEST_P(NotMediaTest, PlainlyNotMediaIsNotStoredAndUnknownBinaryPasses) {
         r.set_content(served.body, served.contentType);
     });
     const std::string url = server_.Url("/m/x.jpg");
-    const int result = engine_.DownloadImage(url, folder_.File("x.__t"), &stop_);
+    const DownloadResult result = engine_.DownloadImage(url, folder_.File("x.__t"), &stop_);
     if (served.reason.empty()) {
-        EXPECT_EQ(result, 0);
+        EXPECT_EQ(result, DownloadResult::Ok);
         EXPECT_EQ(test::ReadFile(folder_.File("x.__t")), served.body);
         EXPECT_FALSE(host_.HasLogContaining("not a media file"));
     } else {
-        EXPECT_EQ(result, -1);
+        EXPECT_EQ(result, DownloadResult::Refused);
         EXPECT_TRUE(FolderNames(folder_.Path()).empty());
         EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), not a media file (" + served.reason +
                                            "), url=" + url));
@@ -270,7 +275,8 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
 TEST_F(DiskReserveTest, BodyCrossingTheReserveIsEndedAndItsPartRemoved) {
     ServeChunked("/m/long.jpg", 4 * 1024 * 1024);
     FakeDisk::freeBytes = FakeDisk::kReserveBytes + 1024 * 1024;
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/long.jpg"), folder_.File("l.__t"), &stop_), -1);
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/long.jpg"), folder_.File("l.__t"), &stop_),
+              DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1025, "/m/long.jpg")));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
     // Checked against the space read at the start, not asked again per piece.
@@ -284,7 +290,8 @@ TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
         r.set_content("x", "image/jpeg");
     });
     FakeDisk::freeBytes = FakeDisk::kReserveBytes - 4096;
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_), -1);
+    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
+              DownloadResult::Refused);
     EXPECT_EQ(requests, 0);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1023, "/m/a.jpg")));
 

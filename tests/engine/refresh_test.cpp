@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 
 // What the fake service answers for one feed type.
 struct ScriptedFeed {
-    int result = 1;
+    QueryResult result = QueryResult::Ok;
     uint32_t retryAfter = 0;
     std::vector<CPixoluneItem> items;
 };
@@ -42,7 +42,7 @@ class FakeQuery : public FeedQuery {
         ++service_.calls[feed.Type];
         if (service_.duringQuery) service_.duringQuery();
         const ScriptedFeed& scripted = service_.feeds[feed.Type];
-        if (scripted.result > 0) feed.Items = scripted.items;
+        if (scripted.result == QueryResult::Ok) feed.Items = scripted.items;
         return {scripted.result, scripted.retryAfter};
     }
 
@@ -131,7 +131,7 @@ TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
 }
 
 TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
-    service_.feeds[2].result = 0;
+    service_.feeds[2].result = QueryResult::Failed;
     engine_.Feeds = {Feed(2)};
     EXPECT_EQ(engine_.Refresh(), 0);
     EXPECT_EQ(engine_.Feeds[0].Retries, 1);
@@ -140,7 +140,7 @@ TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
     EXPECT_EQ(service_.calls[2], 1);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     std::this_thread::sleep_for(120ms);
-    service_.feeds[2].result = 1;
+    service_.feeds[2].result = QueryResult::Ok;
     EXPECT_EQ(engine_.Refresh(), 1);
     EXPECT_EQ(service_.calls[2], 2);
     EXPECT_EQ(engine_.Feeds[0].Retries, 0);
@@ -148,7 +148,7 @@ TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
 }
 
 TEST_F(RefreshTest, RetryAfterOfTheServiceIsHonoured) {
-    service_.feeds[4] = ScriptedFeed{0, 1, {}};
+    service_.feeds[4] = ScriptedFeed{QueryResult::Failed, 1, {}};
     engine_.Feeds = {Feed(4)};
     (void)engine_.Refresh();
     EXPECT_TRUE(host_.HasLogContaining("(Retry-After)"));
@@ -200,7 +200,7 @@ class PruneAfterFailureTest : public RefreshTest {
 TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) {
     // Batch 1: feed 1 answers, feed 2 not yet: its files are unknown, nothing goes.
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
-    service_.feeds[2].result = 0;
+    service_.feeds[2].result = QueryResult::Failed;
     Batch();
     EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
     EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: put off, feed 1 has not been read"));
@@ -211,8 +211,8 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
     // Batch 2: feed 1 fails, feed 2 answers without old.jpg.
     std::this_thread::sleep_for(120ms);  // feed 2's retry wait
     engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);  // due again
-    service_.feeds[1].result = 0;
-    service_.feeds[2] = ScriptedFeed{1, 0, {{"", "http://h/c.jpg", ""}}};
+    service_.feeds[1].result = QueryResult::Failed;
+    service_.feeds[2] = ScriptedFeed{QueryResult::Ok, 0, {{"", "http://h/c.jpg", ""}}};
     Batch();
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
     EXPECT_EQ(engine_.LocalFiles.count("http://h/old.jpg"), 0u);
@@ -225,7 +225,7 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
 TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime) {
     engine_.UnansweredFeedPruneDelay = 300ms;
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
-    service_.feeds[2].result = 0;
+    service_.feeds[2].result = QueryResult::Failed;
     Batch();
     EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
     EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));

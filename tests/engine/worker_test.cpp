@@ -25,17 +25,18 @@ using namespace std::chrono_literals;
 // Answers every feed with the same items; a hook may throw or delay.
 class ItemsQuery : public FeedQuery {
   public:
-    ItemsQuery(std::vector<CPixoluneItem> items, std::function<int(const CPixoluneFeed&)> hook)
+    ItemsQuery(std::vector<CPixoluneItem> items,
+               std::function<QueryResult(const CPixoluneFeed&)> hook)
         : items_(std::move(items)), hook_(std::move(hook)) {}
     FeedQueryOutcome Query(CPixoluneFeed& feed) override {
-        const int result = hook_ ? hook_(feed) : 1;
-        if (result > 0) feed.Items = items_;
+        const QueryResult result = hook_ ? hook_(feed) : QueryResult::Ok;
+        if (result == QueryResult::Ok) feed.Items = items_;
         return {result, 0};
     }
 
   private:
     std::vector<CPixoluneItem> items_;
-    std::function<int(const CPixoluneFeed&)> hook_;
+    std::function<QueryResult(const CPixoluneFeed&)> hook_;
 };
 
 // Refuses to open the list while set, as a changed permission would.
@@ -70,7 +71,7 @@ class WorkerTest : public ::testing::Test {
     }
 
     void AnswerWith(std::vector<CPixoluneItem> items,
-                    std::function<int(const CPixoluneFeed&)> hook = nullptr) {
+                    std::function<QueryResult(const CPixoluneFeed&)> hook = nullptr) {
         engine_->QueryFactory = [items, hook](const std::string&, const PluginSettings&,
                                               const std::atomic<int32_t>*) {
             return std::make_unique<ItemsQuery>(items, hook);
@@ -151,9 +152,9 @@ TEST_F(WorkerTest, AfterAnExceptionTheStoredFilesAreWrittenBeforeTheListIsRead) 
     auto tries = std::make_shared<std::atomic<int>>(0);
     AnswerWith({{"", server_.Url("/slow.jpg"), ""}, {"", server_.Url("/next.jpg"), ""}},
                [tries](const CPixoluneFeed& feed) {
-                   if (feed.Type != 2) return 1;
+                   if (feed.Type != 2) return QueryResult::Ok;
                    if (tries->fetch_add(1) == 1) throw std::runtime_error("boom");
-                   return 0;
+                   return QueryResult::Failed;
                });
     engine_->StartWorker();
     const int exception = host_.WaitForLog("CException (boom) in CPixoluneThread::RunComms()", 10s);

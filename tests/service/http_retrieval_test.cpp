@@ -27,7 +27,8 @@ class RetrievalTest : public ::testing::Test {
             res.set_content(body, "application/json");
         });
     }
-    int Read(const std::string& path, const RetrievalOptions& options = QuickOptions()) {
+    RetrievalResult Read(const std::string& path,
+                         const RetrievalOptions& options = QuickOptions()) {
         data = "stale";
         return ReadWholeUrl(server.Url(path), data, options);
     }
@@ -39,7 +40,7 @@ class RetrievalTest : public ::testing::Test {
 
 struct StatusCase {
     int status;
-    int expected;
+    RetrievalResult expected;
     bool bodyKept;
 };
 
@@ -51,7 +52,7 @@ TEST_P(RetrievalStatusTest, OnlyTwoHundredAndFinalRedirectStatusesDeliverTheBody
     Serve("/s", c.status, "{\"body\":1}");
     EXPECT_EQ(Read("/s"), c.expected);
     EXPECT_EQ(data, c.bodyKept ? "{\"body\":1}" : "");
-    if (c.expected != 0) {
+    if (c.expected != RetrievalResult::Ok) {
         EXPECT_EQ(log.All(),
                   std::vector<std::string>{"HttpQueryInfo()  error returned by server: " +
                                            std::to_string(c.status)});
@@ -61,23 +62,26 @@ TEST_P(RetrievalStatusTest, OnlyTwoHundredAndFinalRedirectStatusesDeliverTheBody
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, RetrievalStatusTest,
-                         ::testing::Values(StatusCase{200, 0, true}, StatusCase{301, 0, true},
-                                           StatusCase{302, 0, true}, StatusCase{404, 404, false},
-                                           StatusCase{400, 400, false}, StatusCase{429, 429, false},
-                                           StatusCase{500, 500, false},
-                                           StatusCase{204, 204, false}));
+                         ::testing::Values(StatusCase{200, RetrievalResult::Ok, true},
+                                           StatusCase{301, RetrievalResult::Ok, true},
+                                           StatusCase{302, RetrievalResult::Ok, true},
+                                           StatusCase{404, ServerAnswered(404), false},
+                                           StatusCase{400, ServerAnswered(400), false},
+                                           StatusCase{429, ServerAnswered(429), false},
+                                           StatusCase{500, ServerAnswered(500), false},
+                                           StatusCase{204, ServerAnswered(204), false}));
 
 TEST_F(RetrievalTest, LongBodyArrivesWholeAndInOrder) {
     std::string body;
     for (int i = 0; i < 5000; ++i) body += std::to_string(i) + ",";
     Serve("/long", 200, body);
-    EXPECT_EQ(Read("/long"), 0);
+    EXPECT_EQ(Read("/long"), RetrievalResult::Ok);
     EXPECT_EQ(data, body);
 }
 
 TEST_F(RetrievalTest, EmptyBodyIsSuccessWithNoData) {
     Serve("/empty", 200, "");
-    EXPECT_EQ(Read("/empty"), 0);
+    EXPECT_EQ(Read("/empty"), RetrievalResult::Ok);
     EXPECT_EQ(data, "");
 }
 
@@ -89,7 +93,7 @@ TEST_F(RetrievalTest, SendsTheAgentAndNoCacheHeaders) {
         cacheControl = req.get_header_value("Cache-Control");
         res.set_content("{}", "application/json");
     });
-    ASSERT_EQ(Read("/h"), 0);
+    ASSERT_EQ(Read("/h"), RetrievalResult::Ok);
     EXPECT_EQ(agent, "Internet Explorer");
     EXPECT_EQ(pragma, "no-cache");
     EXPECT_EQ(cacheControl, "no-cache");
@@ -100,10 +104,10 @@ TEST_F(RetrievalTest, ReplyAboveTheLimitIsRefused) {
     Serve("/fits", 200, std::string(1000, 'y'));
     RetrievalOptions options = QuickOptions();
     options.maxReplyBytes = 1000;
-    EXPECT_EQ(Read("/big", options), kRetrievalGrowFailed);
+    EXPECT_EQ(Read("/big", options), RetrievalResult::GrowFailed);
     EXPECT_EQ(data, "");
     EXPECT_TRUE(log.Has("InternetReadWholeFile: reply larger than 1000 bytes refused"));
-    EXPECT_EQ(Read("/fits", options), 0);
+    EXPECT_EQ(Read("/fits", options), RetrievalResult::Ok);
     EXPECT_EQ(data.size(), 1000u);
 }
 
@@ -113,12 +117,13 @@ TEST_F(RetrievalTest, ClosedPortFailsToOpen) {
         LoopbackServer gone;
         url = gone.Url("/v1");
     }
-    EXPECT_EQ(ReadWholeUrl(url, data, QuickOptions()), kRetrievalOpenFailed);
+    EXPECT_EQ(ReadWholeUrl(url, data, QuickOptions()), RetrievalResult::OpenFailed);
     EXPECT_EQ(log.All(), std::vector<std::string>{"InternetOpenUrl() failed, error 7"});
 }
 
 TEST_F(RetrievalTest, OtherSchemesAreRefused) {
-    EXPECT_EQ(ReadWholeUrl("file:///etc/hostname", data, QuickOptions()), kRetrievalOpenFailed);
+    EXPECT_EQ(ReadWholeUrl("file:///etc/hostname", data, QuickOptions()),
+              RetrievalResult::OpenFailed);
     EXPECT_EQ(data, "");
     EXPECT_EQ(log.Count("InternetOpenUrl() failed, error "), 1u);
 }
@@ -132,7 +137,7 @@ TEST_F(RetrievalTest, ConnectionDroppedMidBodyIsAReadFailure) {
                                      return true;
                                  });
     });
-    EXPECT_EQ(Read("/drop"), kRetrievalReadFailed);
+    EXPECT_EQ(Read("/drop"), RetrievalResult::ReadFailed);
     EXPECT_EQ(data, "");
     EXPECT_EQ(log.Count("InternetReadWholeFile: error "), 1u);
     EXPECT_TRUE(log.HasContaining(" returned by InternetReadFile"));
@@ -144,7 +149,7 @@ TEST_F(RetrievalTest, SilentServerEndsAsAFailedStatusQueryWithinTheLimit) {
         res.set_content("{}", "application/json");
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Read("/silent"), 28);  // the transfer library's time-out code
+    EXPECT_EQ(Read("/silent"), TransferFailed(28));  // the transfer library's time-out code
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     EXPECT_EQ(log.All(), std::vector<std::string>{"HttpQueryInfo() failed, error 28"});
 }
@@ -157,7 +162,7 @@ TEST_F(RetrievalTest, AbortHookEndsAStalledRequest) {
     RetrievalOptions options;  // the real limits: only the hook can end it quickly
     const auto start = std::chrono::steady_clock::now();
     options.shouldAbort = [&] { return std::chrono::steady_clock::now() - start > 300ms; };
-    EXPECT_NE(Read("/silent", options), 0);
+    EXPECT_NE(Read("/silent", options), RetrievalResult::Ok);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
@@ -169,12 +174,12 @@ TEST_F(RetrievalTest, QueryServerCutsAtNulAndSetsLastError) {
     CPixoluneClient client("tok");
     client.LastError = "old";
     std::string reply = "unchanged";
-    EXPECT_EQ(client.QueryServer(server.Url("/nul"), reply), 0);
+    EXPECT_EQ(client.QueryServer(server.Url("/nul"), reply), RetrievalResult::Ok);
     EXPECT_EQ(reply, "{\"a\":1}");
     EXPECT_EQ(client.LastError, "");
 
     reply = "unchanged";
-    EXPECT_EQ(client.QueryServer(server.Url("/missing"), reply), 404);
+    EXPECT_EQ(client.QueryServer(server.Url("/missing"), reply), ServerAnswered(404));
     EXPECT_EQ(reply, "unchanged");
     EXPECT_EQ(client.LastError, "Connection to Pixolune server failed with error 404");
 }

@@ -124,7 +124,7 @@ TEST_P(FeedPathTest, EachFeedTypeAsksItsEndpoint) {
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(GetParam().type, 2, "sunset");
     int total = -1;
-    EXPECT_EQ(client.QueryFeed(feed, &total), 1);
+    EXPECT_EQ(client.QueryFeed(feed, &total), QueryResult::Ok);
     EXPECT_EQ(api.Targets(), std::vector<std::string>{target});
     EXPECT_EQ(Urls(feed), (std::vector<std::string>{"http://media/p0.jpg", "http://media/p1.jpg"}));
     EXPECT_EQ(total, 2);
@@ -146,7 +146,7 @@ TEST_F(ClientTest, PagesUntilMaxPAndCutsInsideThePage) {
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedMyMedia, 30);
     int total = 0;
-    ASSERT_EQ(client.QueryFeed(feed, &total), 1);
+    ASSERT_EQ(client.QueryFeed(feed, &total), QueryResult::Ok);
 
     EXPECT_EQ(api.Targets(), (std::vector<std::string>{first, second}));
     EXPECT_EQ(feed.Items.size(), 30u);
@@ -164,7 +164,7 @@ TEST_F(ClientTest, LastPageEndsTheFeed) {
     api.Answer(last, Page("b", 2));
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedMine, 100);
-    ASSERT_EQ(client.QueryFeed(feed), 1);
+    ASSERT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(feed.Items.size(), 5u);
     EXPECT_EQ(api.Targets().size(), 2u);
 }
@@ -173,7 +173,7 @@ TEST_F(ClientTest, MaxPOfZeroMakesNoRequest) {
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedMine, 0);
     feed.Items.push_back(CPixoluneItem{"old", "http://old", "x"});
-    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_TRUE(feed.Items.empty());
     EXPECT_TRUE(api.Targets().empty());
 }
@@ -193,7 +193,7 @@ TEST_F(ClientTest, KeepsOnlyTheWantedKinds) {
           KindCase{MediaKinds::FromSettings(0, 0), {}}}) {
         CPixoluneClient client(kToken, c.kinds);
         CPixoluneFeed feed = Feed(kFeedMine, 10);
-        EXPECT_EQ(client.QueryFeed(feed), 1);
+        EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
         EXPECT_EQ(Urls(feed), c.urls);
     }
 }
@@ -210,7 +210,7 @@ TEST_F(ClientTest, TagsAreTrimmedEncodedAndQueriedInOrderEachUpToMaxP) {
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedTagged, 3, " sunset , a b#c?d/e&f,, \t,beach,");
     int total = 0;
-    ASSERT_EQ(client.QueryFeed(feed, &total), 1);
+    ASSERT_EQ(client.QueryFeed(feed, &total), QueryResult::Ok);
 
     EXPECT_EQ(api.Targets(), (std::vector<std::string>{sunset, sunset2, odd, beach}));
     EXPECT_EQ(Urls(feed), (std::vector<std::string>{"http://media/s0.jpg", "http://media/s1.jpg",
@@ -227,7 +227,7 @@ TEST_F(ClientTest, FailedSecondTagFailsTheQueryButKeepsTheFirstTagsItems) {
     api.Answer("/v1/tags/two/media/recent" + Q(), "{}", 500);
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedTagged, 10, "one,two,three");
-    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed);
     EXPECT_EQ(feed.Items.size(), 2u);
     EXPECT_EQ(api.Targets().size(), 2u);
     EXPECT_EQ(client.LastError, "Connection to Pixolune server failed with error 500");
@@ -236,13 +236,13 @@ TEST_F(ClientTest, FailedSecondTagFailsTheQueryButKeepsTheFirstTagsItems) {
 TEST_F(ClientTest, WrongTypeAndEmptyTagListFailWithoutRequest) {
     CPixoluneClient client(kToken);
     CPixoluneFeed wrong = Feed(9, 10);
-    EXPECT_EQ(client.QueryFeed(wrong), 0);
+    EXPECT_EQ(client.QueryFeed(wrong), QueryResult::Failed);
     EXPECT_TRUE(log.Has("QueryFeed(), wrong type =9"));
     EXPECT_EQ(client.LastError, "Wrong parameter in function: QueryFeed()-Type");
 
     client.LastError = "kept";
     CPixoluneFeed noTags = Feed(kFeedTagged, 10, " , ,\t");
-    EXPECT_EQ(client.QueryFeed(noTags), 0);
+    EXPECT_EQ(client.QueryFeed(noTags), QueryResult::Failed);
     EXPECT_TRUE(log.Has("QueryFeed(), tags list empty"));
     EXPECT_EQ(client.LastError, "kept");
     EXPECT_TRUE(api.Targets().empty());
@@ -264,7 +264,7 @@ TEST_P(FeedFailureTest, EndsInZeroWithItsLineAndLastError) {
     CPixoluneClient client(kToken);
     client.LastError = "before";
     CPixoluneFeed feed = Feed(kFeedMine, 10);
-    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed);
     EXPECT_EQ(client.LastError, c.lastError);
     const std::vector<std::string> lines = log.All();
     ASSERT_FALSE(lines.empty());
@@ -307,7 +307,7 @@ TEST_F(ClientTest, LogsEveryRequestWithItsTokenMasked) {
     api.Answer(next, Page("b", 1));
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedMine, 10);
-    ASSERT_EQ(client.QueryFeed(feed), 1);
+    ASSERT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     const std::string masked =
         "access_token=\xE2\x80\xA6"
         "6789";
@@ -322,7 +322,7 @@ TEST_F(ClientTest, RepeatingNextUrlEndsPagingWithTheItemsTaken) {
     api.Answer(b, Page("b", 2, api.Url(a)));
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedMine, 1000);
-    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(api.Targets(), (std::vector<std::string>{a, b}));
     EXPECT_EQ(feed.Items.size(), 4u);
     EXPECT_TRUE(log.Has("QueryFeed: next_url repeats, paging stopped"));
@@ -333,14 +333,14 @@ TEST_F(ClientTest, PopularIsAskedAgainUntilMaxPOrAReplyWithNothingNew) {
     api.Answer(popular, Page("p", 3, api.Url("/v1/ignored")));
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedPopular, 7);
-    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(api.Targets(), (std::vector<std::string>{popular, popular, popular}));
     EXPECT_EQ(feed.Items.size(), 7u);
 
     api.Answer(popular, R"({"meta":{"code":200},"data":[)" + Element("video", "http://m/v") + "]}");
     CPixoluneClient photosOnly(kToken, MediaKinds{true, false});
     CPixoluneFeed nothingWanted = Feed(kFeedPopular, 7);
-    EXPECT_EQ(photosOnly.QueryFeed(nothingWanted), 1);
+    EXPECT_EQ(photosOnly.QueryFeed(nothingWanted), QueryResult::Ok);
     EXPECT_EQ(api.Targets().size(), 4u);
     EXPECT_TRUE(log.Has("QueryFeed: no new item in the reply, paging stopped"));
 }
@@ -351,7 +351,7 @@ TEST_F(ClientTest, ReplyAboveTheSizeLimitFailsTheQuery) {
     small.maxReplyBytes = 64 * 1024;
     CPixoluneClient client(kToken, MediaKinds{}, small);
     CPixoluneFeed feed = Feed(kFeedMine, 10);
-    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed);
     EXPECT_TRUE(log.Has("InternetReadWholeFile: reply larger than 65536 bytes refused"));
     EXPECT_EQ(client.LastError, "Connection to Pixolune server failed with error -3");
 }
@@ -361,7 +361,7 @@ TEST_F(ClientTest, RedirectedRequestIsFollowed) {
     api.Answer("/v1/moved", Page("m", 1));
     CPixoluneClient client(kToken);
     CPixoluneFeed feed = Feed(kFeedMine, 10);
-    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(Urls(feed), std::vector<std::string>{"http://media/m0.jpg"});
 }
 
@@ -370,7 +370,7 @@ TEST_F(ClientTest, QueryUserReadsBothNames) {
                R"({"meta":{"code":200},"data":{"username":"alice","full_name":"Alice Example"}})");
     CPixoluneClient client(kToken);
     std::string fullName, userName;
-    EXPECT_EQ(client.QueryUser(fullName, userName), 1);
+    EXPECT_EQ(client.QueryUser(fullName, userName), QueryResult::Ok);
     EXPECT_EQ(fullName, "Alice Example");
     EXPECT_EQ(userName, "alice");
     EXPECT_EQ(client.LastError, "");
@@ -389,7 +389,7 @@ TEST_P(UserFailureTest, EndsInZeroAndLeavesTheNames) {
     api.Answer("/v1/users/self/" + Q(), GetParam().body, GetParam().status);
     CPixoluneClient client(kToken);
     std::string fullName = "full", userName = "user";
-    EXPECT_EQ(client.QueryUser(fullName, userName), 0);
+    EXPECT_EQ(client.QueryUser(fullName, userName), QueryResult::Failed);
     EXPECT_EQ(fullName, "full");
     EXPECT_EQ(userName, "user");
     EXPECT_EQ(client.LastError, GetParam().lastError);

@@ -80,7 +80,7 @@ TEST_P(StubFeedTypeTest, ReadsEveryFeedTypeToItsEnd) {
     CPixoluneClient client("tok-alice");
     CPixoluneFeed feed = Feed(c.type, 500, "sunset");
     int total = 0;
-    ASSERT_EQ(client.QueryFeed(feed, &total), 1) << client.LastError;
+    ASSERT_EQ(client.QueryFeed(feed, &total), QueryResult::Ok) << client.LastError;
     EXPECT_EQ(feed.Items.size(), c.items);
     EXPECT_EQ(total, static_cast<int>(c.items));
     ASSERT_FALSE(feed.Items.empty());
@@ -101,14 +101,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StubClientTest, PagesAcrossSeveralPagesAndCutsInsideOne) {
     CPixoluneClient client("tok-alice");
     CPixoluneFeed all = Feed(kFeedMine, 500);
-    ASSERT_EQ(client.QueryFeed(all), 1);
+    ASSERT_EQ(client.QueryFeed(all), QueryResult::Ok);
     EXPECT_EQ(all.Items.size(), 45u);
     EXPECT_EQ(stub.Requests().size(), 3u);
     EXPECT_TRUE(log.Has("QueryFeed: data.size()=5, Page=2, Media=45 (500), tot=45"));
 
     stub.ClearRequests();
     CPixoluneFeed cut = Feed(kFeedMine, 25);
-    ASSERT_EQ(client.QueryFeed(cut), 1);
+    ASSERT_EQ(client.QueryFeed(cut), QueryResult::Ok);
     EXPECT_EQ(stub.Requests().size(), 2u);
     ASSERT_EQ(cut.Items.size(), 25u);
     for (size_t i = 0; i < cut.Items.size(); ++i) EXPECT_EQ(cut.Items[i].Url, all.Items[i].Url);
@@ -119,8 +119,8 @@ TEST_F(StubClientTest, FiltersPhotosAndVideos) {
     CPixoluneClient videos("tok-alice", MediaKinds{false, true});
     CPixoluneFeed photoFeed = Feed(kFeedMine, 500);
     CPixoluneFeed videoFeed = Feed(kFeedMine, 500);
-    ASSERT_EQ(photos.QueryFeed(photoFeed), 1);
-    ASSERT_EQ(videos.QueryFeed(videoFeed), 1);
+    ASSERT_EQ(photos.QueryFeed(photoFeed), QueryResult::Ok);
+    ASSERT_EQ(videos.QueryFeed(videoFeed), QueryResult::Ok);
     EXPECT_EQ(photoFeed.Items.size(), 23u);
     EXPECT_EQ(videoFeed.Items.size(), 22u);
     for (const CPixoluneItem& item : videoFeed.Items)
@@ -130,7 +130,7 @@ TEST_F(StubClientTest, FiltersPhotosAndVideos) {
 TEST_F(StubClientTest, TagsAreQueriedInTurnUnderTheirEncodedPath) {
     CPixoluneClient client("tok-alice");
     CPixoluneFeed feed = Feed(kFeedTagged, 2, " sunset ,, a b#c ,");
-    ASSERT_EQ(client.QueryFeed(feed), 1);
+    ASSERT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     const std::vector<std::string> requests = stub.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0], "/v1/tags/sunset/media/recent?access_token=tok-alice");
@@ -142,11 +142,11 @@ TEST_F(StubClientTest, TagsAreQueriedInTurnUnderTheirEncodedPath) {
 TEST_F(StubClientTest, InvalidTokenFailsBothQueries) {
     CPixoluneClient client("tok-unknown");
     CPixoluneFeed feed = Feed(kFeedMine, 10);
-    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed);
     EXPECT_EQ(client.LastError, "Connection to Pixolune server failed with error 400");
     EXPECT_TRUE(log.Has("HttpQueryInfo()  error returned by server: 400"));
     std::string fullName = "x", userName = "y";
-    EXPECT_EQ(client.QueryUser(fullName, userName), 0);
+    EXPECT_EQ(client.QueryUser(fullName, userName), QueryResult::Failed);
     EXPECT_EQ(client.LastError, "Connection to Pixolune server failed with error 400");
     EXPECT_EQ(fullName, "x");
 }
@@ -154,13 +154,13 @@ TEST_F(StubClientTest, InvalidTokenFailsBothQueries) {
 TEST_F(StubClientTest, QueryUserNamesTheAccount) {
     std::string fullName, userName;
     CPixoluneClient alice("tok-alice");
-    ASSERT_EQ(alice.QueryUser(fullName, userName), 1);
+    ASSERT_EQ(alice.QueryUser(fullName, userName), QueryResult::Ok);
     EXPECT_EQ(fullName, "Alice Example");
     EXPECT_EQ(userName, "alice");
     EXPECT_EQ(stub.Requests().back(), "/v1/users/self/?access_token=tok-alice");
 
     CPixoluneClient nameless("tok-nameless");
-    ASSERT_EQ(nameless.QueryUser(fullName, userName), 1);
+    ASSERT_EQ(nameless.QueryUser(fullName, userName), QueryResult::Ok);
     EXPECT_EQ(fullName, "");
     EXPECT_EQ(userName, "nobody");
 }
@@ -168,7 +168,7 @@ TEST_F(StubClientTest, QueryUserNamesTheAccount) {
 struct FaultCase {
     const char* name;
     std::string fault;  // for the feed path
-    int result;         // of QueryFeed
+    QueryResult result;  // of QueryFeed
     std::string line;   // a log line that must be there ("" = none expected beyond paging)
     std::string lastError;
 };
@@ -194,37 +194,40 @@ const std::string kFailed = "Connection to Pixolune server failed with error ";
 INSTANTIATE_TEST_SUITE_P(
     Modes, StubFaultTest,
     ::testing::Values(
-        FaultCase{"status_500", R"("mode":"status","status":500)", 0,
+        FaultCase{"status_500", R"("mode":"status","status":500)", QueryResult::Failed,
                   "HttpQueryInfo()  error returned by server: 500", kFailed + "500"},
-        FaultCase{"status_404", R"("mode":"status","status":404)", 0,
+        FaultCase{"status_404", R"("mode":"status","status":404)", QueryResult::Failed,
                   "HttpQueryInfo()  error returned by server: 404", kFailed + "404"},
-        FaultCase{"status_429", R"("mode":"status","status":429,"retry_after":3)", 0,
-                  "HttpQueryInfo()  error returned by server: 429", kFailed + "429"},
-        FaultCase{"stall", R"("mode":"stall","seconds":30)", 0, "HttpQueryInfo() failed, error 28",
-                  kFailed + "28"},
-        FaultCase{"drop_mid_body", R"("mode":"drop_mid_body")", 0, "", kFailed + "-2"},
-        FaultCase{"malformed_json", R"("mode":"malformed_json")", 0, "", ""},
-        FaultCase{"truncated_json", R"("mode":"truncated_json")", 0, "", ""},
-        FaultCase{"deep_nesting", R"("mode":"deep_nesting")", 0, "", ""},
-        FaultCase{"empty_body", R"("mode":"empty_body")", 0, "", ""},
-        FaultCase{"wrong_code", R"("mode":"wrong_types","variant":"code_string")", 0,
-                  "QueryFeed: wrong JSON type of meta.code", ""},
-        FaultCase{"wrong_data", R"("mode":"wrong_types","variant":"data_object")", 0,
-                  "QueryFeed: wrong JSON type of data", ""},
-        FaultCase{"wrong_top", R"("mode":"wrong_types","variant":"top_array")", 0,
+        FaultCase{"status_429", R"("mode":"status","status":429,"retry_after":3)",
+                  QueryResult::Failed, "HttpQueryInfo()  error returned by server: 429",
+                  kFailed + "429"},
+        FaultCase{"stall", R"("mode":"stall","seconds":30)", QueryResult::Failed,
+                  "HttpQueryInfo() failed, error 28", kFailed + "28"},
+        FaultCase{"drop_mid_body", R"("mode":"drop_mid_body")", QueryResult::Failed, "",
+                  kFailed + "-2"},
+        FaultCase{"malformed_json", R"("mode":"malformed_json")", QueryResult::Failed, "", ""},
+        FaultCase{"truncated_json", R"("mode":"truncated_json")", QueryResult::Failed, "", ""},
+        FaultCase{"deep_nesting", R"("mode":"deep_nesting")", QueryResult::Failed, "", ""},
+        FaultCase{"empty_body", R"("mode":"empty_body")", QueryResult::Failed, "", ""},
+        FaultCase{"wrong_code", R"("mode":"wrong_types","variant":"code_string")",
+                  QueryResult::Failed, "QueryFeed: wrong JSON type of meta.code", ""},
+        FaultCase{"wrong_data", R"("mode":"wrong_types","variant":"data_object")",
+                  QueryResult::Failed, "QueryFeed: wrong JSON type of data", ""},
+        FaultCase{"wrong_top", R"("mode":"wrong_types","variant":"top_array")", QueryResult::Failed,
                   "QueryFeed: wrong JSON type of (top level)", ""},
-        FaultCase{"wrong_url", R"("mode":"wrong_types","variant":"url_number")", 0,
+        FaultCase{"wrong_url", R"("mode":"wrong_types","variant":"url_number")",
+                  QueryResult::Failed,
                   "QueryFeed: wrong JSON type of data[0].images.standard_resolution.url", ""},
-        FaultCase{"wrong_user", R"("mode":"wrong_types","variant":"user_string")", 0,
-                  "QueryFeed: wrong JSON type of data[0].user", ""},
-        FaultCase{"wrong_next_url", R"("mode":"wrong_types","variant":"next_url_number")", 0,
-                  "QueryFeed: wrong JSON type of pagination.next_url", ""},
-        FaultCase{"next_url_loop", R"("mode":"next_url_loop")", 1,
+        FaultCase{"wrong_user", R"("mode":"wrong_types","variant":"user_string")",
+                  QueryResult::Failed, "QueryFeed: wrong JSON type of data[0].user", ""},
+        FaultCase{"wrong_next_url", R"("mode":"wrong_types","variant":"next_url_number")",
+                  QueryResult::Failed, "QueryFeed: wrong JSON type of pagination.next_url", ""},
+        FaultCase{"next_url_loop", R"("mode":"next_url_loop")", QueryResult::Ok,
                   "QueryFeed: next_url repeats, paging stopped", ""},
-        FaultCase{"redirect_loop", R"("mode":"redirect_loop")", 0,
+        FaultCase{"redirect_loop", R"("mode":"redirect_loop")", QueryResult::Failed,
                   "InternetOpenUrl() failed, error 47", kFailed + "-1"},
         FaultCase{"redirect_to_other_scheme",
-                  R"("mode":"redirect_to","location":"file:///etc/passwd")", 0,
+                  R"("mode":"redirect_to","location":"file:///etc/passwd")", QueryResult::Failed,
                   "InternetOpenUrl() failed, error 1", kFailed + "-1"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
@@ -233,9 +236,9 @@ TEST_F(StubClientTest, RetryAfterOfABusyServiceReachesTheCaller) {
         R"({"path":"/v1/users/self/feed","mode":"status","status":429,"retry_after":7,"count":1})");
     CPixoluneClient client("tok-alice", MediaKinds{}, QuickOptions());
     CPixoluneFeed feed = Feed(kFeedMine, 5);
-    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed);
     EXPECT_EQ(client.RetryAfterSeconds, 7u);
-    EXPECT_EQ(client.QueryFeed(feed), 1);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(client.RetryAfterSeconds, 0u) << "a good answer clears it";
 }
 
@@ -246,7 +249,7 @@ TEST_F(StubClientTest, HugeAndEndlessRepliesAreRefusedAtTheLimit) {
         log.Clear();
         CPixoluneClient client("tok-alice");  // the real 16 MiB limit
         CPixoluneFeed feed = Feed(kFeedMine, 500);
-        EXPECT_EQ(client.QueryFeed(feed), 0) << mode;
+        EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed) << mode;
         EXPECT_TRUE(log.Has("InternetReadWholeFile: reply larger than 16777216 bytes refused"))
             << mode;
         EXPECT_EQ(client.LastError, kFailed + "-3") << mode;
@@ -258,7 +261,7 @@ TEST_F(StubClientTest, RedirectedFeedIsFollowed) {
                   stub.ApiBase() + "/users/self/media/liked?access_token=tok-alice\"}");
     CPixoluneClient client("tok-alice");
     CPixoluneFeed feed = Feed(kFeedMine, 500);
-    ASSERT_EQ(client.QueryFeed(feed), 1);
+    ASSERT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(feed.Items.size(), 2u);  // the liked list it was sent to
 }
 
@@ -266,7 +269,7 @@ TEST_F(StubClientTest, SlowButSteadyReplyArrivesWhole) {
     stub.SetFault(R"({"path":"/v1/users/self/media/liked","mode":"trickle","interval_ms":1})");
     CPixoluneClient client("tok-alice");
     CPixoluneFeed feed = Feed(kFeedLiked, 500);
-    ASSERT_EQ(client.QueryFeed(feed), 1);
+    ASSERT_EQ(client.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(feed.Items.size(), 2u);
 }
 
@@ -274,12 +277,13 @@ TEST_F(StubClientTest, NulInsideTheBodyCutsTheReply) {
     stub.SetFault(R"({"path":"/v1/users/self/","mode":"nul_in_body"})");
     CPixoluneClient client("tok-alice");
     std::string fullName, userName;
-    EXPECT_EQ(client.QueryUser(fullName, userName), 1);  // the NUL follows the whole JSON text
+    EXPECT_EQ(client.QueryUser(fullName, userName),
+              QueryResult::Ok);  // the NUL follows the whole JSON text
     EXPECT_EQ(userName, "alice");
 
     stub.ClearFaults();
     stub.SetFault(R"({"path":"/v1/users/self/","mode":"nul_in_body","at":"middle"})");
-    EXPECT_EQ(client.QueryUser(fullName, userName), 0);
+    EXPECT_EQ(client.QueryUser(fullName, userName), QueryResult::Failed);
     EXPECT_EQ(client.LastError, "");
 }
 
@@ -293,16 +297,16 @@ TEST(StubHttpsTest, TrustsTheTestCertificateOnlyWhenNamed) {
 
     unsetenv("PIXOLUNE_CA_BUNDLE");
     CPixoluneClient untrusting("tok-alice");
-    EXPECT_EQ(untrusting.QueryUser(fullName, userName), 0);
+    EXPECT_EQ(untrusting.QueryUser(fullName, userName), QueryResult::Failed);
     EXPECT_EQ(untrusting.LastError, "Connection to Pixolune server failed with error -1");
     EXPECT_TRUE(log.HasContaining("InternetOpenUrl() failed, error "));
 
     setenv("PIXOLUNE_CA_BUNDLE", cert.c_str(), 1);
     CPixoluneClient trusting("tok-alice");
-    EXPECT_EQ(trusting.QueryUser(fullName, userName), 1) << trusting.LastError;
+    EXPECT_EQ(trusting.QueryUser(fullName, userName), QueryResult::Ok) << trusting.LastError;
     EXPECT_EQ(fullName, "Alice Example");
     CPixoluneFeed feed = Feed(kFeedMine, 500);
-    EXPECT_EQ(trusting.QueryFeed(feed), 1);
+    EXPECT_EQ(trusting.QueryFeed(feed), QueryResult::Ok);
     EXPECT_EQ(feed.Items.size(), 45u);
     unsetenv("PIXOLUNE_CA_BUNDLE");
     unsetenv("PIXOLUNE_API_BASE");

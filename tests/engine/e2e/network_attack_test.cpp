@@ -93,7 +93,7 @@ TEST_P(NetworkAttackTest, ApiQueryEndsWithALogLineWithinTheBound) {
     feed.Type = kFeedMine;
     feed.MaxP = 100;
     const auto start = Clock::now();
-    EXPECT_EQ(client.QueryFeed(feed), 0);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Failed);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     EXPECT_LT(took, Bound(options.limits));
     EXPECT_TRUE(host_.HasLogContaining(GetParam().apiLine))
