@@ -147,7 +147,7 @@ void HugeWindow() {
     ResetPeakRss();
     const long idle = ProcStatusKb("VmRSS:");
     const auto start = Clock::now();
-    while (engine.DownloadNext(&stop) == 1) {
+    while (engine.DownloadNext(&stop) == pixolune::DownloadStep::ItemTaken) {
     }
     const double seconds = SecondsSince(start);
     const long peak = ProcStatusKb("VmHWM:");

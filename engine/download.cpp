@@ -18,7 +18,7 @@ namespace {
 
 // How far past the head DownloadNext looks for items to start; items that
 // need no transfer (known, refused) do not count against kDownloadsInFlight.
-constexpr size_t kWindowLookahead = 64;
+constexpr size_t kWindowLookaheadItems = 64;
 
 bool StopRequested(const std::atomic<int32_t>* stop) {
     return stop && stop->load() != 0;
@@ -306,7 +306,7 @@ void CFeedEngine::FillDownloadWindow(const std::string& folder, const std::atomi
     for (const PendingDownload& entry : downloadWindow_)
         inFlight +=
             entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok;
-    while (inFlight < kDownloadsInFlight && downloadWindow_.size() < kWindowLookahead &&
+    while (inFlight < kDownloadsInFlight && downloadWindow_.size() < kWindowLookaheadItems &&
            downloadWindow_.size() < DownloadQueue.size()) {
         PendingDownload entry = PrepareDownload(DownloadQueue[downloadWindow_.size()].Url, stop);
         inFlight +=
@@ -339,13 +339,13 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
 
 // One step still takes one item, in queue order, so refreshes run between
 // steps as before; the transfers of the next few items run meanwhile.
-int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
+DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     PluginSettings settings = SettingsSnapshot();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
     if (!WindowFitsQueue(settings.ImgFolder, stop)) CancelDownloads();
     if (DownloadQueue.empty()) {
         CloseBatch(settings);
-        return 0;
+        return DownloadStep::BatchClosed;
     }
     BatchActive = 1;
     if (!StopRequested(stop)) FillDownloadWindow(settings.ImgFolder, stop);
@@ -359,7 +359,7 @@ int CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     // A stop ends every transfer in flight, not just the head's.
     if (StopRequested(stop)) CancelDownloads();
     DownloadQueue.pop_front();
-    return 1;
+    return DownloadStep::ItemTaken;
 }
 
 }  // namespace pixolune

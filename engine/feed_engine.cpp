@@ -8,15 +8,16 @@
 namespace pixolune {
 namespace {
 
-constexpr std::chrono::milliseconds kDefaultIdleInterval{30000};
+constexpr std::chrono::milliseconds kDefaultIdleIntervalMs{30000};
 
 // Test-only: lets end-to-end tests run several passes in seconds.
 std::chrono::milliseconds IdleIntervalFromEnvironment() {
     const char* text = std::getenv("PIXOLUNE_IDLE_MS");
-    if (!text || !*text) return kDefaultIdleInterval;
+    if (!text || !*text) return kDefaultIdleIntervalMs;
     char* end = nullptr;
     const long ms = std::strtol(text, &end, 10);
-    if (*end != '\0' || ms < 1 || ms > kDefaultIdleInterval.count()) return kDefaultIdleInterval;
+    if (*end != '\0' || ms < 1 || ms > kDefaultIdleIntervalMs.count())
+        return kDefaultIdleIntervalMs;
     return std::chrono::milliseconds(ms);
 }
 

@@ -26,6 +26,12 @@ namespace pixolune {
 
 class CPixoluneThread;
 
+// What a refresh pass answers: whether at least one feed was read (1) or none (0).
+enum class RefreshResult : int { NothingRead = 0, FeedRead = 1 };
+// What a download step answers: an item was taken from the queue (1), or the
+// queue was empty and the batch was closed (0).
+enum class DownloadStep : int { BatchClosed = 0, ItemTaken = 1 };
+
 // A queue item prepared ahead of its turn by DownloadNext: a new file whose
 // name is free gets its transfer started; anything else (known, its name
 // taken or shared with a file in flight, refused) is left for its turn.
@@ -77,8 +83,8 @@ class CFeedEngine {
     void SetToken(std::string token);
 
     // The worker's operations (worker thread; tests call them directly).
-    int Refresh(const std::atomic<int32_t>* stop = nullptr);
-    int DownloadNext(const std::atomic<int32_t>* stop);
+    RefreshResult Refresh(const std::atomic<int32_t>* stop = nullptr);
+    [[nodiscard]] DownloadStep DownloadNext(const std::atomic<int32_t>* stop);
     [[nodiscard]] DownloadResult DownloadImage(const std::string& url, const std::string& path,
                                                const std::atomic<int32_t>* stop);
     bool BuildLocalName(const std::string& url, std::string& fullPath, std::string& fileName);
@@ -170,6 +176,11 @@ class CFeedEngine {
     // Adds the journal's entries to LocalFiles; false when it could not be read.
     [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     [[nodiscard]] bool MayPruneAfterBatch();
+    // Marks the files of each enabled feed's last answer seen; the index of
+    // the first enabled feed that has not answered yet, or -1.
+    [[nodiscard]] int MarkLastAnswersSeen();
+    // Whether the unanswered feed has put pruning off for long enough; says which.
+    [[nodiscard]] bool PruneDelayIsOver(int unanswered);
     void MakeFeedsDue();
     void SayFolderProblemOnce(const std::string& folder, const std::string& line);
     void CloseBatch(const PluginSettings& settings);

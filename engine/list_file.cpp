@@ -14,6 +14,10 @@
 namespace pixolune {
 namespace {
 
+// A folder without a list yet starts with room for this many records, so
+// that its first batches do not grow the table again and again.
+constexpr size_t kNoListReserveRecords = 2523;
+
 // Hands out a file's lines by bytes up to '\n', read through the file system
 // it is given. A NUL spoils its own line only, a longer line than the
 // reader's bound is consumed whole, so the URL and name lines never slip out
@@ -108,6 +112,68 @@ ListReadResult Unreadable(int error, LocalFileMap& files) {
     return result;
 }
 
+// Every entry takes at least four bytes ("u\nn\n"), so a damaged count never
+// sizes the table beyond what the file could hold.
+constexpr long long kLeastEntryBytes = 4;
+
+void ReserveForCount(platform::FileSystem& fileSystem, int fd, long long count,
+                     LocalFileMap& files) {
+    struct stat status {};
+    const long long fileCouldHold = fileSystem.Fstat(fd, &status) == 0
+                                        ? status.st_size / kLeastEntryBytes + 1
+                                        : kMaxListReserveRecords;
+    files.reserve(static_cast<size_t>(std::min({count, kMaxListReserveRecords, fileCouldHold})));
+}
+
+// Reads up to `count` URL and name line pairs into `files`; false when a read failed.
+bool ReadListEntries(ListLineReader& reader, long long count, LocalFileMap& files,
+                     size_t& skipped) {
+    std::string url, name;
+    for (long long read = 0; read < count; ++read) {
+        const auto urlLine = reader.Next(url);
+        if (urlLine == ListLineReader::Line::End) break;
+        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
+        if (nameLine == ListLineReader::Line::Error) return false;
+        if (nameLine == ListLineReader::Line::End) break;
+        if (urlLine == ListLineReader::Line::Damaged || nameLine == ListLineReader::Line::Damaged ||
+            (!url.empty() && !IsUsableLocalName(name))) {
+            ++skipped;
+            continue;
+        }
+        if (url.empty()) continue;
+        CFileData& record = files[url];
+        record.SourceUrl = url;
+        record.LocalName = name;
+        record.Seen = 0;
+    }
+    return true;
+}
+
+// Collects the journal's complete entries whose files are still in `folder`;
+// `wholeEntriesEnd` is where the last complete entry ends. False when a read failed.
+bool ReadJournalEntries(platform::FileSystem& fileSystem, ListLineReader& reader,
+                        const std::string& folder, std::vector<CFileData>& found,
+                        off_t& wholeEntriesEnd) {
+    std::string url, name;
+    for (;;) {
+        const auto urlLine = reader.Next(url);
+        if (urlLine == ListLineReader::Line::End) break;
+        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
+        if (nameLine == ListLineReader::Line::Error) return false;
+        // An entry whose name line has no line end was cut off by a kill.
+        if (nameLine == ListLineReader::Line::End || !reader.LineEnded()) break;
+        wholeEntriesEnd = reader.Offset();
+        struct stat status {};
+        if (urlLine != ListLineReader::Line::Ok || nameLine != ListLineReader::Line::Ok ||
+            url.empty() || !IsUsableLocalName(name) ||
+            fileSystem.Lstat(MediaPath(folder, name).c_str(), &status) != 0 ||
+            !S_ISREG(status.st_mode))
+            continue;
+        found.push_back(CFileData{name, url, 0});
+    }
+    return true;
+}
+
 }  // namespace
 
 ListReadResult ReadListFile(platform::FileSystem& fileSystem, const std::string& path,
@@ -118,7 +184,7 @@ ListReadResult ReadListFile(platform::FileSystem& fileSystem, const std::string&
     const platform::FileHandle fd = OpenForReading(fileSystem, path, openError);
     if (!fd) {
         if (openError != ENOENT) return Unreadable(openError, files);
-        files.reserve(2523);
+        files.reserve(kNoListReserveRecords);
         return result;
     }
     ListLineReader reader(fileSystem, fd.Get());
@@ -134,31 +200,9 @@ ListReadResult ReadListFile(platform::FileSystem& fileSystem, const std::string&
     if (countLine == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
     if (countLine == ListLineReader::Line::End) return result;
     const long long count = BoundedCount(line);
-    // Every entry takes at least four bytes ("u\nn\n"), so a damaged count never
-    // sizes the table beyond what the file could hold.
-    struct stat status {};
-    const long long fileCouldHold =
-        fileSystem.Fstat(fd.Get(), &status) == 0 ? status.st_size / 4 + 1 : kMaxListReserve;
-    files.reserve(static_cast<size_t>(std::min({count, kMaxListReserve, fileCouldHold})));
-
-    std::string url, name;
-    for (long long read = 0; read < count; ++read) {
-        const auto urlLine = reader.Next(url);
-        if (urlLine == ListLineReader::Line::End) break;
-        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
-        if (nameLine == ListLineReader::Line::Error) return Unreadable(reader.Error(), files);
-        if (nameLine == ListLineReader::Line::End) break;
-        if (urlLine == ListLineReader::Line::Damaged || nameLine == ListLineReader::Line::Damaged ||
-            (!url.empty() && !IsUsableLocalName(name))) {
-            ++result.skipped;
-            continue;
-        }
-        if (url.empty()) continue;
-        CFileData& record = files[url];
-        record.SourceUrl = url;
-        record.LocalName = name;
-        record.Seen = 0;
-    }
+    ReserveForCount(fileSystem, fd.Get(), count, files);
+    if (!ReadListEntries(reader, count, files, result.skipped))
+        return Unreadable(reader.Error(), files);
     return result;
 }
 
@@ -197,26 +241,10 @@ JournalMergeResult MergeJournal(platform::FileSystem& fileSystem, const std::str
     ListLineReader reader(fileSystem, fd.Get());
     std::vector<CFileData> found;
     off_t wholeEntriesEnd = 0;
-    std::string url, name;
-    for (;;) {
-        const auto urlLine = reader.Next(url);
-        if (urlLine == ListLineReader::Line::End) break;
-        const auto nameLine = urlLine == ListLineReader::Line::Error ? urlLine : reader.Next(name);
-        if (nameLine == ListLineReader::Line::Error) {
-            result.readable = false;
-            result.error = reader.Error();
-            return result;
-        }
-        // An entry whose name line has no line end was cut off by a kill.
-        if (nameLine == ListLineReader::Line::End || !reader.LineEnded()) break;
-        wholeEntriesEnd = reader.Offset();
-        struct stat status {};
-        if (urlLine != ListLineReader::Line::Ok || nameLine != ListLineReader::Line::Ok ||
-            url.empty() || !IsUsableLocalName(name) ||
-            fileSystem.Lstat(MediaPath(folder, name).c_str(), &status) != 0 ||
-            !S_ISREG(status.st_mode))
-            continue;
-        found.push_back(CFileData{name, url, 0});
+    if (!ReadJournalEntries(fileSystem, reader, folder, found, wholeEntriesEnd)) {
+        result.readable = false;
+        result.error = reader.Error();
+        return result;
     }
     // Appends after a torn entry would otherwise be read out of step for ever.
     if (reader.Offset() > wholeEntriesEnd) {

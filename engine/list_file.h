@@ -18,7 +18,7 @@ inline constexpr const char* kListHeader = "[Kaleidra Pixolune List]";
 // the writer records nothing longer.
 inline constexpr size_t kMaxListLineBytes = 8191;
 // A damaged count never sizes the table beyond this many entries.
-inline constexpr long long kMaxListReserve = 1'000'000;
+inline constexpr long long kMaxListReserveRecords = 1'000'000;
 
 // Unreadable: the file is there (or may be) but could not be opened or read
 // to its end; its records are unknown and nothing may replace it.

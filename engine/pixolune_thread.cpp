@@ -10,8 +10,10 @@
 namespace pixolune {
 namespace {
 
-constexpr std::chrono::milliseconds kStopWait{60000};
-constexpr std::chrono::milliseconds kRestartPause{1000};
+constexpr std::chrono::milliseconds kStopWaitMs{60000};
+// After an exception: a reply that throws every time costs one try a second, not a busy loop.
+constexpr std::chrono::milliseconds kRestartPauseMs{1000};
+// The wait results that "CPixoluneThread::Stop(), result: %d" has always shown.
 constexpr int kWaitEnded = 0;
 constexpr int kWaitTimedOut = 258;
 
@@ -42,7 +44,7 @@ void CPixoluneThread::Stop() {
     Log("CPixoluneThread Stopping thread");
     StopRequest.exchange(1);
     WakeEvent.Set();
-    const bool ended = WaitForEnd(kStopWait);
+    const bool ended = WaitForEnd(kStopWaitMs);
     if (ended) thread_.join();
     Log("CPixoluneThread::Stop(), result: %d", ended ? kWaitEnded : kWaitTimedOut);
 }
@@ -82,9 +84,9 @@ void CPixoluneThread::RunComms() {
                     WaitAndReadTheListAgain();
                     continue;
                 }
-                engine.Refresh(&StopRequest);
+                (void)engine.Refresh(&StopRequest);  // a failed feed is retried on its own schedule
                 if (StopRequest.load() != 0) break;
-                if (engine.DownloadNext(&StopRequest) == 0)
+                if (engine.DownloadNext(&StopRequest) == DownloadStep::BatchClosed)
                     (void)WakeEvent.WaitFor(engine.IdleInterval);
             }
             break;
@@ -95,7 +97,7 @@ void CPixoluneThread::RunComms() {
         } catch (...) {
             Log("Unknown Exception in CPixoluneThread::RunComms()");
         }
-        (void)WakeEvent.WaitFor(kRestartPause);
+        (void)WakeEvent.WaitFor(kRestartPauseMs);
     }
     try {
         engine.LeaveMediaFolder();

@@ -16,7 +16,8 @@ namespace {
 // A refused token is tried again this often: a token that has come back to
 // life is noticed, and a service that refuses it is not asked every pass.
 constexpr uint32_t kRefusedTokenRetryMs = 60u * 60u * 1000u;
-constexpr uint32_t kMsPerMinute = 60u * 1000u;
+constexpr uint32_t kMsPerSecond = 1000u;
+constexpr uint32_t kMsPerMinute = 60u * kMsPerSecond;
 // However long a server asks us to wait, a feed is tried again within a day.
 constexpr uint32_t kLongestRetryAfterSeconds = 24u * 60u * 60u;
 
@@ -80,7 +81,7 @@ void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
                                   uint32_t retryAfterSeconds) {
     const uint32_t idleMs = static_cast<uint32_t>(IdleInterval.count());
     const uint32_t askedMs =
-        std::min<uint32_t>(retryAfterSeconds, kLongestRetryAfterSeconds) * 1000u;
+        std::min<uint32_t>(retryAfterSeconds, kLongestRetryAfterSeconds) * kMsPerSecond;
     const uint32_t waitMs = std::max(idleMs, askedMs);
     retryWaits_[FeedKey(feed)] = RetryWait{platform::TickCount(), waitMs};
     if (askedMs > 0)
@@ -202,13 +203,13 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
     return FeedRefresh::Read;
 }
 
-int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
+RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     const RefreshInputs inputs = ReadRefreshInputs();
-    if (!IsAuthorized(inputs.token)) return 0;
+    if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
     RefreshPass pass;
     pass.generation = inputs.generation;
     pass.token = BeginTokenPass(inputs.generation, platform::TickCount());
-    int result = 0;
+    RefreshResult result = RefreshResult::NothingRead;
     for (size_t i = 0; !(stop && stop->load() != 0); ++i) {
         const std::optional<CPixoluneFeed> feed = FeedToRefresh(i);
         if (!feed) break;
@@ -221,12 +222,21 @@ int CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
         if (!pass.query) break;
         const FeedRefresh refreshed = RefreshFeed(i, *feed, pass);
         if (refreshed == FeedRefresh::TokenRefused) break;  // no other feed is read with this token
-        if (refreshed == FeedRefresh::Read) result = 1;
+        if (refreshed == FeedRefresh::Read) result = RefreshResult::FeedRead;
     }
     return result;
 }
 
 bool CFeedEngine::MayPruneAfterBatch() {
+    const int unanswered = MarkLastAnswersSeen();
+    if (unanswered < 0) {
+        pruneOffSince_.reset();
+        return true;
+    }
+    return PruneDelayIsOver(unanswered);
+}
+
+int CFeedEngine::MarkLastAnswersSeen() {
     struct Standing {
         int index;
         std::string key;
@@ -254,10 +264,10 @@ bool CFeedEngine::MayPruneAfterBatch() {
                 "kept",
                 feed.index, static_cast<int>(kept));
     }
-    if (unanswered < 0) {
-        pruneOffSince_.reset();
-        return true;
-    }
+    return unanswered;
+}
+
+bool CFeedEngine::PruneDelayIsOver(int unanswered) {
     const auto now = std::chrono::steady_clock::now();
     if (!pruneOffSince_) pruneOffSince_ = now;
     const long long hours =

@@ -35,7 +35,8 @@ class DownloadTest : public ::testing::Test {
 
     // Runs download steps until the batch is closed.
     void RunBatch() {
-        for (int steps = 0; steps < 1000 && engine_.DownloadNext(&stop_) == 1; ++steps) {
+        for (int steps = 0; steps < 1000 && engine_.DownloadNext(&stop_) == DownloadStep::ItemTaken;
+             ++steps) {
         }
     }
 
@@ -555,7 +556,7 @@ class DownloadWindowTest : public DownloadTest {
 TEST_F(DownloadWindowTest, SlowFirstFileIsStillStoredFirstWhileThreeOthersArrive) {
     slowIndex_ = 0;
     slowFor_ = 500ms;
-    EXPECT_EQ(engine_.DownloadNext(&stop_), 1);
+    EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
     // One step, one item: the head, although the three behind it were done first.
     ASSERT_EQ(engine_.LocalFiles.size(), 1u);
     EXPECT_EQ(engine_.LocalFiles.count(Item(0).Url), 1u);
@@ -603,7 +604,7 @@ TEST_F(DownloadWindowTest, StopWithFourInFlightEndsThemAllAndLeavesNoTemporaryFi
         stop_.store(1);
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine_.DownloadNext(&stop_), 1);
+    EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     stopper.join();
     server_.Release();

@@ -84,7 +84,7 @@ class RefreshTest : public ::testing::Test {
 TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
     service_.feeds[1].items = {{"c1", "http://h/1.jpg", "o"}, {"c2", "http://h/2.jpg", "o"}};
     engine_.Feeds = {Feed(1), Feed(3, 0)};
-    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     ASSERT_EQ(engine_.DownloadQueue.size(), 2u);
     EXPECT_EQ(engine_.DownloadQueue[1].Url, "http://h/2.jpg");
     const CPixoluneFeed& feed = engine_.Feeds[0];
@@ -108,40 +108,40 @@ TEST_F(RefreshTest, FeedIsDueOnlyAfterItsIntervalAlsoAcrossTheTickWrap) {
     } unshift;
     ASSERT_LT(platform::TickCount(), 60000u);
     engine_.Feeds = {Feed(1)};
-    ASSERT_EQ(engine_.Refresh(), 1);
-    EXPECT_EQ(engine_.Refresh(), 0);
+    ASSERT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[1], 1);
     // A success a second short of 180 minutes ago is not due yet...
     engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u - 1000u);
     ASSERT_GT(engine_.Feeds[0].LastTm, platform::TickCount());
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[1], 1);
     // ...one a second more than 180 minutes ago is.
     engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
-    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     EXPECT_EQ(service_.calls[1], 2);
 }
 
 TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
     settings_.tmUpdate = 0;
     engine_.Feeds = {Feed(1)};
-    EXPECT_EQ(engine_.Refresh(), 1);
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[1], 1);
 }
 
 TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
     service_.feeds[2].result = QueryResult::Failed;
     engine_.Feeds = {Feed(2)};
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(engine_.Feeds[0].Retries, 1);
     EXPECT_EQ(engine_.Feeds[0].LastTm, 0u);
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[2], 1);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     std::this_thread::sleep_for(120ms);
     service_.feeds[2].result = QueryResult::Ok;
-    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     EXPECT_EQ(service_.calls[2], 2);
     EXPECT_EQ(engine_.Feeds[0].Retries, 0);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: lastTm=0, retries=1"));
@@ -169,7 +169,7 @@ TEST_F(RefreshTest, ResultOfAFeedReplacedDuringItsQueryIsDropped) {
         engine_.Feeds[0].Tags = "sunset";
         service_.duringQuery = nullptr;
     };
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_TRUE(engine_.DownloadQueue.empty());
     EXPECT_EQ(engine_.Feeds[0].LastTm, 0u);
     EXPECT_TRUE(engine_.Feeds[0].Items.empty());
@@ -192,7 +192,7 @@ class PruneAfterFailureTest : public RefreshTest {
     void Batch() {
         std::atomic<int32_t> stop{0};
         (void)engine_.Refresh(&stop);
-        while (engine_.DownloadNext(&stop) == 1) {
+        while (engine_.DownloadNext(&stop) == DownloadStep::ItemTaken) {
         }
     }
 };
@@ -242,8 +242,8 @@ TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime)
 TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
     engine_.Token.clear();
     engine_.Feeds = {Feed(1), Feed(2)};
-    EXPECT_EQ(engine_.Refresh(), 0);
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_TRUE(tokens_.empty());
     int said = 0;
     for (const std::string& line : host_.LogLines())
@@ -264,9 +264,9 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
     engine_.QueryFactory = ServiceFeedQueryFactory();
     engine_.Feeds = {Feed(1), Feed(2)};
     engine_.SetToken("tok-gone");
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     std::this_thread::sleep_for(150ms);  // past a failed feed's own wait
-    EXPECT_EQ(engine_.Refresh(), 0);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     std::vector<std::string> requests = stub.Requests();
     // One feed query and the account check that confirmed the refusal; nothing more.
     EXPECT_EQ(CountContaining(requests, "access_token=tok-gone"), 2);
@@ -277,7 +277,7 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
               1);
 
     engine_.SetToken("tok-alice");
-    EXPECT_EQ(engine_.Refresh(), 1);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     requests = stub.Requests();
     EXPECT_GE(CountContaining(requests, "/v1/users/self/feed?access_token=tok-alice"), 1);
     EXPECT_GE(CountContaining(requests, "/v1/users/self/media/recent?access_token=tok-alice"), 1);
@@ -293,7 +293,7 @@ TEST_F(RefreshTest, A400OfOneFeedWithAnAcceptedTokenIsAnOrdinaryFailure) {
     engine_.QueryFactory = ServiceFeedQueryFactory();
     engine_.Feeds = {Feed(1), Feed(2)};
     engine_.SetToken("tok-alice");
-    EXPECT_EQ(engine_.Refresh(), 1);  // the second feed is still read
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);  // the second feed is still read
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     EXPECT_FALSE(host_.HasLogContaining("refused the access token"));
     ::unsetenv("PIXOLUNE_API_BASE");

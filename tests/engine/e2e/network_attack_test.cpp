@@ -111,7 +111,7 @@ TEST_P(NetworkAttackTest, MediaDownloadEndsWithALogLineWithinTheBoundAndLeavesNo
     engine_.DownloadQueue.push_back(item);
     const std::atomic<int32_t> stop{0};
     const auto start = Clock::now();
-    EXPECT_EQ(engine_.DownloadNext(&stop), 1);
+    EXPECT_EQ(engine_.DownloadNext(&stop), DownloadStep::ItemTaken);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     EXPECT_LT(took, Bound(engine_.DownloadLimits.http));
     EXPECT_TRUE(host_.HasLogContaining(GetParam().mediaLine))

@@ -103,7 +103,7 @@ void RunBatchAsTheWorker(CFeedEngine& engine, std::deque<CPixoluneItem> items) {
     if (engine.TakeMediaFolder() && !engine.LocalListUnreadable) {
         engine.DownloadQueue = std::move(items);
         std::atomic<int32_t> stop{0};
-        while (engine.DownloadNext(&stop) == 1) {
+        while (engine.DownloadNext(&stop) == DownloadStep::ItemTaken) {
         }
     }
     engine.LeaveMediaFolder();
