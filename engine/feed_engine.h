@@ -177,12 +177,17 @@ class CFeedEngine {
     [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     [[nodiscard]] bool MayPruneAfterBatch();
     // Marks the files of each enabled feed's last answer seen; the index of
-    // the first enabled feed that has not answered yet, or -1.
-    [[nodiscard]] int MarkLastAnswersSeen();
+    // the first enabled feed that has not answered yet, if any.
+    [[nodiscard]] std::optional<int> MarkLastAnswersSeen();
     // Whether the unanswered feed has put pruning off for long enough; says which.
     [[nodiscard]] bool PruneDelayIsOver(int unanswered);
     void MakeFeedsDue();
     void SayFolderProblemOnce(const std::string& folder, const std::string& line);
+    // The steps of TakeMediaFolder once the folder is usable: its lock (false,
+    // said once, when another host holds it or it can't be had), then the
+    // clean-up and the reading of its list.
+    [[nodiscard]] bool LockMediaFolder(const std::string& folder);
+    void SettleInMediaFolder(const std::string& folder);
     void CloseBatch(const PluginSettings& settings);
     // One queued item: a known URL is marked seen (or fetched again when its
     // file has gone); a new one is named, downloaded and stored.

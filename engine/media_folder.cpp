@@ -51,10 +51,16 @@ bool CFeedEngine::TakeMediaFolder() {
                                          " can't be used (" + problem + ")");
         return false;
     }
+    if (!LockMediaFolder(folder)) return false;
+    SettleInMediaFolder(folder);
+    return true;
+}
+
+bool CFeedEngine::LockMediaFolder(const std::string& folder) {
     int error = 0;
     switch (folderLock_.TryAcquire(FileSystem, MediaPath(folder, kLockFileName), &error)) {
         case platform::FolderLock::Status::Held:
-            break;
+            return true;
         case platform::FolderLock::Status::Busy:
             SayFolderProblemOnce(folder, "DownloadNext(): the media folder " + folder +
                                              " is in use by another host; waiting");
@@ -68,8 +74,12 @@ bool CFeedEngine::TakeMediaFolder() {
             Log("DownloadNext(): the media folder %s can't be locked (%s); another host must not "
                 "use it as well",
                 folder.c_str(), std::strerror(error));
-            break;
+            return true;
     }
+    return false;
+}
+
+void CFeedEngine::SettleInMediaFolder(const std::string& folder) {
     folderProblemSaid_.clear();
     activeFolder_ = folder;
     if (folder != lastFolder_) {
@@ -80,7 +90,6 @@ bool CFeedEngine::TakeMediaFolder() {
     }
     RemoveLeftoverFiles();
     ReadLocalFileList();
-    return true;
 }
 
 void CFeedEngine::LeaveMediaFolder() {

@@ -74,21 +74,7 @@ void CPixoluneThread::RunComms() {
             // After an exception: records stored since the last write would be
             // lost with the reread that taking the folder again does.
             engine.LeaveMediaFolder();
-            while (StopRequest.load() == 0) {
-                // Nothing is queried or downloaded for a folder that is not ours.
-                if (!engine.TakeMediaFolder()) {
-                    (void)WakeEvent.WaitFor(engine.IdleInterval);
-                    continue;
-                }
-                if (engine.LocalListUnreadable) {
-                    WaitAndReadTheListAgain();
-                    continue;
-                }
-                (void)engine.Refresh(&StopRequest);  // a failed feed is retried on its own schedule
-                if (StopRequest.load() != 0) break;
-                if (engine.DownloadNext(&StopRequest) == DownloadStep::BatchClosed)
-                    (void)WakeEvent.WaitFor(engine.IdleInterval);
-            }
+            RunPasses();
             break;
         } catch (const std::exception& error) {
             char text[256];
@@ -103,6 +89,25 @@ void CPixoluneThread::RunComms() {
         engine.LeaveMediaFolder();
     } catch (...) {
         Log("Unknown Exception in CPixoluneThread::RunComms()");
+    }
+}
+
+void CPixoluneThread::RunPasses() {
+    CFeedEngine& engine = *Engine;
+    while (StopRequest.load() == 0) {
+        // Nothing is queried or downloaded for a folder that is not ours.
+        if (!engine.TakeMediaFolder()) {
+            (void)WakeEvent.WaitFor(engine.IdleInterval);
+            continue;
+        }
+        if (engine.LocalListUnreadable) {
+            WaitAndReadTheListAgain();
+            continue;
+        }
+        (void)engine.Refresh(&StopRequest);  // a failed feed is retried on its own schedule
+        if (StopRequest.load() != 0) break;
+        if (engine.DownloadNext(&StopRequest) == DownloadStep::BatchClosed)
+            (void)WakeEvent.WaitFor(engine.IdleInterval);
     }
 }
 

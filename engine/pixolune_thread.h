@@ -37,6 +37,8 @@ class CPixoluneThread {
   private:
     void Run();
     void RunComms();
+    // The pass loop: refresh, one download step, the idle wait; until a stop.
+    void RunPasses();
     void WaitAndReadTheListAgain();
     bool WaitForEnd(std::chrono::milliseconds timeout);
 

@@ -228,15 +228,15 @@ RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
 }
 
 bool CFeedEngine::MayPruneAfterBatch() {
-    const int unanswered = MarkLastAnswersSeen();
-    if (unanswered < 0) {
+    const std::optional<int> unanswered = MarkLastAnswersSeen();
+    if (!unanswered) {
         pruneOffSince_.reset();
         return true;
     }
-    return PruneDelayIsOver(unanswered);
+    return PruneDelayIsOver(*unanswered);
 }
 
-int CFeedEngine::MarkLastAnswersSeen() {
+std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
     struct Standing {
         int index;
         std::string key;
@@ -250,11 +250,11 @@ int CFeedEngine::MarkLastAnswersSeen() {
                 enabled.push_back({static_cast<int>(i), FeedKey(Feeds[i]), Feeds[i].Retries > 0});
         }
     }
-    int unanswered = -1;
+    std::optional<int> unanswered;
     for (const Standing& feed : enabled) {
         const auto delivered = deliveredUrls_.find(feed.key);
         if (delivered == deliveredUrls_.end()) {
-            if (unanswered < 0) unanswered = feed.index;
+            if (!unanswered) unanswered = feed.index;
             continue;
         }
         // Its last answer still stands for it; also after a reread of the list.
