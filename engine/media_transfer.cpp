@@ -9,7 +9,7 @@
 namespace pixolune {
 namespace {
 
-// The design's transfer buffer: a stop request is noticed within one piece of this size.
+// The caller's pieces: a stop request is noticed within one piece of this size.
 constexpr size_t kTransferBufferBytes = 4096;
 
 std::string FolderOf(const std::string& path) {

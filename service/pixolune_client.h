@@ -8,8 +8,7 @@
 
 namespace pixolune {
 
-// What QueryFeed and QueryUser answer; the integer is the one the callers of
-// the original queries test (1 success, 0 failure).
+// What QueryFeed and QueryUser answer; as an integer 1 for success, 0 for failure.
 enum class QueryResult : int { Failed = 0, Ok = 1 };
 
 struct FeedPaging;
