@@ -11,6 +11,8 @@ namespace {
 
 // The caller's pieces: a stop request is noticed within one piece of this size.
 constexpr size_t kTransferBufferBytes = 4096;
+// Only a final 200 is a media file; redirects are followed before the status is read.
+constexpr long kHttpStatusOk = 200;
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -65,7 +67,7 @@ platform::HttpRequest MediaTransfer::Request() {
 }
 
 bool MediaTransfer::OnStatus(long status) {
-    if (status == 200) return true;
+    if (status == kHttpStatusOk) return true;
     badStatus_ = status;
     return false;
 }

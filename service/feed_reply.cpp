@@ -8,6 +8,9 @@
 namespace pixolune {
 namespace {
 
+// "meta" / "code" of a reply that carries its data; any other ends the query.
+constexpr int kMetaCodeOk = 200;
+
 bool EqualsIgnoringCase(const std::string& text, const char* word) {
     return strcasecmp(text.c_str(), word) == 0;
 }
@@ -29,7 +32,7 @@ class FeedReplyReader {
         if (failed_) return Finish(FeedReplyStatus::WrongType);
         if (meta.isNull()) return Finish(FeedReplyStatus::MetaMissing);
         if (!ReadCode(meta)) return WrongType("meta.code");
-        if (page_.code != 200) {
+        if (page_.code != kMetaCodeOk) {
             if (!ReadStringMember(meta, "error_message", page_.errorMessage))
                 return WrongType("meta.error_message");
             return Finish(FeedReplyStatus::ServerError);

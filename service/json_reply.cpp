@@ -9,16 +9,16 @@ namespace {
 
 // Replies are a few levels deep; the bound keeps hostile nesting from
 // exhausting the stack (jsoncpp then throws, which is caught below).
-constexpr int kNestingLimit = 64;
+constexpr int kMaxNestingLevels = 64;
 
 std::unique_ptr<Json::CharReader> MakeReader() {
     // CharReaderBuilder rather than the deprecated Json::Reader: it accepts
     // the same replies and lets us bound the nesting. Comments are allowed,
-    // as the reader of the original design collected them.
+    // as the service's replies have always been read with them.
     Json::CharReaderBuilder builder;
     builder["allowComments"] = true;
     builder["collectComments"] = false;
-    builder["stackLimit"] = kNestingLimit;
+    builder["stackLimit"] = kMaxNestingLevels;
     return std::unique_ptr<Json::CharReader>(builder.newCharReader());
 }
 
@@ -49,7 +49,7 @@ bool ReadStringMember(const Json::Value& object, const char* name, std::string& 
     out.clear();
     if (!member || member->isNull()) return true;
     if (!member->isString()) return false;
-    out = member->asCString();  // as the design reads it: up to a first NUL
+    out = member->asCString();  // up to a first NUL, as replies have always been read
     return true;
 }
 

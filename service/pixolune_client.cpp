@@ -54,7 +54,7 @@ bool PageIsUsable(const FeedPage& page, const std::string& token) {
         case FeedReplyStatus::Ok:
             return true;
         case FeedReplyStatus::NotJson:
-            return false;  // the design gives this case no line of its own
+            return false;  // no line of its own: a reply that is not JSON has always been silent
         case FeedReplyStatus::WrongType:
             Log("QueryFeed: wrong JSON type of %s", page.wrongMember.c_str());
             return false;
