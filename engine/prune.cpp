@@ -7,6 +7,9 @@
 namespace pixolune {
 namespace {
 
+constexpr int64_t kSecondsPerHour = 3600;
+constexpr int64_t kHoursPerDay = 24;
+
 bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPath,
                    const PluginSettings& settings, int64_t nowSeconds) {
     struct stat status {};
@@ -15,9 +18,9 @@ bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPat
         // (an I/O error, a folder gone unreadable) may be young, so it stays.
         return errno != ENOENT && errno != ENOTDIR;
     }
-    const int64_t ageHours = (nowSeconds - static_cast<int64_t>(status.st_mtime)) / 3600;
-    const int64_t limitHours =
-        static_cast<int64_t>(settings.OlderDays) * 24 + static_cast<int64_t>(settings.OlderHours);
+    const int64_t ageHours = (nowSeconds - static_cast<int64_t>(status.st_mtime)) / kSecondsPerHour;
+    const int64_t limitHours = static_cast<int64_t>(settings.OlderDays) * kHoursPerDay +
+                               static_cast<int64_t>(settings.OlderHours);
     return ageHours <= limitHours;
 }
 

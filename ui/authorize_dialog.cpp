@@ -66,7 +66,7 @@ void CAuthorizeDlg::BuildLayout() {
     layout->addWidget(progress_);
 }
 
-// The designed 450 x 331 dialog units, but never more than the screen
+// The login window's 450 x 331 dialog units, but never more than the screen
 // leaves free (a 1366 x 768 laptop with its panels), and resizable.
 void CAuthorizeDlg::FitToScreen() {
     const DialogUnits du(*this);

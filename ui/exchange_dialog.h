@@ -23,8 +23,8 @@ class DialogPrompts {
 // Message boxes with the plug-in's caption.
 DialogPrompts& MessageBoxPrompts();
 
-// Converts the design's dialog units to pixels of the dialog's font, so that
-// edits keep their designed proportions whatever the font.
+// Converts dialog units (a quarter of the font's mean character width, an
+// eighth of its height) to pixels, so that controls keep their proportions whatever the font.
 class DialogUnits {
   public:
     explicit DialogUnits(const QWidget& dialog);

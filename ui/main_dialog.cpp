@@ -44,7 +44,7 @@ CPixoluneDlg::CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices 
 }
 
 void CPixoluneDlg::CreateControls() {
-    // Mnemonics where the letters do not clash; the texts read as designed.
+    // Mnemonics where the letters do not clash; the texts themselves are kept word for word.
     enabledCheck = new QCheckBox(tr("&PlugIn Enabled"), this);
     folderLabel =
         new QLabel(tr("&Folder to store downloaded media files (photo and video):"), this);
@@ -105,7 +105,7 @@ void CPixoluneDlg::SetControlSizes(const DialogUnits& du) {
          {settingsButton, authorizeButton, okButton, cancelButton, helpButton}) {
         button->setMinimumWidth(du.X(54));
     }
-    // Two lines of the status text at the designed width.
+    // Two lines of the status text at its dialog-unit width.
     statusLabel->setMinimumWidth(du.X(334));
     statusLabel->setMinimumHeight(du.Y(20) + du.Y(4));
 }

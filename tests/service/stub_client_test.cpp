@@ -175,7 +175,7 @@ struct FaultCase {
 
 class StubFaultTest : public StubClientTest, public ::testing::WithParamInterface<FaultCase> {};
 
-TEST_P(StubFaultTest, FaultEndsTheQueryAsDesigned) {
+TEST_P(StubFaultTest, EachFaultEndsTheQueryWithItsOwnResult) {
     const FaultCase& c = GetParam();
     stub.SetFault(R"({"path":"/v1/users/self/feed",)" + c.fault + "}");
     CPixoluneClient client("tok-alice", MediaKinds{}, QuickOptions());

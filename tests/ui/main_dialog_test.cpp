@@ -115,7 +115,7 @@ TEST_F(MainDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdit
     EXPECT_EQ(expected, chain);
 }
 
-TEST_F(MainDialogTest, ShowsTheDesignsTextsAndNothingIsClippedAtDefaultSize) {
+TEST_F(MainDialogTest, ShowsEveryTextInFullAndNothingIsClippedAtDefaultSize) {
     auto d = MakeDialog();
     d->show();
     EXPECT_EQ("Pixolune PlugIn 1.4.0", d->windowTitle());
