@@ -57,8 +57,8 @@ bool CFeedEngine::TakeMediaFolder() {
 }
 
 bool CFeedEngine::LockMediaFolder(const std::string& folder) {
-    int error = 0;
-    switch (folderLock_.TryAcquire(FileSystem, MediaPath(folder, kLockFileName), &error)) {
+    const auto attempt = folderLock_.TryAcquire(FileSystem, MediaPath(folder, kLockFileName));
+    switch (attempt.status) {
         case platform::FolderLock::Status::Held:
             return true;
         case platform::FolderLock::Status::Busy:
@@ -67,13 +67,14 @@ bool CFeedEngine::LockMediaFolder(const std::string& folder) {
             return false;
         case platform::FolderLock::Status::Failed:
             SayFolderProblemOnce(folder, "DownloadNext(): the media folder " + folder +
-                                             " can't be used (" + std::strerror(error) + ")");
+                                             " can't be used (" +
+                                             std::strerror(attempt.errorNumber) + ")");
             return false;
         case platform::FolderLock::Status::Unsupported:
             // Unlocked, as before there was a lock: better than no downloads at all.
             Log("DownloadNext(): the media folder %s can't be locked (%s); another host must not "
                 "use it as well",
-                folder.c_str(), std::strerror(error));
+                folder.c_str(), std::strerror(attempt.errorNumber));
             return true;
     }
     return false;

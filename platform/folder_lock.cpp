@@ -23,28 +23,23 @@ bool IsSameFile(FileSystem& fileSystem, int fd, const std::string& path) {
 
 }  // namespace
 
-FolderLock::Status FolderLock::TryAcquire(FileSystem& fileSystem, const std::string& path,
-                                          int* error) {
+FolderLock::Attempt FolderLock::TryAcquire(FileSystem& fileSystem, const std::string& path) {
     Release();
     for (int attempt = 0; attempt < kAcquireAttempts; ++attempt) {
         FileHandle fd(fileSystem, fileSystem.Open(path.c_str(),
                                                   O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!fd) {
-            if (error) *error = errno;
-            return Status::Failed;
-        }
+        if (!fd) return {Status::Failed, errno};
         if (fileSystem.Flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK) return Status::Busy;
-            if (error) *error = errno;
-            return Status::Unsupported;
+            if (errno == EWOULDBLOCK) return {Status::Busy};
+            return {Status::Unsupported, errno};
         }
         if (!IsSameFile(fileSystem, fd.Get(), path)) continue;  // released and removed meanwhile
         fileSystem_ = &fileSystem;
         fd_ = std::move(fd);
         path_ = path;
-        return Status::Held;
+        return {Status::Held};
     }
-    return Status::Busy;
+    return {Status::Busy};
 }
 
 void FolderLock::Release() {

@@ -16,7 +16,12 @@ class FolderLock {
         Held,         // ours now
         Busy,         // another open file holds it; nothing was written
         Unsupported,  // the file system takes no flock; nothing is held
-        Failed        // the lock file can't be opened or created; `error` says why
+        Failed        // the lock file can't be opened or created
+    };
+    // What TryAcquire found; errorNumber is the errno of Unsupported and Failed.
+    struct [[nodiscard]] Attempt {
+        Status status = Status::Failed;
+        int errorNumber = 0;
     };
 
     FolderLock() = default;
@@ -26,9 +31,8 @@ class FolderLock {
 
     // Opens (creating it when missing, mode 0644) the lock file at `path` on
     // `fileSystem` and locks it without waiting; the lock file is removed
-    // through the same file system. `error` receives errno for Unsupported and Failed.
-    [[nodiscard]] Status TryAcquire(FileSystem& fileSystem, const std::string& path,
-                                    int* error = nullptr);
+    // through the same file system.
+    Attempt TryAcquire(FileSystem& fileSystem, const std::string& path);
     // Removes the lock file and unlocks; nothing when not held.
     void Release();
     [[nodiscard]] bool Held() const { return static_cast<bool>(fd_); }
