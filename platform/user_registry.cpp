@@ -80,57 +80,63 @@ std::string RegistryKeyFolder(const std::string& keyPath) {
     return root + "/" + relative;
 }
 
-RegistryRead ReadRegistryString(const std::string& keyPath, const std::string& valueName) {
+namespace {
+
+RegistryRead ReadFailed(RegistryReadStatus status) {
     RegistryRead result;
-    const std::string folder = RegistryKeyFolder(keyPath);
-    if (ConfigRoot().empty()) return result;  // no store at all: Missing
-    if (folder.empty() || !IsSafeComponent(valueName)) {
-        result.status = RegistryReadStatus::BadName;
-        return result;
-    }
-    const std::string path = folder + "/" + valueName;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) {
-        result.status = errno == ENOENT  ? RegistryReadStatus::Missing
-                        : errno == ELOOP ? RegistryReadStatus::SymbolicLink
-                                         : RegistryReadStatus::Unreadable;
-        return result;
-    }
+    result.status = status;
+    return result;
+}
+
+// Why an opened value file is not used, or Ok: it must be a plain file of
+// this user that nobody else may read, as a token deserves.
+RegistryReadStatus CheckValueFile(int fd) {
     struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.status = RegistryReadStatus::Unreadable;
-        return result;
-    }
-    if (info.st_uid != ::geteuid()) {
-        result.status = RegistryReadStatus::NotOwned;
-        return result;
-    }
-    if ((info.st_mode & 077) != 0) {
-        result.status = RegistryReadStatus::NotPrivate;
-        return result;
-    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return RegistryReadStatus::Unreadable;
+    if (info.st_uid != ::geteuid()) return RegistryReadStatus::NotOwned;
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) return RegistryReadStatus::NotPrivate;
+    return RegistryReadStatus::Ok;
+}
+
+// The value's text: the file's bytes up to the first NUL, within the buffer.
+RegistryRead ReadValueText(int fd) {
     char buffer[kRegistryValueBuffer + 1];
     size_t total = 0;
     while (total < sizeof(buffer)) {
-        const ssize_t got = ::read(fd.Get(), buffer + total, sizeof(buffer) - total);
+        const ssize_t got = ::read(fd, buffer + total, sizeof(buffer) - total);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            result.status = RegistryReadStatus::Unreadable;
-            return result;
-        }
+        if (got < 0) return ReadFailed(RegistryReadStatus::Unreadable);
         if (got == 0) break;
         total += static_cast<size_t>(got);
     }
     // The stored form is the text and its NUL, as the registry keeps string values;
     // a file without the NUL still counts one byte for it.
     const size_t textLength = strnlen(buffer, total);
-    if (textLength + 1 > kRegistryValueBuffer) {
-        result.status = RegistryReadStatus::TooLong;
-        return result;
-    }
+    if (textLength + 1 > kRegistryValueBuffer) return ReadFailed(RegistryReadStatus::TooLong);
+    RegistryRead result;
     result.status = RegistryReadStatus::Ok;
     result.text.assign(buffer, textLength);
     return result;
+}
+
+}  // namespace
+
+RegistryRead ReadRegistryString(const std::string& keyPath, const std::string& valueName) {
+    const std::string folder = RegistryKeyFolder(keyPath);
+    if (ConfigRoot().empty()) return ReadFailed(RegistryReadStatus::Missing);  // no store at all
+    if (folder.empty() || !IsSafeComponent(valueName)) {
+        return ReadFailed(RegistryReadStatus::BadName);
+    }
+    const std::string path = folder + "/" + valueName;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        return ReadFailed(errno == ENOENT  ? RegistryReadStatus::Missing
+                          : errno == ELOOP ? RegistryReadStatus::SymbolicLink
+                                           : RegistryReadStatus::Unreadable);
+    }
+    const RegistryReadStatus fileStatus = CheckValueFile(fd.Get());
+    if (fileStatus != RegistryReadStatus::Ok) return ReadFailed(fileStatus);
+    return ReadValueText(fd.Get());
 }
 
 Outcome WriteRegistryString(const std::string& keyPath, const std::string& valueName,
