@@ -1,42 +1,15 @@
 #pragma once
 
-#include <unistd.h>
+#include "platform/file_system.h"
 
 namespace pixolune::platform {
 
-// A descriptor (socket, pipe, pidfd) that is closed by its owner on every
-// path. Files of the media folder use FileHandle, which closes through the
-// file system they were opened on.
-class UniqueFd {
+// A descriptor that is no file of the engine's (a socket, a pipe, a pidfd),
+// closed by its owner on every path through the real file system.
+class UniqueFd : public FileHandle {
   public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-    ~UniqueFd() { Reset(); }
-
-    explicit operator bool() const { return fd_ >= 0; }
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
+    UniqueFd() : FileHandle(RealFileSystem(), -1) {}
+    explicit UniqueFd(int fd) : FileHandle(RealFileSystem(), fd) {}
 };
 
 }  // namespace pixolune::platform
