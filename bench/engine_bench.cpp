@@ -23,7 +23,7 @@
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "tests/support/stub_server.h"
 
 namespace {

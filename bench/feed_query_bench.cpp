@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "service/http_retrieval.h"
 #include "service/pixolune_client.h"
 #include "tests/support/stub_server.h"

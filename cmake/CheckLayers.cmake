@@ -3,9 +3,9 @@
 cmake_minimum_required(VERSION 3.25)
 #
 # From the bottom up:
+#   include/        the public C header a host builds against (kaleidra/...)
 #   platform/       stands in for the operating system; includes nothing of ours
-#   plugin/include/ the public C header a host builds against
-#   plugin/model/   the records every layer shares (settings, feeds, items, Log)
+#   model/          the records every layer shares (settings, feeds, items, Log)
 #   service/        the service's API
 #   engine/         the worker; may use service/
 #   ui/             the dialogs; may use service/, never engine/
@@ -25,9 +25,9 @@ set(allowed_stub platform stub)
 
 # The layer a path (relative to the tree) belongs to.
 function(layer_of path out)
-  if(path MATCHES "^plugin/include/")
+  if(path MATCHES "^(include/)?kaleidra/")
     set(${out} api PARENT_SCOPE)
-  elseif(path MATCHES "^plugin/model/")
+  elseif(path MATCHES "^model/")
     set(${out} model PARENT_SCOPE)
   elseif(path MATCHES "^plugin/")
     set(${out} top PARENT_SCOPE)
@@ -39,7 +39,7 @@ function(layer_of path out)
 endfunction()
 
 set(violations "")
-foreach(folder platform plugin service engine ui host stub)
+foreach(folder include platform model service engine ui plugin host stub)
   file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR}
        ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.c)
   foreach(file IN LISTS files)

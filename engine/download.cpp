@@ -11,7 +11,7 @@
 #include "engine/media_file.h"
 #include "platform/http_client.h"
 #include "platform/url_parts.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -18,9 +18,9 @@
 #include "platform/file_system.h"
 #include "platform/folder_lock.h"
 #include "platform/http_client.h"
-#include "plugin/model/feed.h"
-#include "plugin/model/file_data.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/feed.h"
+#include "model/file_data.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

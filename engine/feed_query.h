@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/http_client.h"
-#include "plugin/model/feed.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/feed.h"
+#include "model/plugin_settings.h"
 #include "service/http_retrieval.h"
 #include "service/pixolune_client.h"
 

@@ -4,8 +4,8 @@
 
 #include "platform/file_system.h"
 #include "platform/outcome.h"
-#include "plugin/model/feed.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/feed.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

@@ -7,7 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/outcome.h"
-#include "plugin/model/file_data.h"
+#include "model/file_data.h"
 
 namespace pixolune {
 

@@ -12,7 +12,7 @@
 #include "engine/local_names.h"
 #include "engine/prune.h"
 #include "platform/atomic_file.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "engine/feed_engine.h"
 #include "engine/local_names.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "platform/url_parts.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

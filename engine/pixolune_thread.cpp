@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "engine/feed_engine.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "engine/list_file.h"
 #include "platform/file_system.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

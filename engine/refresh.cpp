@@ -8,7 +8,7 @@
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "platform/tick_count.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ini_document.h"
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 
 namespace kalhost {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 
 namespace kalhost {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "plugin/model/feed.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/feed.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

@@ -1,4 +1,4 @@
-#include "plugin/model/feed.h"
+#include "model/feed.h"
 
 namespace pixolune {
 

@@ -1,4 +1,4 @@
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 
 namespace pixolune {
 

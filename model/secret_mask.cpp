@@ -1,4 +1,4 @@
-#include "plugin/model/secret_mask.h"
+#include "model/secret_mask.h"
 
 namespace pixolune {
 

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "generated/pixolune_version.h"
-#include "plugin/model/host_link.h"
-#include "plugin/model/secret_mask.h"
+#include "model/host_link.h"
+#include "model/secret_mask.h"
 #include "plugin/settings_io.h"
 
 namespace pixolune {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "engine/feed_engine.h"
-#include "plugin/model/configuration_values.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/configuration_values.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

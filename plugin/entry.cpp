@@ -1,7 +1,7 @@
 // The library's one exported function.
 #include "plugin/app.h"
-#include "plugin/model/host_link.h"
-#include "plugin/include/kal_plugin_api.h"
+#include "model/host_link.h"
+#include "kaleidra/kal_plugin_api.h"
 #include "plugin/plugin_module.h"
 
 namespace pixolune {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/user_registry.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "plugin/host_store.h"
 
 namespace pixolune {

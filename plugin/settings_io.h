@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/model/feed.h"
-#include "plugin/model/plugin_settings.h"
+#include "model/feed.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/model/feed.h"
+#include "model/feed.h"
 
 namespace pixolune {
 

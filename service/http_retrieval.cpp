@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

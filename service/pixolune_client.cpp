@@ -4,7 +4,7 @@
 #include <set>
 #include <utility>
 
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "service/service_addresses.h"
 #include "service/url_text.h"
 #include "service/user_reply.h"

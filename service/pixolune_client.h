@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "plugin/model/feed.h"
+#include "model/feed.h"
 #include "service/feed_reply.h"
 #include "service/http_retrieval.h"
 

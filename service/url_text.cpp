@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "plugin/model/secret_mask.h"
+#include "model/secret_mask.h"
 
 namespace pixolune {
 namespace {

@@ -12,8 +12,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "plugin/model/host_link.h"
-#include "plugin/model/secret_mask.h"
+#include "model/host_link.h"
+#include "model/secret_mask.h"
 #include "ui/authorize_address.h"
 #include "ui/dialog_texts.h"
 #include "ui/exchange_dialog.h"

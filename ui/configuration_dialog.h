@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plugin/model/configuration_values.h"
+#include "model/configuration_values.h"
 
 namespace pixolune::ui {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/model/plugin_settings.h"
+#include "model/plugin_settings.h"
 #include "ui/download_settings_logic.h"
 #include "ui/exchange_dialog.h"
 

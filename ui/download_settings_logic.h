@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "plugin/model/plugin_settings.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune::ui {
 

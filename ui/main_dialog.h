@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "plugin/model/configuration_values.h"
+#include "model/configuration_values.h"
 #include "ui/account_status.h"
 #include "ui/background_account_check.h"
 #include "ui/exchange_dialog.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "plugin/model/configuration_values.h"
+#include "model/configuration_values.h"
 
 namespace pixolune::ui {
 

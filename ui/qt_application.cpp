@@ -4,7 +4,7 @@
 #include <QThread>
 #include <memory>
 
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "ui/display_check.h"
 
 namespace pixolune::ui {

@@ -12,7 +12,7 @@
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "fuzz/local_name_check.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -9,7 +9,7 @@
 #include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -14,7 +14,7 @@
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "platform/tick_count.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "tests/support/stub_server.h"
 
 namespace pixolune {

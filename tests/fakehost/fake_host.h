@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 
 namespace pixolune::test {
 

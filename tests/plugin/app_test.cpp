@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune::test {
 namespace {

@@ -1,11 +1,11 @@
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "fake_host.h"
-#include "plugin/model/secret_mask.h"
+#include "model/secret_mask.h"
 #include "plugin/settings_io.h"
 #include "service/service_addresses.h"
 

@@ -8,7 +8,7 @@
 #include "fake_host.h"
 #include "platform/user_registry.h"
 #include "plugin/app.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune::test {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "plugin/app.h"
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 #include "temp_folder.h"
 #include "ui/account_status.h"
 #include "ui/folder_choice.h"

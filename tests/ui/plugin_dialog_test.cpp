@@ -17,7 +17,7 @@
 #include <optional>
 #include <thread>
 
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 #include "temp_folder.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "plugin/model/plugin_settings.h"
+#include "model/plugin_settings.h"
 #include "ui/exchange_dialog.h"
 
 namespace pixolune::ui::test {

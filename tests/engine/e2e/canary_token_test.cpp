@@ -13,7 +13,7 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine_test_support.h"
-#include "plugin/include/kal_plugin_api.h"
+#include "kaleidra/kal_plugin_api.h"
 #include "plugin_run.h"
 #include "tests/support/stub_server.h"
 

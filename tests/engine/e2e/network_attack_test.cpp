@@ -14,7 +14,7 @@
 #include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 #include "service/pixolune_client.h"
 #include "tests/support/stub_server.h"
 

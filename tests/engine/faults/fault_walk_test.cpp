@@ -14,7 +14,7 @@
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "platform/file_system.h"
-#include "plugin/model/host_link.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {
