@@ -67,17 +67,18 @@ BatchFigures WorkerBatch(const std::string& folder) {
     settings.tmUpdate = 0;
     settings.RestartKal = 0;
     pixolune::CFeedEngine engine(settings);
-    engine.Token = "tok-alice";
+    engine.SetToken("tok-alice");
     pixolune::CPixoluneFeed feed;
     feed.MaxP = 1000;
-    engine.Feeds = {feed};
+    engine.Configuration().Change(
+        [&](pixolune::EngineConfiguration::Live& live) { live.Feeds = {feed}; });
     g_batchDone = false;
     const auto start = Clock::now();
     engine.StartWorker();
     while (!g_batchDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const double seconds = SecondsSince(start);
     engine.StopWorker();
-    return {seconds, static_cast<unsigned long long>(engine.Transfers->ConnectionsOpened())};
+    return {seconds, static_cast<unsigned long long>(engine.TEST_ConnectionsOpened())};
 }
 
 double WorkerBatchSeconds(const StubServer& stub, const std::string& folder) {
@@ -141,7 +142,7 @@ void HugeWindow() {
     settings.ImgFolder = folder.Path();
     pixolune::CFeedEngine engine(settings);
     for (int i = 0; i < kFiles; ++i)
-        engine.DownloadQueue.push_back(
+        engine.TEST_DownloadQueue().push_back(
             {"", stub.BaseUrl() + "/media/m" + std::to_string(i) + ".jpg", ""});
     std::atomic<int32_t> stop{0};
     ResetPeakRss();
@@ -154,7 +155,7 @@ void HugeWindow() {
     std::printf(
         "4 x 256 MiB side by side: %zu stored, %.1f s, peak RSS %ld KiB, idle %ld KiB, above "
         "idle %.1f MiB (goal < 20 MiB)\n",
-        engine.LocalFiles.size(), seconds, peak, idle, (peak - idle) / 1024.0);
+        engine.TEST_LocalFiles().size(), seconds, peak, idle, (peak - idle) / 1024.0);
 }
 
 void ListFile() {

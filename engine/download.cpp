@@ -9,9 +9,9 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/media_file.h"
+#include "model/host_link.h"
 #include "platform/http_client.h"
 #include "platform/url_parts.h"
-#include "model/host_link.h"
 
 namespace pixolune {
 namespace {
@@ -67,7 +67,7 @@ std::string NameStem(std::string path) {
 
 DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
                                           const std::atomic<int32_t>* stop) {
-    MediaTransfer transfer(FileSystem, url, path, DownloadLimits, stop, &reserveReportedInBatch_);
+    MediaTransfer transfer(FileSystem, url, path, downloadLimits_, stop, &reserveReportedInBatch_);
     const DownloadResult begun = transfer.Begin();
     if (begun != DownloadResult::Ok) return begun;
     platform::HttpResult result;
@@ -191,7 +191,7 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
                            const std::atomic<int32_t>* stop) {
     if (MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
     LocalName name;
-    const LocalNameStatus status = MakeLocalName(FileSystem, settings.ImgFolder, item.Url, name);
+    const LocalNameStatus status = NameNewItem(settings.ImgFolder, item.Url, name);
     if (status == LocalNameStatus::Exists && MayTakeInExistingFile(item.Url, name)) {
         TakeInExistingFile(item, name, settings, stop);
         return;
@@ -258,14 +258,16 @@ PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
     // Decided at its turn, when the items before it are stored: it may be known
     // by then, or its name free. Naming probes the temporary name, so a name
     // that shares one with a file in flight is not even tried now.
-    if (url.empty() || LocalFiles.count(url) != 0 || SharesANameInFlight(url, {})) return entry;
+    if (url.empty() || !IsRecordableUrl(url) || LocalFiles.count(url) != 0 ||
+        SharesANameInFlight(url, {}))
+        return entry;
     if (SharesItsNameInFlight(entry)) return entry;
     // Only a plain new file starts early; a taken or refused name is logged
     // and handled at its turn, by the same steps as ever.
     // The probe's empty file becomes the transfer's temporary file.
     LocalName name;
     KeptProbe probe;
-    const LocalNameStatus named = MakeLocalName(FileSystem, windowFolder_, url, name, &probe);
+    const LocalNameStatus named = NameNewItem(windowFolder_, url, name, &probe);
     entry.fullPath = name.fullPath;
     if (named != LocalNameStatus::Ok) return entry;
     entry.fileName = name.fileName;
@@ -289,7 +291,7 @@ void CFeedEngine::StartTransfer(PendingDownload& entry, KeptProbe& probe,
     ReplaceExtension(tempPath, kTempSuffix);
     entry.state = PendingDownload::State::Started;
     entry.transfer = std::make_unique<MediaTransfer>(
-        FileSystem, entry.url, tempPath, DownloadLimits, stop, &reserveReportedInBatch_);
+        FileSystem, entry.url, tempPath, downloadLimits_, stop, &reserveReportedInBatch_);
     entry.begun = entry.transfer->Begin();
     if (entry.begun == DownloadResult::Ok) {
         probe.Release();  // the transfer's file has it now, and removes it if unfinished
@@ -340,7 +342,7 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
 // One step still takes one item, in queue order, so refreshes run between
 // steps as before; the transfers of the next few items run meanwhile.
 DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
-    PluginSettings settings = SettingsSnapshot();
+    PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
     if (!WindowFitsQueue(settings.ImgFolder, stop)) CancelDownloads();
     if (DownloadQueue.empty()) {

@@ -23,12 +23,18 @@ std::chrono::milliseconds IdleIntervalFromEnvironment() {
 
 }  // namespace
 
-CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSystem)
-    : Settings(settings),
-      FileSystem(fileSystem),
+CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSystem,
+                         platform::Clock& clock)
+    : FileSystem(fileSystem),
+      clock_(clock),
+      configuration_(settings),
+      idleInterval_(IdleIntervalFromEnvironment()),
       Transfers(std::make_unique<platform::HttpSession>()),
-      QueryFactory(ServiceFeedQueryFactory(Transfers.get())),
-      IdleInterval(IdleIntervalFromEnvironment()) {}
+      folderHold_(fileSystem),
+      tokenHold_(clock),
+      pruneDeferral_(clock) {
+    queryFactory_ = ServiceFeedQueryFactory(Transfers.get());
+}
 
 CFeedEngine::~CFeedEngine() {
     StopWorker();
@@ -37,12 +43,7 @@ CFeedEngine::~CFeedEngine() {
 }
 
 void CFeedEngine::StartWorker() {
-    bool hasFeeds;
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        hasFeeds = !Feeds.empty();
-    }
-    if (!hasFeeds || Worker) return;
+    if (!configuration_.HasFeeds() || Worker) return;
     Worker = CPixoluneThread::Start(this);
 }
 
@@ -50,18 +51,17 @@ void CFeedEngine::StopWorker() {
     if (Worker) Worker->Stop();
 }
 
+bool CFeedEngine::WorkerRunning() const {
+    return Worker != nullptr;
+}
+
 void CFeedEngine::SetToken(std::string token) {
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        Token = std::move(token);
-        ++tokenGeneration_;
-    }
+    configuration_.Change([&](EngineConfiguration::Live& live) { live.Token = std::move(token); });
     if (Worker) Worker->WakeEvent.Set();
 }
 
-PluginSettings CFeedEngine::SettingsSnapshot() const {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Settings;
+uint64_t CFeedEngine::TEST_ConnectionsOpened() const {
+    return Transfers->ConnectionsOpened();
 }
 
 }  // namespace pixolune

@@ -12,15 +12,19 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/engine_configuration.h"
 #include "engine/feed_query.h"
 #include "engine/local_names.h"
+#include "engine/media_folder_hold.h"
 #include "engine/media_transfer.h"
-#include "platform/file_system.h"
-#include "platform/folder_lock.h"
-#include "platform/http_client.h"
+#include "engine/prune_deferral.h"
+#include "engine/refused_token_hold.h"
 #include "model/feed.h"
 #include "model/file_data.h"
 #include "model/plugin_settings.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/http_client.h"
 
 namespace pixolune {
 
@@ -45,26 +49,49 @@ struct PendingDownload {
     DownloadResult begun = DownloadResult::Refused;  // MediaTransfer::Begin's; Ok: in flight
 };
 
-// The engine: the configured feeds and the token, and the worker's run-time state.
-//
-// Threads: the host's thread replaces Feeds, Token and Settings under Lock;
-// the worker copies what it needs under Lock for short spans and writes a
-// feed's schedule and items back under it. Everything below "worker state"
-// belongs to the worker thread alone while one runs.
+// The engine runs the worker's pass: refreshes, download steps and the
+// closing of each batch. It hands its jobs to small classes: what the host's
+// thread replaces and the worker reads (EngineConfiguration, the only lock
+// the host's thread takes), the hold on the media folder, the hold on a
+// refused token and the putting off of pruning. Everything else belongs to
+// the worker thread alone while one runs.
 class CFeedEngine {
   public:
-    // Every file operation of the engine goes through `fileSystem`, which must
-    // outlive it; tests give a wrapper that fails chosen calls.
+    // Every file operation of the engine goes through `fileSystem` and every
+    // reading of time through `clock`; both must outlive it. Tests give a
+    // file system that fails chosen calls and a clock that jumps ahead.
     explicit CFeedEngine(PluginSettings& settings,
-                         platform::FileSystem& fileSystem = platform::RealFileSystem());
+                         platform::FileSystem& fileSystem = platform::RealFileSystem(),
+                         platform::Clock& clock = platform::RealClock());
     ~CFeedEngine();  // stops and joins a running worker before anything is freed
     CFeedEngine(const CFeedEngine&) = delete;
     CFeedEngine& operator=(const CFeedEngine&) = delete;
 
-    // Message 9: starts the worker when there are feeds and none was started yet.
+    // Message 9: starts the worker when there are feeds and none is running.
     void StartWorker();
     // Message 10: stops the worker, waiting for it to end.
     void StopWorker();
+    [[nodiscard]] bool WorkerRunning() const;
+
+    // The settings, feeds and token the host's thread replaces (messages 5, 7, 40).
+    [[nodiscard]] EngineConfiguration& Configuration() { return configuration_; }
+    [[nodiscard]] const EngineConfiguration& Configuration() const { return configuration_; }
+    // Messages 5 and 7: a token from the settings dialog or the store. Wakes
+    // the worker, so that feeds held back for a refused token are read at once
+    // and a new media folder is taken up without waiting out the idle pass.
+    void SetToken(std::string token);
+
+    // How the worker reaches the service, waits and downloads; set before the
+    // worker starts. The real client, 30 s and the media limits by default.
+    void SetQueryFactory(FeedQueryFactory factory) { queryFactory_ = std::move(factory); }
+    void SetIdleInterval(std::chrono::milliseconds interval) { idleInterval_ = interval; }
+    [[nodiscard]] std::chrono::milliseconds IdleInterval() const { return idleInterval_; }
+    void SetDownloadLimits(const MediaDownloadLimits& limits) { downloadLimits_ = limits; }
+    [[nodiscard]] const MediaDownloadLimits& DownloadLimits() const { return downloadLimits_; }
+    void SetUnansweredFeedPruneDelay(std::chrono::milliseconds delay) {
+        pruneDeferral_.SetLongest(delay);
+    }
+    [[nodiscard]] platform::Clock& Clock() { return clock_; }
 
     // The worker's hold on its media folder, checked at the start of every
     // pass: true when the folder of the setting is usable and ours (locked,
@@ -77,10 +104,9 @@ class CFeedEngine {
     // The folder LocalFiles belong to, which every step works in: the one the
     // worker holds, else (steps run on their own, as tests do) the setting's.
     [[nodiscard]] std::string MediaFolder() const;
-    // Messages 5 and 7: a token from the settings dialog or the store. Wakes
-    // the worker, so that feeds held back for a refused token are read at once
-    // and a new media folder is taken up without waiting out the idle pass.
-    void SetToken(std::string token);
+    // The list or the journal could not be read: its records are unknown, so
+    // nothing is downloaded, pruned or written until a later read succeeds.
+    [[nodiscard]] bool LocalListUnreadable() const { return localListUnreadable_; }
 
     // The worker's operations (worker thread; tests call them directly).
     RefreshResult Refresh(const std::atomic<int32_t>* stop = nullptr);
@@ -100,77 +126,31 @@ class CFeedEngine {
     // the atomic writer's temporary list and sidecar files.
     void RemoveLeftoverFiles();
 
-    // A copy of the settings, taken under Lock.
-    [[nodiscard]] PluginSettings SettingsSnapshot() const;
+    // For tests: the worker's queue and records, reached while no worker runs.
+    [[nodiscard]] std::deque<CPixoluneItem>& TEST_DownloadQueue() { return DownloadQueue; }
+    [[nodiscard]] std::unordered_map<std::string, CFileData>& TEST_LocalFiles() {
+        return LocalFiles;
+    }
+    [[nodiscard]] bool TEST_HasUnsavedRecords() const { return NewFiles != 0; }
+    [[nodiscard]] uint64_t TEST_ConnectionsOpened() const;
 
-    FeedArray Feeds;
-    std::string Token;  // empty: not authorized
-
-    // Guards Feeds, Token, tokenGeneration_ and every field of Settings while a
-    // worker may read them; the host's thread replaces them under it (messages 5, 7, 40).
-    mutable std::mutex Lock;
-
-    std::unique_ptr<CPixoluneThread> Worker;  // set by the first start, kept after a stop
-
-    // Worker state.
-    std::deque<CPixoluneItem> DownloadQueue;  // oldest first
-    std::unordered_map<std::string, CFileData> LocalFiles;
-    int32_t NewFiles = 0;
-    int32_t BatchActive = 0;
-    // The list or the journal could not be read: its records are unknown, so
-    // nothing is downloaded, pruned or written until a later read succeeds.
-    bool LocalListUnreadable = false;
-
-    PluginSettings& Settings;
-    platform::FileSystem& FileSystem;
-
-    // The worker's transfers: API pages and media files reuse its connections,
-    // and up to kDownloadsInFlight media files come in side by side.
-    std::unique_ptr<platform::HttpSession> Transfers;
+    // Up to this many media files come in side by side.
     static constexpr size_t kDownloadsInFlight = 4;
 
-    // How the worker reaches the service; the real client unless a test replaces it
-    // before the worker starts.
-    FeedQueryFactory QueryFactory;
-    // The idle wait between passes, which is also the least wait of a failed
-    // feed before its next query. 30 s; PIXOLUNE_IDLE_MS (read once, when the
-    // engine is built) shortens it for tests only.
-    std::chrono::milliseconds IdleInterval;
-    // Time limits and size cap of every media download (set before the worker starts).
-    MediaDownloadLimits DownloadLimits;
-    // How long a feed that has not answered once on this folder may put pruning
-    // off. Its files can't be told from those that left the feeds; a feed that
-    // fails for good (a refused tag) must not stop the folder's pruning for ever.
-    std::chrono::milliseconds UnansweredFeedPruneDelay{std::chrono::hours(24)};
-
   private:
-    // How a refresh pass may use the token it read.
-    enum class TokenPass { Normal, HeldBack, HourlyTry };
-    [[nodiscard]] TokenPass BeginTokenPass(uint64_t generation, uint32_t now);
     // The steps of Refresh, in the order it takes them.
-    struct RefreshInputs {
-        std::string token;
-        PluginSettings settings;
-        uint64_t generation = 0;  // tokenGeneration_ when the token was read
-    };
     struct RefreshPass {
-        TokenPass token = TokenPass::Normal;
-        uint64_t generation = 0;
+        RefusedTokenHold::Pass token = RefusedTokenHold::Pass::Normal;
+        uint64_t generation = 0;           // the configuration's token generation of this pass
         std::unique_ptr<FeedQuery> query;  // made for the first feed that is due
     };
-    enum class FeedRefresh { Read, Failed, Dropped, TokenRefused };
-    [[nodiscard]] RefreshInputs ReadRefreshInputs() const;
+    enum class FeedRefresh { Read, Failed, Dropped, TokenRefused, HourlyTryFailed };
     [[nodiscard]] bool IsAuthorized(const std::string& token);
-    [[nodiscard]] std::optional<CPixoluneFeed> FeedToRefresh(size_t index) const;
-    [[nodiscard]] bool ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate, TokenPass pass);
+    [[nodiscard]] bool ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate,
+                                   RefusedTokenHold::Pass pass);
     [[nodiscard]] FeedRefresh RefreshFeed(size_t index, const CPixoluneFeed& feed,
                                           RefreshPass& pass);
-    // Writes a query's result into the live feed; false when the feed was
-    // replaced meanwhile and the result belongs to no feed any more.
-    [[nodiscard]] bool StoreFeedResult(size_t index, const CPixoluneFeed& asked,
-                                       CPixoluneFeed& queried, bool succeeded);
     void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found);
-    void HoldBackToken(uint64_t generation);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
     // Adds the journal's entries to LocalFiles; false when it could not be read.
@@ -179,20 +159,16 @@ class CFeedEngine {
     // Marks the files of each enabled feed's last answer seen; the index of
     // the first enabled feed that has not answered yet, if any.
     [[nodiscard]] std::optional<int> MarkLastAnswersSeen();
-    // Whether the unanswered feed has put pruning off for long enough; says which.
-    [[nodiscard]] bool PruneDelayIsOver(int unanswered);
-    void MakeFeedsDue();
-    void SayFolderProblemOnce(const std::string& folder, const std::string& line);
-    // The steps of TakeMediaFolder once the folder is usable: its lock (false,
-    // said once, when another host holds it or it can't be had), then the
-    // clean-up and the reading of its list.
-    [[nodiscard]] bool LockMediaFolder(const std::string& folder);
     void SettleInMediaFolder(const std::string& folder);
     void CloseBatch(const PluginSettings& settings);
     // One queued item: a known URL is marked seen (or fetched again when its
     // file has gone); a new one is named, downloaded and stored.
     void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
+    // The name a new item's file gets in `folder`, as the download path and
+    // BuildLocalName both make it.
+    [[nodiscard]] LocalNameStatus NameNewItem(const std::string& folder, const std::string& url,
+                                              LocalName& name, KeptProbe* probe = nullptr);
     // A recorded URL whose file is still in `folder` is marked seen (true); a
     // record whose file has gone is dropped, so that the item is fetched again.
     [[nodiscard]] bool MarkSeenWhenStillThere(const std::string& url, const std::string& folder);
@@ -237,36 +213,54 @@ class CFeedEngine {
     void TakeHead(const CPixoluneItem& item, PendingDownload head, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
 
+    friend class CPixoluneThread;  // runs the pass and reads the idle interval
+
+    // Constant after construction.
+    platform::FileSystem& FileSystem;
+    platform::Clock& clock_;
+
+    // Shared with the host's thread, behind its own lock.
+    EngineConfiguration configuration_;
+
+    // Set before the worker starts.
+    FeedQueryFactory queryFactory_;
+    // The idle wait between passes, which is also the least wait of a failed
+    // feed before its next query. 30 s; PIXOLUNE_IDLE_MS (read once, when the
+    // engine is built) shortens it for tests only.
+    std::chrono::milliseconds idleInterval_;
+    // Time limits and size cap of every media download.
+    MediaDownloadLimits downloadLimits_;
+
+    // The host's thread only (messages 9 and 10).
+    std::unique_ptr<CPixoluneThread> Worker;
+
+    // Worker state below: the worker thread alone touches it while one runs.
+    std::deque<CPixoluneItem> DownloadQueue;  // oldest first
+    std::unordered_map<std::string, CFileData> LocalFiles;
+    int32_t NewFiles = 0;
+    int32_t BatchActive = 0;
+    bool localListUnreadable_ = false;
+    // The worker's transfers: API pages and media files reuse its connections.
+    std::unique_ptr<platform::HttpSession> Transfers;
+
+    MediaFolderHold folderHold_;
+    RefusedTokenHold tokenHold_;
+    PruneDeferral pruneDeferral_;
+
     // When a feed that failed may be queried again: tick of the failure and the
-    // wait, keyed by the feed's type and tags (worker state).
+    // wait, keyed by the feed's type and tags.
     struct RetryWait {
         uint32_t failedAt = 0;
         uint32_t waitMs = 0;
     };
     std::unordered_map<std::string, RetryWait> retryWaits_;
     // URLs whose name is taken by a file with other bytes (a user's own):
-    // not downloaded again in this worker run (worker state).
+    // not downloaded again in this worker run.
     std::unordered_set<std::string> differingUrls_;
     // The URLs each feed delivered in its last successful query, keyed like
     // retryWaits_: they count as seen when the feed fails later.
     std::unordered_map<std::string, std::vector<std::string>> deliveredUrls_;
-    // Since when an unanswered feed puts pruning off (this folder).
-    std::optional<std::chrono::steady_clock::time_point> pruneOffSince_;
     bool notAuthorizedSaid_ = false;
-
-    std::optional<std::string> activeFolder_;  // the folder the worker holds
-    std::string lastFolder_;                   // the last folder it held
-    platform::FolderLock folderLock_;
-    std::string folderProblemSaid_;  // the folder problem last logged
-    // A token the service refused is not used more than once an hour, until
-    // SetToken brings another (worker state).
-    struct RefusedToken {
-        bool active = false;
-        uint64_t generation = 0;  // the tokenGeneration_ it was refused under
-        uint32_t triedAt = 0;     // tick of the last query with it
-    };
-    RefusedToken refusedToken_;
-    uint64_t tokenGeneration_ = 0;  // counts SetToken calls; guarded by Lock
     // The disk reserve's line was written in this batch.
     std::atomic<bool> reserveReportedInBatch_{false};
 

@@ -11,8 +11,8 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/prune.h"
-#include "platform/atomic_file.h"
 #include "model/host_link.h"
+#include "platform/atomic_file.h"
 
 namespace pixolune {
 namespace {
@@ -35,17 +35,22 @@ bool IsLeftover(const std::string& name) {
 
 }  // namespace
 
-bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
-                                 std::string& fileName) {
+LocalNameStatus CFeedEngine::NameNewItem(const std::string& folder, const std::string& url,
+                                         LocalName& name, KeptProbe* probe) {
     // A file whose URL the list reader could not give back would never be known
     // again: it would be downloaded anew each run and never pruned.
     if (!IsRecordableUrl(url)) {
         Log("BuildLocalName(): Url can't be recorded in the file list (%d bytes): %.200s",
             static_cast<int>(url.size()), url.c_str());
-        return false;
+        return LocalNameStatus::Unrecordable;
     }
+    return MakeLocalName(FileSystem, folder, url, name, probe);
+}
+
+bool CFeedEngine::BuildLocalName(const std::string& url, std::string& fullPath,
+                                 std::string& fileName) {
     LocalName name;
-    const LocalNameStatus status = MakeLocalName(FileSystem, MediaFolder(), url, name);
+    const LocalNameStatus status = NameNewItem(MediaFolder(), url, name);
     if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
         fullPath = name.fullPath;
         fileName = name.fileName;
@@ -58,6 +63,8 @@ bool CFeedEngine::ReportLocalName(LocalNameStatus status, const LocalName& name,
     switch (status) {
         case LocalNameStatus::Ok:
             return true;
+        case LocalNameStatus::Unrecordable:  // said where it was found
+            return false;
         case LocalNameStatus::Unparsable:
             Log("BuildLocalName(): Url can't be parsed: %s", url.c_str());
             return false;
@@ -97,9 +104,9 @@ void CFeedEngine::ReadLocalFileList() {
                 static_cast<int>(LocalFiles.size()));
             break;
     }
-    LocalListUnreadable = result.status == ListReadStatus::Unreadable;
-    if (!LocalListUnreadable) LocalListUnreadable = !MergeLocalJournal(folder);
-    if (LocalListUnreadable) {
+    localListUnreadable_ = result.status == ListReadStatus::Unreadable;
+    if (!localListUnreadable_) localListUnreadable_ = !MergeLocalJournal(folder);
+    if (localListUnreadable_) {
         LocalFiles.clear();
         NewFiles = 0;
         Log("ReadLocalFileList: the folder is left alone until the list can be read");
@@ -130,7 +137,7 @@ void CFeedEngine::WriteLocalFileList() {
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     // The records of a list that could not be read are unknown: writing would drop them all.
-    if (LocalListUnreadable) {
+    if (localListUnreadable_) {
         Log("WriteLocalFileList: %s could not be read, it is left as it is", path.c_str());
         return;
     }
@@ -150,16 +157,16 @@ void CFeedEngine::WriteLocalFileList() {
 
 void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item) {
     const platform::Outcome written =
-        WriteKpropSidecar(FileSystem, fullPath, SettingsSnapshot(), item);
+        WriteKpropSidecar(FileSystem, fullPath, configuration_.Settings(), item);
     if (!written)
         Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
             written.Error().c_str());
 }
 
 void CFeedEngine::PruneLocalFiles() {
-    PluginSettings settings = SettingsSnapshot();
+    PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
-    (void)PruneFiles(FileSystem, LocalFiles, settings, static_cast<int64_t>(std::time(nullptr)));
+    (void)PruneFiles(FileSystem, LocalFiles, settings, clock_.WallSeconds());
 }
 
 void CFeedEngine::RemoveLeftoverFiles() {

@@ -42,9 +42,10 @@ void ReplaceExtension(std::string& path, const std::string& suffix);
 
 enum class LocalNameStatus {
     Ok,
-    Unparsable,  // the URL is no absolute URL
-    Exists,      // a file, folder or link of that name is already there
-    Unusable     // the name is refused, or the file system would not create it
+    Unparsable,   // the URL is no absolute URL
+    Exists,       // a file, folder or link of that name is already there
+    Unusable,     // the name is refused, or the file system would not create it
+    Unrecordable  // the URL is too long for the list file to give back
 };
 
 struct LocalName {

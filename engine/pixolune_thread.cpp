@@ -97,24 +97,24 @@ void CPixoluneThread::RunPasses() {
     while (StopRequest.load() == 0) {
         // Nothing is queried or downloaded for a folder that is not ours.
         if (!engine.TakeMediaFolder()) {
-            (void)WakeEvent.WaitFor(engine.IdleInterval);
+            (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
             continue;
         }
-        if (engine.LocalListUnreadable) {
+        if (engine.LocalListUnreadable()) {
             WaitAndReadTheListAgain();
             continue;
         }
         (void)engine.Refresh(&StopRequest);  // a failed feed is retried on its own schedule
         if (StopRequest.load() != 0) break;
         if (engine.DownloadNext(&StopRequest) == DownloadStep::BatchClosed)
-            (void)WakeEvent.WaitFor(engine.IdleInterval);
+            (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
     }
 }
 
 void CPixoluneThread::WaitAndReadTheListAgain() {
     // No query, download or pruning while the folder's records are unknown:
     // their results could not be recorded without replacing the list.
-    (void)WakeEvent.WaitFor(Engine->IdleInterval);
+    (void)Engine->clock_.WaitFor(WakeEvent, Engine->idleInterval_);
     if (StopRequest.load() == 0) Engine->ReadLocalFileList();
 }
 

@@ -7,15 +7,12 @@
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
-#include "platform/tick_count.h"
 #include "model/host_link.h"
+#include "platform/tick_count.h"
 
 namespace pixolune {
 namespace {
 
-// A refused token is tried again this often: a token that has come back to
-// life is noticed, and a service that refuses it is not asked every pass.
-constexpr uint32_t kRefusedTokenRetryMs = 60u * 60u * 1000u;
 constexpr uint32_t kMsPerSecond = 1000u;
 constexpr uint32_t kMsPerMinute = 60u * kMsPerSecond;
 // However long a server asks us to wait, a feed is tried again within a day.
@@ -23,22 +20,6 @@ constexpr uint32_t kLongestRetryAfterSeconds = 24u * 60u * 60u;
 
 std::string FeedKey(const CPixoluneFeed& feed) {
     return std::to_string(feed.Type) + "\n" + feed.Tags;
-}
-
-// The fields a query needs, without the items of the last query.
-CPixoluneFeed QueryCopy(const CPixoluneFeed& feed) {
-    CPixoluneFeed copy;
-    copy.Type = feed.Type;
-    copy.Tags = feed.Tags;
-    copy.MaxP = feed.MaxP;
-    copy.Flg = feed.Flg;
-    copy.LastTm = feed.LastTm;
-    copy.Retries = feed.Retries;
-    return copy;
-}
-
-bool IsSameFeed(const CPixoluneFeed& a, const CPixoluneFeed& b) {
-    return a.Type == b.Type && a.Tags == b.Tags;
 }
 
 std::vector<std::string> UrlsOf(const std::vector<CPixoluneItem>& items) {
@@ -79,49 +60,16 @@ bool CFeedEngine::FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now) {
 
 void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
                                   uint32_t retryAfterSeconds) {
-    const uint32_t idleMs = static_cast<uint32_t>(IdleInterval.count());
+    const uint32_t idleMs = static_cast<uint32_t>(idleInterval_.count());
     const uint32_t askedMs =
         std::min<uint32_t>(retryAfterSeconds, kLongestRetryAfterSeconds) * kMsPerSecond;
     const uint32_t waitMs = std::max(idleMs, askedMs);
-    retryWaits_[FeedKey(feed)] = RetryWait{platform::TickCount(), waitMs};
+    retryWaits_[FeedKey(feed)] = RetryWait{clock_.TickCount(), waitMs};
     if (askedMs > 0)
         Log("Refresh %d: the service asked to wait %u s (Retry-After), next try in %u ms", index,
             retryAfterSeconds, waitMs);
     else
         Log("Refresh %d: query failed, next try in %u ms", index, waitMs);
-}
-
-void CFeedEngine::MakeFeedsDue() {
-    std::lock_guard<std::mutex> guard(Lock);
-    for (CPixoluneFeed& feed : Feeds) feed.LastTm = 0;
-}
-
-CFeedEngine::TokenPass CFeedEngine::BeginTokenPass(uint64_t generation, uint32_t now) {
-    if (!refusedToken_.active) return TokenPass::Normal;
-    if (refusedToken_.generation != generation) {
-        refusedToken_ = RefusedToken{};
-        retryWaits_.clear();  // the waits of the refused token's failures
-        Log("Refresh: a new access token arrived; the feeds are read again");
-        return TokenPass::Normal;
-    }
-    if (platform::TicksBetween(refusedToken_.triedAt, now) < kRefusedTokenRetryMs)
-        return TokenPass::HeldBack;
-    return TokenPass::HourlyTry;
-}
-
-void CFeedEngine::HoldBackToken(uint64_t generation) {
-    const bool first = !refusedToken_.active;
-    refusedToken_ = RefusedToken{true, generation, platform::TickCount()};
-    if (first)
-        Log("Refresh: the service refused the access token; authorize the plug-in again in its "
-            "settings");
-    else
-        Log("Refresh: the access token is still refused, next try in 60 min");
-}
-
-CFeedEngine::RefreshInputs CFeedEngine::ReadRefreshInputs() const {
-    std::lock_guard<std::mutex> guard(Lock);
-    return RefreshInputs{Token, Settings, tokenGeneration_};
 }
 
 bool CFeedEngine::IsAuthorized(const std::string& token) {
@@ -135,31 +83,11 @@ bool CFeedEngine::IsAuthorized(const std::string& token) {
     return true;
 }
 
-std::optional<CPixoluneFeed> CFeedEngine::FeedToRefresh(size_t index) const {
-    std::lock_guard<std::mutex> guard(Lock);
-    if (index >= Feeds.size()) return std::nullopt;
-    return QueryCopy(Feeds[index]);
-}
-
-bool CFeedEngine::ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate, TokenPass pass) {
-    const uint32_t now = platform::TickCount();
-    return IsDue(feed, tmUpdate, now) && pass != TokenPass::HeldBack && FeedMayBeQueried(feed, now);
-}
-
-bool CFeedEngine::StoreFeedResult(size_t index, const CPixoluneFeed& asked, CPixoluneFeed& queried,
-                                  bool succeeded) {
-    std::lock_guard<std::mutex> guard(Lock);
-    if (index >= Feeds.size() || !IsSameFeed(Feeds[index], asked)) return false;
-    CPixoluneFeed& live = Feeds[index];
-    if (!succeeded) {
-        ++live.Retries;
-        return true;
-    }
-    live.Items = std::move(queried.Items);
-    live.Retries = 0;
-    live.LastTm = std::max<uint32_t>(platform::TickCount(), 1u);  // 0 means never
-    live.Flg |= kFeedQueriedFlag;
-    return true;
+bool CFeedEngine::ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate,
+                              RefusedTokenHold::Pass pass) {
+    const uint32_t now = clock_.TickCount();
+    return IsDue(feed, tmUpdate, now) && pass != RefusedTokenHold::Pass::HeldBack &&
+           FeedMayBeQueried(feed, now);
 }
 
 void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found) {
@@ -173,55 +101,60 @@ void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixolu
 CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed& feed,
                                                   RefreshPass& pass) {
     const int index = static_cast<int>(i);
-    if (pass.token == TokenPass::HourlyTry)
-        Log("Refresh %d: trying the refused access token again (once an hour)", index);
+    const bool hourlyTry = pass.token == RefusedTokenHold::Pass::HourlyTry;
+    if (hourlyTry) Log("Refresh %d: trying the refused access token again (once an hour)", index);
     CPixoluneFeed queried = feed;
     const FeedQueryOutcome outcome = pass.query->Query(queried);
     const bool succeeded = outcome.result == QueryResult::Ok;
     // The queue's copy is made here, so that the lock covers only a move.
     std::vector<CPixoluneItem> found;
     if (succeeded) found = queried.Items;
-    if (!StoreFeedResult(i, feed, queried, succeeded)) {
+    if (!configuration_.StoreFeedResult(i, feed, std::move(queried.Items), succeeded,
+                                        clock_.TickCount())) {
         Log("Refresh %d: the feed was changed while it was read; result dropped", index);
         return FeedRefresh::Dropped;
     }
     // A 400 may be the feed's own; only the account query tells a refused token.
     if (!succeeded && outcome.failure == kTokenRefused && pass.query->TokenRefused()) {
-        HoldBackToken(pass.generation);
+        tokenHold_.Refused(pass.generation);
         return FeedRefresh::TokenRefused;
-    }
-    if (pass.token == TokenPass::HourlyTry) {
-        refusedToken_ = RefusedToken{};
-        pass.token = TokenPass::Normal;
-        Log("Refresh: the service no longer refuses the access token");
     }
     if (!succeeded) {
         NoteFailedQuery(index, feed, outcome.retryAfterSeconds);
-        return FeedRefresh::Failed;
+        // A network error or a server fault tells nothing of the token: it stays held.
+        return hourlyTry ? FeedRefresh::HourlyTryFailed : FeedRefresh::Failed;
+    }
+    if (hourlyTry) {
+        tokenHold_.Accepted();
+        pass.token = RefusedTokenHold::Pass::Normal;
     }
     QueueFoundItems(feed, std::move(found));
     return FeedRefresh::Read;
 }
 
 RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
-    const RefreshInputs inputs = ReadRefreshInputs();
+    const EngineConfiguration::Snapshot inputs = configuration_.Read();
     if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
     RefreshPass pass;
-    pass.generation = inputs.generation;
-    pass.token = BeginTokenPass(inputs.generation, platform::TickCount());
+    pass.generation = inputs.tokenGeneration;
+    const RefusedTokenHold::Start start = tokenHold_.BeginPass(inputs.tokenGeneration);
+    if (start.newToken) retryWaits_.clear();  // the waits of the refused token's failures
+    pass.token = start.pass;
     RefreshResult result = RefreshResult::NothingRead;
     for (size_t i = 0; !(stop && stop->load() != 0); ++i) {
-        const std::optional<CPixoluneFeed> feed = FeedToRefresh(i);
+        const std::optional<CPixoluneFeed> feed = configuration_.FeedToQuery(i);
         if (!feed) break;
         if (!feed->IsEnabled()) continue;
         Log("Refresh %d: lastTm=%d, retries=%d", static_cast<int>(i),
             static_cast<int>(feed->LastTm), feed->Retries);
         if (!ShouldQuery(*feed, inputs.settings.tmUpdate, pass.token)) continue;
-        if (!pass.query && QueryFactory)
-            pass.query = QueryFactory(inputs.token, inputs.settings, stop);
+        if (!pass.query && queryFactory_)
+            pass.query = queryFactory_(inputs.token, inputs.settings, stop);
         if (!pass.query) break;
         const FeedRefresh refreshed = RefreshFeed(i, *feed, pass);
-        if (refreshed == FeedRefresh::TokenRefused) break;  // no other feed is read with this token
+        // No other feed is read with a token that is refused, or not yet known to be accepted.
+        if (refreshed == FeedRefresh::TokenRefused || refreshed == FeedRefresh::HourlyTryFailed)
+            break;
         if (refreshed == FeedRefresh::Read) result = RefreshResult::FeedRead;
     }
     return result;
@@ -230,58 +163,28 @@ RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
 bool CFeedEngine::MayPruneAfterBatch() {
     const std::optional<int> unanswered = MarkLastAnswersSeen();
     if (!unanswered) {
-        pruneOffSince_.reset();
+        pruneDeferral_.Reset();
         return true;
     }
-    return PruneDelayIsOver(*unanswered);
+    return pruneDeferral_.IsOver(*unanswered);
 }
 
 std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
-    struct Standing {
-        int index;
-        std::string key;
-        bool failing;
-    };
-    std::vector<Standing> enabled;
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        for (size_t i = 0; i < Feeds.size(); ++i) {
-            if (Feeds[i].IsEnabled())
-                enabled.push_back({static_cast<int>(i), FeedKey(Feeds[i]), Feeds[i].Retries > 0});
-        }
-    }
     std::optional<int> unanswered;
-    for (const Standing& feed : enabled) {
-        const auto delivered = deliveredUrls_.find(feed.key);
+    for (const EngineConfiguration::EnabledFeed& enabled : configuration_.EnabledFeeds()) {
+        const auto delivered = deliveredUrls_.find(FeedKey(enabled.feed));
         if (delivered == deliveredUrls_.end()) {
-            if (!unanswered) unanswered = feed.index;
+            if (!unanswered) unanswered = enabled.index;
             continue;
         }
         // Its last answer still stands for it; also after a reread of the list.
         const size_t kept = MarkSeen(LocalFiles, delivered->second);
-        if (feed.failing)
+        if (enabled.feed.Retries > 0)
             Log("PruneLocalFiles: feed %d could not be read; the files of its last answer (%d) are "
                 "kept",
-                feed.index, static_cast<int>(kept));
+                enabled.index, static_cast<int>(kept));
     }
     return unanswered;
-}
-
-bool CFeedEngine::PruneDelayIsOver(int unanswered) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!pruneOffSince_) pruneOffSince_ = now;
-    const long long hours =
-        std::chrono::duration_cast<std::chrono::hours>(UnansweredFeedPruneDelay).count();
-    if (now - *pruneOffSince_ < UnansweredFeedPruneDelay) {
-        Log("PruneLocalFiles: put off, feed %d has not been read since the worker started "
-            "(for at most %lld h)",
-            unanswered, hours);
-        return false;
-    }
-    Log("PruneLocalFiles: feed %d has not been read for %lld h; what no feed delivered is "
-        "pruned",
-        unanswered, hours);
-    return true;
 }
 
 }  // namespace pixolune

@@ -18,18 +18,17 @@ constexpr int kInterfaceVersion = 256;
 // The host's buffer for the version text is not passed; it holds at least this much.
 constexpr size_t kVersionBufferSize = 28;
 
-ConfigurationValues CopyForDialog(const PluginSettings& settings, const CFeedEngine& engine) {
+ConfigurationValues CopyForDialog(const EngineConfiguration::Live& live) {
     ConfigurationValues values;
-    static_cast<DialogSettings&>(values) = settings;
-    CopyFeedArray(values.Feeds, engine.Feeds);
-    values.Token = engine.Token;
+    static_cast<DialogSettings&>(values) = live.Settings;
+    CopyFeedArray(values.Feeds, live.Feeds);
+    values.Token = live.Token;
     return values;
 }
 
-void CopyBackFromDialog(const ConfigurationValues& values, PluginSettings& settings,
-                        CFeedEngine& engine) {
-    static_cast<DialogSettings&>(settings) = values;
-    CopyFeedArray(engine.Feeds, values.Feeds);
+void CopyBackFromDialog(const ConfigurationValues& values, EngineConfiguration::Live& live) {
+    static_cast<DialogSettings&>(live.Settings) = values;
+    CopyFeedArray(live.Feeds, values.Feeds);
 }
 
 // What a save writes, copied in one locked step.
@@ -68,9 +67,9 @@ int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
         case KAL_MSG_LOAD_SETTINGS:
             return Load();
         case KAL_MSG_SETTINGS_CHANGED:
-            return Locked([&] { return Settings.SettingsChanged; });
+            return Locked([](Live& live) { return live.Settings.SettingsChanged; });
         case KAL_MSG_START:
-            if (Locked([&] { return Settings.Enabled != 0; })) Engine.StartWorker();
+            if (Locked([](Live& live) { return live.Settings.Enabled != 0; })) Engine.StartWorker();
             return 0;
         case KAL_MSG_STOP:
             if (param2 != 0) Engine.StopWorker();
@@ -96,13 +95,14 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
         Log("Configure: no configuration dialog in this build");
         return 0;
     }
-    auto [values, hostVariant] = Locked(
-        [&] { return std::make_pair(CopyForDialog(Settings, Engine), int{Settings.HostVariant}); });
+    auto [values, hostVariant] = Locked([](Live& live) {
+        return std::make_pair(CopyForDialog(live), int{live.Settings.HostVariant});
+    });
     // The dialog runs without the lock: the worker keeps going on the old values.
     if (!dialogRunner_(values, hostVariant, ownerWindow)) return 0;
-    Locked([&] {
-        CopyBackFromDialog(values, Settings, Engine);
-        Settings.SettingsChanged = 1;
+    Locked([&](Live& live) {
+        CopyBackFromDialog(values, live);
+        live.Settings.SettingsChanged = 1;
     });
     // Through the engine, so that a worker holding back a refused token resumes;
     // it wakes the worker too, so that a new folder is taken up at once.
@@ -111,24 +111,25 @@ int CPixoluneApp::Configure(intptr_t ownerWindow) {
 }
 
 int CPixoluneApp::Save() {
-    const SaveSnapshot saved = Locked([&] {
-        SaveSnapshot snapshot{Settings, {}, Engine.Token, tokenAtLoad_};
-        CopyFeedArray(snapshot.feeds, Engine.Feeds);
+    const SaveSnapshot saved = Locked([&](Live& live) {
+        SaveSnapshot snapshot{live.Settings, {}, live.Token, tokenAtLoad_};
+        CopyFeedArray(snapshot.feeds, live.Feeds);
         return snapshot;
     });
     SaveSettings(saved.settings, saved.feeds, saved.token, saved.tokenAtLoad);
-    Locked([&] {
+    Locked([&](Live& live) {
         tokenAtLoad_ = saved.token;
-        Settings.SettingsChanged = 0;
+        live.Settings.SettingsChanged = 0;
     });
     return 1;
 }
 
 int CPixoluneApp::Load() {
-    const LoadedSettings loaded = LoadSettings(Locked([&] { return Settings.HostVariant; }));
+    const LoadedSettings loaded =
+        LoadSettings(Locked([](Live& live) { return live.Settings.HostVariant; }));
     std::string token;
-    Locked([&] {
-        ApplyLoadedSettings(loaded, Settings, Engine.Feeds, token);
+    Locked([&](Live& live) {
+        ApplyLoadedSettings(loaded, live.Settings, live.Feeds, token);
         tokenAtLoad_ = loaded.token;
     });
     Engine.SetToken(std::move(token));
@@ -142,17 +143,19 @@ int CPixoluneApp::SetHostVariant(intptr_t variant) {
                       variant <= std::numeric_limits<int32_t>::max();
     // A value that does not fit the field is kept as -1, which acts as variant 0 like
     // every other value but 1.
-    Locked([&] { Settings.HostVariant = fits ? static_cast<int32_t>(variant) : -1; });
+    Locked(
+        [&](Live& live) { live.Settings.HostVariant = fits ? static_cast<int32_t>(variant) : -1; });
     return variant == 0 || variant == 1 ? static_cast<int>(variant) : -1;
 }
 
 int CPixoluneApp::Enabled(intptr_t setFlag, intptr_t value) {
-    return Locked([&] {
+    return Locked([&](Live& live) {
         // The host's words are 32 bits wide: only the low half of the value counts.
-        if (setFlag != 0) Settings.Enabled = static_cast<int32_t>(static_cast<uint32_t>(value));
+        if (setFlag != 0)
+            live.Settings.Enabled = static_cast<int32_t>(static_cast<uint32_t>(value));
         // Enabled + 1 in 32-bit unsigned arithmetic, so the largest value wraps as the
         // host's does instead of overflowing a signed int.
-        return static_cast<int32_t>(static_cast<uint32_t>(Settings.Enabled) + 1u);
+        return static_cast<int32_t>(static_cast<uint32_t>(live.Settings.Enabled) + 1u);
     });
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
+#include <utility>
 
 #include "engine/feed_engine.h"
 #include "model/configuration_values.h"
@@ -34,16 +34,16 @@ class CPixoluneApp {
     int SetHostVariant(intptr_t variant);
     int Enabled(intptr_t setFlag, intptr_t value);
 
-    // Runs `access` with Engine.Lock held and returns its result: the one way
-    // this object reads or replaces the values the worker shares.
+    using Live = EngineConfiguration::Live;
+    // Runs `access` on the values the worker shares, under their lock, and
+    // returns its result: the one way this object reads or replaces them.
     template <typename Access>
     auto Locked(Access&& access) {
-        std::lock_guard<std::mutex> guard(Engine.Lock);
-        return access();
+        return Engine.Configuration().Change(std::forward<Access>(access));
     }
 
     ConfigurationDialogRunner dialogRunner_;
-    // The token as the last load or save left it, guarded by Engine.Lock: a save
+    // The token as the last load or save left it, touched only inside Locked: a save
     // tells from it whether an empty token was cleared by the user.
     std::string tokenAtLoad_;
 };

@@ -13,8 +13,8 @@
 #include "engine/list_file.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/file_system.h"
 #include "model/host_link.h"
+#include "platform/file_system.h"
 
 namespace pixolune {
 namespace {
@@ -249,9 +249,9 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     server_.ServeBytes("/m/small.jpg", 1000);
     FakeDisk::freeBytes = FakeDisk::kReserveBytes + 200000;
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"", server_.Url("/m/a.jpg"), ""},
-                             {"", server_.Url("/m/b.jpg"), ""},
-                             {"", server_.Url("/m/small.jpg"), ""}};
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""},
+                                    {"", server_.Url("/m/b.jpg"), ""},
+                                    {"", server_.Url("/m/small.jpg"), ""}};
     RunBatch();
     const auto lines = host_.LogLines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -261,14 +261,14 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
                             }),
               1);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1024, "/m/a.jpg")));
-    EXPECT_EQ(engine_.LocalFiles.size(), 1u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().size(), 1u);
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
     EXPECT_EQ(FakeDisk::downloadBytes, 1000u);  // not one byte of the two refused
 
     // Space came back: the next batch takes what was left out.
     FakeDisk::freeBytes = 2 * FakeDisk::kReserveBytes;
-    engine_.DownloadQueue = {{"", server_.Url("/m/a.jpg"), ""}};
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
 }
@@ -298,7 +298,7 @@ TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
 
     // Through the queue, where naming left its probe file for the transfer.
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"", server_.Url("/m/a.jpg"), ""}};
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(requests, 0);
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
@@ -309,9 +309,9 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
     server_.ServeBytes("/m/b.mp4", 7000);
     settings_.KpropTitle = 1;
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"cap a", server_.Url("/m/a.jpg"), "ann"},
-                             {"cap b", server_.Url("/m/b.mp4?sig=1"), "bob"},
-                             {"again", server_.Url("/m/a.jpg"), "ann"}};
+    engine_.TEST_DownloadQueue() = {{"cap a", server_.Url("/m/a.jpg"), "ann"},
+                                    {"cap b", server_.Url("/m/b.mp4?sig=1"), "bob"},
+                                    {"again", server_.Url("/m/a.jpg"), "ann"}};
     RunBatch();
     EXPECT_EQ(
         FolderNames(folder_.Path()),
@@ -325,16 +325,17 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
     EXPECT_EQ(host_.RestartRequests(), 1);
     EXPECT_EQ(host_.RestartParams().at(0), (std::pair<intptr_t, intptr_t>{5, 1}));
     EXPECT_TRUE(host_.HasLogContaining("Download complete"));
-    EXPECT_EQ(engine_.NewFiles, 0);
+    EXPECT_FALSE(engine_.TEST_HasUnsavedRecords());
 }
 
 TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart) {
     engine_.ReadLocalFileList();
-    engine_.LocalFiles["http://h/known.jpg"] = CFileData{"known.jpg", "http://h/known.jpg", 0};
+    engine_.TEST_LocalFiles()["http://h/known.jpg"] =
+        CFileData{"known.jpg", "http://h/known.jpg", 0};
     test::WriteFile(folder_.File("known.jpg"), "x");
-    engine_.DownloadQueue = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
+    engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
     RunBatch();
-    EXPECT_EQ(engine_.LocalFiles["http://h/known.jpg"].Seen, 1);
+    EXPECT_EQ(engine_.TEST_LocalFiles()["http://h/known.jpg"].Seen, 1);
     EXPECT_FALSE(test::Exists(folder_.File("kal_pxln_files.lst")));
     EXPECT_EQ(host_.RestartRequests(), 0);
 }
@@ -346,7 +347,7 @@ TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
     test::WriteFile(folder_.File("known.jpg"), "k");
     test::WriteFile(folder_.File("gone.jpg"), "g");
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"", "http://h/known.jpg", ""}};
+    engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}};
     RunBatch();
     EXPECT_FALSE(test::Exists(folder_.File("gone.jpg")));
     LocalFileMap listed;
@@ -362,7 +363,7 @@ TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
     server_.ServeBytes("/a.jpg", 10);
     settings_.RestartKal = 0;
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"", server_.Url("/a.jpg"), ""}};
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/a.jpg"), ""}};
     RunBatch();
     EXPECT_TRUE(test::Exists(folder_.File("kal_pxln_files.lst")));
     EXPECT_EQ(host_.RestartRequests(), 0);
@@ -371,7 +372,7 @@ TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
 TEST_F(DownloadTest, WithoutSidecarOptionsNoSidecarIsWritten) {
     server_.ServeBytes("/a.jpg", 10);
     engine_.ReadLocalFileList();
-    engine_.DownloadQueue = {{"cap", server_.Url("/a.jpg"), "o"}};
+    engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/a.jpg"), "o"}};
     RunBatch();
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst"}));
@@ -407,10 +408,10 @@ TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
         test::WriteFile(folder_.File("r.kprop"), "their sidecar");
         test::WriteFile(folder_.File("kal_pxln_files.jnl"), journal);
     }
-    engine_.DownloadQueue = {{"cap", url, ""}};
+    engine_.TEST_DownloadQueue() = {{"cap", url, ""}};
     RunBatch();
     EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("r.jpg")));
-    EXPECT_EQ(engine_.LocalFiles.count(url), 0u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 0u);
     EXPECT_EQ(host_.RestartRequests(), 0);
     if (GetParam().otherFileSharesTheSidecar) {
         EXPECT_EQ(FolderNames(folder_.Path()),
@@ -425,7 +426,7 @@ TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
     }
     // The next start must not take the other file for ours.
     engine_.ReadLocalFileList();
-    EXPECT_EQ(engine_.LocalFiles.count(url), 0u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(FolderOrFile, NameTakenDuringDownloadTest,
@@ -437,10 +438,10 @@ INSTANTIATE_TEST_SUITE_P(FolderOrFile, NameTakenDuringDownloadTest,
 // What is under the name an item's URL gives when the item comes.
 struct NameCase {
     const char* name;
-    bool recorded;        // the list holds the URL
-    bool fileThere;       // a file has the name
-    bool sameBytes;       // ...with the bytes the download brings
-    bool stored;          // the item ends up recorded with its file in place
+    bool recorded;          // the list holds the URL
+    bool fileThere;         // a file has the name
+    bool sameBytes;         // ...with the bytes the download brings
+    bool stored;            // the item ends up recorded with its file in place
     const char* logBefore;  // the log line: these, the full path between them
     const char* logAfter;
 };
@@ -451,10 +452,11 @@ class WhatIsUnderTheNameTest : public DownloadTest,
 TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
     const NameCase& c = GetParam();
     std::atomic<int> requests{0};
-    server_.Http().Get("/m/o.jpg", [&requests](const httplib::Request&, httplib::Response& response) {
-        ++requests;
-        response.set_content(test::PatternBytes(5000), "image/jpeg");
-    });
+    server_.Http().Get("/m/o.jpg",
+                       [&requests](const httplib::Request&, httplib::Response& response) {
+                           ++requests;
+                           response.set_content(test::PatternBytes(5000), "image/jpeg");
+                       });
     const std::string url = server_.Url("/m/o.jpg");
     const std::string path = folder_.File("o.jpg");
     // Same size either way: only the bytes tell them apart.
@@ -463,9 +465,9 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
     if (c.fileThere) test::WriteFile(path, existing);
     settings_.KpropTitle = 1;
     engine_.ReadLocalFileList();
-    if (c.recorded) engine_.LocalFiles[url] = CFileData{"o.jpg", url, 0};
+    if (c.recorded) engine_.TEST_LocalFiles()[url] = CFileData{"o.jpg", url, 0};
     for (int batch = 0; batch < 2; ++batch) {
-        engine_.DownloadQueue = {{"cap", url, ""}};
+        engine_.TEST_DownloadQueue() = {{"cap", url, ""}};
         RunBatch();
     }
     EXPECT_TRUE(host_.HasLogContaining(c.logBefore + path + c.logAfter));
@@ -479,11 +481,11 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
                 .status,
             ListReadStatus::Loaded);
         EXPECT_EQ(listed[url].LocalName, "o.jpg");
-        EXPECT_EQ(engine_.LocalFiles[url].Seen, 1);
+        EXPECT_EQ(engine_.TEST_LocalFiles()[url].Seen, 1);
     } else {
         EXPECT_EQ(test::ReadFile(path), existing);
         EXPECT_EQ(FolderNames(folder_.Path()), (std::vector<std::string>{"o.jpg"}));
-        EXPECT_EQ(engine_.LocalFiles.count(url), 0u);
+        EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 0u);
         // Found to differ once, it is not fetched again in this run.
         EXPECT_EQ(requests.load(), 1);
     }
@@ -491,12 +493,12 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WhatIsUnderTheNameTest,
-    ::testing::Values(
-        NameCase{"DeletedByHand", true, false, false, true, "DownloadNext(), ",
-                 " is no longer in the folder, downloading it again"},
-        NameCase{"LeftByALostList", false, true, true, true, "DownloadNext(), ",
-                 " already in the folder, taken into the list"},
-        NameCase{"UsersOwnFile", false, true, false, false, "File already exits: ", ""}),
+    ::testing::Values(NameCase{"DeletedByHand", true, false, false, true, "DownloadNext(), ",
+                               " is no longer in the folder, downloading it again"},
+                      NameCase{"LeftByALostList", false, true, true, true, "DownloadNext(), ",
+                               " already in the folder, taken into the list"},
+                      NameCase{"UsersOwnFile", false, true, false, false,
+                               "File already exits: ", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
@@ -536,7 +538,7 @@ class DownloadWindowTest : public DownloadTest {
                                }
                            });
         engine_.ReadLocalFileList();
-        for (int i = 0; i < kItems; ++i) engine_.DownloadQueue.push_back(Item(i));
+        for (int i = 0; i < kItems; ++i) engine_.TEST_DownloadQueue().push_back(Item(i));
     }
     ~DownloadWindowTest() override { server_.Release(); }
 
@@ -558,13 +560,13 @@ TEST_F(DownloadWindowTest, SlowFirstFileIsStillStoredFirstWhileThreeOthersArrive
     slowFor_ = 500ms;
     EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
     // One step, one item: the head, although the three behind it were done first.
-    ASSERT_EQ(engine_.LocalFiles.size(), 1u);
-    EXPECT_EQ(engine_.LocalFiles.count(Item(0).Url), 1u);
-    EXPECT_EQ(engine_.DownloadQueue.size(), static_cast<size_t>(kItems - 1));
+    ASSERT_EQ(engine_.TEST_LocalFiles().size(), 1u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().count(Item(0).Url), 1u);
+    EXPECT_EQ(engine_.TEST_DownloadQueue().size(), static_cast<size_t>(kItems - 1));
     EXPECT_EQ(FolderNames(folder_.Path()).size(), 2u + 3u)  // journal, 0.jpg, three temporaries
         << ::testing::PrintToString(FolderNames(folder_.Path()));
     RunBatch();
-    EXPECT_EQ(engine_.LocalFiles.size(), static_cast<size_t>(kItems));
+    EXPECT_EQ(engine_.TEST_LocalFiles().size(), static_cast<size_t>(kItems));
     for (int i = 0; i < kItems; ++i)
         EXPECT_EQ(test::ReadFile(folder_.File(std::to_string(i) + ".jpg")),
                   "file " + std::to_string(i));
@@ -577,8 +579,8 @@ TEST_F(DownloadWindowTest, SlowFirstFileIsStillStoredFirstWhileThreeOthersArrive
 TEST_F(DownloadWindowTest, OneFailingTransferAmongFourLosesNothingElse) {
     failingIndex_ = 2;
     RunBatch();
-    EXPECT_EQ(engine_.LocalFiles.size(), static_cast<size_t>(kItems - 1));
-    EXPECT_EQ(engine_.LocalFiles.count(Item(2).Url), 0u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().size(), static_cast<size_t>(kItems - 1));
+    EXPECT_EQ(engine_.TEST_LocalFiles().count(Item(2).Url), 0u);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), HTTP Error 500, url=" + Item(2).Url));
     for (const std::string& name : FolderNames(folder_.Path()))
         EXPECT_EQ(name.find("__t"), std::string::npos) << name;
@@ -596,9 +598,10 @@ TEST_F(DownloadWindowTest, StopWithFourInFlightEndsThemAllAndLeavesNoTemporaryFi
                                               return true;
                                           });
         });
-    engine_.DownloadQueue.clear();
+    engine_.TEST_DownloadQueue().clear();
     for (int i = 0; i < kItems; ++i)
-        engine_.DownloadQueue.push_back({"c", server_.Url("/s/" + std::to_string(i) + ".jpg"), ""});
+        engine_.TEST_DownloadQueue().push_back(
+            {"c", server_.Url("/s/" + std::to_string(i) + ".jpg"), ""});
     std::thread stopper([this] {
         std::this_thread::sleep_for(300ms);
         stop_.store(1);
@@ -609,8 +612,8 @@ TEST_F(DownloadWindowTest, StopWithFourInFlightEndsThemAllAndLeavesNoTemporaryFi
     stopper.join();
     server_.Release();
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/s/3.jpg")));
-    EXPECT_TRUE(engine_.LocalFiles.empty());
-    EXPECT_EQ(engine_.DownloadQueue.size(), static_cast<size_t>(kItems - 1));
+    EXPECT_TRUE(engine_.TEST_LocalFiles().empty());
+    EXPECT_EQ(engine_.TEST_DownloadQueue().size(), static_cast<size_t>(kItems - 1));
     EXPECT_EQ(FolderNames(folder_.Path()), std::vector<std::string>{})
         << ::testing::PrintToString(FolderNames(folder_.Path()));
 }
@@ -620,13 +623,13 @@ TEST_F(DownloadWindowTest, ItemsSharingATemporaryNameAreNeverInFlightTogether) {
     server_.ServeBytes("/a/x.jpg", 3000);
     server_.ServeBytes("/b/x.mp4", 5000);
     server_.ServeBytes("/c/x.jpg", 4000);
-    engine_.DownloadQueue = {{"", server_.Url("/a/x.jpg"), ""},
-                             {"", server_.Url("/b/x.mp4"), ""},
-                             {"", server_.Url("/c/x.jpg"), ""}};
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/a/x.jpg"), ""},
+                                    {"", server_.Url("/b/x.mp4"), ""},
+                                    {"", server_.Url("/c/x.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), test::PatternBytes(3000));
     EXPECT_EQ(test::ReadFile(folder_.File("x.mp4")), test::PatternBytes(5000));
-    EXPECT_EQ(engine_.LocalFiles.size(), 2u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().size(), 2u);
     EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("x.jpg")));
 }
 

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/feed_engine.h"
+
 namespace pixolune::test {
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
@@ -55,6 +57,14 @@ class MediaServer {
     std::condition_variable changed_;
     bool released_ = false;
 };
+
+// The engine's configured feeds, replaced, read or edited as the host's thread does it.
+void SetFeeds(CFeedEngine& engine, FeedArray feeds);
+[[nodiscard]] FeedArray FeedsOf(const CFeedEngine& engine);
+template <typename Edit>
+void EditFeeds(CFeedEngine& engine, Edit&& edit) {
+    engine.Configuration().Change([&](EngineConfiguration::Live& live) { edit(live.Feeds); });
+}
 
 // The pattern ServeBytes sends.
 std::string PatternBytes(size_t size);

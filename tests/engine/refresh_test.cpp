@@ -13,12 +13,16 @@
 #include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/tick_count.h"
 #include "model/host_link.h"
+#include "platform/tick_count.h"
 #include "tests/support/stub_server.h"
 
 namespace pixolune {
 namespace {
+
+using test::EditFeeds;
+using test::FeedsOf;
+using test::SetFeeds;
 
 using namespace std::chrono_literals;
 
@@ -63,13 +67,13 @@ class RefreshTest : public ::testing::Test {
         SetHostCallback(&test::FakeHost::Callback);
         settings_.tmUpdate = 180;
         settings_.ImgFolder = folder_.Path();
-        engine_.QueryFactory = [this](const std::string& token, const PluginSettings&,
-                                      const std::atomic<int32_t>*) {
-            tokens_.push_back(token);
-            return std::make_unique<FakeQuery>(service_);
-        };
-        engine_.IdleInterval = 100ms;
-        engine_.Token = "tok";
+        engine_.SetQueryFactory(
+            [this](const std::string& token, const PluginSettings&, const std::atomic<int32_t>*) {
+                tokens_.push_back(token);
+                return std::make_unique<FakeQuery>(service_);
+            });
+        engine_.SetIdleInterval(100ms);
+        engine_.SetToken("tok");
     }
     ~RefreshTest() override { SetHostCallback(nullptr); }
 
@@ -83,11 +87,11 @@ class RefreshTest : public ::testing::Test {
 
 TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
     service_.feeds[1].items = {{"c1", "http://h/1.jpg", "o"}, {"c2", "http://h/2.jpg", "o"}};
-    engine_.Feeds = {Feed(1), Feed(3, 0)};
+    SetFeeds(engine_, {Feed(1), Feed(3, 0)});
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
-    ASSERT_EQ(engine_.DownloadQueue.size(), 2u);
-    EXPECT_EQ(engine_.DownloadQueue[1].Url, "http://h/2.jpg");
-    const CPixoluneFeed& feed = engine_.Feeds[0];
+    ASSERT_EQ(engine_.TEST_DownloadQueue().size(), 2u);
+    EXPECT_EQ(engine_.TEST_DownloadQueue()[1].Url, "http://h/2.jpg");
+    const CPixoluneFeed& feed = FeedsOf(engine_)[0];
     EXPECT_NE(feed.LastTm, 0u);
     EXPECT_EQ(feed.Flg, kFeedEnabledFlag | kFeedQueriedFlag);
     EXPECT_EQ(feed.Items.size(), 2u);
@@ -107,24 +111,28 @@ TEST_F(RefreshTest, FeedIsDueOnlyAfterItsIntervalAlsoAcrossTheTickWrap) {
         ~Unshift() { platform::ShiftTickCount(0); }
     } unshift;
     ASSERT_LT(platform::TickCount(), 60000u);
-    engine_.Feeds = {Feed(1)};
+    SetFeeds(engine_, {Feed(1)});
     ASSERT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[1], 1);
     // A success a second short of 180 minutes ago is not due yet...
-    engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u - 1000u);
-    ASSERT_GT(engine_.Feeds[0].LastTm, platform::TickCount());
+    EditFeeds(engine_, [&](FeedArray& feeds) {
+        feeds[0].LastTm = platform::TickCount() - (180u * 60000u - 1000u);
+    });
+    ASSERT_GT(FeedsOf(engine_)[0].LastTm, platform::TickCount());
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[1], 1);
     // ...one a second more than 180 minutes ago is.
-    engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
+    EditFeeds(engine_, [&](FeedArray& feeds) {
+        feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
+    });
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     EXPECT_EQ(service_.calls[1], 2);
 }
 
 TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
     settings_.tmUpdate = 0;
-    engine_.Feeds = {Feed(1)};
+    SetFeeds(engine_, {Feed(1)});
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[1], 1);
@@ -132,10 +140,10 @@ TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
 
 TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
     service_.feeds[2].result = QueryResult::Failed;
-    engine_.Feeds = {Feed(2)};
+    SetFeeds(engine_, {Feed(2)});
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
-    EXPECT_EQ(engine_.Feeds[0].Retries, 1);
-    EXPECT_EQ(engine_.Feeds[0].LastTm, 0u);
+    EXPECT_EQ(FeedsOf(engine_)[0].Retries, 1);
+    EXPECT_EQ(FeedsOf(engine_)[0].LastTm, 0u);
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(service_.calls[2], 1);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
@@ -143,13 +151,13 @@ TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
     service_.feeds[2].result = QueryResult::Ok;
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     EXPECT_EQ(service_.calls[2], 2);
-    EXPECT_EQ(engine_.Feeds[0].Retries, 0);
+    EXPECT_EQ(FeedsOf(engine_)[0].Retries, 0);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: lastTm=0, retries=1"));
 }
 
 TEST_F(RefreshTest, RetryAfterOfTheServiceIsHonoured) {
     service_.feeds[4] = ScriptedFeed{QueryResult::Failed, 1, {}};
-    engine_.Feeds = {Feed(4)};
+    SetFeeds(engine_, {Feed(4)});
     (void)engine_.Refresh();
     EXPECT_TRUE(host_.HasLogContaining("(Retry-After)"));
     std::this_thread::sleep_for(300ms);  // past the idle interval, not past Retry-After
@@ -162,17 +170,17 @@ TEST_F(RefreshTest, RetryAfterOfTheServiceIsHonoured) {
 
 TEST_F(RefreshTest, ResultOfAFeedReplacedDuringItsQueryIsDropped) {
     service_.feeds[1].items = {{"", "http://h/1.jpg", ""}};
-    engine_.Feeds = {Feed(1)};
+    SetFeeds(engine_, {Feed(1)});
     service_.duringQuery = [this] {
-        std::lock_guard<std::mutex> guard(engine_.Lock);
-        engine_.Feeds = {Feed(5)};
-        engine_.Feeds[0].Tags = "sunset";
+        CPixoluneFeed tagged = Feed(5);
+        tagged.Tags = "sunset";
+        SetFeeds(engine_, {tagged});
         service_.duringQuery = nullptr;
     };
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
-    EXPECT_TRUE(engine_.DownloadQueue.empty());
-    EXPECT_EQ(engine_.Feeds[0].LastTm, 0u);
-    EXPECT_TRUE(engine_.Feeds[0].Items.empty());
+    EXPECT_TRUE(engine_.TEST_DownloadQueue().empty());
+    EXPECT_EQ(FeedsOf(engine_)[0].LastTm, 0u);
+    EXPECT_TRUE(FeedsOf(engine_)[0].Items.empty());
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: the feed was changed while it was read"));
 }
 
@@ -181,12 +189,12 @@ class PruneAfterFailureTest : public RefreshTest {
   protected:
     PruneAfterFailureTest() {
         settings_.FeedsSynch = 0;
-        engine_.Feeds = {Feed(1), Feed(2)};
+        SetFeeds(engine_, {Feed(1), Feed(2)});
         engine_.ReadLocalFileList();
         for (const char* name : {"a.jpg", "c.jpg", "old.jpg"}) {
             test::WriteFile(folder_.File(name), "x");
             const std::string url = std::string("http://h/") + name;
-            engine_.LocalFiles[url] = CFileData{name, url, 0};
+            engine_.TEST_LocalFiles()[url] = CFileData{name, url, 0};
         }
     }
     void Batch() {
@@ -210,12 +218,14 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
 
     // Batch 2: feed 1 fails, feed 2 answers without old.jpg.
     std::this_thread::sleep_for(120ms);  // feed 2's retry wait
-    engine_.Feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);  // due again
+    EditFeeds(engine_, [&](FeedArray& feeds) {
+        feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
+    });  // due again
     service_.feeds[1].result = QueryResult::Failed;
     service_.feeds[2] = ScriptedFeed{QueryResult::Ok, 0, {{"", "http://h/c.jpg", ""}}};
     Batch();
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
-    EXPECT_EQ(engine_.LocalFiles.count("http://h/old.jpg"), 0u);
+    EXPECT_EQ(engine_.TEST_LocalFiles().count("http://h/old.jpg"), 0u);
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
     EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));
     EXPECT_TRUE(host_.HasLogContaining(
@@ -223,7 +233,7 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
 }
 
 TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime) {
-    engine_.UnansweredFeedPruneDelay = 300ms;
+    engine_.SetUnansweredFeedPruneDelay(300ms);
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
     service_.feeds[2].result = QueryResult::Failed;
     Batch();
@@ -231,7 +241,7 @@ TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime)
     EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));
 
     std::this_thread::sleep_for(350ms);
-    engine_.DownloadQueue = {{"", "http://h/a.jpg", ""}};
+    engine_.TEST_DownloadQueue() = {{"", "http://h/a.jpg", ""}};
     Batch();
     EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: feed 1 has not been read for "));
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
@@ -240,8 +250,8 @@ TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime)
 }
 
 TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
-    engine_.Token.clear();
-    engine_.Feeds = {Feed(1), Feed(2)};
+    engine_.SetToken("");
+    SetFeeds(engine_, {Feed(1), Feed(2)});
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     EXPECT_TRUE(tokens_.empty());
@@ -261,8 +271,8 @@ int CountContaining(const std::vector<std::string>& lines, const std::string& te
 TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
     test::StubServer stub;  // answers 400 to every token but "tok-alice"
     ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
-    engine_.QueryFactory = ServiceFeedQueryFactory();
-    engine_.Feeds = {Feed(1), Feed(2)};
+    engine_.SetQueryFactory(ServiceFeedQueryFactory());
+    SetFeeds(engine_, {Feed(1), Feed(2)});
     engine_.SetToken("tok-gone");
     EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
     std::this_thread::sleep_for(150ms);  // past a failed feed's own wait
@@ -281,7 +291,7 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
     requests = stub.Requests();
     EXPECT_GE(CountContaining(requests, "/v1/users/self/feed?access_token=tok-alice"), 1);
     EXPECT_GE(CountContaining(requests, "/v1/users/self/media/recent?access_token=tok-alice"), 1);
-    EXPECT_EQ(engine_.Feeds[0].Retries, 0);
+    EXPECT_EQ(FeedsOf(engine_)[0].Retries, 0);
     EXPECT_TRUE(host_.HasLogContaining("Refresh: a new access token arrived"));
     ::unsetenv("PIXOLUNE_API_BASE");
 }
@@ -290,8 +300,8 @@ TEST_F(RefreshTest, A400OfOneFeedWithAnAcceptedTokenIsAnOrdinaryFailure) {
     test::StubServer stub;
     ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
     stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":400})");
-    engine_.QueryFactory = ServiceFeedQueryFactory();
-    engine_.Feeds = {Feed(1), Feed(2)};
+    engine_.SetQueryFactory(ServiceFeedQueryFactory());
+    SetFeeds(engine_, {Feed(1), Feed(2)});
     engine_.SetToken("tok-alice");
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);  // the second feed is still read
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));

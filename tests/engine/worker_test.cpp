@@ -14,11 +14,15 @@
 #include "engine/pixolune_thread.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/file_system.h"
 #include "model/host_link.h"
+#include "platform/file_system.h"
 
 namespace pixolune {
 namespace {
+
+using test::EditFeeds;
+using test::FeedsOf;
+using test::SetFeeds;
 
 using namespace std::chrono_literals;
 
@@ -60,10 +64,10 @@ class WorkerTest : public ::testing::Test {
         settings_.ImgFolder = folder_.Path();
         settings_.tmUpdate = 0;
         settings_.RestartKal = 1;
-        engine_->IdleInterval = 20ms;
-        engine_->Token = "tok";
+        engine_->SetIdleInterval(20ms);
+        engine_->SetToken("tok");
         CPixoluneFeed feed;
-        engine_->Feeds = {feed};
+        SetFeeds(*engine_, {feed});
     }
     ~WorkerTest() override {
         engine_.reset();  // stops and joins a worker before the host goes
@@ -72,10 +76,10 @@ class WorkerTest : public ::testing::Test {
 
     void AnswerWith(std::vector<CPixoluneItem> items,
                     std::function<QueryResult(const CPixoluneFeed&)> hook = nullptr) {
-        engine_->QueryFactory = [items, hook](const std::string&, const PluginSettings&,
-                                              const std::atomic<int32_t>*) {
-            return std::make_unique<ItemsQuery>(items, hook);
-        };
+        engine_->SetQueryFactory(
+            [items, hook](const std::string&, const PluginSettings&, const std::atomic<int32_t>*) {
+                return std::make_unique<ItemsQuery>(items, hook);
+            });
     }
 
     test::ScratchFolder folder_;
@@ -102,9 +106,9 @@ TEST_F(WorkerTest, IdleWorkerStopsAtOnceAndIsNotStartedTwice) {
 }
 
 TEST_F(WorkerTest, WithoutFeedsNoWorkerStarts) {
-    engine_->Feeds.clear();
+    SetFeeds(*engine_, {});
     engine_->StartWorker();
-    EXPECT_EQ(engine_->Worker, nullptr);
+    EXPECT_FALSE(engine_->WorkerRunning());
 }
 
 TEST_F(WorkerTest, BatchFillsTheFolderAndAsksForOneRestart) {
@@ -148,7 +152,7 @@ TEST_F(WorkerTest, AfterAnExceptionTheStoredFilesAreWrittenBeforeTheListIsRead) 
     // Feed 0 answers once; feed 1 fails, and throws on its next try.
     CPixoluneFeed second;
     second.Type = 2;
-    engine_->Feeds.push_back(second);
+    EditFeeds(*engine_, [&](FeedArray& feeds) { feeds.push_back(second); });
     auto tries = std::make_shared<std::atomic<int>>(0);
     AnswerWith({{"", server_.Url("/slow.jpg"), ""}, {"", server_.Url("/next.jpg"), ""}},
                [tries](const CPixoluneFeed& feed) {
@@ -171,14 +175,15 @@ TEST_F(WorkerTest, SettingsFeedsAndTokenMayBeReplacedWhileTheWorkerRuns) {
     settings_.tmUpdate = 1;
     engine_->StartWorker();
     for (int round = 0; round < 200; ++round) {
-        std::lock_guard<std::mutex> guard(engine_->Lock);
         FeedArray feeds(1 + round % 3);
         for (size_t i = 0; i < feeds.size(); ++i) feeds[i].Type = 1 + static_cast<int>(i);
-        CopyFeedArray(engine_->Feeds, feeds);
-        engine_->Token = "token-" + std::to_string(round);
-        settings_.KpropTitle = round % 2;
-        settings_.tmUpdate = round % 2;
-        settings_.Enabled = 1;
+        engine_->Configuration().Change([&](EngineConfiguration::Live& live) {
+            CopyFeedArray(live.Feeds, feeds);
+            live.Settings.KpropTitle = round % 2;
+            live.Settings.tmUpdate = round % 2;
+            live.Settings.Enabled = 1;
+        });
+        engine_->SetToken("token-" + std::to_string(round));
     }
     ASSERT_GE(host_.WaitForLog("Download complete", 10s), 0);
     engine_->StopWorker();
@@ -239,10 +244,8 @@ TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRec
     AnswerWith({{"", server_.Url("/slow.jpg"), ""}, {"", server_.Url("/a.jpg"), ""}});
     engine_->StartWorker();
     ASSERT_GE(host_.WaitForLog("DownloadImage(), " + server_.Url("/slow.jpg"), 10s), 0);
-    {
-        std::lock_guard<std::mutex> guard(engine_->Lock);
-        settings_.ImgFolder = next.Path();
-    }
+    engine_->Configuration().Change(
+        [&](EngineConfiguration::Live& live) { live.Settings.ImgFolder = next.Path(); });
     server_.Release();  // the step under way ends in the old folder
     const int changed = host_.WaitForLog("DownloadNext(): the media folder changed from ", 10s);
     ASSERT_GE(changed, 0);
@@ -281,17 +284,17 @@ TEST_F(WorkerTest, SecondWorkerOnTheFolderTouchesNothingAndTakesOverAfterTheFirs
     otherSettings.ImgFolder = folder_.Path();
     otherSettings.tmUpdate = 0;
     CFeedEngine other(otherSettings);
-    other.IdleInterval = 20ms;
-    other.Feeds = {CPixoluneFeed{}};
+    other.SetIdleInterval(20ms);
+    SetFeeds(other, {CPixoluneFeed{}});
     auto queries = std::make_shared<std::atomic<int>>(0);
     const std::vector<CPixoluneItem> items{{"", server_.Url("/a.jpg"), ""},
                                            {"", server_.Url("/b.jpg"), ""}};
-    other.QueryFactory = [queries, items](const std::string&, const PluginSettings&,
-                                          const std::atomic<int32_t>*) {
-        ++*queries;
-        return std::make_unique<ItemsQuery>(items, nullptr);
-    };
-    other.Token = "tok";
+    other.SetQueryFactory(
+        [queries, items](const std::string&, const PluginSettings&, const std::atomic<int32_t>*) {
+            ++*queries;
+            return std::make_unique<ItemsQuery>(items, nullptr);
+        });
+    other.SetToken("tok");
     other.StartWorker();
     const int busy = host_.WaitForLog("is in use by another host; waiting", 5s);
     ASSERT_GE(busy, 0);

@@ -8,6 +8,19 @@
 namespace pixolune::test {
 namespace {
 
+// The values the worker shares, read as the host's thread reads them.
+std::string TokenOf(CPixoluneApp& app) {
+    return app.Engine.Configuration().Read().token;
+}
+FeedArray FeedsOf(CPixoluneApp& app) {
+    return app.Engine.Configuration().Inspect([](const EngineConfiguration::View& view) {
+        FeedArray copy = view.Feeds;
+        // A copied feed starts its own retry count; the test wants the live one's.
+        for (size_t i = 0; i < copy.size(); ++i) copy[i].Retries = view.Feeds[i].Retries;
+        return copy;
+    });
+}
+
 // The application object linked directly, with a scripted dialog in place of the real one.
 class ConfigureTest : public ::testing::Test {
   protected:
@@ -17,8 +30,9 @@ class ConfigureTest : public ::testing::Test {
         host.SetValue("PixolunePlugIn", "Feed0_Type", 2);
         host.SetValue("PixolunePlugIn", "Feed0_Flg", 1);
         app.HandleMessage(KAL_MSG_LOAD_SETTINGS, 0, 0);
-        app.Engine.Token = "tok-old";
-        app.Engine.Feeds[0].Retries = 4;
+        app.Engine.SetToken("tok-old");
+        app.Engine.Configuration().Change(
+            [](EngineConfiguration::Live& live) { live.Feeds[0].Retries = 4; });
     }
     void TearDown() override { SetHostCallback(nullptr); }
 
@@ -50,10 +64,10 @@ TEST_F(ConfigureTest, OkCopiesEveryValueBackAndMarksSettingsChanged) {
     EXPECT_EQ(app.Settings.ImgFolder, "/srv/slides/");
     EXPECT_EQ(app.Settings.FeedsSynch, -1);
     EXPECT_EQ(app.Settings.AuthPrefix, "by");
-    EXPECT_EQ(app.Engine.Token, "tok-new");
-    ASSERT_EQ(app.Engine.Feeds.size(), 2u);
-    EXPECT_EQ(app.Engine.Feeds[1].Tags, "sunset");
-    EXPECT_EQ(app.Engine.Feeds[0].Retries, 4) << "an existing entry keeps its retry count";
+    EXPECT_EQ(TokenOf(app), "tok-new");
+    ASSERT_EQ(FeedsOf(app).size(), 2u);
+    EXPECT_EQ(FeedsOf(app)[1].Tags, "sunset");
+    EXPECT_EQ(FeedsOf(app)[0].Retries, 4) << "an existing entry keeps its retry count";
 
     app.HandleMessage(KAL_MSG_SAVE_SETTINGS, 0, 0);
     EXPECT_EQ(app.HandleMessage(KAL_MSG_SETTINGS_CHANGED, 0, 0), 0);
@@ -69,8 +83,8 @@ TEST_F(ConfigureTest, CancelDiscardsEverythingAndKeepsSettingsChanged) {
     EXPECT_EQ(app.HandleMessage(KAL_MSG_CONFIGURE, 0, 0), 0);
     EXPECT_EQ(app.HandleMessage(KAL_MSG_SETTINGS_CHANGED, 0, 0), 0);
     EXPECT_EQ(app.Settings.Enabled, 0);
-    EXPECT_EQ(app.Engine.Token, "tok-old");
-    EXPECT_EQ(app.Engine.Feeds.size(), 1u);
+    EXPECT_EQ(TokenOf(app), "tok-old");
+    EXPECT_EQ(FeedsOf(app).size(), 1u);
 }
 
 TEST_F(ConfigureTest, DialogSeesTheHostVariantAndOwnerWindow) {

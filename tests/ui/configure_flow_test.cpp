@@ -6,8 +6,8 @@
 
 #include <fstream>
 
-#include "plugin/app.h"
 #include "kaleidra/kal_plugin_api.h"
+#include "plugin/app.h"
 #include "temp_folder.h"
 #include "ui/account_status.h"
 #include "ui/folder_choice.h"
@@ -15,6 +15,19 @@
 
 namespace pixolune::ui {
 namespace {
+
+// The values the worker shares, read as the host's thread reads them.
+std::string TokenOf(CPixoluneApp& app) {
+    return app.Engine.Configuration().Read().token;
+}
+FeedArray FeedsOf(CPixoluneApp& app) {
+    return app.Engine.Configuration().Inspect([](const EngineConfiguration::View& view) {
+        FeedArray copy = view.Feeds;
+        // A copied feed starts its own retry count; the test wants the live one's.
+        for (size_t i = 0; i < copy.size(); ++i) copy[i].Retries = view.Feeds[i].Retries;
+        return copy;
+    });
+}
 
 class ConfigureFlowTest : public ::testing::Test {
   protected:
@@ -25,11 +38,12 @@ class ConfigureFlowTest : public ::testing::Test {
         app.Settings.tmUpdate = 180;
         app.Settings.DwlPhoto = 1;
         app.Settings.KpropDescr = 1;
-        app.Engine.Token = "old-token";
+        app.Engine.SetToken("old-token");
         CPixoluneFeed feed;
         feed.Type = kFeedPopular;
         feed.MaxP = 30;
-        app.Engine.Feeds = {feed};
+        app.Engine.Configuration().Change(
+            [&](EngineConfiguration::Live& live) { live.Feeds = {feed}; });
     }
 
     // Runs message 5 with `script` as the user's typing; `answer` is the user's
@@ -79,11 +93,11 @@ TEST_F(ConfigureFlowTest, OkCopiesTheTypedValuesAndTheNewTokenBack) {
     EXPECT_EQ(90, app.Settings.tmUpdate);
     EXPECT_EQ(1, app.Settings.DwlVideo);
     EXPECT_EQ(1, app.Settings.KpropDescr) << "no control edits it; it passes through";
-    EXPECT_EQ("tok-alice", app.Engine.Token);
-    ASSERT_EQ(1u, app.Engine.Feeds.size());
-    EXPECT_EQ(kFeedTagged, app.Engine.Feeds[0].Type);
-    EXPECT_EQ(12, app.Engine.Feeds[0].MaxP);
-    EXPECT_EQ("sunset", app.Engine.Feeds[0].Tags);
+    EXPECT_EQ("tok-alice", TokenOf(app));
+    ASSERT_EQ(1u, FeedsOf(app).size());
+    EXPECT_EQ(kFeedTagged, FeedsOf(app)[0].Type);
+    EXPECT_EQ(12, FeedsOf(app)[0].MaxP);
+    EXPECT_EQ("sunset", FeedsOf(app)[0].Tags);
 }
 
 TEST_F(ConfigureFlowTest, CancelAfterASuccessfulLoginKeepsTheOldTokenAndEverythingElse) {
@@ -96,11 +110,11 @@ TEST_F(ConfigureFlowTest, CancelAfterASuccessfulLoginKeepsTheOldTokenAndEverythi
         false);
     EXPECT_EQ(0, result);
     EXPECT_EQ(0, app.HandleMessage(KAL_MSG_SETTINGS_CHANGED, 0, 0));
-    EXPECT_EQ("old-token", app.Engine.Token);
+    EXPECT_EQ("old-token", TokenOf(app));
     EXPECT_EQ("/old/", app.Settings.ImgFolder);
     EXPECT_EQ(180, app.Settings.tmUpdate);
-    ASSERT_EQ(1u, app.Engine.Feeds.size());
-    EXPECT_EQ(kFeedPopular, app.Engine.Feeds[0].Type);
+    ASSERT_EQ(1u, FeedsOf(app).size());
+    EXPECT_EQ(kFeedPopular, FeedsOf(app)[0].Type);
 }
 
 TEST_F(ConfigureFlowTest, FailedAccountCheckAtOpeningStoresAnEmptyTokenOnOk) {
@@ -113,7 +127,7 @@ TEST_F(ConfigureFlowTest, FailedAccountCheckAtOpeningStoresAnEmptyTokenOnOk) {
         },
         true);
     EXPECT_EQ(1, result);
-    EXPECT_EQ("", app.Engine.Token);
+    EXPECT_EQ("", TokenOf(app));
 }
 
 TEST_F(ConfigureFlowTest, AFileWhereTheFolderShouldBeIsRefused) {

@@ -64,9 +64,11 @@ class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
         SetHostCallback(&FakeHost::Callback);
         ::setenv("PIXOLUNE_API_BASE", stub_.ApiBase().c_str(), 1);
         settings_.ImgFolder = media_.Path();
-        engine_.DownloadLimits.http = MediaTestLimits();
+        MediaDownloadLimits limits;
+        limits.http = MediaTestLimits();
         // An endless body reaches this in well under a second on loopback.
-        engine_.DownloadLimits.maxFileBytes = 8u << 20;
+        limits.maxFileBytes = 8u << 20;
+        engine_.SetDownloadLimits(limits);
     }
     ~NetworkAttackTest() override {
         ::unsetenv("PIXOLUNE_API_BASE");
@@ -108,21 +110,21 @@ TEST_P(NetworkAttackTest, MediaDownloadEndsWithALogLineWithinTheBoundAndLeavesNo
     SetFault("/media/a.jpg");
     CPixoluneItem item;
     item.Url = stub_.BaseUrl() + "/media/a.jpg";
-    engine_.DownloadQueue.push_back(item);
+    engine_.TEST_DownloadQueue().push_back(item);
     const std::atomic<int32_t> stop{0};
     const auto start = Clock::now();
     EXPECT_EQ(engine_.DownloadNext(&stop), DownloadStep::ItemTaken);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    EXPECT_LT(took, Bound(engine_.DownloadLimits.http));
+    EXPECT_LT(took, Bound(engine_.DownloadLimits().http));
     EXPECT_TRUE(host_.HasLogContaining(GetParam().mediaLine))
         << ::testing::PrintToString(host_.LogLines());
     EXPECT_TRUE(FolderNames(media_.Path()).empty())
         << ::testing::PrintToString(FolderNames(media_.Path()));
-    EXPECT_TRUE(engine_.LocalFiles.empty());
+    EXPECT_TRUE(engine_.TEST_LocalFiles().empty());
     RecordProperty("media_ms", static_cast<int>(took.count()));
     std::printf("media %s: %lld ms (bound %lld ms)\n", GetParam().name,
                 static_cast<long long>(took.count()),
-                static_cast<long long>(Bound(engine_.DownloadLimits.http).count()));
+                static_cast<long long>(Bound(engine_.DownloadLimits().http).count()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,7 +161,7 @@ TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
         CFeedEngine engine{settings};
         CPixoluneItem item;
         item.Url = stub.BaseUrl() + "/media/a.jpg";
-        engine.DownloadQueue.push_back(item);
+        engine.TEST_DownloadQueue().push_back(item);
         std::atomic<int32_t> stop{0};
         Clock::time_point stopped;
         std::thread worker([&] { (void)engine.DownloadNext(&stop); });
@@ -176,7 +178,7 @@ TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
                     static_cast<long long>(
                         std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
         EXPECT_TRUE(FolderNames(media.Path()).empty());
-        EXPECT_TRUE(engine.LocalFiles.empty());
+        EXPECT_TRUE(engine.TEST_LocalFiles().empty());
     }
     SetHostCallback(nullptr);
 }

@@ -13,8 +13,8 @@
 #include "engine/local_names.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
-#include "platform/file_system.h"
 #include "model/host_link.h"
+#include "platform/file_system.h"
 
 namespace pixolune {
 namespace {
@@ -100,8 +100,8 @@ class FaultPlan : public platform::FileSystemWrapper {
 // removed, list read), nothing done while it can't be used or its list can't
 // be read, the folder left at the end.
 void RunBatchAsTheWorker(CFeedEngine& engine, std::deque<CPixoluneItem> items) {
-    if (engine.TakeMediaFolder() && !engine.LocalListUnreadable) {
-        engine.DownloadQueue = std::move(items);
+    if (engine.TakeMediaFolder() && !engine.LocalListUnreadable()) {
+        engine.TEST_DownloadQueue() = std::move(items);
         std::atomic<int32_t> stop{0};
         while (engine.DownloadNext(&stop) == DownloadStep::ItemTaken) {
         }
@@ -154,7 +154,7 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
             EXPECT_EQ(test::ReadFile(folder.File("new.jpg")), test::PatternBytes(20000));
         } else {
             // A download that failed is not recorded.
-            EXPECT_EQ(engine.LocalFiles.count(server.Url("/new.jpg")), 0u);
+            EXPECT_EQ(engine.TEST_LocalFiles().count(server.Url("/new.jpg")), 0u);
         }
     }
     SetHostCallback(nullptr);
@@ -198,7 +198,7 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
         test::FakeHost host;
         CFeedEngine next(settings);
         next.ReadLocalFileList();
-        for (const auto& [url, record] : next.LocalFiles) {
+        for (const auto& [url, record] : next.TEST_LocalFiles()) {
             const std::string media = folder.File(record.LocalName);
             std::string sidecar = media;
             ReplaceExtension(sidecar, kSidecarSuffix);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "platform/clock.h"
+
+namespace pixolune {
+
+// How long a feed that has not answered once on this folder may put pruning
+// off. Its files can't be told from those that left the feeds; a feed that
+// fails for good (a refused tag) must not stop the folder's pruning for ever.
+class PruneDeferral {
+  public:
+    explicit PruneDeferral(platform::Clock& clock) : clock_(clock) {}
+
+    void SetLongest(std::chrono::milliseconds longest) { longest_ = longest; }
+    // Every feed has answered, or the folder is new: nothing puts pruning off.
+    void Reset() { since_.reset(); }
+    // Whether the unanswered feed `index` has put pruning off for long enough; says which.
+    [[nodiscard]] bool IsOver(int index);
+
+  private:
+    platform::Clock& clock_;
+    std::chrono::milliseconds longest_{std::chrono::hours(24)};
+    std::optional<uint32_t> since_;  // tick since when pruning is put off
+};
+
+}  // namespace pixolune
