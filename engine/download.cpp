@@ -90,6 +90,10 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     // they come back, would be taken for files still there.
     if (NewFiles || pruned) WriteLocalFileList();
     if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
+    // The next batch prunes against what the feeds deliver in it, not in every
+    // batch since the list was read: a worker runs for months.
+    if (BatchActive)
+        for (auto& entry : LocalFiles) entry.second.Seen = 0;
     NewFiles = 0;
     BatchActive = 0;
     reserveReportedInBatch_ = false;
@@ -98,10 +102,34 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
 
 void CFeedEngine::RecordStoredFile(const std::string& url, const std::string& fileName) {
     NewFiles = 1;
+    // One name, one record: an older record of the name (a moved address)
+    // would take the new file with it when it is pruned.
+    for (auto it = LocalFiles.begin(); it != LocalFiles.end();) {
+        if (it->first != url && it->second.LocalName == fileName)
+            it = LocalFiles.erase(it);
+        else
+            ++it;
+    }
     CFileData& record = LocalFiles[url];
     record.LocalName = fileName;
     record.SourceUrl = url;
     record.Seen = 1;
+}
+
+bool CFeedEngine::IsUsersSidecar(const std::string& mediaPath) const {
+    std::string sidecarPath = mediaPath;
+    ReplaceExtension(sidecarPath, kSidecarSuffix);
+    struct stat status {};
+    if (FileSystem.Lstat(sidecarPath.c_str(), &status) != 0) return false;
+    // Ours when a recorded file of ours shares it (a photo and a video of one base name).
+    std::string sidecarName = sidecarPath.substr(sidecarPath.find_last_of('/') + 1);
+    for (const auto& entry : LocalFiles) {
+        std::string recorded = entry.second.LocalName;
+        ReplaceExtension(recorded, kSidecarSuffix);
+        if (recorded == sidecarName) return false;
+    }
+    Log("WriteKpropFile: %s is not the plug-in's; it is left as it is", sidecarPath.c_str());
+    return true;
 }
 
 bool CFeedEngine::IsRecordedName(const std::string& fileName) const {
@@ -121,7 +149,7 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
     if (!note.Append(CFileData{fileName, item.Url, 1}))
         Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
     PendingSidecar sidecar(FileSystem, fullPath);
-    if (settings.WantsSidecars()) {
+    if (settings.WantsSidecars() && !IsUsersSidecar(fullPath)) {
         const platform::Outcome written = sidecar.Write(settings, item);
         if (!written)
             Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),

@@ -43,7 +43,10 @@ CFeedEngine::~CFeedEngine() {
 }
 
 void CFeedEngine::StartWorker() {
-    if (!configuration_.HasFeeds() || Worker) return;
+    // A host that disables and enables the plug-in gets a worker again; one
+    // that would not stop is still there, and never gets a second beside it.
+    if (!configuration_.HasFeeds() || WorkerRunning()) return;
+    Worker.reset();
     Worker = CPixoluneThread::Start(this);
 }
 
@@ -52,7 +55,7 @@ void CFeedEngine::StopWorker() {
 }
 
 bool CFeedEngine::WorkerRunning() const {
-    return Worker != nullptr;
+    return Worker && Worker->Running();
 }
 
 void CFeedEngine::SetToken(std::string token) {

@@ -195,6 +195,9 @@ class CFeedEngine {
                             const PluginSettings& settings, const std::atomic<int32_t>* stop);
     void RecordStoredFile(const std::string& url, const std::string& fileName);
     [[nodiscard]] bool IsRecordedName(const std::string& fileName) const;
+    // A sidecar beside `mediaPath` that no recorded file of ours shares is the
+    // user's: never replaced, never deleted.
+    [[nodiscard]] bool IsUsersSidecar(const std::string& mediaPath) const;
     // Logs why no file may be made for `url`; true for Ok.
     bool ReportLocalName(LocalNameStatus status, const LocalName& name, const std::string& url);
     [[nodiscard]] bool WindowFitsQueue(const std::string& folder,
@@ -232,7 +235,7 @@ class CFeedEngine {
     MediaDownloadLimits downloadLimits_;
 
     // The host's thread only (messages 9 and 10).
-    std::unique_ptr<CPixoluneThread> Worker;
+    std::unique_ptr<CPixoluneThread> Worker;  // the last one started
 
     // Worker state below: the worker thread alone touches it while one runs.
     std::deque<CPixoluneItem> DownloadQueue;  // oldest first

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/http_client.h"
 #include "model/feed.h"
 #include "model/plugin_settings.h"
+#include "platform/http_client.h"
 #include "service/http_retrieval.h"
 #include "service/pixolune_client.h"
 

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "platform/file_system.h"
-#include "platform/outcome.h"
 #include "model/feed.h"
 #include "model/plugin_settings.h"
+#include "platform/file_system.h"
+#include "platform/outcome.h"
 
 namespace pixolune {
 

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "model/file_data.h"
 #include "platform/file_system.h"
 #include "platform/outcome.h"
-#include "model/file_data.h"
 
 namespace pixolune {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <utility>
 
-#include "platform/url_parts.h"
 #include "model/host_link.h"
+#include "platform/url_parts.h"
 
 namespace pixolune {
 namespace {

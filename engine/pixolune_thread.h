@@ -29,6 +29,8 @@ class CPixoluneThread {
     // Asks the worker to stop and waits up to 60 s for it; logs the wait's
     // result (0 ended, 258 timed out). Does nothing once the thread is gone.
     void Stop();
+    // False once Stop has seen the thread end; true while it runs or would not end.
+    [[nodiscard]] bool Running() const { return thread_.joinable(); }
 
     std::atomic<int32_t> StopRequest{0};
     CFeedEngine* Engine = nullptr;

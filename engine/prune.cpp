@@ -1,6 +1,9 @@
 #include "engine/prune.h"
 
 #include <cerrno>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "engine/local_names.h"
 
@@ -24,34 +27,63 @@ bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPat
     return ageHours <= limitHours;
 }
 
+bool Stays(platform::FileSystem& fileSystem, const CFileData& record,
+           const PluginSettings& settings, int64_t nowSeconds) {
+    if (record.Seen == 1) return true;
+    return settings.FeedsSynch != 0 &&
+           IsYoungEnough(fileSystem, MediaPath(settings.ImgFolder, record.LocalName), settings,
+                         nowSeconds);
+}
+
+// The names of the folder's files other than the sidecars, by the sidecar
+// they would share; read only when something is to be removed.
+std::unordered_multiset<std::string> MediaBySidecar(platform::FileSystem& fileSystem,
+                                                    const std::string& folder) {
+    std::vector<std::string> names;
+    (void)fileSystem.ListFolder(folder.empty() ? "." : folder.c_str(), &names);
+    std::unordered_multiset<std::string> media;
+    for (std::string& name : names) {
+        std::string sidecar = name;
+        ReplaceExtension(sidecar, kSidecarSuffix);
+        if (sidecar != name) media.insert(std::move(sidecar));
+    }
+    return media;
+}
+
 }  // namespace
 
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
                   const PluginSettings& settings, int64_t nowSeconds) {
-    size_t removed = 0;
-    for (auto it = files.begin(); it != files.end();) {
-        const CFileData& record = it->second;
-        if (record.Seen == 1) {
-            ++it;
-            continue;
-        }
-        const std::string mediaPath = MediaPath(settings.ImgFolder, record.LocalName);
-        if (settings.FeedsSynch != 0 &&
-            IsYoungEnough(fileSystem, mediaPath, settings, nowSeconds)) {
-            ++it;
-            continue;
-        }
-        // A name that is not one plain file of the folder is never deleted; its record goes.
-        if (IsUsableLocalName(record.LocalName)) {
-            std::string sidecar = mediaPath;
-            ReplaceExtension(sidecar, kSidecarSuffix);
-            fileSystem.Unlink(mediaPath.c_str());
-            fileSystem.Unlink(sidecar.c_str());
-        }
-        it = files.erase(it);
-        ++removed;
+    std::vector<LocalFileMap::iterator> leaving;
+    std::unordered_set<std::string> keptNames;
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        if (Stays(fileSystem, it->second, settings, nowSeconds))
+            keptNames.insert(it->second.LocalName);
+        else
+            leaving.push_back(it);
     }
-    return removed;
+    if (leaving.empty()) return 0;
+    std::unordered_multiset<std::string> mediaBySidecar =
+        MediaBySidecar(fileSystem, settings.ImgFolder);
+    for (const auto& it : leaving) {
+        const std::string& name = it->second.LocalName;
+        // A name that is not one plain file of the folder is never deleted, nor
+        // one that a record kept claims as well; the record goes all the same.
+        if (IsUsableLocalName(name) && keptNames.count(name) == 0) {
+            const std::string mediaPath = MediaPath(settings.ImgFolder, name);
+            std::string sidecar = name;
+            ReplaceExtension(sidecar, kSidecarSuffix);
+            if (fileSystem.Unlink(mediaPath.c_str()) == 0) {
+                const auto own = mediaBySidecar.find(sidecar);
+                if (own != mediaBySidecar.end()) mediaBySidecar.erase(own);
+            }
+            // A sidecar shared with a file that stays (ours or the user's) is that file's.
+            if (mediaBySidecar.count(sidecar) == 0)
+                fileSystem.Unlink(MediaPath(settings.ImgFolder, sidecar).c_str());
+        }
+        files.erase(it);
+    }
+    return leaving.size();
 }
 
 }  // namespace pixolune

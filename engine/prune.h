@@ -4,14 +4,17 @@
 #include <cstdint>
 
 #include "engine/list_file.h"
-#include "platform/file_system.h"
 #include "model/plugin_settings.h"
+#include "platform/file_system.h"
 
 namespace pixolune {
 
-// Removes the files whose URLs no feed delivered in this worker run (Seen 0),
-// with their sidecars and records: all of them when FeedsSynch is 0, else
-// those older than OlderDays × 24 + OlderHours whole hours (or gone already).
+// Removes the files whose URLs no feed delivered in this batch (Seen 0), with
+// their records: all of them when FeedsSynch is 0, else those older than
+// OlderDays × 24 + OlderHours whole hours (or gone already). A name that a
+// record kept claims too is not deleted, and a sidecar only when no other
+// file of the folder shares it (a photo and a video of one base name, or a
+// file of the user's).
 // `nowSeconds` is the current time in seconds since 1970. Returns the number
 // of records removed. Every file call goes through `fileSystem`.
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,

@@ -38,7 +38,7 @@ class ServiceFeedQuery : public FeedQuery {
 
 FeedQueryFactory ServiceFeedQueryFactory(platform::HttpSession* transfers) {
     return [transfers](const std::string& token, const PluginSettings& settings,
-              const std::atomic<int32_t>* stop) -> std::unique_ptr<FeedQuery> {
+                       const std::atomic<int32_t>* stop) -> std::unique_ptr<FeedQuery> {
         RetrievalOptions retrieval;
         // A stop request must not wait for a silent server.
         if (stop) retrieval.shouldAbort = [stop] { return stop->load() != 0; };

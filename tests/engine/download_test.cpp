@@ -335,7 +335,8 @@ TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart)
     test::WriteFile(folder_.File("known.jpg"), "x");
     engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
     RunBatch();
-    EXPECT_EQ(engine_.TEST_LocalFiles()["http://h/known.jpg"].Seen, 1);
+    EXPECT_EQ(engine_.TEST_LocalFiles().count("http://h/known.jpg"), 1u);
+    EXPECT_TRUE(test::Exists(folder_.File("known.jpg")));
     EXPECT_FALSE(test::Exists(folder_.File("kal_pxln_files.lst")));
     EXPECT_EQ(host_.RestartRequests(), 0);
 }
@@ -357,6 +358,66 @@ TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
     EXPECT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.count("http://h/known.jpg"), 1u);
     EXPECT_EQ(host_.RestartRequests(), 0);
+}
+
+// A worker runs for months: each batch prunes against what it took, and
+// never touches what is the user's.
+TEST_F(DownloadTest, EachBatchPrunesWhatTheBatchBeforeItHadAndTheNextDoesNot) {
+    server_.ServeBytes("/m/a.jpg", 10);
+    server_.ServeBytes("/m/b.jpg", 10);
+    engine_.ReadLocalFileList();
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
+    RunBatch();
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/b.jpg"), ""}};
+    RunBatch();
+    EXPECT_EQ(FolderNames(folder_.Path()),
+              (std::vector<std::string>{"b.jpg", "kal_pxln_files.lst"}));
+}
+
+TEST_F(DownloadTest, AMovedAddressUnderTheSameNameKeepsTheNewFileAndOneRecord) {
+    server_.ServeBytes("/new/x.jpg", 10);
+    // The old address's file was deleted by hand.
+    test::WriteFile(folder_.File("kal_pxln_files.lst"),
+                    "[Kaleidra Pixolune List]\r\n1\r\nhttp://h/old/x.jpg\r\nx.jpg\r\n");
+    engine_.ReadLocalFileList();
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/new/x.jpg"), ""}};
+    RunBatch();
+    EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), test::PatternBytes(10));
+    LocalFileMap listed;
+    ASSERT_EQ(
+        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed).status,
+        ListReadStatus::Loaded);
+    EXPECT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed.count(server_.Url("/new/x.jpg")), 1u);
+}
+
+TEST_F(DownloadTest, AnAddressTooLongForTheListIsNeverFetched) {
+    const std::string url = server_.Url("/m/x.jpg?sig=" + std::string(9000, 'a'));
+    engine_.ReadLocalFileList();
+    engine_.TEST_DownloadQueue() = {{"", url, ""}};
+    RunBatch();
+    EXPECT_TRUE(host_.HasLogContaining("Url can't be recorded in the file list"));
+    EXPECT_FALSE(host_.HasLogContaining("DownloadImage(), " + url.substr(0, 64)));
+    EXPECT_TRUE(FolderNames(folder_.Path()).empty());
+}
+
+TEST_F(DownloadTest, TheUsersSidecarBesideAFeedFileIsNeitherReplacedNorPruned) {
+    server_.ServeBytes("/m/holiday.mp4", 10);
+    server_.ServeBytes("/m/other.jpg", 10);
+    settings_.KpropTitle = 1;
+    test::WriteFile(folder_.File("holiday.jpg"), "mine");
+    test::WriteFile(folder_.File("holiday.kprop"), "my caption");
+    engine_.ReadLocalFileList();
+    engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/m/holiday.mp4"), ""}};
+    RunBatch();
+    EXPECT_TRUE(test::Exists(folder_.File("holiday.mp4")));
+    EXPECT_EQ(test::ReadFile(folder_.File("holiday.kprop")), "my caption");
+    engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/m/other.jpg"), ""}};
+    RunBatch();  // the video left the feeds
+    EXPECT_EQ(FolderNames(folder_.Path()),
+              (std::vector<std::string>{"holiday.jpg", "holiday.kprop", "kal_pxln_files.lst",
+                                        "other.jpg", "other.kprop"}));
+    EXPECT_EQ(test::ReadFile(folder_.File("holiday.kprop")), "my caption");
 }
 
 TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
@@ -481,7 +542,7 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
                 .status,
             ListReadStatus::Loaded);
         EXPECT_EQ(listed[url].LocalName, "o.jpg");
-        EXPECT_EQ(engine_.TEST_LocalFiles()[url].Seen, 1);
+        EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 1u);
     } else {
         EXPECT_EQ(test::ReadFile(path), existing);
         EXPECT_EQ(FolderNames(folder_.Path()), (std::vector<std::string>{"o.jpg"}));

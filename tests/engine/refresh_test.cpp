@@ -285,6 +285,19 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
                               "Refresh: the service refused the access token; authorize the "
                               "plug-in again in its settings"),
               1);
+    // Saved again unchanged, the token stays held.
+    engine_.SetToken("tok-gone");
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(CountContaining(stub.Requests(), "access_token=tok-gone"), 2);
+    // A server fault on the hourly try says nothing of the token: still held, and
+    // no other feed is read with it.
+    stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":500})");
+    platform::ShiftTickCount(61u * 60u * 1000u);
+    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    platform::ShiftTickCount(0);
+    stub.ClearFaults();
+    EXPECT_EQ(CountContaining(stub.Requests(), "access_token=tok-gone"), 3);
+    EXPECT_FALSE(host_.HasLogContaining("no longer refuses"));
 
     engine_.SetToken("tok-alice");
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);

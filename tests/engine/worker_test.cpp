@@ -90,19 +90,25 @@ class WorkerTest : public ::testing::Test {
     std::unique_ptr<CFeedEngine> engine_ = std::make_unique<CFeedEngine>(settings_, files_);
 };
 
-TEST_F(WorkerTest, IdleWorkerStopsAtOnceAndIsNotStartedTwice) {
+TEST_F(WorkerTest, IdleWorkerStopsAtOnceAndAStartAfterTheStopRunsOneAgain) {
     AnswerWith({});
     engine_->StartWorker();
+    engine_->StartWorker();  // one is running: no second beside it
     ASSERT_GE(host_.WaitForLog("Download complete", 5s), 0);
     const auto start = std::chrono::steady_clock::now();
     engine_->StopWorker();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_TRUE(host_.HasLogContaining("CPixoluneThread Stopping thread"));
     EXPECT_TRUE(host_.HasLogContaining("CPixoluneThread::Stop(), result: 0"));
+    EXPECT_FALSE(engine_->WorkerRunning());
+    // A host that disables and enables the plug-in gets its downloads back.
+    const size_t stopped = host_.LogLines().size();
     engine_->StartWorker();
+    EXPECT_TRUE(engine_->WorkerRunning());
+    EXPECT_GE(host_.WaitForLog("Download complete", 5s, stopped), 0);
     int starts = 0;
     for (const auto& line : host_.LogLines()) starts += line == "CPixoluneThread::Start()";
-    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(starts, 2);
 }
 
 TEST_F(WorkerTest, WithoutFeedsNoWorkerStarts) {
