@@ -7,24 +7,9 @@
 #include "engine/feed_engine.h"
 #include "engine/local_names.h"
 #include "model/host_link.h"
+#include "platform/media_folder_rule.h"
 
 namespace pixolune {
-namespace {
-
-// Why the worker must not use `folder`, or empty when it may. An empty or
-// relative setting would put media and list wherever the host was started.
-std::string MediaFolderProblem(platform::FileSystem& fileSystem, const std::string& folder) {
-    if (folder.empty()) return "not set";
-    if (folder.front() != '/') return "not an absolute path";
-    struct stat status {};
-    if (fileSystem.Stat(folder.c_str(), &status) != 0) return std::strerror(errno);
-    if (!S_ISDIR(status.st_mode)) return std::strerror(ENOTDIR);
-    if (fileSystem.Access(folder.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
-    return {};
-}
-
-}  // namespace
-
 std::string CFeedEngine::MediaFolder() const {
     if (activeFolder_) return *activeFolder_;
     return SettingsSnapshot().ImgFolder;
@@ -38,7 +23,7 @@ void CFeedEngine::SayFolderProblemOnce(const std::string& folder, const std::str
 
 bool CFeedEngine::TakeMediaFolder() {
     const std::string folder = SettingsSnapshot().ImgFolder;
-    const std::string problem = MediaFolderProblem(FileSystem, folder);
+    const std::string problem = platform::MediaFolderProblem(FileSystem, folder);
     if (activeFolder_ && *activeFolder_ == folder && problem.empty()) return true;
     if (activeFolder_) {
         if (*activeFolder_ != folder)
