@@ -127,7 +127,8 @@ void HostConsole::Print(const std::string& text) {
 HostConsole::WaitResult HostConsole::Wait(long long milliseconds, bool untilDownloadComplete) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto done = [&] {
-        return stopRequested_ || (untilDownloadComplete && (downloadComplete_ || workerHeldUp_ || notAuthorized_));
+        return stopRequested_ ||
+               (untilDownloadComplete && (downloadComplete_ || workerHeldUp_ || notAuthorized_));
     };
     if (milliseconds < 0) {
         changed_.wait(lock, done);

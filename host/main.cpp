@@ -185,8 +185,9 @@ int Run(const PluginModule& plugin, const Options& options, HostConsole& console
     plugin.Send(KAL_MSG_STOP, 0, 1);
     console.Print(std::to_string(console.RestartRequests()) + " slide show restart request(s)");
     if (options.once && result == HostConsole::WaitResult::NotAuthorized) {
-        console.Print("not signed in to Pixolune: run `kalhost configure`, click Authorize... and "
-                      "sign in, then OK");
+        console.Print(
+            "not signed in to Pixolune: run `kalhost configure`, click Authorize... and "
+            "sign in, then OK");
         return 5;
     }
     if (options.once && result == HostConsole::WaitResult::HeldUp) {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "ui/dialog_texts.h"
+
+class QScrollArea;
 class QWidget;
 
 namespace pixolune::ui {
@@ -59,13 +62,29 @@ class CExchangeDialog : public QDialog {
 
     // Shows the message unless it is empty, puts the focus on the control when it
     // is given and enabled (never enables it), returns false.
-    bool FailOn(QWidget* control, const std::string& message);
+    bool FailOn(QWidget* control, const UiText& message);
 
     DialogPrompts& Prompts() const { return *prompts_; }
 
+    // The widget the dialog lays its controls out on. It scrolls when the
+    // screen is smaller than the dialog, so that no control is ever out of reach.
+    [[nodiscard]] QWidget* Content();
+
+    // Sizes the dialog to its layout, never larger than the screen it opens
+    // on leaves free, and lets the user resize it.
+    void FitToScreen();
+
+    // Shows the focused control, the first one at opening, with a visible focus mark.
+    void FocusFirstControl();
+
   private:
     DialogPrompts* prompts_;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* content_ = nullptr;
 };
+
+// Translates a text of ours and fills in its values.
+[[nodiscard]] QString Tr(const UiText& text);
 
 // Enables or disables the controls together, as one rule decides for all of them.
 void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled);
