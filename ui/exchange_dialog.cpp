@@ -75,11 +75,11 @@ CExchangeDialog::CExchangeDialog(QWidget* parent, DialogPrompts* prompts)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setModal(true);
+    setSizeGripEnabled(true);  // every dialog can be made larger, or smaller than its screen
 }
 
 int CExchangeDialog::DoModal() {
     OnInitDialog();
-    FitToScreen();
     QMetaObject::invokeMethod(
         this, [this] { FocusFirstControl(); }, Qt::QueuedConnection);
     return exec();
@@ -108,6 +108,10 @@ QWidget* CExchangeDialog::Content() {
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setWidget(content_);
+    scroll_->setFocusPolicy(Qt::NoFocus);  // Tab goes from control to control, not to the frame
+    // See-through, so that the dialog paints its own background (and knows it has been shown).
+    scroll_->viewport()->setAutoFillBackground(false);
+    content_->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll_);
@@ -116,18 +120,32 @@ QWidget* CExchangeDialog::Content() {
 
 // A 2x scale on a 1280 x 800 screen leaves 640 x 400 for the dialog: it opens
 // at the size of the screen and scrolls, instead of hiding its buttons.
-void CExchangeDialog::FitToScreen() {
-    QSize wanted = Content()->sizeHint();
-    if (QLayout* own = Content()->layout()) wanted = wanted.expandedTo(own->minimumSize());
+QSize CExchangeDialog::sizeHint() const {
+    QSize wanted = content_ ? content_->sizeHint() : QDialog::sizeHint();
+    if (content_ && content_->layout())
+        wanted = wanted.expandedTo(content_->layout()->minimumSize());
     if (const QScreen* shownOn = screen()) {
         const QSize available = shownOn->availableGeometry().size();
         // Room for the window frame and caption, which the available size still includes.
-        const QSize room(available.width() - 16, available.height() - 48);
-        wanted = wanted.boundedTo(room);
+        wanted = wanted.boundedTo(QSize(available.width() - 16, available.height() - 48));
     }
+    return wanted;
+}
+
+// Qt would open a window at two thirds of the screen at most; the dialog
+// takes the room it needs, as long as the screen has it.
+void CExchangeDialog::showEvent(QShowEvent* event) {
+    if (!fitted_) {
+        fitted_ = true;
+        FitToScreen();
+    }
+    QDialog::showEvent(event);
+}
+
+void CExchangeDialog::FitToScreen() {
+    const QSize wanted = sizeHint();
     setMinimumSize(QSize(160, 120).boundedTo(wanted));
     resize(wanted);
-    setSizeGripEnabled(true);
 }
 
 void CExchangeDialog::FocusFirstControl() {

@@ -54,6 +54,9 @@ class CExchangeDialog : public QDialog {
     // OK: exchange and validate, end only when every control is valid.
     void accept() override;
 
+    // The size of the laid-out controls, never larger than the screen leaves free.
+    [[nodiscard]] QSize sizeHint() const override;
+
   protected:
     // Loads the controls; dialogs with more to do at opening extend it.
     virtual void OnInitDialog();
@@ -71,8 +74,9 @@ class CExchangeDialog : public QDialog {
     [[nodiscard]] QWidget* Content();
 
     // Sizes the dialog to its layout, never larger than the screen it opens
-    // on leaves free, and lets the user resize it.
+    // on leaves free; done when it is first shown.
     void FitToScreen();
+    void showEvent(QShowEvent* event) override;
 
     // Shows the focused control, the first one at opening, with a visible focus mark.
     void FocusFirstControl();
@@ -81,6 +85,7 @@ class CExchangeDialog : public QDialog {
     DialogPrompts* prompts_;
     QScrollArea* scroll_ = nullptr;
     QWidget* content_ = nullptr;
+    bool fitted_ = false;
 };
 
 // Translates a text of ours and fills in its values.

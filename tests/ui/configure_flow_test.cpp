@@ -6,9 +6,9 @@
 
 #include <fstream>
 
-#include "plugin/app.h"
 #include "kaleidra/kal_plugin_api.h"
 #include "platform/media_folder_rule.h"
+#include "plugin/app.h"
 #include "temp_folder.h"
 #include "ui/account_status.h"
 #include "ui/folder_choice.h"
@@ -138,13 +138,12 @@ INSTANTIATE_TEST_SUITE_P(Failures, FailedCheckFlowTest,
 TEST_F(ConfigureFlowTest, AFileWhereTheFolderShouldBeIsRefused) {
     const std::string file = media.Path() + "/not-a-folder";
     ASSERT_TRUE(std::ofstream(file).put('x'));
-    const int result =
-        Configure(
-            [&](MainDialogControls& c, AccountState&) {
-                c.pluginEnabled = true;
-                c.folder = file;
-            },
-            true);
+    const int result = Configure(
+        [&](MainDialogControls& c, AccountState&) {
+            c.pluginEnabled = true;
+            c.folder = file;
+        },
+        true);
     EXPECT_EQ(0, result);
     EXPECT_EQ("/old/", app.Settings.ImgFolder);
 }

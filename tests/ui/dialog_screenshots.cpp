@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -56,6 +58,33 @@ void Shoot(QDialog* dialog, std::function<int()> run, const QString& name, int d
     run();
 }
 
+// Message boxes as the user sees them, each saved under the name given last.
+class ShootingPrompts final : public DialogPrompts {
+  public:
+    void Inform(QWidget* parent, const QString& text) override {
+        Show(parent, text, QMessageBox::Information, QMessageBox::Ok);
+    }
+    bool Confirm(QWidget* parent, const QString& text) override {
+        Show(parent, text, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel);
+        return true;
+    }
+    QString next = "message";
+
+  private:
+    void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+              QMessageBox::StandardButtons buttons) {
+        QMessageBox box(icon, Tr(kMessageBoxCaption), text, buttons, parent);
+        const QString name = next;
+        QTimer::singleShot(300, &box, [&box, name] {
+            Save(&box, name);
+            box.reject();
+        });
+        box.exec();
+    }
+};
+
+ShootingPrompts shootingPrompts;
+
 ConfigurationValues SampleValues() {
     ConfigurationValues v;
     v.Enabled = 1;
@@ -76,17 +105,24 @@ ConfigurationValues SampleValues() {
     return v;
 }
 
+enum class Check { Answers, NeverAnswers, ServiceFails };
+
 std::unique_ptr<CPixoluneDlg> MainDialog(int hostVariant, ConfigurationValues values,
-                                         bool checkNeverAnswers = false) {
+                                         Check check = Check::Answers) {
     MainDialogServices services;
-    services.checkAccount = [checkNeverAnswers](const std::string&, const CancelQuery& cancelled) {
+    services.checkAccount = [check](const std::string&, const CancelQuery& cancelled) {
         // A service that does not answer until the dialog gives up on it.
-        while (checkNeverAnswers && !cancelled()) {
+        while (check == Check::NeverAnswers && !cancelled()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return AccountCheckResult{true, "Alice Example", "alice", ""};
+        if (check == Check::ServiceFails) {
+            return AccountCheckResult{
+                false, "", "", "", AccountCheckFailure::ServiceFailed, "HTTP status 503"};
+        }
+        return AccountCheckResult{true, "Alice Example", "alice", "", {}, ""};
     };
     services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
+    services.prompts = &shootingPrompts;
     auto dialog = std::make_unique<CPixoluneDlg>(nullptr, hostVariant, services);
     dialog->Values = std::move(values);
     return dialog;
@@ -103,13 +139,35 @@ void ShootMainDialogs() {
     Shoot(
         authorized.get(), [&] { return authorized->DoModal(); }, "main-authorized");
 
-    auto checking = MainDialog(0, values, true);
+    auto checking = MainDialog(0, values, Check::NeverAnswers);
     Shoot(
         checking.get(), [&] { return checking->DoModal(); }, "main-checking-account");
 
     auto secondHost = MainDialog(1, values);
     Shoot(
         secondHost.get(), [&] { return secondHost->DoModal(); }, "main-second-host");
+
+    shootingPrompts.next = "message-check-failed";
+    auto failing = MainDialog(0, values, Check::ServiceFails);
+    Shoot(
+        failing.get(), [&] { return failing->DoModal(); }, "main-check-failed-token-kept", 1500);
+
+    auto invalid = MainDialog(0, values);
+    QTimer::singleShot(600, invalid.get(), [&invalid] {
+        shootingPrompts.next = "message-max-files-range";
+        invalid->feedRows[0].maxFiles->setText("99999999999");
+        invalid->okButton->click();
+        shootingPrompts.next = "message-no-tags";
+        invalid->feedRows[0].maxFiles->setText("200");
+        invalid->tagsEdit->clear();
+        invalid->okButton->click();
+        shootingPrompts.next = "message-help";
+        invalid->helpButton->click();
+        invalid->tagsEdit->setFocus(Qt::TabFocusReason);
+        invalid->cancelButton->setFocus(Qt::TabFocusReason);
+    });
+    Shoot(
+        invalid.get(), [&] { return invalid->DoModal(); }, "main-cancel-focused-no-tags", 2500);
 
     values.Enabled = 0;
     auto disabled = MainDialog(0, values);
@@ -154,6 +212,33 @@ void ShootLogin() {
     });
     QTimer::singleShot(20000, &login, [&login] { login.reject(); });
     (void)login.DoModal();
+#if PIXOLUNE_HAVE_STUB
+    // Another site hands the window a token of its own choice.
+    CAuthorizeDlg foreign(0);
+    QObject::connect(foreign.Page(), &QWebEnginePage::loadFinished, &foreign, [&](bool) {
+        QTimer::singleShot(300, &foreign, [&] {
+            foreign.Page()->runJavaScript(
+                QString("location.href='http://localhost:%1/x#access_token=EVIL'")
+                    .arg(stub.Port()));
+            QTimer::singleShot(1000, &foreign, [&] {
+                Save(&foreign, "authorize-foreign-token");
+                foreign.reject();
+            });
+        });
+    });
+    QTimer::singleShot(20000, &foreign, [&foreign] { foreign.reject(); });
+    (void)foreign.DoModal();
+
+    stub.SetFault(R"({"path":"/oauth/authorize/","mode":"stall"})");
+    CAuthorizeDlg stalled(0);
+    stalled.SetStalledPageTimeout(1500);
+    QTimer::singleShot(2500, &stalled, [&stalled] {
+        Save(&stalled, "authorize-stalled");
+        stalled.reject();
+    });
+    (void)stalled.DoModal();
+    stub.ClearFaults();
+#endif
 }
 
 }  // namespace
