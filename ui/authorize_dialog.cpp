@@ -167,6 +167,7 @@ void CAuthorizeDlg::onNavigationRequested(QWebEngineNavigationRequest& request) 
     ExamineAddress(address);
     if (ended_ || MayNavigate(Encoded(address), sites_)) return;
     request.reject();
+    navigationRefused_ = true;
     const std::string host = HostOf(Encoded(address));
     Log("CAuthorizeDlg: a page of %s was not opened",
         host.empty() ? address.scheme().toStdString().c_str() : host.c_str());
@@ -178,7 +179,7 @@ void CAuthorizeDlg::onNavigationRequested(QWebEngineNavigationRequest& request) 
 void CAuthorizeDlg::onLoadStarted() {
     progress_->setValue(0);
     progress_->show();
-    pages_->setCurrentWidget(view_.get());
+    if (!holdMessage_) pages_->setCurrentWidget(view_.get());
     stallTimer_->start();
 }
 
@@ -189,6 +190,7 @@ void CAuthorizeDlg::onLoadFinished(bool ok) {
         page_->history()->clear();  // the authorize page is not kept in the history
     }
     ShowLoadResult(ok);
+    navigationRefused_ = false;
     ExamineAddress(page_->url());
 }
 
@@ -196,7 +198,8 @@ void CAuthorizeDlg::onLoadFinished(bool ok) {
 // happened instead of a blank page. Any later load brings the page back.
 void CAuthorizeDlg::ShowLoadResult(bool ok) {
     progress_->hide();
-    if (!ok && !ended_ && !ShowsLoadFailure()) {
+    // A load the window refused itself failed on purpose; its own line says why.
+    if (!ok && !ended_ && !holdMessage_ && !navigationRefused_) {
         // Without query and fragment: a token or a login may travel there.
         const QUrl address = page_->requestedUrl().adjusted(
             QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
@@ -219,9 +222,12 @@ void CAuthorizeDlg::onPageStalled() {
     page_->triggerAction(QWebEnginePage::Stop);
     Log("CAuthorizeDlg: the sign-in page did not load within %d s", kStalledPageTimeoutMs / 1000);
     ShowFailure(Tr(kTextServiceDoesNotAnswer));
+    holdMessage_ = true;  // the stopped load ends as a failure of its own
 }
 
 void CAuthorizeDlg::onTryAgainClicked() {
+    holdMessage_ = false;
+    navigationRefused_ = false;
     noticeLine_->hide();
     LoadAuthorizePage();
 }
@@ -266,7 +272,9 @@ CAuthorizeDlg::~CAuthorizeDlg() {
 }
 
 void CAuthorizeDlg::LoadAuthorizePage() {
-    page_->load(QUrl(QString::fromStdString(AuthorizeAddressForHost(hostVariant_))));
+    const QUrl address(QString::fromStdString(AuthorizeAddressForHost(hostVariant_)));
+    ShowShownHost(address);  // named before it answers, or when it never does
+    page_->load(address);
     view_->setFocus();
 }
 
@@ -287,6 +295,7 @@ void CAuthorizeDlg::ExamineAddress(const QUrl& address) {
                 HostOf(Encoded(address)).c_str());
             page_->triggerAction(QWebEnginePage::Stop);
             ShowFailure(Tr(kTextSignInNotCompleted));
+            holdMessage_ = true;  // until the user tries again
             return;
         case AddressVerdict::Kind::Authorized:
             ended_ = true;

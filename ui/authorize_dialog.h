@@ -76,6 +76,8 @@ class CAuthorizeDlg : public QDialog {
     std::string errorText_;
     bool ended_ = false;
     bool firstLoad_ = true;
+    bool holdMessage_ = false;  // a failure message that no later load replaces, until Try Again
+    bool navigationRefused_ = false;  // the load under way was refused by the window itself
     // Destroyed in reverse order: the view before its page, the page before its profile.
     std::unique_ptr<QWebEngineProfile> profile_;
     std::unique_ptr<QWebEnginePage> page_;

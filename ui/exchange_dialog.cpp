@@ -149,7 +149,9 @@ void CExchangeDialog::FitToScreen() {
 }
 
 void CExchangeDialog::FocusFirstControl() {
-    // As after a press of Tab, so that the focus mark shows at once.
+    // As after a press of Tab, so that the focus mark shows at once: styles
+    // draw it only once the keyboard has moved the focus in the window.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     if (QWidget* focused = focusWidget()) {
         focused->setFocus(Qt::TabFocusReason);
         return;

@@ -37,6 +37,10 @@ int failures = 0;
 
 // The window as the X server shows it, frame contents included.
 void Save(QWidget* window, const QString& name) {
+    // No window manager gives the window the keyboard; without it no focus mark is drawn.
+    window->activateWindow();
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     QApplication::processEvents();
     QPixmap shot = window->screen()->grabWindow(window->winId());
     if (shot.isNull() || shot.width() < 10) shot = window->grab();
@@ -203,32 +207,39 @@ void ShootLogin() {
     ::setenv("PIXOLUNE_OAUTH_BASE", stub.OAuthBase().c_str(), 1);
     ::setenv("PIXOLUNE_OAUTH_REDIRECT", (stub.BaseUrl() + "/ir.php").c_str(), 1);
 #endif
-    CAuthorizeDlg login(0);
-    QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&login](bool) {
-        QTimer::singleShot(500, &login, [&login] {
-            Save(&login, "authorize");
-            login.reject();
+    {
+        CAuthorizeDlg login(0);
+        bool shot = false;
+        QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&](bool) {
+            if (shot) return;
+            shot = true;
+            QTimer::singleShot(500, &login, [&login] {
+                Save(&login, "authorize");
+                login.reject();
+            });
         });
-    });
-    QTimer::singleShot(20000, &login, [&login] { login.reject(); });
-    (void)login.DoModal();
+        QTimer::singleShot(20000, &login, [&login] { login.reject(); });
+        (void)login.DoModal();
+    }
 #if PIXOLUNE_HAVE_STUB
-    // Another site hands the window a token of its own choice.
-    CAuthorizeDlg foreign(0);
-    QObject::connect(foreign.Page(), &QWebEnginePage::loadFinished, &foreign, [&](bool) {
-        QTimer::singleShot(300, &foreign, [&] {
+    {
+        // Another site hands the window a token of its own choice.
+        CAuthorizeDlg foreign(0);
+        bool sent = false;
+        QObject::connect(foreign.Page(), &QWebEnginePage::loadFinished, &foreign, [&](bool) {
+            if (sent) return;
+            sent = true;
             foreign.Page()->runJavaScript(
                 QString("location.href='http://localhost:%1/x#access_token=EVIL'")
                     .arg(stub.Port()));
-            QTimer::singleShot(1000, &foreign, [&] {
+            QTimer::singleShot(1500, &foreign, [&] {
                 Save(&foreign, "authorize-foreign-token");
                 foreign.reject();
             });
         });
-    });
-    QTimer::singleShot(20000, &foreign, [&foreign] { foreign.reject(); });
-    (void)foreign.DoModal();
-
+        QTimer::singleShot(20000, &foreign, [&foreign] { foreign.reject(); });
+        (void)foreign.DoModal();
+    }
     stub.SetFault(R"({"path":"/oauth/authorize/","mode":"stall"})");
     CAuthorizeDlg stalled(0);
     stalled.SetStalledPageTimeout(1500);
