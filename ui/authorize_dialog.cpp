@@ -250,11 +250,6 @@ bool CAuthorizeDlg::ShowsLoadFailure() const {
     return pages_->currentWidget() == failurePage_;
 }
 
-QString CAuthorizeDlg::ShownMessage() const {
-    if (ShowsLoadFailure()) return failureMessage_->text();
-    return noticeLine_->isVisible() ? noticeLine_->text() : QString();
-}
-
 bool CAuthorizeDlg::eventFilter(QObject* watched, QEvent* event) {
     const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
     if (key && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {

@@ -40,8 +40,6 @@ class CAuthorizeDlg : public QDialog {
     [[nodiscard]] QWebEnginePage* Page() const { return page_.get(); }
     // True while the plain message of a page that could not be loaded is shown.
     [[nodiscard]] bool ShowsLoadFailure() const;
-    // The plain line the window shows in place of the page, or under it.
-    [[nodiscard]] QString ShownMessage() const;
 
     // How long a page may load before the window says the service does not answer.
     static constexpr int kStalledPageTimeoutMs = 30000;
