@@ -3,6 +3,7 @@
 #include "engine/feed_engine.h"
 #include "engine/media_folder_hold.h"
 #include "model/host_link.h"
+#include "platform/media_folder_rule.h"
 
 namespace pixolune {
 
@@ -13,7 +14,7 @@ std::string CFeedEngine::MediaFolder() const {
 
 bool CFeedEngine::TakeMediaFolder() {
     const std::string folder = configuration_.Settings().ImgFolder;
-    const std::string problem = MediaFolderProblem(FileSystem, folder);
+    const std::string problem = platform::MediaFolderProblem(FileSystem, folder);
     if (folderHold_.Holds(folder) && problem.empty()) return true;
     if (const auto& held = folderHold_.Active()) {
         if (*held != folder)

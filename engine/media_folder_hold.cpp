@@ -1,7 +1,5 @@
 #include "engine/media_folder_hold.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -9,17 +7,6 @@
 #include "model/host_link.h"
 
 namespace pixolune {
-
-std::string MediaFolderProblem(platform::FileSystem& fileSystem, const std::string& folder) {
-    // An empty or relative setting would put media and list wherever the host was started.
-    if (folder.empty()) return "not set";
-    if (folder.front() != '/') return "not an absolute path";
-    struct stat status {};
-    if (fileSystem.Stat(folder.c_str(), &status) != 0) return std::strerror(errno);
-    if (!S_ISDIR(status.st_mode)) return std::strerror(ENOTDIR);
-    if (fileSystem.Access(folder.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
-    return {};
-}
 
 void MediaFolderHold::SayProblemOnce(const std::string& folder, const std::string& line) {
     if (problemSaid_ == folder + "\n" + line) return;

@@ -8,11 +8,6 @@
 
 namespace pixolune {
 
-// Why the worker must not use `folder`, or empty when it may: it must be an
-// absolute path to an existing folder we can write in.
-[[nodiscard]] std::string MediaFolderProblem(platform::FileSystem& fileSystem,
-                                             const std::string& folder);
-
 // The worker's hold on its media folder: which folder it holds, its lock,
 // and the folder problem it said last, so that each is said once.
 class MediaFolderHold {

@@ -29,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (address.find(error) != std::string::npos) __builtin_trap();
             break;
         }
+        case Kind::Foreign:
+            // Only the sign-in window's check knows the redirect page and says so.
+            __builtin_trap();
     }
     return 0;
 }

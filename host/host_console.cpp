@@ -32,6 +32,15 @@ bool IsWorkerHeldUp(const char* text) {
             line.find(" is in use by another host") != std::string_view::npos);
 }
 
+// Lines after which no feed is read until the user signs in again: without a
+// token, or with one the service refused. A batch may still "complete" with
+// nothing in it, which is no download.
+bool IsWorkerUnauthorized(const char* text) {
+    const std::string_view line(text);
+    return line.rfind("Refresh: not authorized", 0) == 0 ||
+           line.rfind("Refresh: the service refused the access token", 0) == 0;
+}
+
 std::string TimeStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -86,6 +95,10 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
                 changed_.notify_all();
             }
             if (text && IsStopThatGaveUp(text)) workerOutlivedStop_ = true;
+            if (text && IsWorkerUnauthorized(text)) {
+                notAuthorized_ = true;
+                changed_.notify_all();
+            }
             if (text && IsWorkerHeldUp(text)) {
                 workerHeldUp_ = true;
                 changed_.notify_all();
@@ -114,13 +127,16 @@ void HostConsole::Print(const std::string& text) {
 HostConsole::WaitResult HostConsole::Wait(long long milliseconds, bool untilDownloadComplete) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto done = [&] {
-        return stopRequested_ || (untilDownloadComplete && (downloadComplete_ || workerHeldUp_));
+        return stopRequested_ ||
+               (untilDownloadComplete && (downloadComplete_ || workerHeldUp_ || notAuthorized_));
     };
     if (milliseconds < 0) {
         changed_.wait(lock, done);
     } else {
         changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
     }
+    // Checked first: the refresh says so before the empty batch completes.
+    if (untilDownloadComplete && notAuthorized_) return WaitResult::NotAuthorized;
     if (untilDownloadComplete && downloadComplete_) return WaitResult::DownloadComplete;
     if (untilDownloadComplete && workerHeldUp_) return WaitResult::HeldUp;
     return stopRequested_ ? WaitResult::Stopped : WaitResult::TimedOut;

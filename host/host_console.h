@@ -21,10 +21,11 @@ class HostConsole {
     static int Callback(int code, intptr_t param1, intptr_t param2);
 
     void Print(const std::string& text);
-    enum class WaitResult { DownloadComplete, HeldUp, Stopped, TimedOut };
+    enum class WaitResult { DownloadComplete, HeldUp, NotAuthorized, Stopped, TimedOut };
     // Waits until the stop flag is raised, the time is up (a negative time waits
     // without limit) or, when asked, until "Download complete" is logged or the
-    // worker says it can't go on without the user (HeldUp).
+    // worker says it can't go on without the user (HeldUp), or without a
+    // sign-in (NotAuthorized).
     WaitResult Wait(long long milliseconds, bool untilDownloadComplete);
     void RequestStop();
     int RestartRequests();
@@ -44,6 +45,7 @@ class HostConsole {
     int restartRequests_ = 0;
     bool workerOutlivedStop_ = false;
     bool workerHeldUp_ = false;
+    bool notAuthorized_ = false;
 };
 
 }  // namespace kalhost

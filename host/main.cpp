@@ -53,7 +53,8 @@ const char* const kUsage =
     "\n"
     "Exit status: 0 on success, 1 for a usage error, 2 when the plug-in cannot be\n"
     "loaded, 3 when --once ended without a completed download, 4 when the\n"
-    "settings file cannot be written.\n";
+    "settings file cannot be written, 5 when --once found the plug-in not signed\n"
+    "in to the service (sign in with `kalhost configure`, Authorize...).\n";
 
 struct Options {
     std::string pluginPath = DefaultPluginPath();
@@ -183,6 +184,12 @@ int Run(const PluginModule& plugin, const Options& options, HostConsole& console
                                                : HostConsole::WaitResult::TimedOut;
     plugin.Send(KAL_MSG_STOP, 0, 1);
     console.Print(std::to_string(console.RestartRequests()) + " slide show restart request(s)");
+    if (options.once && result == HostConsole::WaitResult::NotAuthorized) {
+        console.Print(
+            "not signed in to Pixolune: run `kalhost configure`, click Authorize... and "
+            "sign in, then OK");
+        return 5;
+    }
     if (options.once && result == HostConsole::WaitResult::HeldUp) {
         console.Print("no download completed: the worker waits for what the line above names");
         return 3;

@@ -16,7 +16,17 @@ AccountState InitialAccountState(const std::string& token) {
 AccountStep AccountStepFor(const std::string& token, const AccountCheckResult& result) {
     if (result.ok)
         return {{token, AuthenticatedAsText(result.fullName, result.userName)}, std::nullopt};
-    return {{"", kTextNotAuthenticated}, result.lastError};
+    switch (result.failure) {
+        case AccountCheckFailure::Refused:
+            return {{"", kTextNotAuthenticated}, UiText(kTextSignInRefused)};
+        case AccountCheckFailure::ServiceFailed:
+            return {{token, kTextAccountNotChecked},
+                    UiText(kTextServiceFailed, {{result.failureDetail}})};
+        case AccountCheckFailure::Unreachable:
+            break;
+    }
+    return {{token, kTextAccountNotChecked},
+            UiText(kTextServiceUnreachable, {{result.failureDetail}})};
 }
 
 AccountStep CheckAccount(const std::string& token, const AccountChecker& checker) {
@@ -29,7 +39,7 @@ std::optional<AccountStep> AuthorizeStepWithoutCheck(const AuthorizeOutcome& out
     if (!outcome.ok) {
         // A refusal or a closed window keeps the token the dialog had.
         if (outcome.errorText.empty()) return AccountStep{current, std::nullopt};
-        return AccountStep{current, outcome.errorText};
+        return AccountStep{current, UiText(outcome.errorText, {})};
     }
     if (!HasToken(outcome.token)) return AccountStep{{"", kTextNotAuthenticated}, std::nullopt};
     return std::nullopt;

@@ -4,14 +4,25 @@
 #include <optional>
 #include <string>
 
+#include "ui/dialog_texts.h"
+
 namespace pixolune::ui {
+
+// Why an account check failed. Only Refused says anything about the token.
+enum class AccountCheckFailure {
+    Unreachable,    // no answer: the network, a refused connection, a time-out
+    ServiceFailed,  // an answer, but not one about the token: 5xx, a redirect loop, no data
+    Refused,        // the service refused the token (400, 401)
+};
 
 // What the account query answered for a token.
 struct AccountCheckResult {
     bool ok = false;
     std::string fullName;
     std::string userName;
-    std::string lastError;  // shown to the user on failure; may be empty
+    std::string lastError;  // the client's failure text; may be empty
+    AccountCheckFailure failure = AccountCheckFailure::Unreachable;  // when !ok
+    std::string failureDetail;  // what failed, as "HTTP status 503" or "error 7"
 };
 
 // Asks the service who a token belongs to; blocks until the answer is there.
@@ -33,21 +44,23 @@ struct AuthorizeOutcome {
 // The main dialog's authorization state: its token copy and the status text.
 struct AccountState {
     std::string token;
-    std::string status;
+    UiText status;
 };
 
 // The state and an optional message box text after a step.
 struct AccountStep {
     AccountState state;
-    std::optional<std::string> message;
+    std::optional<UiText> message;
 };
 
 // Before the dialog appears: text 32 with a pending check, or text 28.
 [[nodiscard]] AccountState InitialAccountState(const std::string& token);
 [[nodiscard]] bool NeedsDeferredAccountCheck(const std::string& token);
 
-// The account check of a token: text 29 on success; on failure the token is
-// cleared, text 28 shown and the client's error text given for a message box.
+// The account check of a token: text 29 on success. A refused token is
+// cleared and text 28 shown; any other failure (no answer, the service's own
+// failure) keeps the token, as a login is not lost to a bad minute of the
+// network. Every failure says what failed in a message box.
 [[nodiscard]] AccountStep CheckAccount(const std::string& token, const AccountChecker& checker);
 
 // The second half of CheckAccount, for a check that ran elsewhere.

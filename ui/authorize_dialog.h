@@ -5,10 +5,13 @@
 #include <string>
 
 #include "ui/account_status.h"
+#include "ui/login_navigation.h"
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QStackedWidget;
+class QTimer;
 class QUrl;
 class QWebEngineNavigationRequest;
 class QWebEnginePage;
@@ -18,8 +21,10 @@ class QWebEngineView;
 namespace pixolune::ui {
 
 // The login: an embedded browser opens the service's authorize page, and the
-// dialog ends as soon as an address with the token (OK) or an error (Cancel)
-// has been loaded. Closing the window is a plain Cancel.
+// dialog ends as soon as the redirect page's address with the token (OK) or
+// an error (Cancel) has been reached. Closing the window, or Escape, is a
+// plain Cancel. The window stays on the service's own hosts and names the
+// host of the page it shows.
 class CAuthorizeDlg : public QDialog {
     Q_OBJECT
 
@@ -36,11 +41,20 @@ class CAuthorizeDlg : public QDialog {
     // True while the plain message of a page that could not be loaded is shown.
     [[nodiscard]] bool ShowsLoadFailure() const;
 
+    // How long a page may load before the window says the service does not answer.
+    static constexpr int kStalledPageTimeoutMs = 30000;
+    void SetStalledPageTimeout(int milliseconds);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private slots:
     void onUrlChanged(const QUrl& address);
     void onNavigationRequested(QWebEngineNavigationRequest& request);
     void onLoadStarted();
     void onLoadFinished(bool ok);
+    void onPageStalled();
+    void onTryAgainClicked();
 
   private:
     void CreateBrowser();
@@ -49,20 +63,31 @@ class CAuthorizeDlg : public QDialog {
     void FitToScreen();
     void ConnectBrowser();
     void ShowLoadResult(bool ok);
+    void ShowFailure(const QString& text);
+    void ShowShownHost(const QUrl& address);
+    void LoadAuthorizePage();
     void ExamineAddress(const QUrl& address);
 
     int hostVariant_;
+    LoginSites sites_;
     std::string accessToken_;
     std::string errorText_;
     bool ended_ = false;
     bool firstLoad_ = true;
+    bool holdMessage_ = false;  // a failure message that no later load replaces, until Try Again
+    bool navigationRefused_ = false;  // the load under way was refused by the window itself
     // Destroyed in reverse order: the view before its page, the page before its profile.
     std::unique_ptr<QWebEngineProfile> profile_;
     std::unique_ptr<QWebEnginePage> page_;
     std::unique_ptr<QWebEngineView> view_;
     QStackedWidget* pages_ = nullptr;  // the view, or the failure message
+    QWidget* failurePage_ = nullptr;
     QLabel* failureMessage_ = nullptr;
+    QPushButton* tryAgainButton_ = nullptr;
+    QLabel* hostLine_ = nullptr;    // the host of the page shown
+    QLabel* noticeLine_ = nullptr;  // a refused navigation
     QProgressBar* progress_ = nullptr;
+    QTimer* stallTimer_ = nullptr;
 };
 
 // Runs the login dialog and reports how it ended.

@@ -1,15 +1,30 @@
 #include "ui/dialog_texts.h"
 
+#include <cctype>
+
 namespace pixolune::ui {
 
-// Built by concatenation: names from the service never reach a format string.
-std::string AuthenticatedAsText(const std::string& fullName, const std::string& userName) {
-    return std::string(kTextAuthenticated) + "\n" + fullName + " (" + userName + ")";
+std::string English(const UiText& text) {
+    std::string out;
+    const std::string& source = text.source;
+    for (size_t i = 0; i < source.size(); ++i) {
+        const bool placeholder = source[i] == '%' && i + 1 < source.size() &&
+                                 std::isdigit(static_cast<unsigned char>(source[i + 1])) &&
+                                 source[i + 1] != '0';
+        const size_t index = placeholder ? static_cast<size_t>(source[i + 1] - '1') : 0;
+        if (placeholder && index < text.args.size()) {
+            out += text.args[index].text;
+            ++i;
+            continue;
+        }
+        out += source[i];
+    }
+    return out;
 }
 
-std::string IntegerRangeText(int32_t minimum, int32_t maximum) {
-    return "Enter an integer between " + std::to_string(minimum) + " and " +
-           std::to_string(maximum) + ".";
+// Names from the service are values, never part of a format.
+UiText AuthenticatedAsText(const std::string& fullName, const std::string& userName) {
+    return {kTextAuthenticatedAs, {{fullName}, {userName}}};
 }
 
 }  // namespace pixolune::ui

@@ -2,8 +2,34 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pixolune::ui {
+
+// A value put into a text: a name or number as it stands, or a text of ours
+// (a control's label) that is translated with the rest.
+struct UiArg {
+    std::string text;
+    bool ours = false;
+};
+
+// A text for the user: one of the texts below, with %1, %2... filled from
+// `args`. The widgets translate `source` (and the args that are ours); the
+// logic and its tests read the English.
+struct UiText {
+    std::string source;
+    std::vector<UiArg> args;
+
+    UiText() = default;
+    UiText(const char* text) : source(text) {}  // NOLINT: every text of ours is one
+    UiText(std::string text, std::vector<UiArg> values)
+        : source(std::move(text)), args(std::move(values)) {}
+    [[nodiscard]] bool empty() const { return source.empty(); }
+};
+
+// The English text, the placeholders filled in one pass (a value holding
+// "%2" stays as it is).
+[[nodiscard]] std::string English(const UiText& text);
 
 // The dialogs' string table; the texts are shown exactly as they stand.
 inline constexpr const char* kTextNotAuthenticated =
@@ -33,15 +59,61 @@ inline constexpr const char* kTextLoginPageFailed =
     "The Pixolune login page could not be loaded. Check the network connection, then close "
     "this window and click Authorize... again.";
 
-// The dialog framework's own texts for number edits.
-inline constexpr const char* kTextEnterInteger = "Enter an integer.";
+// Number edits: the message names the field and its bounds.
+inline constexpr const char* kTextMinutesRange =
+    "\"Check downloads at startup and every\" (minutes): enter an integer between %1 and %2.";
+inline constexpr const char* kTextRowMaxFilesRange =
+    "\"%1\", Max N. of files: enter an integer between %2 and %3.";
+inline constexpr const char* kTextDaysRange = "Days: enter an integer between %1 and %2.";
+inline constexpr const char* kTextHoursRange = "Hours: enter an integer between %1 and %2.";
+
+inline constexpr const char* kTextNoTags =
+    "\"Photos/Videos with tags\": enter at least one tag; separate tags with commas.";
+inline constexpr const char* kTextTagsPlaceholder = "Tags, separated by commas";
+inline constexpr const char* kTextFolderRelative =
+    "The folder must be a full path starting with /. Please enter the name of an existing "
+    "folder complete with path name.";
+inline constexpr const char* kTextFolderUnusable =
+    "The folder %1 can't be used for downloads (%2). Please choose a folder you may write to.";
+
+// The account check that failed, by what failed.
+inline constexpr const char* kTextAuthenticatedAs =
+    "Pixolune Plugin is currently authenticated\n%1 (%2)";
+inline constexpr const char* kTextAccountNotChecked =
+    "Pixolune Plugin is authenticated, but the account could not be checked now. The sign-in "
+    "is kept.";
+inline constexpr const char* kTextSignInRefused =
+    "The Pixolune service refused the sign-in; authorize again.";
+inline constexpr const char* kTextServiceFailed =
+    "The Pixolune service failed to answer the account check (%1). The sign-in is kept; try "
+    "again later.";
+inline constexpr const char* kTextServiceUnreachable =
+    "The Pixolune service could not be reached (%1). Check the network connection; the sign-in "
+    "is kept.";
+
+// The sign-in window's own lines.
+inline constexpr const char* kTextSignInNotCompleted =
+    "The sign-in did not complete: the answer did not come from the Pixolune sign-in page. "
+    "Close this window and click Authorize... again.";
+inline constexpr const char* kTextOtherSiteRefused =
+    "This window only shows the Pixolune sign-in; the page of %1 was not opened.";
+inline constexpr const char* kTextServiceDoesNotAnswer = "The Pixolune service does not answer.";
+inline constexpr const char* kTextTryAgain = "&Try Again";
+
+inline constexpr const char* kTextHelp =
+    "PlugIn Enabled: download media while the slide show runs.\n"
+    "Folder: the full path of an existing folder you may write to; the photos and videos "
+    "go there, and files that left the feeds are removed from it.\n"
+    "Feeds: choose which lists to follow and how many files to take from each; tags are "
+    "separated by commas.\n"
+    "Check downloads every N minutes: how often the feeds are read (0: only at startup).\n"
+    "Settings...: slide show restart, descriptions and the removal of old files.\n\n"
+    "To sign in, click Authorize..., log in to Pixolune and allow this plugin to access your "
+    "account; OK keeps the sign-in.\n\n"
+    "The plug-in writes what it does to the host's log (kalhost prints it on its console).";
 
 // "Pixolune Plugin is currently authenticated\n%s (%s)" with full name and user name.
-[[nodiscard]] std::string AuthenticatedAsText(const std::string& fullName,
-                                              const std::string& userName);
-
-// "Enter an integer between %1 and %2." with the bounds.
-[[nodiscard]] std::string IntegerRangeText(int32_t minimum, int32_t maximum);
+[[nodiscard]] UiText AuthenticatedAsText(const std::string& fullName, const std::string& userName);
 
 // Caption of every message box the dialogs show.
 inline constexpr const char* kMessageBoxCaption = "Pixolune PlugIn";

@@ -39,8 +39,8 @@ void CDwnlSettingsDlg::CreateControls() {
     prefixEdit = new QLineEdit(this);
     hoursEdit = new QLineEdit(this);
     hoursLabel = new QLabel(tr("&Hours"), this);
+    // Enter presses the focused button, and OK from anywhere else.
     okButton->setDefault(true);
-    cancelButton->setAutoDefault(false);
 }
 
 void CDwnlSettingsDlg::NameControls() {
@@ -61,13 +61,12 @@ void CDwnlSettingsDlg::GroupRadioButtons() {
 
 void CDwnlSettingsDlg::BuildLayout() {
     const DialogUnits du(*this);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(Content());
     layout->addWidget(restartCheck);
     layout->addWidget(captionCheck);
     layout->addLayout(OwnerRow(du));
     layout->addWidget(SynchronizationGroup(du));
     layout->addLayout(ButtonRow(du));
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QHBoxLayout* CDwnlSettingsDlg::OwnerRow(const DialogUnits& du) {

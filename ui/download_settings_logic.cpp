@@ -19,13 +19,18 @@ DownloadSettingsControls LoadDownloadControls(const DialogSettings& values) {
 
 std::optional<DownloadExchangeFailure> SaveDownloadControls(
     const DownloadSettingsControls& controls, DialogSettings& values) {
-    int32_t days = 0;
-    int32_t hours = 0;
-    if (auto message = ExchangeInteger(controls.days, 0, kAgeMax, days)) {
-        return DownloadExchangeFailure{DownloadControl::Days, *message};
-    }
-    if (auto message = ExchangeInteger(controls.hours, 0, kAgeMax, hours)) {
-        return DownloadExchangeFailure{DownloadControl::Hours, *message};
+    int32_t days = values.OlderDays;
+    int32_t hours = values.OlderHours;
+    if (ComputeDownloadEnabling(controls.selectedRadio, controls.owner).ageFields) {
+        const std::vector<UiArg> bounds = {{"0"}, {std::to_string(kAgeMax)}};
+        const auto typedDays = IntegerInRange(controls.days, 0, kAgeMax);
+        if (!typedDays)
+            return DownloadExchangeFailure{DownloadControl::Days, {kTextDaysRange, bounds}};
+        const auto typedHours = IntegerInRange(controls.hours, 0, kAgeMax);
+        if (!typedHours)
+            return DownloadExchangeFailure{DownloadControl::Hours, {kTextHoursRange, bounds}};
+        days = *typedDays;
+        hours = *typedHours;
     }
     values.RestartKal = controls.restart ? 1 : 0;
     values.KpropTitle = controls.caption ? 1 : 0;

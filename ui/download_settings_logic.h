@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/plugin_settings.h"
+#include "ui/dialog_texts.h"
 
 namespace pixolune::ui {
 
@@ -24,7 +25,7 @@ enum class DownloadControl { Days, Hours };
 
 struct DownloadExchangeFailure {
     DownloadControl control;
-    std::string message;
+    UiText message;
 };
 
 // Fills the controls from the seven settings the dialog edits: RestartKal,
@@ -32,9 +33,10 @@ struct DownloadExchangeFailure {
 // FeedsSynch 0 or 1 selects that button; any other value selects none.
 [[nodiscard]] DownloadSettingsControls LoadDownloadControls(const DialogSettings& values);
 
-// The exchange on OK; only the two number edits can fail, and `values` is
-// left untouched when one does. On success the seven settings are replaced
-// (FeedsSynch -1 when no button is selected); the others stay as they were.
+// The exchange on OK; only the two number edits can fail, and only while the
+// age fields are enabled (greyed out, they keep the values handed in).
+// `values` is left untouched on a failure. On success the seven settings are
+// replaced (FeedsSynch -1 when no button is selected); the others stay as they were.
 [[nodiscard]] std::optional<DownloadExchangeFailure> SaveDownloadControls(
     const DownloadSettingsControls& controls, DialogSettings& values);
 

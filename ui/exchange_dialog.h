@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "ui/dialog_texts.h"
+
+class QScrollArea;
 class QWidget;
 
 namespace pixolune::ui {
@@ -51,6 +54,9 @@ class CExchangeDialog : public QDialog {
     // OK: exchange and validate, end only when every control is valid.
     void accept() override;
 
+    // The size of the laid-out controls, never larger than the screen leaves free.
+    [[nodiscard]] QSize sizeHint() const override;
+
   protected:
     // Loads the controls; dialogs with more to do at opening extend it.
     virtual void OnInitDialog();
@@ -59,13 +65,31 @@ class CExchangeDialog : public QDialog {
 
     // Shows the message unless it is empty, puts the focus on the control when it
     // is given and enabled (never enables it), returns false.
-    bool FailOn(QWidget* control, const std::string& message);
+    bool FailOn(QWidget* control, const UiText& message);
 
     DialogPrompts& Prompts() const { return *prompts_; }
 
+    // The widget the dialog lays its controls out on. It scrolls when the
+    // screen is smaller than the dialog, so that no control is ever out of reach.
+    [[nodiscard]] QWidget* Content();
+
+    // Sizes the dialog to its layout, never larger than the screen it opens
+    // on leaves free; done when it is first shown.
+    void FitToScreen();
+    void showEvent(QShowEvent* event) override;
+
+    // Shows the focused control, the first one at opening, with a visible focus mark.
+    void FocusFirstControl();
+
   private:
     DialogPrompts* prompts_;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* content_ = nullptr;
+    bool fitted_ = false;
 };
+
+// Translates a text of ours and fills in its values.
+[[nodiscard]] QString Tr(const UiText& text);
 
 // Enables or disables the controls together, as one rule decides for all of them.
 void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled);

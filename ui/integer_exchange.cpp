@@ -3,8 +3,6 @@
 #include <cctype>
 #include <limits>
 
-#include "ui/dialog_texts.h"
-
 namespace pixolune::ui {
 namespace {
 
@@ -39,13 +37,10 @@ std::string TrimWhiteSpace(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-std::optional<std::string> ExchangeInteger(const std::string& text, int32_t minimum,
-                                           int32_t maximum, int32_t& value) {
+std::optional<int32_t> IntegerInRange(const std::string& text, int32_t minimum, int32_t maximum) {
     const std::optional<int64_t> number = ParseDecimal(TrimWhiteSpace(text));
-    if (!number) return std::string(kTextEnterInteger);
-    if (*number < minimum || *number > maximum) return IntegerRangeText(minimum, maximum);
-    value = static_cast<int32_t>(*number);
-    return std::nullopt;
+    if (!number || *number < minimum || *number > maximum) return std::nullopt;
+    return static_cast<int32_t>(*number);
 }
 
 }  // namespace pixolune::ui

@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "generated/pixolune_version.h"
+#include "platform/media_folder_rule.h"
 #include "ui/dialog_texts.h"
 #include "ui/dir_select_dialog.h"
 #include "ui/download_settings_dialog.h"
@@ -77,27 +79,27 @@ void CPixoluneDlg::CreateButtons() {
     okButton = new QPushButton(tr("OK"), this);
     cancelButton = new QPushButton(tr("Cancel"), this);
     helpButton = new QPushButton(tr("Help"), this);
+    // OK is the default; every button stays auto-default, so that Enter
+    // presses the button that has the focus and OK from anywhere else.
     okButton->setDefault(true);
-    for (QPushButton* button :
-         {browseButton, settingsButton, authorizeButton, cancelButton, helpButton}) {
-        button->setAutoDefault(false);
-    }
 }
 
 void CPixoluneDlg::BuildLayout() {
     const DialogUnits du(*this);
     SetControlSizes(du);
     LayOutFeedGroup(du);
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QHBoxLayout(Content());
     layout->addLayout(SettingsColumn(du), 1);
     layout->addSpacing(du.X(14));
     layout->addLayout(ButtonColumn(du));
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void CPixoluneDlg::SetControlSizes(const DialogUnits& du) {
     folderEdit->setMinimumWidth(du.X(318));
-    browseButton->setFixedWidth(std::max(du.X(15), browseButton->sizeHint().height()));
+    // Narrow as in the template, but wide enough for a longer (translated) text.
+    const int browseText = browseButton->fontMetrics().horizontalAdvance(browseButton->text());
+    browseButton->setFixedWidth(
+        std::max({du.X(15), browseButton->sizeHint().height(), browseText + du.X(8)}));
     for (FeedRow& row : feedRows) row.maxFiles->setFixedWidth(du.X(29) + du.X(10));
     tagsEdit->setMinimumWidth(du.X(243));
     minutesEdit->setFixedWidth(du.X(40) + du.X(10));
@@ -194,6 +196,8 @@ void CPixoluneDlg::NameControlsForAssistiveTools() {
             tr("%1 Max N. of files").arg(tr(kFeedLabels[row]).remove(':')));
     }
     tagsEdit->setAccessibleName(tr("Tags"));
+    tagsEdit->setPlaceholderText(Tr(kTextTagsPlaceholder));
+    tagsEdit->setToolTip(Tr(kTextTagsPlaceholder));
     statusLabel->setAccessibleName(tr("Account"));
     // Stable names for scripts and tests that find the controls from outside.
     enabledCheck->setObjectName("enabledCheck");
@@ -229,12 +233,17 @@ void CPixoluneDlg::ConnectCommands() {
     connect(browseButton, &QPushButton::clicked, this, &CPixoluneDlg::onBrowseClicked);
     connect(settingsButton, &QPushButton::clicked, this, &CPixoluneDlg::onDownloadSettingsClicked);
     connect(authorizeButton, &QPushButton::clicked, this, &CPixoluneDlg::onAuthorizeClicked);
+    connect(helpButton, &QPushButton::clicked, this, &CPixoluneDlg::onHelpClicked);
+}
+
+void CPixoluneDlg::onHelpClicked() {
+    Prompts().Inform(this, Tr(kTextHelp));
 }
 
 void CPixoluneDlg::OnInitDialog() {
     CExchangeDialog::OnInitDialog();
     account_ = InitialAccountState(Values.Token);
-    statusLabel->setText(ToQt(account_.status));
+    statusLabel->setText(Tr(account_.status));
     // The check waits until the dialog has been painted, so that the user
     // sees the dialog, and what is being checked, first.
     checkAfterFirstPaint_ = NeedsDeferredAccountCheck(Values.Token);
@@ -290,17 +299,17 @@ void CPixoluneDlg::ApplyRowEnabling(int row) {
 }
 
 void CPixoluneDlg::ShowAccountStep(const AccountStep& step) {
-    if (step.message) Prompts().Inform(this, ToQt(*step.message));
+    if (step.message) Prompts().Inform(this, Tr(*step.message));
     account_ = step.state;
     Values.Token = account_.token;
-    statusLabel->setText(ToQt(account_.status));
+    statusLabel->setText(Tr(account_.status));
     ApplyEnabling();
 }
 
 void CPixoluneDlg::StartAccountCheck(const std::string& token) {
     accountCheck_.reset();  // a newer token replaces a check still running
     account_.token = token;
-    statusLabel->setText(ToQt(kTextCheckingAccount));
+    statusLabel->setText(Tr(kTextCheckingAccount));
     statusLabel->setCursor(Qt::WaitCursor);
     ApplyEnabling();
     accountCheck_ = std::make_unique<BackgroundAccountCheck>(
@@ -373,6 +382,8 @@ QWidget* CPixoluneDlg::ControlOf(const MainExchangeFailure& failure) const {
             return minutesEdit;
         case MainControl::FeedMaxFiles:
             return feedRows[failure.row].maxFiles;
+        case MainControl::Tags:
+            return tagsEdit;
         case MainControl::Photos:
             return photosCheck;
         case MainControl::Videos:
@@ -387,10 +398,15 @@ bool CPixoluneDlg::DoDataExchange(bool saveAndValidate) {
         return true;
     }
     const auto confirm = [this](const std::string& text) {
-        return Prompts().Confirm(this, ToQt(text));
+        return Prompts().Confirm(this, Tr(text.c_str()));
     };
-    if (const auto failure = SaveMainControls(ReadControls(), Values, confirm, IsExistingFolder)) {
-        const bool focusable = IsEnabledByRules(Enabling(), failure->control, failure->row);
+    const auto folderProblem = [](const std::string& path) {
+        return platform::MediaFolderProblem(platform::RealFileSystem(), path);
+    };
+    const MainEnabling enabling = Enabling();
+    if (const auto failure =
+            SaveMainControls(ReadControls(), Values, enabling, confirm, folderProblem)) {
+        const bool focusable = IsEnabledByRules(enabling, failure->control, failure->row);
         return FailOn(focusable ? ControlOf(*failure) : nullptr, failure->message);
     }
     Values.Token = account_.token;

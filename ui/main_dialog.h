@@ -79,6 +79,7 @@ class CPixoluneDlg : public CExchangeDialog {
     void onBrowseClicked();
     void onDownloadSettingsClicked();
     void onAuthorizeClicked();
+    void onHelpClicked();
 
   private:
     void CreateControls();

@@ -1,5 +1,8 @@
 #include "ui/main_dialog_logic.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "ui/dialog_texts.h"
 #include "ui/integer_exchange.h"
 
@@ -10,9 +13,31 @@ int RowOfType(int32_t type) {
     return type >= kFirstFeedType && type <= kLastFeedType ? type - 1 : -1;
 }
 
-[[nodiscard]] std::optional<MainExchangeFailure> Fail(MainControl control, std::string message,
+constexpr std::array<const char*, kFeedRowCount> kFeedRowNames = {
+    "My Feed", "My Photos/Videos", "Popular", "Photos/Videos I like", "Photos/Videos with tags"};
+
+[[nodiscard]] std::optional<MainExchangeFailure> Fail(MainControl control, UiText message,
                                                       int row = -1) {
     return MainExchangeFailure{control, row, std::move(message)};
+}
+
+// The message for a folder the worker would refuse, as the user reads it.
+UiText FolderMessage(const std::string& folder, const std::string& problem) {
+    if (folder.empty()) return kTextFolderEmpty;
+    if (folder.front() != '/') return kTextFolderRelative;
+    if (problem == std::strerror(ENOENT)) return kTextFolderMissing;
+    return {kTextFolderUnusable, {{folder}, {problem}}};
+}
+
+// Tags are separated by commas; commas and blanks alone name none.
+bool HasAnyTag(const std::string& tags) {
+    return tags.find_first_not_of(", \t\r\n") != std::string::npos;
+}
+
+// The number a greyed-out row keeps: the one it was loaded with.
+int32_t LoadedMaxFiles(const ConfigurationValues& values, int row) {
+    const std::string loaded = LoadMainControls(values).rows[row].maxFiles;
+    return IntegerInRange(loaded, kMaxFilesMin, kMaxFilesMax).value_or(kDefaultRowMaxFiles);
 }
 
 FeedArray FeedsFromRows(const MainDialogControls& controls,
@@ -55,29 +80,53 @@ MainDialogControls LoadMainControls(const ConfigurationValues& values) {
     return controls;
 }
 
+const char* FeedRowName(int row) {
+    return row >= 0 && row < kFeedRowCount ? kFeedRowNames[row] : "";
+}
+
 std::optional<MainExchangeFailure> SaveMainControls(const MainDialogControls& controls,
                                                     ConfigurationValues& values,
+                                                    const MainEnabling& enabling,
                                                     const ConfirmQuestion& confirmShortPolling,
-                                                    const FolderProbe& isFolder) {
-    int32_t minutes = 0;
-    if (auto message = ExchangeInteger(controls.minutes, 0, kMinutesMax, minutes)) {
-        return Fail(MainControl::Minutes, *message);
+                                                    const FolderProbe& folderProblem) {
+    int32_t minutes = values.tmUpdate;
+    if (enabling.folderAndTiming) {
+        const auto typed = IntegerInRange(controls.minutes, 0, kMinutesMax);
+        if (!typed)
+            return Fail(MainControl::Minutes,
+                        {kTextMinutesRange, {{"0"}, {std::to_string(kMinutesMax)}}});
+        minutes = *typed;
     }
     std::array<int32_t, kFeedRowCount> maxFiles{};
     for (int row = 0; row < kFeedRowCount; ++row) {
-        // Rows that are disabled or unchecked are checked as well.
-        if (auto message = ExchangeInteger(controls.rows[row].maxFiles, kMaxFilesMin, kMaxFilesMax,
-                                           maxFiles[row])) {
-            return Fail(MainControl::FeedMaxFiles, *message, row);
+        maxFiles[row] = LoadedMaxFiles(values, row);
+        if (!enabling.rowFields[row]) continue;
+        const auto typed = IntegerInRange(controls.rows[row].maxFiles, kMaxFilesMin, kMaxFilesMax);
+        if (!typed) {
+            return Fail(MainControl::FeedMaxFiles,
+                        {kTextRowMaxFilesRange,
+                         {{FeedRowName(row), true},
+                          {std::to_string(kMaxFilesMin)},
+                          {std::to_string(kMaxFilesMax)}}},
+                        row);
         }
+        maxFiles[row] = *typed;
     }
-    if (minutes < kShortPollingMinutes && !confirmShortPolling(kTextShortPolling)) {
-        return Fail(MainControl::Videos, "");
+    // A tag feed without tags would ask the service for nothing.
+    const int tagRow = kFeedTagged - 1;
+    if (enabling.rowFields[tagRow] && !HasAnyTag(controls.tags))
+        return Fail(MainControl::Tags, kTextNoTags);
+    if (enabling.folderAndTiming && minutes < kShortPollingMinutes &&
+        !confirmShortPolling(kTextShortPolling)) {
+        return Fail(MainControl::Minutes, UiText());
     }
-    if (controls.folder.empty()) return Fail(MainControl::Folder, kTextFolderEmpty);
-    // A file of that name is no place for media: only an existing folder passes.
-    if (!isFolder(controls.folder)) return Fail(MainControl::Folder, kTextFolderMissing);
-    if (!controls.photos && !controls.videos) return Fail(MainControl::Photos, kTextNoMediaTypes);
+    if (enabling.folderAndTiming) {
+        const std::string problem = folderProblem(controls.folder);
+        if (controls.folder.empty() || !problem.empty())
+            return Fail(MainControl::Folder, FolderMessage(controls.folder, problem));
+    }
+    if (enabling.mediaKinds && !controls.photos && !controls.videos)
+        return Fail(MainControl::Photos, kTextNoMediaTypes);
 
     values.Enabled = controls.pluginEnabled ? 1 : 0;
     values.ImgFolder = controls.folder;
@@ -109,6 +158,8 @@ bool IsEnabledByRules(const MainEnabling& enabling, MainControl control, int row
             return enabling.folderAndTiming;
         case MainControl::FeedMaxFiles:
             return row >= 0 && row < kFeedRowCount && enabling.rowFields[row];
+        case MainControl::Tags:
+            return enabling.rowFields[kFeedTagged - 1];
         case MainControl::Photos:
         case MainControl::Videos:
             return enabling.mediaKinds;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "model/configuration_values.h"
+#include "ui/dialog_texts.h"
 
 namespace pixolune::ui {
 
@@ -17,7 +18,7 @@ inline constexpr int32_t kMaxFilesMax = 999999;
 inline constexpr int32_t kShortPollingMinutes = 60;
 
 // The controls of the main settings dialog that validation can name.
-enum class MainControl { PluginEnabled, Folder, Minutes, FeedMaxFiles, Photos, Videos };
+enum class MainControl { PluginEnabled, Folder, Minutes, FeedMaxFiles, Tags, Photos, Videos };
 
 struct FeedRowControls {
     bool checked = false;
@@ -40,24 +41,31 @@ struct MainDialogControls {
 struct MainExchangeFailure {
     MainControl control;
     int row = -1;  // for FeedMaxFiles: 0 to 4
-    std::string message;
+    UiText message;
 };
 
 // Asks the user an OK/Cancel question; true for OK.
 using ConfirmQuestion = std::function<bool(const std::string& text)>;
-// True when the path names an existing folder.
-using FolderProbe = std::function<bool(const std::string& path)>;
+// Why downloads cannot go to the folder at `path`, or empty when they can
+// (platform::MediaFolderProblem: the worker's own rule).
+using FolderProbe = std::function<std::string(const std::string& path)>;
+
+// The English label of each feed row, top to bottom, without its colon.
+[[nodiscard]] const char* FeedRowName(int row);
+
+struct MainEnabling;
 
 // Fills the controls from the dialog's values: the first five feeds by type
 // (a later feed of the same type wins, other types are ignored).
 [[nodiscard]] MainDialogControls LoadMainControls(const ConfigurationValues& values);
 
 // The exchange on OK, in the dialog's order; the first failure stops it and
-// leaves `values` untouched. On success the feed array is rebuilt from the
-// checked rows and every edited field is replaced.
+// leaves `values` untouched. A control that `enabling` greys out is not
+// checked: a number there keeps the value it was loaded with. On success the
+// feed array is rebuilt from the checked rows and every edited field is replaced.
 [[nodiscard]] std::optional<MainExchangeFailure> SaveMainControls(
-    const MainDialogControls& controls, ConfigurationValues& values,
-    const ConfirmQuestion& confirmShortPolling, const FolderProbe& isFolder);
+    const MainDialogControls& controls, ConfigurationValues& values, const MainEnabling& enabling,
+    const ConfirmQuestion& confirmShortPolling, const FolderProbe& folderProblem);
 
 // Which controls are enabled.
 struct MainEnabling {

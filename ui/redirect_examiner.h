@@ -10,6 +10,7 @@ struct AddressVerdict {
         None,        // keep browsing (login form, consent page, frames)
         Authorized,  // end with OK and the token
         Refused,     // end with Cancel and the error text
+        Foreign,     // a token on an address that is not the redirect page: ignored
     };
     Kind kind = Kind::None;
     std::string token;      // Authorized only

@@ -175,6 +175,17 @@ TEST_F(KalhostTest, RunOnceEndsWhenTheWorkerCanNotUseTheFolder) {
               std::string::npos);
 }
 
+TEST_F(KalhostTest, RunOnceWithoutATokenEndsWithItsOwnStatusAndSaysToSignIn) {
+    const std::string media = home.Path() + "/media";
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+                              << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\n";
+    const Outcome outcome = Run("run --once --seconds 60", "PIXOLUNE_IDLE_MS=200");
+    EXPECT_EQ(outcome.status, 5) << outcome.output;
+    EXPECT_NE(outcome.output.find("not signed in to Pixolune"), std::string::npos)
+        << outcome.output;
+}
+
 TEST_F(KalhostTest, UsageErrorsAndMissingPluginAreReported) {
     EXPECT_EQ(Run("").status, 1);
     EXPECT_EQ(Run("frobnicate").status, 1);

@@ -31,6 +31,11 @@ std::string RawReply::Header(const std::string& name) const {
 
 RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds timeout,
                 size_t maxBytes, size_t keepBytes) {
+    return RawRequest(port, "GET", target, timeout, maxBytes, keepBytes);
+}
+
+RawReply RawRequest(int port, const std::string& method, const std::string& target,
+                    std::chrono::milliseconds timeout, size_t maxBytes, size_t keepBytes) {
     auto started = std::chrono::steady_clock::now();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
@@ -43,7 +48,7 @@ RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds t
         throw std::runtime_error("connect failed");
     }
     std::string request =
-        "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size())) {
         close(fd);

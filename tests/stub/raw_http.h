@@ -23,4 +23,9 @@ struct RawReply {
 RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds timeout,
                 size_t maxBytes = 64 << 20, size_t keepBytes = 64 << 20);
 
+// The same with another method and no body, not even an empty one announced.
+RawReply RawRequest(int port, const std::string& method, const std::string& target,
+                    std::chrono::milliseconds timeout, size_t maxBytes = 64 << 20,
+                    size_t keepBytes = 64 << 20);
+
 }  // namespace pixolune::test

@@ -151,6 +151,18 @@ TEST_F(StubApiTest, ReplacingTheScenarioTakesItemsOutOfAFeed) {
     stub_->SetScenario("");
 }
 
+// As `curl -X POST` sends it: no body and no Content-Length at all.
+TEST_F(StubApiTest, AControlPostWithoutABodyTakesItAsEmpty) {
+    stub_->SetScenario(R"({"feeds":{"liked":[{"media":"a.jpg"}]}})");
+    const RawReply reset = RawRequest(stub_->Port(), "POST", "/_control/scenario", 10s);
+    EXPECT_EQ(reset.Status(), 200) << reset.head;
+    EXPECT_EQ(CollectFeed(*stub_, "/users/self/media/liked"),
+              std::vector<std::string>{stub_->BaseUrl() + "/media/liked-0.jpg"})
+        << "the built-in scenario is back";
+    EXPECT_EQ(RawRequest(stub_->Port(), "POST", "/_control/faults/clear", 10s).Status(), 200);
+    EXPECT_EQ(RawRequest(stub_->Port(), "POST", "/_control/nothing", 10s).Status(), 404);
+}
+
 TEST_F(StubApiTest, RequestsListsClientRequestsOldestFirstWithoutControlCalls) {
     ClientFor(*stub_)->Get("/media/x.jpg");
     ClientFor(*stub_)->Get("/v1/media/popular?access_token=nobody");

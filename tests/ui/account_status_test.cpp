@@ -11,17 +11,27 @@ namespace {
 struct FakeAccountQuery {
     AccountCheckResult operator()(const std::string& token) {
         asked.push_back(token);
-        if (token == "tok-alice") return {true, "Alice Example", "alice", ""};
-        return {false, "", "", failureText};
+        if (token == "tok-alice") return {true, "Alice Example", "alice", "", {}, ""};
+        return {false,   "",    "", "Connection to Pixolune server failed with error 400",
+                failure, detail};
     }
     std::vector<std::string> asked;
-    std::string failureText = "Connection to Pixolune server failed with error 400";
+    AccountCheckFailure failure = AccountCheckFailure::Refused;
+    std::string detail = "HTTP status 400";
 };
 
+std::string Status(const AccountStep& step) {
+    return English(step.state.status);
+}
+std::optional<std::string> Message(const AccountStep& step) {
+    if (!step.message) return std::nullopt;
+    return English(*step.message);
+}
+
 TEST(AccountStatusTest, StoredTokenShowsPendingTextAndAsksForTheDeferredCheck) {
-    EXPECT_EQ(kTextAuthenticated, InitialAccountState("tok").status);
+    EXPECT_EQ(kTextAuthenticated, English(InitialAccountState("tok").status));
     EXPECT_TRUE(NeedsDeferredAccountCheck("tok"));
-    EXPECT_EQ(kTextNotAuthenticated, InitialAccountState("").status);
+    EXPECT_EQ(kTextNotAuthenticated, English(InitialAccountState("").status));
     EXPECT_FALSE(NeedsDeferredAccountCheck(""));
     EXPECT_FALSE(NeedsDeferredAccountCheck("  "));
 }
@@ -29,34 +39,56 @@ TEST(AccountStatusTest, StoredTokenShowsPendingTextAndAsksForTheDeferredCheck) {
 TEST(AccountStatusTest, SuccessfulCheckNamesFullNameThenUserName) {
     FakeAccountQuery query;
     const AccountStep step = CheckAccount("tok-alice", std::ref(query));
-    EXPECT_EQ("Pixolune Plugin is currently authenticated\nAlice Example (alice)",
-              step.state.status);
+    EXPECT_EQ("Pixolune Plugin is currently authenticated\nAlice Example (alice)", Status(step));
     EXPECT_EQ("tok-alice", step.state.token);
     EXPECT_FALSE(step.message.has_value());
 }
 
 TEST(AccountStatusTest, NamesWithFormatCharactersAreShownAsSent) {
     const AccountStep step = CheckAccount("t", [](const std::string&) {
-        return AccountCheckResult{true, "%s %n %d", "", ""};
+        return AccountCheckResult{true, "%2 %s %n %d", "%1", "", {}, ""};
     });
-    EXPECT_EQ("Pixolune Plugin is currently authenticated\n%s %n %d ()", step.state.status);
+    EXPECT_EQ("Pixolune Plugin is currently authenticated\n%2 %s %n %d (%1)", Status(step));
 }
 
-TEST(AccountStatusTest, FailedCheckClearsTheTokenAndShowsTheClientsError) {
+struct FailedCheckCase {
+    const char* name;
+    AccountCheckFailure failure;
+    std::string detail;
+    std::string token;  // what the dialog keeps
+    std::string status;
+    std::string message;
+};
+
+class FailedCheckTest : public ::testing::TestWithParam<FailedCheckCase> {};
+
+// Only a refused token is dropped; a check that got no usable answer keeps
+// the login, so that OK does not store an empty token.
+TEST_P(FailedCheckTest, KeepsTheTokenUnlessTheServiceRefusedIt) {
     FakeAccountQuery query;
-    const AccountStep step = CheckAccount("stale", std::ref(query));
-    EXPECT_EQ(kTextNotAuthenticated, step.state.status);
-    EXPECT_EQ("", step.state.token);
-    EXPECT_EQ("Connection to Pixolune server failed with error 400", step.message.value_or("-"));
+    query.failure = GetParam().failure;
+    query.detail = GetParam().detail;
+    const AccountStep step = CheckAccount("saved", std::ref(query));
+    EXPECT_EQ(GetParam().token, step.state.token);
+    EXPECT_EQ(GetParam().status, Status(step));
+    EXPECT_EQ(GetParam().message, Message(step).value_or("(none)"));
 }
 
-TEST(AccountStatusTest, FailureWithoutErrorTextStillBringsAMessageBox) {
-    FakeAccountQuery query;
-    query.failureText = "";
-    const AccountStep step = CheckAccount("stale", std::ref(query));
-    ASSERT_TRUE(step.message.has_value());
-    EXPECT_EQ("", *step.message);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedCheckTest,
+    ::testing::Values(
+        FailedCheckCase{"Refused", AccountCheckFailure::Refused, "HTTP status 400", "",
+                        kTextNotAuthenticated,
+                        "The Pixolune service refused the sign-in; authorize again."},
+        FailedCheckCase{"ServiceFailed", AccountCheckFailure::ServiceFailed, "HTTP status 503",
+                        "saved", kTextAccountNotChecked,
+                        "The Pixolune service failed to answer the account check (HTTP status "
+                        "503). The sign-in is kept; try again later."},
+        FailedCheckCase{"Unreachable", AccountCheckFailure::Unreachable, "error 7", "saved",
+                        kTextAccountNotChecked,
+                        "The Pixolune service could not be reached (error 7). Check the network "
+                        "connection; the sign-in is kept."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct AuthorizeCase {
     const char* name;
@@ -74,8 +106,8 @@ TEST_P(AfterAuthorizeTest, ReplacesOrKeepsTheTokenAsTheOutcomeSays) {
     const AccountState current{"old-token", "old status"};
     const AccountStep step = AfterAuthorize(GetParam().outcome, current, std::ref(query));
     EXPECT_EQ(GetParam().token, step.state.token);
-    EXPECT_EQ(GetParam().status, step.state.status);
-    EXPECT_EQ(GetParam().message, step.message);
+    EXPECT_EQ(GetParam().status, Status(step));
+    EXPECT_EQ(GetParam().message, Message(step));
     EXPECT_EQ(GetParam().queried, !query.asked.empty());
 }
 
@@ -85,14 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
         AuthorizeCase{"NewTokenChecked",
                       {true, "tok-alice", ""},
                       "tok-alice",
-                      AuthenticatedAsText("Alice Example", "alice"),
+                      English(AuthenticatedAsText("Alice Example", "alice")),
                       std::nullopt,
                       true},
         AuthorizeCase{"NewTokenRejected",
                       {true, "bad", ""},
                       "",
                       kTextNotAuthenticated,
-                      std::string("Connection to Pixolune server failed with error 400"),
+                      std::string(kTextSignInRefused),
                       true},
         AuthorizeCase{
             "OkWithoutToken", {true, "", ""}, "", kTextNotAuthenticated, std::nullopt, false},

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "kaleidra/kal_plugin_api.h"
+#include "platform/media_folder_rule.h"
 #include "plugin/app.h"
 #include "temp_folder.h"
 #include "ui/account_status.h"
@@ -56,7 +57,14 @@ class ConfigureFlowTest : public ::testing::Test {
             script(controls, account);
             ConfigurationValues edited = values;
             const auto confirm = [&](const std::string&) { return answer; };
-            if (SaveMainControls(controls, edited, confirm, IsExistingFolder)) return false;
+            std::array<bool, kFeedRowCount> checked{};
+            for (int row = 0; row < kFeedRowCount; ++row) checked[row] = controls.rows[row].checked;
+            const MainEnabling enabling =
+                ComputeMainEnabling(controls.pluginEnabled, HasToken(account.token), 0, checked);
+            const auto folderProblem = [](const std::string& path) {
+                return platform::MediaFolderProblem(platform::RealFileSystem(), path);
+            };
+            if (SaveMainControls(controls, edited, enabling, confirm, folderProblem)) return false;
             if (!okPressed) return false;
             edited.Token = account.token;
             values = edited;
@@ -82,7 +90,7 @@ TEST_F(ConfigureFlowTest, OkCopiesTheTypedValuesAndTheNewTokenBack) {
             c.videos = true;
             const AuthorizeOutcome login{true, "tok-alice", ""};
             account = AfterAuthorize(login, account, [](const std::string&) {
-                          return AccountCheckResult{true, "Alice Example", "alice", ""};
+                          return AccountCheckResult{true, "Alice Example", "alice", "", {}, ""};
                       }).state;
         },
         true);
@@ -117,24 +125,39 @@ TEST_F(ConfigureFlowTest, CancelAfterASuccessfulLoginKeepsTheOldTokenAndEverythi
     EXPECT_EQ(kFeedPopular, FeedsOf(app)[0].Type);
 }
 
-TEST_F(ConfigureFlowTest, FailedAccountCheckAtOpeningStoresAnEmptyTokenOnOk) {
+class FailedCheckFlowTest : public ConfigureFlowTest,
+                            public ::testing::WithParamInterface<AccountCheckFailure> {};
+
+// One 503 while the dialog opens must not sign the plug-in out: only a token
+// the service refused is stored empty on OK.
+TEST_P(FailedCheckFlowTest, OkStoresAnEmptyTokenOnlyWhenTheServiceRefusedIt) {
+    const AccountCheckFailure failure = GetParam();
     const int result = Configure(
         [&](MainDialogControls& c, AccountState& account) {
             c.folder = media.Path();
-            account = CheckAccount(account.token, [](const std::string&) {
-                          return AccountCheckResult{false, "", "", "gone"};
+            account = CheckAccount(account.token, [failure](const std::string&) {
+                          return AccountCheckResult{false, "", "", "gone", failure, "detail"};
                       }).state;
         },
         true);
     EXPECT_EQ(1, result);
-    EXPECT_EQ("", TokenOf(app));
+    EXPECT_EQ(failure == AccountCheckFailure::Refused ? "" : "old-token", TokenOf(app));
 }
+
+INSTANTIATE_TEST_SUITE_P(Failures, FailedCheckFlowTest,
+                         ::testing::Values(AccountCheckFailure::Refused,
+                                           AccountCheckFailure::ServiceFailed,
+                                           AccountCheckFailure::Unreachable));
 
 TEST_F(ConfigureFlowTest, AFileWhereTheFolderShouldBeIsRefused) {
     const std::string file = media.Path() + "/not-a-folder";
     ASSERT_TRUE(std::ofstream(file).put('x'));
-    const int result =
-        Configure([&](MainDialogControls& c, AccountState&) { c.folder = file; }, true);
+    const int result = Configure(
+        [&](MainDialogControls& c, AccountState&) {
+            c.pluginEnabled = true;
+            c.folder = file;
+        },
+        true);
     EXPECT_EQ(0, result);
     EXPECT_EQ("/old/", app.Settings.ImgFolder);
 }

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -35,6 +37,10 @@ int failures = 0;
 
 // The window as the X server shows it, frame contents included.
 void Save(QWidget* window, const QString& name) {
+    // No window manager gives the window the keyboard; without it no focus mark is drawn.
+    window->activateWindow();
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     QApplication::processEvents();
     QPixmap shot = window->screen()->grabWindow(window->winId());
     if (shot.isNull() || shot.width() < 10) shot = window->grab();
@@ -56,6 +62,33 @@ void Shoot(QDialog* dialog, std::function<int()> run, const QString& name, int d
     run();
 }
 
+// Message boxes as the user sees them, each saved under the name given last.
+class ShootingPrompts final : public DialogPrompts {
+  public:
+    void Inform(QWidget* parent, const QString& text) override {
+        Show(parent, text, QMessageBox::Information, QMessageBox::Ok);
+    }
+    bool Confirm(QWidget* parent, const QString& text) override {
+        Show(parent, text, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel);
+        return true;
+    }
+    QString next = "message";
+
+  private:
+    void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+              QMessageBox::StandardButtons buttons) {
+        QMessageBox box(icon, Tr(kMessageBoxCaption), text, buttons, parent);
+        const QString name = next;
+        QTimer::singleShot(300, &box, [&box, name] {
+            Save(&box, name);
+            box.reject();
+        });
+        box.exec();
+    }
+};
+
+ShootingPrompts shootingPrompts;
+
 ConfigurationValues SampleValues() {
     ConfigurationValues v;
     v.Enabled = 1;
@@ -76,17 +109,24 @@ ConfigurationValues SampleValues() {
     return v;
 }
 
+enum class Check { Answers, NeverAnswers, ServiceFails };
+
 std::unique_ptr<CPixoluneDlg> MainDialog(int hostVariant, ConfigurationValues values,
-                                         bool checkNeverAnswers = false) {
+                                         Check check = Check::Answers) {
     MainDialogServices services;
-    services.checkAccount = [checkNeverAnswers](const std::string&, const CancelQuery& cancelled) {
+    services.checkAccount = [check](const std::string&, const CancelQuery& cancelled) {
         // A service that does not answer until the dialog gives up on it.
-        while (checkNeverAnswers && !cancelled()) {
+        while (check == Check::NeverAnswers && !cancelled()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return AccountCheckResult{true, "Alice Example", "alice", ""};
+        if (check == Check::ServiceFails) {
+            return AccountCheckResult{
+                false, "", "", "", AccountCheckFailure::ServiceFailed, "HTTP status 503"};
+        }
+        return AccountCheckResult{true, "Alice Example", "alice", "", {}, ""};
     };
     services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
+    services.prompts = &shootingPrompts;
     auto dialog = std::make_unique<CPixoluneDlg>(nullptr, hostVariant, services);
     dialog->Values = std::move(values);
     return dialog;
@@ -103,13 +143,35 @@ void ShootMainDialogs() {
     Shoot(
         authorized.get(), [&] { return authorized->DoModal(); }, "main-authorized");
 
-    auto checking = MainDialog(0, values, true);
+    auto checking = MainDialog(0, values, Check::NeverAnswers);
     Shoot(
         checking.get(), [&] { return checking->DoModal(); }, "main-checking-account");
 
     auto secondHost = MainDialog(1, values);
     Shoot(
         secondHost.get(), [&] { return secondHost->DoModal(); }, "main-second-host");
+
+    shootingPrompts.next = "message-check-failed";
+    auto failing = MainDialog(0, values, Check::ServiceFails);
+    Shoot(
+        failing.get(), [&] { return failing->DoModal(); }, "main-check-failed-token-kept", 1500);
+
+    auto invalid = MainDialog(0, values);
+    QTimer::singleShot(600, invalid.get(), [&invalid] {
+        shootingPrompts.next = "message-max-files-range";
+        invalid->feedRows[0].maxFiles->setText("99999999999");
+        invalid->okButton->click();
+        shootingPrompts.next = "message-no-tags";
+        invalid->feedRows[0].maxFiles->setText("200");
+        invalid->tagsEdit->clear();
+        invalid->okButton->click();
+        shootingPrompts.next = "message-help";
+        invalid->helpButton->click();
+        invalid->tagsEdit->setFocus(Qt::TabFocusReason);
+        invalid->cancelButton->setFocus(Qt::TabFocusReason);
+    });
+    Shoot(
+        invalid.get(), [&] { return invalid->DoModal(); }, "main-cancel-focused-no-tags", 2500);
 
     values.Enabled = 0;
     auto disabled = MainDialog(0, values);
@@ -145,15 +207,49 @@ void ShootLogin() {
     ::setenv("PIXOLUNE_OAUTH_BASE", stub.OAuthBase().c_str(), 1);
     ::setenv("PIXOLUNE_OAUTH_REDIRECT", (stub.BaseUrl() + "/ir.php").c_str(), 1);
 #endif
-    CAuthorizeDlg login(0);
-    QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&login](bool) {
-        QTimer::singleShot(500, &login, [&login] {
-            Save(&login, "authorize");
-            login.reject();
+    {
+        CAuthorizeDlg login(0);
+        bool shot = false;
+        QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&](bool) {
+            if (shot) return;
+            shot = true;
+            QTimer::singleShot(500, &login, [&login] {
+                Save(&login, "authorize");
+                login.reject();
+            });
         });
+        QTimer::singleShot(20000, &login, [&login] { login.reject(); });
+        (void)login.DoModal();
+    }
+#if PIXOLUNE_HAVE_STUB
+    {
+        // Another site hands the window a token of its own choice.
+        CAuthorizeDlg foreign(0);
+        bool sent = false;
+        QObject::connect(foreign.Page(), &QWebEnginePage::loadFinished, &foreign, [&](bool) {
+            if (sent) return;
+            sent = true;
+            foreign.Page()->runJavaScript(
+                QString("location.href='http://localhost:%1/x#access_token=EVIL'")
+                    .arg(stub.Port()));
+            QTimer::singleShot(1500, &foreign, [&] {
+                Save(&foreign, "authorize-foreign-token");
+                foreign.reject();
+            });
+        });
+        QTimer::singleShot(20000, &foreign, [&foreign] { foreign.reject(); });
+        (void)foreign.DoModal();
+    }
+    stub.SetFault(R"({"path":"/oauth/authorize/","mode":"stall"})");
+    CAuthorizeDlg stalled(0);
+    stalled.SetStalledPageTimeout(1500);
+    QTimer::singleShot(2500, &stalled, [&stalled] {
+        Save(&stalled, "authorize-stalled");
+        stalled.reject();
     });
-    QTimer::singleShot(20000, &login, [&login] { login.reject(); });
-    (void)login.DoModal();
+    (void)stalled.DoModal();
+    stub.ClearFaults();
+#endif
 }
 
 }  // namespace

@@ -79,11 +79,14 @@ struct AgeFailure {
     std::string message;
 };
 
+const std::string kDaysRange = "Days: enter an integer between 0 and 9999999.";
+const std::string kHoursRange = "Hours: enter an integer between 0 and 9999999.";
+
 class AgeValidationTest : public ::testing::TestWithParam<AgeFailure> {};
 
 TEST_P(AgeValidationTest, BadNumberNamesItsEditAndLeavesTheValues) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
-    controls.selectedRadio = 0;  // the age fields are disabled: they are checked all the same
+    controls.selectedRadio = 1;
     controls.days = GetParam().days;
     controls.hours = GetParam().hours;
     DialogSettings out = SomeValues();
@@ -91,19 +94,30 @@ TEST_P(AgeValidationTest, BadNumberNamesItsEditAndLeavesTheValues) {
     const auto failure = SaveDownloadControls(controls, out);
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(GetParam().control, failure->control);
-    EXPECT_EQ(GetParam().message, failure->message);
+    EXPECT_EQ(GetParam().message, English(failure->message));
     EXPECT_EQ("untouched", out.AuthPrefix);
+}
+
+TEST(DownloadSettingsTest, GreyedOutAgeFieldsAreNotCheckedAndKeepTheirValues) {
+    DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
+    controls.selectedRadio = 0;
+    controls.days = "10000000";
+    controls.hours = "x";
+    DialogSettings out = SomeValues();
+    ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
+    EXPECT_EQ(SomeValues().OlderDays, out.OlderDays);
+    EXPECT_EQ(SomeValues().OlderHours, out.OlderHours);
+    EXPECT_EQ(0, out.FeedsSynch);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Edits, AgeValidationTest,
-    ::testing::Values(AgeFailure{"10000000", "0", DownloadControl::Days,
-                                 "Enter an integer between 0 and 9999999."},
-                      AgeFailure{"week", "0", DownloadControl::Days, kTextEnterInteger},
-                      AgeFailure{"x", "x", DownloadControl::Days, kTextEnterInteger},
-                      AgeFailure{"1", "-1", DownloadControl::Hours,
-                                 "Enter an integer between 0 and 9999999."},
-                      AgeFailure{"1", "", DownloadControl::Hours, kTextEnterInteger}));
+    ::testing::Values(AgeFailure{"10000000", "0", DownloadControl::Days, kDaysRange},
+                      AgeFailure{"99999999999999999999", "0", DownloadControl::Days, kDaysRange},
+                      AgeFailure{"week", "0", DownloadControl::Days, kDaysRange},
+                      AgeFailure{"x", "x", DownloadControl::Days, kDaysRange},
+                      AgeFailure{"1", "-1", DownloadControl::Hours, kHoursRange},
+                      AgeFailure{"1", "", DownloadControl::Hours, kHoursRange}));
 
 TEST(DownloadEnablingTest, PrefixFollowsTheOwnerBoxAndAgeFieldsTheFirstButton) {
     EXPECT_FALSE(ComputeDownloadEnabling(0, false).ageFields);

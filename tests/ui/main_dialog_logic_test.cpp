@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "ui/dialog_texts.h"
@@ -26,8 +28,8 @@ MainDialogControls ValidControls() {
     return c;
 }
 
-bool AnyFolder(const std::string&) {
-    return true;
+std::string AnyFolder(const std::string&) {
+    return "";
 }
 bool AlwaysOk(const std::string&) {
     return true;
@@ -66,6 +68,19 @@ TEST(LoadMainControlsTest, FieldsReachTheirControls) {
     EXPECT_TRUE(c.tags.empty());
 }
 
+// The enabling of a signed-in, enabled first host with the rows as checked.
+MainEnabling OpenEnabling(const MainDialogControls& c) {
+    std::array<bool, kFeedRowCount> checked{};
+    for (int row = 0; row < kFeedRowCount; ++row) checked[row] = c.rows[row].checked;
+    return ComputeMainEnabling(c.pluginEnabled, true, 0, checked);
+}
+
+std::optional<MainExchangeFailure> Save(const MainDialogControls& c, ConfigurationValues& values,
+                                        const ConfirmQuestion& confirm = AlwaysOk,
+                                        const FolderProbe& folderProblem = AnyFolder) {
+    return SaveMainControls(c, values, OpenEnabling(c), confirm, folderProblem);
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(MainDialogControls&)> spoil;
@@ -82,75 +97,103 @@ TEST_P(MainValidationTest, FirstBadControlGetsItsMessageAndValuesStayUntouched) 
     ConfigurationValues values;
     values.ImgFolder = "untouched";
     values.Feeds = {Feed(4, 4)};
-    const auto isFolder = [](const std::string& path) { return path == "/media/pixolune/"; };
-    const auto failure = SaveMainControls(controls, values, AlwaysOk, isFolder);
+    const auto folderProblem = [](const std::string& path) -> std::string {
+        if (path == "/media/pixolune/") return "";
+        if (path == "/read-only/") return std::strerror(EACCES);
+        return std::strerror(ENOENT);
+    };
+    const auto failure = Save(controls, values, AlwaysOk, folderProblem);
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(GetParam().control, failure->control);
     EXPECT_EQ(GetParam().row, failure->row);
-    EXPECT_EQ(GetParam().message, failure->message);
+    EXPECT_EQ(GetParam().message, English(failure->message));
     EXPECT_EQ("untouched", values.ImgFolder);
     ASSERT_EQ(1u, values.Feeds.size());
     EXPECT_EQ(4, values.Feeds[0].Type);
 }
 
-const std::string kMinutesRange = "Enter an integer between 0 and 9999999.";
-const std::string kMaxRange = "Enter an integer between 1 and 999999.";
+const std::string kMinutesRange =
+    "\"Check downloads at startup and every\" (minutes): enter an integer between 0 and 9999999.";
+std::string RowRange(const std::string& row) {
+    return "\"" + row + "\", Max N. of files: enter an integer between 1 and 999999.";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, MainValidationTest,
-    ::testing::Values(FailureCase{"MinutesNotANumber", [](auto& c) { c.minutes = "soon"; },
-                                  MainControl::Minutes, -1, kTextEnterInteger},
-                      FailureCase{"MinutesEmpty", [](auto& c) { c.minutes = ""; },
-                                  MainControl::Minutes, -1, kTextEnterInteger},
-                      FailureCase{"MinutesTooLarge", [](auto& c) { c.minutes = "10000000"; },
-                                  MainControl::Minutes, -1, kMinutesRange},
-                      FailureCase{"MinutesNegative", [](auto& c) { c.minutes = "-5"; },
-                                  MainControl::Minutes, -1, kMinutesRange},
-                      FailureCase{"UncheckedRowZero", [](auto& c) { c.rows[1].maxFiles = "0"; },
-                                  MainControl::FeedMaxFiles, 1, kMaxRange},
-                      FailureCase{"CheckedRowTooLarge",
-                                  [](auto& c) {
-                                      c.rows[3].checked = true;
-                                      c.rows[3].maxFiles = "1000000";
-                                  },
-                                  MainControl::FeedMaxFiles, 3, kMaxRange},
-                      FailureCase{"RowNotANumber", [](auto& c) { c.rows[4].maxFiles = "many"; },
-                                  MainControl::FeedMaxFiles, 4, kTextEnterInteger},
-                      FailureCase{"RowsInOrder",
-                                  [](auto& c) {
-                                      c.rows[2].maxFiles = "x";
-                                      c.rows[0].maxFiles = "0";
-                                  },
-                                  MainControl::FeedMaxFiles, 0, kMaxRange},
-                      FailureCase{"MinutesBeforeRows",
-                                  [](auto& c) {
-                                      c.rows[0].maxFiles = "0";
-                                      c.minutes = "x";
-                                  },
-                                  MainControl::Minutes, -1, kTextEnterInteger},
-                      FailureCase{"FolderEmpty", [](auto& c) { c.folder = ""; },
-                                  MainControl::Folder, -1, kTextFolderEmpty},
-                      FailureCase{"FolderMissing", [](auto& c) { c.folder = "/nowhere/"; },
-                                  MainControl::Folder, -1, kTextFolderMissing},
-                      FailureCase{"FolderBeforeMediaKinds",
-                                  [](auto& c) {
-                                      c.folder = "";
-                                      c.photos = false;
-                                  },
-                                  MainControl::Folder, -1, kTextFolderEmpty},
-                      FailureCase{"RowsBeforeFolder",
-                                  [](auto& c) {
-                                      c.folder = "";
-                                      c.rows[2].maxFiles = "";
-                                  },
-                                  MainControl::FeedMaxFiles, 2, kTextEnterInteger},
-                      FailureCase{"NoMediaKinds", [](auto& c) { c.photos = c.videos = false; },
-                                  MainControl::Photos, -1, kTextNoMediaTypes}),
+    ::testing::Values(
+        FailureCase{"MinutesNotANumber", [](auto& c) { c.minutes = "soon"; }, MainControl::Minutes,
+                    -1, kMinutesRange},
+        FailureCase{"MinutesEmpty", [](auto& c) { c.minutes = ""; }, MainControl::Minutes, -1,
+                    kMinutesRange},
+        FailureCase{"MinutesTooLarge", [](auto& c) { c.minutes = "10000000"; },
+                    MainControl::Minutes, -1, kMinutesRange},
+        FailureCase{"MinutesTooLargeForANumber", [](auto& c) { c.minutes = "99999999999"; },
+                    MainControl::Minutes, -1, kMinutesRange},
+        FailureCase{"MinutesNegative", [](auto& c) { c.minutes = "-5"; }, MainControl::Minutes, -1,
+                    kMinutesRange},
+        FailureCase{"CheckedRowZero",
+                    [](auto& c) {
+                        c.rows[1] = {true, "0"};
+                    },
+                    MainControl::FeedMaxFiles, 1, RowRange("My Photos/Videos")},
+        FailureCase{"CheckedRowTooLarge",
+                    [](auto& c) {
+                        c.rows[3] = {true, "1000000"};
+                    },
+                    MainControl::FeedMaxFiles, 3, RowRange("Photos/Videos I like")},
+        FailureCase{"RowNotANumber",
+                    [](auto& c) {
+                        c.rows[4] = {true, "many"};
+                        c.tags = "sea";
+                    },
+                    MainControl::FeedMaxFiles, 4, RowRange("Photos/Videos with tags")},
+        FailureCase{"RowsInOrder",
+                    [](auto& c) {
+                        c.rows[2] = {true, "x"};
+                        c.rows[0] = {true, "0"};
+                    },
+                    MainControl::FeedMaxFiles, 0, RowRange("My Feed")},
+        FailureCase{"MinutesBeforeRows",
+                    [](auto& c) {
+                        c.rows[0] = {true, "0"};
+                        c.minutes = "x";
+                    },
+                    MainControl::Minutes, -1, kMinutesRange},
+        FailureCase{"TagRowWithoutTags",
+                    [](auto& c) {
+                        c.rows[4].checked = true;
+                        c.tags = " , ";
+                    },
+                    MainControl::Tags, -1, kTextNoTags},
+        FailureCase{"FolderEmpty", [](auto& c) { c.folder = ""; }, MainControl::Folder, -1,
+                    kTextFolderEmpty},
+        FailureCase{"FolderMissing", [](auto& c) { c.folder = "/nowhere/"; }, MainControl::Folder,
+                    -1, kTextFolderMissing},
+        FailureCase{"FolderRelative", [](auto& c) { c.folder = "media/pixolune/"; },
+                    MainControl::Folder, -1, kTextFolderRelative},
+        FailureCase{"FolderNotWritable", [](auto& c) { c.folder = "/read-only/"; },
+                    MainControl::Folder, -1,
+                    "The folder /read-only/ can't be used for downloads (Permission denied). "
+                    "Please choose a folder you may write to."},
+        FailureCase{"FolderBeforeMediaKinds",
+                    [](auto& c) {
+                        c.folder = "";
+                        c.photos = false;
+                    },
+                    MainControl::Folder, -1, kTextFolderEmpty},
+        FailureCase{"RowsBeforeFolder",
+                    [](auto& c) {
+                        c.folder = "";
+                        c.rows[2] = {true, ""};
+                    },
+                    MainControl::FeedMaxFiles, 2, RowRange("Popular")},
+        FailureCase{"NoMediaKinds", [](auto& c) { c.photos = c.videos = false; },
+                    MainControl::Photos, -1, kTextNoMediaTypes}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class ShortPollingTest : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
 
-TEST_P(ShortPollingTest, BelowSixtyMinutesAsksAndCancelKeepsTheDialogOnVideos) {
+TEST_P(ShortPollingTest, BelowSixtyMinutesAsksAndCancelReturnsToTheMinutes) {
     MainDialogControls controls = ValidControls();
     controls.minutes = GetParam().first;
     int asked = 0;
@@ -160,11 +203,11 @@ TEST_P(ShortPollingTest, BelowSixtyMinutesAsksAndCancelKeepsTheDialogOnVideos) {
         return false;
     };
     ConfigurationValues values;
-    const auto failure = SaveMainControls(controls, values, refuse, AnyFolder);
+    const auto failure = Save(controls, values, refuse);
     if (GetParam().second) {
         EXPECT_EQ(1, asked);
         ASSERT_TRUE(failure.has_value());
-        EXPECT_EQ(MainControl::Videos, failure->control);
+        EXPECT_EQ(MainControl::Minutes, failure->control);
         EXPECT_TRUE(failure->message.empty()) << "the question was the message";
     } else {
         EXPECT_EQ(0, asked);
@@ -182,9 +225,9 @@ TEST(MainSaveTest, ConfirmingShortPollingGoesOnToTheFolderCheck) {
     controls.minutes = "5";
     controls.folder = "";
     ConfigurationValues values;
-    const auto failure = SaveMainControls(controls, values, AlwaysOk, AnyFolder);
+    const auto failure = Save(controls, values);
     ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(kTextFolderEmpty, failure->message);
+    EXPECT_EQ(kTextFolderEmpty, English(failure->message));
 }
 
 TEST(MainSaveTest, OkRebuildsTheFeedsFromCheckedRowsInTypeOrder) {
@@ -201,8 +244,10 @@ TEST(MainSaveTest, OkRebuildsTheFeedsFromCheckedRowsInTypeOrder) {
     values.Feeds[1].Retries = 7;
     values.KpropDescr = 1;
     values.Token = "kept";
-    const auto isFolder = [](const std::string& path) { return path == "  /media/pixolune/"; };
-    ASSERT_FALSE(SaveMainControls(controls, values, AlwaysOk, isFolder).has_value());
+    const auto folderProblem = [](const std::string& path) {
+        return path == "  /media/pixolune/" ? "" : "refused";
+    };
+    ASSERT_FALSE(Save(controls, values, AlwaysOk, folderProblem).has_value());
 
     ASSERT_EQ(2u, values.Feeds.size());
     EXPECT_EQ(2, values.Feeds[0].Type);
@@ -226,14 +271,24 @@ TEST(MainSaveTest, OkRebuildsTheFeedsFromCheckedRowsInTypeOrder) {
     EXPECT_EQ("kept", values.Token);
 }
 
-TEST(MainSaveTest, TagRowWithEmptyTagsIsAccepted) {
-    MainDialogControls controls = ValidControls();
-    controls.rows[4].checked = true;
+// Greyed out (signed out, or the plug-in disabled), a field is not checked:
+// its number keeps the value it was loaded with, and OK goes through.
+TEST(MainSaveTest, GreyedOutFieldsAreNotCheckedAndKeepTheirLoadedValues) {
     ConfigurationValues values;
-    ASSERT_FALSE(SaveMainControls(controls, values, AlwaysOk, AnyFolder).has_value());
-    ASSERT_EQ(1u, values.Feeds.size());
-    EXPECT_EQ(5, values.Feeds[0].Type);
-    EXPECT_EQ("", values.Feeds[0].Tags);
+    values.tmUpdate = 120;
+    values.Feeds = {Feed(2, 20), Feed(5, 50, "")};
+    MainDialogControls controls = LoadMainControls(values);
+    controls.pluginEnabled = false;
+    controls.minutes = "x";
+    controls.folder = "relative";
+    controls.rows[1].maxFiles = "0";
+    const MainEnabling signedOut =
+        ComputeMainEnabling(false, false, 0, {false, true, false, false, true});
+    ASSERT_FALSE(SaveMainControls(controls, values, signedOut, AlwaysOk, AnyFolder).has_value());
+    EXPECT_EQ(120, values.tmUpdate);
+    ASSERT_EQ(2u, values.Feeds.size());
+    EXPECT_EQ(20, values.Feeds[0].MaxP);
+    EXPECT_EQ(5, values.Feeds[1].Type);
 }
 
 TEST(MainSaveTest, SixthFeedIsDroppedOnOk) {
@@ -243,7 +298,7 @@ TEST(MainSaveTest, SixthFeedIsDroppedOnOk) {
     controls.folder = "/x";
     controls.minutes = "60";
     controls.photos = true;
-    ASSERT_FALSE(SaveMainControls(controls, values, AlwaysOk, AnyFolder).has_value());
+    ASSERT_FALSE(Save(controls, values).has_value());
     ASSERT_EQ(1u, values.Feeds.size());
     EXPECT_EQ(1, values.Feeds[0].Type);
     EXPECT_EQ(5, values.Feeds[0].MaxP);

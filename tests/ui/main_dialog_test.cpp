@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,8 +26,13 @@ namespace pixolune::ui {
 namespace {
 
 AccountCheckResult FakeQuery(const std::string& token) {
-    if (token == "tok-alice") return {true, "Alice Example", "alice", ""};
-    return {false, "", "", "Connection to Pixolune server failed with error 400"};
+    if (token == "tok-alice") return {true, "Alice Example", "alice", "", {}, ""};
+    return {false,
+            "",
+            "",
+            "Connection to Pixolune server failed with error 400",
+            AccountCheckFailure::Refused,
+            "HTTP status 400"};
 }
 
 class MainDialogTest : public ::testing::Test {
@@ -186,52 +192,97 @@ TEST_F(MainDialogTest, BadNumberKeepsTheDialogOpenWithFocusAndMessageOnThatEdit)
     EXPECT_EQ(QDialog::Rejected, result);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(d->feedRows[3].maxFiles, focused);
-    EXPECT_EQ(QStringList{"Enter an integer between 1 and 999999."}, prompts.informed);
+    EXPECT_EQ(QStringList{"\"Photos/Videos I like\", Max N. of files: enter an integer between 1 "
+                          "and 999999."},
+              prompts.informed);
     ASSERT_EQ(1u, d->Values.Feeds.size()) << "a refused OK changes none of the dialog's values";
     EXPECT_EQ(kFeedLiked, d->Values.Feeds[0].Type);
     EXPECT_EQ(40, d->Values.Feeds[0].MaxP);
     EXPECT_EQ(180, d->Values.tmUpdate);
 }
 
-struct LockedVideosCase {
+struct ShortPollingCase {
     const char* name;
     int hostVariant;
     bool pluginEnabled;
-    bool videosOpen;  // what the enabling rules say
+    bool minutesOpen;  // what the enabling rules say
 };
 
 class ShortPollingCancelTest : public MainDialogTest,
-                               public ::testing::WithParamInterface<LockedVideosCase> {};
+                               public ::testing::WithParamInterface<ShortPollingCase> {};
 
-// Cancel on the short-polling question returns to "Videos", but a locked
-// "Videos" stays locked: the second host gets photos only, whatever OK stores.
-TEST_P(ShortPollingCancelTest, ReturnsToVideosOnlyWhenTheRulesLeaveItOpen) {
+// Cancel on the short-polling question returns to the minutes, the value it
+// asks about; greyed out, the minutes are not asked about at all.
+TEST_P(ShortPollingCancelTest, ReturnsToTheMinutesWhenTheRulesLeaveThemOpen) {
     values.Enabled = GetParam().pluginEnabled;
     auto d = MakeDialog(GetParam().hostVariant);
     prompts.answers = {false, true};
     QWidget* focused = nullptr;
-    bool videosEnabled = !GetParam().videosOpen;
     const int result = Run(*d, [&] {
         d->minutesEdit->setText("59");
         d->okButton->click();
         focused = d->focusWidget();
-        videosEnabled = d->videosCheck->isEnabled();
-        d->videosCheck->click();  // does nothing to a locked control
-        d->okButton->click();
+        if (d->isVisible()) d->okButton->click();
     });
-    EXPECT_EQ((QStringList{kTextShortPolling, kTextShortPolling}), prompts.asked);
-    EXPECT_TRUE(prompts.informed.isEmpty());
-    EXPECT_EQ(GetParam().videosOpen, videosEnabled);
-    EXPECT_EQ(GetParam().videosOpen, focused == d->videosCheck);
+    const QStringList asked =
+        GetParam().minutesOpen ? QStringList{kTextShortPolling, kTextShortPolling} : QStringList{};
+    EXPECT_EQ(asked, prompts.asked);
+    EXPECT_TRUE(prompts.informed.isEmpty()) << prompts.informed.join("|").toStdString();
+    if (GetParam().minutesOpen) {
+        EXPECT_EQ(d->minutesEdit, focused);
+    }
     ASSERT_EQ(QDialog::Accepted, result);
-    EXPECT_EQ(GetParam().videosOpen ? 1 : 0, d->Values.DwlVideo);
+    EXPECT_EQ(GetParam().minutesOpen ? 59 : 180, d->Values.tmUpdate);
 }
 
 INSTANTIATE_TEST_SUITE_P(Locks, ShortPollingCancelTest,
-                         ::testing::Values(LockedVideosCase{"FirstHost", 0, true, true},
-                                           LockedVideosCase{"SecondHost", 1, true, false},
-                                           LockedVideosCase{"PluginOff", 0, false, false}),
+                         ::testing::Values(ShortPollingCase{"FirstHost", 0, true, true},
+                                           ShortPollingCase{"SecondHost", 1, true, true},
+                                           ShortPollingCase{"PluginOff", 0, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct EnterCase {
+    const char* name;
+    std::function<QWidget*(CPixoluneDlg&)> focused;
+    int result;
+    bool settingsOpened;
+};
+
+class EnterKeyTest : public MainDialogTest, public ::testing::WithParamInterface<EnterCase> {};
+
+// Enter presses the button that has the focus; in a text field it means OK.
+TEST_P(EnterKeyTest, PressesTheFocusedButtonOrOk) {
+    auto d = MakeDialog();
+    bool settingsOpened = false;
+    if (GetParam().settingsOpened) {
+        test::WhenModal<CDwnlSettingsDlg>([&](CDwnlSettingsDlg* settings) {
+            settingsOpened = true;
+            settings->cancelButton->click();
+        });
+    }
+    const int result = Run(*d, [&] {
+        QWidget* target = GetParam().focused(*d);
+        target->setFocus(Qt::TabFocusReason);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        if (d->isVisible()) d->reject();
+    });
+    EXPECT_EQ(GetParam().result, result);
+    EXPECT_EQ(GetParam().settingsOpened, settingsOpened);
+    EXPECT_TRUE(d->okButton->isDefault()) << "OK is the default again once the focus leaves";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, EnterKeyTest,
+    ::testing::Values(EnterCase{"Cancel", [](CPixoluneDlg& d) { return d.cancelButton; },
+                                QDialog::Rejected, false},
+                      EnterCase{"Settings", [](CPixoluneDlg& d) { return d.settingsButton; },
+                                QDialog::Rejected, true},
+                      EnterCase{"Ok", [](CPixoluneDlg& d) { return d.okButton; }, QDialog::Accepted,
+                                false},
+                      EnterCase{"TextField", [](CPixoluneDlg& d) { return d.minutesEdit; },
+                                QDialog::Accepted, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainDialogTest, WithoutATokenTheFeedsAreLockedAndLoginUnlocksThem) {
     auto d = MakeDialog();
@@ -287,7 +338,7 @@ TEST_F(MainDialogTest, StoredTokenIsCheckedAfterTheDialogAppearsAndDroppedWhenSt
     EXPECT_GT(paintsBeforeCheck[0], 0) << "the check ran before the dialog was painted";
     EXPECT_EQ(kTextNotAuthenticated, statusAfterCheck);
     EXPECT_FALSE(feedsEnabledAfterCheck);
-    EXPECT_EQ(QStringList{"Connection to Pixolune server failed with error 400"}, prompts.informed);
+    EXPECT_EQ(QStringList{kTextSignInRefused}, prompts.informed);
     EXPECT_EQ("", d->Values.Token);
 }
 

@@ -7,6 +7,7 @@
 #include "service/service_addresses.h"
 #include "ui/authorize_address.h"
 #include "ui/dialog_texts.h"
+#include "ui/login_navigation.h"
 
 namespace pixolune::ui {
 namespace {
@@ -102,6 +103,101 @@ INSTANTIATE_TEST_SUITE_P(Variants, AuthorizeAddressForHostTest,
                                            std::make_pair(1, "d93b02f7e5c84a1fb6e07d25a9c3e418"),
                                            std::make_pair(2, "7c1e9d30b6a24f58a0d3e2b9c4f61a87"),
                                            std::make_pair(-1, "7c1e9d30b6a24f58a0d3e2b9c4f61a87")));
+
+const LoginSites kSites{"https://api.pixolune.com/oauth/authorize/",
+                        "http://www.torvane.com/ir.php"};
+
+struct LoginAddressCase {
+    const char* name;
+    const char* address;
+    Kind kind;
+    std::string token;
+};
+
+class ExamineLoginAddressTest : public ::testing::TestWithParam<LoginAddressCase> {};
+
+// Only the redirect page may end the sign-in with a token; another page that
+// sends the browser to an address with a token of its choice signs nobody in.
+TEST_P(ExamineLoginAddressTest, TakesATokenOnlyOnTheRedirectPage) {
+    const AddressVerdict verdict = ExamineLoginAddress(GetParam().address, kSites);
+    EXPECT_EQ(GetParam().kind, verdict.kind);
+    EXPECT_EQ(GetParam().token, verdict.token);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, ExamineLoginAddressTest,
+    ::testing::Values(
+        LoginAddressCase{"RedirectPage", "http://www.torvane.com/ir.php#access_token=tok",
+                         Kind::Authorized, "tok"},
+        LoginAddressCase{"RedirectPageWithQueryAndUpperCaseHost",
+                         "http://WWW.Torvane.com/ir.php?x=1#access_token=tok", Kind::Authorized,
+                         "tok"},
+        LoginAddressCase{"OtherHost", "http://other-host/x#access_token=EVIL", Kind::Foreign, ""},
+        LoginAddressCase{"OtherPathOnTheRedirectHost",
+                         "http://www.torvane.com/evil.php#access_token=EVIL", Kind::Foreign, ""},
+        LoginAddressCase{"RedirectPathBelowAnother",
+                         "http://www.torvane.com/ir.php/../x#access_token=EVIL", Kind::Foreign, ""},
+        LoginAddressCase{"OtherScheme", "https://www.torvane.com/ir.php#access_token=EVIL",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"OtherPort", "http://www.torvane.com:8080/ir.php#access_token=EVIL",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"LookalikeHost",
+                         "http://www.torvane.com.evil.example/ir.php#access_token=EVIL",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"UserInfoTrick",
+                         "http://www.torvane.com@evil.example/ir.php#access_token=EVIL",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"ServicePageWithToken",
+                         "https://api.pixolune.com/oauth/authorize/#access_token=EVIL",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"DeniedOnTheRedirectPage",
+                         "http://www.torvane.com/ir.php?error=access_denied", Kind::Refused, ""},
+        LoginAddressCase{"ErrorOnAnotherSiteIsIgnored", "http://other-host/?error=access_denied",
+                         Kind::None, ""},
+        LoginAddressCase{"LoginForm", "https://api.pixolune.com/oauth/authorize/?client_id=1",
+                         Kind::None, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct NavigationCase {
+    const char* name;
+    const char* address;
+    bool allowed;
+};
+
+class MayNavigateTest : public ::testing::TestWithParam<NavigationCase> {};
+
+TEST_P(MayNavigateTest, KeepsTheWindowOnTheServicesOwnHosts) {
+    EXPECT_EQ(GetParam().allowed, MayNavigate(GetParam().address, kSites));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, MayNavigateTest,
+    ::testing::Values(
+        NavigationCase{"AuthorizePage", "https://api.pixolune.com/oauth/authorize/?a=1", true},
+        NavigationCase{"OtherPageOfTheService", "https://api.pixolune.com/accounts/login/", true},
+        NavigationCase{"ServiceOverHttp", "http://API.pixolune.com/consent", true},
+        NavigationCase{"RedirectHost", "http://www.torvane.com/ir.php#access_token=t", true},
+        NavigationCase{"OtherSite", "https://other-host.example/login", false},
+        NavigationCase{"SubdomainOfTheService", "https://evil.api.pixolune.com/", false},
+        NavigationCase{"LookalikeHost", "https://api.pixolune.com.evil.example/", false},
+        NavigationCase{"UserInfoTrick", "https://api.pixolune.com@evil.example/", false},
+        NavigationCase{"LocalFile", "file:///etc/passwd", false},
+        NavigationCase{"Script", "javascript:alert(1)", false},
+        NavigationCase{"Data", "data:text/html,<p>hi</p>", false},
+        NavigationCase{"NoAddress", "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LoginSitesTest, FollowTheConfiguredRedirectAddress) {
+    ::setenv("PIXOLUNE_OAUTH_REDIRECT", "http://127.0.0.1:5000/ir.php", 1);
+    const LoginSites sites = ConfiguredLoginSites();
+    ::unsetenv("PIXOLUNE_OAUTH_REDIRECT");
+    EXPECT_EQ(Kind::Authorized,
+              ExamineLoginAddress("http://127.0.0.1:5000/ir.php#access_token=t", sites).kind);
+    EXPECT_EQ(
+        Kind::Foreign,
+        ExamineLoginAddress(std::string(kDefaultOAuthRedirectUrl) + "#access_token=t", sites).kind);
+    EXPECT_EQ("127.0.0.1", HostOf("http://127.0.0.1:5000/ir.php"));
+}
 
 }  // namespace
 }  // namespace pixolune::ui
