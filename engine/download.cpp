@@ -9,6 +9,7 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/media_file.h"
+#include "engine/prune.h"
 #include "model/host_link.h"
 #include "platform/http_client.h"
 #include "platform/url_parts.h"
@@ -88,7 +89,7 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     }
     // Records of deleted files must leave the list too, or their items, when
     // they come back, would be taken for files still there.
-    if (NewFiles || pruned) WriteLocalFileList();
+    if (NewFiles || pruned || recordsDropped_) WriteLocalFileList();
     if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
     // The next batch prunes against what the feeds deliver in it, not in every
     // batch since the list was read: a worker runs for months.
@@ -96,6 +97,7 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
         for (auto& entry : LocalFiles) entry.second.Seen = 0;
     NewFiles = 0;
     BatchActive = 0;
+    recordsDropped_ = false;
     reserveReportedInBatch_ = false;
     Log("Download complete");
 }
@@ -238,7 +240,10 @@ bool CFeedEngine::MarkSeenWhenStillThere(const std::string& url, const std::stri
         return true;
     }
     Log("DownloadNext(), %s is no longer in the folder, downloading it again", mediaPath.c_str());
+    RemoveSidecarOfGoneFile(FileSystem, folder, known->second.LocalName);
     LocalFiles.erase(known);
+    // Should the download fail, the list must not name the file any more.
+    recordsDropped_ = true;
     return false;
 }
 

@@ -63,6 +63,16 @@ void CFeedEngine::SetToken(std::string token) {
     if (Worker) Worker->WakeEvent.Set();
 }
 
+PassOutcome CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
+    // Nothing is queried or downloaded for a folder that is not ours.
+    if (!TakeMediaFolder()) return PassOutcome::FolderUnusable;
+    if (localListUnreadable_) return PassOutcome::ListUnreadable;
+    (void)Refresh(stop);  // a failed feed is retried on its own schedule
+    if (stop && stop->load() != 0) return PassOutcome::BatchClosed;
+    return DownloadNext(stop) == DownloadStep::ItemTaken ? PassOutcome::ItemTaken
+                                                         : PassOutcome::BatchClosed;
+}
+
 uint64_t CFeedEngine::TEST_ConnectionsOpened() const {
     return Transfers->ConnectionsOpened();
 }

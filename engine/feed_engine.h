@@ -32,6 +32,10 @@ class CPixoluneThread;
 
 // What a refresh pass answers: whether at least one feed was read (1) or none (0).
 enum class RefreshResult : int { NothingRead = 0, FeedRead = 1 };
+// What one pass of the worker came to: an item was taken (the next pass comes
+// at once), or the worker waits for its idle interval, after which it reads an
+// unreadable list again.
+enum class PassOutcome { ItemTaken, BatchClosed, FolderUnusable, ListUnreadable };
 // What a download step answers: an item was taken from the queue (1), or the
 // queue was empty and the batch was closed (0).
 enum class DownloadStep : int { BatchClosed = 0, ItemTaken = 1 };
@@ -107,6 +111,10 @@ class CFeedEngine {
     // The list or the journal could not be read: its records are unknown, so
     // nothing is downloaded, pruned or written until a later read succeeds.
     [[nodiscard]] bool LocalListUnreadable() const { return localListUnreadable_; }
+
+    // One pass of the worker: the hold on the media folder, a refresh of the
+    // feeds that are due and one download step.
+    [[nodiscard]] PassOutcome RunPass(const std::atomic<int32_t>* stop);
 
     // The worker's operations (worker thread; tests call them directly).
     RefreshResult Refresh(const std::atomic<int32_t>* stop = nullptr);
@@ -242,6 +250,7 @@ class CFeedEngine {
     std::unordered_map<std::string, CFileData> LocalFiles;
     int32_t NewFiles = 0;
     int32_t BatchActive = 0;
+    bool recordsDropped_ = false;  // records of files deleted by hand left the map
     bool localListUnreadable_ = false;
     // The worker's transfers: API pages and media files reuse its connections.
     std::unique_ptr<platform::HttpSession> Transfers;

@@ -82,6 +82,7 @@ bool CFeedEngine::ReportLocalName(LocalNameStatus status, const LocalName& name,
 void CFeedEngine::ReadLocalFileList() {
     NewFiles = 0;
     BatchActive = 0;
+    recordsDropped_ = false;
     differingUrls_.clear();
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);

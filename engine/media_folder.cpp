@@ -45,11 +45,12 @@ void CFeedEngine::LeaveMediaFolder() {
     // Transfers in flight write into the folder being left; their parts go with them.
     CancelDownloads();
     if (!folderHold_.Active()) return;
-    if (NewFiles) WriteLocalFileList();
+    if (NewFiles || recordsDropped_) WriteLocalFileList();
     folderHold_.Release();
     LocalFiles.clear();
     NewFiles = 0;
     BatchActive = 0;
+    recordsDropped_ = false;
 }
 
 }  // namespace pixolune

@@ -95,27 +95,14 @@ void CPixoluneThread::RunComms() {
 void CPixoluneThread::RunPasses() {
     CFeedEngine& engine = *Engine;
     while (StopRequest.load() == 0) {
-        // Nothing is queried or downloaded for a folder that is not ours.
-        if (!engine.TakeMediaFolder()) {
-            (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
-            continue;
-        }
-        if (engine.LocalListUnreadable()) {
-            WaitAndReadTheListAgain();
-            continue;
-        }
-        (void)engine.Refresh(&StopRequest);  // a failed feed is retried on its own schedule
-        if (StopRequest.load() != 0) break;
-        if (engine.DownloadNext(&StopRequest) == DownloadStep::BatchClosed)
-            (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
+        const PassOutcome outcome = engine.RunPass(&StopRequest);
+        if (outcome == PassOutcome::ItemTaken || StopRequest.load() != 0) continue;
+        (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
+        // No query, download or pruning while the folder's records are unknown:
+        // their results could not be recorded without replacing the list.
+        if (outcome == PassOutcome::ListUnreadable && StopRequest.load() == 0)
+            engine.ReadLocalFileList();
     }
-}
-
-void CPixoluneThread::WaitAndReadTheListAgain() {
-    // No query, download or pruning while the folder's records are unknown:
-    // their results could not be recorded without replacing the list.
-    (void)Engine->clock_.WaitFor(WakeEvent, Engine->idleInterval_);
-    if (StopRequest.load() == 0) Engine->ReadLocalFileList();
 }
 
 }  // namespace pixolune

@@ -41,7 +41,6 @@ class CPixoluneThread {
     void RunComms();
     // The pass loop: refresh, one download step, the idle wait; until a stop.
     void RunPasses();
-    void WaitAndReadTheListAgain();
     bool WaitForEnd(std::chrono::milliseconds timeout);
 
     std::thread thread_;

@@ -52,6 +52,15 @@ std::unordered_multiset<std::string> MediaBySidecar(platform::FileSystem& fileSy
 
 }  // namespace
 
+void RemoveSidecarOfGoneFile(platform::FileSystem& fileSystem, const std::string& folder,
+                             const std::string& localName) {
+    if (!IsUsableLocalName(localName)) return;
+    std::string sidecar = localName;
+    ReplaceExtension(sidecar, kSidecarSuffix);
+    if (MediaBySidecar(fileSystem, folder).count(sidecar) == 0)
+        fileSystem.Unlink(MediaPath(folder, sidecar).c_str());
+}
+
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
                   const PluginSettings& settings, int64_t nowSeconds) {
     std::vector<LocalFileMap::iterator> leaving;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/list_file.h"
 #include "model/plugin_settings.h"
@@ -17,6 +18,11 @@ namespace pixolune {
 // file of the user's).
 // `nowSeconds` is the current time in seconds since 1970. Returns the number
 // of records removed. Every file call goes through `fileSystem`.
+// The sidecar of a recorded file that is gone (deleted by hand), unless
+// another file of the folder shares it: else it would be taken for the user's.
+void RemoveSidecarOfGoneFile(platform::FileSystem& fileSystem, const std::string& folder,
+                             const std::string& localName);
+
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
                   const PluginSettings& settings, int64_t nowSeconds);
 

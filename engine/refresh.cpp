@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
+#include "engine/local_names.h"
 #include "model/host_link.h"
 #include "platform/tick_count.h"
 
@@ -29,11 +31,17 @@ std::vector<std::string> UrlsOf(const std::vector<CPixoluneItem>& items) {
     return urls;
 }
 
-size_t MarkSeen(LocalFileMap& files, const std::vector<std::string>& urls) {
+// A record whose file the user deleted is not kept for a feed's last answer:
+// the list would name a file that is not there.
+size_t MarkSeen(platform::FileSystem& fileSystem, const std::string& folder, LocalFileMap& files,
+                const std::vector<std::string>& urls) {
     size_t marked = 0;
     for (const std::string& url : urls) {
         const auto record = files.find(url);
         if (record == files.end()) continue;
+        struct stat status {};
+        const std::string path = MediaPath(folder, record->second.LocalName);
+        if (fileSystem.Lstat(path.c_str(), &status) != 0 && errno == ENOENT) continue;
         record->second.Seen = 1;
         ++marked;
     }
@@ -93,6 +101,8 @@ bool CFeedEngine::ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate,
 void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found) {
     retryWaits_.erase(FeedKey(feed));
     deliveredUrls_[FeedKey(feed)] = UrlsOf(found);
+    // An answer, even an empty one, is something to prune against.
+    BatchActive = 1;
     Log("     %d Items found", static_cast<int>(found.size()));
     for (CPixoluneItem& item : found) DownloadQueue.push_back(std::move(item));
     Log("     %d Items queued to download", static_cast<int>(DownloadQueue.size()));
@@ -178,7 +188,7 @@ std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
             continue;
         }
         // Its last answer still stands for it; also after a reread of the list.
-        const size_t kept = MarkSeen(LocalFiles, delivered->second);
+        const size_t kept = MarkSeen(FileSystem, MediaFolder(), LocalFiles, delivered->second);
         if (enabled.feed.Retries > 0)
             Log("PruneLocalFiles: feed %d could not be read; the files of its last answer (%d) are "
                 "kept",

@@ -1,0 +1,455 @@
+#include "life.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/feed_engine.h"
+#include "engine/list_file.h"
+#include "engine/local_names.h"
+#include "engine_test_support.h"
+#include "model/host_link.h"
+#include "platform/atomic_file.h"
+#include "sim_world.h"
+
+namespace pixolune::life {
+namespace {
+
+constexpr int32_t kOlderHours = 2;  // the age limit of removal mode 1
+constexpr size_t kKeptLogLines = 40;
+
+// The plug-in's last log lines, shown when a promise breaks.
+class LogTail {
+  public:
+    static int Callback(int code, intptr_t, intptr_t text) {
+        if (code != 7 || text == 0) return 0;
+        std::lock_guard<std::mutex> guard(mutex_);
+        lines_.emplace_back(reinterpret_cast<const char*>(text));
+        if (lines_.back().find("Items queued to download") != std::string::npos) ++refreshes_;
+        if (lines_.size() > kKeptLogLines) lines_.pop_front();
+        return 1;
+    }
+    // Feeds read since the last call: a batch that closes after them is a real one.
+    static uint64_t TakeRefreshes() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return std::exchange(refreshes_, 0);
+    }
+    static std::string Text() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        std::string text;
+        for (const std::string& line : lines_) text += "    " + line + "\n";
+        return text;
+    }
+
+  private:
+    static inline std::mutex mutex_;
+    static inline std::deque<std::string> lines_;
+    static inline uint64_t refreshes_ = 0;
+};
+
+// One fault of the script: on for a while, then off.
+struct FaultWindow {
+    uint64_t untilMs = 0;
+    bool on = false;
+};
+
+size_t CountEntries(const char* folder) {
+    size_t count = 0;
+    if (DIR* dir = ::opendir(folder)) {
+        while (::readdir(dir)) ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+long StatusField(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
+    return -1;
+}
+
+class Life {
+  public:
+    explicit Life(const LifeOptions& options)
+        : options_(options),
+          random_(options.seed),
+          files_(folder_.Path(), clock_),
+          service_(media_.Base()),
+          engine_(settings_, files_, clock_) {
+        SetHostCallback(&LogTail::Callback);
+        settings_.ImgFolder = folder_.Path();
+        settings_.tmUpdate = 1;
+        settings_.KpropTitle = 1;
+        settings_.RestartKal = 1;
+        settings_.FeedsSynch = options.feedsSynch;
+        settings_.OlderDays = 0;
+        settings_.OlderHours = kOlderHours;
+        engine_.SetQueryFactory(service_.Factory());
+        engine_.SetIdleInterval(std::chrono::seconds(30));
+        FeedArray feeds(SimService::kFeeds);
+        for (int i = 0; i < SimService::kFeeds; ++i) {
+            feeds[i].Type = SimService::kFeedTypes[i];
+            feeds[i].MaxP = 30;
+        }
+        feeds[2].Tags = "sunset";
+        engine_.Configuration().Change(
+            [&](EngineConfiguration::Live& live) { live.Feeds = std::move(feeds); });
+        service_.SetAcceptedToken(token_);
+        engine_.SetToken(token_);
+        for (int feed = 0; feed < SimService::kFeeds; ++feed)
+            for (int n = 0; n < 20; ++n) AddItem(feed);
+        const uint64_t days = static_cast<uint64_t>(options.days);
+        tagRefusalMs_ = days >= 2 ? kMsPerDay + random_() % (days * kMsPerDay / 2) : UINT64_MAX;
+    }
+    ~Life() { SetHostCallback(nullptr); }
+
+    LifeReport Run() {
+        const uint64_t endMs = static_cast<uint64_t>(options_.days) * kMsPerDay;
+        while (clock_.NowMs() < endMs && report_.broken.empty()) {
+            while (nextMinuteMs_ <= clock_.NowMs()) {
+                ScriptMinute();
+                nextMinuteMs_ += kMsPerMinute;
+            }
+            const PassOutcome outcome = engine_.RunPass(&stop_);
+            if (outcome == PassOutcome::ItemTaken) continue;
+            // A pass that only found the queue empty closes no batch of its own.
+            if (outcome == PassOutcome::BatchClosed && LogTail::TakeRefreshes() > 0) {
+                ++report_.batches;
+                CheckPromises();
+            }
+            (void)clock_.WaitFor(idle_, engine_.IdleInterval());
+            if (outcome == PassOutcome::ListUnreadable) engine_.ReadLocalFileList();
+        }
+        engine_.LeaveMediaFolder();
+        return report_;
+    }
+
+  private:
+    // The script of a life, one simulated minute at a time.
+    void ScriptMinute() {
+        EndFaultsThatAreOver();
+        if (Chance(0.75)) ChurnAFeed();
+        if (Chance(0.5)) ChurnAFeed();
+        if (options_.faults) ScriptFaults();
+        if (Chance(5.0 / 1440)) DropAUsersFile();
+        if (Chance(3.0 / 1440)) DeleteOneOfOurs();
+        if (Chance(2.0 / 1440)) StopAndStartTheWorker();
+        if (Chance(2.0 / 1440)) ReloadTheSettings();
+        MeasureResourcesDaily();
+    }
+
+    void ScriptFaults() {
+        const uint64_t now = clock_.NowMs();
+        if (now >= tagRefusalMs_ && !service_.TagRefused()) service_.RefuseTagForGood();
+        if (Chance(1.0 / (5 * 1440))) Start(outage_, kMsPerHour, [&] { service_.SetOutage(true); });
+        if (Chance(1.0 / (2 * 1440)))
+            Start(tooMany_, 10 * kMsPerMinute, [&] { service_.SetRetryAfter(600); });
+        if (Chance(1.0 / (10 * 1440)) && !tokenRefused_.on) {
+            // The service stops accepting the token; the user signs in again hours later.
+            token_ = "tok-" + std::to_string(++tokens_);
+            Start(tokenRefused_, (2 + random_() % 5) * kMsPerHour,
+                  [&] { service_.SetAcceptedToken(token_); });
+        }
+        if (Chance(1.0 / 1440))
+            Start(flakyLine_, 30 * kMsPerMinute, [&] { media_.SetFlaky(true); });
+        if (Chance(1.0 / (4 * 1440)))
+            Start(diskFull_, 2 * kMsPerHour, [&] { files_.SetDiskFull(true); });
+        if (Chance(1.0 / (5 * 1440)))
+            Start(unwritable_, kMsPerHour, [&] { files_.SetUnwritable(true); });
+    }
+
+    template <typename Begin>
+    void Start(FaultWindow& fault, uint64_t lengthMs, Begin begin) {
+        if (fault.on) return;
+        fault = {clock_.NowMs() + lengthMs, true};
+        begin();
+    }
+
+    void EndFaultsThatAreOver() {
+        const uint64_t now = clock_.NowMs();
+        const auto end = [&](FaultWindow& fault, auto finish) {
+            if (!fault.on || now < fault.untilMs) return;
+            fault.on = false;
+            calmSinceMs_ = std::max(calmSinceMs_, now);
+            finish();
+        };
+        end(outage_, [&] { service_.SetOutage(false); });
+        end(tooMany_, [&] { service_.SetRetryAfter(0); });
+        end(tokenRefused_, [&] { engine_.SetToken(token_); });
+        end(flakyLine_, [&] { media_.SetFlaky(false); });
+        end(diskFull_, [&] { files_.SetDiskFull(false); });
+        end(unwritable_, [&] { files_.SetUnwritable(false); });
+    }
+
+    [[nodiscard]] bool AnyFault() const {
+        return outage_.on || tooMany_.on || tokenRefused_.on || flakyLine_.on || diskFull_.on ||
+               unwritable_.on;
+    }
+
+    void AddItem(int feed) {
+        const uint64_t id = nextId_++;
+        service_.Add(feed, id);
+        if (Chance(0.2)) service_.Add((feed + 1) % SimService::kFeeds, id);  // in two feeds
+        addedAtMs_[id] = clock_.NowMs();
+    }
+
+    void ChurnAFeed() {
+        const int feed = static_cast<int>(random_() % SimService::kFeeds);
+        const size_t size = service_.Items()[feed].size();
+        if (size > 25 || (size > 15 && Chance(0.5))) service_.RemoveOne(feed, random_());
+        if (size < 25) AddItem(feed);
+    }
+
+    void DropAUsersFile() {
+        const uint64_t n = ++userFilesDropped_;
+        std::map<std::string, std::string> drop;
+        if (Chance(0.3)) {
+            // A photo and its sidecar under the base name a coming item will have.
+            const std::string base = "i" + std::to_string(nextId_);
+            drop[base + ".png"] = "the user's photo " + std::to_string(n);
+            drop[base + ".kprop"] = "the user's caption " + std::to_string(n);
+        } else if (Chance(0.2)) {
+            drop[SimService::NameOf(nextId_)] = "the user's own file " + std::to_string(n);
+            userNames_.insert(SimService::NameOf(nextId_));
+        } else {
+            drop["u" + std::to_string(n) + ".jpg"] = "the user's picture " + std::to_string(n);
+        }
+        for (const auto& [name, bytes] : drop) {
+            if (test::Exists(folder_.File(name))) continue;
+            test::WriteFile(folder_.File(name), bytes);
+            userFiles_[name] = bytes;
+        }
+    }
+
+    void DeleteOneOfOurs() {
+        const LocalFileMap listed = ReadListed();
+        if (listed.empty()) return;
+        auto it = std::next(listed.begin(), static_cast<long>(random_() % listed.size()));
+        ::unlink(folder_.File(it->second.LocalName).c_str());
+        inodes_.erase(it->first);
+    }
+
+    // The host disables and enables the plug-in: a real worker runs a while.
+    void StopAndStartTheWorker() {
+        clock_.SetThreaded(true);
+        const uint64_t waitsBefore = clock_.Waits();
+        engine_.StartWorker();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (clock_.Waits() == waitsBefore && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool passed = clock_.Waits() != waitsBefore;
+        engine_.StopWorker();
+        clock_.SetThreaded(false);
+        if (!passed) Break("a start after a stop runs a worker");
+    }
+
+    void ReloadTheSettings() {
+        engine_.Configuration().Change([](EngineConfiguration::Live& live) {
+            FeedArray same;
+            CopyFeedArray(same, live.Feeds);
+            live.Feeds = std::move(same);
+        });
+        engine_.SetToken(engine_.Configuration().Read().token);
+    }
+
+    // The promises, after every batch.
+    void CheckPromises() {
+        const LocalFileMap listed = ReadListed();
+        CountChanges(listed);
+        std::set<std::string> inFolder;
+        for (const std::string& name : test::FolderNames(folder_.Path())) inFolder.insert(name);
+        CheckListedFilesAreThere(listed, inFolder);
+        CheckOnlyListedFilesAreOurs(listed, inFolder);
+        CheckUsersFilesUntouched(inFolder);
+        CheckInStepWithTheFeeds(listed);
+        CheckNewItemsArrived(listed);
+        CheckNothingFetchedTwice(listed);
+    }
+
+    void CheckListedFilesAreThere(const LocalFileMap& listed, const std::set<std::string>& names) {
+        for (const auto& [url, record] : listed)
+            if (names.count(record.LocalName) == 0)
+                return Break("every listed file exists: " + record.LocalName + " is missing");
+    }
+
+    void CheckOnlyListedFilesAreOurs(const LocalFileMap& listed,
+                                     const std::set<std::string>& names) {
+        std::set<std::string> ours{kListFileName, kJournalFileName, kLockFileName};
+        for (const auto& [url, record] : listed) {
+            ours.insert(record.LocalName);
+            std::string sidecar = record.LocalName;
+            ReplaceExtension(sidecar, kSidecarSuffix);
+            ours.insert(sidecar);
+        }
+        for (const std::string& name : names) {
+            if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0)
+                return Break("no temporary file outlives its batch: " + name);
+            if (platform::IsAtomicWriteLeftover(name, kListFileName) ||
+                name.find(".kprop.tmp") != std::string::npos)
+                return Break("no temporary file outlives its batch: " + name);
+            if (ours.count(name) == 0 && userFiles_.count(name) == 0)
+                return Break("every file of ours is listed: " + name + " is not");
+        }
+    }
+
+    void CheckUsersFilesUntouched(const std::set<std::string>& names) {
+        for (const auto& [name, bytes] : userFiles_) {
+            if (names.count(name) == 0) return Break("no file of the user's disappears: " + name);
+            if (test::ReadFile(folder_.File(name)) != bytes)
+                return Break("no file of the user's changes: " + name);
+        }
+    }
+
+    // Mode 0: only what the feeds' last answers hold; mode 1: also what is
+    // younger than the limit.
+    void CheckInStepWithTheFeeds(const LocalFileMap& listed) {
+        std::set<std::string> delivered;
+        for (const auto& answer : service_.LastAnswers())
+            for (uint64_t id : answer) delivered.insert(service_.UrlOf(id));
+        const int64_t limitSeconds = (kOlderHours + 1) * 3600 + 120;
+        for (const auto& [url, record] : listed) {
+            if (delivered.count(url) != 0) continue;
+            struct stat status {};
+            const bool young =
+                settings_.FeedsSynch != 0 &&
+                ::stat(folder_.File(record.LocalName).c_str(), &status) == 0 &&
+                clock_.WallSeconds() - static_cast<int64_t>(status.st_mtime) < limitSeconds;
+            if (!young)
+                return Break("the folder holds what the feeds delivered: " + record.LocalName +
+                             " left them");
+        }
+    }
+
+    // Once the service answers and the line and disk are fine, a new item is
+    // in the folder within a refresh interval (and a pass or two).
+    void CheckNewItemsArrived(const LocalFileMap& listed) {
+        const uint64_t now = clock_.NowMs();
+        if (AnyFault() || now < calmSinceMs_ + 4 * kMsPerMinute) return;
+        const auto items = service_.Items();
+        for (int feed = 0; feed < SimService::kFeeds; ++feed) {
+            if (feed == 2 && service_.TagRefused()) continue;
+            for (uint64_t id : items[feed]) {
+                if (now < addedAtMs_[id] + 4 * kMsPerMinute) continue;
+                if (userNames_.count(SimService::NameOf(id)) != 0) continue;  // the user's name
+                if (listed.count(service_.UrlOf(id)) == 0)
+                    return Break("a new item reaches the folder: " + SimService::NameOf(id) +
+                                 " has not");
+            }
+        }
+    }
+
+    // A file stays the same file while its item stays in the feeds.
+    void CheckNothingFetchedTwice(const LocalFileMap& listed) {
+        std::map<std::string, ino_t> now;
+        for (const auto& [url, record] : listed) {
+            struct stat status {};
+            if (::stat(folder_.File(record.LocalName).c_str(), &status) != 0) continue;
+            now[url] = status.st_ino;
+            const auto before = inodes_.find(url);
+            if (before != inodes_.end() && before->second != status.st_ino)
+                return Break("nothing is downloaded twice: " + record.LocalName);
+        }
+        inodes_ = std::move(now);
+    }
+
+    void CountChanges(const LocalFileMap& listed) {
+        for (const auto& [url, record] : listed) report_.stored += lastListed_.count(url) == 0;
+        for (const std::string& url : lastListed_) report_.pruned += listed.count(url) == 0;
+        lastListed_.clear();
+        for (const auto& [url, record] : listed) lastListed_.insert(url);
+    }
+
+    void MeasureResourcesDaily() {
+        const uint64_t day = clock_.NowMs() / kMsPerDay;
+        if (day == measuredDay_ || day == 0) return;
+        measuredDay_ = day;
+        const size_t descriptors = CountEntries("/proc/self/fd");
+        const long threads = StatusField("Threads");
+        const long residentKiB = StatusField("VmRSS");
+        if (day == 1) {
+            baseDescriptors_ = descriptors;
+            baseThreads_ = threads;
+            baseResidentKiB_ = residentKiB;
+            return;
+        }
+        if (descriptors > baseDescriptors_ + 8) Break("descriptors stay bounded");
+        if (threads > baseThreads_ + 2) Break("threads stay bounded");
+        if (residentKiB > baseResidentKiB_ + 64 * 1024) Break("memory stays bounded");
+    }
+
+    [[nodiscard]] LocalFileMap ReadListed() {
+        LocalFileMap listed;
+        (void)ReadListFile(platform::RealFileSystem(), folder_.File(kListFileName), listed);
+        (void)MergeJournal(platform::RealFileSystem(), folder_.File(kJournalFileName),
+                           folder_.Path(), listed);
+        return listed;
+    }
+
+    bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(random_) < p; }
+
+    void Break(const std::string& promise) {
+        if (!report_.broken.empty()) return;
+        const uint64_t now = clock_.NowMs();
+        char when[64];
+        std::snprintf(when, sizeof when, "day %llu %02llu:%02llu",
+                      static_cast<unsigned long long>(now / kMsPerDay),
+                      static_cast<unsigned long long>(now % kMsPerDay / kMsPerHour),
+                      static_cast<unsigned long long>(now % kMsPerHour / kMsPerMinute));
+        report_.broken = promise + " (batch " + std::to_string(report_.batches) + ", " + when +
+                         ", seed " + std::to_string(options_.seed) + ")\n  last log lines:\n" +
+                         LogTail::Text();
+    }
+
+    const LifeOptions options_;
+    std::mt19937_64 random_;
+    test::ScratchFolder folder_;
+    SimClock clock_;
+    SimFileSystem files_;
+    SimMediaServer media_;
+    SimService service_;
+    PluginSettings settings_;
+    CFeedEngine engine_;
+    std::atomic<int32_t> stop_{0};
+    platform::AutoResetEvent idle_;
+    LifeReport report_;
+
+    uint64_t nextMinuteMs_ = 0;
+    uint64_t nextId_ = 1;
+    std::map<uint64_t, uint64_t> addedAtMs_;
+    std::string token_ = "tok-0";
+    uint64_t tokens_ = 0;
+    uint64_t tagRefusalMs_ = UINT64_MAX;
+    FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, diskFull_, unwritable_;
+    uint64_t calmSinceMs_ = 0;
+    uint64_t userFilesDropped_ = 0;
+    std::map<std::string, std::string> userFiles_;  // name -> bytes
+    std::set<std::string> userNames_;               // the user's files under an item's name
+    std::map<std::string, ino_t> inodes_;           // url -> inode at the last batch
+    std::set<std::string> lastListed_;
+    uint64_t measuredDay_ = 0;
+    size_t baseDescriptors_ = 0;
+    long baseThreads_ = 0;
+    long baseResidentKiB_ = 0;
+};
+
+}  // namespace
+
+LifeReport LiveALife(const LifeOptions& options) {
+    return Life(options).Run();
+}
+
+}  // namespace pixolune::life

@@ -1,0 +1,227 @@
+#include "sim_world.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+#include <stdexcept>
+
+#include "service/http_retrieval.h"
+
+namespace pixolune::life {
+
+platform::AutoResetEvent::WaitResult SimClock::WaitFor(platform::AutoResetEvent& event,
+                                                       std::chrono::milliseconds timeout) {
+    ++waits_;
+    if (threaded_) return event.WaitFor(std::min(timeout, std::chrono::milliseconds(20)));
+    nowMs_ += static_cast<uint64_t>(timeout.count());
+    return platform::AutoResetEvent::WaitResult::TimedOut;
+}
+
+bool SimFileSystem::Refuses(const char* path) const {
+    return unwritable_ && std::string(path).rfind(folder_, 0) == 0;
+}
+
+void SimFileSystem::StampWithSimulatedTime(const char* path) {
+    const struct timespec when = {static_cast<time_t>(clock_.WallSeconds()), 0};
+    const struct timespec times[2] = {when, when};
+    ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
+}
+
+int SimFileSystem::MakeTemporary(char* pathTemplate) {
+    if (Refuses(pathTemplate)) return errno = EACCES, -1;
+    return Target().MakeTemporary(pathTemplate);
+}
+
+int SimFileSystem::Open(const char* path, int flags, mode_t mode) {
+    const bool writes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
+    if (writes && Refuses(path)) return errno = EACCES, -1;
+    return Target().Open(path, flags, mode);
+}
+
+int SimFileSystem::Access(const char* path, int mode) {
+    if ((mode & W_OK) != 0 && Refuses(path)) return errno = EACCES, -1;
+    return Target().Access(path, mode);
+}
+
+int SimFileSystem::Unlink(const char* path) {
+    if (Refuses(path)) return errno = EACCES, -1;
+    return Target().Unlink(path);
+}
+
+int SimFileSystem::Rename(const char* from, const char* to) {
+    if (Refuses(to)) return errno = EACCES, -1;
+    return Target().Rename(from, to);
+}
+
+int SimFileSystem::RenameNoReplace(const char* from, const char* to) {
+    if (Refuses(to)) return errno = EACCES, -1;
+    const int renamed = Target().RenameNoReplace(from, to);
+    if (renamed == 0) StampWithSimulatedTime(to);  // a media file's age counts in simulated time
+    return renamed;
+}
+
+int SimFileSystem::StatVfs(const char* path, struct statvfs* out) {
+    const int result = Target().StatVfs(path, out);
+    // A full disk shows no more than its reserve free.
+    if (result == 0 && diskFull_) out->f_bavail = 0;
+    return result;
+}
+
+namespace {
+
+class SimQuery final : public FeedQuery {
+  public:
+    SimQuery(SimService& service, std::string token)
+        : service_(service), token_(std::move(token)) {}
+    FeedQueryOutcome Query(CPixoluneFeed& feed) override { return service_.Answer(token_, feed); }
+    // The account query's answer: the token is refused when it is not the one accepted.
+    bool TokenRefused() override { return service_.RefusesToken(token_); }
+
+  private:
+    SimService& service_;
+    std::string token_;
+};
+
+int FeedIndexOf(int32_t type) {
+    for (int i = 0; i < SimService::kFeeds; ++i)
+        if (SimService::kFeedTypes[i] == type) return i;
+    return -1;
+}
+
+}  // namespace
+
+FeedQueryFactory SimService::Factory() {
+    return [this](const std::string& token, const PluginSettings&, const std::atomic<int32_t>*) {
+        return std::make_unique<SimQuery>(*this, token);
+    };
+}
+
+std::string SimService::UrlOf(uint64_t id) const {
+    return mediaBase_ + "/m/" + NameOf(id);
+}
+
+FeedQueryOutcome SimService::Answer(const std::string& token, CPixoluneFeed& feed) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const int index = FeedIndexOf(feed.Type);
+    FeedQueryOutcome outcome;
+    if (down_ || index < 0) {
+        outcome.failure = RetrievalResult::OpenFailed;
+        return outcome;
+    }
+    if (retryAfterSeconds_ > 0) {
+        outcome.failure = ServerAnswered(429);
+        outcome.retryAfterSeconds = retryAfterSeconds_;
+        return outcome;
+    }
+    if (token != acceptedToken_) {
+        outcome.failure = kTokenRefused;
+        return outcome;
+    }
+    if (tagRefused_ && feed.Type == 5) {
+        outcome.failure = ServerAnswered(400);
+        return outcome;
+    }
+    feed.Items.clear();
+    for (uint64_t id : items_[index]) {
+        if (static_cast<int32_t>(feed.Items.size()) >= feed.MaxP) break;
+        feed.Items.push_back({"caption " + std::to_string(id), UrlOf(id), "owner"});
+    }
+    lastAnswers_[index].clear();
+    for (const CPixoluneItem& item : feed.Items)
+        lastAnswers_[index].insert(std::stoull(item.Url.substr(item.Url.rfind("/i") + 2)));
+    outcome.result = QueryResult::Ok;
+    return outcome;
+}
+
+void SimService::Add(int feed, uint64_t id) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    items_[feed].insert(id);
+}
+
+void SimService::RemoveOne(int feed, uint64_t pick) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (items_[feed].empty()) return;
+    items_[feed].erase(std::next(items_[feed].begin(), pick % items_[feed].size()));
+}
+
+void SimService::SetOutage(bool down) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    down_ = down;
+}
+
+void SimService::SetRetryAfter(uint32_t seconds) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    retryAfterSeconds_ = seconds;
+}
+
+void SimService::SetAcceptedToken(std::string token) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    acceptedToken_ = std::move(token);
+}
+
+void SimService::RefuseTagForGood() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    tagRefused_ = true;
+}
+
+std::vector<std::set<uint64_t>> SimService::Items() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return items_;
+}
+
+std::vector<std::set<uint64_t>> SimService::LastAnswers() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lastAnswers_;
+}
+
+bool SimService::RefusesToken(const std::string& token) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return token != acceptedToken_;
+}
+
+bool SimService::TagRefused() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return tagRefused_;
+}
+
+SimMediaServer::SimMediaServer() {
+    server_.Get(
+        R"(/m/([^/?]+))", [this](const httplib::Request& request, httplib::Response& response) {
+            const std::string body = BodyOf(request.matches[1]);
+            if (!flaky_) {
+                response.set_content(body, "image/jpeg");
+                return;
+            }
+            // The line drops halfway: the length is announced, half of it comes.
+            response.set_content_provider(body.size(), "image/jpeg",
+                                          [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                              if (offset >= body.size() / 2) return false;
+                                              sink.write(body.data(), body.size() / 2);
+                                              return true;
+                                          });
+        });
+    server_.set_tcp_nodelay(true);  // else each small answer waits out a delayed ACK
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("the media server could not bind");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+SimMediaServer::~SimMediaServer() {
+    server_.stop();
+    thread_.join();
+}
+
+std::string SimMediaServer::BodyOf(const std::string& name) {
+    // A JPEG's opening bytes, then bytes of the name's own.
+    std::string body("\xFF\xD8\xFF\xE0", 4);
+    for (size_t i = 0; body.size() < 2048; ++i)
+        body.push_back(static_cast<char>(name[i % name.size()] ^ static_cast<char>(i * 31)));
+    return body;
+}
+
+}  // namespace pixolune::life
