@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/disk_reserve.h"
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "engine_test_support.h"
@@ -179,6 +180,14 @@ INSTANTIATE_TEST_SUITE_P(
                                12),
                    ""},
         ServedBody{"image/x-new", " \x89<hx" + std::string(600, '\x01'), ""}));
+
+TEST(ReserveBytesForTest, KeepsOnePercentBetween256MiBAnd4GiB) {
+    constexpr uint64_t kGiB = 1024 * kBytesPerMiB;
+    EXPECT_EQ(ReserveBytesFor(8 * kGiB), 256 * kBytesPerMiB);  // a photo frame's card
+    EXPECT_EQ(ReserveBytesFor(100 * kGiB), kGiB);
+    // 1 % of 10 TB would keep 100 GB unused.
+    EXPECT_EQ(ReserveBytesFor(10'000'000'000'000ull), 4 * kGiB);
+}
 
 // A file system of 100 GiB (so a reserve of 1 GiB) whose free space a test
 // sets; it counts the bytes written to temporary downloads.
@@ -437,10 +446,10 @@ INSTANTIATE_TEST_SUITE_P(FolderOrFile, NameTakenDuringDownloadTest,
 // What is under the name an item's URL gives when the item comes.
 struct NameCase {
     const char* name;
-    bool recorded;        // the list holds the URL
-    bool fileThere;       // a file has the name
-    bool sameBytes;       // ...with the bytes the download brings
-    bool stored;          // the item ends up recorded with its file in place
+    bool recorded;          // the list holds the URL
+    bool fileThere;         // a file has the name
+    bool sameBytes;         // ...with the bytes the download brings
+    bool stored;            // the item ends up recorded with its file in place
     const char* logBefore;  // the log line: these, the full path between them
     const char* logAfter;
 };
@@ -451,10 +460,11 @@ class WhatIsUnderTheNameTest : public DownloadTest,
 TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
     const NameCase& c = GetParam();
     std::atomic<int> requests{0};
-    server_.Http().Get("/m/o.jpg", [&requests](const httplib::Request&, httplib::Response& response) {
-        ++requests;
-        response.set_content(test::PatternBytes(5000), "image/jpeg");
-    });
+    server_.Http().Get("/m/o.jpg",
+                       [&requests](const httplib::Request&, httplib::Response& response) {
+                           ++requests;
+                           response.set_content(test::PatternBytes(5000), "image/jpeg");
+                       });
     const std::string url = server_.Url("/m/o.jpg");
     const std::string path = folder_.File("o.jpg");
     // Same size either way: only the bytes tell them apart.
@@ -491,12 +501,12 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WhatIsUnderTheNameTest,
-    ::testing::Values(
-        NameCase{"DeletedByHand", true, false, false, true, "DownloadNext(), ",
-                 " is no longer in the folder, downloading it again"},
-        NameCase{"LeftByALostList", false, true, true, true, "DownloadNext(), ",
-                 " already in the folder, taken into the list"},
-        NameCase{"UsersOwnFile", false, true, false, false, "File already exits: ", ""}),
+    ::testing::Values(NameCase{"DeletedByHand", true, false, false, true, "DownloadNext(), ",
+                               " is no longer in the folder, downloading it again"},
+                      NameCase{"LeftByALostList", false, true, true, true, "DownloadNext(), ",
+                               " already in the folder, taken into the list"},
+                      NameCase{"UsersOwnFile", false, true, false, false,
+                               "File already exits: ", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
