@@ -173,6 +173,10 @@ INSTANTIATE_TEST_SUITE_P(
         ServedBody{"application/octet-stream", "\n<?xml version=\"1.0\"?><Error/>", "XML document"},
         ServedBody{"video/mp4", "  [{\"code\":403}]", "JSON document"},
         ServedBody{"image/jpeg", "{\"meta\":{\"code\":400}}", "JSON document"},
+        ServedBody{"image/jpeg", "{\"caption\":\"Caf\xC3\xA9 \xF0\x9F\x8C\x85\"}", "JSON document"},
+        // Binaries that merely open with '{' or '[': a NUL, then bytes that are no UTF-8.
+        ServedBody{"image/jpeg", std::string("{\x01\0\x7F", 4) + std::string(600, 'a'), ""},
+        ServedBody{"video/mp4", "[" + std::string(300, ' ') + "\xC3\x28\xE0\x80\xAF", ""},
         // A format we have never seen, and a binary that opens with '<' or a blank.
         ServedBody{"application/octet-stream",
                    std::string("\0\0\0\x1c"
