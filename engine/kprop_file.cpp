@@ -48,6 +48,10 @@ bool ReadWholeFile(platform::FileSystem& fileSystem, const std::string& path, st
 }  // namespace
 
 void EscapeProfileText(std::u16string& text) {
+    // A BEL or ESC from a caption would reach whatever shows the sidecar raw.
+    for (char16_t& c : text) {
+        if ((c < u' ' && c != u'\n' && c != u'\r') || c == u'\x7F') c = u' ';
+    }
     EscapeEach(text, u'\\', u'\\');
     EscapeEach(text, u'\n', u'n');
     EscapeEach(text, u'\r', u'r');
