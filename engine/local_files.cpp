@@ -62,7 +62,9 @@ bool CFeedEngine::ReportLocalName(LocalNameStatus status, const LocalName& name,
             Log("BuildLocalName(): Url can't be parsed: %s", url.c_str());
             return false;
         case LocalNameStatus::Exists:
-            Log("File already exits: %s", name.fullPath.c_str());
+            if (!name.fileName.empty() || !folderAsNameSaid_)
+                Log("File already exits: %s", name.fullPath.c_str());
+            if (name.fileName.empty()) folderAsNameSaid_ = true;
             return false;
         case LocalNameStatus::Unusable:
             Log("BuildLocalName(): Object name can't be used for local file: %s",
@@ -76,6 +78,7 @@ void CFeedEngine::ReadLocalFileList() {
     NewFiles = 0;
     BatchActive = 0;
     differingUrls_.clear();
+    folderAsNameSaid_ = false;
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(FileSystem, path, LocalFiles);

@@ -513,6 +513,24 @@ INSTANTIATE_TEST_SUITE_P(
                                "File already exits: ", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(DownloadTest, UrlNamingNoFileIsSaidOncePerRun) {
+    const std::string line = "File already exits: " + folder_.Path() + "/";
+    const auto timesSaid = [&] {
+        const auto lines = host_.LogLines();
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    engine_.ReadLocalFileList();
+    for (int batch = 0; batch < 3; ++batch) {
+        engine_.DownloadQueue = {{"", "http://h/dir/", ""}};
+        RunBatch();
+    }
+    EXPECT_EQ(timesSaid(), 1);
+    engine_.ReadLocalFileList();  // the next run
+    engine_.DownloadQueue = {{"", "http://h/dir/", ""}};
+    RunBatch();
+    EXPECT_EQ(timesSaid(), 2);
+}
+
 TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
     for (const char* name : {"a.__t", ".kal_pxln_files.lst.tmpAb12Cd", ".a.kprop.tmpXyZ123",
                              "keep.jpg", "keep__t", ".other.tmpAb12Cd"})
