@@ -1,9 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <set>
 #include <string>
@@ -530,6 +533,52 @@ TEST_F(DownloadTest, UrlNamingNoFileIsSaidOncePerRun) {
     RunBatch();
     EXPECT_EQ(timesSaid(), 2);
 }
+
+// Something other than a plain file of ours under a name the engine writes:
+// a FIFO would block an open for writing, a hard link would carry our bytes
+// into another name. The item's file is already in the folder, so taking it
+// in downloads it to its temporary name and notes it in the journal.
+struct SpecialFileCase {
+    const char* name;
+    const char* underName;
+    bool fifo;  // else a hard link to the user's file
+};
+
+class SpecialFileUnderOurNameTest : public DownloadTest,
+                                    public ::testing::WithParamInterface<SpecialFileCase> {};
+
+TEST_P(SpecialFileUnderOurNameTest, NeitherBlocksTheWorkerNorIsWrittenThrough) {
+    server_.ServeBytes("/m/a.jpg", 1000);
+    const std::string url = server_.Url("/m/a.jpg");
+    test::WriteFile(folder_.File("a.jpg"), test::PatternBytes(1000));
+    test::WriteFile(folder_.File("users.txt"), "theirs");
+    engine_.ReadLocalFileList();
+    const std::string special = folder_.File(GetParam().underName);
+    if (GetParam().fifo)
+        ASSERT_EQ(::mkfifo(special.c_str(), 0644), 0);
+    else
+        ASSERT_EQ(::link(folder_.File("users.txt").c_str(), special.c_str()), 0);
+    engine_.DownloadQueue = {{"", url, ""}};
+    auto batch = std::async(std::launch::async, [this] { RunBatch(); });
+    if (batch.wait_for(20s) == std::future_status::timeout) {
+        // Opened at both ends, the FIFO lets the blocked open return, so that the
+        // test fails instead of hanging.
+        const int bothEnds = ::open(special.c_str(), O_RDWR);
+        batch.wait();
+        ::close(bothEnds);
+        FAIL() << "the batch waited on the FIFO";
+    }
+    EXPECT_EQ(engine_.LocalFiles.count(url), 1u);
+    EXPECT_EQ(test::ReadFile(folder_.File("users.txt")), "theirs");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SpecialFileUnderOurNameTest,
+    ::testing::Values(SpecialFileCase{"FifoAsTemporaryFile", "a.__t", true},
+                      SpecialFileCase{"LinkAsTemporaryFile", "a.__t", false},
+                      SpecialFileCase{"FifoAsJournal", "kal_pxln_files.jnl", true},
+                      SpecialFileCase{"LinkAsJournal", "kal_pxln_files.jnl", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
     for (const char* name : {"a.__t", ".kal_pxln_files.lst.tmpAb12Cd", ".a.kprop.tmpXyZ123",
