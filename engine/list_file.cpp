@@ -247,14 +247,13 @@ JournalMergeResult MergeJournal(platform::FileSystem& fileSystem, const std::str
         result.error = reader.Error();
         return result;
     }
-    // Appends after a torn entry would otherwise be read out of step for ever.
-    // Never through a second name of someone's file.
-    struct stat status {};
-    if (reader.Offset() > wholeEntriesEnd && fileSystem.Fstat(fd.Get(), &status) == 0 &&
-        status.st_nlink > 1) {
-        result.error = EMLINK;
-    } else if (reader.Offset() > wholeEntriesEnd) {
-        if (fileSystem.Truncate(path.c_str(), wholeEntriesEnd) == 0)
+    // Appends after a torn entry would otherwise be read out of step for ever;
+    // but a second name of someone's file is never cut.
+    if (reader.Offset() > wholeEntriesEnd) {
+        struct stat status {};
+        if (fileSystem.Fstat(fd.Get(), &status) == 0 && status.st_nlink > 1)
+            result.error = EMLINK;
+        else if (fileSystem.Truncate(path.c_str(), wholeEntriesEnd) == 0)
             result.trimmed = true;
         else
             result.error = errno;
