@@ -15,7 +15,7 @@ std::optional<DiskSpace> ReadDiskSpace(platform::FileSystem& fileSystem,
 }
 
 uint64_t ReserveBytesFor(uint64_t sizeBytes) {
-    return std::max(sizeBytes / 100, kLeastReserveBytes);
+    return std::max(std::min(sizeBytes / 100, kMostShareReserveBytes), kLeastReserveBytes);
 }
 
 void DiskReserveGuard::Read() {

@@ -15,6 +15,9 @@ inline constexpr uint64_t kBytesPerMiB = 1024ull * 1024ull;
 // photo frame's small card must keep room for the list file, the sidecars
 // and whatever else shares it.
 inline constexpr uint64_t kLeastReserveBytes = 256ull * kBytesPerMiB;
+// The most the 1 % share keeps back: on a disk of terabytes, 1 % would leave
+// tens of gigabytes unused and refuse downloads with plenty of room.
+inline constexpr uint64_t kMostShareReserveBytes = 4096ull * kBytesPerMiB;
 
 // The size of a file system and what an ordinary user may still write to it.
 struct DiskSpace {
@@ -27,7 +30,8 @@ struct DiskSpace {
 [[nodiscard]] std::optional<DiskSpace> ReadDiskSpace(platform::FileSystem& fileSystem,
                                                      const std::string& folder);
 
-// What a file system of `sizeBytes` keeps free: the larger of 1 % and 256 MiB.
+// What a file system of `sizeBytes` keeps free: the larger of 256 MiB and the
+// smaller of 1 % and 4 GiB.
 [[nodiscard]] uint64_t ReserveBytesFor(uint64_t sizeBytes);
 
 // Keeps one download from eating into the reserve of the media folder's disk.

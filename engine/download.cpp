@@ -325,11 +325,9 @@ void CFeedEngine::StartTransfer(PendingDownload& entry, KeptProbe& probe,
     entry.state = PendingDownload::State::Started;
     entry.transfer = std::make_unique<MediaTransfer>(
         FileSystem, entry.url, tempPath, downloadLimits_, stop, &reserveReportedInBatch_);
-    entry.begun = entry.transfer->Begin();
-    if (entry.begun == DownloadResult::Ok) {
-        probe.Release();  // the transfer's file has it now, and removes it if unfinished
-        entry.id = Transfers->Start(entry.transfer->Request());
-    }
+    // The transfer's file is the probe's, and removes it if unfinished.
+    entry.begun = entry.transfer->Begin(probe.HandOver());
+    if (entry.begun == DownloadResult::Ok) entry.id = Transfers->Start(entry.transfer->Request());
 }
 
 void CFeedEngine::FillDownloadWindow(const std::string& folder, const std::atomic<int32_t>* stop) {

@@ -269,6 +269,9 @@ class CFeedEngine {
     // URLs whose name is taken by a file with other bytes (a user's own):
     // not downloaded again in this worker run.
     std::unordered_set<std::string> differingUrls_;
+    // A URL naming no file (".../dir/") finds the folder itself under its name;
+    // said once per worker run, not on every pass (worker state).
+    bool folderAsNameSaid_ = false;
     // The URLs each feed delivered in its last successful query, keyed like
     // retryWaits_: they count as seen when the feed fails later.
     std::unordered_map<std::string, std::vector<std::string>> deliveredUrls_;

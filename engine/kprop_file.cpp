@@ -33,7 +33,7 @@ void EscapeEach(std::u16string& text, char16_t from, char16_t letter) {
 // The whole file at `path` into `out`; false when it can't be opened or read.
 bool ReadWholeFile(platform::FileSystem& fileSystem, const std::string& path, std::string& out) {
     out.clear();
-    platform::FileHandle fd(fileSystem, fileSystem.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    platform::FileHandle fd = platform::OpenRegularFile(fileSystem, path, O_RDONLY | O_NOFOLLOW);
     if (!fd) return false;
     char piece[4096];
     for (;;) {
@@ -48,6 +48,10 @@ bool ReadWholeFile(platform::FileSystem& fileSystem, const std::string& path, st
 }  // namespace
 
 void EscapeProfileText(std::u16string& text) {
+    // A BEL or ESC from a caption would reach whatever shows the sidecar raw.
+    for (char16_t& c : text) {
+        if ((c < u' ' && c != u'\n' && c != u'\r') || c == u'\x7F') c = u' ';
+    }
     EscapeEach(text, u'\\', u'\\');
     EscapeEach(text, u'\n', u'n');
     EscapeEach(text, u'\r', u'r');

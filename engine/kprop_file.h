@@ -9,9 +9,10 @@
 
 namespace pixolune {
 
-// Escapes a profile value in place: "\" becomes "\\", line feed "\n",
-// carriage return "\r", in that order, so that the value stays on one line
-// and an escaped line feed is never confused with a caption's own "\n".
+// Escapes a profile value in place: every other C0 control character and
+// DEL (tab, BEL, ESC...) becomes a blank, then "\" becomes "\\", line feed
+// "\n", carriage return "\r", in that order, so that the value stays on one
+// line and an escaped line feed is never confused with a caption's own "\n".
 void EscapeProfileText(std::u16string& text);
 
 // The description before escaping, UTF-8: the caption (KpropTitle), then

@@ -99,7 +99,8 @@ long long BoundedCount(const std::string& line) {
 // Only a missing file is an empty list; a refused or failing open is not.
 platform::FileHandle OpenForReading(platform::FileSystem& fileSystem, const std::string& path,
                                     int& error) {
-    platform::FileHandle fd(fileSystem, fileSystem.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    // A FIFO or device under the list's name must not hang the worker.
+    platform::FileHandle fd = platform::OpenRegularFile(fileSystem, path, O_RDONLY);
     error = fd ? 0 : (errno != 0 ? errno : EIO);
     return fd;
 }
@@ -220,11 +221,11 @@ bool AppendJournal(platform::FileSystem& fileSystem, const std::string& path,
                    const CFileData& record) {
     if (!IsRecordable(record)) return false;
     const std::string entry = record.SourceUrl + "\r\n" + record.LocalName + "\r\n";
-    const int fd =
-        fileSystem.Open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const ssize_t written = fileSystem.Write(fd, entry.data(), entry.size());
-    const bool closed = fileSystem.Close(fd) == 0;
+    platform::FileHandle fd = platform::OpenRegularFile(
+        fileSystem, path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0644);
+    if (!fd) return false;
+    const ssize_t written = fileSystem.Write(fd.Get(), entry.data(), entry.size());
+    const bool closed = fd.Reset() == 0;
     return written == static_cast<ssize_t>(entry.size()) && closed;
 }
 
@@ -246,9 +247,13 @@ JournalMergeResult MergeJournal(platform::FileSystem& fileSystem, const std::str
         result.error = reader.Error();
         return result;
     }
-    // Appends after a torn entry would otherwise be read out of step for ever.
+    // Appends after a torn entry would otherwise be read out of step for ever;
+    // but a second name of someone's file is never cut.
     if (reader.Offset() > wholeEntriesEnd) {
-        if (fileSystem.Truncate(path.c_str(), wholeEntriesEnd) == 0)
+        struct stat status {};
+        if (fileSystem.Fstat(fd.Get(), &status) == 0 && status.st_nlink > 1)
+            result.error = EMLINK;
+        else if (fileSystem.Truncate(path.c_str(), wholeEntriesEnd) == 0)
             result.trimmed = true;
         else
             result.error = errno;

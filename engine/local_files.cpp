@@ -69,7 +69,9 @@ bool CFeedEngine::ReportLocalName(LocalNameStatus status, const LocalName& name,
             Log("BuildLocalName(): Url can't be parsed: %s", url.c_str());
             return false;
         case LocalNameStatus::Exists:
-            Log("File already exits: %s", name.fullPath.c_str());
+            if (!name.fileName.empty() || !folderAsNameSaid_)
+                Log("File already exits: %s", name.fullPath.c_str());
+            if (name.fileName.empty()) folderAsNameSaid_ = true;
             return false;
         case LocalNameStatus::Unusable:
             Log("BuildLocalName(): Object name can't be used for local file: %s",
@@ -84,6 +86,7 @@ void CFeedEngine::ReadLocalFileList() {
     BatchActive = 0;
     recordsDropped_ = false;
     differingUrls_.clear();
+    folderAsNameSaid_ = false;
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(FileSystem, path, LocalFiles);

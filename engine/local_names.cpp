@@ -36,17 +36,19 @@ bool FileSystemAcceptsName(platform::FileSystem& fileSystem, const std::string& 
         fileSystem,
         fileSystem.Open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return false;
-    (void)fd.Reset();
-    if (keptProbe)
-        keptProbe->Keep(fileSystem, std::move(probe));
-    else
+    if (keptProbe) {
+        keptProbe->Keep(fileSystem, std::move(probe), std::move(fd));
+    } else {
+        (void)fd.Reset();
         fileSystem.Unlink(probe.c_str());
+    }
     return true;
 }
 
 }  // namespace
 
 KeptProbe::~KeptProbe() {
+    (void)file_.Reset();
     if (!path_.empty()) fileSystem_->Unlink(path_.c_str());
 }
 

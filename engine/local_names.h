@@ -66,16 +66,23 @@ class KeptProbe {
     KeptProbe(const KeptProbe&) = delete;
     KeptProbe& operator=(const KeptProbe&) = delete;
 
-    void Keep(platform::FileSystem& fileSystem, std::string path) {
+    void Keep(platform::FileSystem& fileSystem, std::string path, platform::FileHandle file) {
         fileSystem_ = &fileSystem;
         path_ = std::move(path);
+        file_ = std::move(file);
     }
-    // The download's temporary file now owns the name (and removes it itself).
-    void Release() { path_.clear(); }
+    // The probe, still open as it was created: the download's temporary file
+    // owns the name from now on (and removes it itself), and never opens it
+    // again by name.
+    [[nodiscard]] platform::FileHandle HandOver() {
+        path_.clear();
+        return std::move(file_);
+    }
 
   private:
     platform::FileSystem* fileSystem_ = nullptr;  // the one the probe was made on
     std::string path_;                            // empty: nothing kept
+    platform::FileHandle file_;
 };
 
 // Makes the local name for `url` in `folder` on `fileSystem` without logging. `out` is filled

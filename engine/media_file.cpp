@@ -24,18 +24,23 @@ bool MediaFileWriter::Fail(const char* what) {
     return false;
 }
 
+void MediaFileWriter::Adopt(platform::FileHandle file) {
+    fd_ = file.Release();
+    created_ = fd_ >= 0;
+}
+
 bool MediaFileWriter::Create() {
-    // No following of a link someone put under our temporary name. Not
-    // O_TRUNC: the file is usually the naming probe's, empty, and on ext4 even
-    // truncating an empty file marks it for a flush at close (the guard for
-    // files rewritten in place), which would start a write-back per download.
-    // Whatever an older file held is cut off here instead.
-    fd_ = fileSystem_.Open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ >= 0) return true;  // the naming probe's, made as below
+    // Whatever holds the name is a leftover of ours. Only a file created here
+    // is written: a FIFO, a link or a second name of someone's file put under
+    // the temporary name is replaced, never opened. Not O_TRUNC on a reused
+    // file either: on ext4 truncating marks it for a flush at close, which
+    // would start a write-back per download.
+    fileSystem_.Unlink(path_.c_str());
+    fd_ =
+        fileSystem_.Open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ < 0) return Fail("open");
     created_ = true;
-    struct stat status {};
-    if (fileSystem_.Fstat(fd_, &status) != 0) return Fail("fstat");
-    if (status.st_size != 0 && fileSystem_.Ftruncate(fd_, 0) != 0) return Fail("ftruncate");
     return true;
 }
 
@@ -103,16 +108,13 @@ ssize_t ReadFull(platform::FileSystem& fileSystem, int fd, char* data, size_t si
 
 bool SameFileContents(platform::FileSystem& fileSystem, const std::string& a,
                       const std::string& b) {
-    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
-    platform::FileHandle first(fileSystem, fileSystem.Open(a.c_str(), kFlags, 0));
-    platform::FileHandle second(fileSystem, fileSystem.Open(b.c_str(), kFlags, 0));
+    platform::FileHandle first = platform::OpenRegularFile(fileSystem, a, O_RDONLY | O_NOFOLLOW);
+    platform::FileHandle second = platform::OpenRegularFile(fileSystem, b, O_RDONLY | O_NOFOLLOW);
     if (!first || !second) return false;
     struct stat firstStatus {
     }, secondStatus{};
     if (fileSystem.Fstat(first.Get(), &firstStatus) != 0 ||
-        fileSystem.Fstat(second.Get(), &secondStatus) != 0)
-        return false;
-    if (!S_ISREG(firstStatus.st_mode) || !S_ISREG(secondStatus.st_mode) ||
+        fileSystem.Fstat(second.Get(), &secondStatus) != 0 ||
         firstStatus.st_size != secondStatus.st_size)
         return false;
     std::vector<char> firstBytes(kCompareChunkBytes), secondBytes(kCompareChunkBytes);

@@ -7,7 +7,8 @@
 
 namespace pixolune {
 
-// A download's temporary file: created (or truncated) on Create, written
+// A download's temporary file: created exclusively on Create (or adopted from
+// the naming probe, which was made the same way), written
 // piece by piece (gathered into larger writes), and on Finish closed with
 // every error checked.
 // A file that was not finished is removed when the object goes, so a failed
@@ -21,6 +22,9 @@ class MediaFileWriter {
     MediaFileWriter(const MediaFileWriter&) = delete;
     MediaFileWriter& operator=(const MediaFileWriter&) = delete;
 
+    // Takes over the open file that the naming probe created under Path(); it
+    // is this object's from now on, and removed if unfinished.
+    void Adopt(platform::FileHandle file);
     [[nodiscard]] bool Create();
     [[nodiscard]] bool Write(const char* data, size_t size);
     [[nodiscard]] bool Finish();

@@ -50,6 +50,50 @@ std::string_view Significant(std::string_view head) {
     }
 }
 
+enum class TextVerdict { Text, Binary, Incomplete };
+
+// The length of the UTF-8 sequence that `lead` opens and the range its second
+// byte must lie in (overlong forms, surrogates and code points past U+10FFFF
+// are not text); 0 when `lead` opens none.
+size_t SequenceLength(unsigned char lead, unsigned char& secondLow, unsigned char& secondHigh) {
+    secondLow = 0x80;
+    secondHigh = 0xBF;
+    if (lead < 0x80) return 1;
+    if (lead < 0xC2) return 0;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) {
+        if (lead == 0xE0) secondLow = 0xA0;
+        if (lead == 0xED) secondHigh = 0x9F;
+        return 3;
+    }
+    if (lead > 0xF4) return 0;
+    if (lead == 0xF0) secondLow = 0x90;
+    if (lead == 0xF4) secondHigh = 0x8F;
+    return 4;
+}
+
+// Whether `bytes` read as text: valid UTF-8 without NUL. A sequence cut at
+// the end is text when the cut is ours (`cutByUs`: the head's bound), and
+// otherwise Incomplete, as the next piece may finish it.
+TextVerdict ReadAsText(std::string_view bytes, bool cutByUs) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+        unsigned char low = 0, high = 0;
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        const size_t length = SequenceLength(lead, low, high);
+        if (lead == 0 || length == 0) return TextVerdict::Binary;
+        for (size_t i = 1; i < length; ++i) {
+            if (at + i == bytes.size())
+                return cutByUs ? TextVerdict::Text : TextVerdict::Incomplete;
+            const auto next = static_cast<unsigned char>(bytes[at + i]);
+            if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
+                return TextVerdict::Binary;
+        }
+        at += length;
+    }
+    return TextVerdict::Text;
+}
+
 }  // namespace
 
 bool MediaSniffer::CheckContentType(std::string_view contentType) {
@@ -97,13 +141,24 @@ void MediaSniffer::ClassifyHead(bool complete) {
     bool mayStillMatch = false;
     for (const Opening& opening : kOpenings) {
         if (start.rfind(opening.text, 0) == 0) {
-            reason_ = opening.what;
-            decided_ = true;
+            DecideOnText(opening.what, complete);
             return;
         }
         if (opening.text.substr(0, start.size()) == start) mayStillMatch = true;
     }
     decided_ = complete || !mayStillMatch;
+}
+
+void MediaSniffer::DecideOnText(const char* what, bool complete) {
+    // About 1 in 64 of any binary opens with '{' or '['; only a text is a document.
+    const TextVerdict verdict = ReadAsText(head_, head_.size() >= kHeadBytes);
+    if (verdict == TextVerdict::Binary) {
+        decided_ = true;
+        return;
+    }
+    if (!complete) return;  // a NUL or a broken sequence may still come
+    decided_ = true;
+    if (verdict == TextVerdict::Text) reason_ = what;
 }
 
 }  // namespace pixolune

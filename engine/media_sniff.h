@@ -9,7 +9,8 @@ namespace pixolune {
 // Tells a media body from what a server sends instead of one: an error or
 // login page, an API error in JSON or XML, an empty answer. Only what is
 // plainly not media is refused; an unknown binary format passes, so that new
-// image and video formats keep working.
+// image and video formats keep working. A body is taken for a document only
+// when its opening bytes are text (valid UTF-8 without NUL).
 //
 //   MediaSniffer sniffer;
 //   sniffer.CheckContentType(contentType);   // at the header stage
@@ -34,6 +35,9 @@ class MediaSniffer {
     static constexpr size_t kHeadBytes = 512;
 
     void ClassifyHead(bool complete);
+    // The head opens like a document (`what`): it is one only when its first
+    // kHeadBytes, or the whole body when shorter, are text.
+    void DecideOnText(const char* what, bool complete);
 
     std::string head_;  // the first bytes of the body, up to kHeadBytes
     bool decided_ = false;

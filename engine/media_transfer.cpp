@@ -32,7 +32,14 @@ MediaTransfer::MediaTransfer(platform::FileSystem& fileSystem, std::string url, 
       admission_(fileSystem, FolderOf(path)),
       file_(fileSystem, std::move(path)) {}
 
-DownloadResult MediaTransfer::Begin() {
+DownloadResult MediaTransfer::Begin(platform::FileHandle probeFile) {
+    if (probeFile) file_.Adopt(std::move(probeFile));
+    const DownloadResult begun = CheckAndCreate();
+    if (begun != DownloadResult::Ok) file_.Discard();
+    return begun;
+}
+
+DownloadResult MediaTransfer::CheckAndCreate() {
     Log("DownloadImage(), %s -> %s", url_.c_str(), file_.Path().c_str());
     const auto parts = platform::ParseUrl(url_);
     if (!parts) {

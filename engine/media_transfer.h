@@ -49,9 +49,10 @@ class MediaTransfer {
     MediaTransfer(const MediaTransfer&) = delete;
     MediaTransfer& operator=(const MediaTransfer&) = delete;
 
-    // Logs "DownloadImage(), %s -> %s", checks the URL and creates the file;
-    // Ok or Refused (with its line).
-    [[nodiscard]] DownloadResult Begin();
+    // Logs "DownloadImage(), %s -> %s", checks the URL and creates the file,
+    // or takes `probeFile` (the naming probe's, under the same path) as it;
+    // Ok or Refused (with its line), when the file is gone again.
+    [[nodiscard]] DownloadResult Begin(platform::FileHandle probeFile = {});
     // The request whose hooks write this file; valid while the object lives.
     [[nodiscard]] platform::HttpRequest Request();
     // Reads the transfer's result: logs a failure and removes the file, or closes it.
@@ -62,6 +63,7 @@ class MediaTransfer {
     const std::string& Url() const { return url_; }
 
   private:
+    [[nodiscard]] DownloadResult CheckAndCreate();
     // Finish's readings of a complete transfer and of one our hooks ended;
     // nullopt when no hook of ours ended it.
     [[nodiscard]] DownloadResult FinishComplete();

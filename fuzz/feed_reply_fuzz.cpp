@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "model/feed_kinds.h"
 #include "service/feed_reply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

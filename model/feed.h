@@ -13,16 +13,15 @@ struct CPixoluneItem {
     std::string Owner;
 };
 
-// Which list of the service a feed reads.
+// Which list of the service a feed reads; the saved value of a feed's type.
+// What each reads, and how, is in kFeedKinds (model/feed_kinds.h).
 enum FeedType : int32_t {
-    kFeedMine = 1,     // "My Feed"
-    kFeedMyMedia = 2,  // "My Photos/Videos"
-    kFeedPopular = 3,  // "Popular"
-    kFeedLiked = 4,    // "Photos/Videos I like"
-    kFeedTagged = 5,   // "Photos/Videos with tags:"
+    kFeedMine = 1,
+    kFeedMyMedia = 2,
+    kFeedPopular = 3,
+    kFeedLiked = 4,
+    kFeedTagged = 5,
 };
-inline constexpr int kFirstFeedType = kFeedMine;
-inline constexpr int kLastFeedType = kFeedTagged;
 
 inline constexpr int32_t kFeedEnabledFlag = 0x1;
 // Set after each successful query and saved with the flag word; nothing reads it.

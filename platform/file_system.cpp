@@ -85,4 +85,27 @@ FileSystem& RealFileSystem() {
     return real;
 }
 
+FileHandle OpenRegularFile(FileSystem& fileSystem, const std::string& path, int flags,
+                           mode_t mode) {
+    FileHandle file(fileSystem,
+                    fileSystem.Open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
+    if (!file) return file;
+    struct stat status {};
+    if (fileSystem.Fstat(file.Get(), &status) != 0) {
+        const int error = errno;
+        (void)file.Reset();
+        errno = error;
+        return file;
+    }
+    const bool writing = (flags & O_ACCMODE) != O_RDONLY;
+    const int refusal = !S_ISREG(status.st_mode)           ? EINVAL
+                        : (writing && status.st_nlink > 1) ? EMLINK
+                                                           : 0;
+    if (refusal != 0) {
+        (void)file.Reset();
+        errno = refusal;
+    }
+    return file;
+}
+
 }  // namespace pixolune::platform

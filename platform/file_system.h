@@ -137,4 +137,13 @@ class FileHandle {
     int fd_ = -1;
 };
 
+// Opens the file at `path` with `flags` (O_NONBLOCK and O_CLOEXEC added) when
+// it is a regular file: a FIFO or device put under the name never blocks the
+// caller, and anything but a regular file is closed again and fails with
+// EINVAL. Opened for writing, a file with a second hard link fails as well
+// (EMLINK), so that nothing is written through to another name. On failure
+// the handle is empty and errno says why.
+[[nodiscard]] FileHandle OpenRegularFile(FileSystem& fileSystem, const std::string& path, int flags,
+                                         mode_t mode = 0);
+
 }  // namespace pixolune::platform

@@ -3,6 +3,7 @@
 #include <json/value.h>
 #include <strings.h>
 
+#include "model/feed_kinds.h"
 #include "service/json_reply.h"
 
 namespace pixolune {
@@ -15,12 +16,20 @@ bool EqualsIgnoringCase(const std::string& text, const char* word) {
     return strcasecmp(text.c_str(), word) == 0;
 }
 
+// A type no kind has is read as a feed of posters without captions.
+constexpr FeedKind kUnknownKind{kFeedMine, "", false, "", false, ItemOwner::Poster, true};
+
+const FeedKind& KindOf(int type) {
+    const FeedKind* kind = FindFeedKind(type);
+    return kind ? *kind : kUnknownKind;
+}
+
 // Walks the members of one reply and remembers the first one whose JSON type
 // is not what the service sends, so that the caller can name it in its log line.
 class FeedReplyReader {
   public:
     FeedReplyReader(int feedType, MediaKinds kinds, int wanted)
-        : feedType_(feedType), kinds_(kinds), wanted_(wanted) {}
+        : kind_(KindOf(feedType)), kinds_(kinds), wanted_(wanted) {}
 
     FeedPage Read(std::string_view reply) {
         Json::Value root;
@@ -46,7 +55,7 @@ class FeedReplyReader {
             ReadElement((*data)[i], "data[" + std::to_string(i) + "]");
             if (failed_) return Finish(FeedReplyStatus::WrongType);
         }
-        if (Wants() && feedType_ != kFeedPopular) {
+        if (Wants() && kind_.followsNextUrl) {
             const Json::Value& pagination = Object(root, "pagination", "pagination");
             if (!failed_ && pagination.isObject())
                 Text(pagination, "next_url", "pagination.next_url", page_.nextUrl);
@@ -92,22 +101,18 @@ class FeedReplyReader {
         if (!failed_ && !item.Url.empty()) page_.items.push_back(std::move(item));
     }
 
-    // Types 2 and 3 carry the caption's author as owner, types 1, 4 and 5 the
-    // poster; types 1 and 4 have no caption.
+    // Whether there is a caption, and whose name is the owner, is the kind's.
     void ReadCaptionAndOwner(const Json::Value& element, const std::string& path,
                              CPixoluneItem& item) {
-        const bool captioned =
-            feedType_ == kFeedMyMedia || feedType_ == kFeedPopular || feedType_ == kFeedTagged;
-        const bool ownerFromCaption = feedType_ == kFeedMyMedia || feedType_ == kFeedPopular;
-        if (captioned) {
+        if (kind_.captioned) {
             const Json::Value& caption = Object(element, "caption", path + ".caption");
             Text(caption, "text", path + ".caption.text", item.Caption);
-            if (ownerFromCaption) {
+            if (kind_.owner == ItemOwner::CaptionAuthor) {
                 const Json::Value& from = Object(caption, "from", path + ".caption.from");
                 Text(from, "full_name", path + ".caption.from.full_name", item.Owner);
             }
         }
-        if (!ownerFromCaption) {
+        if (kind_.owner == ItemOwner::Poster) {
             const Json::Value& user = Object(element, "user", path + ".user");
             Text(user, "full_name", path + ".user.full_name", item.Owner);
         }
@@ -150,7 +155,7 @@ class FeedReplyReader {
         return std::move(page_);
     }
 
-    int feedType_;
+    const FeedKind& kind_;
     MediaKinds kinds_;
     int wanted_;
     FeedPage page_;

@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "model/feed_kinds.h"
 #include "model/host_link.h"
 #include "service/service_addresses.h"
 #include "service/url_text.h"
@@ -27,25 +28,11 @@ struct FeedPaging {
 
 namespace {
 
-const char* FeedPath(int type) {
-    switch (type) {
-        case kFeedMine:
-            return "/users/self/feed";
-        case kFeedMyMedia:
-            return "/users/self/media/recent";
-        case kFeedPopular:
-            return "/media/popular";
-        case kFeedLiked:
-            return "/users/self/media/liked";
-        case kFeedTagged:
-            return "/tags/%s/media/recent";
-        default:
-            return nullptr;
-    }
-}
-
-std::string TagPath(const std::string& tag) {
-    return "/tags/" + PercentEncode(tag) + "/media/recent";
+// A tag feed's address: the kind's path with the tag in place of its "%s".
+std::string TagPath(const FeedKind& kind, const std::string& tag) {
+    const std::string pattern = kind.apiPath;
+    const size_t slot = pattern.find("%s");
+    return pattern.substr(0, slot) + PercentEncode(tag) + pattern.substr(slot + 2);
 }
 
 // Logs why a page ended the query; false when it did.
@@ -79,7 +66,7 @@ bool PageIsUsable(const FeedPage& page, const std::string& token) {
 std::string NextPageOfList(const CPixoluneFeed& feed, const FeedPage& page,
                            const FeedPaging& paging) {
     std::string next;
-    if (feed.Type == kFeedPopular) {
+    if (!FindFeedKind(feed.Type)->followsNextUrl) {
         if (paging.lastAdded > 0)
             next = paging.url;
         else
@@ -152,14 +139,14 @@ QueryResult CPixoluneClient::QueryFeed(CPixoluneFeed& feed, int* total) {
 
 // The first request: the feed type's path, or the first tag's.
 bool CPixoluneClient::StartPaging(const CPixoluneFeed& feed, FeedPaging& paging) {
-    const char* path = FeedPath(feed.Type);
-    if (!path) {
+    const FeedKind* kind = FindFeedKind(feed.Type);
+    if (!kind) {
         Log("QueryFeed(), wrong type =%d", feed.Type);
         LastError = "Wrong parameter in function: QueryFeed()-Type";
         return false;
     }
-    if (feed.Type != kFeedTagged) {
-        paging.url = ApiUrl(path);
+    if (!kind->takesTags) {
+        paging.url = ApiUrl(kind->apiPath);
         return true;
     }
     const std::vector<std::string> tags = SplitTags(feed.Tags);
@@ -167,7 +154,7 @@ bool CPixoluneClient::StartPaging(const CPixoluneFeed& feed, FeedPaging& paging)
         Log("QueryFeed(), tags list empty");
         return false;
     }
-    paging.url = ApiUrl(TagPath(tags.front()));
+    paging.url = ApiUrl(TagPath(*kind, tags.front()));
     paging.tags.assign(tags.begin() + 1, tags.end());
     return true;
 }
@@ -196,7 +183,7 @@ void CPixoluneClient::AdvancePaging(const CPixoluneFeed& feed, const FeedPage& p
         paging.media = 0;
         paging.pagesOfList = 0;
         paging.requested.clear();
-        next = ApiUrl(TagPath(paging.tags.front()));
+        next = ApiUrl(TagPath(*FindFeedKind(feed.Type), paging.tags.front()));
         paging.tags.pop_front();
     }
     paging.url = std::move(next);

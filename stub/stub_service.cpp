@@ -1,10 +1,13 @@
 #include "stub/stub_service.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "stub/api_replies.h"
+#include "stub/client_socket.h"
 #include "stub/url_text.h"
 
 namespace pixolune::stub {
@@ -13,6 +16,8 @@ namespace {
 // Stalled and trickling replies each hold a thread; tests run several at once.
 constexpr size_t kServerThreads = 32;
 constexpr size_t kMaxRequestBody = 16 << 20;
+// How often a stalled reply looks whether its client is still there.
+constexpr std::chrono::milliseconds kClientCheckInterval{100};
 constexpr const char* kJsonType = "application/json; charset=utf-8";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
 
@@ -178,7 +183,23 @@ int StubService::Start(int port) {
     auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
         Dispatch(request, response);
     };
-    server_->Post("/_control/[a-z/-]+", dispatch);
+    // A control body is read as it comes, whatever its content type: `curl -d`
+    // sends it as a form, which httplib would refuse over 8 KB.
+    server_->Post(
+        "/_control/[a-z/-]+", [this](const httplib::Request& request, httplib::Response& response,
+                                     const httplib::ContentReader& reader) {
+            if (request.is_multipart_form_data()) {
+                SendReply(JsonReply(415, ControlError("send the body as it is, not multipart")),
+                          response);
+                return;
+            }
+            httplib::Request withBody = request;
+            reader([&withBody](const char* data, size_t size) {
+                withBody.body.append(data, size);
+                return true;
+            });
+            Dispatch(withBody, response);
+        });
     server_->Post("/oauth/authorize/?", dispatch);
     if (options_.verbose) {
         server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
@@ -261,20 +282,9 @@ void StubService::Serve(const httplib::Request& request, const std::string& rawP
 void StubService::ServeWithFault(const Fault& fault, const httplib::Request& request,
                                  const std::string& rawPath, httplib::Response& response) {
     switch (fault.mode) {
-        case FaultMode::kStall: {
-            auto wait =
-                fault.stallSeconds > 0
-                    ? std::chrono::milliseconds(static_cast<long long>(fault.stallSeconds * 1000))
-                    : std::chrono::hours(24 * 366);
-            if (shutdown_.WaitFor(wait)) {
-                Reply closing = TextReply(503, "text/plain", "shutting down");
-                closing.headers.emplace("Connection", "close");
-                SendReply(closing, response);
-                return;
-            }
-            SendReply(NormalReply(request, rawPath), response);
+        case FaultMode::kStall:
+            Stall(fault, request, rawPath, response);
             return;
-        }
         case FaultMode::kStatus:
             SendReply(StatusFaultReply(fault, NormalReply(request, rawPath)), response);
             return;
@@ -418,6 +428,31 @@ Reply StubService::OAuthReply(const httplib::Request& request) {
     Reply reply = TextReply(answer.status, kHtmlType, answer.html);
     if (!answer.location.empty()) reply.headers.emplace("Location", answer.location);
     return reply;
+}
+
+void StubService::Stall(const Fault& fault, const httplib::Request& request,
+                        const std::string& rawPath, httplib::Response& response) {
+    const auto wait =
+        fault.stallSeconds > 0
+            ? std::chrono::milliseconds(static_cast<long long>(fault.stallSeconds * 1000))
+            : std::chrono::hours(24 * 366);
+    const auto until = std::chrono::steady_clock::now() + wait;
+    const ClientSocket client(request.remote_addr, request.remote_port, port_);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        // The wait is cut into slices to look at the client in between: a
+        // stall whose client left would hold its thread to the end.
+        const bool stopping = shutdown_.WaitFor(std::min(left, kClientCheckInterval));
+        if (stopping || client.Gone()) {
+            Reply closing = TextReply(503, "text/plain", "shutting down");
+            closing.headers.emplace("Connection", "close");
+            SendReply(closing, response);
+            return;
+        }
+    }
+    SendReply(NormalReply(request, rawPath), response);
 }
 
 Reply StubService::ControlReply(const httplib::Request& request, const std::string& rawPath) {

@@ -48,6 +48,10 @@ class StubService {
                httplib::Response& response);
     void ServeWithFault(const Fault& fault, const httplib::Request& request,
                         const std::string& rawPath, httplib::Response& response);
+    // Answers nothing until the fault's time is up (then the normal reply), the
+    // stub stops or the client leaves (then a 503 that closes the connection).
+    void Stall(const Fault& fault, const httplib::Request& request, const std::string& rawPath,
+               httplib::Response& response);
     Reply NormalReply(const httplib::Request& request, const std::string& rawPath);
     Reply ApiReply(const httplib::Request& request, const std::string& rawPath);
     Reply FeedReply(const httplib::Request& request, const std::string& rawPath,

@@ -20,13 +20,10 @@
 namespace pixolune::ui {
 namespace {
 
-// Marked for translation here, translated where the rows are made.
-constexpr std::array<const char*, kFeedRowCount> kFeedLabels = {
-    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "My Feed"),
-    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "My Photos/Videos"),
-    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "Popular"),
-    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "Photos/Videos I like"),
-    QT_TRANSLATE_NOOP("pixolune::ui::CPixoluneDlg", "Photos/Videos with tags:")};
+// The kinds' labels, translated where the rows are made.
+const char* FeedLabel(int row) {
+    return kFeedKinds[row].label;
+}
 
 }  // namespace
 
@@ -66,7 +63,7 @@ void CPixoluneDlg::CreateControls() {
 
 void CPixoluneDlg::CreateFeedRows() {
     for (int row = 0; row < kFeedRowCount; ++row) {
-        feedRows[row] = {new QCheckBox(tr(kFeedLabels[row]), feedGroup),
+        feedRows[row] = {new QCheckBox(tr(FeedLabel(row)), feedGroup),
                          new QLabel(tr("Max N. of files:"), feedGroup), new QLineEdit(feedGroup)};
     }
     tagsEdit = new QLineEdit(feedGroup);
@@ -193,7 +190,7 @@ void CPixoluneDlg::NameControlsForAssistiveTools() {
         feedRows[row].label->setBuddy(feedRows[row].maxFiles);
         // Five edits share one label text; the row's name tells them apart.
         feedRows[row].maxFiles->setAccessibleName(
-            tr("%1 Max N. of files").arg(tr(kFeedLabels[row]).remove(':')));
+            tr("%1 Max N. of files").arg(tr(FeedLabel(row)).remove(':')));
     }
     tagsEdit->setAccessibleName(tr("Tags"));
     tagsEdit->setPlaceholderText(Tr(kTextTagsPlaceholder));
@@ -295,7 +292,7 @@ void CPixoluneDlg::ApplyEnabling() {
 void CPixoluneDlg::ApplyRowEnabling(int row) {
     const bool enabled = Enabling().rowFields[row];
     SetEnabled({feedRows[row].label, feedRows[row].maxFiles}, enabled);
-    if (row == kFeedRowCount - 1) tagsEdit->setEnabled(enabled);
+    if (kFeedKinds[row].takesTags) tagsEdit->setEnabled(enabled);
 }
 
 void CPixoluneDlg::ShowAccountStep(const AccountStep& step) {

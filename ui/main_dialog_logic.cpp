@@ -10,7 +10,8 @@ namespace pixolune::ui {
 namespace {
 
 int RowOfType(int32_t type) {
-    return type >= kFirstFeedType && type <= kLastFeedType ? type - 1 : -1;
+    const FeedKind* kind = FindFeedKind(type);
+    return kind ? static_cast<int>(kind - kFeedKinds) : -1;
 }
 
 constexpr std::array<const char*, kFeedRowCount> kFeedRowNames = {
@@ -46,10 +47,10 @@ FeedArray FeedsFromRows(const MainDialogControls& controls,
     for (int row = 0; row < kFeedRowCount; ++row) {
         if (!controls.rows[row].checked) continue;
         CPixoluneFeed feed;
-        feed.Type = row + 1;
+        feed.Type = kFeedKinds[row].type;
         feed.MaxP = maxFiles[row];
         feed.Flg = kFeedEnabledFlag;
-        if (feed.Type == kFeedTagged) feed.Tags = controls.tags;
+        if (kFeedKinds[row].takesTags) feed.Tags = controls.tags;
         feeds.push_back(std::move(feed));
     }
     return feeds;
@@ -70,7 +71,7 @@ MainDialogControls LoadMainControls(const ConfigurationValues& values) {
         if (row < 0) continue;
         controls.rows[row].checked = true;
         controls.rows[row].maxFiles = std::to_string(feed.MaxP);
-        if (feed.Type == kFeedTagged) controls.tags = feed.Tags;
+        if (kFeedKinds[row].takesTags) controls.tags = feed.Tags;
     }
     controls.pluginEnabled = values.Enabled != 0;
     controls.folder = values.ImgFolder;

@@ -6,11 +6,12 @@
 #include <string>
 
 #include "model/configuration_values.h"
+#include "model/feed_kinds.h"
 #include "ui/dialog_texts.h"
 
 namespace pixolune::ui {
 
-inline constexpr int kFeedRowCount = 5;  // one row per feed type, 1 to 5 top to bottom
+inline constexpr int kFeedRowCount = kFeedKindCount;  // one row per kind, in kFeedKinds' order
 inline constexpr int32_t kDefaultRowMaxFiles = 100;
 inline constexpr int32_t kMinutesMax = 9999999;
 inline constexpr int32_t kMaxFilesMin = 1;
@@ -73,7 +74,8 @@ struct MainEnabling {
         false;                // folder label, edit, "...", minutes, "Settings...", "Authorize..."
     bool mediaKinds = false;  // "Photos", "Videos"
     bool feedChecks = false;  // the five feed check boxes
-    std::array<bool, kFeedRowCount> rowFields{};  // each row's label and edit; row 5 also the tags
+    // Each row's label and edit; the row of a kind that takes tags also the tags edit.
+    std::array<bool, kFeedRowCount> rowFields{};
 };
 
 [[nodiscard]] MainEnabling ComputeMainEnabling(bool pluginEnabled, bool hasToken, int hostVariant,

@@ -1,14 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "engine/disk_reserve.h"
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "engine_test_support.h"
@@ -172,6 +176,10 @@ INSTANTIATE_TEST_SUITE_P(
         ServedBody{"application/octet-stream", "\n<?xml version=\"1.0\"?><Error/>", "XML document"},
         ServedBody{"video/mp4", "  [{\"code\":403}]", "JSON document"},
         ServedBody{"image/jpeg", "{\"meta\":{\"code\":400}}", "JSON document"},
+        ServedBody{"image/jpeg", "{\"caption\":\"Caf\xC3\xA9 \xF0\x9F\x8C\x85\"}", "JSON document"},
+        // Binaries that merely open with '{' or '[': a NUL, then bytes that are no UTF-8.
+        ServedBody{"image/jpeg", std::string("{\x01\0\x7F", 4) + std::string(600, 'a'), ""},
+        ServedBody{"video/mp4", "[" + std::string(300, ' ') + "\xC3\x28\xE0\x80\xAF", ""},
         // A format we have never seen, and a binary that opens with '<' or a blank.
         ServedBody{"application/octet-stream",
                    std::string("\0\0\0\x1c"
@@ -179,6 +187,14 @@ INSTANTIATE_TEST_SUITE_P(
                                12),
                    ""},
         ServedBody{"image/x-new", " \x89<hx" + std::string(600, '\x01'), ""}));
+
+TEST(ReserveBytesForTest, KeepsOnePercentBetween256MiBAnd4GiB) {
+    constexpr uint64_t kGiB = 1024 * kBytesPerMiB;
+    EXPECT_EQ(ReserveBytesFor(8 * kGiB), 256 * kBytesPerMiB);  // a photo frame's card
+    EXPECT_EQ(ReserveBytesFor(100 * kGiB), kGiB);
+    // 1 % of 10 TB would keep 100 GB unused.
+    EXPECT_EQ(ReserveBytesFor(10'000'000'000'000ull), 4 * kGiB);
+}
 
 // A file system of 100 GiB (so a reserve of 1 GiB) whose free space a test
 // sets; it counts the bytes written to temporary downloads.
@@ -560,6 +576,70 @@ INSTANTIATE_TEST_SUITE_P(
                                " already in the folder, taken into the list"},
                       NameCase{"UsersOwnFile", false, true, false, false,
                                "File already exits: ", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadTest, UrlNamingNoFileIsSaidOncePerRun) {
+    const std::string line = "File already exits: " + folder_.Path() + "/";
+    const auto timesSaid = [&] {
+        const auto lines = host_.LogLines();
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    engine_.ReadLocalFileList();
+    for (int batch = 0; batch < 3; ++batch) {
+        engine_.TEST_DownloadQueue() = {{"", "http://h/dir/", ""}};
+        RunBatch();
+    }
+    EXPECT_EQ(timesSaid(), 1);
+    engine_.ReadLocalFileList();  // the next run
+    engine_.TEST_DownloadQueue() = {{"", "http://h/dir/", ""}};
+    RunBatch();
+    EXPECT_EQ(timesSaid(), 2);
+}
+
+// Something other than a plain file of ours under a name the engine writes:
+// a FIFO would block an open for writing, a hard link would carry our bytes
+// into another name. The item's file is already in the folder, so taking it
+// in downloads it to its temporary name and notes it in the journal.
+struct SpecialFileCase {
+    const char* name;
+    const char* underName;
+    bool fifo;  // else a hard link to the user's file
+};
+
+class SpecialFileUnderOurNameTest : public DownloadTest,
+                                    public ::testing::WithParamInterface<SpecialFileCase> {};
+
+TEST_P(SpecialFileUnderOurNameTest, NeitherBlocksTheWorkerNorIsWrittenThrough) {
+    server_.ServeBytes("/m/a.jpg", 1000);
+    const std::string url = server_.Url("/m/a.jpg");
+    test::WriteFile(folder_.File("a.jpg"), test::PatternBytes(1000));
+    test::WriteFile(folder_.File("users.txt"), "theirs");
+    engine_.ReadLocalFileList();
+    const std::string special = folder_.File(GetParam().underName);
+    if (GetParam().fifo)
+        ASSERT_EQ(::mkfifo(special.c_str(), 0644), 0);
+    else
+        ASSERT_EQ(::link(folder_.File("users.txt").c_str(), special.c_str()), 0);
+    engine_.TEST_DownloadQueue() = {{"", url, ""}};
+    auto batch = std::async(std::launch::async, [this] { RunBatch(); });
+    if (batch.wait_for(20s) == std::future_status::timeout) {
+        // Opened at both ends, the FIFO lets the blocked open return, so that the
+        // test fails instead of hanging.
+        const int bothEnds = ::open(special.c_str(), O_RDWR);
+        batch.wait();
+        ::close(bothEnds);
+        FAIL() << "the batch waited on the FIFO";
+    }
+    EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 1u);
+    EXPECT_EQ(test::ReadFile(folder_.File("users.txt")), "theirs");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SpecialFileUnderOurNameTest,
+    ::testing::Values(SpecialFileCase{"FifoAsTemporaryFile", "a.__t", true},
+                      SpecialFileCase{"LinkAsTemporaryFile", "a.__t", false},
+                      SpecialFileCase{"FifoAsJournal", "kal_pxln_files.jnl", true},
+                      SpecialFileCase{"LinkAsJournal", "kal_pxln_files.jnl", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {

@@ -39,12 +39,13 @@ TEST_P(EscapeProfileTextTest, Escapes) {
     EXPECT_EQ(text, GetParam().out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, EscapeProfileTextTest,
-                         ::testing::Values(EscapeCase{u"", u""}, EscapeCase{u"plain", u"plain"},
-                                           EscapeCase{u"two\nlines", u"two\\nlines"},
-                                           EscapeCase{u"a\\nb", u"a\\\\nb"},
-                                           EscapeCase{u"\r\n", u"\\r\\n"},
-                                           EscapeCase{u"\\\\\n\n", u"\\\\\\\\\\n\\n"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EscapeProfileTextTest,
+    ::testing::Values(EscapeCase{u"", u""}, EscapeCase{u"plain", u"plain"},
+                      EscapeCase{u"two\nlines", u"two\\nlines"}, EscapeCase{u"a\\nb", u"a\\\\nb"},
+                      EscapeCase{u"\r\n", u"\\r\\n"},
+                      EscapeCase{u"bell\a esc\x1B[2J\ttab\x7F", u"bell  esc [2J tab "},
+                      EscapeCase{u"\\\\\n\n", u"\\\\\\\\\\n\\n"}));
 
 struct SidecarCase {
     const char* name;

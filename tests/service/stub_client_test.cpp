@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/feed_kinds.h"
 #include "service/pixolune_client.h"
 #include "tests/service/log_capture.h"
 #include "tests/service/quick_options.h"
@@ -98,6 +99,17 @@ INSTANTIATE_TEST_SUITE_P(
                       TypeCase{kFeedLiked, 2, "", "Poster"},
                       TypeCase{kFeedTagged, 3, "Caption sunset0", "Poster"}));
 
+// A kind added to the table without its route in the stand-in fails here.
+TEST_F(StubClientTest, EveryFeedKindIsAnsweredByTheStandIn) {
+    for (const FeedKind& kind : kFeedKinds) {
+        CPixoluneClient client("tok-alice");
+        CPixoluneFeed feed = Feed(kind.type, 5, "sunset");
+        EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok)
+            << kind.label << ": " << client.LastError;
+        EXPECT_FALSE(feed.Items.empty()) << kind.label;
+    }
+}
+
 TEST_F(StubClientTest, PagesAcrossSeveralPagesAndCutsInsideOne) {
     CPixoluneClient client("tok-alice");
     CPixoluneFeed all = Feed(kFeedMine, 500);
@@ -167,9 +179,9 @@ TEST_F(StubClientTest, QueryUserNamesTheAccount) {
 
 struct FaultCase {
     const char* name;
-    std::string fault;  // for the feed path
+    std::string fault;   // for the feed path
     QueryResult result;  // of QueryFeed
-    std::string line;   // a log line that must be there ("" = none expected beyond paging)
+    std::string line;    // a log line that must be there ("" = none expected beyond paging)
     std::string lastError;
 };
 

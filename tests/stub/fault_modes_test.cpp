@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <json/json.h>
 
 #include <algorithm>
@@ -101,6 +102,26 @@ TEST_F(FaultModeTest, ATimedStallAnswersNormallyAfterItsTime) {
     EXPECT_GE(reply.elapsed, 300ms);
     EXPECT_EQ(reply.Status(), 200);
     EXPECT_TRUE(ParsesAsJson(reply.body));
+}
+
+TEST_F(FaultModeTest, StallsWhoseClientsLeftFreeTheirThreadsForControlCalls) {
+    stub_->SetFault(R"({"mode":"stall"})");
+    // More stalled requests than the stub has server threads (32), each given up.
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(Get(kFeed, 50ms).Status(), 0);
+    stub_->ClearFaults();  // throws when no thread answers it within its time-out
+    EXPECT_EQ(Get(kFeed).Status(), 200);
+}
+
+TEST_F(FaultModeTest, ControlBodiesOver8KBAreTakenWhateverTheirContentType) {
+    const std::string body(9000, 'b');
+    httplib::Client client("127.0.0.1", stub_->Port());
+    // As `curl -d` sends them.
+    auto result =
+        client.Post("/_control/fault", R"({"mode":"status","status":500,"body":")" + body + R"("})",
+                    "application/x-www-form-urlencoded");
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->status, 200) << result->body;
+    EXPECT_EQ(Get(kFeed).body, body);
 }
 
 TEST_F(FaultModeTest, TrickleSendsTheWholeBodyOneByteAtATime) {
