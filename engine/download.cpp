@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -80,16 +81,19 @@ DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::str
 }
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
-    bool pruned = false;
+    size_t prunedFiles = 0;
     if (BatchActive && MayPruneAfterBatch()) {
         const size_t before = LocalFiles.size();
         PruneLocalFiles();
-        pruned = LocalFiles.size() < before;
+        prunedFiles = before - std::min(before, LocalFiles.size());
     }
+    const bool pruned = prunedFiles > 0;
     // Records of deleted files must leave the list too, or their items, when
     // they come back, would be taken for files still there.
     if (NewFiles || pruned) WriteLocalFileList();
     if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
+    Health.BatchClosed({BatchActive != 0, prunedFiles, LocalFiles.size(), DownloadQueue.size(),
+                        reserveReportedInBatch_.load(), settings.ImgFolder});
     NewFiles = 0;
     BatchActive = 0;
     reserveReportedInBatch_ = false;
@@ -136,6 +140,7 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
         return ReportFailedRename(error, tempPath, fullPath);
     }
     RecordStoredFile(item.Url, fileName);
+    Health.FileStored(fullPath);
     return CommitResult::Stored;
 }
 
@@ -157,7 +162,8 @@ void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fu
                                 const std::atomic<int32_t>* stop) {
     std::string tempPath = fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
-    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok) return;
+    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok)
+        return Health.DownloadFailed();
     (void)CommitDownload(item, tempPath, fullPath, fileName, settings);
 }
 
@@ -331,7 +337,7 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
     } catch (...) {
         outcome = head.transfer->Broken();
     }
-    if (outcome != DownloadResult::Ok) return;
+    if (outcome != DownloadResult::Ok) return Health.DownloadFailed();
     std::string tempPath = head.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     (void)CommitDownload(item, tempPath, head.fullPath, head.fileName, settings);

@@ -28,7 +28,8 @@ CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSys
       FileSystem(fileSystem),
       Transfers(std::make_unique<platform::HttpSession>()),
       QueryFactory(ServiceFeedQueryFactory(Transfers.get())),
-      IdleInterval(IdleIntervalFromEnvironment()) {}
+      IdleInterval(IdleIntervalFromEnvironment()),
+      Health(fileSystem) {}
 
 CFeedEngine::~CFeedEngine() {
     StopWorker();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/feed_query.h"
+#include "engine/health_recorder.h"
 #include "engine/local_names.h"
 #include "engine/media_transfer.h"
 #include "platform/file_system.h"
@@ -142,6 +143,8 @@ class CFeedEngine {
     // off. Its files can't be told from those that left the feeds; a feed that
     // fails for good (a refused tag) must not stop the folder's pruning for ever.
     std::chrono::milliseconds UnansweredFeedPruneDelay{std::chrono::hours(24)};
+    // What the host program shows of the worker; written once opened.
+    HealthRecorder Health;
 
   private:
     // How a refresh pass may use the token it read.
@@ -172,7 +175,9 @@ class CFeedEngine {
     void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found);
     void HoldBackToken(uint64_t generation);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
-    void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
+    // Logs the failure and sets the feed's wait, which it answers.
+    std::chrono::milliseconds NoteFailedQuery(int index, const CPixoluneFeed& feed,
+                                              uint32_t retryAfterSeconds);
     // Adds the journal's entries to LocalFiles; false when it could not be read.
     [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     [[nodiscard]] bool MayPruneAfterBatch();

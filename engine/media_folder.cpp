@@ -31,6 +31,7 @@ std::string CFeedEngine::MediaFolder() const {
 }
 
 void CFeedEngine::SayFolderProblemOnce(const std::string& folder, const std::string& line) {
+    Health.FolderUnusable(folder, line);
     if (folderProblemSaid_ == folder + "\n" + line) return;
     folderProblemSaid_ = folder + "\n" + line;
     Log("%s", line.c_str());
@@ -82,6 +83,7 @@ bool CFeedEngine::LockMediaFolder(const std::string& folder) {
 
 void CFeedEngine::SettleInMediaFolder(const std::string& folder) {
     folderProblemSaid_.clear();
+    Health.FolderUsable(folder);
     activeFolder_ = folder;
     if (folder != lastFolder_) {
         // A new folder lacks what the last one got: every feed is read for it again.

@@ -77,8 +77,8 @@ bool CFeedEngine::FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now) {
     return true;
 }
 
-void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
-                                  uint32_t retryAfterSeconds) {
+std::chrono::milliseconds CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
+                                                       uint32_t retryAfterSeconds) {
     const uint32_t idleMs = static_cast<uint32_t>(IdleInterval.count());
     const uint32_t askedMs =
         std::min<uint32_t>(retryAfterSeconds, kLongestRetryAfterSeconds) * kMsPerSecond;
@@ -89,6 +89,7 @@ void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
             retryAfterSeconds, waitMs);
     else
         Log("Refresh %d: query failed, next try in %u ms", index, waitMs);
+    return std::chrono::milliseconds(waitMs);
 }
 
 void CFeedEngine::MakeFeedsDue() {
@@ -112,6 +113,7 @@ CFeedEngine::TokenPass CFeedEngine::BeginTokenPass(uint64_t generation, uint32_t
 void CFeedEngine::HoldBackToken(uint64_t generation) {
     const bool first = !refusedToken_.active;
     refusedToken_ = RefusedToken{true, generation, platform::TickCount()};
+    Health.TokenRefused(std::chrono::milliseconds(kRefusedTokenRetryMs));
     if (first)
         Log("Refresh: the service refused the access token; authorize the plug-in again in its "
             "settings");
@@ -128,6 +130,7 @@ bool CFeedEngine::IsAuthorized(const std::string& token) {
     // Without a token every query is refused; say why once, not once per feed and pass.
     if (token.empty()) {
         if (!notAuthorizedSaid_) Log("Refresh: not authorized; sign in in the plug-in's settings");
+        Health.SignInMissing();
         notAuthorizedSaid_ = true;
         return false;
     }
@@ -196,15 +199,18 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
         Log("Refresh: the service no longer refuses the access token");
     }
     if (!succeeded) {
-        NoteFailedQuery(index, feed, outcome.retryAfterSeconds);
+        Health.FeedFailed(index, feed, ResultCode(outcome.failure),
+                          NoteFailedQuery(index, feed, outcome.retryAfterSeconds));
         return FeedRefresh::Failed;
     }
     QueueFoundItems(feed, std::move(found));
+    Health.FeedRefreshed(index, feed, DownloadQueue.size());
     return FeedRefresh::Read;
 }
 
 RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     const RefreshInputs inputs = ReadRefreshInputs();
+    Health.RefreshBegins(inputs.settings.tmUpdate);
     if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
     RefreshPass pass;
     pass.generation = inputs.generation;
@@ -212,7 +218,10 @@ RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     RefreshResult result = RefreshResult::NothingRead;
     for (size_t i = 0; !(stop && stop->load() != 0); ++i) {
         const std::optional<CPixoluneFeed> feed = FeedToRefresh(i);
-        if (!feed) break;
+        if (!feed) {
+            Health.FeedsCounted(i);
+            break;
+        }
         if (!feed->IsEnabled()) continue;
         Log("Refresh %d: lastTm=%d, retries=%d", static_cast<int>(i),
             static_cast<int>(feed->LastTm), feed->Retries);

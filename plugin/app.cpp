@@ -7,6 +7,7 @@
 #include "generated/pixolune_version.h"
 #include "model/host_link.h"
 #include "model/secret_mask.h"
+#include "platform/state_folder.h"
 #include "plugin/settings_io.h"
 
 namespace pixolune {
@@ -70,7 +71,7 @@ int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
         case KAL_MSG_SETTINGS_CHANGED:
             return Locked([&] { return Settings.SettingsChanged; });
         case KAL_MSG_START:
-            if (Locked([&] { return Settings.Enabled != 0; })) Engine.StartWorker();
+            if (Locked([&] { return Settings.Enabled != 0; })) StartWorker();
             return 0;
         case KAL_MSG_STOP:
             if (param2 != 0) Engine.StopWorker();
@@ -82,6 +83,15 @@ int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
         default:
             return 0;
     }
+}
+
+void CPixoluneApp::StartWorker() {
+    if (!Engine.Worker) {
+        // Before the worker runs, so that its first reports are kept.
+        Engine.Health.Open(
+            platform::HealthRecordPath(Locked([&] { return Settings.HostVariant; })));
+    }
+    Engine.StartWorker();
 }
 
 int CPixoluneApp::WriteVersionText(char* buffer) const {
