@@ -1,8 +1,11 @@
 #include "engine/health_recorder.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/disk_reserve.h"
 #include "generated/pixolune_version.h"
@@ -65,12 +68,42 @@ void HealthRecorder::Open(const std::string& path) {
             "plug-in's health is not recorded");
         return;
     }
+    KeepHistoryOf(path_);
     const platform::Outcome folder = platform::MakePrivateFolder(FolderOf(path_));
     if (!folder) {
         Log("HealthRecord: %s; the plug-in's health is not recorded", folder.Error().c_str());
         writeFailureSaid_ = true;
     }
+    RemoveLeftovers();
     WriteRecord();
+}
+
+void HealthRecorder::RemoveLeftovers() {
+    // A kill in the middle of a write leaves the writer's temporary file.
+    const std::string folder = FolderOf(path_);
+    const std::string recordName = path_.substr(path_.rfind('/') + 1);
+    std::vector<std::string> names;
+    if (fileSystem_.ListFolder(folder.c_str(), &names) != 0) return;
+    for (const std::string& name : names)
+        if (platform::IsAtomicWriteLeftover(name, recordName))
+            fileSystem_.Unlink((folder + "/" + name).c_str());
+}
+
+void HealthRecorder::KeepHistoryOf(const std::string& path) {
+    std::string text;
+    platform::FileHandle file(fileSystem_, fileSystem_.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    char buffer[4096];
+    ssize_t got;
+    while (file && (got = fileSystem_.Read(file.Get(), buffer, sizeof(buffer))) > 0)
+        text.append(buffer, static_cast<size_t>(got));
+    const std::optional<platform::HealthRecord> earlier = platform::HealthRecordFromJson(text);
+    if (!earlier) return;
+    // A restart must not hide since when the feeds have not been read; what
+    // needs the user is found again by the first pass.
+    record_.feeds = earlier->feeds;
+    for (platform::FeedHealth& feed : record_.feeds) feed.nextTry.reset();
+    record_.lastBatch = earlier->lastBatch;
+    record_.listedFiles = earlier->listedFiles;
 }
 
 void HealthRecorder::RefreshBegins(int32_t tmUpdateMinutes) {

@@ -38,7 +38,8 @@ class HealthRecorder {
                             WallClock clock = platform::WallClock::now);
 
     // From here on the record goes to `path` (its folder is made private);
-    // before, nothing is written. Marks the worker's start.
+    // before, nothing is written. Marks the worker's start; the feeds'
+    // history and the last batch of a record already there are kept.
     void Open(const std::string& path);
 
     // Refresh.
@@ -65,6 +66,8 @@ class HealthRecorder {
 
   private:
     [[nodiscard]] platform::WallTime Now() const;
+    void KeepHistoryOf(const std::string& path);
+    void RemoveLeftovers();
     platform::FeedHealth& FeedEntry(int index, const CPixoluneFeed& feed);
     void UpdateNextRefresh();
     // Writes at once when the overall state changed; else at the next batch close.

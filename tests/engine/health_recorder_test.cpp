@@ -71,6 +71,13 @@ TEST_F(HealthRecorderTest, TheFileReadsBackAsTheRecordInAPrivateFolder) {
     EXPECT_EQ(written.lastBatch, (platform::BatchHealth{kStart + 90s, 1, 3, 1, 1234}));
     EXPECT_EQ(written.listedFiles, 40u);
     EXPECT_TRUE(written.freeBytes.has_value());
+    // A restart keeps since when each feed has been read.
+    now_ += 1h;
+    HealthRecorder restarted(platform::RealFileSystem(), [this] { return now_; });
+    restarted.Open(Path());
+    EXPECT_EQ(restarted.Record().feeds[0].lastSuccess, kStart + 90s);
+    EXPECT_EQ(restarted.Record().lastBatch, written.lastBatch);
+    EXPECT_EQ(WrittenRecord().started, kStart + 90s + 1h);
 
     struct stat status {};
     ASSERT_EQ(::stat((folder_.Path() + "/state/kaleidra").c_str(), &status), 0);
