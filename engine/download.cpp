@@ -329,7 +329,7 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
         if (!item.Url.empty()) TakeItem(item, settings, stop);
         return;
     }
-    if (head.begun != DownloadResult::Ok) return;
+    if (head.begun != DownloadResult::Ok) return Health.DownloadFailed();
     DownloadResult outcome;
     try {
         const platform::HttpResult result = Transfers->Wait(head.id);
