@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -81,16 +82,19 @@ DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::str
 }
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
-    bool pruned = false;
+    size_t prunedFiles = 0;
     if (BatchActive && MayPruneAfterBatch()) {
         const size_t before = LocalFiles.size();
         PruneLocalFiles();
-        pruned = LocalFiles.size() < before;
+        prunedFiles = before - std::min(before, LocalFiles.size());
     }
+    const bool pruned = prunedFiles > 0;
     // Records of deleted files must leave the list too, or their items, when
     // they come back, would be taken for files still there.
     if (NewFiles || pruned || recordsDropped_) WriteLocalFileList();
     if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
+    Health.BatchClosed({BatchActive != 0, prunedFiles, LocalFiles.size(), DownloadQueue.size(),
+                        reserveReportedInBatch_.load(), settings.ImgFolder});
     // The next batch prunes against what the feeds deliver in it, not in every
     // batch since the list was read: a worker runs for months.
     if (BatchActive)
@@ -166,6 +170,7 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
         return ReportFailedRename(error, tempPath, fullPath);
     }
     RecordStoredFile(item.Url, fileName);
+    Health.FileStored(fullPath);
     return CommitResult::Stored;
 }
 
@@ -187,7 +192,8 @@ void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fu
                                 const std::atomic<int32_t>* stop) {
     std::string tempPath = fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
-    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok) return;
+    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok)
+        return Health.DownloadFailed();
     (void)CommitDownload(item, tempPath, fullPath, fileName, settings);
 }
 
@@ -356,7 +362,7 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
         if (!item.Url.empty()) TakeItem(item, settings, stop);
         return;
     }
-    if (head.begun != DownloadResult::Ok) return;
+    if (head.begun != DownloadResult::Ok) return Health.DownloadFailed();
     DownloadResult outcome;
     try {
         const platform::HttpResult result = Transfers->Wait(head.id);
@@ -364,7 +370,7 @@ void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
     } catch (...) {
         outcome = head.transfer->Broken();
     }
-    if (outcome != DownloadResult::Ok) return;
+    if (outcome != DownloadResult::Ok) return Health.DownloadFailed();
     std::string tempPath = head.fullPath;
     ReplaceExtension(tempPath, kTempSuffix);
     (void)CommitDownload(item, tempPath, head.fullPath, head.fileName, settings);

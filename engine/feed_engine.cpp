@@ -30,6 +30,8 @@ CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSys
       configuration_(settings),
       idleInterval_(IdleIntervalFromEnvironment()),
       Transfers(std::make_unique<platform::HttpSession>()),
+      Health(fileSystem,
+             [&clock] { return platform::WallTime(std::chrono::seconds(clock.WallSeconds())); }),
       folderHold_(fileSystem),
       tokenHold_(clock),
       pruneDeferral_(clock) {

@@ -14,6 +14,7 @@
 
 #include "engine/engine_configuration.h"
 #include "engine/feed_query.h"
+#include "engine/health_recorder.h"
 #include "engine/local_names.h"
 #include "engine/media_folder_hold.h"
 #include "engine/media_transfer.h"
@@ -96,6 +97,10 @@ class CFeedEngine {
         pruneDeferral_.SetLongest(delay);
     }
     [[nodiscard]] platform::Clock& Clock() { return clock_; }
+    // Opens the health record at `path` (empty: none) before a worker starts.
+    void OpenHealthRecord(const std::string& path) { Health.Open(path); }
+    // What the record holds now.
+    [[nodiscard]] platform::HealthRecord HealthRecord() const { return Health.Record(); }
 
     // The worker's hold on its media folder, checked at the start of every
     // pass: true when the folder of the setting is usable and ours (locked,
@@ -160,7 +165,9 @@ class CFeedEngine {
                                           RefreshPass& pass);
     void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
-    void NoteFailedQuery(int index, const CPixoluneFeed& feed, uint32_t retryAfterSeconds);
+    // Logs the failure and sets the feed's wait, which it answers.
+    std::chrono::milliseconds NoteFailedQuery(int index, const CPixoluneFeed& feed,
+                                              uint32_t retryAfterSeconds);
     // Adds the journal's entries to LocalFiles; false when it could not be read.
     [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     [[nodiscard]] bool MayPruneAfterBatch();
@@ -255,6 +262,8 @@ class CFeedEngine {
     // The worker's transfers: API pages and media files reuse its connections.
     std::unique_ptr<platform::HttpSession> Transfers;
 
+    // What the host program shows of the worker; written once opened.
+    HealthRecorder Health;
     MediaFolderHold folderHold_;
     RefusedTokenHold tokenHold_;
     PruneDeferral pruneDeferral_;

@@ -25,15 +25,20 @@ bool CFeedEngine::TakeMediaFolder() {
     if (!problem.empty()) {
         folderHold_.SayProblemOnce(folder, "DownloadNext(): the media folder " + folder +
                                                " can't be used (" + problem + ")");
+        Health.FolderUnusable(folder, folderHold_.LastProblem());
         return false;
     }
-    if (!folderHold_.Lock(folder)) return false;
+    if (!folderHold_.Lock(folder)) {
+        Health.FolderUnusable(folder, folderHold_.LastProblem());
+        return false;
+    }
     SettleInMediaFolder(folder);
     return true;
 }
 
 void CFeedEngine::SettleInMediaFolder(const std::string& folder) {
     const MediaFolderHold::Settled settled = folderHold_.Settle(folder);
+    Health.FolderUsable(folder);
     // A new folder lacks what the last one got: every feed is read for it again.
     if (settled == MediaFolderHold::Settled::OtherThanLast) configuration_.MakeFeedsDue();
     if (settled != MediaFolderHold::Settled::SameAsLast) pruneDeferral_.Reset();

@@ -9,6 +9,7 @@
 namespace pixolune {
 
 void MediaFolderHold::SayProblemOnce(const std::string& folder, const std::string& line) {
+    lastProblem_ = line;
     if (problemSaid_ == folder + "\n" + line) return;
     problemSaid_ = folder + "\n" + line;
     Log("%s", line.c_str());

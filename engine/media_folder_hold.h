@@ -26,13 +26,16 @@ class MediaFolderHold {
     [[nodiscard]] Settled Settle(const std::string& folder);
     void Release();
     void SayProblemOnce(const std::string& folder, const std::string& line);
+    // The line said of the last problem.
+    [[nodiscard]] const std::string& LastProblem() const { return lastProblem_; }
 
   private:
     platform::FileSystem& fileSystem_;
     std::optional<std::string> active_;  // the folder the worker holds
     std::string last_;                   // the last folder it held
     platform::FolderLock lock_;
-    std::string problemSaid_;  // the folder problem last logged
+    std::string problemSaid_;  // the folder and problem last logged
+    std::string lastProblem_;
 };
 
 }  // namespace pixolune

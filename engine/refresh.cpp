@@ -66,8 +66,8 @@ bool CFeedEngine::FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now) {
     return true;
 }
 
-void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
-                                  uint32_t retryAfterSeconds) {
+std::chrono::milliseconds CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
+                                                       uint32_t retryAfterSeconds) {
     const uint32_t idleMs = static_cast<uint32_t>(idleInterval_.count());
     const uint32_t askedMs =
         std::min<uint32_t>(retryAfterSeconds, kLongestRetryAfterSeconds) * kMsPerSecond;
@@ -78,12 +78,14 @@ void CFeedEngine::NoteFailedQuery(int index, const CPixoluneFeed& feed,
             retryAfterSeconds, waitMs);
     else
         Log("Refresh %d: query failed, next try in %u ms", index, waitMs);
+    return std::chrono::milliseconds(waitMs);
 }
 
 bool CFeedEngine::IsAuthorized(const std::string& token) {
     // Without a token every query is refused; say why once, not once per feed and pass.
     if (token.empty()) {
         if (!notAuthorizedSaid_) Log("Refresh: not authorized; sign in in the plug-in's settings");
+        Health.SignInMissing();
         notAuthorizedSaid_ = true;
         return false;
     }
@@ -127,10 +129,12 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
     // A 400 may be the feed's own; only the account query tells a refused token.
     if (!succeeded && outcome.failure == kTokenRefused && pass.query->TokenRefused()) {
         tokenHold_.Refused(pass.generation);
+        Health.TokenRefused(RefusedTokenHold::kRetryInterval);
         return FeedRefresh::TokenRefused;
     }
     if (!succeeded) {
-        NoteFailedQuery(index, feed, outcome.retryAfterSeconds);
+        Health.FeedFailed(index, feed, ResultCode(outcome.failure),
+                          NoteFailedQuery(index, feed, outcome.retryAfterSeconds));
         // A network error or a server fault tells nothing of the token: it stays held.
         return hourlyTry ? FeedRefresh::HourlyTryFailed : FeedRefresh::Failed;
     }
@@ -139,11 +143,13 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
         pass.token = RefusedTokenHold::Pass::Normal;
     }
     QueueFoundItems(feed, std::move(found));
+    Health.FeedRefreshed(index, feed, DownloadQueue.size());
     return FeedRefresh::Read;
 }
 
 RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     const EngineConfiguration::Snapshot inputs = configuration_.Read();
+    Health.RefreshBegins(inputs.settings.tmUpdate);
     if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
     RefreshPass pass;
     pass.generation = inputs.tokenGeneration;
@@ -153,7 +159,10 @@ RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     RefreshResult result = RefreshResult::NothingRead;
     for (size_t i = 0; !(stop && stop->load() != 0); ++i) {
         const std::optional<CPixoluneFeed> feed = configuration_.FeedToQuery(i);
-        if (!feed) break;
+        if (!feed) {
+            Health.FeedsCounted(i);
+            break;
+        }
         if (!feed->IsEnabled()) continue;
         Log("Refresh %d: lastTm=%d, retries=%d", static_cast<int>(i),
             static_cast<int>(feed->LastTm), feed->Retries);

@@ -8,7 +8,8 @@ namespace {
 
 // A token that has come back to life is noticed, and a service that refuses
 // it is not asked every pass.
-constexpr uint32_t kRefusedTokenRetryMs = 60u * 60u * 1000u;
+constexpr uint32_t kRefusedTokenRetryMs =
+    static_cast<uint32_t>(RefusedTokenHold::kRetryInterval.count());
 
 }  // namespace
 

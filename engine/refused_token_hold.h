@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -15,6 +16,9 @@ class RefusedTokenHold {
         Pass pass = Pass::Normal;
         bool newToken = false;  // a new token lifted the hold at this start
     };
+
+    // How often a refused token is tried again.
+    static constexpr std::chrono::milliseconds kRetryInterval = std::chrono::hours(1);
 
     explicit RefusedTokenHold(platform::Clock& clock) : clock_(clock) {}
 

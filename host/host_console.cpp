@@ -1,10 +1,15 @@
 #include "host_console.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 namespace kalhost {
 namespace {
@@ -41,7 +46,22 @@ bool IsWorkerUnauthorized(const char* text) {
            line.rfind("Refresh: the service refused the access token", 0) == 0;
 }
 
-std::string TimeStamp() {
+// The journal stamps every line itself: JOURNAL_STREAM names the stream
+// ("device:inode") when our standard output is connected to it.
+bool WritesToJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (!stream || !*stream) return false;
+    unsigned long long device = 0, inode = 0;
+    if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+    struct stat status {};
+    if (::fstat(STDOUT_FILENO, &status) != 0) return false;
+    return static_cast<unsigned long long>(status.st_dev) == device &&
+           static_cast<unsigned long long>(status.st_ino) == inode;
+}
+
+// "14:02:05.123 ", or nothing under the journal.
+std::string TimeStamp(bool stamped) {
+    if (!stamped) return {};
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
@@ -50,14 +70,15 @@ std::string TimeStamp() {
     std::tm local{};
     localtime_r(&seconds, &local);
     char text[32];
-    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
+    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03ld ", local.tm_hour, local.tm_min,
                   local.tm_sec, millis);
     return text;
 }
 
 }  // namespace
 
-HostConsole::HostConsole(HostSettings& settings, bool quiet) : settings_(settings), quiet_(quiet) {
+HostConsole::HostConsole(HostSettings& settings, bool quiet)
+    : settings_(settings), quiet_(quiet), stamped_(!WritesToJournal()) {
     g_console.store(this);
 }
 
@@ -86,7 +107,7 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
             const char* text = reinterpret_cast<const char*>(param2);
             std::lock_guard<std::mutex> lock(mutex_);
             if (!quiet_) {
-                std::printf("%s %s %s\n", TimeStamp().c_str(), source ? source : "",
+                std::printf("%s%s %s\n", TimeStamp(stamped_).c_str(), source ? source : "",
                             text ? text : "");
                 std::fflush(stdout);
             }
@@ -108,8 +129,9 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
         case KAL_CB_RESTART: {
             std::lock_guard<std::mutex> lock(mutex_);
             ++restartRequests_;
-            std::printf("%s [kalhost] slide show restart requested (%ld, %ld)\n",
-                        TimeStamp().c_str(), static_cast<long>(param1), static_cast<long>(param2));
+            std::printf("%s[kalhost] slide show restart requested (%ld, %ld)\n",
+                        TimeStamp(stamped_).c_str(), static_cast<long>(param1),
+                        static_cast<long>(param2));
             std::fflush(stdout);
             return 1;
         }
@@ -120,7 +142,7 @@ int HostConsole::Handle(int code, intptr_t param1, intptr_t param2) {
 
 void HostConsole::Print(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::printf("%s [kalhost] %s\n", TimeStamp().c_str(), text.c_str());
+    std::printf("%s[kalhost] %s\n", TimeStamp(stamped_).c_str(), text.c_str());
     std::fflush(stdout);
 }
 

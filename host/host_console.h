@@ -10,7 +10,8 @@
 namespace kalhost {
 
 // What the host does with the plug-in's callbacks: settings requests go to the
-// settings file, log lines and restart requests are printed with a time stamp.
+// settings file, log lines and restart requests are printed with a time stamp
+// (left to the journal when standard output goes there).
 // The callback is a plain function, so there is one console per process; it
 // must outlive every thread of the plug-in that can still call it.
 class HostConsole {
@@ -38,7 +39,8 @@ class HostConsole {
 
     HostSettings& settings_;
     bool quiet_;
-    std::mutex mutex_;  // guards the fields below and the output stream
+    const bool stamped_;  // lines carry their time, unless the journal adds it
+    std::mutex mutex_;    // guards the fields below and the output stream
     std::condition_variable changed_;
     bool downloadComplete_ = false;
     bool stopRequested_ = false;

@@ -5,15 +5,20 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "health_status.h"
 #include "host_console.h"
 #include "host_settings.h"
+#include "platform/state_folder.h"
 #include "plugin_module.h"
+#include "service_notifier.h"
 
 namespace kalhost {
 namespace {
@@ -28,7 +33,9 @@ const char* const kUsage =
     "             until Ctrl-C (or --seconds / --once); stops the worker on exit\n"
     "  configure  open the plug-in's settings dialog; OK saves the settings\n"
     "  version    print the plug-in's version text\n"
-    "  status     print whether the plug-in is enabled and has unsaved changes\n"
+    "  status     print whether the plug-in is enabled and has unsaved changes, and\n"
+    "             its health as its download worker last recorded it (--json: the\n"
+    "             record itself)\n"
     "  enable     enable the plug-in and save the settings\n"
     "  disable    disable the plug-in and save the settings\n"
     "\n"
@@ -46,15 +53,24 @@ const char* const kUsage =
     "  -1, --once            run: stop after the first \"Download complete\", or when the\n"
     "                        worker waits for an unusable or busy media folder\n"
     "  -q, --quiet           do not print the plug-in's log lines\n"
+    "  -j, --json            status: print the health record as it is kept\n"
     "  -h, --help            show this text\n"
     "\n"
     "Environment: PIXOLUNE_API_BASE and PIXOLUNE_OAUTH_BASE point the plug-in at\n"
     "another service (such as the local stand-in, pixolune-stub).\n"
     "\n"
+    "Under a service manager (NOTIFY_SOCKET set) run reports READY=1, its status\n"
+    "and watchdog pings; see kalhost.service.\n"
+    "\n"
     "Exit status: 0 on success, 1 for a usage error, 2 when the plug-in cannot be\n"
     "loaded, 3 when --once ended without a completed download, 4 when the\n"
-    "settings file cannot be written, 5 when --once found the plug-in not signed\n"
-    "in to the service (sign in with `kalhost configure`, Authorize...).\n";
+    "settings file cannot be written, 6 when --once found the plug-in not signed\n"
+    "in to the service (sign in with `kalhost configure`, Authorize...).\n"
+    "status: 0 healthy, 5 no health record yet, 6 the plug-in needs a sign-in,\n"
+    "7 the media folder can't be used, 8 the disk's reserve is reached, 9 stale\n"
+    "(no successful refresh for longer than twice the refresh interval and an hour).\n"
+    "The record: $XDG_STATE_HOME/kaleidra/health-KAL.json (health-NVX.json for\n"
+    "variant 1; default ~/.local/state/kaleidra).\n";
 
 struct Options {
     std::string pluginPath = DefaultPluginPath();
@@ -64,6 +80,7 @@ struct Options {
     long long seconds = -1;
     bool once = false;
     bool quiet = false;
+    bool json = false;
     std::string command;
 };
 
@@ -78,14 +95,18 @@ bool ParseNumber(const char* text, long long min, long long* out) {
 
 // 0 when parsed, else the exit status.
 int ParseOptions(int argc, char** argv, Options* options) {
-    static const option kLong[] = {
-        {"plugin", required_argument, nullptr, 'p'},  {"settings", required_argument, nullptr, 's'},
-        {"variant", required_argument, nullptr, 'V'}, {"seconds", required_argument, nullptr, 't'},
-        {"once", no_argument, nullptr, '1'},          {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},          {nullptr, 0, nullptr, 0}};
+    static const option kLong[] = {{"plugin", required_argument, nullptr, 'p'},
+                                   {"settings", required_argument, nullptr, 's'},
+                                   {"variant", required_argument, nullptr, 'V'},
+                                   {"seconds", required_argument, nullptr, 't'},
+                                   {"once", no_argument, nullptr, '1'},
+                                   {"quiet", no_argument, nullptr, 'q'},
+                                   {"json", no_argument, nullptr, 'j'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {nullptr, 0, nullptr, 0}};
     int opt;
     long long number = 0;
-    while ((opt = getopt_long(argc, argv, "p:s:V:t:1qh", kLong, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, "p:s:V:t:1qjh", kLong, nullptr)) != -1) {
         switch (opt) {
             case 'p':
                 options->pluginPath = optarg;
@@ -112,6 +133,9 @@ int ParseOptions(int argc, char** argv, Options* options) {
                 break;
             case 'q':
                 options->quiet = true;
+                break;
+            case 'j':
+                options->json = true;
                 break;
             case 'h':
                 std::fputs(kUsage, stdout);
@@ -172,12 +196,42 @@ int SaveSettings(const PluginModule& plugin, HostSettings& settings, HostConsole
     return 0;
 }
 
+// The health record's word, without asking the service: what the worker last wrote.
+int PrintHealth(const Options& options) {
+    const std::string path = pixolune::platform::HealthRecordPath(options.variant);
+    const std::optional<HealthFile> file = ReadHealthFile(path);
+    if (options.json) {
+        if (file)
+            std::fputs(file->text.c_str(), stdout);
+        else
+            std::fprintf(stderr, "kalhost: %s\n", DescribeMissingRecord(path).lines[0].c_str());
+    }
+    const HealthReport report = file
+                                    ? DescribeHealth(file->record, std::chrono::system_clock::now())
+                                    : DescribeMissingRecord(path);
+    if (!options.json)
+        for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
+    return static_cast<int>(report.exit);
+}
+
+int PrintStatus(const PluginModule& plugin, const Options& options) {
+    if (!options.json) {
+        const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);
+        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n",
+                    options.settingsPath.c_str(), enabled == 2 ? "yes" : "no",
+                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no");
+    }
+    std::fflush(stdout);
+    return PrintHealth(options);
+}
+
 int Run(const PluginModule& plugin, const Options& options, HostConsole& console) {
     SignalWatcher signalWatcher(console);
     OpenPlugin(plugin, options);
     const bool enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0) == 2;
     if (!enabled) console.Print("the plug-in is disabled: no download worker starts");
     plugin.Send(KAL_MSG_START);
+    const ServiceNotifier notifier(pixolune::platform::HealthRecordPath(options.variant));
     const long long millis = options.seconds < 0 ? -1 : options.seconds * 1000;
     const HostConsole::WaitResult result = enabled || !options.once
                                                ? console.Wait(millis, options.once)
@@ -188,7 +242,7 @@ int Run(const PluginModule& plugin, const Options& options, HostConsole& console
         console.Print(
             "not signed in to Pixolune: run `kalhost configure`, click Authorize... and "
             "sign in, then OK");
-        return 5;
+        return 6;  // as `kalhost status` says of a plug-in that needs a sign-in
     }
     if (options.once && result == HostConsole::WaitResult::HeldUp) {
         console.Print("no download completed: the worker waits for what the line above names");
@@ -216,7 +270,8 @@ int Execute(const Options& options) {
     // Declared before the plug-in, so that they outlive its unloading, which
     // stops and joins a worker that logs through the console until its end.
     HostSettings settings(options.settingsPath);
-    HostConsole console(settings, options.quiet);
+    // --json prints the record alone; the plug-in's lines would spoil it.
+    HostConsole console(settings, options.quiet || options.json);
     PluginModule plugin(options.pluginPath);
     if (!plugin.IsLoaded()) {
         std::fprintf(stderr, "kalhost: can't load the plug-in: %s\n", plugin.Error().c_str());
@@ -241,13 +296,7 @@ int Execute(const Options& options) {
         return status;
     }
     OpenPlugin(plugin, options);
-    if (command == "status") {
-        const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);
-        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n",
-                    options.settingsPath.c_str(), enabled == 2 ? "yes" : "no",
-                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no");
-        return 0;
-    }
+    if (command == "status") return PrintStatus(plugin, options);
     if (command == "enable" || command == "disable") {
         plugin.Send(KAL_MSG_ENABLED, 1, command == "enable" ? 1 : 0);
         return SaveSettings(plugin, settings, console);

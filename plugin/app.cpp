@@ -7,6 +7,7 @@
 #include "generated/pixolune_version.h"
 #include "model/host_link.h"
 #include "model/secret_mask.h"
+#include "platform/state_folder.h"
 #include "plugin/settings_io.h"
 
 namespace pixolune {
@@ -69,7 +70,7 @@ int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
         case KAL_MSG_SETTINGS_CHANGED:
             return Locked([](Live& live) { return live.Settings.SettingsChanged; });
         case KAL_MSG_START:
-            if (Locked([](Live& live) { return live.Settings.Enabled != 0; })) Engine.StartWorker();
+            if (Locked([](Live& live) { return live.Settings.Enabled != 0; })) StartWorker();
             return 0;
         case KAL_MSG_STOP:
             if (param2 != 0) Engine.StopWorker();
@@ -81,6 +82,15 @@ int CPixoluneApp::HandleMessage(int code, intptr_t param1, intptr_t param2) {
         default:
             return 0;
     }
+}
+
+void CPixoluneApp::StartWorker() {
+    if (!Engine.WorkerRunning()) {
+        // Before the worker runs, so that its first reports are kept.
+        Engine.OpenHealthRecord(platform::HealthRecordPath(
+            Locked([](Live& live) { return live.Settings.HostVariant; })));
+    }
+    Engine.StartWorker();
 }
 
 int CPixoluneApp::WriteVersionText(char* buffer) const {

@@ -27,6 +27,8 @@ class CPixoluneApp {
     CFeedEngine Engine{Settings};
 
   private:
+    // Message 9: opens the health record of this host variant and starts the worker.
+    void StartWorker();
     int WriteVersionText(char* buffer) const;
     int Configure(intptr_t ownerWindow);
     int Save();

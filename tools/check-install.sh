@@ -3,7 +3,8 @@
 # stages `cmake --install` under DESTDIR and compares the file list, checks
 # that no installed binary points into the build tree, that the staged kalhost
 # finds the staged plug-in and that a host builds against the header through
-# pkg-config; then builds the Debian package and checks its contents.
+# pkg-config, and that the user unit starts the installed kalhost; then builds
+# the Debian package and checks its contents.
 #   tools/check-install.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,7 +19,8 @@ expected=$(printf '%s\n' \
   usr/bin/pixolune-stub \
   usr/include/kaleidra/kal_plugin_api.h \
   "usr/$libdir/kaleidra/plugins/libpixolune_plugin.so" \
-  "usr/$libdir/pkgconfig/kaleidra-plugin.pc" | sort)
+  "usr/$libdir/pkgconfig/kaleidra-plugin.pc" \
+  usr/lib/systemd/user/kalhost.service | sort)
 
 stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
@@ -31,6 +33,11 @@ for file in "$stage/usr/bin/"* "$stage/usr/$libdir/kaleidra/plugins/"*; do
     fail "$file points into the build tree"
   fi
 done
+
+unit=$stage/usr/lib/systemd/user/kalhost.service
+grep -qx 'ExecStart=/usr/bin/kalhost run' "$unit" || fail "the unit does not start the installed kalhost"
+grep -qx 'Type=notify' "$unit" && grep -qx 'Restart=on-failure' "$unit" ||
+  fail "the unit is not a notifying service restarted on failure"
 
 version=$("$stage/usr/bin/kalhost" version 2>&1) || true
 [[ "$version" == "Pixolune v"* ]] || fail "the staged kalhost did not load the staged plug-in: $version"

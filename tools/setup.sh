@@ -15,7 +15,7 @@ done
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libjsoncpp-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev
+  libjsoncpp-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsystemd-dev
   qt6-base-dev qt6-webengine-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang curl openssl xvfb xauth

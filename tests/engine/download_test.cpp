@@ -281,12 +281,25 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
     EXPECT_EQ(FakeDisk::downloadBytes, 1000u);  // not one byte of the two refused
+    platform::HealthRecord health = engine_.HealthRecord();
+    EXPECT_EQ(health.State(), platform::HealthState::DiskReserveReached);
+    EXPECT_EQ(health.lastBatch.stored, 1u);
+    EXPECT_EQ(health.lastBatch.failed, 2u);
+    EXPECT_EQ(health.lastBatch.bytes, 1000u);
+    EXPECT_EQ(health.listedFiles, 1u);
+    EXPECT_EQ(health.reserveBytes, FakeDisk::kReserveBytes);
 
     // Space came back: the next batch takes what was left out.
     FakeDisk::freeBytes = 2 * FakeDisk::kReserveBytes;
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
+    health = engine_.HealthRecord();
+    EXPECT_EQ(health.State(), platform::HealthState::Working);
+    EXPECT_EQ(health.lastBatch.stored, 1u);
+    EXPECT_EQ(health.lastBatch.failed, 0u);
+    EXPECT_EQ(health.lastBatch.bytes, 300000u);
+    EXPECT_EQ(health.freeBytes, 2 * FakeDisk::kReserveBytes);
 }
 
 TEST_F(DiskReserveTest, BodyCrossingTheReserveIsEndedAndItsPartRemoved) {

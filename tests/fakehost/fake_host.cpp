@@ -238,17 +238,21 @@ void RestoreEnv(const char* name, const std::optional<std::string>& value) {
 }  // namespace
 
 ScopedConfigHome::ScopedConfigHome()
-    : oldXdg_(GetEnv("XDG_CONFIG_HOME")), oldHome_(GetEnv("HOME")) {
+    : oldXdg_(GetEnv("XDG_CONFIG_HOME")),
+      oldState_(GetEnv("XDG_STATE_HOME")),
+      oldHome_(GetEnv("HOME")) {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/pixolune-home-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
     ::setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (path_ + "/state").c_str(), 1);
     ::setenv("HOME", path_.c_str(), 1);
 }
 
 ScopedConfigHome::~ScopedConfigHome() {
     RestoreEnv("XDG_CONFIG_HOME", oldXdg_);
+    RestoreEnv("XDG_STATE_HOME", oldState_);
     RestoreEnv("HOME", oldHome_);
     ::nftw(
         path_.c_str(),

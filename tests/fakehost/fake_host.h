@@ -88,8 +88,9 @@ class PluginLibrary {
 
 namespace pixolune::test {
 
-// Points XDG_CONFIG_HOME and HOME at a fresh temporary folder for the life of
-// the object, so the per-user token store of a test never touches the real one.
+// Points XDG_CONFIG_HOME, XDG_STATE_HOME and HOME at a fresh temporary folder for
+// the life of the object, so the per-user token store and health record of a
+// test never touch the real ones.
 class ScopedConfigHome {
   public:
     ScopedConfigHome();
@@ -101,7 +102,7 @@ class ScopedConfigHome {
 
   private:
     std::string path_;
-    std::optional<std::string> oldXdg_, oldHome_;
+    std::optional<std::string> oldXdg_, oldState_, oldHome_;
 };
 
 }  // namespace pixolune::test

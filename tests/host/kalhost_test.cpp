@@ -1,16 +1,25 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fake_host.h"
+#include "platform/health_record.h"
+#include "platform/unique_fd.h"
 #include "tests/support/stub_server.h"
 
 namespace pixolune::test {
@@ -63,6 +72,135 @@ std::string Slurp(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+// A unix datagram socket in place of the service manager's, as NOTIFY_SOCKET names it.
+class NotifySocket {
+  public:
+    explicit NotifySocket(std::string path)
+        : path_(std::move(path)), fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        bound_ =
+            fd_ && ::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    bool Bound() const { return bound_; }
+    const std::string& Path() const { return path_; }
+    // Every message sent so far.
+    std::vector<std::string> Messages() {
+        std::vector<std::string> messages;
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::recv(fd_.Get(), buffer, sizeof(buffer), MSG_DONTWAIT)) > 0)
+            messages.emplace_back(buffer, static_cast<size_t>(got));
+        return messages;
+    }
+
+  private:
+    std::string path_;
+    platform::UniqueFd fd_;
+    bool bound_ = false;
+};
+
+using platform::HealthRecord;
+using platform::WallTime;
+
+struct StatusCase {
+    const char* name;
+    std::function<void(HealthRecord&, WallTime now)> make;
+    int exit;
+    const char* says;
+};
+
+void RefreshedFeed(HealthRecord& record, WallTime at) {
+    platform::FeedHealth feed;
+    feed.type = 1;
+    feed.lastSuccess = at;
+    record.feeds.push_back(feed);
+}
+
+void PrintTo(const StatusCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class KalhostStatusTest : public KalhostTest, public ::testing::WithParamInterface<StatusCase> {
+  protected:
+    std::string RecordPath() const { return home.Path() + "/state/kaleidra/health-KAL.json"; }
+};
+
+TEST_P(KalhostStatusTest, ExitStatusAndFirstWordsComeFromTheRecord) {
+    const StatusCase& c = GetParam();
+    // Whole seconds, as the file keeps them.
+    const WallTime now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    std::optional<HealthRecord> record;
+    if (c.make) {
+        record.emplace();
+        record->started = now - std::chrono::hours(30);
+        record->refreshIntervalMinutes = 180;
+        record->listedFiles = 812;
+        record->freeBytes = 41ull << 30;
+        c.make(*record, now);
+        std::filesystem::create_directories(home.Path() + "/state/kaleidra");
+        std::ofstream(RecordPath()) << platform::HealthRecordToJson(*record);
+    }
+    const Outcome outcome = Run("status");
+    EXPECT_EQ(outcome.status, c.exit) << outcome.output;
+    EXPECT_NE(outcome.output.find("enabled: no\n"), std::string::npos) << outcome.output;
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << outcome.output;
+
+    // --json: the record alone, without the settings' lines; the same status.
+    const Outcome json = Run("status --json");
+    EXPECT_EQ(json.status, c.exit);
+    EXPECT_EQ(platform::HealthRecordFromJson(json.output), record) << json.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, KalhostStatusTest,
+    ::testing::Values(
+        StatusCase{"NoRecordYet", nullptr, 5, "no health record yet ("},
+        StatusCase{
+            "Healthy",
+            [](HealthRecord& r, WallTime now) { RefreshedFeed(r, now - std::chrono::minutes(10)); },
+            0, "1 feed fine, 812 files, 41 GiB free\n"},
+        StatusCase{"OneFeedFailsTheOtherIsFine",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::minutes(10));
+                       RefreshedFeed(r, now - std::chrono::hours(5));
+                       r.feeds[1].index = 1;
+                       r.feeds[1].failuresInARow = 3;
+                       r.feeds[1].lastError = "HTTP status 503";
+                   },
+                   0, "feed 1 failed 3 times in a row: HTTP status 503"},
+        StatusCase{"TokenRefused",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::hours(20));  // stale as well
+                       r.signInNeeded = true;
+                       r.tokenRefusedAt = now - std::chrono::hours(2);
+                   },
+                   6, "the service refused the sign-in on "},
+        StatusCase{"NoToken", [](HealthRecord& r, WallTime) { r.signInNeeded = true; }, 6,
+                   "not signed in: run `kalhost configure`"},
+        StatusCase{"FolderUnusable",
+                   [](HealthRecord& r, WallTime) {
+                       r.mediaFolderProblem = "the media folder /gone can't be used (x)";
+                   },
+                   7, "the media folder /gone can't be used (x): "},
+        StatusCase{"DiskFull",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now);
+                       r.reserveReached = true;
+                       r.freeBytes = 200ull << 20;
+                       r.reserveBytes = 256ull << 20;
+                   },
+                   8, "disk is full: 200 MiB free, 256 MiB kept free"},
+        StatusCase{"StaleAfterTwiceTheIntervalAndAnHour",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::hours(7) - std::chrono::minutes(1));
+                   },
+                   9, "no successful refresh since "},
+        StatusCase{"NeverRefreshedSinceALongStart", [](HealthRecord&, WallTime) {}, 9,
+                   "no successful refresh since the start on "}),
+    [](const ::testing::TestParamInfo<StatusCase>& info) { return info.param.name; });
 
 TEST_F(KalhostTest, VersionPrintsThePluginsVersionText) {
     const Outcome outcome = Run("version");
@@ -181,7 +319,7 @@ TEST_F(KalhostTest, RunOnceWithoutATokenEndsWithItsOwnStatusAndSaysToSignIn) {
     std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
                               << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\n";
     const Outcome outcome = Run("run --once --seconds 60", "PIXOLUNE_IDLE_MS=200");
-    EXPECT_EQ(outcome.status, 5) << outcome.output;
+    EXPECT_EQ(outcome.status, 6) << outcome.output;
     EXPECT_NE(outcome.output.find("not signed in to Pixolune"), std::string::npos)
         << outcome.output;
 }
@@ -220,8 +358,25 @@ TEST_F(KalhostTest, RunOnceFillsTheFolderAndTheTokenLeavesNoTrace) {
     std::ofstream(folder + "/TokenKAL") << canary << '\0';
     ASSERT_EQ(std::system(("chmod 600 " + folder + "/TokenKAL").c_str()), 0);
 
-    const Outcome run = Run("run --once --seconds 60", "PIXOLUNE_API_BASE=" + stub.ApiBase());
+    NotifySocket manager(home.Path() + "/notify");
+    ASSERT_TRUE(manager.Bound());
+    const Outcome run = Run("run --once --seconds 60", "NOTIFY_SOCKET=" + manager.Path() +
+                                                           " PIXOLUNE_API_BASE=" + stub.ApiBase());
     EXPECT_EQ(run.status, 0) << run.output;
+    // READY=1 once the worker runs, then the record's word on the finished batch.
+    const std::vector<std::string> messages = manager.Messages();
+    ASSERT_GE(messages.size(), 2u) << ::testing::PrintToString(messages);
+    EXPECT_EQ(messages.front().rfind("READY=1\nSTATUS=", 0), 0u) << messages.front();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("STATUS=last refresh ", 0) == 0 &&
+               m.find(", 1 feed fine, 2 files, ") != std::string::npos;
+    })) << ::testing::PrintToString(messages);
+    EXPECT_EQ(messages.back(), "STOPPING=1");
+    const Outcome status = Run("status");
+    EXPECT_EQ(status.status, 0) << status.output;
+    EXPECT_NE(status.output.find(", 1 feed fine, 2 files, "), std::string::npos) << status.output;
+    EXPECT_EQ(Slurp(home.Path() + "/state/kaleidra/health-KAL.json").find(canary),
+              std::string::npos);
     EXPECT_NE(run.output.find("Download complete"), std::string::npos);
     EXPECT_NE(run.output.find("slide show restart requested (5, 1)"), std::string::npos);
     std::ifstream picture(media + "/b.jpg");

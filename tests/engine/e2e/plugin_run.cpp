@@ -34,6 +34,7 @@ void SetSettings(FakeHost& host, const PluginRunConfig& config) {
 int ChildMain(const PluginRunConfig& config) {
     ::setenv("XDG_CONFIG_HOME", config.workDir.c_str(), 1);
     ::setenv("HOME", config.workDir.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (config.workDir + "/state").c_str(), 1);
     ::setenv("PIXOLUNE_API_BASE", config.apiBase.c_str(), 1);
     ::setenv("PIXOLUNE_IDLE_MS", "100", 1);
     if (!config.currentDir.empty() && ::chdir(config.currentDir.c_str()) != 0) return 5;

@@ -367,7 +367,11 @@ TEST_F(WorkerEndToEnd, KilledWorkerAlwaysLeavesAWholeList) {
     EXPECT_EQ(listed.size(), 400u);
     EXPECT_FALSE(Exists(media_.File("kal_pxln_files.jnl")));
     for (const std::string& name : FolderNames(work_.Path()))
-        EXPECT_TRUE(name == "Software" || name == ".config") << "touched " << name;
+        EXPECT_TRUE(name == "Software" || name == ".config" || name == "state")
+            << "touched " << name;
+    // The health record, without the temporary files of the writes that were killed.
+    EXPECT_EQ(FolderNames(work_.Path() + "/state/kaleidra"),
+              std::vector<std::string>{"health-KAL.json"});
 }
 
 }  // namespace

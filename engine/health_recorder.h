@@ -1,0 +1,88 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "model/feed.h"
+#include "platform/file_system.h"
+#include "platform/health_record.h"
+
+namespace pixolune {
+
+// What the worker closed a download batch with.
+struct BatchCounts {
+    bool itemsTaken = false;  // false: an idle pass found the queue empty
+    uint64_t pruned = 0;
+    uint64_t listedFiles = 0;
+    uint64_t queueLength = 0;
+    bool reserveReached = false;  // a download was refused for the disk's reserve
+    std::string folder;           // whose disk's space is recorded
+};
+
+// Keeps the health record the host program shows: the engine tells it what
+// happened through the calls below, it keeps the record and replaces its file
+// when the overall state changes and when a batch closes. It never reaches
+// into the engine, so it takes no lock of the engine's; its own lock lets the
+// host's thread open it while a worker reports.
+//
+// Writing never fails a step of the worker: a record that can't be written
+// is said once in the log, until a write succeeds again.
+class HealthRecorder {
+  public:
+    using WallClock = std::function<platform::WallTime()>;
+
+    explicit HealthRecorder(platform::FileSystem& fileSystem,
+                            WallClock clock = platform::WallClock::now);
+
+    // From here on the record goes to `path` (its folder is made private);
+    // before, nothing is written. Marks the worker's start; the feeds'
+    // history and the last batch of a record already there are kept.
+    void Open(const std::string& path);
+
+    // Refresh.
+    void RefreshBegins(int32_t tmUpdateMinutes);
+    void SignInMissing();
+    void TokenRefused(std::chrono::milliseconds nextTryIn);
+    void FeedRefreshed(int index, const CPixoluneFeed& feed, size_t queueLength);
+    // `failure`: the failed request's result (an HTTP status, a negative or transfer code).
+    void FeedFailed(int index, const CPixoluneFeed& feed, int failure,
+                    std::chrono::milliseconds nextTryIn);
+    void FeedsCounted(size_t count);
+
+    // The media folder. `line` is the log line that said the problem.
+    void FolderUnusable(const std::string& folder, const std::string& line);
+    void FolderUsable(const std::string& folder);
+
+    // Downloads.
+    void FileStored(const std::string& fullPath);
+    void DownloadFailed();
+    void BatchClosed(const BatchCounts& counts);
+
+    // A copy of the record as it stands (tests, and what the file holds once written).
+    [[nodiscard]] platform::HealthRecord Record() const;
+
+  private:
+    [[nodiscard]] platform::WallTime Now() const;
+    void KeepHistoryOf(const std::string& path);
+    void RemoveLeftovers();
+    platform::FeedHealth& FeedEntry(int index, const CPixoluneFeed& feed);
+    void UpdateNextRefresh();
+    // Writes at once when the overall state changed; else at the next batch close.
+    void Changed();
+    void WriteRecord();
+
+    platform::FileSystem& fileSystem_;
+    WallClock clock_;
+    mutable std::mutex mutex_;  // guards every field below
+    std::string path_;          // empty: not opened, nothing is written
+    platform::HealthRecord record_;
+    platform::BatchHealth batch_;  // the batch being run
+    platform::HealthState writtenState_ = platform::HealthState::Working;
+    bool dirty_ = false;
+    bool writeFailureSaid_ = false;
+};
+
+}  // namespace pixolune

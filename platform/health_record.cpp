@@ -1,0 +1,262 @@
+#include "platform/health_record.h"
+
+#include <json/json.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sstream>
+
+namespace pixolune::platform {
+namespace {
+
+constexpr std::chrono::hours kStaleGrace{1};
+constexpr int kSecondsPerMinute = 60;
+
+Json::Value TimeValue(const std::optional<WallTime>& time) {
+    return time ? Json::Value(FormatWallTime(*time)) : Json::Value(Json::nullValue);
+}
+
+std::optional<WallTime> ReadTime(const Json::Value& value) {
+    if (!value.isString()) return std::nullopt;
+    return ParseWallTime(value.asString());
+}
+
+uint64_t ReadCount(const Json::Value& value) {
+    return value.isUInt64() ? value.asUInt64() : 0;
+}
+
+int ReadInt(const Json::Value& value) {
+    return value.isInt() ? value.asInt() : 0;
+}
+
+std::string ReadText(const Json::Value& value) {
+    return value.isString() ? value.asString() : std::string();
+}
+
+Json::Value FeedToJson(const FeedHealth& feed) {
+    Json::Value out(Json::objectValue);
+    out["index"] = feed.index;
+    out["type"] = feed.type;
+    out["tags"] = feed.tags;
+    out["last_success"] = TimeValue(feed.lastSuccess);
+    out["last_error"] = feed.lastError;
+    out["last_error_at"] = TimeValue(feed.lastErrorAt);
+    out["failures_in_a_row"] = feed.failuresInARow;
+    out["next_try"] = TimeValue(feed.nextTry);
+    return out;
+}
+
+FeedHealth FeedFromJson(const Json::Value& in) {
+    FeedHealth feed;
+    feed.index = ReadInt(in["index"]);
+    feed.type = ReadInt(in["type"]);
+    feed.tags = ReadText(in["tags"]);
+    feed.lastSuccess = ReadTime(in["last_success"]);
+    feed.lastError = ReadText(in["last_error"]);
+    feed.lastErrorAt = ReadTime(in["last_error_at"]);
+    feed.failuresInARow = ReadInt(in["failures_in_a_row"]);
+    feed.nextTry = ReadTime(in["next_try"]);
+    return feed;
+}
+
+Json::Value BatchToJson(const BatchHealth& batch) {
+    Json::Value out(Json::objectValue);
+    out["closed_at"] = TimeValue(batch.closedAt);
+    out["stored"] = Json::UInt64(batch.stored);
+    out["pruned"] = Json::UInt64(batch.pruned);
+    out["failed"] = Json::UInt64(batch.failed);
+    out["bytes"] = Json::UInt64(batch.bytes);
+    return out;
+}
+
+BatchHealth BatchFromJson(const Json::Value& in) {
+    BatchHealth batch;
+    batch.closedAt = ReadTime(in["closed_at"]);
+    batch.stored = ReadCount(in["stored"]);
+    batch.pruned = ReadCount(in["pruned"]);
+    batch.failed = ReadCount(in["failed"]);
+    batch.bytes = ReadCount(in["bytes"]);
+    return batch;
+}
+
+// Days since 1970-01-01 of a civil date, without the local zone that
+// mktime would apply.
+long long DaysFromCivil(int year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+}  // namespace
+
+bool FeedHealth::operator==(const FeedHealth& other) const {
+    return index == other.index && type == other.type && tags == other.tags &&
+           lastSuccess == other.lastSuccess && lastError == other.lastError &&
+           lastErrorAt == other.lastErrorAt && failuresInARow == other.failuresInARow &&
+           nextTry == other.nextTry;
+}
+
+bool BatchHealth::operator==(const BatchHealth& other) const {
+    return closedAt == other.closedAt && stored == other.stored && pruned == other.pruned &&
+           failed == other.failed && bytes == other.bytes;
+}
+
+bool HealthRecord::operator==(const HealthRecord& other) const {
+    return version == other.version && started == other.started && updated == other.updated &&
+           refreshIntervalMinutes == other.refreshIntervalMinutes &&
+           nextRefresh == other.nextRefresh && signInNeeded == other.signInNeeded &&
+           tokenRefusedAt == other.tokenRefusedAt && mediaFolder == other.mediaFolder &&
+           mediaFolderProblem == other.mediaFolderProblem &&
+           reserveReached == other.reserveReached && feeds == other.feeds &&
+           lastBatch == other.lastBatch && queueLength == other.queueLength &&
+           listedFiles == other.listedFiles && freeBytes == other.freeBytes &&
+           reserveBytes == other.reserveBytes;
+}
+
+HealthState HealthRecord::State() const {
+    if (signInNeeded) return HealthState::WaitingForSignIn;
+    if (!mediaFolderProblem.empty()) return HealthState::MediaFolderUnusable;
+    if (reserveReached) return HealthState::DiskReserveReached;
+    // One feed that fails (a tag the service refuses) leaves the others working.
+    const bool anyFailing = std::any_of(feeds.begin(), feeds.end(),
+                                        [](const FeedHealth& f) { return f.failuresInARow > 0; });
+    const bool anyFine = std::any_of(feeds.begin(), feeds.end(), [](const FeedHealth& f) {
+        return f.failuresInARow == 0 && f.lastSuccess;
+    });
+    if (anyFailing && !anyFine) return HealthState::ServiceFailing;
+    return HealthState::Working;
+}
+
+std::optional<WallTime> HealthRecord::LastRefresh() const {
+    std::optional<WallTime> latest;
+    for (const FeedHealth& feed : feeds)
+        if (feed.lastSuccess && (!latest || *feed.lastSuccess > *latest)) latest = feed.lastSuccess;
+    return latest;
+}
+
+bool HealthRecord::IsStale(WallTime now) const {
+    if (refreshIntervalMinutes <= 0) return false;
+    const std::optional<WallTime> since = LastRefresh() ? LastRefresh() : started;
+    if (!since) return false;
+    const auto allowed = 2 * std::chrono::minutes(refreshIntervalMinutes) + kStaleGrace;
+    return now - *since > allowed;
+}
+
+const char* StateName(HealthState state) {
+    switch (state) {
+        case HealthState::Working:
+            return "working";
+        case HealthState::WaitingForSignIn:
+            return "waiting for a sign-in";
+        case HealthState::MediaFolderUnusable:
+            return "media folder unusable";
+        case HealthState::DiskReserveReached:
+            return "disk reserve reached";
+        case HealthState::ServiceFailing:
+            return "service failing";
+    }
+    return "working";
+}
+
+std::string HealthRecordToJson(const HealthRecord& record) {
+    Json::Value root(Json::objectValue);
+    root["state"] = StateName(record.State());
+    root["version"] = record.version;
+    root["started"] = TimeValue(record.started);
+    root["updated"] = TimeValue(record.updated);
+    root["refresh_interval_minutes"] = record.refreshIntervalMinutes;
+    root["next_refresh"] = TimeValue(record.nextRefresh);
+    root["sign_in_needed"] = record.signInNeeded;
+    root["token_refused_at"] = TimeValue(record.tokenRefusedAt);
+    root["media_folder"] = record.mediaFolder;
+    root["media_folder_problem"] = record.mediaFolderProblem;
+    root["reserve_reached"] = record.reserveReached;
+    root["feeds"] = Json::Value(Json::arrayValue);
+    for (const FeedHealth& feed : record.feeds) root["feeds"].append(FeedToJson(feed));
+    root["last_batch"] = BatchToJson(record.lastBatch);
+    root["queue_length"] = Json::UInt64(record.queueLength);
+    root["listed_files"] = Json::UInt64(record.listedFiles);
+    root["free_bytes"] =
+        record.freeBytes ? Json::Value(Json::UInt64(*record.freeBytes)) : Json::Value();
+    root["reserve_bytes"] = Json::UInt64(record.reserveBytes);
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "  ";
+    return Json::writeString(builder, root) + "\n";
+}
+
+std::optional<HealthRecord> HealthRecordFromJson(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) ||
+        !root.isObject() || !root["state"].isString())
+        return std::nullopt;
+    HealthRecord record;
+    record.version = ReadText(root["version"]);
+    record.started = ReadTime(root["started"]);
+    record.updated = ReadTime(root["updated"]);
+    record.refreshIntervalMinutes = ReadInt(root["refresh_interval_minutes"]);
+    record.nextRefresh = ReadTime(root["next_refresh"]);
+    record.signInNeeded = root["sign_in_needed"].isBool() && root["sign_in_needed"].asBool();
+    record.tokenRefusedAt = ReadTime(root["token_refused_at"]);
+    record.mediaFolder = ReadText(root["media_folder"]);
+    record.mediaFolderProblem = ReadText(root["media_folder_problem"]);
+    record.reserveReached = root["reserve_reached"].isBool() && root["reserve_reached"].asBool();
+    if (root["feeds"].isArray())
+        for (const Json::Value& feed : root["feeds"])
+            if (feed.isObject()) record.feeds.push_back(FeedFromJson(feed));
+    if (root["last_batch"].isObject()) record.lastBatch = BatchFromJson(root["last_batch"]);
+    record.queueLength = ReadCount(root["queue_length"]);
+    record.listedFiles = ReadCount(root["listed_files"]);
+    if (root["free_bytes"].isUInt64()) record.freeBytes = root["free_bytes"].asUInt64();
+    record.reserveBytes = ReadCount(root["reserve_bytes"]);
+    return record;
+}
+
+std::string FormatWallTime(WallTime time) {
+    const std::time_t seconds = WallClock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const long offsetMinutes = local.tm_gmtoff / kSecondsPerMinute;
+    const long absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    char text[96];
+    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec, offsetMinutes < 0 ? '-' : '+', absolute / 60,
+                  absolute % 60);
+    return text;
+}
+
+std::optional<WallTime> ParseWallTime(const std::string& text) {
+    int year, month, day, hour, minute, second, used = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
+                    &second, &used) != 6 ||
+        used != 19)
+        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return std::nullopt;
+    long offsetSeconds = 0;
+    const std::string zone = text.substr(19);
+    if (zone != "Z") {
+        int zoneHours, zoneMinutes, zoneUsed = 0;
+        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') ||
+            std::sscanf(zone.c_str() + 1, "%2d:%2d%n", &zoneHours, &zoneMinutes, &zoneUsed) != 2 ||
+            zoneUsed != 5)
+            return std::nullopt;
+        offsetSeconds = (zoneHours * 60L + zoneMinutes) * kSecondsPerMinute;
+        if (zone[0] == '-') offsetSeconds = -offsetSeconds;
+    }
+    const long long days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const long long utcSeconds =
+        days * 86400 + hour * 3600LL + minute * 60LL + second - offsetSeconds;
+    return WallTime(std::chrono::seconds(utcSeconds));
+}
+
+}  // namespace pixolune::platform

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pixolune::platform {
+
+// The plug-in's health as a user or a script reads it, written by the plug-in
+// and read by the host program; both see this layer, so the record, its file
+// format and the rules read off it live here once.
+
+using WallClock = std::chrono::system_clock;
+using WallTime = WallClock::time_point;
+
+enum class HealthState {
+    Working,
+    WaitingForSignIn,
+    MediaFolderUnusable,
+    DiskReserveReached,
+    ServiceFailing,
+};
+
+struct FeedHealth {
+    int index = 0;
+    int type = 0;
+    std::string tags;
+    std::optional<WallTime> lastSuccess;
+    std::string lastError;  // empty when the last query succeeded
+    std::optional<WallTime> lastErrorAt;
+    int failuresInARow = 0;
+    std::optional<WallTime> nextTry;
+
+    bool operator==(const FeedHealth&) const;
+};
+
+struct BatchHealth {
+    std::optional<WallTime> closedAt;  // none: no batch closed yet
+    uint64_t stored = 0;
+    uint64_t pruned = 0;
+    uint64_t failed = 0;
+    uint64_t bytes = 0;
+
+    bool operator==(const BatchHealth&) const;
+};
+
+struct HealthRecord {
+    std::string version;  // the plug-in's, "1.4.0"
+    std::optional<WallTime> started;
+    std::optional<WallTime> updated;
+    int refreshIntervalMinutes = 0;  // 0: each feed is read once per run
+    std::optional<WallTime> nextRefresh;
+
+    // Why the worker can't go on without the user; clear when it can.
+    bool signInNeeded = false;
+    std::optional<WallTime> tokenRefusedAt;  // none with signInNeeded: no token at all
+    std::string mediaFolder;
+    std::string mediaFolderProblem;  // empty: the folder is usable
+    bool reserveReached = false;
+
+    std::vector<FeedHealth> feeds;
+    BatchHealth lastBatch;
+    uint64_t queueLength = 0;
+    uint64_t listedFiles = 0;
+    std::optional<uint64_t> freeBytes;  // none: the disk's space could not be read
+    uint64_t reserveBytes = 0;
+
+    // The first condition that holds, in the order of the enum after Working:
+    // what the user must mend first.
+    [[nodiscard]] HealthState State() const;
+    // No successful refresh (or, before the first, no start) for longer than
+    // twice the refresh interval plus an hour: the frame has stopped getting
+    // new media although nothing says why. Never with an interval of 0.
+    [[nodiscard]] bool IsStale(WallTime now) const;
+    // The latest successful refresh of any feed.
+    [[nodiscard]] std::optional<WallTime> LastRefresh() const;
+
+    bool operator==(const HealthRecord&) const;
+};
+
+// The record's file: JSON, times as ISO 8601 with the zone's offset, the
+// state spelled out (StateName) beside the facts it was derived from.
+[[nodiscard]] std::string HealthRecordToJson(const HealthRecord& record);
+// Nothing when the text is not a record.
+[[nodiscard]] std::optional<HealthRecord> HealthRecordFromJson(const std::string& text);
+
+[[nodiscard]] const char* StateName(HealthState state);
+
+// "2026-12-02T09:14:05+01:00", local time, whole seconds.
+[[nodiscard]] std::string FormatWallTime(WallTime time);
+// Reads what FormatWallTime writes, and "Z" for UTC.
+[[nodiscard]] std::optional<WallTime> ParseWallTime(const std::string& text);
+
+}  // namespace pixolune::platform
