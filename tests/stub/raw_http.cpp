@@ -30,7 +30,7 @@ std::string RawReply::Header(const std::string& name) const {
 }
 
 RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds timeout,
-                size_t maxBytes, size_t keepBytes) {
+                size_t maxBytes, size_t keepBytes, const std::string& extraHeaders) {
     auto started = std::chrono::steady_clock::now();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
@@ -42,8 +42,9 @@ RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds t
         close(fd);
         throw std::runtime_error("connect failed");
     }
-    std::string request =
-        "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::string request = "GET " + target +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHeaders +
+                          "\r\n";
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size())) {
         close(fd);
