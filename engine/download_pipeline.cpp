@@ -252,6 +252,13 @@ void DownloadPipeline::TakeEnded(platform::HttpSession::Ended& ended,
         Release(*entry);
         return;
     }
+    if (StopRequested()) {
+        // Its file goes; the item itself waits for Cancel to give it back to the queue.
+        (void)entry->transfer->Finish(ended.result);
+        entry->transfer.reset();
+        Requeue(std::move(*entry));
+        return;
+    }
     const Ending why = Classify(*entry, ended.result);
     if (why == Ending::Done) {
         Finish(*entry, ended.result, complete);

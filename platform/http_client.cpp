@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <map>
@@ -492,9 +493,10 @@ class HttpSession::Impl {
         const auto deadline = Clock::now() + maxWait;
         DriveOnce();
         while (ended_.empty() && !woken_.exchange(false)) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0 || transfers_.empty()) break;
+            // Rounded up: a wait cut to 0 ms would have the caller spin until its time.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            // Also with nothing in flight: the caller waits out a pause, and a wake-up ends it.
+            if (left.count() <= 0) break;
             Poll(std::min(left, std::chrono::milliseconds(kPollMs)));
             DriveOnce();
         }
@@ -502,7 +504,11 @@ class HttpSession::Impl {
     }
 
     void Wakeup() {
-        woken_.store(true);
+        {
+            std::lock_guard<std::mutex> lock(wakeMutex_);
+            woken_.store(true);
+        }
+        wakeChanged_.notify_all();
         if (multi_) curl_multi_wakeup(multi_.get());
     }
 
@@ -540,7 +546,12 @@ class HttpSession::Impl {
     }
 
     void Poll(std::chrono::milliseconds wait) {
-        if (!multi_) return;
+        // libcurl does not wait without a transfer to wait for.
+        if (!multi_ || transfers_.empty()) {
+            std::unique_lock<std::mutex> lock(wakeMutex_);
+            wakeChanged_.wait_for(lock, wait, [this] { return woken_.load(); });
+            return;
+        }
         const CURLMcode polled =
             curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
         // Else the loop would spin on a multi handle that can no longer wait.
@@ -605,6 +616,8 @@ class HttpSession::Impl {
     CurlMulti multi_;
     std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
     std::vector<TransferId> ended_;  // ended and not yet handed out, in the order they ended
+    std::mutex wakeMutex_;           // with wakeChanged_, ends a wait without transfers
+    std::condition_variable wakeChanged_;
     std::atomic<bool> woken_{false};
     std::string setupFailure_;  // why no transfer can be made, when none can
     TransferId nextId_ = 1;
