@@ -9,9 +9,9 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/media_file.h"
-#include "model/host_link.h"
 #include "platform/http_client.h"
 #include "platform/url_parts.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

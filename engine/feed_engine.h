@@ -16,12 +16,12 @@
 #include "engine/feed_query.h"
 #include "engine/local_names.h"
 #include "engine/media_transfer.h"
-#include "model/feed.h"
-#include "model/file_data.h"
-#include "model/plugin_settings.h"
 #include "platform/file_system.h"
 #include "platform/folder_lock.h"
 #include "platform/http_client.h"
+#include "model/feed.h"
+#include "model/file_data.h"
+#include "model/plugin_settings.h"
 
 namespace pixolune {
 

@@ -11,8 +11,8 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/prune.h"
-#include "model/host_link.h"
 #include "platform/atomic_file.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "model/host_link.h"
 #include "platform/url_parts.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {
