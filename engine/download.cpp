@@ -192,7 +192,13 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
         TakeInExistingFile(item, name, settings, stop);
         return;
     }
-    if (ReportLocalName(status, name, item.Url)) downloads_.Add(item, name);
+    if (!ReportLocalName(status, name, item.Url)) return;
+    // The naming probe's file is no transfer's any more; should its removal
+    // have failed, it must not stay beside the files until the next start.
+    std::string probe = name.fullPath;
+    ReplaceExtension(probe, kTempSuffix);
+    FileSystem.Unlink(probe.c_str());
+    downloads_.Add(item, name);
 }
 
 bool CFeedEngine::TakeNewAddress(const std::string& url, const LocalName& name,

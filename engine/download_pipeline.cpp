@@ -280,7 +280,7 @@ DownloadPipeline::Ending DownloadPipeline::Classify(const Entry& entry,
                 return Ending::HostBusy;
             return Ending::Done;
         case platform::HttpFailure::Connect:
-            return Ending::HostUnreachable;
+            return result.hostUnreachable ? Ending::HostUnreachable : Ending::Done;
         case platform::HttpFailure::Status:
         case platform::HttpFailure::Body:
             // A server too slow for the limits is not helped by asking again.
@@ -372,7 +372,9 @@ void DownloadPipeline::Finish(Entry& entry, const platform::HttpResult& result,
                               std::vector<Complete>& complete) {
     MediaTransfer& transfer = *entry.transfer;
     // A part with a validator can go on in a later batch or run.
+    // One our own limits ended is not kept: a server that trickles gets nothing stored.
     const bool keepPart = !StopRequested() && !transfer.Validator().empty() &&
+                          result.limitReached == platform::HttpLimitReached::None &&
                           (result.failure == platform::HttpFailure::Body ||
                            result.failure == platform::HttpFailure::Status);
     const DownloadResult outcome =

@@ -122,6 +122,13 @@ bool IsConnectFailure(CURLcode code) {
     }
 }
 
+// Codes of a line or host that is away, as opposed to one that answers wrongly.
+bool IsUnreachable(CURLcode code) {
+    return code == CURLE_COULDNT_RESOLVE_PROXY || code == CURLE_COULDNT_RESOLVE_HOST ||
+           code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
+           code == CURLE_SEND_ERROR;
+}
+
 struct CurlMultiDeleter {
     void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
 };
@@ -371,6 +378,7 @@ class Transfer {
                     : HttpFailure::Status;
             result = Failed(failure, code);
             if (code == CURLE_OPERATION_TIMEDOUT && connected) result.limitReached = LimitReached();
+            result.hostUnreachable = failure == HttpFailure::Connect && IsUnreachable(code);
         }
         if (statusDelivered_) {
             result.status = finalStatus_;

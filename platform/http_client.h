@@ -91,8 +91,11 @@ struct HttpResult {
     int errorCode = 0;        // the transfer library's own code (> 0) when it failed
     std::string errorText;    // its message for that code
     bool loopFailed = false;  // the session's own loop failed and ended every transfer
-    long status = 0;          // final HTTP status, 0 when none arrived
-    std::string retryAfter;   // the Retry-After header of the final answer, if any
+    // The host (or its proxy) could not be reached at all: no name, no
+    // connection, or none within the connect time-out. Worth waiting out.
+    bool hostUnreachable = false;
+    long status = 0;         // final HTTP status, 0 when none arrived
+    std::string retryAfter;  // the Retry-After header of the final answer, if any
 };
 
 // The transfers of one piece of work (the worker's run): one connection
