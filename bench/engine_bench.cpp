@@ -39,7 +39,11 @@ double SecondsSince(Clock::time_point start) {
 
 std::atomic<bool> g_batchDone{false};
 
+// PIXOLUNE_BENCH_LOG=1 shows the worker's lines on stderr.
 int QuietHost(int code, intptr_t, intptr_t text) {
+    static const bool show = std::getenv("PIXOLUNE_BENCH_LOG") != nullptr;
+    if (code == KAL_CB_LOG && show)
+        std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(text));
     if (code == KAL_CB_LOG &&
         std::strcmp(reinterpret_cast<const char*>(text), "Download complete") == 0)
         g_batchDone = true;
@@ -219,7 +223,7 @@ int main(int argc, char** argv) {
         const BatchFigures figures = WorkerBatch(folder.Path());
         size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
-            files += entry.path().extension() == ".jpg";
+            files += entry.path().extension() == ".jpg" || entry.path().extension() == ".mp4";
         std::printf("worker_seconds=%.3f connections=%llu files=%zu\n", figures.seconds,
                     figures.connections, files);
         pixolune::SetHostCallback(nullptr);
