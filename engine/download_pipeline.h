@@ -112,9 +112,6 @@ class DownloadPipeline {
     // `feedsAllAnswered`, those of items no feed delivered in the batch.
     void SweepParts(bool feedsAllAnswered);
 
-    // For tests: the pauses.
-    Timing& TEST_Timing() { return timing_; }
-
   private:
     using Clock = std::chrono::steady_clock;
     struct Entry;
