@@ -614,7 +614,7 @@ TEST_F(DownloadPipelineTest, StopWithAllInFlightEndsThemAtOnceKeepsThemQueuedAnd
     const auto start = std::chrono::steady_clock::now();
     while (stop_.load() == 0 && std::chrono::steady_clock::now() - start < 10s)
         EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     stopper.join();
     server_.Release();
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/s/7.jpg")));
@@ -821,10 +821,13 @@ TEST_F(DownloadTest, AnOutageIsWaitedOutAndTheBatchGoesOn) {
 }
 
 TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
-    std::atomic<int> busyAnswers{0};
+    std::mutex mutex;  // guards asked, written on the server's threads
+    std::vector<std::chrono::steady_clock::time_point> asked;
     server_.Http().Get(R"(/busy/(\d+)\.jpg)",
                        [&](const httplib::Request& request, httplib::Response& response) {
-                           if (busyAnswers++ == 0) {
+                           std::lock_guard<std::mutex> lock(mutex);
+                           asked.push_back(std::chrono::steady_clock::now());
+                           if (asked.size() == 1) {
                                response.status = 503;
                                response.set_header("Retry-After", "1");
                                return;
@@ -835,16 +838,16 @@ TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
     other.ServeBytes("/m/o.jpg", 2000);
     engine_.ReadLocalFileList();
     engine_.DownloadQueue = {{"", server_.Url("/busy/1.jpg"), ""}, {"", other.Url("/m/o.jpg"), ""}};
-    const auto start = std::chrono::steady_clock::now();
-    while (engine_.LocalFiles.count(other.Url("/m/o.jpg")) == 0 &&
-           std::chrono::steady_clock::now() - start < 5s)
+    for (int step = 0; step < 100 && engine_.LocalFiles.count(other.Url("/m/o.jpg")) == 0; ++step)
         (void)engine_.DownloadNext(&stop_);
-    // The other host was not held back by the pause the first asked for.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+    // The other host is not held back by the pause the first asked for.
+    EXPECT_EQ(engine_.LocalFiles.count(server_.Url("/busy/1.jpg")), 0u);
     RunBatch();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(test::ReadFile(folder_.File("1.jpg")), "file 1");
     EXPECT_FALSE(host_.HasLogContaining("HTTP Error 503"));
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_GE(asked[1] - asked[0], 1s);
 }
 
 // Signed addresses: the same photo under a new query is no new file.
