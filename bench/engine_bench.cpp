@@ -1,8 +1,9 @@
 // The engine's three measurements, each beside its reference, in one run:
 //   1. 200 media files of 256 KiB from the stand-in through the worker, and
 //      the same URLs fetched one after another by the curl command line;
-//   2. peak resident memory while one 1 GiB file downloads, and while four
-//      files of 256 MiB download side by side, above the idle process;
+//   2. peak resident memory while one 1 GiB file downloads, and while 16
+//      files of 64 MiB download side by side, above the idle process, and
+//      how long a stop takes with 16 transfers in flight;
 //   3. writing and reading a list file of 100,000 entries.
 // Usage: bench_engine [--skip-huge]
 //        bench_engine --worker-batch   (one batch from $PIXOLUNE_API_BASE; prints
@@ -38,7 +39,11 @@ double SecondsSince(Clock::time_point start) {
 
 std::atomic<bool> g_batchDone{false};
 
+// PIXOLUNE_BENCH_LOG=1 shows the worker's lines on stderr.
 int QuietHost(int code, intptr_t, intptr_t text) {
+    static const bool show = std::getenv("PIXOLUNE_BENCH_LOG") != nullptr;
+    if (code == KAL_CB_LOG && show)
+        std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(text));
     if (code == KAL_CB_LOG &&
         std::strcmp(reinterpret_cast<const char*>(text), "Download complete") == 0)
         g_batchDone = true;
@@ -64,6 +69,7 @@ BatchFigures WorkerBatch(const std::string& folder) {
     pixolune::PluginSettings settings;
     settings.ImgFolder = folder;
     settings.DwlPhoto = 1;
+    settings.DwlVideo = 1;
     settings.tmUpdate = 0;
     settings.RestartKal = 0;
     pixolune::CFeedEngine engine(settings);
@@ -132,11 +138,36 @@ void HugeDownload() {
         static_cast<int>(result), seconds, peak, idle, (peak - idle) / 1024.0);
 }
 
-// Four large files in flight at once: each transfer streams through its own
-// small buffer into its file, so the peak must stay near the single file's.
+// A stop with 16 transfers under way, as the worker's Stop makes it: the
+// flag, then the wake-up of the transfer loop.
+void StopWithAllInFlight(StubServer& stub) {
+    TempDir folder;
+    pixolune::PluginSettings settings;
+    settings.ImgFolder = folder.Path();
+    pixolune::CFeedEngine engine(settings);
+    for (int i = 0; i < 16; ++i)
+        engine.TEST_DownloadQueue().push_back(
+            {"", stub.BaseUrl() + "/media/m" + std::to_string(i) + ".jpg", ""});
+    std::atomic<int32_t> stop{0};
+    std::atomic<int64_t> stoppedAtNs{0};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        stoppedAtNs = Clock::now().time_since_epoch().count();
+        stop.store(1);
+        engine.WakeTransfers();
+    });
+    while (stop.load() == 0) (void)engine.DownloadNext(&stop);
+    const auto returned = Clock::now().time_since_epoch().count();
+    stopper.join();
+    std::printf("stop with 16 in flight: %.3f s until the step returned (goal < 1 s)\n",
+                (returned - stoppedAtNs.load()) / 1e9);
+}
+
+// Sixteen large files in flight at once: each transfer streams through its
+// own small buffer into its file, so the peak must stay near the single file's.
 void HugeWindow() {
-    constexpr int kFiles = 4;
-    StubServer stub(StubServer::Options{Scenario(kFiles, 256LL << 20), false, "", "", {}});
+    constexpr int kFiles = 16;
+    StubServer stub(StubServer::Options{Scenario(kFiles, 64LL << 20), false, "", "", {}});
     TempDir folder;
     pixolune::PluginSettings settings;
     settings.ImgFolder = folder.Path();
@@ -153,9 +184,10 @@ void HugeWindow() {
     const double seconds = SecondsSince(start);
     const long peak = ProcStatusKb("VmHWM:");
     std::printf(
-        "4 x 256 MiB side by side: %zu stored, %.1f s, peak RSS %ld KiB, idle %ld KiB, above "
+        "16 x 64 MiB side by side: %zu stored, %.1f s, peak RSS %ld KiB, idle %ld KiB, above "
         "idle %.1f MiB (goal < 20 MiB)\n",
         engine.TEST_LocalFiles().size(), seconds, peak, idle, (peak - idle) / 1024.0);
+    StopWithAllInFlight(stub);
 }
 
 void ListFile() {
@@ -192,7 +224,7 @@ int main(int argc, char** argv) {
         const BatchFigures figures = WorkerBatch(folder.Path());
         size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
-            files += entry.path().extension() == ".jpg";
+            files += entry.path().extension() == ".jpg" || entry.path().extension() == ".mp4";
         std::printf("worker_seconds=%.3f connections=%llu files=%zu\n", figures.seconds,
                     figures.connections, files);
         pixolune::SetHostCallback(nullptr);

@@ -4,6 +4,11 @@
 // tell a client that reuses its connections from one that does not.
 //
 //   link_relay --target PORT [--delay-ms 25] [--mbit 100] [--count-file FILE]
+//              [--drop-every-mib N]
+//
+// With --drop-every-mib the line drops the connection that carries the
+// byte at each N MiB sent down it, as a flaky home link does. On exit it
+// says how many bytes went down the line in all.
 //
 // Listens on 127.0.0.1 with an OS-chosen port and prints "PORT=<n>" first;
 // relays to 127.0.0.1:PORT (TLS passes through untouched). After each accept
@@ -43,7 +48,11 @@ struct RelayOptions {
     std::chrono::microseconds delay{25000};
     double bytesPerSecond = 100e6 / 8;
     std::string countFile;
+    uint64_t dropEveryBytes = 0;  // 0: the line never drops
 };
+
+// Bytes sent down the line, over every connection.
+std::atomic<uint64_t> g_downBytes{0};
 
 // The link's capacity in one direction, shared by every connection: each
 // piece is given the next free slot of the wire.
@@ -112,7 +121,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 // One direction of one connection: a reader that stamps what arrives and a
 // writer that hands it on when its delay and the wire allow.
-void Pump(int from, int to, std::chrono::microseconds delay, Pacer& pacer) {
+void Pump(int from, int to, std::chrono::microseconds delay, Pacer& pacer,
+          uint64_t dropEveryBytes = 0) {
     DelayLine line;
     std::thread reader([&] {
         char buffer[16384];
@@ -129,6 +139,14 @@ void Pump(int from, int to, std::chrono::microseconds delay, Pacer& pacer) {
         if (piece.bytes.empty()) break;
         std::this_thread::sleep_until(pacer.Reserve(piece.bytes.size()));
         if (!WriteAll(to, piece.bytes.data(), piece.bytes.size())) break;
+        const uint64_t before = g_downBytes.fetch_add(piece.bytes.size());
+        if (dropEveryBytes > 0 &&
+            before / dropEveryBytes != (before + piece.bytes.size()) / dropEveryBytes) {
+            // The line drops: both ends see the connection go at once.
+            ::shutdown(to, SHUT_RDWR);
+            ::shutdown(from, SHUT_RDWR);
+            break;
+        }
     }
     ::shutdown(to, SHUT_WR);
     ::shutdown(from, SHUT_RD);
@@ -153,7 +171,7 @@ void Relay(UniqueFd client, const RelayOptions& options, Pacer& up, Pacer& down)
     ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     ::setsockopt(server.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     std::thread upstream([&] { Pump(client.Get(), server.Get(), options.delay, up); });
-    Pump(server.Get(), client.Get(), options.delay, down);
+    Pump(server.Get(), client.Get(), options.delay, down, options.dropEveryBytes);
     upstream.join();
 }
 
@@ -170,6 +188,8 @@ bool ParseOptions(int argc, char** argv, RelayOptions& options) {
             options.bytesPerSecond = std::atof(value) * 1e6 / 8;
         else if (name == "--count-file")
             options.countFile = value;
+        else if (name == "--drop-every-mib")
+            options.dropEveryBytes = static_cast<uint64_t>(std::atof(value) * 1024 * 1024);
         else
             return false;
     }
@@ -189,7 +209,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: link_relay --target PORT [--delay-ms MS] [--mbit RATE] "
-                     "[--count-file FILE]\n");
+                     "[--count-file FILE] [--drop-every-mib N]\n");
         return 2;
     }
     struct sigaction action {};
@@ -224,6 +244,7 @@ int main(int argc, char** argv) {
             Relay(std::move(*fd), options, up, down);
         }).detach();
     }
-    std::fprintf(stderr, "link_relay: %ld connections accepted\n", accepted);
+    std::fprintf(stderr, "link_relay: %ld connections accepted, %llu bytes sent down\n", accepted,
+                 static_cast<unsigned long long>(g_downBytes.load()));
     std::_Exit(0);
 }

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# 100 media files of 256 KiB over HTTPS from the stand-in, fetched by the
-# worker (bench_engine --worker-batch, feed query included), by curl one
-# after another on one command line (one connection reused) and by
-# curl --parallel --parallel-max 4; beside them the link's own limit
-# (bytes / rate). Once through link_relay (25 ms each way = 50 ms round trip,
-# 100 Mbit/s shared) and once on loopback. Connections are counted at the
-# stand-in (client connections that carried requests).
+# Media files over HTTPS from the stand-in, fetched by the worker
+# (bench_engine --worker-batch, feed query included), by curl one after
+# another on one command line (one connection reused) and by
+# curl --parallel --parallel-max 4 and 16; beside them the link's own limit
+# (bytes / rate). Cases: FILES x 256 KiB through link_relay at a 50 ms round
+# trip (25 ms each way, 100 Mbit/s shared), 50 x 256 KiB at a 200 ms round
+# trip, one 64 MiB video on a line that drops every 16 MiB (with the bytes
+# that went down the line), and FILES x 256 KiB on loopback. Connections are
+# counted at the stand-in (client connections that carried requests).
 #   bench/link_vs_curl.sh [BUILD_DIR] [FILES]      (defaults: build, 100)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 files=${2:-100}
-size=$((256 * 1024))
 stub="$build/bin/pixolune-stub"
 relay="$build/bin/link_relay"
 bench="$build/bin/bench_engine"
@@ -33,14 +34,18 @@ trap cleanup EXIT
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
   -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 -subj /CN=127.0.0.1 \
   -addext subjectAltName=IP:127.0.0.1 2>/dev/null
-python3 - "$files" "$size" >"$work/scenario.json" <<'PY'
+# scenario FILES SIZE KIND: the feed's items, FILES of SIZE bytes, images or videos.
+scenario() {
+  python3 - "$1" "$2" "$3" >"$work/scenario.json" <<'PY'
 import json, sys
-n, size = int(sys.argv[1]), int(sys.argv[2])
-items = [{"type": "image", "media": f"m{i}.jpg", "caption": "c", "user": "u", "size": size}
+n, size, kind = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+suffix = "mp4" if kind == "video" else "jpg"
+items = [{"type": kind, "media": f"m{i}.{suffix}", "caption": "c", "user": "u", "size": size}
          for i in range(n)]
 print(json.dumps({"page_size": 100, "tokens": {"tok-alice": {"username": "alice"}},
                   "feeds": {"feed": items}}))
 PY
+}
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
@@ -56,14 +61,19 @@ now() { date +%s.%N; }
 
 control() { curl -s --cacert "$work/cert.pem" "$@"; }
 
-# run_case NAME [DELAY_MS MBIT]: prints one table row per client.
+# run_case NAME FILES SIZE KIND [DELAY_MS MBIT [DROP_MIB]]: one table row per client.
 run_case() {
-  local name=$1 delay=${2:-} mbit=${3:-}
-  local port public
+  local name=$1 files=$2 size=$3 kind=$4 delay=${5:-} mbit=${6:-} drop=${7:-}
+  local port public suffix=jpg
+  [ "$kind" = video ] && suffix=mp4
+  scenario "$files" "$size" "$kind"
   port=$(free_port)
   public=$port
   if [ -n "$delay" ]; then
-    "$relay" --target "$port" --delay-ms "$delay" --mbit "$mbit" >"$work/relay.out" &
+    local dropping=()
+    [ -n "$drop" ] && dropping=(--drop-every-mib "$drop")
+    "$relay" --target "$port" --delay-ms "$delay" --mbit "$mbit" "${dropping[@]}" \
+      >"$work/relay.out" 2>"$work/relay.err" &
     pids+=($!)
     public=$(wait_port "$work/relay.out")
   fi
@@ -74,7 +84,7 @@ run_case() {
   [ -n "$(wait_port "$work/stub.out")" ] || { echo "link_vs_curl: the stand-in did not start" >&2; exit 1; }
   local direct="https://127.0.0.1:$port" base="https://127.0.0.1:$public"
   local args=()
-  for i in $(seq 0 $((files - 1))); do args+=(-o /dev/null "$base/media/m$i.jpg"); done
+  for i in $(seq 0 $((files - 1))); do args+=(-o /dev/null "$base/media/m$i.$suffix"); done
 
   connections() {
     control "$direct/_control/connections" | python3 -c 'import json,sys; print(json.load(sys.stdin)["connections"])'
@@ -89,6 +99,19 @@ run_case() {
   seconds=$(sed -n 's/.*worker_seconds=\([0-9.]*\).*/\1/p' <<<"$out")
   stored=$(sed -n 's/.*files=\([0-9]*\).*/\1/p' <<<"$out")
   row "worker ($stored files, feed query incl.)" "$seconds" "$(connections)"
+  if [ -n "$drop" ]; then
+    # The relay says on exit how much went down the line.
+    local relay_pid=${pids[0]}
+    kill "$relay_pid" && wait "$relay_pid" 2>/dev/null || true
+    local sent
+    sent=$(sed -n 's/.* \([0-9]*\) bytes sent down/\1/p' "$work/relay.err")
+    printf '  %-34s %8.2f x the file (%s bytes)\n' "sent down the line" \
+      "$(python3 -c "print(${sent:-0}/($files*$size))")" "${sent:-?}"
+    row "the link's limit (bytes / rate)" "$(python3 -c "print($files*$size*8/($mbit*1e6))")" "-"
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+    pids=()
+    return
+  fi
 
   control -d "" "$direct/_control/requests/clear" >/dev/null
   local start end
@@ -99,6 +122,10 @@ run_case() {
   start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 4 "${args[@]}" 2>"$work/curl.err"; end=$(now)
   row "curl --parallel --parallel-max 4" "$(python3 -c "print($end-$start)")" "$(connections)"
 
+  control -d "" "$direct/_control/requests/clear" >/dev/null
+  start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 16 "${args[@]}" 2>"$work/curl.err"; end=$(now)
+  row "curl --parallel --parallel-max 16" "$(python3 -c "print($end-$start)")" "$(connections)"
+
   if [ -n "$mbit" ]; then
     row "the link's limit (bytes / rate)" "$(python3 -c "print($files*$size*8/($mbit*1e6))")" "-"
   fi
@@ -106,5 +133,8 @@ run_case() {
   pids=()
 }
 
-run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s (link_relay)" 25 100
-run_case "$files x 256 KiB over HTTPS on loopback"
+kib256=$((256 * 1024))
+run_case "50 x 256 KiB over HTTPS, 200 ms round trip, 100 Mbit/s (link_relay)" 50 "$kib256" image 100 100
+run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s (link_relay)" "$files" "$kib256" image 25 100
+run_case "one 64 MiB video, 50 ms round trip, 100 Mbit/s, the line drops every 16 MiB" 1 $((64 << 20)) video 25 100 16
+run_case "$files x 256 KiB over HTTPS on loopback" "$files" "$kib256" image

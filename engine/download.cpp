@@ -18,10 +18,6 @@
 namespace pixolune {
 namespace {
 
-// How far past the head DownloadNext looks for items to start; items that
-// need no transfer (known, refused) do not count against kDownloadsInFlight.
-constexpr size_t kWindowLookaheadItems = 64;
-
 bool StopRequested(const std::atomic<int32_t>* stop) {
     return stop && stop->load() != 0;
 }
@@ -58,11 +54,8 @@ class JournalNote {
     bool appended_ = false;
 };
 
-// Files that would share a temporary name (x.jpg, x.mp4 and x.kprop all
-// become x.__t) must not be in flight together.
-std::string NameStem(std::string path) {
-    ReplaceExtension(path, "");
-    return path;
+std::string AddressWithoutQuery(const std::string& url) {
+    return url.substr(0, url.find('?'));
 }
 
 }  // namespace
@@ -83,15 +76,20 @@ DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::str
 
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     size_t prunedFiles = 0;
-    if (BatchActive && MayPruneAfterBatch()) {
-        const size_t before = LocalFiles.size();
-        PruneLocalFiles();
-        prunedFiles = before - std::min(before, LocalFiles.size());
+    if (BatchActive) {
+        const bool mayPrune = MayPruneAfterBatch();
+        // Parts cut short wait for their items, unless these have left the feeds.
+        downloads_.SweepParts(mayPrune);
+        if (mayPrune) {
+            const size_t before = LocalFiles.size();
+            PruneLocalFiles();
+            prunedFiles = before - std::min(before, LocalFiles.size());
+        }
     }
     const bool pruned = prunedFiles > 0;
     // Records of deleted files must leave the list too, or their items, when
     // they come back, would be taken for files still there.
-    if (NewFiles || pruned || recordsDropped_) WriteLocalFileList();
+    if (NewFiles || pruned || recordsDropped_ || addressesChanged_) WriteLocalFileList();
     if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
     Health.BatchClosed({BatchActive != 0, prunedFiles, LocalFiles.size(), DownloadQueue.size(),
                         reserveReportedInBatch_.load(), settings.ImgFolder});
@@ -102,6 +100,7 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     NewFiles = 0;
     BatchActive = 0;
     recordsDropped_ = false;
+    addressesChanged_ = false;
     reserveReportedInBatch_ = false;
     Log("Download complete");
 }
@@ -187,16 +186,6 @@ CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(int error, const std::
     return CommitResult::Failed;
 }
 
-void CFeedEngine::StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
-                                const std::string& fileName, const PluginSettings& settings,
-                                const std::atomic<int32_t>* stop) {
-    std::string tempPath = fullPath;
-    ReplaceExtension(tempPath, kTempSuffix);
-    if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok)
-        return Health.DownloadFailed();
-    (void)CommitDownload(item, tempPath, fullPath, fileName, settings);
-}
-
 void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
                                      const PluginSettings& settings,
                                      const std::atomic<int32_t>* stop) {
@@ -225,15 +214,49 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
 
 void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                            const std::atomic<int32_t>* stop) {
-    if (MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
+    if (item.Url.empty() || MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
     LocalName name;
     const LocalNameStatus status = NameNewItem(settings.ImgFolder, item.Url, name);
+    if (TakeNewAddress(item.Url, name, status)) return;
+    // The name belongs to the item that was queued first.
+    if (status == LocalNameStatus::Ok && downloads_.Claims(name.fileName)) {
+        Log("File already exits: %s", name.fullPath.c_str());
+        return;
+    }
     if (status == LocalNameStatus::Exists && MayTakeInExistingFile(item.Url, name)) {
         TakeInExistingFile(item, name, settings, stop);
         return;
     }
-    if (ReportLocalName(status, name, item.Url))
-        StoreDownload(item, name.fullPath, name.fileName, settings, stop);
+    if (!ReportLocalName(status, name, item.Url)) return;
+    // The naming probe's file is no transfer's any more; should its removal
+    // have failed, it must not stay beside the files until the next start.
+    std::string probe = name.fullPath;
+    ReplaceExtension(probe, kTempSuffix);
+    FileSystem.Unlink(probe.c_str());
+    downloads_.Add(item, name);
+}
+
+bool CFeedEngine::TakeNewAddress(const std::string& url, const LocalName& name,
+                                 LocalNameStatus status) {
+    if (status != LocalNameStatus::Ok && status != LocalNameStatus::Exists) return false;
+    const std::string address = AddressWithoutQuery(url);
+    auto same = LocalFiles.end();
+    for (auto it = LocalFiles.begin(); it != LocalFiles.end(); ++it) {
+        if (it->second.LocalName == name.fileName && it->first != url &&
+            AddressWithoutQuery(it->first) == address) {
+            same = it;
+            break;
+        }
+    }
+    if (same == LocalFiles.end()) return false;
+    CFileData record = same->second;
+    LocalFiles.erase(same);
+    addressesChanged_ = true;
+    if (status != LocalNameStatus::Exists) return false;
+    record.SourceUrl = url;
+    record.Seen = 1;
+    LocalFiles[url] = std::move(record);
+    return true;
 }
 
 bool CFeedEngine::MarkSeenWhenStillThere(const std::string& url, const std::string& folder) {
@@ -262,142 +285,40 @@ bool CFeedEngine::MayTakeInExistingFile(const std::string& url, const LocalName&
 }
 
 void CFeedEngine::CancelDownloads() {
-    for (PendingDownload& entry : downloadWindow_) {
-        if (entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok)
-            Transfers->Cancel(entry.id);
-    }
-    downloadWindow_.clear();  // each unfinished temporary file goes with its transfer
+    const std::vector<CPixoluneItem> left = downloads_.Cancel();
+    DownloadQueue.insert(DownloadQueue.begin(), left.begin(), left.end());
 }
 
-bool CFeedEngine::WindowFitsQueue(const std::string& folder,
-                                  const std::atomic<int32_t>* stop) const {
-    if (downloadWindow_.empty()) return true;
-    if (folder != windowFolder_ || stop != windowStop_) return false;
-    if (downloadWindow_.size() > DownloadQueue.size()) return false;
-    for (size_t i = 0; i < downloadWindow_.size(); ++i) {
-        if (downloadWindow_[i].url != DownloadQueue[i].Url) return false;
-    }
-    return true;
-}
-
-bool CFeedEngine::SharesANameInFlight(const std::string& url, const std::string& fullPath) const {
-    const std::string stem = fullPath.empty() ? std::string() : NameStem(fullPath);
-    for (const PendingDownload& entry : downloadWindow_) {
-        if (entry.url == url) return true;
-        if (!stem.empty() && !entry.fullPath.empty() && NameStem(entry.fullPath) == stem)
-            return true;
-    }
-    return false;
-}
-
-PendingDownload CFeedEngine::PrepareDownload(const std::string& url,
-                                             const std::atomic<int32_t>* stop) {
-    PendingDownload entry;
-    entry.url = url;
-    // Decided at its turn, when the items before it are stored: it may be known
-    // by then, or its name free. Naming probes the temporary name, so a name
-    // that shares one with a file in flight is not even tried now.
-    if (url.empty() || !IsRecordableUrl(url) || LocalFiles.count(url) != 0 ||
-        SharesANameInFlight(url, {}))
-        return entry;
-    if (SharesItsNameInFlight(entry)) return entry;
-    // Only a plain new file starts early; a taken or refused name is logged
-    // and handled at its turn, by the same steps as ever.
-    // The probe's empty file becomes the transfer's temporary file.
-    LocalName name;
-    KeptProbe probe;
-    const LocalNameStatus named = NameNewItem(windowFolder_, url, name, &probe);
-    entry.fullPath = name.fullPath;
-    if (named != LocalNameStatus::Ok) return entry;
-    entry.fileName = name.fileName;
-    StartTransfer(entry, probe, stop);
-    return entry;
-}
-
-bool CFeedEngine::SharesItsNameInFlight(PendingDownload& entry) const {
-    const auto parts = platform::ParseUrl(entry.url);
-    if (!parts) return false;
-    const std::string candidate =
-        MediaPath(windowFolder_, FileNameFromObjectPath(parts->objectPath));
-    if (!SharesANameInFlight(entry.url, candidate)) return false;
-    entry.fullPath = candidate;
-    return true;
-}
-
-void CFeedEngine::StartTransfer(PendingDownload& entry, KeptProbe& probe,
-                                const std::atomic<int32_t>* stop) {
-    std::string tempPath = entry.fullPath;
-    ReplaceExtension(tempPath, kTempSuffix);
-    entry.state = PendingDownload::State::Started;
-    entry.transfer = std::make_unique<MediaTransfer>(
-        FileSystem, entry.url, tempPath, downloadLimits_, stop, &reserveReportedInBatch_);
-    // The transfer's file is the probe's, and removes it if unfinished.
-    entry.begun = entry.transfer->Begin(probe.HandOver());
-    if (entry.begun == DownloadResult::Ok) entry.id = Transfers->Start(entry.transfer->Request());
-}
-
-void CFeedEngine::FillDownloadWindow(const std::string& folder, const std::atomic<int32_t>* stop) {
-    if (downloadWindow_.empty()) {
-        windowFolder_ = folder;
-        windowStop_ = stop;
-    }
-    size_t inFlight = 0;
-    for (const PendingDownload& entry : downloadWindow_)
-        inFlight +=
-            entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok;
-    while (inFlight < kDownloadsInFlight && downloadWindow_.size() < kWindowLookaheadItems &&
-           downloadWindow_.size() < DownloadQueue.size()) {
-        PendingDownload entry = PrepareDownload(DownloadQueue[downloadWindow_.size()].Url, stop);
-        inFlight +=
-            entry.state == PendingDownload::State::Started && entry.begun == DownloadResult::Ok;
-        downloadWindow_.push_back(std::move(entry));
+void CFeedEngine::TakeQueuedItems(const PluginSettings& settings,
+                                  const std::atomic<int32_t>* stop) {
+    while (!DownloadQueue.empty() && downloads_.HasRoom() && !StopRequested(stop)) {
+        const CPixoluneItem item = std::move(DownloadQueue.front());
+        DownloadQueue.pop_front();
+        TakeItem(item, settings, stop);
     }
 }
 
-// The head item's step, as one download step has always been: a new file
-// whose transfer ran side by side is stored, anything else is taken as before.
-void CFeedEngine::TakeHead(const CPixoluneItem& item, PendingDownload head,
-                           const PluginSettings& settings, const std::atomic<int32_t>* stop) {
-    if (head.state == PendingDownload::State::DecideAtTurn) {
-        if (!item.Url.empty()) TakeItem(item, settings, stop);
-        return;
-    }
-    if (head.begun != DownloadResult::Ok) return Health.DownloadFailed();
-    DownloadResult outcome;
-    try {
-        const platform::HttpResult result = Transfers->Wait(head.id);
-        outcome = head.transfer->Finish(result);
-    } catch (...) {
-        outcome = head.transfer->Broken();
-    }
-    if (outcome != DownloadResult::Ok) return Health.DownloadFailed();
-    std::string tempPath = head.fullPath;
-    ReplaceExtension(tempPath, kTempSuffix);
-    (void)CommitDownload(item, tempPath, head.fullPath, head.fileName, settings);
-}
-
-// One step still takes one item, in queue order, so refreshes run between
-// steps as before; the transfers of the next few items run meanwhile.
+// A step takes queued items in, claiming their names, and drives the
+// transfers until one ends; each complete file is stored at once. Refreshes
+// run between steps; the batch closes when queue and pipeline are empty.
 DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
-    if (!WindowFitsQueue(settings.ImgFolder, stop)) CancelDownloads();
-    if (DownloadQueue.empty()) {
+    if (!downloads_.PreparedFor(settings.ImgFolder, stop)) CancelDownloads();
+    if (downloads_.Empty())
+        downloads_.Prepare(settings.ImgFolder, stop, downloadLimits_, &reserveReportedInBatch_);
+    if (DownloadQueue.empty() && downloads_.Empty()) {
         CloseBatch(settings);
         return DownloadStep::BatchClosed;
     }
     BatchActive = 1;
-    if (!StopRequested(stop)) FillDownloadWindow(settings.ImgFolder, stop);
-    PendingDownload head;
-    if (!downloadWindow_.empty()) {
-        head = std::move(downloadWindow_.front());
-        downloadWindow_.pop_front();
-    }
-    const CPixoluneItem item = DownloadQueue.front();
-    TakeHead(item, std::move(head), settings, stop);
-    // A stop ends every transfer in flight, not just the head's.
+    TakeQueuedItems(settings, stop);
+    for (const DownloadPipeline::Complete& done : downloads_.Step())
+        (void)CommitDownload(done.item, done.tempPath, done.name.fullPath, done.name.fileName,
+                             settings);
+    for (size_t failed = downloads_.TakeFailed(); failed > 0; --failed) Health.DownloadFailed();
+    // A stop ends every transfer in flight; their items stay queued.
     if (StopRequested(stop)) CancelDownloads();
-    DownloadQueue.pop_front();
     return DownloadStep::ItemTaken;
 }
 

@@ -25,6 +25,11 @@ class DownloadAdmission {
     [[nodiscard]] bool AllowsStart();
     // With the final answer's headers: its content type and announced length.
     [[nodiscard]] bool AcceptsHead(const platform::HttpResponseHead& head);
+    // The part of an earlier transfer that this one continues: its first
+    // bytes are the body's, for the media check.
+    [[nodiscard]] bool AcceptsPrefix(const char* data, size_t size) {
+        return sniffer_.Inspect(data, size) || Refuse(Refusal::NotMedia);
+    }
     // With each piece of the body, before it is written.
     [[nodiscard]] bool AcceptsPiece(const char* data, size_t size);
     // Once the body is complete.

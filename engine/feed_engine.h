@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/download_pipeline.h"
 #include "engine/engine_configuration.h"
 #include "engine/feed_query.h"
 #include "engine/health_recorder.h"
@@ -40,19 +41,6 @@ enum class PassOutcome { ItemTaken, BatchClosed, FolderUnusable, ListUnreadable 
 // What a download step answers: an item was taken from the queue (1), or the
 // queue was empty and the batch was closed (0).
 enum class DownloadStep : int { BatchClosed = 0, ItemTaken = 1 };
-
-// A queue item prepared ahead of its turn by DownloadNext: a new file whose
-// name is free gets its transfer started; anything else (known, its name
-// taken or shared with a file in flight, refused) is left for its turn.
-struct PendingDownload {
-    enum class State { DecideAtTurn, Started };
-    State state = State::DecideAtTurn;
-    std::string url;  // the item's, to check that the queue still holds it
-    std::string fullPath, fileName;
-    std::unique_ptr<MediaTransfer> transfer;
-    platform::HttpSession::TransferId id = 0;
-    DownloadResult begun = DownloadResult::Refused;  // MediaTransfer::Begin's; Ok: in flight
-};
 
 // The engine runs the worker's pass: refreshes, download steps and the
 // closing of each batch. It hands its jobs to small classes: what the host's
@@ -131,9 +119,15 @@ class CFeedEngine {
     void WriteLocalFileList();
     void WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item);
     void PruneLocalFiles();
-    // Ends every transfer started ahead of its turn and removes its temporary
-    // file; the items stay queued. Before the temporary files are swept, and
-    // when the worker's loop ends.
+    // Wakes a step waiting on its transfers, from any thread: a stop is noticed
+    // at once, not at the next read.
+    void WakeTransfers() {
+        Transfers->Wakeup();
+        downloads_.Wake();
+    }
+    // Ends every transfer in flight and removes its temporary file; the items
+    // not yet stored go back to the head of the queue, in order. Before the
+    // temporary files are swept, and when the worker's loop ends.
     void CancelDownloads();
     // Removes what a killed run left: our temporary downloads ("*.__t") and
     // the atomic writer's temporary list and sidecar files.
@@ -148,7 +142,7 @@ class CFeedEngine {
     [[nodiscard]] uint64_t TEST_ConnectionsOpened() const;
 
     // Up to this many media files come in side by side.
-    static constexpr size_t kDownloadsInFlight = 4;
+    static constexpr size_t kDownloadsInFlight = DownloadPipeline::kTransfersInFlight;
 
   private:
     // The steps of Refresh, in the order it takes them.
@@ -190,9 +184,12 @@ class CFeedEngine {
     // A plain file under the item's name that no record claims may be the
     // item itself, left by a lost list.
     [[nodiscard]] bool MayTakeInExistingFile(const std::string& url, const LocalName& name) const;
-    void StoreDownload(const CPixoluneItem& item, const std::string& fullPath,
-                       const std::string& fileName, const PluginSettings& settings,
-                       const std::atomic<int32_t>* stop);
+    // Same media under a new signature: a record whose address differs from
+    // `url` in its query alone and whose file has the name `url` gives takes
+    // the new address (true, when the file is there); one whose file has gone
+    // is dropped, so that it cannot prune the file downloaded in its place.
+    [[nodiscard]] bool TakeNewAddress(const std::string& url, const LocalName& name,
+                                      LocalNameStatus status);
     // Gives a complete temporary download its place: journal note, sidecar,
     // the rename that never replaces a file, record. Each step undoes the
     // earlier ones when a later one fails, so a kill at any point leaves no
@@ -215,21 +212,8 @@ class CFeedEngine {
     [[nodiscard]] bool IsUsersSidecar(const std::string& mediaPath) const;
     // Logs why no file may be made for `url`; true for Ok.
     bool ReportLocalName(LocalNameStatus status, const LocalName& name, const std::string& url);
-    [[nodiscard]] bool WindowFitsQueue(const std::string& folder,
-                                       const std::atomic<int32_t>* stop) const;
-    void FillDownloadWindow(const std::string& folder, const std::atomic<int32_t>* stop);
-    [[nodiscard]] PendingDownload PrepareDownload(const std::string& url,
-                                                  const std::atomic<int32_t>* stop);
-    [[nodiscard]] bool SharesANameInFlight(const std::string& url,
-                                           const std::string& fullPath) const;
-    // True, with entry.fullPath set, when the name the URL would get is one
-    // a transfer in flight writes to.
-    [[nodiscard]] bool SharesItsNameInFlight(PendingDownload& entry) const;
-    // Starts the transfer of a named new file into its temporary file, which
-    // the naming probe made.
-    void StartTransfer(PendingDownload& entry, KeptProbe& probe, const std::atomic<int32_t>* stop);
-    void TakeHead(const CPixoluneItem& item, PendingDownload head, const PluginSettings& settings,
-                  const std::atomic<int32_t>* stop);
+    // Takes queued items into the pipeline, in queue order, while it has room.
+    void TakeQueuedItems(const PluginSettings& settings, const std::atomic<int32_t>* stop);
 
     friend class CPixoluneThread;  // runs the pass and reads the idle interval
 
@@ -288,11 +272,11 @@ class CFeedEngine {
     // The disk reserve's line was written in this batch.
     std::atomic<bool> reserveReportedInBatch_{false};
 
-    // The items at the head of DownloadQueue, prepared in queue order; entry i
-    // belongs to DownloadQueue[i]. Made for one folder and one stop request.
-    std::deque<PendingDownload> downloadWindow_;
-    std::string windowFolder_;
-    const std::atomic<int32_t>* windowStop_ = nullptr;
+    // Records that took a new address in this batch: the list must be written.
+    bool addressesChanged_ = false;
+    // The media transfers: the items taken from DownloadQueue, their names
+    // claimed, until each is stored or fails.
+    DownloadPipeline downloads_{*Transfers, FileSystem, clock_};
 };
 
 }  // namespace pixolune

@@ -29,6 +29,8 @@ bool IsSidecarWriteLeftover(std::string_view name) {
 }
 
 bool IsLeftover(const std::string& name) {
+    // A part cut short is kept for its item; the batch's end sweeps old ones.
+    if (IsPartialDownloadName(name)) return false;
     if (EndsWith(name, std::string(".") + kTempSuffix)) return true;
     return platform::IsAtomicWriteLeftover(name, kListFileName) || IsSidecarWriteLeftover(name);
 }

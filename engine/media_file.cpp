@@ -44,6 +44,47 @@ bool MediaFileWriter::Create() {
     return true;
 }
 
+bool MediaFileWriter::CreateExclusive() {
+    fd_ =
+        fileSystem_.Open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ < 0) return Fail("open");
+    created_ = true;
+    return true;
+}
+
+bool MediaFileWriter::OpenToResume(uint64_t& sizeBytes) {
+    fd_ = fileSystem_.Open(path_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (fd_ < 0) return Fail("open");
+    created_ = true;
+    struct stat status {};
+    if (fileSystem_.Fstat(fd_, &status) != 0) return Fail("fstat");
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return Fail("not a regular file");
+    }
+    sizeBytes = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+bool MediaFileWriter::StartOver() {
+    pending_.clear();
+    // O_APPEND writes follow the cut, wherever the file was opened.
+    if (fileSystem_.Ftruncate(fd_, 0) != 0) return Fail("ftruncate");
+    return true;
+}
+
+void MediaFileWriter::KeepPart() {
+    if (fd_ >= 0) {
+        if (!WritePending()) {
+            Discard();
+            return;
+        }
+        fileSystem_.Close(fd_);
+        fd_ = -1;
+    }
+    finished_ = true;
+}
+
 bool MediaFileWriter::Write(const char* data, size_t size) {
     if (pending_.capacity() < kWriteChunkBytes) pending_.reserve(kWriteChunkBytes);
     pending_.append(data, size);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -26,10 +27,20 @@ class MediaFileWriter {
     // is this object's from now on, and removed if unfinished.
     void Adopt(platform::FileHandle file);
     [[nodiscard]] bool Create();
+    // Creates the file only when nothing is under its name, so that no two
+    // transfers ever write one file and no link is followed.
+    [[nodiscard]] bool CreateExclusive();
+    // Opens a partial file to append to; its size in `sizeBytes`.
+    [[nodiscard]] bool OpenToResume(uint64_t& sizeBytes);
+    // Drops what the file holds: the transfer starts over.
+    [[nodiscard]] bool StartOver();
     [[nodiscard]] bool Write(const char* data, size_t size);
     [[nodiscard]] bool Finish();
     // Closes and removes the file now.
     void Discard();
+    // Writes what is pending and closes the file without removing it: the
+    // part of a transfer that will be resumed.
+    void KeepPart();
 
     const std::string& Path() const { return path_; }
     // The error text of the last failure.

@@ -1,6 +1,9 @@
 #include "engine/media_transfer.h"
 
+#include <fcntl.h>
+
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "model/host_link.h"
@@ -11,8 +14,12 @@ namespace {
 
 // The caller's pieces: a stop request is noticed within one piece of this size.
 constexpr size_t kTransferBufferBytes = 4096;
-// Only a final 200 is a media file; redirects are followed before the status is read.
+// Only a final 200 is a media file, or a 206 that continues our part;
+// redirects are followed before the status is read.
 constexpr long kHttpStatusOk = 200;
+constexpr long kHttpStatusPartial = 206;
+// As much of a part as the media sniffer looks at.
+constexpr size_t kSniffedPartBytes = 512;
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -22,10 +29,16 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
+std::string ResumeValidatorOf(const platform::HttpResponseHead& head) {
+    if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) return head.etag;
+    return head.lastModified;
+}
+
 MediaTransfer::MediaTransfer(platform::FileSystem& fileSystem, std::string url, std::string path,
                              const MediaDownloadLimits& limits, const std::atomic<int32_t>* stop,
                              std::atomic<bool>* reserveSaidInBatch)
-    : url_(std::move(url)),
+    : fileSystem_(fileSystem),
+      url_(std::move(url)),
       limits_(limits),
       stop_(stop),
       reserveSaidInBatch_(reserveSaidInBatch),
@@ -51,12 +64,26 @@ DownloadResult MediaTransfer::CheckAndCreate() {
         return DownloadResult::Refused;
     }
     if (!admission_.AllowsStart()) return ReportRefusal();
-    if (!file_.Create()) {
+    if (!OpenFile()) {
         Log("DownloadImage(), can't create file %s (%s)", file_.Path().c_str(),
             file_.Error().c_str());
         return DownloadResult::Refused;
     }
     return DownloadResult::Ok;
+}
+
+bool MediaTransfer::OpenFile() {
+    switch (start_.mode) {
+        case TransferFileStart::Mode::Truncate:
+            return file_.Create();
+        case TransferFileStart::Mode::Exclusive:
+            return file_.CreateExclusive();
+        case TransferFileStart::Mode::Resume:
+            if (!file_.OpenToResume(resumedFromBytes_)) return false;
+            receivedBytes_ = resumedFromBytes_;
+            return true;
+    }
+    return false;
 }
 
 platform::HttpRequest MediaTransfer::Request() {
@@ -65,6 +92,11 @@ platform::HttpRequest MediaTransfer::Request() {
     request.limits = limits_.http;
     request.userAgent = "Kaleidra FeedReader";
     request.headers = {"Accept: text/*"};
+    if (resumedFromBytes_ > 0) {
+        // If-Range: should the file have changed, the server sends all of it.
+        request.headers.push_back("Range: bytes=" + std::to_string(resumedFromBytes_) + "-");
+        request.headers.push_back("If-Range: " + start_.validator);
+    }
     request.bufferSize = kTransferBufferBytes;
     request.onStatus = [this](long status) { return OnStatus(status); };
     request.onHead = [this](const platform::HttpResponseHead& head) { return OnHead(head); };
@@ -75,12 +107,61 @@ platform::HttpRequest MediaTransfer::Request() {
 
 bool MediaTransfer::OnStatus(long status) {
     if (status == kHttpStatusOk) return true;
+    if (status == kHttpStatusPartial && resumedFromBytes_ > 0) return true;
     badStatus_ = status;
     return false;
 }
 
 bool MediaTransfer::OnHead(const platform::HttpResponseHead& head) {
-    return admission_.AcceptsHead(head);
+    if (head.status == kHttpStatusPartial) {
+        if (!PartialAnswerFits(head)) {
+            startOver_ = true;
+            return false;
+        }
+        ShowPartToSniffer();
+    } else if (resumedFromBytes_ > 0) {
+        // The whole file came instead of the rest: it replaces the part.
+        if (!file_.StartOver()) {
+            writeFailed_ = true;
+            return false;
+        }
+        resumedFromBytes_ = 0;
+        receivedBytes_ = 0;
+    }
+    // A 206's length is what is still missing, so the reserve weighs only that.
+    if (!admission_.AcceptsHead(head)) return false;
+    validator_ = ResumeValidatorOf(head);
+    if (validatorHeard_) validatorHeard_(validator_);
+    return true;
+}
+
+bool MediaTransfer::PartialAnswerFits(const platform::HttpResponseHead& head) {
+    if (head.rangeStart < 0 || static_cast<uint64_t>(head.rangeStart) != resumedFromBytes_)
+        return false;
+    const std::string validator = ResumeValidatorOf(head);
+    return validator.empty() || validator == start_.validator;
+}
+
+void MediaTransfer::ShowPartToSniffer() {
+    // The sniffer judges a body by its first bytes, which the part holds.
+    platform::FileHandle part(
+        fileSystem_, fileSystem_.Open(file_.Path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (!part) return;
+    char head[kSniffedPartBytes];
+    const ssize_t got = fileSystem_.Read(part.Get(), head, sizeof(head));
+    if (got > 0) (void)admission_.AcceptsPrefix(head, static_cast<size_t>(got));
+}
+
+void MediaTransfer::DropFile() {
+    if (keepPart_)
+        file_.KeepPart();
+    else
+        file_.Discard();
+}
+
+DownloadResult MediaTransfer::FinishKeepingPart(const platform::HttpResult& result) {
+    keepPart_ = true;
+    return Finish(result);
 }
 
 bool MediaTransfer::OnBody(const char* data, size_t size) {
@@ -141,7 +222,7 @@ DownloadResult MediaTransfer::Finish(const platform::HttpResult& result) {
                 url_.c_str());
             return DownloadResult::Refused;
         case platform::HttpFailure::Connect:
-            file_.Discard();
+            DropFile();
             Log("DownloadImage(), SendRequest failed, %s", url_.c_str());
             return DownloadResult::Refused;
         case platform::HttpFailure::Aborted:
@@ -150,7 +231,7 @@ DownloadResult MediaTransfer::Finish(const platform::HttpResult& result) {
             break;
         case platform::HttpFailure::Status:
         case platform::HttpFailure::Body:
-            file_.Discard();
+            DropFile();
             break;
     }
     Log("DownloadImage(), Error %d (%s)", result.errorCode, result.errorText.c_str());

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,19 @@ enum class DownloadResult : int {
     Stopped = -3,  // the stop request cut it short
 };
 
+// How a transfer's file begins: made anew over whatever is there (as
+// DownloadImage always did), made anew only where nothing is (a pipeline's
+// own file), or continued from a part whose validator is known.
+struct TransferFileStart {
+    enum class Mode { Truncate, Exclusive, Resume };
+    Mode mode = Mode::Truncate;
+    std::string validator;  // Resume: the ETag or Last-Modified the part came with
+};
+
+// The validator a part can be resumed with: a strong ETag, else Last-Modified;
+// empty when the answer gave neither (a weak ETag may not be used in If-Range).
+[[nodiscard]] std::string ResumeValidatorOf(const platform::HttpResponseHead& head);
+
 // One media download: its temporary file, the hooks of its transfer (status,
 // headers, body), the checks that keep a full disk and what is not media out
 // of the folder, and the reading of its result into DownloadImage's codes and lines.
@@ -49,6 +63,12 @@ class MediaTransfer {
     MediaTransfer(const MediaTransfer&) = delete;
     MediaTransfer& operator=(const MediaTransfer&) = delete;
 
+    // Before Begin: how the file begins, and who hears of the answer's
+    // validator (empty when none), before any body byte is written.
+    void StartFileAs(TransferFileStart start) { start_ = std::move(start); }
+    void OnValidator(std::function<void(const std::string&)> heard) {
+        validatorHeard_ = std::move(heard);
+    }
     // Logs "DownloadImage(), %s -> %s", checks the URL and creates the file,
     // or takes `probeFile` (the naming probe's, under the same path) as it;
     // Ok or Refused (with its line), when the file is gone again.
@@ -59,14 +79,30 @@ class MediaTransfer {
     [[nodiscard]] DownloadResult Finish(const platform::HttpResult& result);
     // The transfer threw: "DownloadImage(), Unknown exception".
     [[nodiscard]] DownloadResult Broken();
+    // As Finish, but a failed transfer's part stays for a later try.
+    [[nodiscard]] DownloadResult FinishKeepingPart(const platform::HttpResult& result);
+    // Closes the file and keeps its part, without a word: it is tried again at once.
+    void Suspend() { file_.KeepPart(); }
 
     const std::string& Url() const { return url_; }
+    // The part's answer did not fit it (another range or validator): start over.
+    [[nodiscard]] bool StartOverWanted() const { return startOver_; }
+    // The bytes the file holds: the part resumed from and what came since.
+    [[nodiscard]] uint64_t BytesInFile() const { return receivedBytes_; }
+    [[nodiscard]] uint64_t ResumedFromBytes() const { return resumedFromBytes_; }
+    // The answer's validator; empty when none came (yet).
+    [[nodiscard]] const std::string& Validator() const { return validator_; }
 
   private:
     [[nodiscard]] DownloadResult CheckAndCreate();
     // Finish's readings of a complete transfer and of one our hooks ended;
     // nullopt when no hook of ours ended it.
     [[nodiscard]] DownloadResult FinishComplete();
+    [[nodiscard]] bool OpenFile();
+    // A 206 answer continues the part only from its own end and with its validator.
+    [[nodiscard]] bool PartialAnswerFits(const platform::HttpResponseHead& head);
+    void ShowPartToSniffer();
+    void DropFile();
     [[nodiscard]] std::optional<DownloadResult> WhyWeAborted();
     bool OnStatus(long status);
     bool OnHead(const platform::HttpResponseHead& head);
@@ -76,8 +112,15 @@ class MediaTransfer {
     [[nodiscard]] bool StopRequested() const { return stop_ && stop_->load() != 0; }
     void LogLimitReached(platform::HttpLimitReached limit) const;
 
+    platform::FileSystem& fileSystem_;
     std::string url_;
     MediaDownloadLimits limits_;
+    TransferFileStart start_;
+    std::function<void(const std::string&)> validatorHeard_;
+    std::string validator_;
+    uint64_t resumedFromBytes_ = 0;
+    bool startOver_ = false;
+    bool keepPart_ = false;
     const std::atomic<int32_t>* stop_;
     std::atomic<bool>* reserveSaidInBatch_;
     DownloadAdmission admission_;

@@ -36,6 +36,8 @@ CPixoluneThread::~CPixoluneThread() {
     if (!thread_.joinable()) return;
     StopRequest.exchange(1);
     WakeEvent.Set();
+    // A worker waiting on its transfers notices the stop at once, not at the next read.
+    if (Engine) Engine->WakeTransfers();
     thread_.join();
 }
 
@@ -44,6 +46,8 @@ void CPixoluneThread::Stop() {
     Log("CPixoluneThread Stopping thread");
     StopRequest.exchange(1);
     WakeEvent.Set();
+    // A worker waiting on its transfers notices the stop at once, not at the next read.
+    if (Engine) Engine->WakeTransfers();
     const bool ended = WaitForEnd(kStopWaitMs);
     if (ended) thread_.join();
     Log("CPixoluneThread::Stop(), result: %d", ended ? kWaitEnded : kWaitTimedOut);

@@ -3,8 +3,10 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <map>
@@ -14,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace pixolune::platform {
 namespace {
@@ -31,10 +34,13 @@ struct CurlListDeleter {
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
-// curl_global_init is not thread-safe; the first transfer of any thread does it.
-void InitialiseCurlOnce() {
+// curl_global_init is not thread-safe; the first session of any thread does
+// it. Its result is kept: nothing may be started on a library that failed it.
+CURLcode InitialiseCurlOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    static CURLcode result = CURLE_OK;
+    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return result;
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -67,6 +73,16 @@ int64_t ParseLength(std::string_view text) {
         value = value * 10 + (c - '0');
     }
     return value;
+}
+
+// The first byte of "bytes START-END/TOTAL"; -1 for anything else.
+int64_t ParseRangeStart(std::string_view text) {
+    constexpr std::string_view kUnit = "bytes ";
+    if (text.substr(0, kUnit.size()) != kUnit) return -1;
+    text.remove_prefix(kUnit.size());
+    const size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return -1;
+    return ParseLength(text.substr(0, dash));
 }
 
 // The value of a header line that starts with `name` (with its colon), blanks trimmed.
@@ -104,6 +120,13 @@ bool IsConnectFailure(CURLcode code) {
         default:
             return false;
     }
+}
+
+// Codes of a line or host that is away, as opposed to one that answers wrongly.
+bool IsUnreachable(CURLcode code) {
+    return code == CURLE_COULDNT_RESOLVE_PROXY || code == CURLE_COULDNT_RESOLVE_HOST ||
+           code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
+           code == CURLE_SEND_ERROR;
 }
 
 struct CurlMultiDeleter {
@@ -146,6 +169,18 @@ class Transfer {
         done_ = true;
         result_ = Result(code);
     }
+
+    // Ended by the session rather than by libcurl: the session's loop failed,
+    // or the library could not be set up.
+    void FinishBySession(const std::string& why, bool loopFailed) {
+        done_ = true;
+        result_ = Result(CURLE_FAILED_INIT);
+        if (result_.failure == HttpFailure::None) result_.failure = HttpFailure::Body;
+        result_.errorText = why;
+        result_.loopFailed = loopFailed;
+    }
+
+    std::exception_ptr TakeException() { return std::exchange(pendingException_, nullptr); }
 
     HttpResult TakeResult() {
         if (pendingException_) std::rethrow_exception(pendingException_);
@@ -251,6 +286,11 @@ class Transfer {
                 head_.contentType = *value;
             if (const auto value = HeaderValue(trimmed, "content-length:"))
                 head_.contentLength = ParseLength(*value);
+            if (const auto value = HeaderValue(trimmed, "etag:")) head_.etag = *value;
+            if (const auto value = HeaderValue(trimmed, "last-modified:"))
+                head_.lastModified = *value;
+            if (const auto value = HeaderValue(trimmed, "content-range:"))
+                head_.rangeStart = ParseRangeStart(*value);
             return line.size();
         }
         long status = 0;
@@ -338,6 +378,7 @@ class Transfer {
                     : HttpFailure::Status;
             result = Failed(failure, code);
             if (code == CURLE_OPERATION_TIMEDOUT && connected) result.limitReached = LimitReached();
+            result.hostUnreachable = failure == HttpFailure::Connect && IsUnreachable(code);
         }
         if (statusDelivered_) {
             result.status = finalStatus_;
@@ -390,7 +431,12 @@ constexpr int kPollMs = 250;
 class HttpSession::Impl {
   public:
     Impl() {
-        InitialiseCurlOnce();
+        const CURLcode initialised = InitialiseCurlOnce();
+        if (initialised != CURLE_OK) {
+            setupFailure_ =
+                std::string("curl_global_init failed: ") + curl_easy_strerror(initialised);
+            return;
+        }
         // Used from one thread at a time, so the share handle needs no lock callbacks.
         share_.reset(curl_share_init());
         if (share_) {
@@ -402,6 +448,10 @@ class HttpSession::Impl {
             curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
             curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
             curl_multi_setopt(multi_.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
+            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_CONCURRENT_STREAMS,
+                              kMaxStreamsPerConnection);
+        } else {
+            setupFailure_ = "curl_multi_init failed";
         }
     }
 
@@ -414,10 +464,14 @@ class HttpSession::Impl {
         const TransferId id = nextId_++;
         auto transfer = std::make_unique<Transfer>(std::move(request));
         if (!multi_) {
-            transfer->Finish(CURLE_FAILED_INIT);
+            transfer->FinishBySession(setupFailure_, false);
+            ended_.push_back(id);
         } else if (transfer->Setup(share_.get()) &&
                    curl_multi_add_handle(multi_.get(), transfer->Easy()) != CURLM_OK) {
             transfer->Finish(CURLE_FAILED_INIT);
+            ended_.push_back(id);
+        } else if (transfer->Done()) {
+            ended_.push_back(id);
         }
         transfers_.emplace(id, std::move(transfer));
         return id;
@@ -435,11 +489,35 @@ class HttpSession::Impl {
         Transfer& transfer = *found->second;
         while (!transfer.Done()) {
             DriveOnce();
-            if (!transfer.Done()) curl_multi_poll(multi_.get(), nullptr, 0, kPollMs, nullptr);
+            if (!transfer.Done()) Poll(std::chrono::milliseconds(kPollMs));
         }
         std::unique_ptr<Transfer> ended = std::move(found->second);
         transfers_.erase(found);
+        ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
         return ended->TakeResult();
+    }
+
+    std::vector<Ended> DriveUntilOneEnds(std::chrono::milliseconds maxWait) {
+        const auto deadline = Clock::now() + maxWait;
+        DriveOnce();
+        while (ended_.empty() && !woken_.exchange(false)) {
+            // Rounded up: a wait cut to 0 ms would have the caller spin until its time.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            // Also with nothing in flight: the caller waits out a pause, and a wake-up ends it.
+            if (left.count() <= 0) break;
+            Poll(std::min(left, std::chrono::milliseconds(kPollMs)));
+            DriveOnce();
+        }
+        return CollectEnded();
+    }
+
+    void Wakeup() {
+        {
+            std::lock_guard<std::mutex> lock(wakeMutex_);
+            woken_.store(true);
+        }
+        wakeChanged_.notify_all();
+        if (multi_) curl_multi_wakeup(multi_.get());
     }
 
     void Cancel(TransferId id) {
@@ -447,6 +525,7 @@ class HttpSession::Impl {
         if (found == transfers_.end()) return;
         Detach(*found->second);
         transfers_.erase(found);
+        ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
     }
 
     size_t InFlight() const {
@@ -458,18 +537,65 @@ class HttpSession::Impl {
     uint64_t ConnectionsOpened() const { return connectionsOpened_; }
 
   private:
+    std::vector<Ended> CollectEnded() {
+        std::vector<Ended> ended;
+        for (const TransferId id : ended_) {
+            const auto found = transfers_.find(id);
+            if (found == transfers_.end()) continue;
+            Ended entry;
+            entry.id = id;
+            entry.thrown = found->second->TakeException();
+            entry.result = found->second->TakeResult();
+            ended.push_back(std::move(entry));
+            transfers_.erase(found);
+        }
+        ended_.clear();
+        return ended;
+    }
+
+    void Poll(std::chrono::milliseconds wait) {
+        // libcurl does not wait without a transfer to wait for.
+        if (!multi_ || transfers_.empty()) {
+            std::unique_lock<std::mutex> lock(wakeMutex_);
+            wakeChanged_.wait_for(lock, wait, [this] { return woken_.load(); });
+            return;
+        }
+        const CURLMcode polled =
+            curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        // Else the loop would spin on a multi handle that can no longer wait.
+        if (polled != CURLM_OK) EndAllInFlight("curl_multi_poll", polled);
+    }
+
+    // As curl's own parallel loop does: a failed multi call ends every transfer.
+    void EndAllInFlight(const char* call, CURLMcode code) {
+        const std::string why = std::string(call) + " failed: " + curl_multi_strerror(code);
+        for (auto& entry : transfers_) {
+            Transfer& transfer = *entry.second;
+            if (transfer.Done()) continue;
+            Detach(transfer);
+            transfer.FinishBySession(why, true);
+            ended_.push_back(entry.first);
+        }
+    }
+
     void DriveOnce() {
+        if (!multi_) return;
         int running = 0;
-        curl_multi_perform(multi_.get(), &running);
+        const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
+        if (performed != CURLM_OK) {
+            EndAllInFlight("curl_multi_perform", performed);
+            return;
+        }
         int queued = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             Transfer* transfer = nullptr;
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
             const CURLcode code = message->data.result;
-            if (!transfer) continue;
+            if (!transfer || transfer->Done()) continue;
             Detach(*transfer);
             transfer->Finish(code);
+            NoteEnded(transfer);
         }
         // A stop must not wait for a transfer that nothing arrives on.
         for (auto& entry : transfers_) {
@@ -477,7 +603,13 @@ class HttpSession::Impl {
             if (transfer.Done() || !transfer.AbortRequested()) continue;
             Detach(*entry.second);
             transfer.Finish(CURLE_ABORTED_BY_CALLBACK);
+            ended_.push_back(entry.first);
         }
+    }
+
+    void NoteEnded(const Transfer* transfer) {
+        for (const auto& entry : transfers_)
+            if (entry.second.get() == transfer) ended_.push_back(entry.first);
     }
 
     void Detach(Transfer& transfer) {
@@ -491,6 +623,11 @@ class HttpSession::Impl {
     CurlShare share_;
     CurlMulti multi_;
     std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
+    std::vector<TransferId> ended_;  // ended and not yet handed out, in the order they ended
+    std::mutex wakeMutex_;           // with wakeChanged_, ends a wait without transfers
+    std::condition_variable wakeChanged_;
+    std::atomic<bool> woken_{false};
+    std::string setupFailure_;  // why no transfer can be made, when none can
     TransferId nextId_ = 1;
     uint64_t connectionsOpened_ = 0;
 };
@@ -503,6 +640,12 @@ HttpSession::TransferId HttpSession::Start(HttpRequest request) {
 }
 HttpResult HttpSession::Wait(TransferId id) {
     return impl_->Wait(id);
+}
+std::vector<HttpSession::Ended> HttpSession::DriveUntilOneEnds(std::chrono::milliseconds maxWait) {
+    return impl_->DriveUntilOneEnds(maxWait);
+}
+void HttpSession::Wakeup() {
+    impl_->Wakeup();
 }
 void HttpSession::Cancel(TransferId id) {
     impl_->Cancel(id);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +30,10 @@ struct HttpResponseHead {
     long status = 0;
     std::string contentType;     // as sent; empty when none
     int64_t contentLength = -1;  // -1 when not announced
+    // The validators a later request can resume with (If-Range); empty when none.
+    std::string etag;
+    std::string lastModified;
+    int64_t rangeStart = -1;  // first byte of a 206 answer's Content-Range; -1 when none
 };
 
 // API replies are small: two minutes is far beyond any honest answer.
@@ -69,11 +75,11 @@ struct HttpRequest {
 
 enum class HttpFailure {
     None,
-    Connect,   // the request could not be sent: bad URL, scheme, name lookup, connect, TLS
-    Status,    // no usable status line arrived
-    Body,      // the transfer broke off after the status had arrived
-    Aborted,   // onHead, onBody or shouldAbort ended it
-    Skipped    // onStatus declined the body
+    Connect,  // the request could not be sent: bad URL, scheme, name lookup, connect, TLS
+    Status,   // no usable status line arrived
+    Body,     // the transfer broke off after the status had arrived
+    Aborted,  // onHead, onBody or shouldAbort ended it
+    Skipped   // onStatus declined the body
 };
 
 // Which of the HttpLimits ended a transfer after it had reached the server.
@@ -82,8 +88,12 @@ enum class HttpLimitReached { None, Deadline, LowSpeed };
 struct HttpResult {
     HttpFailure failure = HttpFailure::None;
     HttpLimitReached limitReached = HttpLimitReached::None;
-    int errorCode = 0;       // the transfer library's own code (> 0) when it failed
-    std::string errorText;   // its message for that code
+    int errorCode = 0;        // the transfer library's own code (> 0) when it failed
+    std::string errorText;    // its message for that code
+    bool loopFailed = false;  // the session's own loop failed and ended every transfer
+    // The host (or its proxy) could not be reached at all: no name, no
+    // connection, or none within the connect time-out. Worth waiting out.
+    bool hostUnreachable = false;
     long status = 0;         // final HTTP status, 0 when none arrived
     std::string retryAfter;  // the Retry-After header of the final answer, if any
 };
@@ -107,10 +117,19 @@ class HttpSession {
   public:
     using TransferId = uint64_t;
 
-    // At most this many connections to one host, and in all; transfers beyond
-    // them queue until a connection is free (or multiplex on HTTP/2).
-    static constexpr long kMaxConnectionsPerHost = 4;
-    static constexpr long kMaxConnectionsTotal = 8;
+    // At most this many connections to one host, and in all, as browsers keep
+    // to on HTTP/1.1; transfers beyond them queue until a connection is free.
+    // On HTTP/2 they share one connection per host, up to kMaxStreamsPerConnection.
+    static constexpr long kMaxConnectionsPerHost = 6;
+    static constexpr long kMaxConnectionsTotal = 16;
+    static constexpr long kMaxStreamsPerConnection = 16;
+
+    // A transfer that ended while the session was driven, and how.
+    struct Ended {
+        TransferId id = 0;
+        HttpResult result;
+        std::exception_ptr thrown;  // what one of its callbacks threw, if any
+    };
 
     HttpSession();
     ~HttpSession();  // ends every transfer still in flight
@@ -125,6 +144,13 @@ class HttpSession {
     [[nodiscard]] HttpResult Perform(HttpRequest request) {
         return Wait(Start(std::move(request)));
     }
+    // Drives every transfer until at least one has ended, Wakeup is called or
+    // `maxWait` has passed; the transfers that ended, in the order they did.
+    // Should the loop itself fail, every transfer in flight ends with
+    // loopFailed set and the library's text in errorText.
+    [[nodiscard]] std::vector<Ended> DriveUntilOneEnds(std::chrono::milliseconds maxWait);
+    // Ends a wait in DriveUntilOneEnds (or Wait) at once; safe from any thread.
+    void Wakeup();
 
     [[nodiscard]] size_t InFlight() const;
     // Connections opened by this session's transfers so far.

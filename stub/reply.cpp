@@ -67,12 +67,69 @@ void SendTrickled(const Reply& reply, std::chrono::milliseconds interval, Shutdo
         });
 }
 
-void SendCutShort(const Reply& reply, uint64_t sentBytes, httplib::Response& response) {
-    CopyHeaders(reply, response);
+RangeAsked ReadRange(const httplib::Request& request, uint64_t size, const std::string& etag) {
+    RangeAsked asked;
+    if (request.ranges.size() != 1) return asked;
+    if (request.has_header("If-Range") && request.get_header_value("If-Range") != etag)
+        return asked;
+    const auto [first, last] = request.ranges.front();
+    if (first < 0 && last > 0) {  // the last `last` bytes
+        asked.kind = RangeAsked::Kind::Partial;
+        asked.start = size > static_cast<uint64_t>(last) ? size - static_cast<uint64_t>(last) : 0;
+        return asked;
+    }
+    if (first < 0) return asked;
+    asked.start = static_cast<uint64_t>(first);
+    asked.kind = asked.start < size ? RangeAsked::Kind::Partial : RangeAsked::Kind::Unsatisfiable;
+    return asked;
+}
+
+void AnswerWhole(const httplib::Request& request) {
+    // The server's own request object, handed to handlers as const.
+    const_cast<httplib::Request&>(request).ranges.clear();
+}
+
+void SendRanged(const httplib::Request& request, Reply reply, httplib::Response& response) {
+    if (!reply.etag.empty()) reply.headers.emplace("ETag", reply.etag);
+    if (reply.status != 200 || reply.etag.empty()) {
+        AnswerWhole(request);
+        SendReply(reply, response);
+        return;
+    }
+    std::shared_ptr<BodySource> body = BodyOf(reply);
+    const RangeAsked asked = ReadRange(request, body->Size(), reply.etag);
+    switch (asked.kind) {
+        case RangeAsked::Kind::Whole:
+            AnswerWhole(request);
+            break;
+        case RangeAsked::Kind::Partial:
+            reply.status = 206;
+            break;
+        case RangeAsked::Kind::Unsatisfiable:
+            AnswerWhole(request);
+            reply = TextReply(416, "text/plain", "range not satisfiable");
+            reply.headers.emplace("Content-Range", "bytes */" + std::to_string(body->Size()));
+            break;
+    }
+    SendReply(reply, response);
+}
+
+void SendCutShort(const httplib::Request& request, Reply reply, uint64_t sentBytes,
+                  httplib::Response& response) {
+    if (!reply.etag.empty()) reply.headers.emplace("ETag", reply.etag);
     std::shared_ptr<BodySource> body = BodyOf(reply);
     uint64_t size = std::max<uint64_t>(body->Size(), 1);
+    const RangeAsked asked = ReadRange(request, size, reply.etag);
+    uint64_t start = 0;
+    if (reply.status == 200 && asked.kind == RangeAsked::Kind::Partial) {
+        reply.status = 206;
+        start = asked.start;
+    } else {
+        AnswerWhole(request);
+    }
+    CopyHeaders(reply, response);
     // At least one byte is always missing, or the reply would be complete.
-    uint64_t cut = std::min(sentBytes, size - 1);
+    uint64_t cut = std::min(start + sentBytes, size - 1);
     response.set_content_provider(
         size, reply.contentType, [body, cut](size_t offset, size_t, httplib::DataSink& sink) {
             if (offset >= cut) return false;  // httplib closes the connection

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 
 #include "stub/api_replies.h"
@@ -251,6 +252,7 @@ void StubService::Dispatch(const httplib::Request& request, httplib::Response& r
     std::string rawPath = PathOfTarget(request.target);
     try {
         if (StartsWith(rawPath, "/_control/")) {
+            AnswerWhole(request);
             SendReply(ControlReply(request, rawPath), response);
             return;
         }
@@ -261,6 +263,7 @@ void StubService::Dispatch(const httplib::Request& request, httplib::Response& r
         }
         Serve(request, rawPath, response);
     } catch (const std::exception& error) {
+        AnswerWhole(request);
         SendReply(TextReply(500, "text/plain", std::string("stub error: ") + error.what()),
                   response);
     }
@@ -270,9 +273,11 @@ void StubService::Serve(const httplib::Request& request, const std::string& rawP
                         httplib::Response& response) {
     std::optional<Fault> fault = faults_.Take(rawPath, request.path);
     if (!fault) {
-        SendReply(NormalReply(request, rawPath), response);
+        SendRanged(request, NormalReply(request, rawPath), response);
         return;
     }
+    // Only a cut-short reply answers a Range; every other fault is sent whole.
+    if (fault->mode != FaultMode::kDropMidBody) AnswerWhole(request);
     if (options_.verbose) {
         std::fprintf(stderr, "pixolune-stub: fault on %s\n", request.target.c_str());
     }
@@ -296,7 +301,8 @@ void StubService::ServeWithFault(const Fault& fault, const httplib::Request& req
             Reply normal = NormalReply(request, rawPath);
             normal.body = BodyOf(normal);
             normal.json.reset();
-            SendCutShort(normal, fault.sentBytes.value_or(normal.body->Size() / 2), response);
+            const uint64_t half = normal.body->Size() / 2;
+            SendCutShort(request, std::move(normal), fault.sentBytes.value_or(half), response);
             return;
         }
         case FaultMode::kMalformedJson:
@@ -417,6 +423,12 @@ Reply StubService::MediaReply(const std::string& rawPath) {
     Reply reply;
     reply.contentType = MediaContentType(entry.kind);
     reply.body = MakeMediaBody(entry.kind, name, entry.size);
+    // The body follows from these three alone, so they make its validator.
+    const std::string identity = name + "|" + std::to_string(static_cast<int>(entry.kind)) + "|" +
+                                 (entry.size ? std::to_string(*entry.size) : "natural");
+    char etag[32];
+    std::snprintf(etag, sizeof(etag), "\"%016zx\"", std::hash<std::string>{}(identity));
+    reply.etag = etag;
     return reply;
 }
 

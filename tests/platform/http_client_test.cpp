@@ -256,6 +256,70 @@ TEST_F(HttpClientTest, AbortEndsATransferThatStalls) {
     EXPECT_LT(took, 5s);
 }
 
+TEST_F(HttpClientTest, PartialAnswerHandsItsRangeStartAndValidatorsToTheHead) {
+    server.Http().Get("/part", [](const httplib::Request& req, httplib::Response& res) {
+        EXPECT_EQ(req.get_header_value("Range"), "bytes=4-");
+        // The server cuts the range and writes Content-Range itself.
+        res.set_header("ETag", "\"v1\"");
+        res.set_header("Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT");
+        res.set_content("0123456789", "image/jpeg");
+    });
+    HttpRequest request = RequestFor(server.Url("/part"), seen);
+    request.headers = {"Range: bytes=4-"};
+    HttpResponseHead head;
+    request.onHead = [&head](const HttpResponseHead& given) {
+        head = given;
+        return true;
+    };
+    const HttpResult result = PerformHttpGet(request);
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(head.status, 206);
+    EXPECT_EQ(head.rangeStart, 4);
+    EXPECT_EQ(head.etag, "\"v1\"");
+    EXPECT_EQ(head.lastModified, "Tue, 01 Dec 2026 10:00:00 GMT");
+    EXPECT_EQ(seen.body, "456789");
+}
+
+// The pipeline's loop: each transfer is handed back as it ends while the
+// others go on, and a wake-up from another thread ends a wait at once.
+TEST_F(HttpClientTest, DrivingHandsBackEachTransferAsItEndsAndAWakeupEndsTheWait) {
+    ServeStallAfterFirstPiece(server);
+    server.Http().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("quick", "text/plain");
+    });
+    Observed slowSeen;
+    HttpSession session;
+    const HttpSession::TransferId slow = session.Start(RequestFor(server.Url("/stall"), slowSeen));
+    const HttpSession::TransferId quick = session.Start(RequestFor(server.Url("/quick"), seen));
+
+    std::vector<HttpSession::Ended> ended;
+    for (int tries = 0; tries < 50 && ended.empty(); ++tries)
+        ended = session.DriveUntilOneEnds(10s);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].id, quick);
+    EXPECT_EQ(ended[0].result.failure, HttpFailure::None);
+    EXPECT_EQ(seen.body, "quick");
+    EXPECT_EQ(session.InFlight(), 1u);
+
+    std::thread waker([&session] {
+        std::this_thread::sleep_for(200ms);
+        session.Wakeup();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(session.DriveUntilOneEnds(20s).empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    waker.join();
+
+    server.Release();
+    ended.clear();
+    for (int tries = 0; tries < 50 && ended.empty(); ++tries)
+        ended = session.DriveUntilOneEnds(10s);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].id, slow);
+    EXPECT_EQ(session.InFlight(), 0u);
+}
+
 TEST_F(HttpClientTest, LowSpeedLimitEndsAStallInTheBody) {
     ServeStallAfterFirstPiece(server);
     HttpRequest request = RequestFor(server.Url("/stall"), seen);

@@ -143,13 +143,36 @@ TEST_F(FaultModeTest, DropMidBodyAnnouncesTheLengthAndClosesEarly) {
     EXPECT_EQ(Get(kFeed).body, normal.substr(0, 10));
 }
 
-TEST_F(FaultModeTest, DropMidBodyWorksOnLargeMediaToo) {
+// A media transfer cut short is resumed with Range and If-Range; the cut
+// fault counts its bytes from where the Range starts.
+TEST_F(FaultModeTest, DropMidBodyWorksOnLargeMediaAndARangeResumesWhereItCut) {
     stub_->SetScenario(R"({"feeds":{"feed":[{"media":"big.jpg","size":3000000}]}})");
-    stub_->SetFault(R"({"path":"/media/","mode":"drop_mid_body","sent_bytes":1000000})");
+    const RawReply whole = Get("/media/big.jpg");
+    const std::string etag = whole.Header("ETag");
+    ASSERT_FALSE(etag.empty());
+    stub_->SetFault(R"({"path":"/media/","mode":"drop_mid_body","sent_bytes":1000000,"count":2})");
     RawReply reply = Get("/media/big.jpg");
     EXPECT_EQ(reply.Header("Content-Length"), "3000000");
     EXPECT_EQ(reply.body.size(), 1000000u);
     EXPECT_EQ(reply.body.substr(1, 3), "PNG");
+
+    const auto ranged = [this](uint64_t from, const std::string& ifRange) {
+        return RawGet(
+            stub_->Port(), "/media/big.jpg", 10s, 64 << 20, 64 << 20,
+            "Range: bytes=" + std::to_string(from) + "-\r\nIf-Range: " + ifRange + "\r\n");
+    };
+    const RawReply secondCut = ranged(1000000, etag);
+    EXPECT_EQ(secondCut.Status(), 206);
+    EXPECT_EQ(secondCut.Header("Content-Range"), "bytes 1000000-2999999/3000000");
+    EXPECT_EQ(secondCut.body, whole.body.substr(1000000, 1000000));
+    const RawReply rest = ranged(2000000, etag);
+    EXPECT_EQ(rest.Status(), 206);
+    EXPECT_EQ(reply.body + secondCut.body + rest.body, whole.body);
+
+    const RawReply changed = ranged(2000000, "\"another\"");
+    EXPECT_EQ(changed.Status(), 200);
+    EXPECT_EQ(changed.body.size(), whole.body.size());
+    EXPECT_EQ(ranged(3000000, etag).Status(), 416);
     stub_->SetScenario("");
 }
 

@@ -30,12 +30,13 @@ std::string RawReply::Header(const std::string& name) const {
 }
 
 RawReply RawGet(int port, const std::string& target, std::chrono::milliseconds timeout,
-                size_t maxBytes, size_t keepBytes) {
-    return RawRequest(port, "GET", target, timeout, maxBytes, keepBytes);
+                size_t maxBytes, size_t keepBytes, const std::string& extraHeaders) {
+    return RawRequest(port, "GET", target, timeout, maxBytes, keepBytes, extraHeaders);
 }
 
 RawReply RawRequest(int port, const std::string& method, const std::string& target,
-                    std::chrono::milliseconds timeout, size_t maxBytes, size_t keepBytes) {
+                    std::chrono::milliseconds timeout, size_t maxBytes, size_t keepBytes,
+                    const std::string& extraHeaders) {
     auto started = std::chrono::steady_clock::now();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
@@ -47,8 +48,9 @@ RawReply RawRequest(int port, const std::string& method, const std::string& targ
         close(fd);
         throw std::runtime_error("connect failed");
     }
-    std::string request =
-        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::string request = method + " " + target +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHeaders +
+                          "\r\n";
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size())) {
         close(fd);

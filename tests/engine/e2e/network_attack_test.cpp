@@ -113,7 +113,10 @@ TEST_P(NetworkAttackTest, MediaDownloadEndsWithALogLineWithinTheBoundAndLeavesNo
     engine_.TEST_DownloadQueue().push_back(item);
     const std::atomic<int32_t> stop{0};
     const auto start = Clock::now();
-    EXPECT_EQ(engine_.DownloadNext(&stop), DownloadStep::ItemTaken);
+    // Steps hand control back now and then; the batch ends when the item does.
+    while (engine_.DownloadNext(&stop) == DownloadStep::ItemTaken &&
+           Clock::now() - start < 2 * Bound(engine_.DownloadLimits().http)) {
+    }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     EXPECT_LT(took, Bound(engine_.DownloadLimits().http));
     EXPECT_TRUE(host_.HasLogContaining(GetParam().mediaLine))

@@ -240,6 +240,8 @@ class Life {
         if (listed.empty()) return;
         auto it = std::next(listed.begin(), static_cast<long>(random_() % listed.size()));
         ::unlink(folder_.File(it->second.LocalName).c_str());
+        // Deleted while a batch runs, it may stay listed until the next batch.
+        deletedSinceCheck_.insert(it->first);
         inodes_.erase(it->first);
     }
 
@@ -268,6 +270,7 @@ class Life {
 
     // The promises, after every batch.
     void CheckPromises() {
+        deletedInBatch_ = std::exchange(deletedSinceCheck_, {});
         const LocalFileMap listed = ReadListed();
         CountChanges(listed);
         std::set<std::string> inFolder;
@@ -282,7 +285,7 @@ class Life {
 
     void CheckListedFilesAreThere(const LocalFileMap& listed, const std::set<std::string>& names) {
         for (const auto& [url, record] : listed)
-            if (names.count(record.LocalName) == 0)
+            if (names.count(record.LocalName) == 0 && deletedInBatch_.count(url) == 0)
                 return Break("every listed file exists: " + record.LocalName + " is missing");
     }
 
@@ -440,6 +443,8 @@ class Life {
     std::set<std::string> userNames_;               // the user's files under an item's name
     std::map<std::string, ino_t> inodes_;           // url -> inode at the last batch
     std::set<std::string> lastListed_;
+    std::set<std::string> deletedSinceCheck_;
+    std::set<std::string> deletedInBatch_;
     uint64_t measuredDay_ = 0;
     size_t baseDescriptors_ = 0;
     long baseThreads_ = 0;

@@ -1,0 +1,494 @@
+#include "engine/download_pipeline.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+#include <utility>
+
+#include "model/host_link.h"
+#include "platform/tick_count.h"
+#include "platform/url_parts.h"
+
+namespace pixolune {
+namespace {
+
+constexpr std::string_view kPartSuffix = ".__t";
+constexpr std::string_view kNoteMarker = ".v";
+constexpr size_t kHashHexDigits = 16;
+// "." + hash + ".v" + ".__t": what the longest of the two names adds to the item's.
+constexpr size_t kAddedNameBytes = 1 + kHashHexDigits + 2 + 4;
+// A note holds one header value; anything longer is no note of ours.
+constexpr size_t kLongestNoteBytes = 1024;
+constexpr long kHttpTooManyRequests = 429;
+constexpr long kHttpUnavailable = 503;
+constexpr long kHttpRangeNotSatisfiable = 416;
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// FNV-1a: stable across runs and builds, which std::hash need not be.
+uint64_t StableHash(std::string_view text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+std::string AddressWithoutQuery(const std::string& url) {
+    return url.substr(0, url.find_first_of("?#"));
+}
+
+std::string HostOf(const std::string& url) {
+    const auto parts = platform::ParseUrl(url);
+    if (!parts) return url;
+    return parts->scheme + "://" + parts->host + ":" + std::to_string(parts->port);
+}
+
+// Retry-After in seconds; an HTTP date (or anything else) is taken as a minute.
+std::chrono::seconds RetryAfterOf(const std::string& text) {
+    constexpr std::chrono::seconds kUnreadable{60};
+    if (text.empty() || text.size() > 9) return kUnreadable;
+    long seconds = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return kUnreadable;
+        seconds = seconds * 10 + (c - '0');
+    }
+    return std::chrono::seconds(seconds);
+}
+
+std::chrono::milliseconds Doubled(std::chrono::milliseconds first, int times,
+                                  std::chrono::milliseconds longest) {
+    std::chrono::milliseconds pause = first;
+    for (int i = 0; i < times && pause < longest; ++i) pause *= 2;
+    return std::min(pause, longest);
+}
+
+long long Ms(std::chrono::milliseconds duration) {
+    return static_cast<long long>(duration.count());
+}
+
+}  // namespace
+
+PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
+                             const std::string& url) {
+    char hash[kHashHexDigits + 1];
+    std::snprintf(hash, sizeof(hash), "%016" PRIx64, StableHash(AddressWithoutQuery(url)));
+    // The name is cut, never refused: the hash alone tells parts apart.
+    const std::string base =
+        fileName.substr(0, std::min(fileName.size(), kMaxLocalNameBytes - kAddedNameBytes)) + "." +
+        hash;
+    return {MediaPath(folder, base + std::string(kPartSuffix)),
+            MediaPath(folder, base + std::string(kNoteMarker) + std::string(kPartSuffix))};
+}
+
+bool IsPartialDownloadName(const std::string& name) {
+    std::string_view rest = name;
+    if (!EndsWith(rest, kPartSuffix)) return false;
+    rest.remove_suffix(kPartSuffix.size());
+    if (EndsWith(rest, kNoteMarker)) rest.remove_suffix(kNoteMarker.size());
+    if (rest.size() < kHashHexDigits + 2) return false;
+    const std::string_view hash = rest.substr(rest.size() - kHashHexDigits);
+    if (rest[rest.size() - kHashHexDigits - 1] != '.') return false;
+    return std::all_of(hash.begin(), hash.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+struct DownloadPipeline::Entry {
+    uint64_t order = 0;  // queue order
+    CPixoluneItem item;
+    LocalName name;
+    PartialPaths paths;
+    std::string host;
+    std::unique_ptr<MediaTransfer> transfer;
+    Clock::time_point notBefore;
+    uint64_t bytesBefore = 0;  // in the part when this try began
+    int triesWithoutProgress = 0;
+    int triesInAll = 0;
+    int hostHolds = 0;
+    bool startOver = false;  // the next try must not resume
+};
+
+DownloadPipeline::DownloadPipeline(platform::HttpSession& session, platform::FileSystem& fileSystem,
+                                   platform::Clock& clock)
+    : session_(session), fileSystem_(fileSystem), clock_(clock), lastTick_(clock.TickCount()) {}
+
+DownloadPipeline::Clock::time_point DownloadPipeline::Now() const {
+    const uint32_t tick = clock_.TickCount();
+    elapsedMs_ += platform::TicksBetween(lastTick_, tick);
+    lastTick_ = tick;
+    return Clock::time_point(std::chrono::milliseconds(elapsedMs_));
+}
+
+DownloadPipeline::~DownloadPipeline() {
+    (void)Cancel();
+}
+
+void DownloadPipeline::Prepare(const std::string& folder, const std::atomic<int32_t>* stop,
+                               const MediaDownloadLimits& limits,
+                               std::atomic<bool>* reserveSaidInBatch) {
+    folder_ = folder;
+    stop_ = stop;
+    limits_ = limits;
+    reserveSaidInBatch_ = reserveSaidInBatch;
+}
+
+bool DownloadPipeline::PreparedFor(const std::string& folder,
+                                   const std::atomic<int32_t>* stop) const {
+    return folder == folder_ && stop == stop_;
+}
+
+void DownloadPipeline::Add(const CPixoluneItem& item, const LocalName& name) {
+    auto entry = std::make_unique<Entry>();
+    entry->order = nextOrder_++;
+    entry->item = item;
+    entry->name = name;
+    entry->paths = PartialPathsFor(folder_, name.fileName, item.Url);
+    entry->host = HostOf(item.Url);
+    entry->notBefore = Now();
+    claimed_.insert(name.fileName);
+    partsOfBatch_.insert(entry->paths.part);
+    partsOfBatch_.insert(entry->paths.note);
+    waiting_.push_back(std::move(entry));
+}
+
+std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
+    std::vector<Complete> complete;
+    if (StopRequested()) return complete;
+    while (StartReady()) {
+    }
+    if (Empty()) return complete;
+    if (inFlight_.empty()) {
+        // Every item waits out a pause: the wait passes on the engine's clock.
+        (void)clock_.WaitFor(pauseEnded_, std::min(TimeToNextStart(), timing_.longestStep));
+        while (StartReady()) {
+        }
+        if (inFlight_.empty()) return complete;
+    }
+    std::chrono::milliseconds wait = timing_.longestStep;
+    if (inFlight_.size() < kTransfersInFlight && !waiting_.empty())
+        wait = std::clamp(TimeToNextStart(), std::chrono::milliseconds(1), wait);
+    std::vector<platform::HttpSession::Ended> ended = session_.DriveUntilOneEnds(wait);
+    int loopFailures = 0;
+    std::string loopFailure;
+    for (platform::HttpSession::Ended& one : ended) {
+        if (one.result.loopFailed) {
+            ++loopFailures;
+            loopFailure = one.result.errorText;
+        }
+        TakeEnded(one, complete);
+    }
+    if (loopFailures > 0)
+        Log("DownloadNext(), the transfer loop failed (%s): %d transfers ended",
+            loopFailure.c_str(), loopFailures);
+    return complete;
+}
+
+// Starts the first item, in queue order, whose pause and host allow it;
+// false when there is none or no slot.
+bool DownloadPipeline::StartReady() {
+    if (inFlight_.size() >= kTransfersInFlight) return false;
+    const Clock::time_point now = Now();
+    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+        Entry& entry = **it;
+        if (entry.notBefore > now) continue;
+        const auto hold = holds_.find(entry.host);
+        if (hold != holds_.end() && hold->second.until > now) continue;
+        std::unique_ptr<Entry> taken = std::move(*it);
+        waiting_.erase(it);
+        Start(*taken);
+        if (taken->transfer) {
+            const platform::HttpSession::TransferId id = session_.Start(taken->transfer->Request());
+            inFlight_.emplace(id, std::move(taken));
+        } else {
+            ++failed_;
+            Release(*taken);
+        }
+        return true;
+    }
+    return false;
+}
+
+// Gives the entry its transfer, resuming its part when the part and its
+// validator are there; leaves it without one when Begin refused (logged).
+void DownloadPipeline::Start(Entry& entry) {
+    TransferFileStart start;
+    start.mode = TransferFileStart::Mode::Exclusive;
+    struct stat status {};
+    const bool partThere = fileSystem_.Lstat(entry.paths.part.c_str(), &status) == 0;
+    if (partThere && !entry.startOver && S_ISREG(status.st_mode) && !IsStale(entry.paths.part)) {
+        start.validator = ReadNote(entry.paths.note);
+        if (!start.validator.empty()) start.mode = TransferFileStart::Mode::Resume;
+    }
+    if (start.mode == TransferFileStart::Mode::Exclusive) RemovePart(entry.paths);
+    entry.startOver = false;
+    entry.transfer = std::make_unique<MediaTransfer>(fileSystem_, entry.item.Url, entry.paths.part,
+                                                     limits_, stop_, reserveSaidInBatch_);
+    entry.transfer->StartFileAs(std::move(start));
+    entry.transfer->OnValidator([this, note = entry.paths.note](const std::string& validator) {
+        WriteNote(note, validator);
+    });
+    if (entry.transfer->Begin() != DownloadResult::Ok) {
+        entry.transfer.reset();
+        return;
+    }
+    entry.bytesBefore = entry.transfer->BytesInFile();
+}
+
+std::chrono::milliseconds DownloadPipeline::TimeToNextStart() const {
+    const Clock::time_point now = Now();
+    Clock::time_point next = Clock::time_point::max();
+    for (const auto& entry : waiting_) {
+        Clock::time_point ready = entry->notBefore;
+        if (const auto hold = holds_.find(entry->host); hold != holds_.end())
+            ready = std::max(ready, hold->second.until);
+        next = std::min(next, ready);
+    }
+    if (next <= now) return std::chrono::milliseconds(0);
+    if (next == Clock::time_point::max()) return timing_.longestStep;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(next - now) +
+           std::chrono::milliseconds(1);
+}
+
+void DownloadPipeline::TakeEnded(platform::HttpSession::Ended& ended,
+                                 std::vector<Complete>& complete) {
+    const auto found = inFlight_.find(ended.id);
+    if (found == inFlight_.end()) return;
+    std::unique_ptr<Entry> entry = std::move(found->second);
+    inFlight_.erase(found);
+    if (ended.thrown) {
+        (void)entry->transfer->Broken();
+        ++failed_;
+        Release(*entry);
+        return;
+    }
+    if (StopRequested()) {
+        // Its file goes; the item itself waits for Cancel to give it back to the queue.
+        (void)entry->transfer->Finish(ended.result);
+        entry->transfer.reset();
+        Requeue(std::move(*entry));
+        return;
+    }
+    const Ending why = Classify(*entry, ended.result);
+    if (why == Ending::Done) {
+        Finish(*entry, ended.result, complete);
+        return;
+    }
+    Retry(std::move(*entry), why, ended.result);
+}
+
+DownloadPipeline::Ending DownloadPipeline::Classify(const Entry& entry,
+                                                    const platform::HttpResult& result) const {
+    if (StopRequested() || result.loopFailed) return Ending::Done;
+    if (entry.transfer->StartOverWanted()) return Ending::StartOver;
+    switch (result.failure) {
+        case platform::HttpFailure::Skipped:
+            if (result.status == kHttpRangeNotSatisfiable && entry.transfer->ResumedFromBytes() > 0)
+                return Ending::StartOver;
+            if ((result.status == kHttpTooManyRequests || result.status == kHttpUnavailable) &&
+                !result.retryAfter.empty())
+                return Ending::HostBusy;
+            return Ending::Done;
+        case platform::HttpFailure::Connect:
+            return result.hostUnreachable ? Ending::HostUnreachable : Ending::Done;
+        case platform::HttpFailure::Status:
+        case platform::HttpFailure::Body:
+            // A server too slow for the limits is not helped by asking again.
+            return result.limitReached == platform::HttpLimitReached::None ? Ending::CutShort
+                                                                           : Ending::Done;
+        case platform::HttpFailure::None:
+        case platform::HttpFailure::Aborted:
+            return Ending::Done;
+    }
+    return Ending::Done;
+}
+
+void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult& result) {
+    MediaTransfer& transfer = *entry.transfer;
+    const bool progress = transfer.BytesInFile() > entry.bytesBefore;
+    entry.triesWithoutProgress = progress ? 1 : entry.triesWithoutProgress + 1;
+    ++entry.triesInAll;
+    const bool hostHeld = why == Ending::HostUnreachable || why == Ending::HostBusy;
+    if (hostHeld) ++entry.hostHolds;
+    const bool triesLeft = hostHeld ? entry.hostHolds <= kHostHolds
+                                    : entry.triesWithoutProgress <= kTriesWithoutProgress &&
+                                          entry.triesInAll <= kTriesInAll;
+    const std::chrono::seconds asked = RetryAfterOf(result.retryAfter);
+    if (!triesLeft || (why == Ending::HostBusy && asked > timing_.longestHostHold)) {
+        std::vector<Complete> none;
+        Finish(entry, result, none);
+        return;
+    }
+    entry.notBefore = Now();
+    switch (why) {
+        case Ending::StartOver:
+            entry.transfer.reset();  // its file goes with it
+            RemovePart(entry.paths);
+            entry.startOver = true;
+            break;
+        case Ending::CutShort: {
+            const bool resumable = !transfer.Validator().empty() && transfer.BytesInFile() > 0;
+            const auto pause = Doubled(timing_.firstRetryPause, entry.triesWithoutProgress - 1,
+                                       timing_.longestRetryPause);
+            Log("DownloadImage(), cut short after %llu bytes (%s), going on in %lld ms, url=%s",
+                static_cast<unsigned long long>(transfer.BytesInFile()), result.errorText.c_str(),
+                Ms(pause), entry.item.Url.c_str());
+            if (resumable) {
+                transfer.Suspend();
+            } else {
+                entry.transfer.reset();
+                entry.startOver = true;
+            }
+            entry.notBefore += pause;
+            break;
+        }
+        case Ending::HostUnreachable:
+            transfer.Suspend();
+            HoldHost(entry.host, timing_.firstOutagePause, true);
+            break;
+        case Ending::HostBusy:
+            transfer.Suspend();
+            HoldHost(entry.host, std::chrono::duration_cast<std::chrono::milliseconds>(asked),
+                     false);
+            break;
+        case Ending::Done:
+            break;
+    }
+    entry.transfer.reset();
+    Requeue(std::move(entry));
+}
+
+// A host already held is not held longer by the other items that meet it;
+// one that fails again after its hold waits twice as long.
+void DownloadPipeline::HoldHost(const std::string& host, std::chrono::milliseconds pause,
+                                bool doubling) {
+    const Clock::time_point now = Now();
+    HostHold& hold = holds_[host];
+    if (hold.until > now) return;
+    if (doubling) {
+        pause =
+            hold.pause.count() > 0 ? std::min(hold.pause * 2, timing_.longestOutagePause) : pause;
+        Log("DownloadNext(), %s can't be reached; its downloads wait %lld ms", host.c_str(),
+            Ms(pause));
+    } else {
+        Log("DownloadNext(), %s asked for a pause; its downloads wait %lld ms", host.c_str(),
+            Ms(pause));
+    }
+    hold.pause = pause;
+    hold.until = now + pause;
+}
+
+void DownloadPipeline::Finish(Entry& entry, const platform::HttpResult& result,
+                              std::vector<Complete>& complete) {
+    MediaTransfer& transfer = *entry.transfer;
+    // A part with a validator can go on in a later batch or run.
+    // One our own limits ended is not kept: a server that trickles gets nothing stored.
+    const bool keepPart = !StopRequested() && !transfer.Validator().empty() &&
+                          result.limitReached == platform::HttpLimitReached::None &&
+                          (result.failure == platform::HttpFailure::Body ||
+                           result.failure == platform::HttpFailure::Status);
+    const DownloadResult outcome =
+        keepPart ? transfer.FinishKeepingPart(result) : transfer.Finish(result);
+    if (!keepPart) fileSystem_.Unlink(entry.paths.note.c_str());
+    Release(entry);
+    if (outcome != DownloadResult::Ok && !StopRequested()) ++failed_;
+    if (outcome == DownloadResult::Ok) {
+        // A host that answers is reachable again: its next failure starts with a short pause.
+        holds_.erase(entry.host);
+        complete.push_back({entry.item, entry.name, entry.paths.part});
+    }
+}
+
+void DownloadPipeline::Release(const Entry& entry) {
+    claimed_.erase(entry.name.fileName);
+}
+
+void DownloadPipeline::Requeue(Entry entry) {
+    auto later = std::find_if(waiting_.begin(), waiting_.end(),
+                              [&entry](const auto& other) { return other->order > entry.order; });
+    waiting_.insert(later, std::make_unique<Entry>(std::move(entry)));
+}
+
+std::vector<CPixoluneItem> DownloadPipeline::Cancel() {
+    std::vector<std::unique_ptr<Entry>> left;
+    for (auto& [id, entry] : inFlight_) {
+        session_.Cancel(id);
+        entry->transfer.reset();  // a stop removes the file, as ever
+        fileSystem_.Unlink(entry->paths.note.c_str());
+        left.push_back(std::move(entry));
+    }
+    inFlight_.clear();
+    for (auto& entry : waiting_) left.push_back(std::move(entry));
+    waiting_.clear();
+    claimed_.clear();
+    std::sort(left.begin(), left.end(),
+              [](const auto& a, const auto& b) { return a->order < b->order; });
+    std::vector<CPixoluneItem> items;
+    for (const auto& entry : left) items.push_back(entry->item);
+    return items;
+}
+
+void DownloadPipeline::SweepParts(bool feedsAllAnswered) {
+    std::vector<std::string> names;
+    (void)fileSystem_.ListFolder(folder_.empty() ? "." : folder_.c_str(), &names);
+    for (const std::string& name : names) {
+        if (!IsPartialDownloadName(name)) continue;
+        const std::string path = MediaPath(folder_, name);
+        const bool leftTheFeeds = feedsAllAnswered && partsOfBatch_.count(path) == 0;
+        struct stat status {};
+        if (fileSystem_.Lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        if ((leftTheFeeds || IsStale(path)) && fileSystem_.Unlink(path.c_str()) == 0)
+            Log("DownloadNext(), removed the part %s", path.c_str());
+    }
+    partsOfBatch_.clear();
+}
+
+void DownloadPipeline::WriteNote(const std::string& notePath, const std::string& validator) {
+    if (validator.empty()) {
+        fileSystem_.Unlink(notePath.c_str());
+        return;
+    }
+    // A torn note names no validator the server knows, so the part starts over.
+    platform::FileHandle note(
+        fileSystem_, fileSystem_.Open(notePath.c_str(),
+                                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    const std::string line = validator + "\n";
+    if (!note || fileSystem_.Write(note.Get(), line.data(), line.size()) !=
+                     static_cast<ssize_t>(line.size()))
+        fileSystem_.Unlink(notePath.c_str());
+}
+
+std::string DownloadPipeline::ReadNote(const std::string& notePath) {
+    platform::FileHandle note(
+        fileSystem_, fileSystem_.Open(notePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (!note) return {};
+    char text[kLongestNoteBytes];
+    const ssize_t got = fileSystem_.Read(note.Get(), text, sizeof(text));
+    if (got <= 0) return {};
+    const std::string_view read(text, static_cast<size_t>(got));
+    const size_t end = read.find('\n');
+    if (end == std::string_view::npos || end == 0) return {};
+    return std::string(read.substr(0, end));
+}
+
+void DownloadPipeline::RemovePart(const PartialPaths& paths) {
+    fileSystem_.Unlink(paths.part.c_str());
+    fileSystem_.Unlink(paths.note.c_str());
+}
+
+bool DownloadPipeline::IsStale(const std::string& path) const {
+    struct stat status {};
+    if (fileSystem_.Lstat(path.c_str(), &status) != 0) return false;
+    const auto age = std::chrono::seconds(clock_.WallSeconds() - status.st_mtime);
+    return age > kPartMaxAge;
+}
+
+}  // namespace pixolune

@@ -1,0 +1,171 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "engine/local_names.h"
+#include "engine/media_transfer.h"
+#include "model/feed.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/http_client.h"
+
+namespace pixolune {
+
+// Where a transfer writes, in the media folder: its part, and beside it the
+// note of the validator the part came with. Both end in ".__t", so the user
+// and the leftover sweep know them, and both follow from the item's name and
+// address (without its query, which signed addresses change), so that a part
+// cut short in one run is found again in the next.
+struct PartialPaths {
+    std::string part;
+    std::string note;
+};
+[[nodiscard]] PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
+                                           const std::string& url);
+// Whether a file name is a part or a note of ours (the leftover sweep keeps them).
+[[nodiscard]] bool IsPartialDownloadName(const std::string& name);
+
+// The media transfers of the worker as one pipeline: items enter in queue
+// order with their names claimed, up to kTransfersInFlight are in flight on
+// the worker's session at once (each with a file of its own), a slot is
+// refilled the moment a transfer ends, and each complete file is handed back
+// for the engine to store. A transfer cut short keeps its part and goes on
+// with Range and If-Range after a pause; an unreachable host, or one that
+// asked to be left alone (429/503 with Retry-After), holds its items back
+// instead of failing them one after another.
+//
+// Worker thread only; the session must outlive the pipeline.
+class DownloadPipeline {
+  public:
+    // At once on HTTP/2 (streams of one connection) or over the session's
+    // connections per host on HTTP/1.1.
+    static constexpr size_t kTransfersInFlight = 16;
+    // Items that wait, their names claimed, behind those in flight.
+    static constexpr size_t kItemsWaiting = 64;
+    // A part not continued for this long is removed.
+    static constexpr std::chrono::hours kPartMaxAge{72};
+
+    struct Timing {
+        // The pause before the first retry of a cut transfer, doubled per retry.
+        std::chrono::milliseconds firstRetryPause{250};
+        std::chrono::milliseconds longestRetryPause{8000};
+        // An unreachable host is tried again after this, doubled per failure.
+        std::chrono::milliseconds firstOutagePause{500};
+        std::chrono::milliseconds longestOutagePause{30000};
+        // The longest Retry-After a host is held for; a longer one fails the item.
+        std::chrono::seconds longestHostHold{600};
+        // A step hands control back at least this often, so refreshes go on.
+        std::chrono::milliseconds longestStep{2000};
+    };
+    // How often one item is tried: in a row without a new byte, and in all.
+    static constexpr int kTriesWithoutProgress = 4;
+    static constexpr int kTriesInAll = 32;
+    // How often an item meets an unreachable or busy host before it fails.
+    static constexpr int kHostHolds = 12;
+
+    // A transfer that brought its whole file, to be stored under `name`.
+    struct Complete {
+        CPixoluneItem item;
+        LocalName name;
+        std::string tempPath;
+    };
+
+    // Pauses and ages are read on `clock`, which the engine is given too.
+    DownloadPipeline(platform::HttpSession& session, platform::FileSystem& fileSystem,
+                     platform::Clock& clock);
+    ~DownloadPipeline();  // ends every transfer; parts kept for a later run stay
+    DownloadPipeline(const DownloadPipeline&) = delete;
+    DownloadPipeline& operator=(const DownloadPipeline&) = delete;
+
+    // The folder, stop request, limits and batch flag that the transfers use
+    // from now on; the pipeline must be empty when they change.
+    void Prepare(const std::string& folder, const std::atomic<int32_t>* stop,
+                 const MediaDownloadLimits& limits, std::atomic<bool>* reserveSaidInBatch);
+    [[nodiscard]] bool PreparedFor(const std::string& folder,
+                                   const std::atomic<int32_t>* stop) const;
+
+    [[nodiscard]] bool HasRoom() const { return Size() < kTransfersInFlight + kItemsWaiting; }
+    [[nodiscard]] bool Empty() const { return Size() == 0; }
+    [[nodiscard]] size_t Size() const { return waiting_.size() + inFlight_.size(); }
+    [[nodiscard]] size_t InFlight() const { return inFlight_.size(); }
+    // Whether an item in the pipeline has claimed `fileName`.
+    [[nodiscard]] bool Claims(const std::string& fileName) const {
+        return claimed_.count(fileName) != 0;
+    }
+
+    // Takes a named new item in; its name is claimed until it leaves.
+    void Add(const CPixoluneItem& item, const LocalName& name);
+    // Starts what may start, drives the transfers until one ends (or a pause
+    // or the longest step is over) and answers the files now complete.
+    [[nodiscard]] std::vector<Complete> Step();
+    // The items that failed for good since the last call.
+    [[nodiscard]] size_t TakeFailed() { return std::exchange(failed_, 0); }
+    // Ends a wait for a paused item at once (a stop), from any thread.
+    void Wake() { pauseEnded_.Set(); }
+    // Ends every transfer (their files removed) and answers the items not
+    // stored, in queue order, for the queue to take back.
+    [[nodiscard]] std::vector<CPixoluneItem> Cancel();
+    // At a batch's end: removes the parts older than kPartMaxAge, and, when
+    // `feedsAllAnswered`, those of items no feed delivered in the batch.
+    void SweepParts(bool feedsAllAnswered);
+
+  private:
+    // Time on the engine's clock, as a steady time that does not wrap.
+    using Clock = std::chrono::steady_clock;
+    [[nodiscard]] Clock::time_point Now() const;
+    struct Entry;
+    struct HostHold {
+        Clock::time_point until;
+        std::chrono::milliseconds pause{0};
+    };
+    enum class Ending { Done, CutShort, StartOver, HostUnreachable, HostBusy };
+
+    [[nodiscard]] bool StartReady();
+    void Start(Entry& entry);
+    [[nodiscard]] std::chrono::milliseconds TimeToNextStart() const;
+    void TakeEnded(platform::HttpSession::Ended& ended, std::vector<Complete>& complete);
+    [[nodiscard]] Ending Classify(const Entry& entry, const platform::HttpResult& result) const;
+    void Retry(Entry entry, Ending why, const platform::HttpResult& result);
+    void HoldHost(const std::string& host, std::chrono::milliseconds pause, bool doubling);
+    void Finish(Entry& entry, const platform::HttpResult& result, std::vector<Complete>& complete);
+    void Release(const Entry& entry);
+    void Requeue(Entry entry);
+    void WriteNote(const std::string& notePath, const std::string& validator);
+    [[nodiscard]] std::string ReadNote(const std::string& notePath);
+    void RemovePart(const PartialPaths& paths);
+    [[nodiscard]] bool IsStale(const std::string& path) const;
+    [[nodiscard]] bool StopRequested() const { return stop_ && stop_->load() != 0; }
+
+    platform::HttpSession& session_;
+    platform::FileSystem& fileSystem_;
+    platform::Clock& clock_;
+    mutable uint32_t lastTick_ = 0;
+    mutable uint64_t elapsedMs_ = 0;
+    platform::AutoResetEvent pauseEnded_;
+    Timing timing_;
+    std::string folder_;
+    const std::atomic<int32_t>* stop_ = nullptr;
+    MediaDownloadLimits limits_;
+    std::atomic<bool>* reserveSaidInBatch_ = nullptr;
+
+    uint64_t nextOrder_ = 0;                      // queue order of the items taken in
+    std::deque<std::unique_ptr<Entry>> waiting_;  // in queue order
+    std::map<platform::HttpSession::TransferId, std::unique_ptr<Entry>> inFlight_;
+    std::unordered_set<std::string> claimed_;          // names of the items above
+    std::unordered_map<std::string, HostHold> holds_;  // by host
+    std::set<std::string> partsOfBatch_;               // parts the batch's items use
+    size_t failed_ = 0;
+};
+
+}  // namespace pixolune
