@@ -20,6 +20,7 @@
 #include "engine/list_file.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 #include "platform/file_system.h"
 
@@ -34,11 +35,9 @@ class DownloadTest : public ::testing::Test {
   protected:
     explicit DownloadTest(platform::FileSystem& fileSystem = platform::RealFileSystem())
         : engine_(settings_, fileSystem) {
-        SetHostCallback(&test::FakeHost::Callback);
         settings_.ImgFolder = folder_.Path();
         settings_.RestartKal = 1;
     }
-    ~DownloadTest() override { SetHostCallback(nullptr); }
 
     // Runs download steps until the batch is closed.
     void RunBatch() {
@@ -49,6 +48,7 @@ class DownloadTest : public ::testing::Test {
 
     ScratchFolder folder_;
     test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     test::MediaServer server_;
     PluginSettings settings_;
     CFeedEngine engine_{settings_};
@@ -205,15 +205,11 @@ struct FakeDisk : platform::FileSystemWrapper {
     static constexpr uint64_t kBlockBytes = 4096;
     static constexpr uint64_t kSizeBytes = 100ull << 30;
     static constexpr uint64_t kReserveBytes = 1ull << 30;
-    static inline uint64_t freeBytes = 0;
-    static inline int queries = 0;
-    static inline uint64_t downloadBytes = 0;
+    std::atomic<uint64_t> freeBytes{0};
+    std::atomic<int> queries{0};
+    std::atomic<uint64_t> downloadBytes{0};
 
     FakeDisk() : FileSystemWrapper(platform::RealFileSystem()) {}
-    static FakeDisk& Instance() {
-        static FakeDisk disk;
-        return disk;
-    }
 
     ssize_t Write(int fd, const void* data, size_t size) override {
         char target[4096] = {};
@@ -233,12 +229,14 @@ struct FakeDisk : platform::FileSystemWrapper {
     }
 };
 
-class DiskReserveTest : public DownloadTest {
+// The disk of one test, made before the engine it is given.
+struct FakeDiskOfTheTest {
+    FakeDisk disk_;
+};
+
+class DiskReserveTest : protected FakeDiskOfTheTest, public DownloadTest {
   protected:
-    DiskReserveTest() : DownloadTest(FakeDisk::Instance()) {
-        FakeDisk::queries = 0;
-        FakeDisk::downloadBytes = 0;
-    }
+    DiskReserveTest() : DownloadTest(disk_) {}
 
     // Serves `size` bytes without announcing the length.
     void ServeChunked(const std::string& path, size_t size) {
@@ -266,7 +264,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     server_.ServeBytes("/m/a.jpg", 300000);
     server_.ServeBytes("/m/b.jpg", 300000);
     server_.ServeBytes("/m/small.jpg", 1000);
-    FakeDisk::freeBytes = FakeDisk::kReserveBytes + 200000;
+    disk_.freeBytes = FakeDisk::kReserveBytes + 200000;
     engine_.ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""},
                                     {"", server_.Url("/m/b.jpg"), ""},
@@ -285,7 +283,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     EXPECT_EQ(engine_.TEST_LocalFiles().size(), 1u);
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
-    EXPECT_EQ(FakeDisk::downloadBytes, 1000u);  // not one byte of the two refused
+    EXPECT_EQ(disk_.downloadBytes.load(), 1000u);  // not one byte of the two refused
     platform::HealthRecord health = engine_.HealthRecord();
     EXPECT_EQ(health.State(), platform::HealthState::DiskReserveReached);
     EXPECT_EQ(health.lastBatch.stored, 1u);
@@ -295,7 +293,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     EXPECT_EQ(health.reserveBytes, FakeDisk::kReserveBytes);
 
     // Space came back: the next batch takes what was left out.
-    FakeDisk::freeBytes = 2 * FakeDisk::kReserveBytes;
+    disk_.freeBytes = 2 * FakeDisk::kReserveBytes;
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
@@ -309,13 +307,13 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
 
 TEST_F(DiskReserveTest, BodyCrossingTheReserveIsEndedAndItsPartRemoved) {
     ServeChunked("/m/long.jpg", 4 * 1024 * 1024);
-    FakeDisk::freeBytes = FakeDisk::kReserveBytes + 1024 * 1024;
+    disk_.freeBytes = FakeDisk::kReserveBytes + 1024 * 1024;
     EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/long.jpg"), folder_.File("l.__t"), &stop_),
               DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1025, "/m/long.jpg")));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
     // Checked against the space read at the start, not asked again per piece.
-    EXPECT_EQ(FakeDisk::queries, 1);
+    EXPECT_EQ(disk_.queries.load(), 1);
 }
 
 TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
@@ -324,7 +322,7 @@ TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
         ++requests;
         r.set_content("x", "image/jpeg");
     });
-    FakeDisk::freeBytes = FakeDisk::kReserveBytes - 4096;
+    disk_.freeBytes = FakeDisk::kReserveBytes - 4096;
     EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
               DownloadResult::Refused);
     EXPECT_EQ(requests, 0);
@@ -350,10 +348,7 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
     EXPECT_EQ(
         FolderNames(folder_.Path()),
         (std::vector<std::string>{"a.jpg", "a.kprop", "b.kprop", "b.mp4", "kal_pxln_files.lst"}));
-    LocalFileMap listed;
-    ASSERT_EQ(
-        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed).status,
-        ListReadStatus::Loaded);
+    LocalFileMap listed = test::ListedIn(folder_.Path());
     EXPECT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[server_.Url("/m/b.mp4?sig=1")].LocalName, "b.mp4");
     EXPECT_EQ(host_.RestartRequests(), 1);
@@ -385,10 +380,7 @@ TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
     engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}};
     RunBatch();
     EXPECT_FALSE(test::Exists(folder_.File("gone.jpg")));
-    LocalFileMap listed;
-    ASSERT_EQ(
-        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed).status,
-        ListReadStatus::Loaded);
+    LocalFileMap listed = test::ListedIn(folder_.Path());
     EXPECT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.count("http://h/known.jpg"), 1u);
     EXPECT_EQ(host_.RestartRequests(), 0);
@@ -417,10 +409,7 @@ TEST_F(DownloadTest, AMovedAddressUnderTheSameNameKeepsTheNewFileAndOneRecord) {
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/new/x.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), test::PatternBytes(10));
-    LocalFileMap listed;
-    ASSERT_EQ(
-        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed).status,
-        ListReadStatus::Loaded);
+    LocalFileMap listed = test::ListedIn(folder_.Path());
     EXPECT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.count(server_.Url("/new/x.jpg")), 1u);
 }
@@ -963,7 +952,8 @@ TEST_F(DownloadTest, AnOutageIsWaitedOutAndTheBatchGoesOn) {
     ASSERT_TRUE(back.bind_to_port("127.0.0.1", port));
     std::thread serving([&back] { back.listen_after_bind(); });
     const auto start = std::chrono::steady_clock::now();
-    while (engine_.TEST_LocalFiles().size() < kItems && std::chrono::steady_clock::now() - start < 20s)
+    while (engine_.TEST_LocalFiles().size() < kItems &&
+           std::chrono::steady_clock::now() - start < 20s)
         (void)engine_.DownloadNext(&stop_);
     back.stop();
     serving.join();
@@ -992,8 +982,10 @@ TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
     test::MediaServer other;
     other.ServeBytes("/m/o.jpg", 2000);
     engine_.ReadLocalFileList();
-    engine_.TEST_DownloadQueue() = {{"", server_.Url("/busy/1.jpg"), ""}, {"", other.Url("/m/o.jpg"), ""}};
-    for (int step = 0; step < 100 && engine_.TEST_LocalFiles().count(other.Url("/m/o.jpg")) == 0; ++step)
+    engine_.TEST_DownloadQueue() = {{"", server_.Url("/busy/1.jpg"), ""},
+                                    {"", other.Url("/m/o.jpg"), ""}};
+    for (int step = 0; step < 100 && engine_.TEST_LocalFiles().count(other.Url("/m/o.jpg")) == 0;
+         ++step)
         (void)engine_.DownloadNext(&stop_);
     // The other host is not held back by the pause the first asked for.
     EXPECT_EQ(engine_.TEST_LocalFiles().count(server_.Url("/busy/1.jpg")), 0u);

@@ -1,5 +1,6 @@
 #include "engine_test_support.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -107,6 +108,14 @@ FeedArray FeedsOf(const CFeedEngine& engine) {
         for (size_t i = 0; i < copy.size(); ++i) copy[i].Retries = view.Feeds[i].Retries;
         return copy;
     });
+}
+
+LocalFileMap ListedIn(const std::string& folder) {
+    LocalFileMap listed;
+    const ListReadResult read =
+        ReadListFile(platform::RealFileSystem(), folder + "/" + kListFileName, listed);
+    EXPECT_EQ(read.status, ListReadStatus::Loaded) << "the list in " << folder;
+    return listed;
 }
 
 }  // namespace pixolune::test

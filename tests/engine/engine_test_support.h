@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/feed_engine.h"
+#include "engine/list_file.h"
 
 namespace pixolune::test {
 
@@ -65,6 +66,9 @@ template <typename Edit>
 void EditFeeds(CFeedEngine& engine, Edit&& edit) {
     engine.Configuration().Change([&](EngineConfiguration::Live& live) { edit(live.Feeds); });
 }
+
+// The records of the list file in `folder`; a failure when it does not load.
+[[nodiscard]] LocalFileMap ListedIn(const std::string& folder);
 
 // The pattern ServeBytes sends.
 std::string PatternBytes(size_t size);

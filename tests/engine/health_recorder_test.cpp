@@ -8,6 +8,7 @@
 
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 
 namespace pixolune {
@@ -30,9 +31,6 @@ CPixoluneFeed Feed(int type, std::string tags = "") {
 
 class HealthRecorderTest : public ::testing::Test {
   protected:
-    HealthRecorderTest() { SetHostCallback(&test::FakeHost::Callback); }
-    ~HealthRecorderTest() override { SetHostCallback(nullptr); }
-
     HealthRecord WrittenRecord() const {
         const auto record = platform::HealthRecordFromJson(test::ReadFile(Path()));
         EXPECT_TRUE(record.has_value());
@@ -42,6 +40,7 @@ class HealthRecorderTest : public ::testing::Test {
 
     test::ScratchFolder folder_;
     test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     WallTime now_ = kStart;
     HealthRecorder recorder_{platform::RealFileSystem(), [this] { return now_; }};
 };

@@ -12,6 +12,7 @@
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "fuzz/local_name_check.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 
 namespace pixolune {
@@ -105,17 +106,16 @@ class HostileUrlGenerator {
 class LocalNamePropertyTest : public ::testing::TestWithParam<uint32_t> {
   protected:
     LocalNamePropertyTest() {
-        SetHostCallback(&test::FakeHost::Callback);
         media_ = root_.File("media");
         test::WriteFile(root_.File("marker"), "");
         EXPECT_EQ(::mkdir(media_.c_str(), 0700), 0);
         settings_.ImgFolder = media_;
     }
-    ~LocalNamePropertyTest() override { SetHostCallback(nullptr); }
 
     test::ScratchFolder root_;
     std::string media_;
     test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     PluginSettings settings_;
     CFeedEngine engine_{settings_};
 };

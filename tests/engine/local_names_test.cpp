@@ -9,6 +9,7 @@
 #include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 
 namespace pixolune {
@@ -74,14 +75,11 @@ TEST(IsUsableLocalName, RefusesWhatIsNotOnePlainFileOfTheFolder) {
 
 class BuildLocalNameTest : public ::testing::Test {
   protected:
-    BuildLocalNameTest() {
-        SetHostCallback(&test::FakeHost::Callback);
-        settings_.ImgFolder = folder_.Path();
-    }
-    ~BuildLocalNameTest() override { SetHostCallback(nullptr); }
+    BuildLocalNameTest() { settings_.ImgFolder = folder_.Path(); }
 
     ScratchFolder folder_;
     test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     PluginSettings settings_;
     CFeedEngine engine_{settings_};
     std::string fullPath_, fileName_;

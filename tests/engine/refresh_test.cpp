@@ -13,6 +13,7 @@
 #include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 #include "platform/tick_count.h"
 #include "tests/support/stub_server.h"
@@ -64,7 +65,6 @@ CPixoluneFeed Feed(int type, int flg = kFeedEnabledFlag) {
 class RefreshTest : public ::testing::Test {
   protected:
     RefreshTest() {
-        SetHostCallback(&test::FakeHost::Callback);
         settings_.tmUpdate = 180;
         settings_.ImgFolder = folder_.Path();
         engine_.SetQueryFactory(
@@ -75,10 +75,10 @@ class RefreshTest : public ::testing::Test {
         engine_.SetIdleInterval(100ms);
         engine_.SetToken("tok");
     }
-    ~RefreshTest() override { SetHostCallback(nullptr); }
 
     test::ScratchFolder folder_;
     test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     FakeService service_;
     std::vector<std::string> tokens_;
     PluginSettings settings_;

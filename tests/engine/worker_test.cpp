@@ -14,6 +14,7 @@
 #include "engine/pixolune_thread.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 #include "platform/file_system.h"
 
@@ -60,7 +61,6 @@ class ListRefusingFileSystem : public platform::FileSystemWrapper {
 class WorkerTest : public ::testing::Test {
   protected:
     WorkerTest() {
-        SetHostCallback(&test::FakeHost::Callback);
         settings_.ImgFolder = folder_.Path();
         settings_.tmUpdate = 0;
         settings_.RestartKal = 1;
@@ -71,7 +71,6 @@ class WorkerTest : public ::testing::Test {
     }
     ~WorkerTest() override {
         engine_.reset();  // stops and joins a worker before the host goes
-        SetHostCallback(nullptr);
     }
 
     void AnswerWith(std::vector<CPixoluneItem> items,
@@ -84,6 +83,7 @@ class WorkerTest : public ::testing::Test {
 
     test::ScratchFolder folder_;
     test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     test::MediaServer server_;
     PluginSettings settings_;
     ListRefusingFileSystem files_;
@@ -262,20 +262,14 @@ TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRec
     ASSERT_GE(host_.WaitForLog("Download complete", 10s, static_cast<size_t>(changed)), 0);
     engine_->StopWorker();
 
-    LocalFileMap old;
-    ASSERT_EQ(
-        ReadListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), old).status,
-        ListReadStatus::Loaded);
+    LocalFileMap old = test::ListedIn(folder_.Path());
     EXPECT_EQ(old.size(), 2u);
     EXPECT_EQ(test::FolderNames(folder_.Path()),
               (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst", "old.jpg"}));
     EXPECT_EQ(test::FolderNames(next.Path()),
               (std::vector<std::string>{"a.jpg", "kal_pxln_files.lst", "old.jpg", "slow.jpg"}));
     EXPECT_EQ(test::ReadFile(next.File("old.jpg")), "the user's");
-    LocalFileMap fresh;
-    ASSERT_EQ(
-        ReadListFile(platform::RealFileSystem(), next.File("kal_pxln_files.lst"), fresh).status,
-        ListReadStatus::Loaded);
+    LocalFileMap fresh = test::ListedIn(next.Path());
     EXPECT_EQ(fresh.size(), 2u);
     EXPECT_EQ(fresh.count("http://h/old.jpg"), 0u);
 }

@@ -14,6 +14,7 @@
 #include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 #include "service/pixolune_client.h"
 #include "tests/support/stub_server.h"
@@ -61,7 +62,6 @@ struct Attack {
 class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
   protected:
     NetworkAttackTest() {
-        SetHostCallback(&FakeHost::Callback);
         ::setenv("PIXOLUNE_API_BASE", stub_.ApiBase().c_str(), 1);
         settings_.ImgFolder = media_.Path();
         MediaDownloadLimits limits;
@@ -70,10 +70,7 @@ class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
         limits.maxFileBytes = 8u << 20;
         engine_.SetDownloadLimits(limits);
     }
-    ~NetworkAttackTest() override {
-        ::unsetenv("PIXOLUNE_API_BASE");
-        SetHostCallback(nullptr);
-    }
+    ~NetworkAttackTest() override { ::unsetenv("PIXOLUNE_API_BASE"); }
 
     void SetFault(const std::string& path) {
         stub_.SetFault(R"({"path":")" + path + R"(",)" + GetParam().fault + "}");
@@ -82,6 +79,7 @@ class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
     StubServer stub_{StubServer::Options{kScenario, false, "", "", {}}};
     ScratchFolder media_;
     FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     PluginSettings settings_;
     CFeedEngine engine_{settings_};
 };
@@ -153,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Under the real size cap an endless body runs for a long time; the stop
 // request must still end it at once.
 TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
-    SetHostCallback(&FakeHost::Callback);
+    test::ScopedHostCallback callback(&test::FakeHost::Callback);
     StubServer stub{StubServer::Options{kScenario, false, "", "", {}}};
     stub.SetFault(R"({"path":"/media/a.jpg","mode":"endless_body"})");
     ScratchFolder media;
@@ -183,7 +181,6 @@ TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
         EXPECT_TRUE(FolderNames(media.Path()).empty());
         EXPECT_TRUE(engine.TEST_LocalFiles().empty());
     }
-    SetHostCallback(nullptr);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "engine/local_names.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
+#include "host_callback_guard.h"
 #include "model/host_link.h"
 #include "platform/file_system.h"
 
@@ -114,7 +115,7 @@ bool IsTemporary(const std::string& name) {
 }
 
 TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
-    SetHostCallback(&test::FakeHost::Callback);
+    test::ScopedHostCallback callback(&test::FakeHost::Callback);
     test::MediaServer server;
     server.ServeBytes("/new.jpg", 20000);
     const std::string oldUrl = server.Url("/old.jpg");
@@ -157,7 +158,6 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
             EXPECT_EQ(engine.TEST_LocalFiles().count(server.Url("/new.jpg")), 0u);
         }
     }
-    SetHostCallback(nullptr);
     // open, write, fsync, close, rename of the media file; the sidecar's and
     // the list's mkstemp, write, fsync, close, rename and folder sync.
     EXPECT_GE(points, 15);
@@ -168,7 +168,7 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
 // the next start knows (list and journal) never lacks its sidecar, and what
 // it names is there.
 TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
-    SetHostCallback(&test::FakeHost::Callback);
+    test::ScopedHostCallback callback(&test::FakeHost::Callback);
     test::MediaServer server;
     server.ServeBytes("/a.jpg", 20000);
     server.ServeBytes("/b.mp4", 30000);
@@ -206,7 +206,6 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
             EXPECT_TRUE(test::Exists(sidecar)) << "kill " << killAt << ": " << record.LocalName;
         }
     }
-    SetHostCallback(nullptr);
     // Each file: open, write, close, the sidecar's five calls, the rename; the list's five.
     EXPECT_GE(kills, 2 * 9 + 5);
     RecordProperty("kill_points", kills);
