@@ -149,6 +149,7 @@ class Life {
         if (Chance(3.0 / 1440)) DeleteOneOfOurs();
         if (Chance(2.0 / 1440)) StopAndStartTheWorker();
         if (Chance(2.0 / 1440)) ReloadTheSettings();
+        if (Chance(4.0 / 1440)) SignTheAddressesAnew();
         MeasureResourcesDaily();
     }
 
@@ -242,7 +243,7 @@ class Life {
         ::unlink(folder_.File(it->second.LocalName).c_str());
         // Deleted while a batch runs, it may stay listed until the next batch.
         deletedSinceCheck_.insert(it->first);
-        inodes_.erase(it->first);
+        inodes_.erase(it->second.LocalName);
     }
 
     // The host disables and enables the plug-in: a real worker runs a while.
@@ -257,6 +258,13 @@ class Life {
         engine_.StopWorker();
         clock_.SetThreaded(false);
         if (!passed) Break("a start after a stop runs a worker");
+    }
+
+    // The same photos under new addresses: nothing is fetched again (the
+    // checker's inodes say so); until the next refresh the list has the old ones.
+    void SignTheAddressesAnew() {
+        service_.SignAnew();
+        calmSinceMs_ = std::max(calmSinceMs_, clock_.NowMs());
     }
 
     void ReloadTheSettings() {
@@ -322,7 +330,7 @@ class Life {
     void CheckInStepWithTheFeeds(const LocalFileMap& listed) {
         std::set<std::string> delivered;
         for (const auto& answer : service_.LastAnswers())
-            for (uint64_t id : answer) delivered.insert(service_.UrlOf(id));
+            delivered.insert(answer.begin(), answer.end());
         const int64_t limitSeconds = (kOlderHours + 1) * 3600 + 120;
         for (const auto& [url, record] : listed) {
             if (delivered.count(url) != 0) continue;
@@ -355,14 +363,15 @@ class Life {
         }
     }
 
-    // A file stays the same file while its item stays in the feeds.
+    // A file stays the same file while its item stays in the feeds, under
+    // whatever signature its address carries.
     void CheckNothingFetchedTwice(const LocalFileMap& listed) {
         std::map<std::string, ino_t> now;
         for (const auto& [url, record] : listed) {
             struct stat status {};
             if (::stat(folder_.File(record.LocalName).c_str(), &status) != 0) continue;
-            now[url] = status.st_ino;
-            const auto before = inodes_.find(url);
+            now[record.LocalName] = status.st_ino;
+            const auto before = inodes_.find(record.LocalName);
             if (before != inodes_.end() && before->second != status.st_ino)
                 return Break("nothing is downloaded twice: " + record.LocalName);
         }
@@ -370,10 +379,11 @@ class Life {
     }
 
     void CountChanges(const LocalFileMap& listed) {
-        for (const auto& [url, record] : listed) report_.stored += lastListed_.count(url) == 0;
-        for (const std::string& url : lastListed_) report_.pruned += listed.count(url) == 0;
-        lastListed_.clear();
-        for (const auto& [url, record] : listed) lastListed_.insert(url);
+        std::set<std::string> names;
+        for (const auto& [url, record] : listed) names.insert(record.LocalName);
+        for (const std::string& name : names) report_.stored += lastListed_.count(name) == 0;
+        for (const std::string& name : lastListed_) report_.pruned += names.count(name) == 0;
+        lastListed_ = std::move(names);
     }
 
     void MeasureResourcesDaily() {
@@ -441,7 +451,7 @@ class Life {
     uint64_t userFilesDropped_ = 0;
     std::map<std::string, std::string> userFiles_;  // name -> bytes
     std::set<std::string> userNames_;               // the user's files under an item's name
-    std::map<std::string, ino_t> inodes_;           // url -> inode at the last batch
+    std::map<std::string, ino_t> inodes_;           // name -> inode at the last batch
     std::set<std::string> lastListed_;
     std::set<std::string> deletedSinceCheck_;
     std::set<std::string> deletedInBatch_;

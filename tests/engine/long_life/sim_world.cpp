@@ -101,7 +101,12 @@ FeedQueryFactory SimService::Factory() {
 }
 
 std::string SimService::UrlOf(uint64_t id) const {
-    return mediaBase_ + "/m/" + NameOf(id);
+    std::lock_guard<std::mutex> guard(mutex_);
+    return SignedUrl(id);
+}
+
+std::string SimService::SignedUrl(uint64_t id) const {
+    return mediaBase_ + "/m/" + NameOf(id) + "?sig=" + std::to_string(signature_);
 }
 
 FeedQueryOutcome SimService::Answer(const std::string& token, CPixoluneFeed& feed) {
@@ -128,11 +133,10 @@ FeedQueryOutcome SimService::Answer(const std::string& token, CPixoluneFeed& fee
     feed.Items.clear();
     for (uint64_t id : items_[index]) {
         if (static_cast<int32_t>(feed.Items.size()) >= feed.MaxP) break;
-        feed.Items.push_back({"caption " + std::to_string(id), UrlOf(id), "owner"});
+        feed.Items.push_back({"caption " + std::to_string(id), SignedUrl(id), "owner"});
     }
     lastAnswers_[index].clear();
-    for (const CPixoluneItem& item : feed.Items)
-        lastAnswers_[index].insert(std::stoull(item.Url.substr(item.Url.rfind("/i") + 2)));
+    for (const CPixoluneItem& item : feed.Items) lastAnswers_[index].insert(item.Url);
     outcome.result = QueryResult::Ok;
     return outcome;
 }
@@ -173,7 +177,12 @@ std::vector<std::set<uint64_t>> SimService::Items() const {
     return items_;
 }
 
-std::vector<std::set<uint64_t>> SimService::LastAnswers() const {
+void SimService::SignAnew() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++signature_;
+}
+
+std::vector<std::set<std::string>> SimService::LastAnswers() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return lastAnswers_;
 }

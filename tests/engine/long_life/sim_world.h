@@ -103,20 +103,26 @@ class SimService {
     void SetRetryAfter(uint32_t seconds);  // 0: none
     void SetAcceptedToken(std::string token);
     void RefuseTagForGood();
+    // Signs every media address anew, as services that sign their URLs do.
+    void SignAnew();
 
     // What the checker reads: each feed's items now and its last answer.
     [[nodiscard]] std::vector<std::set<uint64_t>> Items() const;
-    [[nodiscard]] std::vector<std::set<uint64_t>> LastAnswers() const;
+    // The addresses of each feed's last answer, as the engine got them.
+    [[nodiscard]] std::vector<std::set<std::string>> LastAnswers() const;
     [[nodiscard]] bool TagRefused() const;
     [[nodiscard]] bool RefusesToken(const std::string& token) const;
 
     FeedQueryOutcome Answer(const std::string& token, CPixoluneFeed& feed);
 
   private:
+    [[nodiscard]] std::string SignedUrl(uint64_t id) const;  // with the lock held
+
     const std::string mediaBase_;
     mutable std::mutex mutex_;  // guards every member below
     std::vector<std::set<uint64_t>> items_ = std::vector<std::set<uint64_t>>(kFeeds);
-    std::vector<std::set<uint64_t>> lastAnswers_ = std::vector<std::set<uint64_t>>(kFeeds);
+    std::vector<std::set<std::string>> lastAnswers_ = std::vector<std::set<std::string>>(kFeeds);
+    uint64_t signature_ = 1;  // the media addresses' signature, which the service renews
     bool down_ = false;
     uint32_t retryAfterSeconds_ = 0;
     std::string acceptedToken_;
