@@ -14,6 +14,7 @@ mkdir -p "$demo/media"
 demo=$(cd "$demo" && pwd)
 # The demo keeps its own host settings and token store, away from the user's own.
 export XDG_CONFIG_HOME=$demo/config
+export XDG_STATE_HOME=$demo/state
 token=tok-alice
 mkdir -p -m 700 "$XDG_CONFIG_HOME/Software/Torvane/PixolunePlugin"
 printf '%s\0' "$token" > "$XDG_CONFIG_HOME/Software/Torvane/PixolunePlugin/TokenKAL"
