@@ -155,22 +155,23 @@ TEST_F(WorkerTest, AfterAnExceptionTheStoredFilesAreWrittenBeforeTheListIsRead) 
         response.set_content("slow", "image/jpeg");
     });
     server_.ServeBytes("/next.jpg", 10);
-    // Feed 0 answers once; feed 1 fails, and throws on its next try.
+    // Feed 0 answers once; feed 1 fails until both files are stored, then throws once.
     CPixoluneFeed second;
     second.Type = 2;
     EditFeeds(*engine_, [&](FeedArray& feeds) { feeds.push_back(second); });
-    auto tries = std::make_shared<std::atomic<int>>(0);
+    auto thrown = std::make_shared<std::atomic<bool>>(false);
+    const std::string slow = folder_.File("slow.jpg"), next = folder_.File("next.jpg");
     AnswerWith({{"", server_.Url("/slow.jpg"), ""}, {"", server_.Url("/next.jpg"), ""}},
-               [tries](const CPixoluneFeed& feed) {
+               [thrown, slow, next](const CPixoluneFeed& feed) {
                    if (feed.Type != 2) return QueryResult::Ok;
-                   if (tries->fetch_add(1) == 1) throw std::runtime_error("boom");
+                   if (test::Exists(slow) && test::Exists(next) && !thrown->exchange(true))
+                       throw std::runtime_error("boom");
                    return QueryResult::Failed;
                });
     engine_->StartWorker();
     const int exception = host_.WaitForLog("CException (boom) in CPixoluneThread::RunComms()", 10s);
     ASSERT_GE(exception, 0);
-    // Both files are stored before the throw: the step that ends after the
-    // first waits for the slow one, and the failed feed is due only then.
+    // Both files were stored, and so noted, before the throw.
     const int reread = host_.WaitForLog("ReadLocalFileList: file list loaded (2 entries)", 10s,
                                         static_cast<size_t>(exception));
     EXPECT_GT(reread, exception);
