@@ -93,7 +93,7 @@ TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
     EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
     ASSERT_EQ(engine_.TEST_DownloadQueue().size(), 2u);
     EXPECT_EQ(engine_.TEST_DownloadQueue()[1].Url, "http://h/2.jpg");
-    const CPixoluneFeed& feed = FeedsOf(engine_)[0];
+    const CPixoluneFeed feed = FeedsOf(engine_)[0];  // a copy: the vector is a temporary
     EXPECT_NE(feed.LastTm, 0u);
     EXPECT_EQ(feed.Flg, kFeedEnabledFlag | kFeedQueriedFlag);
     EXPECT_EQ(feed.Items.size(), 2u);
