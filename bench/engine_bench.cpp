@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -72,6 +73,9 @@ BatchFigures WorkerBatch(const std::string& folder) {
     settings.DwlVideo = 1;
     settings.tmUpdate = 0;
     settings.RestartKal = 0;
+    // With a rate cap the bytes in the folder are printed once a second.
+    const char* rateKB = std::getenv("PIXOLUNE_BENCH_MAX_RATE_KB");
+    if (rateKB) settings.MaxRateKB = std::atoi(rateKB);
     pixolune::CFeedEngine engine(settings);
     engine.SetToken("tok-alice");
     pixolune::CPixoluneFeed feed;
@@ -81,7 +85,19 @@ BatchFigures WorkerBatch(const std::string& folder) {
     g_batchDone = false;
     const auto start = Clock::now();
     engine.StartWorker();
-    while (!g_batchDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto nextSample = start + std::chrono::seconds(1);
+    uintmax_t bytesBefore = 0;
+    while (!g_batchDone) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!rateKB || Clock::now() < nextSample) continue;
+        uintmax_t bytes = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (entry.is_regular_file(error)) bytes += entry.file_size(error);
+        std::printf("second=%.0f bytes_per_second=%ju\n", SecondsSince(start), bytes - bytesBefore);
+        bytesBefore = bytes;
+        nextSample += std::chrono::seconds(1);
+    }
     const double seconds = SecondsSince(start);
     engine.StopWorker();
     return {seconds, static_cast<unsigned long long>(engine.TEST_ConnectionsOpened())};

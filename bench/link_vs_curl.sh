@@ -9,6 +9,8 @@
 # that went down the line), and FILES x 256 KiB on loopback. Connections are
 # counted at the stand-in (client connections that carried requests).
 #   bench/link_vs_curl.sh [BUILD_DIR] [FILES]      (defaults: build, 100)
+# With RATE_KB set, only FILES x 256 KiB at 100 Mbit/s with that rate cap is
+# run, and the bytes the worker stored in each second are listed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
@@ -99,6 +101,13 @@ run_case() {
   seconds=$(sed -n 's/.*worker_seconds=\([0-9.]*\).*/\1/p' <<<"$out")
   stored=$(sed -n 's/.*files=\([0-9]*\).*/\1/p' <<<"$out")
   row "worker ($stored files, feed query incl.)" "$seconds" "$(connections)"
+  if [ -n "${RATE_KB:-}" ]; then
+    grep '^second=' <<<"$out" | sed 's/^/  /'
+    row "bytes / (1.1 x the cap)" "$(python3 -c "print($files*$size/(1.1*$RATE_KB*1024))")" "-"
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+    pids=()
+    return
+  fi
   if [ -n "$drop" ]; then
     # The relay says on exit how much went down the line.
     local relay_pid=${pids[0]}
@@ -134,6 +143,12 @@ run_case() {
 }
 
 kib256=$((256 * 1024))
+if [ -n "${RATE_KB:-}" ]; then
+  export PIXOLUNE_BENCH_MAX_RATE_KB=$RATE_KB
+  run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s, cap $RATE_KB KB/s" \
+    "$files" "$kib256" image 25 100
+  exit 0
+fi
 run_case "50 x 256 KiB over HTTPS, 200 ms round trip, 100 Mbit/s (link_relay)" 50 "$kib256" image 100 100
 run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s (link_relay)" "$files" "$kib256" image 25 100
 run_case "one 64 MiB video, 50 ms round trip, 100 Mbit/s, the line drops every 16 MiB" 1 $((64 << 20)) video 25 100 16

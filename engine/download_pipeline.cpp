@@ -417,6 +417,20 @@ void DownloadPipeline::Requeue(Entry entry) {
     waiting_.insert(later, std::make_unique<Entry>(std::move(entry)));
 }
 
+void DownloadPipeline::Suspend() {
+    for (auto& [id, entry] : inFlight_) {
+        session_.Cancel(id);
+        const bool resumable =
+            !entry->transfer->Validator().empty() && entry->transfer->BytesInFile() > 0;
+        if (resumable) entry->transfer->Suspend();
+        entry->transfer.reset();  // a part not kept goes with it
+        entry->startOver = !resumable;
+        entry->notBefore = Now();
+        Requeue(std::move(*entry));
+    }
+    inFlight_.clear();
+}
+
 std::vector<CPixoluneItem> DownloadPipeline::Cancel() {
     std::vector<std::unique_ptr<Entry>> left;
     for (auto& [id, entry] : inFlight_) {

@@ -113,6 +113,9 @@ class DownloadPipeline {
     [[nodiscard]] size_t TakeFailed() { return std::exchange(failed_, 0); }
     // Ends a wait for a paused item at once (a stop), from any thread.
     void Wake() { pauseEnded_.Set(); }
+    // Cuts every transfer in flight; each keeps its part (when its answer
+    // named a validator) and waits in the pipeline to go on with Range.
+    void Suspend();
     // Ends every transfer (their files removed) and answers the items not
     // stored, in queue order, for the queue to take back.
     [[nodiscard]] std::vector<CPixoluneItem> Cancel();

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "engine/pixolune_thread.h"
+#include "engine/quiet_hours.h"
+#include "model/host_link.h"
 
 namespace pixolune {
 namespace {
@@ -69,10 +71,30 @@ PassOutcome CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
     // Nothing is queried or downloaded for a folder that is not ours.
     if (!TakeMediaFolder()) return PassOutcome::FolderUnusable;
     if (localListUnreadable_) return PassOutcome::ListUnreadable;
+    const PluginSettings settings = configuration_.Settings();
+    if (KeepQuiet(settings)) return PassOutcome::BatchClosed;
+    // One budget for every transfer of the worker, API pages included.
+    Transfers->SetRateCap(static_cast<int64_t>(settings.MaxRateKB) * 1024);
     (void)Refresh(stop);  // a failed feed is retried on its own schedule
     if (stop && stop->load() != 0) return PassOutcome::BatchClosed;
     return DownloadNext(stop) == DownloadStep::ItemTaken ? PassOutcome::ItemTaken
                                                          : PassOutcome::BatchClosed;
+}
+
+bool CFeedEngine::KeepQuiet(const PluginSettings& settings) {
+    const bool quiet =
+        IsQuietHour(LocalHourAt(clock_.WallSeconds()), settings.QuietFrom, settings.QuietTo);
+    if (quiet == inQuietHours_) return quiet;
+    inQuietHours_ = quiet;
+    if (quiet) {
+        Log("Refresh: quiet hours begin (%02d:00 to %02d:00); no requests until they end",
+            settings.QuietFrom, settings.QuietTo);
+        // Parts are kept: the transfers go on with Range once the hours are over.
+        downloads_.Suspend();
+    } else {
+        Log("Refresh: quiet hours end; queries and downloads go on");
+    }
+    return quiet;
 }
 
 uint64_t CFeedEngine::TEST_ConnectionsOpened() const {

@@ -165,6 +165,9 @@ class CFeedEngine {
     // Adds the journal's entries to LocalFiles; false when it could not be read.
     [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
     [[nodiscard]] bool MayPruneAfterBatch();
+    // True in the settings' quiet hours, when no request may be sent; says
+    // when they begin (cutting the transfers in flight) and when they end.
+    [[nodiscard]] bool KeepQuiet(const PluginSettings& settings);
     // Marks the files of each enabled feed's last answer seen; the index of
     // the first enabled feed that has not answered yet, if any.
     [[nodiscard]] std::optional<int> MarkLastAnswersSeen();
@@ -269,6 +272,7 @@ class CFeedEngine {
     // retryWaits_: they count as seen when the feed fails later.
     std::unordered_map<std::string, std::vector<std::string>> deliveredUrls_;
     bool notAuthorizedSaid_ = false;
+    bool inQuietHours_ = false;  // as last said
     // The disk reserve's line was written in this batch.
     std::atomic<bool> reserveReportedInBatch_{false};
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/rate_budget.h"
+
 namespace pixolune::platform {
 namespace {
 
@@ -141,6 +143,10 @@ using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 
 using Clock = std::chrono::steady_clock;
 
+RateBudget::Ms SinceEpoch(Clock::time_point when) {
+    return std::chrono::duration_cast<RateBudget::Ms>(when.time_since_epoch());
+}
+
 // One transfer: owns its easy handle and the callbacks' state, and turns
 // libcurl's events into the calls of HttpRequest. Exceptions thrown by those
 // calls must not unwind through libcurl's C frames, so they are held and
@@ -148,6 +154,12 @@ using Clock = std::chrono::steady_clock;
 class Transfer {
   public:
     explicit Transfer(HttpRequest request) : request_(std::move(request)) {}
+
+    // Its pieces are taken from `budget` under `id`; set before Setup.
+    void ShareBudget(RateBudget* budget, uint64_t id) {
+        budget_ = budget;
+        id_ = id;
+    }
 
     // False when no easy handle could be made; the transfer is then done.
     bool Setup(CURLSH* share) {
@@ -179,6 +191,15 @@ class Transfer {
         result_.errorText = why;
         result_.loopFailed = loopFailed;
     }
+
+    // Goes on after the budget held it back; the time held does not count
+    // against the low-speed limit.
+    void Resume() {
+        if (heldSince_) heldTotal_ += Clock::now() - *heldSince_;
+        heldSince_.reset();
+        if (easy_ && !done_) curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+    }
+    bool Held() const { return heldSince_.has_value(); }
 
     std::exception_ptr TakeException() { return std::exchange(pendingException_, nullptr); }
 
@@ -220,8 +241,13 @@ class Transfer {
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy, CURLOPT_MAXREDIRS, request_.limits.maxRedirects);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request_.limits.connectTimeoutSeconds);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, request_.limits.lowSpeedBytesPerSecond);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
+        // Under a rate cap the low-speed limit is kept here: the time a transfer
+        // is held back by the cap is not the server's slowness.
+        ownLowSpeedCheck_ = budget_ && budget_->Capped();
+        if (!ownLowSpeedCheck_) {
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, request_.limits.lowSpeedBytesPerSecond);
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
+        }
         curl_easy_setopt(easy, CURLOPT_TIMEOUT, request_.limits.totalTimeoutSeconds);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -265,8 +291,36 @@ class Transfer {
     static size_t BodyThunk(char* data, size_t size, size_t count, void* self) {
         return static_cast<Transfer*>(self)->OnBodyPiece(data, size * count);
     }
-    static int ProgressThunk(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Transfer*>(self)->AbortRequested() ? 1 : 0;
+    static int ProgressThunk(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+        Transfer& transfer = *static_cast<Transfer*>(self);
+        if (transfer.TooSlow(received)) return 1;
+        return transfer.AbortRequested() ? 1 : 0;
+    }
+
+    // The time since the request was sent, less the time the budget held it.
+    Clock::duration ActiveTime(Clock::time_point now) const {
+        Clock::duration held = heldTotal_;
+        if (heldSince_) held += now - *heldSince_;
+        return now - startedAt_ - held;
+    }
+
+    // The low-speed limit over the time not held back: fewer bytes than the
+    // limit allows in its time, counted from the last time enough came.
+    bool TooSlow(curl_off_t received) {
+        if (!ownLowSpeedCheck_ || lowSpeed_) return lowSpeed_;
+        const long floor = request_.limits.lowSpeedBytesPerSecond;
+        const long seconds = request_.limits.lowSpeedSeconds;
+        if (floor <= 0 || seconds <= 0 || !Connected(easy_.get())) return false;
+        const Clock::duration active = ActiveTime(Clock::now());
+        if (!windowStarted_ ||
+            received - windowStartBytes_ >= static_cast<curl_off_t>(floor) * seconds) {
+            windowStarted_ = true;
+            windowStartBytes_ = received;
+            windowStartActive_ = active;
+            return false;
+        }
+        lowSpeed_ = active - windowStartActive_ >= std::chrono::seconds(seconds);
+        return lowSpeed_;
     }
 
     // libcurl hands over every header line of every answer, 1xx and redirect
@@ -328,6 +382,12 @@ class Transfer {
             curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
             if (!DeliverStatus(status)) return 0;
         }
+        // Held back by the rate cap: libcurl keeps the bytes and hands them
+        // over again once the session resumes the transfer.
+        if (budget_ && !budget_->Take(id_, size, SinceEpoch(Clock::now()))) {
+            heldSince_ = Clock::now();
+            return CURL_WRITEFUNC_PAUSE;
+        }
         // Each piece is handed over, and a stop or abort noticed, as if it had
         // been read alone.
         const size_t pieceBytes = request_.bufferSize > 0 ? request_.bufferSize : size;
@@ -366,6 +426,14 @@ class Transfer {
         HttpResult result;
         if (skipped_) {
             result.failure = HttpFailure::Skipped;
+        } else if (lowSpeed_) {
+            result = Failed(statusDelivered_ ? HttpFailure::Body : HttpFailure::Status,
+                            CURLE_OPERATION_TIMEDOUT);
+            result.errorText = "slower than " +
+                               std::to_string(request_.limits.lowSpeedBytesPerSecond) +
+                               " bytes/s for " + std::to_string(request_.limits.lowSpeedSeconds) +
+                               " s, not counting the time the rate cap held it";
+            result.limitReached = HttpLimitReached::LowSpeed;
         } else if (aborted_) {
             result =
                 Failed(HttpFailure::Aborted, code == CURLE_OK ? CURLE_ABORTED_BY_CALLBACK : code);
@@ -406,6 +474,15 @@ class Transfer {
     }
 
     HttpRequest request_;
+    RateBudget* budget_ = nullptr;
+    uint64_t id_ = 0;
+    std::optional<Clock::time_point> heldSince_;  // paused by the budget since
+    Clock::duration heldTotal_{};
+    bool ownLowSpeedCheck_ = false;
+    bool windowStarted_ = false;
+    curl_off_t windowStartBytes_ = 0;
+    Clock::duration windowStartActive_{};
+    bool lowSpeed_ = false;
     CurlEasy easy_;
     CurlList headers_;
     Clock::time_point startedAt_;
@@ -463,6 +540,7 @@ class HttpSession::Impl {
     TransferId Start(HttpRequest request) {
         const TransferId id = nextId_++;
         auto transfer = std::make_unique<Transfer>(std::move(request));
+        transfer->ShareBudget(&budget_, id);
         if (!multi_) {
             transfer->FinishBySession(setupFailure_, false);
             ended_.push_back(id);
@@ -489,7 +567,7 @@ class HttpSession::Impl {
         Transfer& transfer = *found->second;
         while (!transfer.Done()) {
             DriveOnce();
-            if (!transfer.Done()) Poll(std::chrono::milliseconds(kPollMs));
+            if (!transfer.Done()) Poll(PollLimit());
         }
         std::unique_ptr<Transfer> ended = std::move(found->second);
         transfers_.erase(found);
@@ -505,7 +583,7 @@ class HttpSession::Impl {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             // Also with nothing in flight: the caller waits out a pause, and a wake-up ends it.
             if (left.count() <= 0) break;
-            Poll(std::min(left, std::chrono::milliseconds(kPollMs)));
+            Poll(std::min(left, PollLimit()));
             DriveOnce();
         }
         return CollectEnded();
@@ -528,6 +606,11 @@ class HttpSession::Impl {
         ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
     }
 
+    void SetRateCap(int64_t bytesPerSecond) {
+        budget_.SetRate(bytesPerSecond, SinceEpoch(Clock::now()));
+        ResumeFromBudget();
+    }
+
     size_t InFlight() const {
         size_t count = 0;
         for (const auto& entry : transfers_) count += entry.second->Done() ? 0 : 1;
@@ -537,6 +620,26 @@ class HttpSession::Impl {
     uint64_t ConnectionsOpened() const { return connectionsOpened_; }
 
   private:
+    // A held transfer goes on as soon as the budget allows, not at the next poll.
+    std::chrono::milliseconds PollLimit() {
+        std::chrono::milliseconds limit(kPollMs);
+        if (const auto resume = budget_.TimeToResume(SinceEpoch(Clock::now())))
+            limit = std::clamp(*resume, std::chrono::milliseconds(1), limit);
+        return limit;
+    }
+
+    void ResumeFromBudget() {
+        while (const auto id = budget_.NextToResume(SinceEpoch(Clock::now()))) {
+            const auto found = transfers_.find(*id);
+            if (found == transfers_.end() || found->second->Done()) {
+                budget_.Forget(*id);
+                continue;
+            }
+            // May hand over the bytes kept at once, and so take from the budget.
+            found->second->Resume();
+        }
+    }
+
     std::vector<Ended> CollectEnded() {
         std::vector<Ended> ended;
         for (const TransferId id : ended_) {
@@ -580,6 +683,7 @@ class HttpSession::Impl {
 
     void DriveOnce() {
         if (!multi_) return;
+        ResumeFromBudget();
         int running = 0;
         const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
         if (performed != CURLM_OK) {
@@ -613,6 +717,8 @@ class HttpSession::Impl {
     }
 
     void Detach(Transfer& transfer) {
+        for (const auto& entry : transfers_)
+            if (entry.second.get() == &transfer) budget_.Forget(entry.first);
         if (!transfer.Easy() || transfer.Done()) return;
         long opened = 0;
         curl_easy_getinfo(transfer.Easy(), CURLINFO_NUM_CONNECTS, &opened);
@@ -620,6 +726,7 @@ class HttpSession::Impl {
         curl_multi_remove_handle(multi_.get(), transfer.Easy());
     }
 
+    RateBudget budget_{SinceEpoch(Clock::now())};  // outlives the transfers that use it
     CurlShare share_;
     CurlMulti multi_;
     std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
@@ -652,6 +759,9 @@ void HttpSession::Cancel(TransferId id) {
 }
 size_t HttpSession::InFlight() const {
     return impl_->InFlight();
+}
+void HttpSession::SetRateCap(int64_t bytesPerSecond) {
+    impl_->SetRateCap(bytesPerSecond);
 }
 uint64_t HttpSession::ConnectionsOpened() const {
     return impl_->ConnectionsOpened();

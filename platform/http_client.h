@@ -152,6 +152,10 @@ class HttpSession {
     // Ends a wait in DriveUntilOneEnds (or Wait) at once; safe from any thread.
     void Wakeup();
 
+    // One cap on the bytes per second of all the session's transfers
+    // together (0: none), from now on; transfers held back by it wait in turn.
+    void SetRateCap(int64_t bytesPerSecond);
+
     [[nodiscard]] size_t InFlight() const;
     // Connections opened by this session's transfers so far.
     [[nodiscard]] uint64_t ConnectionsOpened() const;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/user_registry.h"
 #include "model/host_link.h"
+#include "platform/user_registry.h"
 #include "plugin/host_store.h"
 
 namespace pixolune {
@@ -15,6 +15,9 @@ struct IntSetting {
     const char* key;
     int32_t PluginSettings::*field;
     int loadDefault;
+    // Values outside [lowest, highest] take the default; both 0: any value.
+    int lowest = 0;
+    int highest = 0;
 };
 
 // Keys in the order they are read and written, split where the text keys fall.
@@ -23,12 +26,28 @@ constexpr IntSetting kLeadingInts[] = {
     {"tmUpdate", &PluginSettings::tmUpdate, 180},
 };
 constexpr IntSetting kTrailingInts[] = {
-    {"DwlPhoto", &PluginSettings::DwlPhoto, 1},     {"DwlVideo", &PluginSettings::DwlVideo, 0},
-    {"RestartKal", &PluginSettings::RestartKal, 1}, {"KpropTitle", &PluginSettings::KpropTitle, 0},
-    {"KpropDescr", &PluginSettings::KpropDescr, 0}, {"KpropOwner", &PluginSettings::KpropOwner, 0},
-    {"OlderDays", &PluginSettings::OlderDays, 7},   {"OlderHours", &PluginSettings::OlderHours, 0},
+    {"DwlPhoto", &PluginSettings::DwlPhoto, 1},
+    {"DwlVideo", &PluginSettings::DwlVideo, 0},
+    {"RestartKal", &PluginSettings::RestartKal, 1},
+    {"KpropTitle", &PluginSettings::KpropTitle, 0},
+    {"KpropDescr", &PluginSettings::KpropDescr, 0},
+    {"KpropOwner", &PluginSettings::KpropOwner, 0},
+    {"OlderDays", &PluginSettings::OlderDays, 7},
+    {"OlderHours", &PluginSettings::OlderHours, 0},
     {"FeedsSynch", &PluginSettings::FeedsSynch, 0},
+    {"MaxRateKB", &PluginSettings::MaxRateKB, 0, 0, kMaxRateKBLimit},
+    {"QuietFrom", &PluginSettings::QuietFrom, 0, 0, kLastHourOfDay},
+    {"QuietTo", &PluginSettings::QuietTo, 0, 0, kLastHourOfDay},
 };
+
+int ReadBoundedInt(const char* section, const IntSetting& setting) {
+    const int stored = ReadHostInt(section, setting.key, setting.loadDefault);
+    if (setting.lowest == setting.highest) return stored;
+    if (stored >= setting.lowest && stored <= setting.highest) return stored;
+    Log("LoadSettings: %s=%d is out of range (%d to %d), %d used", setting.key, stored,
+        setting.lowest, setting.highest, setting.loadDefault);
+    return setting.loadDefault;
+}
 
 std::string FeedKey(size_t index, const char* suffix) {
     char key[64];
@@ -123,9 +142,7 @@ LoadedSettings LoadSettings(int hostVariant) {
         v.*setting.field = ReadHostInt(s, setting.key, setting.loadDefault);
     }
     v.ImgFolder = ReadHostText(s, "ImgFolder", "");
-    for (const IntSetting& setting : kTrailingInts) {
-        v.*setting.field = ReadHostInt(s, setting.key, setting.loadDefault);
-    }
+    for (const IntSetting& setting : kTrailingInts) v.*setting.field = ReadBoundedInt(s, setting);
     v.AuthPrefix = ReadHostText(s, "AuthPrefix", "");
 
     loaded.token = LoadToken(hostVariant);

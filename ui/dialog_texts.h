@@ -66,6 +66,12 @@ inline constexpr const char* kTextRowMaxFilesRange =
     "\"%1\", Max N. of files: enter an integer between %2 and %3.";
 inline constexpr const char* kTextDaysRange = "Days: enter an integer between %1 and %2.";
 inline constexpr const char* kTextHoursRange = "Hours: enter an integer between %1 and %2.";
+inline constexpr const char* kTextRateRange =
+    "\"Limit downloads to\" (KB/s, 0 = no limit): enter an integer between %1 and %2.";
+inline constexpr const char* kTextQuietFromRange =
+    "\"Quiet hours from\": enter an hour between %1 and %2.";
+inline constexpr const char* kTextQuietToRange =
+    "\"Quiet hours to\": enter an hour between %1 and %2.";
 
 inline constexpr const char* kTextNoTags =
     "\"Photos/Videos with tags\": enter at least one tag; separate tags with commas.";

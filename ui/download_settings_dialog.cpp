@@ -39,6 +39,13 @@ void CDwnlSettingsDlg::CreateControls() {
     prefixEdit = new QLineEdit(this);
     hoursEdit = new QLineEdit(this);
     hoursLabel = new QLabel(tr("&Hours"), this);
+    rateLabel = new QLabel(tr("&Limit downloads to"), this);
+    rateEdit = new QLineEdit(this);
+    rateUnitLabel = new QLabel(tr("KB/s, 0 = no limit"), this);
+    quietFromLabel = new QLabel(tr("&Quiet hours from"), this);
+    quietFromEdit = new QLineEdit(this);
+    quietToLabel = new QLabel(tr("&to"), this);
+    quietToEdit = new QLineEdit(this);
     // Enter presses the focused button, and OK from anywhere else.
     okButton->setDefault(true);
 }
@@ -49,6 +56,12 @@ void CDwnlSettingsDlg::NameControls() {
     hoursLabel->setBuddy(hoursEdit);
     daysEdit->setAccessibleName(tr("Days"));
     hoursEdit->setAccessibleName(tr("Hours"));
+    rateLabel->setBuddy(rateEdit);
+    quietFromLabel->setBuddy(quietFromEdit);
+    quietToLabel->setBuddy(quietToEdit);
+    rateEdit->setAccessibleName(tr("Limit downloads to, KB/s"));
+    quietFromEdit->setAccessibleName(tr("Quiet hours from"));
+    quietToEdit->setAccessibleName(tr("Quiet hours to"));
 }
 
 // One exclusive group, so that the arrow keys move between the two buttons
@@ -66,6 +79,7 @@ void CDwnlSettingsDlg::BuildLayout() {
     layout->addWidget(captionCheck);
     layout->addLayout(OwnerRow(du));
     layout->addWidget(SynchronizationGroup(du));
+    layout->addWidget(LineSharingGroup(du));
     layout->addLayout(ButtonRow(du));
 }
 
@@ -99,6 +113,30 @@ QGroupBox* CDwnlSettingsDlg::SynchronizationGroup(const DialogUnits& du) {
     return group;
 }
 
+QGroupBox* CDwnlSettingsDlg::LineSharingGroup(const DialogUnits& du) {
+    rateEdit->setFixedWidth(du.X(40));
+    quietFromEdit->setFixedWidth(du.X(20));
+    quietToEdit->setFixedWidth(du.X(20));
+    auto* rateRow = new QHBoxLayout;
+    rateRow->addWidget(rateLabel);
+    rateRow->addWidget(rateEdit);
+    rateRow->addWidget(rateUnitLabel);
+    rateRow->addStretch();
+    auto* quietRow = new QHBoxLayout;
+    quietRow->addWidget(quietFromLabel);
+    quietRow->addWidget(quietFromEdit);
+    quietRow->addWidget(quietToLabel);
+    quietRow->addWidget(quietToEdit);
+    quietRow->addWidget(new QLabel(tr("(hours 0-23; the same hour twice: none)"), this));
+    quietRow->addStretch();
+
+    auto* group = new QGroupBox(tr("Sharing the line"), this);
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->addLayout(rateRow);
+    groupLayout->addLayout(quietRow);
+    return group;
+}
+
 QHBoxLayout* CDwnlSettingsDlg::ButtonRow(const DialogUnits& du) {
     okButton->setMinimumWidth(du.X(50));
     cancelButton->setMinimumWidth(du.X(50));
@@ -114,7 +152,8 @@ QHBoxLayout* CDwnlSettingsDlg::ButtonRow(const DialogUnits& du) {
 // Top to bottom as laid out.
 void CDwnlSettingsDlg::SetTabOrder() {
     ChainTabOrder({restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio, olderRadio,
-                   daysEdit, hoursEdit, okButton, cancelButton});
+                   daysEdit, hoursEdit, rateEdit, quietFromEdit, quietToEdit, okButton,
+                   cancelButton});
 }
 
 void CDwnlSettingsDlg::ConnectCommands() {
@@ -160,6 +199,9 @@ DownloadSettingsControls CDwnlSettingsDlg::ReadControls() const {
     c.hours = FromQt(hoursEdit->text());
     c.selectedRadio = radioGroup_->checkedId();  // -1 when none is selected
     c.prefix = FromQt(prefixEdit->text());
+    c.rateKB = FromQt(rateEdit->text());
+    c.quietFrom = FromQt(quietFromEdit->text());
+    c.quietTo = FromQt(quietToEdit->text());
     return c;
 }
 
@@ -175,6 +217,25 @@ void CDwnlSettingsDlg::WriteControls(const DownloadSettingsControls& c) {
     olderRadio->setChecked(c.selectedRadio == 1);
     radioGroup_->setExclusive(true);
     prefixEdit->setText(ToQt(c.prefix));
+    rateEdit->setText(ToQt(c.rateKB));
+    quietFromEdit->setText(ToQt(c.quietFrom));
+    quietToEdit->setText(ToQt(c.quietTo));
+}
+
+QWidget* CDwnlSettingsDlg::EditOf(DownloadControl control) const {
+    switch (control) {
+        case DownloadControl::Days:
+            return Enabling().ageFields ? daysEdit : nullptr;
+        case DownloadControl::Hours:
+            return Enabling().ageFields ? hoursEdit : nullptr;
+        case DownloadControl::RateKB:
+            return rateEdit;
+        case DownloadControl::QuietFrom:
+            return quietFromEdit;
+        case DownloadControl::QuietTo:
+            return quietToEdit;
+    }
+    return nullptr;
 }
 
 bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
@@ -182,10 +243,8 @@ bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
         WriteControls(LoadDownloadControls(Values));
         return true;
     }
-    if (const auto failure = SaveDownloadControls(ReadControls(), Values)) {
-        QWidget* edit = failure->control == DownloadControl::Days ? daysEdit : hoursEdit;
-        return FailOn(Enabling().ageFields ? edit : nullptr, failure->message);
-    }
+    if (const auto failure = SaveDownloadControls(ReadControls(), Values))
+        return FailOn(EditOf(failure->control), failure->message);
     return true;
 }
 

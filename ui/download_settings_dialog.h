@@ -15,8 +15,9 @@ class QRadioButton;
 
 namespace pixolune::ui {
 
-// The download settings behind "Settings...": restart, sidecar contents and
-// the removal of files that left the feeds.
+// The download settings behind "Settings...": restart, sidecar contents, the
+// removal of files that left the feeds, and how the downloads share the line
+// (a rate cap and quiet hours).
 class CDwnlSettingsDlg : public CExchangeDialog {
     Q_OBJECT
 
@@ -40,6 +41,13 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     QLineEdit* prefixEdit;
     QLineEdit* hoursEdit;
     QLabel* hoursLabel;
+    QLabel* rateLabel;
+    QLineEdit* rateEdit;
+    QLabel* rateUnitLabel;
+    QLabel* quietFromLabel;
+    QLineEdit* quietFromEdit;
+    QLabel* quietToLabel;
+    QLineEdit* quietToEdit;
 
   protected:
     void OnInitDialog() override;
@@ -56,6 +64,8 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void BuildLayout();
     [[nodiscard]] QHBoxLayout* OwnerRow(const DialogUnits& du);
     [[nodiscard]] QGroupBox* SynchronizationGroup(const DialogUnits& du);
+    [[nodiscard]] QGroupBox* LineSharingGroup(const DialogUnits& du);
+    [[nodiscard]] QWidget* EditOf(DownloadControl control) const;
     [[nodiscard]] QHBoxLayout* ButtonRow(const DialogUnits& du);
     void SetTabOrder();
     void ConnectCommands();

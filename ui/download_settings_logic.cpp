@@ -14,6 +14,9 @@ DownloadSettingsControls LoadDownloadControls(const DialogSettings& values) {
     controls.selectedRadio =
         values.FeedsSynch == 0 || values.FeedsSynch == 1 ? values.FeedsSynch : -1;
     controls.prefix = values.AuthPrefix;
+    controls.rateKB = std::to_string(values.MaxRateKB);
+    controls.quietFrom = std::to_string(values.QuietFrom);
+    controls.quietTo = std::to_string(values.QuietTo);
     return controls;
 }
 
@@ -32,6 +35,18 @@ std::optional<DownloadExchangeFailure> SaveDownloadControls(
         days = *typedDays;
         hours = *typedHours;
     }
+    const auto rateKB = IntegerInRange(controls.rateKB, 0, kMaxRateKBLimit);
+    if (!rateKB)
+        return DownloadExchangeFailure{
+            DownloadControl::RateKB, {kTextRateRange, {{"0"}, {std::to_string(kMaxRateKBLimit)}}}};
+    const std::vector<UiArg> hourBounds = {{"0"}, {std::to_string(kLastHourOfDay)}};
+    const auto quietFrom = IntegerInRange(controls.quietFrom, 0, kLastHourOfDay);
+    if (!quietFrom)
+        return DownloadExchangeFailure{DownloadControl::QuietFrom,
+                                       {kTextQuietFromRange, hourBounds}};
+    const auto quietTo = IntegerInRange(controls.quietTo, 0, kLastHourOfDay);
+    if (!quietTo)
+        return DownloadExchangeFailure{DownloadControl::QuietTo, {kTextQuietToRange, hourBounds}};
     values.RestartKal = controls.restart ? 1 : 0;
     values.KpropTitle = controls.caption ? 1 : 0;
     values.KpropOwner = controls.owner ? 1 : 0;
@@ -40,6 +55,9 @@ std::optional<DownloadExchangeFailure> SaveDownloadControls(
     values.FeedsSynch =
         controls.selectedRadio == 0 || controls.selectedRadio == 1 ? controls.selectedRadio : -1;
     values.AuthPrefix = controls.prefix;
+    values.MaxRateKB = *rateKB;
+    values.QuietFrom = *quietFrom;
+    values.QuietTo = *quietTo;
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "engine/feed_engine.h"
+#include "engine/quiet_hours.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "host_callback_guard.h"
@@ -267,6 +269,107 @@ int CountContaining(const std::vector<std::string>& lines, const std::string& te
     return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
         return l.find(text) != std::string::npos;
     }));
+}
+
+struct QuietCase {
+    int hour, from, to;
+    bool quiet;
+};
+
+class QuietHourRuleTest : public ::testing::TestWithParam<QuietCase> {};
+
+TEST_P(QuietHourRuleTest, HourIsInsideFromUpToTo) {
+    const QuietCase& c = GetParam();
+    EXPECT_EQ(IsQuietHour(c.hour, c.from, c.to), c.quiet)
+        << c.hour << " in " << c.from << " to " << c.to;
+}
+
+INSTANTIATE_TEST_SUITE_P(OverMidnightAndWithin, QuietHourRuleTest,
+                         ::testing::Values(QuietCase{23, 23, 7, true}, QuietCase{0, 23, 7, true},
+                                           QuietCase{6, 23, 7, true}, QuietCase{7, 23, 7, false},
+                                           QuietCase{22, 23, 7, false}, QuietCase{12, 23, 7, false},
+                                           QuietCase{9, 9, 17, true}, QuietCase{16, 9, 17, true},
+                                           QuietCase{17, 9, 17, false}, QuietCase{8, 9, 17, false},
+                                           QuietCase{0, 0, 0, false}, QuietCase{5, 5, 5, false},
+                                           QuietCase{22, 22, 0, true}, QuietCase{0, 22, 0, false},
+                                           QuietCase{0, 0, 1, true}, QuietCase{23, 0, 23, false}));
+
+// The real clock, but for the wall time, which a test sets to an hour of today.
+class HourClock final : public platform::Clock {
+  public:
+    uint32_t TickCount() override { return platform::RealClock().TickCount(); }
+    int64_t WallSeconds() override { return wallSeconds_; }
+    platform::AutoResetEvent::WaitResult WaitFor(platform::AutoResetEvent& event,
+                                                 std::chrono::milliseconds timeout) override {
+        return platform::RealClock().WaitFor(event, timeout);
+    }
+    void SetLocalHour(int hour) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        local.tm_hour = hour;
+        local.tm_min = 30;
+        local.tm_isdst = -1;
+        wallSeconds_ = static_cast<int64_t>(std::mktime(&local));
+    }
+
+  private:
+    int64_t wallSeconds_ = 0;
+};
+
+class QuietHoursTest : public ::testing::Test {
+  protected:
+    QuietHoursTest() {
+        settings_.tmUpdate = 0;
+        settings_.ImgFolder = folder_.Path();
+        settings_.QuietFrom = 23;
+        settings_.QuietTo = 7;
+        engine_.SetQueryFactory(
+            [this](const std::string&, const PluginSettings&, const std::atomic<int32_t>*) {
+                return std::make_unique<FakeQuery>(service_);
+            });
+        engine_.SetToken("tok");
+        SetFeeds(engine_, {Feed(1)});
+    }
+    int Said(const std::string& text) { return CountContaining(host_.LogLines(), text); }
+
+    test::ScratchFolder folder_;
+    test::FakeHost host_;
+    test::ScopedHostCallback callback_{&test::FakeHost::Callback};
+    FakeService service_;
+    PluginSettings settings_;
+    HourClock clock_;
+    CFeedEngine engine_{settings_, platform::RealFileSystem(), clock_};
+};
+
+TEST_F(QuietHoursTest, NoQueryInQuietHoursOverMidnightAndEachChangeIsSaidOnce) {
+    clock_.SetLocalHour(2);
+    (void)engine_.RunPass(nullptr);
+    clock_.SetLocalHour(6);
+    (void)engine_.RunPass(nullptr);
+    EXPECT_TRUE(service_.calls.empty());
+    EXPECT_EQ(Said("Refresh: quiet hours begin"), 1);
+    EXPECT_EQ(Said("Refresh: quiet hours end"), 0);
+
+    clock_.SetLocalHour(7);
+    (void)engine_.RunPass(nullptr);
+    (void)engine_.RunPass(nullptr);
+    EXPECT_EQ(service_.calls[1], 1);
+    EXPECT_EQ(Said("Refresh: quiet hours end"), 1);
+
+    clock_.SetLocalHour(23);
+    (void)engine_.RunPass(nullptr);
+    EXPECT_EQ(Said("Refresh: quiet hours begin"), 2);
+}
+
+TEST_F(QuietHoursTest, EqualHoursMeanNoQuietHours) {
+    engine_.Configuration().Change([](EngineConfiguration::Live& live) {
+        live.Settings.QuietFrom = live.Settings.QuietTo = 2;
+    });
+    clock_.SetLocalHour(2);
+    (void)engine_.RunPass(nullptr);
+    EXPECT_EQ(service_.calls[1], 1);
+    EXPECT_EQ(Said("Refresh: quiet hours"), 0);
 }
 
 TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {

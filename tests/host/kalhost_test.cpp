@@ -241,10 +241,12 @@ TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
         feed + "UserNote=kept\n\n[Settings]\nRebuildList=1\nTheme=dark\n";
     std::ofstream(Settings()) << before;
     ASSERT_EQ(Run("enable").status, 0);
-    // "Enabled" is replaced in place; "AuthPrefix" was missing and joins the end of its section.
+    // "Enabled" is replaced in place; the keys that were missing join the end of
+    // their section in the order they are saved.
     std::string expected = before;
     expected.replace(expected.find("Enabled=0"), 9, "Enabled=1");
-    expected.insert(expected.find("UserNote=kept\n") + 14, "AuthPrefix=\n");
+    expected.insert(expected.find("UserNote=kept\n") + 14,
+                    "MaxRateKB=0\nQuietFrom=0\nQuietTo=0\nAuthPrefix=\n");
     EXPECT_EQ(SettingsText(), expected);
 }
 

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/rate_budget.h"
 #include "tests/platform/loopback_server.h"
 
 namespace pixolune::platform {
@@ -359,6 +362,141 @@ TEST_F(HttpClientTest, ExceptionFromACallbackReachesTheCaller) {
     HttpRequest request = RequestFor(server.Url("/ok"), seen);
     request.onBody = [](const char*, size_t) -> bool { throw std::runtime_error("disk full"); };
     EXPECT_THROW((void)PerformHttpGet(request), std::runtime_error);
+}
+
+// Transfers that each read as fast as the budget lets them, on a simulated
+// clock in 1 ms steps: the bytes each one got in each second.
+struct BudgetRun {
+    std::vector<std::map<int64_t, size_t>> bytesPerSecond;  // per transfer
+    std::vector<int64_t> doneAtMs;                          // -1 while still reading
+};
+
+BudgetRun RunOnBudget(int64_t capBytesPerSecond, const std::vector<size_t>& fileBytes,
+                      int64_t runMs) {
+    constexpr size_t kPiece = 16 * 1024;
+    RateBudget budget(RateBudget::Ms(0));
+    budget.SetRate(capBytesPerSecond, RateBudget::Ms(0));
+    BudgetRun run;
+    run.bytesPerSecond.resize(fileBytes.size());
+    run.doneAtMs.assign(fileBytes.size(), -1);
+    std::vector<size_t> left = fileBytes;
+    std::vector<bool> held(fileBytes.size(), false);
+    auto read = [&](size_t id, int64_t ms) {
+        const size_t piece = std::min(kPiece, left[id]);
+        left[id] -= piece;
+        run.bytesPerSecond[id][ms / 1000] += piece;
+        if (left[id] == 0) {
+            run.doneAtMs[id] = ms;
+            budget.Forget(id);
+        }
+    };
+    for (int64_t ms = 0; ms < runMs; ++ms) {
+        const RateBudget::Ms now(ms);
+        // As the session does: the line first, each resumed one taking its piece at once.
+        while (const auto id = budget.NextToResume(now)) {
+            held[*id] = false;
+            EXPECT_TRUE(budget.Take(*id, std::min(kPiece, left[*id]), now));
+            read(*id, ms);
+        }
+        for (size_t id = 0; id < fileBytes.size(); ++id) {
+            if (held[id] || left[id] == 0) continue;
+            if (budget.Take(id, std::min(kPiece, left[id]), now))
+                read(id, ms);
+            else
+                held[id] = true;
+        }
+    }
+    return run;
+}
+
+TEST(RateBudgetTest, SixteenTransfersTogetherKeepToTheCapOverAnyTenSeconds) {
+    constexpr int64_t kCap = 512 * 1024;
+    const BudgetRun run = RunOnBudget(kCap, std::vector<size_t>(16, 64u << 20), 30000);
+    std::vector<size_t> total(30, 0);
+    for (const auto& transfer : run.bytesPerSecond)
+        for (const auto& [second, bytes] : transfer) total[static_cast<size_t>(second)] += bytes;
+    for (size_t first = 0; first + 10 <= total.size(); ++first) {
+        size_t window = 0;
+        for (size_t second = first; second < first + 10; ++second) window += total[second];
+        EXPECT_LE(window, static_cast<size_t>(1.1 * 10 * kCap)) << "from second " << first;
+        // The cap is a cap, not a brake far below it.
+        EXPECT_GE(window, static_cast<size_t>(0.9 * 10 * kCap)) << "from second " << first;
+    }
+    // Each transfer gets its share, none the whole line.
+    size_t least = SIZE_MAX, most = 0;
+    for (const auto& transfer : run.bytesPerSecond) {
+        size_t bytes = 0;
+        for (const auto& [second, got] : transfer) bytes += got;
+        least = std::min(least, bytes);
+        most = std::max(most, bytes);
+    }
+    EXPECT_GE(static_cast<double>(least), 0.8 * static_cast<double>(most));
+}
+
+TEST(RateBudgetTest, ASmallFileIsNotStarvedBehindLargeOnes) {
+    constexpr int64_t kCap = 256 * 1024;
+    std::vector<size_t> files(16, 64u << 20);
+    files.back() = 128 * 1024;  // starts last, behind fifteen large files
+    const BudgetRun run = RunOnBudget(kCap, files, 20000);
+    // Its fair share is a sixteenth of the cap: 8 s for its bytes at most twice that long.
+    const int64_t fairMs = static_cast<int64_t>(files.back()) * 1000 * 16 / kCap;
+    ASSERT_GE(run.doneAtMs.back(), 0);
+    EXPECT_LE(run.doneAtMs.back(), fairMs * 5 / 4);
+}
+
+TEST(RateBudgetTest, LiftingTheCapLetsTheLineGoAndEveryPieceThrough) {
+    RateBudget budget(RateBudget::Ms(0));
+    budget.SetRate(1024, RateBudget::Ms(0));
+    // The bucket starts empty and fills; a large piece then puts it in debt.
+    EXPECT_FALSE(budget.Take(1, 1024, RateBudget::Ms(0)));
+    EXPECT_EQ(budget.NextToResume(RateBudget::Ms(100)), std::optional<uint64_t>(1));
+    EXPECT_TRUE(budget.Take(1, 64 * 1024, RateBudget::Ms(100)));
+    EXPECT_FALSE(budget.Take(2, 1024, RateBudget::Ms(101)));
+    EXPECT_FALSE(budget.Take(3, 1024, RateBudget::Ms(101)));
+    EXPECT_FALSE(budget.NextToResume(RateBudget::Ms(1000)).has_value());  // still in debt
+    ASSERT_TRUE(budget.TimeToResume(RateBudget::Ms(1000)).has_value());
+    EXPECT_GT(budget.TimeToResume(RateBudget::Ms(1000))->count(), 30000);
+    budget.SetRate(0, RateBudget::Ms(1001));
+    EXPECT_EQ(budget.NextToResume(RateBudget::Ms(1001)), std::optional<uint64_t>(2));
+    EXPECT_EQ(budget.NextToResume(RateBudget::Ms(1001)), std::optional<uint64_t>(3));
+    EXPECT_FALSE(budget.NextToResume(RateBudget::Ms(1001)).has_value());
+    EXPECT_TRUE(budget.Take(4, 1u << 30, RateBudget::Ms(1001)));
+}
+
+// Over loopback, sixteen transfers of one session under a cap of 512 KiB/s:
+// every byte arrives, and no faster than the cap allows.
+TEST_F(HttpClientTest, RateCapHoldsSixteenTransfersTogether) {
+    constexpr int64_t kCap = 512 * 1024;
+    constexpr size_t kFileBytes = 160 * 1024;
+    constexpr size_t kFiles = 16;
+    const std::string file(kFileBytes, 'r');
+    server.Http().Get("/file", [&file](const httplib::Request&, httplib::Response& res) {
+        res.set_content(file, "application/octet-stream");
+    });
+    HttpSession session;
+    session.SetRateCap(kCap);
+    std::vector<Observed> seenEach(kFiles);
+    std::map<HttpSession::TransferId, size_t> index;
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < kFiles; ++i) {
+        HttpRequest request = RequestFor(server.Url("/file"), seenEach[i]);
+        request.limits.lowSpeedBytesPerSecond = 1024;  // a share of the cap is far above it
+        request.limits.lowSpeedSeconds = 2;
+        index[session.Start(std::move(request))] = i;
+    }
+    size_t ended = 0;
+    for (int tries = 0; tries < 200 && ended < kFiles; ++tries) {
+        for (const HttpSession::Ended& one : session.DriveUntilOneEnds(10s)) {
+            EXPECT_EQ(one.result.failure, HttpFailure::None) << one.result.errorText;
+            ++ended;
+        }
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(ended, kFiles);
+    for (const Observed& each : seenEach) EXPECT_EQ(each.body, file);
+    // The first burst (a tenth of a second) comes free.
+    const double leastSeconds = (kFiles * kFileBytes - kCap / 10) / (1.1 * kCap);
+    EXPECT_GE(std::chrono::duration<double>(elapsed).count(), leastSeconds);
 }
 
 }  // namespace

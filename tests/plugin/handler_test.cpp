@@ -74,7 +74,7 @@ TEST_P(MessageResultTest, AnswersAsTheHostExpects) {
             EXPECT_EQ(plugin.Send(8), 0);
             break;
         case Effect::SavesAll:
-            ASSERT_EQ(host.Writes().size(), 15u);
+            ASSERT_EQ(host.Writes().size(), 18u);
             EXPECT_EQ(host.Writes().back(), "Settings/RebuildList");
             EXPECT_EQ(host.Value("Settings", "RebuildList"), "1");
             EXPECT_EQ(host.Value("PixolunePlugIn", "Enabled"), "0") << "the live value is saved";

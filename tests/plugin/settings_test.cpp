@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "model/host_link.h"
 #include "platform/user_registry.h"
 #include "plugin/app.h"
-#include "model/host_link.h"
 
 namespace pixolune::test {
 namespace {
@@ -40,7 +40,8 @@ std::vector<std::string> SettingKeys() {
     std::vector<std::string> keys;
     for (const char* key :
          {"Enabled", "tmUpdate", "ImgFolder", "DwlPhoto", "DwlVideo", "RestartKal", "KpropTitle",
-          "KpropDescr", "KpropOwner", "OlderDays", "OlderHours", "FeedsSynch", "AuthPrefix"}) {
+          "KpropDescr", "KpropOwner", "OlderDays", "OlderHours", "FeedsSynch", "MaxRateKB",
+          "QuietFrom", "QuietTo", "AuthPrefix"}) {
         keys.push_back(std::string(kSection) + "/" + key);
     }
     return keys;
@@ -80,9 +81,9 @@ TEST_F(SettingsTest, LoadReadsEveryKeyInOrderWithItsDefault) {
         expected.push_back(key);
     }
     EXPECT_EQ(host.Reads(), expected);
-    const std::vector<std::string> defaults{"0", "180", "",  "1", "0", "1",  "0", "0",
-                                            "0", "7",   "0", "0", "",  "0",  "0", "",
-                                            "0", "100", "0", "",  "0", "100"};
+    const std::vector<std::string> defaults{"0", "180", "",    "1", "0", "1", "0",  "0", "0",
+                                            "7", "0",   "0",   "0", "0", "0", "",   "0", "0",
+                                            "",  "0",   "100", "0", "",  "0", "100"};
     EXPECT_EQ(host.ReadDefaults(), defaults);
 }
 
@@ -90,14 +91,15 @@ TEST_F(SettingsTest, FirstLoadFromAnEmptyStoreSavesTheLoadDefaults) {
     plugin.Open(host);
     plugin.Send(6);
     const std::map<std::pair<std::string, std::string>, std::string> expected{
-        {{kSection, "Enabled"}, "0"},      {{kSection, "tmUpdate"}, "180"},
-        {{kSection, "ImgFolder"}, ""},     {{kSection, "DwlPhoto"}, "1"},
-        {{kSection, "DwlVideo"}, "0"},     {{kSection, "RestartKal"}, "1"},
-        {{kSection, "KpropTitle"}, "0"},   {{kSection, "KpropDescr"}, "0"},
-        {{kSection, "KpropOwner"}, "0"},   {{kSection, "OlderDays"}, "7"},
-        {{kSection, "OlderHours"}, "0"},   {{kSection, "FeedsSynch"}, "0"},
-        {{kSection, "AuthPrefix"}, ""},    {{kSection, "nFeeds"}, "0"},
-        {{"Settings", "RebuildList"}, "1"}};
+        {{kSection, "Enabled"}, "0"},    {{kSection, "tmUpdate"}, "180"},
+        {{kSection, "ImgFolder"}, ""},   {{kSection, "DwlPhoto"}, "1"},
+        {{kSection, "DwlVideo"}, "0"},   {{kSection, "RestartKal"}, "1"},
+        {{kSection, "KpropTitle"}, "0"}, {{kSection, "KpropDescr"}, "0"},
+        {{kSection, "KpropOwner"}, "0"}, {{kSection, "OlderDays"}, "7"},
+        {{kSection, "OlderHours"}, "0"}, {{kSection, "FeedsSynch"}, "0"},
+        {{kSection, "MaxRateKB"}, "0"},  {{kSection, "QuietFrom"}, "0"},
+        {{kSection, "QuietTo"}, "0"},    {{kSection, "AuthPrefix"}, ""},
+        {{kSection, "nFeeds"}, "0"},     {{"Settings", "RebuildList"}, "1"}};
     EXPECT_EQ(host.Store(), expected);
     const auto token =
         platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL");
@@ -125,6 +127,7 @@ TEST_F(SettingsTest, EverySettingFeedAndTokenSurvivesSaveAndLoad) {
         {"DwlPhoto", "0"},         {"DwlVideo", "1"},   {"RestartKal", "0"},
         {"KpropTitle", "1"},       {"KpropDescr", "1"}, {"KpropOwner", "1"},
         {"OlderDays", "3"},        {"OlderHours", "5"}, {"FeedsSynch", "1"},
+        {"MaxRateKB", "2048"},     {"QuietFrom", "23"}, {"QuietTo", "7"},
         {"AuthPrefix", "Photo by"}};
     for (const auto& [key, value] : values) host.SetValue(kSection, key, value);
     host.SetValue(kSection, "nFeeds", 2);
@@ -146,6 +149,22 @@ TEST_F(SettingsTest, EverySettingFeedAndTokenSurvivesSaveAndLoad) {
     EXPECT_EQ(saved, before);
     EXPECT_EQ(platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL").text,
               "tok-round-trip-0001");
+}
+
+TEST_F(SettingsTest, PoliteKeysOutOfRangeTakeTheirDefaultWithOneLineEach) {
+    host.SetValue(kSection, "MaxRateKB", -5);
+    host.SetValue(kSection, "QuietFrom", 24);
+    host.SetValue(kSection, "QuietTo", 23);  // in range: kept
+    plugin.Open(host);
+    plugin.Send(6);
+    EXPECT_EQ(host.Value(kSection, "MaxRateKB"), "0");
+    EXPECT_EQ(host.Value(kSection, "QuietFrom"), "0");
+    EXPECT_EQ(host.Value(kSection, "QuietTo"), "23");
+    int rangeLines = 0;
+    for (const std::string& line : host.LogLines())
+        if (line.find("is out of range") != std::string::npos) ++rangeLines;
+    EXPECT_EQ(rangeLines, 2);
+    EXPECT_TRUE(host.HasLogContaining("LoadSettings: QuietFrom=24 is out of range"));
 }
 
 TEST_F(SettingsTest, SecondHostForcesPhotosOnlyAndUsesItsOwnTokenValue) {

@@ -27,12 +27,16 @@ class DownloadSettingsDialogTest : public ::testing::Test {
 
 TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdits) {
     const std::vector<QWidget*> expected = {
-        dialog.restartCheck,     dialog.captionCheck, dialog.ownerCheck, dialog.prefixEdit,
-        dialog.synchronizeRadio, dialog.olderRadio,   dialog.daysEdit,   dialog.hoursEdit,
-        dialog.okButton,         dialog.cancelButton};
+        dialog.restartCheck,     dialog.captionCheck,  dialog.ownerCheck,  dialog.prefixEdit,
+        dialog.synchronizeRadio, dialog.olderRadio,    dialog.daysEdit,    dialog.hoursEdit,
+        dialog.rateEdit,         dialog.quietFromEdit, dialog.quietToEdit, dialog.okButton,
+        dialog.cancelButton};
     EXPECT_EQ(dialog.prefixEdit, dialog.prefixLabel->buddy());
     EXPECT_EQ(dialog.daysEdit, dialog.daysLabel->buddy());
     EXPECT_EQ(dialog.hoursEdit, dialog.hoursLabel->buddy());
+    EXPECT_EQ(dialog.rateEdit, dialog.rateLabel->buddy());
+    EXPECT_EQ(dialog.quietFromEdit, dialog.quietFromLabel->buddy());
+    EXPECT_EQ(dialog.quietToEdit, dialog.quietToLabel->buddy());
     std::vector<QWidget*> chain;
     QWidget* w = dialog.restartCheck;
     do {

@@ -7,7 +7,7 @@
 namespace pixolune::ui {
 namespace {
 
-// Each of the seven differs from its default, so that a value not copied shows.
+// Each of the ten differs from its default, so that a value not copied shows.
 DialogSettings SomeValues() {
     DialogSettings values;
     values.RestartKal = 0;
@@ -17,6 +17,9 @@ DialogSettings SomeValues() {
     values.OlderHours = 5;
     values.FeedsSynch = 1;
     values.AuthPrefix = "by ";
+    values.MaxRateKB = 2048;
+    values.QuietFrom = 23;
+    values.QuietTo = 7;
     return values;
 }
 
@@ -47,6 +50,9 @@ TEST(DownloadSettingsTest, LoadThenSaveGivesTheSameValues) {
     EXPECT_EQ(in.OlderHours, out.OlderHours);
     EXPECT_EQ(in.FeedsSynch, out.FeedsSynch);
     EXPECT_EQ(in.AuthPrefix, out.AuthPrefix);
+    EXPECT_EQ(in.MaxRateKB, out.MaxRateKB);
+    EXPECT_EQ(in.QuietFrom, out.QuietFrom);
+    EXPECT_EQ(in.QuietTo, out.QuietTo);
 }
 
 TEST(DownloadSettingsTest, NoButtonSelectedStoresMinusOneAndZeroAgeIsAccepted) {
@@ -77,10 +83,18 @@ struct AgeFailure {
     const char* hours;
     DownloadControl control;
     std::string message;
+    // The line-sharing fields, checked after the age fields.
+    const char* rateKB = "0";
+    const char* quietFrom = "0";
+    const char* quietTo = "0";
 };
 
 const std::string kDaysRange = "Days: enter an integer between 0 and 9999999.";
 const std::string kHoursRange = "Hours: enter an integer between 0 and 9999999.";
+const std::string kRateRange =
+    "\"Limit downloads to\" (KB/s, 0 = no limit): enter an integer between 0 and 1048576.";
+const std::string kQuietFromRange = "\"Quiet hours from\": enter an hour between 0 and 23.";
+const std::string kQuietToRange = "\"Quiet hours to\": enter an hour between 0 and 23.";
 
 class AgeValidationTest : public ::testing::TestWithParam<AgeFailure> {};
 
@@ -89,6 +103,9 @@ TEST_P(AgeValidationTest, BadNumberNamesItsEditAndLeavesTheValues) {
     controls.selectedRadio = 1;
     controls.days = GetParam().days;
     controls.hours = GetParam().hours;
+    controls.rateKB = GetParam().rateKB;
+    controls.quietFrom = GetParam().quietFrom;
+    controls.quietTo = GetParam().quietTo;
     DialogSettings out = SomeValues();
     out.AuthPrefix = "untouched";
     const auto failure = SaveDownloadControls(controls, out);
@@ -112,12 +129,35 @@ TEST(DownloadSettingsTest, GreyedOutAgeFieldsAreNotCheckedAndKeepTheirValues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Edits, AgeValidationTest,
-    ::testing::Values(AgeFailure{"10000000", "0", DownloadControl::Days, kDaysRange},
-                      AgeFailure{"99999999999999999999", "0", DownloadControl::Days, kDaysRange},
-                      AgeFailure{"week", "0", DownloadControl::Days, kDaysRange},
-                      AgeFailure{"x", "x", DownloadControl::Days, kDaysRange},
-                      AgeFailure{"1", "-1", DownloadControl::Hours, kHoursRange},
-                      AgeFailure{"1", "", DownloadControl::Hours, kHoursRange}));
+    ::testing::Values(
+        AgeFailure{"10000000", "0", DownloadControl::Days, kDaysRange},
+        AgeFailure{"99999999999999999999", "0", DownloadControl::Days, kDaysRange},
+        AgeFailure{"week", "0", DownloadControl::Days, kDaysRange},
+        AgeFailure{"x", "x", DownloadControl::Days, kDaysRange},
+        AgeFailure{"1", "-1", DownloadControl::Hours, kHoursRange},
+        AgeFailure{"1", "", DownloadControl::Hours, kHoursRange},
+        AgeFailure{"1", "x", DownloadControl::Hours, kHoursRange, "-1", "24"},
+        AgeFailure{"1", "1", DownloadControl::RateKB, kRateRange, "-1"},
+        AgeFailure{"1", "1", DownloadControl::RateKB, kRateRange, "1048577"},
+        AgeFailure{"1", "1", DownloadControl::RateKB, kRateRange, "2.5"},
+        AgeFailure{"1", "1", DownloadControl::QuietFrom, kQuietFromRange, "0", "24", "99"},
+        AgeFailure{"1", "1", DownloadControl::QuietFrom, kQuietFromRange, "512", "", "7"},
+        AgeFailure{"1", "1", DownloadControl::QuietTo, kQuietToRange, "512", "23", "-1"}));
+
+TEST(DownloadSettingsTest, LineSharingFieldsAreCheckedAlsoWithTheAgeFieldsGreyedOut) {
+    DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
+    controls.selectedRadio = 0;
+    controls.quietTo = "24";
+    DialogSettings out = SomeValues();
+    const auto failure = SaveDownloadControls(controls, out);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(DownloadControl::QuietTo, failure->control);
+    controls.quietTo = "23";
+    controls.rateKB = "1048576";
+    ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
+    EXPECT_EQ(1048576, out.MaxRateKB);
+    EXPECT_EQ(23, out.QuietTo);
+}
 
 TEST(DownloadEnablingTest, PrefixFollowsTheOwnerBoxAndAgeFieldsTheFirstButton) {
     EXPECT_FALSE(ComputeDownloadEnabling(0, false).ageFields);
