@@ -18,6 +18,7 @@
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "engine/local_names.h"
+#include "engine/quiet_hours.h"
 #include "engine_test_support.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
@@ -176,6 +177,8 @@ class Life {
             Start(diskFull_, 2 * kMsPerHour, [&] { files_.SetDiskFull(true); });
         if (Chance(1.0 / (5 * 1440)))
             Start(unwritable_, kMsPerHour, [&] { files_.SetUnwritable(true); });
+        if (Chance(1.0 / (3 * 1440)) && !quiet_.on) BeginQuietHours();
+        CheckQuietHoursAreQuiet();
     }
 
     template <typename Begin>
@@ -185,8 +188,33 @@ class Life {
         begin();
     }
 
+    // Two quiet hours from the hour now: the settings say so, and the engine
+    // must send no request until they are over.
+    void BeginQuietHours() {
+        const int hour = LocalHourAt(clock_.WallSeconds());
+        quietEndHour_ = (hour + 2) % 24;
+        engine_.Configuration().Change([&](EngineConfiguration::Live& live) {
+            live.Settings.QuietFrom = hour;
+            live.Settings.QuietTo = quietEndHour_;
+        });
+        quiet_ = {UINT64_MAX, true};
+        requestsBeforeQuiet_ = service_.Queries() + media_.Requests();
+    }
+
+    void CheckQuietHoursAreQuiet() {
+        if (!quiet_.on || LocalHourAt(clock_.WallSeconds()) == quietEndHour_) return;
+        if (service_.Queries() + media_.Requests() != requestsBeforeQuiet_)
+            Break("no request is sent in quiet hours");
+    }
+
     void EndFaultsThatAreOver() {
         const uint64_t now = clock_.NowMs();
+        if (quiet_.on && LocalHourAt(clock_.WallSeconds()) == quietEndHour_) {
+            quiet_.untilMs = now;
+            engine_.Configuration().Change([](EngineConfiguration::Live& live) {
+                live.Settings.QuietFrom = live.Settings.QuietTo = 0;
+            });
+        }
         const auto end = [&](FaultWindow& fault, auto finish) {
             if (!fault.on || now < fault.untilMs) return;
             fault.on = false;
@@ -199,11 +227,12 @@ class Life {
         end(flakyLine_, [&] { media_.SetFlaky(false); });
         end(diskFull_, [&] { files_.SetDiskFull(false); });
         end(unwritable_, [&] { files_.SetUnwritable(false); });
+        end(quiet_, [] {});
     }
 
     [[nodiscard]] bool AnyFault() const {
         return outage_.on || tooMany_.on || tokenRefused_.on || flakyLine_.on || diskFull_.on ||
-               unwritable_.on;
+               unwritable_.on || quiet_.on;
     }
 
     void AddItem(int feed) {
@@ -453,7 +482,9 @@ class Life {
     std::string token_ = "tok-0";
     uint64_t tokens_ = 0;
     uint64_t tagRefusalMs_ = UINT64_MAX;
-    FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, diskFull_, unwritable_;
+    FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, diskFull_, unwritable_, quiet_;
+    int quietEndHour_ = 0;
+    uint64_t requestsBeforeQuiet_ = 0;
     uint64_t calmSinceMs_ = 0;
     uint64_t userFilesDropped_ = 0;
     std::map<std::string, std::string> userFiles_;  // name -> bytes

@@ -110,6 +110,7 @@ std::string SimService::SignedUrl(uint64_t id) const {
 }
 
 FeedQueryOutcome SimService::Answer(const std::string& token, CPixoluneFeed& feed) {
+    ++queries_;
     std::lock_guard<std::mutex> guard(mutex_);
     const int index = FeedIndexOf(feed.Type);
     FeedQueryOutcome outcome;
@@ -200,6 +201,7 @@ bool SimService::TagRefused() const {
 SimMediaServer::SimMediaServer() {
     server_.Get(
         R"(/m/([^/?]+))", [this](const httplib::Request& request, httplib::Response& response) {
+            ++requests_;
             const std::string body = BodyOf(request.matches[1]);
             if (!flaky_) {
                 response.set_content(body, "image/jpeg");

@@ -114,11 +114,13 @@ class SimService {
     [[nodiscard]] bool RefusesToken(const std::string& token) const;
 
     FeedQueryOutcome Answer(const std::string& token, CPixoluneFeed& feed);
+    [[nodiscard]] uint64_t Queries() const { return queries_.load(); }
 
   private:
     [[nodiscard]] std::string SignedUrl(uint64_t id) const;  // with the lock held
 
     const std::string mediaBase_;
+    std::atomic<uint64_t> queries_{0};
     mutable std::mutex mutex_;  // guards every member below
     std::vector<std::set<uint64_t>> items_ = std::vector<std::set<uint64_t>>(kFeeds);
     std::vector<std::set<std::string>> lastAnswers_ = std::vector<std::set<std::string>>(kFeeds);
@@ -138,12 +140,14 @@ class SimMediaServer {
     [[nodiscard]] std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     void SetFlaky(bool flaky) { flaky_ = flaky; }
     [[nodiscard]] static std::string BodyOf(const std::string& name);
+    [[nodiscard]] uint64_t Requests() const { return requests_.load(); }
 
   private:
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> flaky_{false};
+    std::atomic<uint64_t> requests_{0};
 };
 
 }  // namespace pixolune::life
