@@ -62,13 +62,17 @@ class Pacer {
 
     Clock::time_point Reserve(size_t bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto start = std::max(Clock::now(), nextFree_);
+        // A writer that wakes late has not used the wire meanwhile: up to
+        // kSlack of idle wire is still its own, or one connection, whose
+        // writer sleeps once a piece, would never reach the link's rate.
+        const auto start = std::max(Clock::now() - kSlack, nextFree_);
         nextFree_ = start + std::chrono::duration_cast<Clock::duration>(
                                 std::chrono::duration<double>(bytes / bytesPerSecond_));
         return nextFree_;
     }
 
   private:
+    static constexpr std::chrono::milliseconds kSlack{2};
     const double bytesPerSecond_;
     std::mutex mutex_;  // guards nextFree_
     Clock::time_point nextFree_{};

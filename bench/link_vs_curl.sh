@@ -8,6 +8,10 @@
 # trip, one 64 MiB video on a line that drops every 16 MiB (with the bytes
 # that went down the line), and FILES x 256 KiB on loopback. Connections are
 # counted at the stand-in (client connections that carried requests).
+# Where nginx is installed, the two rows over link_relay are run again with
+# nginx in front of the stand-in offering HTTP/2, as media hosts do: the
+# stand-in speaks HTTP/1.1 only, where at most 6 connections go to a host.
+# There the connections are counted at the relay.
 #   bench/link_vs_curl.sh [BUILD_DIR] [FILES]      (defaults: build, 100)
 # With RATE_KB set, only FILES x 256 KiB at 100 Mbit/s with that rate cap is
 # run, and the bytes the worker stored in each second are listed.
@@ -63,19 +67,68 @@ now() { date +%s.%N; }
 
 control() { curl -s --cacert "$work/cert.pem" "$@"; }
 
-# run_case NAME FILES SIZE KIND [DELAY_MS MBIT [DROP_MIB]]: one table row per client.
+# nginx_front PORT STUB_PORT: nginx on PORT, HTTP/2 over TLS, passing every
+# request on to the stand-in; in the foreground, so that its pid is ours.
+nginx_front() {
+  local prefix="$work/nginx"
+  mkdir -p "$prefix"
+  cat >"$prefix/nginx.conf" <<EOF
+daemon off;
+master_process off;
+pid $prefix/nginx.pid;
+error_log $prefix/error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  client_body_temp_path $prefix/body;
+  proxy_temp_path $prefix/proxy;
+  fastcgi_temp_path $prefix/fastcgi;
+  uwsgi_temp_path $prefix/uwsgi;
+  scgi_temp_path $prefix/scgi;
+  upstream stand_in { server 127.0.0.1:$2; keepalive 32; }
+  server {
+    listen 127.0.0.1:$1 ssl http2;
+    ssl_certificate $work/cert.pem;
+    ssl_certificate_key $work/key.pem;
+    location / {
+      proxy_pass https://stand_in;
+      proxy_http_version 1.1;
+      proxy_set_header Connection "";
+      proxy_set_header Host \$http_host;
+      proxy_buffering off;
+    }
+  }
+}
+EOF
+  nginx -e "$prefix/error.log" -p "$prefix" -c "$prefix/nginx.conf" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return
+    sleep 0.1
+  done
+  echo "link_vs_curl: nginx did not start ($prefix/error.log)" >&2
+  exit 1
+}
+
+# run_case NAME FILES SIZE KIND [DELAY_MS MBIT [DROP_MIB]]: one table row per
+# client. With FRONT=nginx, nginx stands between the relay and the stand-in.
 run_case() {
   local name=$1 files=$2 size=$3 kind=$4 delay=${5:-} mbit=${6:-} drop=${7:-}
-  local port public suffix=jpg
+  local port public suffix=jpg relayed
   [ "$kind" = video ] && suffix=mp4
   scenario "$files" "$size" "$kind"
   port=$(free_port)
   public=$port
+  relayed=$port
+  if [ "${FRONT:-}" = nginx ]; then
+    relayed=$(free_port)
+    nginx_front "$relayed" "$port"
+  fi
   if [ -n "$delay" ]; then
     local dropping=()
     [ -n "$drop" ] && dropping=(--drop-every-mib "$drop")
-    "$relay" --target "$port" --delay-ms "$delay" --mbit "$mbit" "${dropping[@]}" \
-      >"$work/relay.out" 2>"$work/relay.err" &
+    "$relay" --target "$relayed" --delay-ms "$delay" --mbit "$mbit" "${dropping[@]}" \
+      --count-file "$work/relay.count" >"$work/relay.out" 2>"$work/relay.err" &
     pids+=($!)
     public=$(wait_port "$work/relay.out")
   fi
@@ -88,13 +141,23 @@ run_case() {
   local args=()
   for i in $(seq 0 $((files - 1))); do args+=(-o /dev/null "$base/media/m$i.$suffix"); done
 
+  relay_count() { cat "$work/relay.count" 2>/dev/null || echo 0; }
+  clear_counts() {
+    control -d "" "$direct/_control/requests/clear" >/dev/null
+    relay_count >"$work/relay.base"
+  }
   connections() {
+    if [ "${FRONT:-}" = nginx ]; then
+      # nginx keeps its own connections to the stand-in; the client's are the relay's.
+      echo $(($(relay_count) - $(cat "$work/relay.base")))
+      return
+    fi
     control "$direct/_control/connections" | python3 -c 'import json,sys; print(json.load(sys.stdin)["connections"])'
   }
   row() { printf '  %-34s %8.2f s %6s connections\n' "$1" "$2" "$3"; }
 
   echo "$name:"
-  control -d "" "$direct/_control/requests/clear" >/dev/null
+  clear_counts
   local out
   out=$(PIXOLUNE_CA_BUNDLE="$work/cert.pem" PIXOLUNE_API_BASE="$base/v1" "$bench" --worker-batch)
   local seconds stored
@@ -122,16 +185,16 @@ run_case() {
     return
   fi
 
-  control -d "" "$direct/_control/requests/clear" >/dev/null
+  clear_counts
   local start end
   start=$(now); curl -s -S --cacert "$work/cert.pem" "${args[@]}"; end=$(now)
   row "curl one after another" "$(python3 -c "print($end-$start)")" "$(connections)"
 
-  control -d "" "$direct/_control/requests/clear" >/dev/null
+  clear_counts
   start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 4 "${args[@]}" 2>"$work/curl.err"; end=$(now)
   row "curl --parallel --parallel-max 4" "$(python3 -c "print($end-$start)")" "$(connections)"
 
-  control -d "" "$direct/_control/requests/clear" >/dev/null
+  clear_counts
   start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 16 "${args[@]}" 2>"$work/curl.err"; end=$(now)
   row "curl --parallel --parallel-max 16" "$(python3 -c "print($end-$start)")" "$(connections)"
 
@@ -151,5 +214,13 @@ if [ -n "${RATE_KB:-}" ]; then
 fi
 run_case "50 x 256 KiB over HTTPS, 200 ms round trip, 100 Mbit/s (link_relay)" 50 "$kib256" image 100 100
 run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s (link_relay)" "$files" "$kib256" image 25 100
+if command -v nginx >/dev/null; then
+  FRONT=nginx run_case "50 x 256 KiB over HTTPS with HTTP/2 (nginx in front), 200 ms round trip, 100 Mbit/s" \
+    50 "$kib256" image 100 100
+  FRONT=nginx run_case "$files x 256 KiB over HTTPS with HTTP/2 (nginx in front), 50 ms round trip, 100 Mbit/s" \
+    "$files" "$kib256" image 25 100
+else
+  echo "(nginx is not installed: the rows over HTTP/2 are left out)"
+fi
 run_case "one 64 MiB video, 50 ms round trip, 100 Mbit/s, the line drops every 16 MiB" 1 $((64 << 20)) video 25 100 16
 run_case "$files x 256 KiB over HTTPS on loopback" "$files" "$kib256" image
