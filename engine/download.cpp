@@ -301,12 +301,17 @@ void CFeedEngine::TakeQueuedItems(const PluginSettings& settings,
 // A step takes queued items in, claiming their names, and drives the
 // transfers until one ends; each complete file is stored at once. Refreshes
 // run between steps; the batch closes when queue and pipeline are empty.
-DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
+PluginSettings CFeedEngine::PrepareDownloads(const std::atomic<int32_t>* stop) {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
     if (!downloads_.PreparedFor(settings.ImgFolder, stop)) CancelDownloads();
     if (downloads_.Empty())
         downloads_.Prepare(settings.ImgFolder, stop, downloadLimits_, &reserveReportedInBatch_);
+    return settings;
+}
+
+DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
+    const PluginSettings settings = PrepareDownloads(stop);
     if (DownloadQueue.empty() && downloads_.Empty()) {
         CloseBatch(settings);
         return DownloadStep::BatchClosed;

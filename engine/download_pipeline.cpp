@@ -160,6 +160,12 @@ void DownloadPipeline::Add(const CPixoluneItem& item, const LocalName& name) {
     waiting_.push_back(std::move(entry));
 }
 
+void DownloadPipeline::StartWaiting() {
+    if (StopRequested()) return;
+    while (StartReady()) {
+    }
+}
+
 std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
     std::vector<Complete> complete;
     if (StopRequested()) return complete;

@@ -106,6 +106,8 @@ class DownloadPipeline {
 
     // Takes a named new item in; its name is claimed until it leaves.
     void Add(const CPixoluneItem& item, const LocalName& name);
+    // Starts the items whose turn it is, without waiting for any to end.
+    void StartWaiting();
     // Starts what may start, drives the transfers until one ends (or a pause
     // or the longest step is over) and answers the files now complete.
     [[nodiscard]] std::vector<Complete> Step();

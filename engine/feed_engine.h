@@ -150,6 +150,7 @@ class CFeedEngine {
         RefusedTokenHold::Pass token = RefusedTokenHold::Pass::Normal;
         uint64_t generation = 0;           // the configuration's token generation of this pass
         std::unique_ptr<FeedQuery> query;  // made for the first feed that is due
+        const std::atomic<int32_t>* stop = nullptr;
     };
     enum class FeedRefresh { Read, Failed, Dropped, TokenRefused, HourlyTryFailed };
     [[nodiscard]] bool IsAuthorized(const std::string& token);
@@ -157,7 +158,16 @@ class CFeedEngine {
                                    RefusedTokenHold::Pass pass);
     [[nodiscard]] FeedRefresh RefreshFeed(size_t index, const CPixoluneFeed& feed,
                                           RefreshPass& pass);
-    void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found);
+    // Queues the items of an answer, but for the first `startedEarly`, which
+    // were queued as their pages came.
+    void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found,
+                         size_t startedEarly);
+    // Queues the items read since `queued` and starts their downloads while
+    // the query goes on; answers how many are queued now.
+    size_t StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
+                               const std::atomic<int32_t>* stop);
+    // The settings of the download steps, with the pipeline prepared for them.
+    [[nodiscard]] PluginSettings PrepareDownloads(const std::atomic<int32_t>* stop);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);
     // Logs the failure and sets the feed's wait, which it answers.
     std::chrono::milliseconds NoteFailedQuery(int index, const CPixoluneFeed& feed,

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "model/feed.h"
 #include "model/plugin_settings.h"
@@ -36,6 +38,18 @@ class FeedQuery {
     // pass (it answers kTokenRefused there too); false when the token
     // is accepted or the answer says nothing about it.
     [[nodiscard]] virtual bool TokenRefused() { return false; }
+
+    // Called after each page a query read, with the feed's items so far, so
+    // that their downloads start while later pages come in; a query that
+    // fails later has still handed these on.
+    using PageRead = std::function<void(const std::vector<CPixoluneItem>& itemsSoFar)>;
+    void OnPageRead(PageRead onPageRead) { onPageRead_ = std::move(onPageRead); }
+
+  protected:
+    [[nodiscard]] const PageRead& PageReadHook() const { return onPageRead_; }
+
+  private:
+    PageRead onPageRead_;
 };
 
 // Builds the query of one pass. `stop` is the worker's stop request; a query

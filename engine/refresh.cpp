@@ -100,14 +100,27 @@ bool CFeedEngine::ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate,
            FeedMayBeQueried(feed, now);
 }
 
-void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found) {
+void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found,
+                                  size_t startedEarly) {
     retryWaits_.erase(FeedKey(feed));
     deliveredUrls_[FeedKey(feed)] = UrlsOf(found);
     // An answer, even an empty one, is something to prune against.
     BatchActive = 1;
     Log("     %d Items found", static_cast<int>(found.size()));
-    for (CPixoluneItem& item : found) DownloadQueue.push_back(std::move(item));
-    Log("     %d Items queued to download", static_cast<int>(DownloadQueue.size()));
+    for (size_t i = std::min(startedEarly, found.size()); i < found.size(); ++i)
+        DownloadQueue.push_back(std::move(found[i]));
+    Log("     %d Items queued to download",
+        static_cast<int>(DownloadQueue.size() + downloads_.Size()));
+}
+
+size_t CFeedEngine::StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar,
+                                        size_t queued, const std::atomic<int32_t>* stop) {
+    const PluginSettings settings = PrepareDownloads(stop);
+    for (size_t i = queued; i < itemsSoFar.size(); ++i) DownloadQueue.push_back(itemsSoFar[i]);
+    TakeQueuedItems(settings, stop);
+    // Their transfers go on while the next page is read: the session drives them all.
+    downloads_.StartWaiting();
+    return itemsSoFar.size();
 }
 
 CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed& feed,
@@ -116,7 +129,12 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
     const bool hourlyTry = pass.token == RefusedTokenHold::Pass::HourlyTry;
     if (hourlyTry) Log("Refresh %d: trying the refused access token again (once an hour)", index);
     CPixoluneFeed queried = feed;
+    size_t startedEarly = 0;
+    pass.query->OnPageRead([&](const std::vector<CPixoluneItem>& itemsSoFar) {
+        startedEarly = StartDownloadsEarly(itemsSoFar, startedEarly, pass.stop);
+    });
     const FeedQueryOutcome outcome = pass.query->Query(queried);
+    pass.query->OnPageRead(nullptr);
     const bool succeeded = outcome.result == QueryResult::Ok;
     // The queue's copy is made here, so that the lock covers only a move.
     std::vector<CPixoluneItem> found;
@@ -142,8 +160,8 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
         tokenHold_.Accepted();
         pass.token = RefusedTokenHold::Pass::Normal;
     }
-    QueueFoundItems(feed, std::move(found));
-    Health.FeedRefreshed(index, feed, DownloadQueue.size());
+    QueueFoundItems(feed, std::move(found), startedEarly);
+    Health.FeedRefreshed(index, feed, DownloadQueue.size() + downloads_.Size());
     return FeedRefresh::Read;
 }
 
@@ -153,6 +171,7 @@ RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
     RefreshPass pass;
     pass.generation = inputs.tokenGeneration;
+    pass.stop = stop;
     const RefusedTokenHold::Start start = tokenHold_.BeginPass(inputs.tokenGeneration);
     if (start.newToken) retryWaits_.clear();  // the waits of the refused token's failures
     pass.token = start.pass;

@@ -16,6 +16,7 @@ class ServiceFeedQuery : public FeedQuery {
 
     FeedQueryOutcome Query(CPixoluneFeed& feed) override {
         FeedQueryOutcome outcome;
+        client_.PageTaken = PageReadHook();
         outcome.result = client_.QueryFeed(feed, nullptr);
         if (outcome.result != QueryResult::Ok) {
             outcome.retryAfterSeconds = client_.RetryAfterSeconds;

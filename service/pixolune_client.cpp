@@ -131,6 +131,7 @@ QueryResult CPixoluneClient::QueryFeed(CPixoluneFeed& feed, int* total) {
         FeedPage page = ParseFeedReply(reply, feed.Type, kinds_, feed.MaxP - paging.media);
         if (!PageIsUsable(page, Token)) return QueryResult::Failed;
         TakeItems(page, feed, paging);
+        if (PageTaken) PageTaken(feed.Items);
         AdvancePaging(feed, page, paging);
     }
     if (total) *total = paging.taken;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "model/feed.h"
 #include "service/feed_reply.h"
@@ -54,6 +56,9 @@ class CPixoluneClient {
     // The result of the last retrieval: Ok, or the failure of ReadWholeUrl
     // (an HTTP status such as 400 when the server answered with it).
     RetrievalResult LastResult = RetrievalResult::Ok;
+    // Called by QueryFeed after each usable page with the items taken so far
+    // (none: no call), so that a caller can start on them before the last page.
+    std::function<void(const std::vector<CPixoluneItem>& itemsSoFar)> PageTaken;
 
     // Fetches `url` into `reply` (the body up to its first NUL byte). Returns Ok,
     // or the failure of ReadWholeUrl; then LastError reads

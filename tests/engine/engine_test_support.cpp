@@ -101,15 +101,6 @@ void SetFeeds(CFeedEngine& engine, FeedArray feeds) {
     EditFeeds(engine, [&](FeedArray& live) { live = std::move(feeds); });
 }
 
-FeedArray FeedsOf(const CFeedEngine& engine) {
-    return engine.Configuration().Inspect([](const EngineConfiguration::View& view) {
-        FeedArray copy = view.Feeds;
-        // A copied feed starts its own retry count; the test wants the live one's.
-        for (size_t i = 0; i < copy.size(); ++i) copy[i].Retries = view.Feeds[i].Retries;
-        return copy;
-    });
-}
-
 LocalFileMap ListedIn(const std::string& folder) {
     LocalFileMap listed;
     const ListReadResult read =

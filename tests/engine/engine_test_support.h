@@ -12,6 +12,7 @@
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
+#include "tests/support/engine_probe.h"
 
 namespace pixolune::test {
 
@@ -61,7 +62,6 @@ class MediaServer {
 
 // The engine's configured feeds, replaced, read or edited as the host's thread does it.
 void SetFeeds(CFeedEngine& engine, FeedArray feeds);
-[[nodiscard]] FeedArray FeedsOf(const CFeedEngine& engine);
 template <typename Edit>
 void EditFeeds(CFeedEngine& engine, Edit&& edit) {
     engine.Configuration().Change([&](EngineConfiguration::Live& live) { edit(live.Feeds); });

@@ -1,9 +1,12 @@
 #include "platform/http_client.h"
 
+#include <curl/curl.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -15,6 +18,18 @@
 
 #include "platform/rate_budget.h"
 #include "tests/platform/loopback_server.h"
+
+// This binary's curl_multi_poll is found before the library's, so that a
+// test can make the session's wait fail as a broken multi handle would.
+std::atomic<bool> g_failMultiPoll{false};
+
+extern "C" CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd extra[], unsigned int extraCount,
+                                     int timeoutMs, int* ready) {
+    using Poll = CURLMcode (*)(CURLM*, curl_waitfd[], unsigned int, int, int*);
+    static const auto libraryPoll = reinterpret_cast<Poll>(dlsym(RTLD_NEXT, "curl_multi_poll"));
+    if (g_failMultiPoll.load()) return CURLM_OUT_OF_MEMORY;
+    return libraryPoll(multi, extra, extraCount, timeoutMs, ready);
+}
 
 namespace pixolune::platform {
 namespace {
@@ -353,6 +368,41 @@ TEST_F(HttpClientTest, LowSpeedLimitEndsAStallBeforeTheStatus) {
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(seen.statuses.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+// A wait that fails would have the loop spin without a word: it ends every
+// transfer in flight with the library's text, and the session goes on.
+TEST_F(HttpClientTest, FailedMultiWaitEndsTheTransfersInFlightAndTheSessionGoesOn) {
+    ServeStallAfterFirstPiece(server);
+    server.Http().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("quick", "text/plain");
+    });
+    HttpSession session;
+    Observed stalled[2];
+    const HttpSession::TransferId first = session.Start(RequestFor(server.Url("/stall"), stalled[0]));
+    const HttpSession::TransferId second =
+        session.Start(RequestFor(server.Url("/stall"), stalled[1]));
+    for (int tries = 0; tries < 100 && (stalled[0].body.empty() || stalled[1].body.empty());
+         ++tries)
+        ASSERT_TRUE(session.DriveUntilOneEnds(50ms).empty());
+
+    g_failMultiPoll = true;
+    const std::vector<HttpSession::Ended> ended = session.DriveUntilOneEnds(5s);
+    g_failMultiPoll = false;
+    ASSERT_EQ(ended.size(), 2u);
+    for (const HttpSession::Ended& one : ended) {
+        EXPECT_TRUE(one.id == first || one.id == second);
+        EXPECT_TRUE(one.result.loopFailed);
+        EXPECT_NE(one.result.failure, HttpFailure::None);
+        EXPECT_NE(one.result.errorText.find("curl_multi_poll failed"), std::string::npos)
+            << one.result.errorText;
+    }
+    EXPECT_EQ(session.InFlight(), 0u);
+
+    server.Release();
+    const HttpResult after = session.Perform(RequestFor(server.Url("/quick"), seen));
+    EXPECT_EQ(after.failure, HttpFailure::None);
+    EXPECT_EQ(seen.body, "quick");
 }
 
 TEST_F(HttpClientTest, ExceptionFromACallbackReachesTheCaller) {

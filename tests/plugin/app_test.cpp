@@ -4,22 +4,10 @@
 
 #include "fake_host.h"
 #include "model/host_link.h"
+#include "tests/support/engine_probe.h"
 
 namespace pixolune::test {
 namespace {
-
-// The values the worker shares, read as the host's thread reads them.
-std::string TokenOf(CPixoluneApp& app) {
-    return app.Engine.Configuration().Read().token;
-}
-FeedArray FeedsOf(CPixoluneApp& app) {
-    return app.Engine.Configuration().Inspect([](const EngineConfiguration::View& view) {
-        FeedArray copy = view.Feeds;
-        // A copied feed starts its own retry count; the test wants the live one's.
-        for (size_t i = 0; i < copy.size(); ++i) copy[i].Retries = view.Feeds[i].Retries;
-        return copy;
-    });
-}
 
 // The application object linked directly, with a scripted dialog in place of the real one.
 class ConfigureTest : public ::testing::Test {
@@ -64,10 +52,10 @@ TEST_F(ConfigureTest, OkCopiesEveryValueBackAndMarksSettingsChanged) {
     EXPECT_EQ(app.Settings.ImgFolder, "/srv/slides/");
     EXPECT_EQ(app.Settings.FeedsSynch, -1);
     EXPECT_EQ(app.Settings.AuthPrefix, "by");
-    EXPECT_EQ(TokenOf(app), "tok-new");
-    ASSERT_EQ(FeedsOf(app).size(), 2u);
-    EXPECT_EQ(FeedsOf(app)[1].Tags, "sunset");
-    EXPECT_EQ(FeedsOf(app)[0].Retries, 4) << "an existing entry keeps its retry count";
+    EXPECT_EQ(TokenOf(app.Engine), "tok-new");
+    ASSERT_EQ(FeedsOf(app.Engine).size(), 2u);
+    EXPECT_EQ(FeedsOf(app.Engine)[1].Tags, "sunset");
+    EXPECT_EQ(FeedsOf(app.Engine)[0].Retries, 4) << "an existing entry keeps its retry count";
 
     app.HandleMessage(KAL_MSG_SAVE_SETTINGS, 0, 0);
     EXPECT_EQ(app.HandleMessage(KAL_MSG_SETTINGS_CHANGED, 0, 0), 0);
@@ -83,8 +71,8 @@ TEST_F(ConfigureTest, CancelDiscardsEverythingAndKeepsSettingsChanged) {
     EXPECT_EQ(app.HandleMessage(KAL_MSG_CONFIGURE, 0, 0), 0);
     EXPECT_EQ(app.HandleMessage(KAL_MSG_SETTINGS_CHANGED, 0, 0), 0);
     EXPECT_EQ(app.Settings.Enabled, 0);
-    EXPECT_EQ(TokenOf(app), "tok-old");
-    EXPECT_EQ(FeedsOf(app).size(), 1u);
+    EXPECT_EQ(TokenOf(app.Engine), "tok-old");
+    EXPECT_EQ(FeedsOf(app.Engine).size(), 1u);
 }
 
 TEST_F(ConfigureTest, DialogSeesTheHostVariantAndOwnerWindow) {

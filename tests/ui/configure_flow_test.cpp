@@ -10,6 +10,7 @@
 #include "platform/media_folder_rule.h"
 #include "plugin/app.h"
 #include "temp_folder.h"
+#include "tests/support/engine_probe.h"
 #include "ui/account_status.h"
 #include "ui/folder_choice.h"
 #include "ui/main_dialog_logic.h"
@@ -17,18 +18,8 @@
 namespace pixolune::ui {
 namespace {
 
-// The values the worker shares, read as the host's thread reads them.
-std::string TokenOf(CPixoluneApp& app) {
-    return app.Engine.Configuration().Read().token;
-}
-FeedArray FeedsOf(CPixoluneApp& app) {
-    return app.Engine.Configuration().Inspect([](const EngineConfiguration::View& view) {
-        FeedArray copy = view.Feeds;
-        // A copied feed starts its own retry count; the test wants the live one's.
-        for (size_t i = 0; i < copy.size(); ++i) copy[i].Retries = view.Feeds[i].Retries;
-        return copy;
-    });
-}
+using pixolune::test::FeedsOf;
+using pixolune::test::TokenOf;
 
 class ConfigureFlowTest : public ::testing::Test {
   protected:
@@ -101,11 +92,11 @@ TEST_F(ConfigureFlowTest, OkCopiesTheTypedValuesAndTheNewTokenBack) {
     EXPECT_EQ(90, app.Settings.tmUpdate);
     EXPECT_EQ(1, app.Settings.DwlVideo);
     EXPECT_EQ(1, app.Settings.KpropDescr) << "no control edits it; it passes through";
-    EXPECT_EQ("tok-alice", TokenOf(app));
-    ASSERT_EQ(1u, FeedsOf(app).size());
-    EXPECT_EQ(kFeedTagged, FeedsOf(app)[0].Type);
-    EXPECT_EQ(12, FeedsOf(app)[0].MaxP);
-    EXPECT_EQ("sunset", FeedsOf(app)[0].Tags);
+    EXPECT_EQ("tok-alice", TokenOf(app.Engine));
+    ASSERT_EQ(1u, FeedsOf(app.Engine).size());
+    EXPECT_EQ(kFeedTagged, FeedsOf(app.Engine)[0].Type);
+    EXPECT_EQ(12, FeedsOf(app.Engine)[0].MaxP);
+    EXPECT_EQ("sunset", FeedsOf(app.Engine)[0].Tags);
 }
 
 TEST_F(ConfigureFlowTest, CancelAfterASuccessfulLoginKeepsTheOldTokenAndEverythingElse) {
@@ -118,11 +109,11 @@ TEST_F(ConfigureFlowTest, CancelAfterASuccessfulLoginKeepsTheOldTokenAndEverythi
         false);
     EXPECT_EQ(0, result);
     EXPECT_EQ(0, app.HandleMessage(KAL_MSG_SETTINGS_CHANGED, 0, 0));
-    EXPECT_EQ("old-token", TokenOf(app));
+    EXPECT_EQ("old-token", TokenOf(app.Engine));
     EXPECT_EQ("/old/", app.Settings.ImgFolder);
     EXPECT_EQ(180, app.Settings.tmUpdate);
-    ASSERT_EQ(1u, FeedsOf(app).size());
-    EXPECT_EQ(kFeedPopular, FeedsOf(app)[0].Type);
+    ASSERT_EQ(1u, FeedsOf(app.Engine).size());
+    EXPECT_EQ(kFeedPopular, FeedsOf(app.Engine)[0].Type);
 }
 
 class FailedCheckFlowTest : public ConfigureFlowTest,
@@ -141,7 +132,7 @@ TEST_P(FailedCheckFlowTest, OkStoresAnEmptyTokenOnlyWhenTheServiceRefusedIt) {
         },
         true);
     EXPECT_EQ(1, result);
-    EXPECT_EQ(failure == AccountCheckFailure::Refused ? "" : "old-token", TokenOf(app));
+    EXPECT_EQ(failure == AccountCheckFailure::Refused ? "" : "old-token", TokenOf(app.Engine));
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, FailedCheckFlowTest,

@@ -108,6 +108,32 @@ TEST_F(WorkerEndToEnd, FirstBatchFillsTheFolder) {
     EXPECT_LE(stub_.ConnectionsUsed(), 3);
 }
 
+// Every feed page takes 0.3 s: the files of the first page are asked for
+// while the later pages are still on their way, not after the last one.
+TEST_F(WorkerEndToEnd, FilesOfTheFirstPageComeWhileLaterPagesAreRead) {
+    std::string items;
+    for (int i = 0; i < 6; ++i)
+        items += (i ? "," : "") + Item("p" + std::to_string(i) + ".jpg", "Cap");
+    stub_.SetScenario(R"({"page_size":2,"tokens":{"tok-alice":{"username":"alice"}},)"
+                      R"("feeds":{"feed":[)" +
+                      items + "]}}");
+    stub_.SetFault(R"({"path":"/v1/users/self/feed","mode":"stall","seconds":0.3})");
+    ASSERT_TRUE(Run().completed);
+    const std::vector<std::string> requests = stub_.Requests();
+    const auto isPage = [](const std::string& target) {
+        return target.rfind("/v1/users/self/feed", 0) == 0;
+    };
+    const auto firstFile = std::find_if(requests.begin(), requests.end(), [](const auto& target) {
+        return target.rfind("/media/", 0) == 0;
+    });
+    const auto lastPage = std::find_if(requests.rbegin(), requests.rend(), isPage);
+    ASSERT_NE(firstFile, requests.end());
+    ASSERT_NE(lastPage, requests.rend());
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), isPage), 3);
+    EXPECT_LT(firstFile - requests.begin(), requests.rend() - lastPage - 1);
+    EXPECT_EQ(Listed().size(), 6u);
+}
+
 TEST_F(WorkerEndToEnd, SecondRunDeletesWhatLeftTheFeedInSynchronisingMode) {
     ASSERT_TRUE(Run().completed);
     stub_.SetScenario(Scenario({Item("a.jpg", "First"), Item("d.jpg", "New")}));
