@@ -114,7 +114,7 @@ EOF
 # client. With FRONT=nginx, nginx stands between the relay and the stand-in.
 run_case() {
   local name=$1 files=$2 size=$3 kind=$4 delay=${5:-} mbit=${6:-} drop=${7:-}
-  local port public suffix=jpg relayed
+  local port public suffix=jpg relayed relay_pid=
   [ "$kind" = video ] && suffix=mp4
   scenario "$files" "$size" "$kind"
   port=$(free_port)
@@ -129,7 +129,8 @@ run_case() {
     [ -n "$drop" ] && dropping=(--drop-every-mib "$drop")
     "$relay" --target "$relayed" --delay-ms "$delay" --mbit "$mbit" "${dropping[@]}" \
       --count-file "$work/relay.count" >"$work/relay.out" 2>"$work/relay.err" &
-    pids+=($!)
+    relay_pid=$!
+    pids+=($relay_pid)
     public=$(wait_port "$work/relay.out")
   fi
   "$stub" --port "$port" --public-port "$public" --https --cert "$work/cert.pem" \
@@ -173,7 +174,6 @@ run_case() {
   fi
   if [ -n "$drop" ]; then
     # The relay says on exit how much went down the line.
-    local relay_pid=${pids[0]}
     kill "$relay_pid" && wait "$relay_pid" 2>/dev/null || true
     local sent
     sent=$(sed -n 's/.* \([0-9]*\) bytes sent down/\1/p' "$work/relay.err")
@@ -219,6 +219,8 @@ if command -v nginx >/dev/null; then
     50 "$kib256" image 100 100
   FRONT=nginx run_case "$files x 256 KiB over HTTPS with HTTP/2 (nginx in front), 50 ms round trip, 100 Mbit/s" \
     "$files" "$kib256" image 25 100
+  FRONT=nginx run_case "one 64 MiB video over HTTP/2 (nginx in front), 50 ms, 100 Mbit/s, drops every 16 MiB" \
+    1 $((64 << 20)) video 25 100 16
 else
   echo "(nginx is not installed: the rows over HTTP/2 are left out)"
 fi

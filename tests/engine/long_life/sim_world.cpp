@@ -77,11 +77,24 @@ class SimQuery final : public FeedQuery {
   public:
     SimQuery(SimService& service, std::string token)
         : service_(service), token_(std::move(token)) {}
-    FeedQueryOutcome Query(CPixoluneFeed& feed) override { return service_.Answer(token_, feed); }
+    FeedQueryOutcome Query(CPixoluneFeed& feed) override {
+        const FeedQueryOutcome outcome = service_.Answer(token_, feed);
+        // The answer comes in pages, as the service's does: the engine starts
+        // downloading each page's items before the next page is read.
+        if (outcome.result != QueryResult::Ok || !PageReadHook()) return outcome;
+        std::vector<CPixoluneItem> soFar;
+        for (const CPixoluneItem& item : feed.Items) {
+            soFar.push_back(item);
+            if (soFar.size() % kItemsPerPage == 0 || soFar.size() == feed.Items.size())
+                PageReadHook()(soFar);
+        }
+        return outcome;
+    }
     // The account query's answer: the token is refused when it is not the one accepted.
     bool TokenRefused() override { return service_.RefusesToken(token_); }
 
   private:
+    static constexpr size_t kItemsPerPage = 5;
     SimService& service_;
     std::string token_;
 };
