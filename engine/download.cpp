@@ -54,10 +54,6 @@ class JournalNote {
     bool appended_ = false;
 };
 
-std::string AddressWithoutQuery(const std::string& url) {
-    return url.substr(0, url.find('?'));
-}
-
 }  // namespace
 
 DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::string& path,
@@ -217,7 +213,7 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
     if (item.Url.empty() || MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
     LocalName name;
     const LocalNameStatus status = NameNewItem(settings.ImgFolder, item.Url, name);
-    if (TakeNewAddress(item.Url, name, status)) return;
+    if (TakeNewAddress(item.Url, name, status, settings.ImgFolder)) return;
     // The name belongs to the item that was queued first.
     if (status == LocalNameStatus::Ok && downloads_.Claims(name.fileName)) {
         Log("File already exits: %s", name.fullPath.c_str());
@@ -237,13 +233,13 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
 }
 
 bool CFeedEngine::TakeNewAddress(const std::string& url, const LocalName& name,
-                                 LocalNameStatus status) {
+                                 LocalNameStatus status, const std::string& folder) {
     if (status != LocalNameStatus::Ok && status != LocalNameStatus::Exists) return false;
-    const std::string address = AddressWithoutQuery(url);
+    const std::string address = platform::AddressWithoutQuery(url);
     auto same = LocalFiles.end();
     for (auto it = LocalFiles.begin(); it != LocalFiles.end(); ++it) {
         if (it->second.LocalName == name.fileName && it->first != url &&
-            AddressWithoutQuery(it->first) == address) {
+            platform::AddressWithoutQuery(it->first) == address) {
             same = it;
             break;
         }
@@ -252,7 +248,14 @@ bool CFeedEngine::TakeNewAddress(const std::string& url, const LocalName& name,
     CFileData record = same->second;
     LocalFiles.erase(same);
     addressesChanged_ = true;
-    if (status != LocalNameStatus::Exists) return false;
+    if (status != LocalNameStatus::Exists) {
+        // Its sidecar goes with it: should the new download fail, nothing
+        // would ever claim or remove it.
+        Log("DownloadNext(), %s is no longer in the folder, downloading it again",
+            name.fullPath.c_str());
+        RemoveSidecarOfGoneFile(FileSystem, folder, record.LocalName);
+        return false;
+    }
     record.SourceUrl = url;
     record.Seen = 1;
     LocalFiles[url] = std::move(record);
@@ -298,9 +301,6 @@ void CFeedEngine::TakeQueuedItems(const PluginSettings& settings,
     }
 }
 
-// A step takes queued items in, claiming their names, and drives the
-// transfers until one ends; each complete file is stored at once. Refreshes
-// run between steps; the batch closes when queue and pipeline are empty.
 PluginSettings CFeedEngine::PrepareDownloads(const std::atomic<int32_t>* stop) {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
@@ -310,6 +310,9 @@ PluginSettings CFeedEngine::PrepareDownloads(const std::atomic<int32_t>* stop) {
     return settings;
 }
 
+// A step takes queued items in, claiming their names, and drives the
+// transfers until one ends; each complete file is stored at once. Refreshes
+// run between steps; the batch closes when queue and pipeline are empty.
 DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     const PluginSettings settings = PrepareDownloads(stop);
     if (DownloadQueue.empty() && downloads_.Empty()) {

@@ -202,7 +202,7 @@ class CFeedEngine {
     // the new address (true, when the file is there); one whose file has gone
     // is dropped, so that it cannot prune the file downloaded in its place.
     [[nodiscard]] bool TakeNewAddress(const std::string& url, const LocalName& name,
-                                      LocalNameStatus status);
+                                      LocalNameStatus status, const std::string& folder);
     // Gives a complete temporary download its place: journal note, sidecar,
     // the rename that never replaces a file, record. Each step undoes the
     // earlier ones when a later one fails, so a kill at any point leaves no

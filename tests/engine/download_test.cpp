@@ -1023,5 +1023,25 @@ TEST_F(DownloadTest, SameMediaUnderANewSignatureTakesTheNewAddressWithoutADownlo
     EXPECT_EQ(engine_.TEST_LocalFiles().count(oldUrl), 0u);
 }
 
+// The user deleted the photo, and the new address fails for good: its sidecar
+// must not stay behind, claimed by no record.
+TEST_F(DownloadTest, SameMediaUnderANewSignatureWhoseFileIsGoneLeavesNoSidecarBehind) {
+    server_.Http().Get("/s/p.jpg", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+    });
+    const std::string oldUrl = server_.Url("/s/p.jpg?sig=1");
+    const std::string newUrl = server_.Url("/s/p.jpg?sig=2");
+    test::WriteFile(folder_.File("p.kprop"), "caption");
+    test::WriteFile(folder_.File(kListFileName),
+                    FormatListFile({{oldUrl, CFileData{"p.jpg", oldUrl, 0}}}));
+    engine_.ReadLocalFileList();
+    engine_.TEST_DownloadQueue().push_back({"", newUrl, ""});
+    RunBatch();
+
+    EXPECT_TRUE(host_.HasLogContaining("p.jpg is no longer in the folder, downloading it again"));
+    EXPECT_EQ(test::FolderNames(folder_.Path()), std::vector<std::string>{kListFileName});
+    EXPECT_TRUE(test::ListedIn(folder_.Path()).empty());
+}
+
 }  // namespace
 }  // namespace pixolune
