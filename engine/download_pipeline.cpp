@@ -43,10 +43,6 @@ uint64_t StableHash(std::string_view text) {
     return hash;
 }
 
-std::string AddressWithoutQuery(const std::string& url) {
-    return url.substr(0, url.find_first_of("?#"));
-}
-
 std::string HostOf(const std::string& url) {
     const auto parts = platform::ParseUrl(url);
     if (!parts) return url;
@@ -81,7 +77,7 @@ long long Ms(std::chrono::milliseconds duration) {
 PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
                              const std::string& url) {
     char hash[kHashHexDigits + 1];
-    std::snprintf(hash, sizeof(hash), "%016" PRIx64, StableHash(AddressWithoutQuery(url)));
+    std::snprintf(hash, sizeof(hash), "%016" PRIx64, StableHash(platform::AddressWithoutQuery(url)));
     // The name is cut, never refused: the hash alone tells parts apart.
     const std::string base =
         fileName.substr(0, std::min(fileName.size(), kMaxLocalNameBytes - kAddedNameBytes)) + "." +

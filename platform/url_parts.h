@@ -26,4 +26,10 @@ struct UrlParts {
 // Empty when the text is no absolute URL.
 [[nodiscard]] std::optional<UrlParts> ParseUrl(const std::string& url);
 
+// The URL without its query and fragment: what stays of a media address when
+// the service signs it anew.
+[[nodiscard]] inline std::string AddressWithoutQuery(const std::string& url) {
+    return url.substr(0, url.find_first_of("?#"));
+}
+
 }  // namespace pixolune::platform
