@@ -3,7 +3,8 @@
 # changing, failing service) and checks its promises after every batch:
 #   tools/long-life.sh DAYS [SEED]
 # Prints the seed, the batches run, the files stored and pruned, and "promises
-# held" or the first promise broken with its batch and seed. Builds if needed.
+# held" or the first promise broken with its batch and seed, after the last
+# log lines; with LONG_LIFE_LOG=FILE, the whole log goes to FILE. Builds if needed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
