@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/download_pipeline.h"
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
 #include "engine/local_names.h"
@@ -236,15 +237,19 @@ class Life {
         end(outage_, [&] { service_.SetOutage(false); });
         end(tooMany_, [&] { service_.SetRetryAfter(0); });
         end(tokenRefused_, [&] { engine_.SetToken(token_); });
-        end(flakyLine_, [&] { media_.SetFlaky(false); });
+        // Not calm again at its end: the items came through it all the same.
+        if (flakyLine_.on && now >= flakyLine_.untilMs) {
+            flakyLine_.on = false;
+            media_.SetFlaky(false);
+        }
         end(diskFull_, [&] { files_.SetDiskFull(false); });
         end(unwritable_, [&] { files_.SetUnwritable(false); });
         end(quiet_, [] {});
     }
 
-    [[nodiscard]] bool AnyFault() const {
-        return outage_.on || tooMany_.on || tokenRefused_.on || flakyLine_.on || diskFull_.on ||
-               unwritable_.on || quiet_.on;
+    [[nodiscard]] bool AnyFaultButAFlakyLine() const {
+        return outage_.on || tooMany_.on || tokenRefused_.on || diskFull_.on || unwritable_.on ||
+               quiet_.on;
     }
 
     void AddItem(int feed) {
@@ -352,7 +357,19 @@ class Life {
             ReplaceExtension(sidecar, kSidecarSuffix);
             ours.insert(sidecar);
         }
+        size_t parts = 0;
         for (const std::string& name : names) {
+            if (IsPartialDownloadName(name)) {
+                // A part cut short waits for a later batch to go on, but not for ever.
+                ++parts;
+                struct stat status {};
+                const int64_t longest = static_cast<int64_t>(
+                    std::chrono::seconds(DownloadPipeline::kPartMaxAge).count() + kMsPerDay / 1000);
+                if (::stat(folder_.File(name).c_str(), &status) == 0 &&
+                    clock_.WallSeconds() - static_cast<int64_t>(status.st_mtime) > longest)
+                    return Break("no part outlives its time: " + name);
+                continue;
+            }
             if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0)
                 return Break("no temporary file outlives its batch: " + name);
             if (platform::IsAtomicWriteLeftover(name, kListFileName) ||
@@ -361,6 +378,9 @@ class Life {
             if (ours.count(name) == 0 && userFiles_.count(name) == 0)
                 return Break("every file of ours is listed: " + name + " is not");
         }
+        // Each item in the pipeline has a part and its note at the most.
+        if (parts > 2 * (DownloadPipeline::kTransfersInFlight + DownloadPipeline::kItemsWaiting))
+            Break("parts do not pile up: " + std::to_string(parts));
     }
 
     void CheckUsersFilesUntouched(const std::set<std::string>& names) {
@@ -395,7 +415,8 @@ class Life {
     // in the folder within a refresh interval (and a pass or two).
     void CheckNewItemsArrived(const LocalFileMap& listed) {
         const uint64_t now = clock_.NowMs();
-        if (AnyFault() || now < calmSinceMs_ + 4 * kMsPerMinute) return;
+        // A flaky line cuts every answer, but parts go on with Range: the items still come.
+        if (AnyFaultButAFlakyLine() || now < calmSinceMs_ + 4 * kMsPerMinute) return;
         const auto items = service_.Items();
         for (int feed = 0; feed < SimService::kFeeds; ++feed) {
             if (feed == 2 && service_.TagRefused()) continue;

@@ -42,6 +42,16 @@ int SimFileSystem::Open(const char* path, int flags, mode_t mode) {
     return Target().Open(path, flags, mode);
 }
 
+ssize_t SimFileSystem::Write(int fd, const void* data, size_t size) {
+    const ssize_t written = Target().Write(fd, data, size);
+    if (written > 0) {
+        const struct timespec when = {static_cast<time_t>(clock_.WallSeconds()), 0};
+        const struct timespec times[2] = {when, when};
+        ::futimens(fd, times);
+    }
+    return written;
+}
+
 int SimFileSystem::Access(const char* path, int mode) {
     if ((mode & W_OK) != 0 && Refuses(path)) return errno = EACCES, -1;
     return Target().Access(path, mode);
@@ -215,18 +225,25 @@ SimMediaServer::SimMediaServer() {
     server_.Get(
         R"(/m/([^/?]+))", [this](const httplib::Request& request, httplib::Response& response) {
             ++requests_;
-            const std::string body = BodyOf(request.matches[1]);
+            const std::string name = request.matches[1];
+            const std::string body = BodyOf(name);
+            response.set_header("ETag", "\"" + name + "\"");
             if (!flaky_) {
                 response.set_content(body, "image/jpeg");
                 return;
             }
-            // The line drops halfway: the length is announced, half of it comes.
-            response.set_content_provider(body.size(), "image/jpeg",
-                                          [body](size_t offset, size_t, httplib::DataSink& sink) {
-                                              if (offset >= body.size() / 2) return false;
-                                              sink.write(body.data(), body.size() / 2);
-                                              return true;
-                                          });
+            // The length (of the range asked for) is announced; the line drops
+            // once kFlakyBytes of it have come.
+            auto sent = std::make_shared<size_t>(0);
+            response.set_content_provider(
+                body.size(), "image/jpeg",
+                [body, sent](size_t offset, size_t length, httplib::DataSink& sink) {
+                    if (*sent >= kFlakyBytes) return false;
+                    const size_t piece = std::min(length, kFlakyBytes - *sent);
+                    sink.write(body.data() + offset, piece);
+                    *sent += piece;
+                    return true;
+                });
         });
     server_.set_tcp_nodelay(true);  // else each small answer waits out a delayed ACK
     port_ = server_.bind_to_any_port("127.0.0.1");

@@ -63,6 +63,8 @@ class SimFileSystem final : public platform::FileSystemWrapper {
 
     int MakeTemporary(char* pathTemplate) override;
     int Open(const char* path, int flags, mode_t mode) override;
+    // Each write stamps the file with the simulated time: parts are judged by their age.
+    ssize_t Write(int fd, const void* data, size_t size) override;
     int Access(const char* path, int mode) override;
     int Unlink(const char* path) override;
     int Rename(const char* from, const char* to) override;
@@ -131,8 +133,9 @@ class SimService {
     bool tagRefused_ = false;
 };
 
-// Media files on loopback: "/m/i<id>.jpg" with bytes of its own, and a line
-// that drops each answer halfway while it is flaky.
+// Media files on loopback: "/m/i<id>.jpg" with bytes of its own and an ETag,
+// served in ranges too, and a line that drops each answer after kFlakyBytes
+// while it is flaky: a file comes whole only to a client that resumes.
 class SimMediaServer {
   public:
     SimMediaServer();
@@ -141,6 +144,7 @@ class SimMediaServer {
     void SetFlaky(bool flaky) { flaky_ = flaky; }
     [[nodiscard]] static std::string BodyOf(const std::string& name);
     [[nodiscard]] uint64_t Requests() const { return requests_.load(); }
+    static constexpr size_t kFlakyBytes = 1000;
 
   private:
     httplib::Server server_;
