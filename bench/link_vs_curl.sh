@@ -127,6 +127,7 @@ run_case() {
   if [ -n "$delay" ]; then
     local dropping=()
     [ -n "$drop" ] && dropping=(--drop-every-mib "$drop")
+    rm -f "$work/relay.count"  # the last case's relay counted there
     "$relay" --target "$relayed" --delay-ms "$delay" --mbit "$mbit" "${dropping[@]}" \
       --count-file "$work/relay.count" >"$work/relay.out" 2>"$work/relay.err" &
     relay_pid=$!
