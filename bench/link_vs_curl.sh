@@ -40,15 +40,16 @@ trap cleanup EXIT
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
   -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 -subj /CN=127.0.0.1 \
   -addext subjectAltName=IP:127.0.0.1 2>/dev/null
-# scenario FILES SIZE KIND: the feed's items, FILES of SIZE bytes, images or videos.
+# scenario FILES SIZE KIND: the feed's items, FILES of SIZE bytes, images or
+# videos, in pages of PAGE_SIZE (100 when unset).
 scenario() {
-  python3 - "$1" "$2" "$3" >"$work/scenario.json" <<'PY'
+  python3 - "$1" "$2" "$3" "${PAGE_SIZE:-100}" >"$work/scenario.json" <<'PY'
 import json, sys
-n, size, kind = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+n, size, kind, page = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
 suffix = "mp4" if kind == "video" else "jpg"
 items = [{"type": kind, "media": f"m{i}.{suffix}", "caption": "c", "user": "u", "size": size}
          for i in range(n)]
-print(json.dumps({"page_size": 100, "tokens": {"tok-alice": {"username": "alice"}},
+print(json.dumps({"page_size": page, "tokens": {"tok-alice": {"username": "alice"}},
                   "feeds": {"feed": items}}))
 PY
 }
@@ -220,6 +221,9 @@ if command -v nginx >/dev/null; then
     50 "$kib256" image 100 100
   FRONT=nginx run_case "$files x 256 KiB over HTTPS with HTTP/2 (nginx in front), 50 ms round trip, 100 Mbit/s" \
     "$files" "$kib256" image 25 100
+  # The worker reads the feed's five pages one after another; curl is handed every address.
+  PAGE_SIZE=20 FRONT=nginx run_case "$files x 256 KiB in pages of 20 over HTTP/2 (nginx in front), 200 ms, 100 Mbit/s" \
+    "$files" "$kib256" image 100 100
   FRONT=nginx run_case "one 64 MiB video over HTTP/2 (nginx in front), 50 ms, 100 Mbit/s, drops every 16 MiB" \
     1 $((64 << 20)) video 25 100 16
 else
