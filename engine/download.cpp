@@ -301,6 +301,14 @@ void CFeedEngine::TakeQueuedItems(const PluginSettings& settings,
     }
 }
 
+void CFeedEngine::StoreComplete(const std::vector<DownloadPipeline::Complete>& complete,
+                                const PluginSettings& settings) {
+    for (const DownloadPipeline::Complete& done : complete)
+        (void)CommitDownload(done.item, done.tempPath, done.name.fullPath, done.name.fileName,
+                             settings);
+    for (size_t failed = downloads_.TakeFailed(); failed > 0; --failed) Health.DownloadFailed();
+}
+
 PluginSettings CFeedEngine::PrepareDownloads(const std::atomic<int32_t>* stop) {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
@@ -321,10 +329,7 @@ DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     }
     BatchActive = 1;
     TakeQueuedItems(settings, stop);
-    for (const DownloadPipeline::Complete& done : downloads_.Step())
-        (void)CommitDownload(done.item, done.tempPath, done.name.fullPath, done.name.fileName,
-                             settings);
-    for (size_t failed = downloads_.TakeFailed(); failed > 0; --failed) Health.DownloadFailed();
+    StoreComplete(downloads_.Step(), settings);
     // A stop ends every transfer in flight; their items stay queued.
     if (StopRequested(stop)) CancelDownloads();
     return DownloadStep::ItemTaken;

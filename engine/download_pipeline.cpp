@@ -156,10 +156,14 @@ void DownloadPipeline::Add(const CPixoluneItem& item, const LocalName& name) {
     waiting_.push_back(std::move(entry));
 }
 
-void DownloadPipeline::StartWaiting() {
-    if (StopRequested()) return;
+std::vector<DownloadPipeline::Complete> DownloadPipeline::Refill() {
+    std::vector<Complete> complete;
+    if (StopRequested()) return complete;
+    // Transfers that ended while another request drove the session still hold their slots.
+    if (!inFlight_.empty()) TakeAllEnded(session_.DriveUntilOneEnds(std::chrono::milliseconds(0)), complete);
     while (StartReady()) {
     }
+    return complete;
 }
 
 std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
@@ -178,7 +182,12 @@ std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
     std::chrono::milliseconds wait = timing_.longestStep;
     if (inFlight_.size() < kTransfersInFlight && !waiting_.empty())
         wait = std::clamp(TimeToNextStart(), std::chrono::milliseconds(1), wait);
-    std::vector<platform::HttpSession::Ended> ended = session_.DriveUntilOneEnds(wait);
+    TakeAllEnded(session_.DriveUntilOneEnds(wait), complete);
+    return complete;
+}
+
+void DownloadPipeline::TakeAllEnded(std::vector<platform::HttpSession::Ended> ended,
+                                    std::vector<Complete>& complete) {
     int loopFailures = 0;
     std::string loopFailure;
     for (platform::HttpSession::Ended& one : ended) {
@@ -191,7 +200,6 @@ std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
     if (loopFailures > 0)
         Log("DownloadNext(), the transfer loop failed (%s): %d transfers ended",
             loopFailure.c_str(), loopFailures);
-    return complete;
 }
 
 // Starts the first item, in queue order, whose pause and host allow it;

@@ -106,8 +106,9 @@ class DownloadPipeline {
 
     // Takes a named new item in; its name is claimed until it leaves.
     void Add(const CPixoluneItem& item, const LocalName& name);
-    // Starts the items whose turn it is, without waiting for any to end.
-    void StartWaiting();
+    // Without waiting: takes the transfers that ended meanwhile, starts the
+    // items whose turn it is and answers the files now complete.
+    [[nodiscard]] std::vector<Complete> Refill();
     // Starts what may start, drives the transfers until one ends (or a pause
     // or the longest step is over) and answers the files now complete.
     [[nodiscard]] std::vector<Complete> Step();
@@ -140,6 +141,8 @@ class DownloadPipeline {
     void Start(Entry& entry);
     [[nodiscard]] std::chrono::milliseconds TimeToNextStart() const;
     void TakeEnded(platform::HttpSession::Ended& ended, std::vector<Complete>& complete);
+    void TakeAllEnded(std::vector<platform::HttpSession::Ended> ended,
+                      std::vector<Complete>& complete);
     [[nodiscard]] Ending Classify(const Entry& entry, const platform::HttpResult& result) const;
     void Retry(Entry entry, Ending why, const platform::HttpResult& result);
     void HoldHost(const std::string& host, std::chrono::milliseconds pause, bool doubling);

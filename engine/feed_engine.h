@@ -166,6 +166,9 @@ class CFeedEngine {
     // the query goes on; answers how many are queued now.
     size_t StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
                                const std::atomic<int32_t>* stop);
+    // Stores the files the pipeline completed and counts those that failed.
+    void StoreComplete(const std::vector<DownloadPipeline::Complete>& complete,
+                       const PluginSettings& settings);
     // The settings of the download steps, with the pipeline prepared for them.
     [[nodiscard]] PluginSettings PrepareDownloads(const std::atomic<int32_t>* stop);
     bool FeedMayBeQueried(const CPixoluneFeed& feed, uint32_t now);

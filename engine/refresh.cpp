@@ -119,7 +119,7 @@ size_t CFeedEngine::StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsS
     for (size_t i = queued; i < itemsSoFar.size(); ++i) DownloadQueue.push_back(itemsSoFar[i]);
     TakeQueuedItems(settings, stop);
     // Their transfers go on while the next page is read: the session drives them all.
-    downloads_.StartWaiting();
+    StoreComplete(downloads_.Refill(), settings);
     return itemsSoFar.size();
 }
 
