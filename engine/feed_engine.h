@@ -181,8 +181,8 @@ class CFeedEngine {
     // True in the settings' quiet hours, when no request may be sent; says
     // when they begin (cutting the transfers in flight) and when they end.
     [[nodiscard]] bool KeepQuiet(const PluginSettings& settings);
-    // Marks the files of each enabled feed's last answer seen; the index of
-    // the first enabled feed that has not answered yet, if any.
+    // Marks the files of each enabled feed's last answer seen, and no others;
+    // the index of the first enabled feed that has not answered yet, if any.
     [[nodiscard]] std::optional<int> MarkLastAnswersSeen();
     void SettleInMediaFolder(const std::string& folder);
     void CloseBatch(const PluginSettings& settings);

@@ -208,8 +208,14 @@ bool CFeedEngine::MayPruneAfterBatch() {
 }
 
 std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
+    const std::vector<EngineConfiguration::EnabledFeed> feeds = configuration_.EnabledFeeds();
+    // Only the last answers count: a batch that waited out a busy host saw
+    // many, and an item that left the feeds meanwhile (stored before or
+    // after it left) must not be kept for having been in an early one.
+    if (!feeds.empty())
+        for (auto& entry : LocalFiles) entry.second.Seen = 0;
     std::optional<int> unanswered;
-    for (const EngineConfiguration::EnabledFeed& enabled : configuration_.EnabledFeeds()) {
+    for (const EngineConfiguration::EnabledFeed& enabled : feeds) {
         const auto delivered = deliveredUrls_.find(FeedKey(enabled.feed));
         if (delivered == deliveredUrls_.end()) {
             if (!unanswered) unanswered = enabled.index;

@@ -252,6 +252,27 @@ TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime)
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
 }
 
+// A batch that lasts (a busy media host holds it open) sees feed 1 answer
+// twice; what left it between the answers goes when the batch closes.
+TEST_F(PruneAfterFailureTest, WhatLeftAFeedWithinOneBatchIsPrunedAtItsEnd) {
+    std::atomic<int32_t> stop{0};
+    service_.feeds[1].items = {{"", "http://h/a.jpg", ""}, {"", "http://h/old.jpg", ""}};
+    service_.feeds[2].items = {{"", "http://h/c.jpg", ""}};
+    (void)engine_.Refresh(&stop);
+    ASSERT_EQ(engine_.DownloadNext(&stop), DownloadStep::ItemTaken);  // marks the three seen
+
+    EditFeeds(engine_, [&](FeedArray& feeds) {
+        feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
+    });  // due again
+    service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
+    (void)engine_.Refresh(&stop);
+    while (engine_.DownloadNext(&stop) == DownloadStep::ItemTaken) {
+    }
+    EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
+    EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));
+}
+
 TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
     engine_.SetToken("");
     SetFeeds(engine_, {Feed(1), Feed(2)});
