@@ -361,11 +361,11 @@ void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult
             break;
         }
         case Ending::HostUnreachable:
-            transfer.Suspend();
+            KeepPartForLater(entry);
             HoldHost(entry.host, timing_.firstOutagePause, true);
             break;
         case Ending::HostBusy:
-            transfer.Suspend();
+            KeepPartForLater(entry);
             HoldHost(entry.host, std::chrono::duration_cast<std::chrono::milliseconds>(asked),
                      false);
             break;
@@ -374,6 +374,17 @@ void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult
     }
     entry.transfer.reset();
     Requeue(std::move(entry));
+}
+
+// A part with bytes waits for its host to come back; an empty one is no
+// part, and would only linger with the time of its making.
+void DownloadPipeline::KeepPartForLater(Entry& entry) {
+    if (entry.transfer->BytesInFile() > 0) {
+        entry.transfer->Suspend();
+        return;
+    }
+    entry.transfer.reset();
+    RemovePart(entry.paths);
 }
 
 // A host already held is not held longer by the other items that meet it;
