@@ -47,6 +47,7 @@ class LogTail {
         lines_.emplace_back(reinterpret_cast<const char*>(text));
         if (std::FILE* whole = WholeLog()) std::fprintf(whole, "%s\n", lines_.back().c_str());
         if (lines_.back().find("Items queued to download") != std::string::npos) ++refreshes_;
+        if (lines_.back() == "Download complete") closed_ = true;
         if (lines_.size() > kKeptLogLines) lines_.pop_front();
         return 1;
     }
@@ -54,6 +55,11 @@ class LogTail {
     static uint64_t TakeRefreshes() {
         std::lock_guard<std::mutex> guard(mutex_);
         return std::exchange(refreshes_, 0);
+    }
+    // Whether a batch closed since the last call; quiet hours end a pass, not the batch.
+    static bool TakeClosed() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return std::exchange(closed_, false);
     }
     static std::string Text() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -75,6 +81,7 @@ class LogTail {
     static inline std::mutex mutex_;
     static inline std::deque<std::string> lines_;
     static inline uint64_t refreshes_ = 0;
+    static inline bool closed_ = false;
 };
 
 // One fault of the script: on for a while, then off.
@@ -146,7 +153,8 @@ class Life {
             const PassOutcome outcome = engine_.RunPass(&stop_);
             if (outcome == PassOutcome::ItemTaken) continue;
             // A pass that only found the queue empty closes no batch of its own.
-            if (outcome == PassOutcome::BatchClosed && LogTail::TakeRefreshes() > 0) {
+            if (outcome == PassOutcome::BatchClosed && LogTail::TakeClosed() &&
+                LogTail::TakeRefreshes() > 0) {
                 ++report_.batches;
                 CheckPromises();
             }
@@ -186,6 +194,8 @@ class Life {
         }
         if (Chance(1.0 / 1440))
             Start(flakyLine_, 30 * kMsPerMinute, [&] { media_.SetFlaky(true); });
+        if (Chance(1.0 / (2 * 1440)))
+            Start(mediaBusy_, 20 * kMsPerMinute, [&] { media_.SetBusy(true); });
         if (Chance(1.0 / (4 * 1440)))
             Start(diskFull_, 2 * kMsPerHour, [&] { files_.SetDiskFull(true); });
         if (Chance(1.0 / (5 * 1440)))
@@ -243,13 +253,14 @@ class Life {
             media_.SetFlaky(false);
         }
         end(diskFull_, [&] { files_.SetDiskFull(false); });
+        end(mediaBusy_, [&] { media_.SetBusy(false); });
         end(unwritable_, [&] { files_.SetUnwritable(false); });
         end(quiet_, [] {});
     }
 
     [[nodiscard]] bool AnyFaultButAFlakyLine() const {
         return outage_.on || tooMany_.on || tokenRefused_.on || diskFull_.on || unwritable_.on ||
-               quiet_.on;
+               quiet_.on || mediaBusy_.on;
     }
 
     void AddItem(int feed) {
@@ -515,7 +526,8 @@ class Life {
     std::string token_ = "tok-0";
     uint64_t tokens_ = 0;
     uint64_t tagRefusalMs_ = UINT64_MAX;
-    FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, diskFull_, unwritable_, quiet_;
+    FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, mediaBusy_, diskFull_, unwritable_,
+        quiet_;
     int quietEndHour_ = 0;
     uint64_t requestsBeforeQuiet_ = 0;
     uint64_t calmSinceMs_ = 0;

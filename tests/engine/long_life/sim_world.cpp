@@ -31,6 +31,12 @@ void SimFileSystem::StampWithSimulatedTime(const char* path) {
     ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
 }
 
+void SimFileSystem::StampWithSimulatedTime(int fd) {
+    const struct timespec when = {static_cast<time_t>(clock_.WallSeconds()), 0};
+    const struct timespec times[2] = {when, when};
+    ::futimens(fd, times);
+}
+
 int SimFileSystem::MakeTemporary(char* pathTemplate) {
     if (Refuses(pathTemplate)) return errno = EACCES, -1;
     return Target().MakeTemporary(pathTemplate);
@@ -39,16 +45,17 @@ int SimFileSystem::MakeTemporary(char* pathTemplate) {
 int SimFileSystem::Open(const char* path, int flags, mode_t mode) {
     const bool writes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
     if (writes && Refuses(path)) return errno = EACCES, -1;
-    return Target().Open(path, flags, mode);
+    struct stat status {};
+    const bool isNew = (flags & O_CREAT) != 0 && Target().Lstat(path, &status) != 0;
+    const int fd = Target().Open(path, flags, mode);
+    // A file made now is as old as the simulated time says, also before its first write.
+    if (fd >= 0 && isNew) StampWithSimulatedTime(fd);
+    return fd;
 }
 
 ssize_t SimFileSystem::Write(int fd, const void* data, size_t size) {
     const ssize_t written = Target().Write(fd, data, size);
-    if (written > 0) {
-        const struct timespec when = {static_cast<time_t>(clock_.WallSeconds()), 0};
-        const struct timespec times[2] = {when, when};
-        ::futimens(fd, times);
-    }
+    if (written > 0) StampWithSimulatedTime(fd);
     return written;
 }
 
@@ -225,6 +232,11 @@ SimMediaServer::SimMediaServer() {
     server_.Get(
         R"(/m/([^/?]+))", [this](const httplib::Request& request, httplib::Response& response) {
             ++requests_;
+            if (busy_) {
+                response.status = 503;
+                response.set_header("Retry-After", "60");
+                return;
+            }
             const std::string name = request.matches[1];
             const std::string body = BodyOf(name);
             response.set_header("ETag", "\"" + name + "\"");

@@ -77,6 +77,7 @@ class SimFileSystem final : public platform::FileSystemWrapper {
   private:
     [[nodiscard]] bool Refuses(const char* path) const;
     void StampWithSimulatedTime(const char* path);
+    void StampWithSimulatedTime(int fd);
 
     const std::string folder_;
     SimClock& clock_;
@@ -142,6 +143,8 @@ class SimMediaServer {
     ~SimMediaServer();
     [[nodiscard]] std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     void SetFlaky(bool flaky) { flaky_ = flaky; }
+    // A busy host answers 503 and asks for a minute's pause.
+    void SetBusy(bool busy) { busy_ = busy; }
     [[nodiscard]] static std::string BodyOf(const std::string& name);
     [[nodiscard]] uint64_t Requests() const { return requests_.load(); }
     static constexpr size_t kFlakyBytes = 1000;
@@ -151,6 +154,7 @@ class SimMediaServer {
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> flaky_{false};
+    std::atomic<bool> busy_{false};
     std::atomic<uint64_t> requests_{0};
 };
 
