@@ -77,7 +77,8 @@ long long Ms(std::chrono::milliseconds duration) {
 PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
                              const std::string& url) {
     char hash[kHashHexDigits + 1];
-    std::snprintf(hash, sizeof(hash), "%016" PRIx64, StableHash(platform::AddressWithoutQuery(url)));
+    std::snprintf(hash, sizeof(hash), "%016" PRIx64,
+                  StableHash(platform::AddressWithoutQuery(url)));
     // The name is cut, never refused: the hash alone tells parts apart.
     const std::string base =
         fileName.substr(0, std::min(fileName.size(), kMaxLocalNameBytes - kAddedNameBytes)) + "." +
@@ -160,7 +161,8 @@ std::vector<DownloadPipeline::Complete> DownloadPipeline::Refill() {
     std::vector<Complete> complete;
     if (StopRequested()) return complete;
     // Transfers that ended while another request drove the session still hold their slots.
-    if (!inFlight_.empty()) TakeAllEnded(session_.DriveUntilOneEnds(std::chrono::milliseconds(0)), complete);
+    if (!inFlight_.empty())
+        TakeAllEnded(session_.DriveUntilOneEnds(std::chrono::milliseconds(0)), complete);
     while (StartReady()) {
     }
     return complete;

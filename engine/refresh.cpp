@@ -113,8 +113,8 @@ void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixolu
         static_cast<int>(DownloadQueue.size() + downloads_.Size()));
 }
 
-size_t CFeedEngine::StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar,
-                                        size_t queued, const std::atomic<int32_t>* stop) {
+size_t CFeedEngine::StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
+                                        const std::atomic<int32_t>* stop) {
     const PluginSettings settings = PrepareDownloads(stop);
     for (size_t i = queued; i < itemsSoFar.size(); ++i) DownloadQueue.push_back(itemsSoFar[i]);
     TakeQueuedItems(settings, stop);

@@ -379,7 +379,8 @@ TEST_F(HttpClientTest, FailedMultiWaitEndsTheTransfersInFlightAndTheSessionGoesO
     });
     HttpSession session;
     Observed stalled[2];
-    const HttpSession::TransferId first = session.Start(RequestFor(server.Url("/stall"), stalled[0]));
+    const HttpSession::TransferId first =
+        session.Start(RequestFor(server.Url("/stall"), stalled[0]));
     const HttpSession::TransferId second =
         session.Start(RequestFor(server.Url("/stall"), stalled[1]));
     for (int tries = 0; tries < 100 && (stalled[0].body.empty() || stalled[1].body.empty());

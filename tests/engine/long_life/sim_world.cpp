@@ -229,34 +229,10 @@ bool SimService::TagRefused() const {
 }
 
 SimMediaServer::SimMediaServer() {
-    server_.Get(
-        R"(/m/([^/?]+))", [this](const httplib::Request& request, httplib::Response& response) {
-            ++requests_;
-            if (busy_) {
-                response.status = 503;
-                response.set_header("Retry-After", "60");
-                return;
-            }
-            const std::string name = request.matches[1];
-            const std::string body = BodyOf(name);
-            response.set_header("ETag", "\"" + name + "\"");
-            if (!flaky_) {
-                response.set_content(body, "image/jpeg");
-                return;
-            }
-            // The length (of the range asked for) is announced; the line drops
-            // once kFlakyBytes of it have come.
-            auto sent = std::make_shared<size_t>(0);
-            response.set_content_provider(
-                body.size(), "image/jpeg",
-                [body, sent](size_t offset, size_t length, httplib::DataSink& sink) {
-                    if (*sent >= kFlakyBytes) return false;
-                    const size_t piece = std::min(length, kFlakyBytes - *sent);
-                    sink.write(body.data() + offset, piece);
-                    *sent += piece;
-                    return true;
+    server_.Get(R"(/m/([^/?]+))",
+                [this](const httplib::Request& request, httplib::Response& response) {
+                    Serve(request, response);
                 });
-        });
     server_.set_tcp_nodelay(true);  // else each small answer waits out a delayed ACK
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("the media server could not bind");
@@ -267,6 +243,34 @@ SimMediaServer::SimMediaServer() {
 SimMediaServer::~SimMediaServer() {
     server_.stop();
     thread_.join();
+}
+
+void SimMediaServer::Serve(const httplib::Request& request, httplib::Response& response) {
+    ++requests_;
+    if (busy_) {
+        response.status = 503;
+        response.set_header("Retry-After", "60");
+        return;
+    }
+    const std::string name = request.matches[1];
+    const std::string body = BodyOf(name);
+    response.set_header("ETag", "\"" + name + "\"");
+    if (!flaky_) {
+        response.set_content(body, "image/jpeg");
+        return;
+    }
+    // The length (of the range asked for) is announced; the line drops once
+    // kFlakyBytes of it have come.
+    auto sent = std::make_shared<size_t>(0);
+    response.set_content_provider(
+        body.size(), "image/jpeg",
+        [body, sent](size_t offset, size_t length, httplib::DataSink& sink) {
+            if (*sent >= kFlakyBytes) return false;
+            const size_t piece = std::min(length, kFlakyBytes - *sent);
+            sink.write(body.data() + offset, piece);
+            *sent += piece;
+            return true;
+        });
 }
 
 std::string SimMediaServer::BodyOf(const std::string& name) {

@@ -150,6 +150,8 @@ class SimMediaServer {
     static constexpr size_t kFlakyBytes = 1000;
 
   private:
+    void Serve(const httplib::Request& request, httplib::Response& response);
+
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
