@@ -38,7 +38,8 @@ bool DiskReserveGuard::AllowsStart() {
     return !known_ || freeAtRead_ > reserve_;
 }
 
-bool DiskReserveGuard::AllowsAnnounced(uint64_t contentLengthBytes) const {
+bool DiskReserveGuard::AllowsAnnounced(uint64_t contentLengthBytes) {
+    Read();
     return Fits(contentLengthBytes);
 }
 

@@ -49,8 +49,9 @@ class DiskReserveGuard {
 
     // Reads the space; false when the reserve is already reached.
     [[nodiscard]] bool AllowsStart();
-    // False when a body of the announced length would cross the reserve.
-    [[nodiscard]] bool AllowsAnnounced(uint64_t contentLengthBytes) const;
+    // False when a body of the announced length would cross the reserve. The
+    // space is read afresh: transfers started beside this one have written since.
+    [[nodiscard]] bool AllowsAnnounced(uint64_t contentLengthBytes);
     // Called with each piece before it is written; false when it would cross.
     [[nodiscard]] bool AllowsPiece(size_t pieceBytes);
 

@@ -13,6 +13,7 @@
 #include "engine/prune.h"
 #include "model/host_link.h"
 #include "platform/http_client.h"
+#include "platform/tick_count.h"
 #include "platform/url_parts.h"
 
 namespace pixolune {
@@ -70,12 +71,39 @@ DownloadResult CFeedEngine::DownloadImage(const std::string& url, const std::str
     return transfer.Finish(result);
 }
 
+void CFeedEngine::BeginBatch() {
+    if (BatchActive) return;
+    BatchActive = 1;
+    batchBegan_ = clock_.TickCount();
+}
+
+bool CFeedEngine::BatchIsDue() const {
+    return BatchActive && platform::TicksBetween(batchBegan_, clock_.TickCount()) >=
+                              static_cast<uint32_t>(kLongestBatch.count());
+}
+
+std::set<std::string> CFeedEngine::PartsOfDeliveredItems() const {
+    std::set<std::string> parts;
+    const std::string folder = MediaFolder();
+    for (const auto& [feed, urls] : deliveredUrls_) {
+        for (const std::string& url : urls) {
+            const auto address = platform::ParseUrl(url);
+            if (!address) continue;
+            const PartialPaths paths =
+                PartialPathsFor(folder, FileNameFromObjectPath(address->objectPath), url);
+            parts.insert(paths.part);
+            parts.insert(paths.note);
+        }
+    }
+    return parts;
+}
+
 void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     size_t prunedFiles = 0;
     if (BatchActive) {
         const bool mayPrune = MayPruneAfterBatch();
         // Parts cut short wait for their items, unless these have left the feeds.
-        downloads_.SweepParts(mayPrune);
+        downloads_.SweepParts(mayPrune, [this] { return PartsOfDeliveredItems(); });
         if (mayPrune) {
             const size_t before = LocalFiles.size();
             PruneLocalFiles();
@@ -210,7 +238,9 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
 
 void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                            const std::atomic<int32_t>* stop) {
-    if (item.Url.empty() || MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
+    // Queued again by a refresh while it waits for its host or its turn: it is there already.
+    if (item.Url.empty() || downloads_.Holds(item.Url)) return;
+    if (MarkSeenWhenStillThere(item.Url, settings.ImgFolder)) return;
     LocalName name;
     const LocalNameStatus status = NameNewItem(settings.ImgFolder, item.Url, name);
     if (TakeNewAddress(item.Url, name, status, settings.ImgFolder)) return;
@@ -287,8 +317,8 @@ bool CFeedEngine::MayTakeInExistingFile(const std::string& url, const LocalName&
     return FileSystem.Lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
 }
 
-void CFeedEngine::CancelDownloads() {
-    const std::vector<CPixoluneItem> left = downloads_.Cancel();
+void CFeedEngine::CancelDownloads(DownloadPipeline::Parts parts) {
+    const std::vector<CPixoluneItem> left = downloads_.Cancel(parts);
     DownloadQueue.insert(DownloadQueue.begin(), left.begin(), left.end());
 }
 
@@ -312,7 +342,10 @@ void CFeedEngine::StoreComplete(const std::vector<DownloadPipeline::Complete>& c
 PluginSettings CFeedEngine::PrepareDownloads(const std::atomic<int32_t>* stop) {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
-    if (!downloads_.PreparedFor(settings.ImgFolder, stop)) CancelDownloads();
+    if (!downloads_.PreparedFor(settings.ImgFolder, stop))
+        CancelDownloads(downloads_.Folder() == settings.ImgFolder
+                            ? DownloadPipeline::Parts::KeptToResume
+                            : DownloadPipeline::Parts::Removed);
     if (downloads_.Empty())
         downloads_.Prepare(settings.ImgFolder, stop, downloadLimits_, &reserveReportedInBatch_);
     return settings;
@@ -320,18 +353,24 @@ PluginSettings CFeedEngine::PrepareDownloads(const std::atomic<int32_t>* stop) {
 
 // A step takes queued items in, claiming their names, and drives the
 // transfers until one ends; each complete file is stored at once. Refreshes
-// run between steps; the batch closes when queue and pipeline are empty.
+// run between steps. The batch closes when queue and pipeline are empty, or
+// when only items that wait for their hosts are left, or once it has run for
+// kLongestBatch: a slow or held item must not keep the files stored beside it
+// from the show. Items still waiting go on in the next batch.
 DownloadStep CFeedEngine::DownloadNext(const std::atomic<int32_t>* stop) {
     const PluginSettings settings = PrepareDownloads(stop);
-    if (DownloadQueue.empty() && downloads_.Empty()) {
+    if (DownloadQueue.empty() && downloads_.OnlyHeldBack()) {
         CloseBatch(settings);
         return DownloadStep::BatchClosed;
     }
-    BatchActive = 1;
+    BeginBatch();
     TakeQueuedItems(settings, stop);
     StoreComplete(downloads_.Step(), settings);
-    // A stop ends every transfer in flight; their items stay queued.
-    if (StopRequested(stop)) CancelDownloads();
+    // A stop ends every transfer in flight; their items stay queued, their parts kept.
+    if (StopRequested(stop))
+        CancelDownloads(DownloadPipeline::Parts::KeptToResume);
+    else if (BatchIsDue())
+        CloseBatch(settings);
     return DownloadStep::ItemTaken;
 }
 

@@ -11,11 +11,12 @@ bool DownloadAdmission::AllowsStart() {
     return reserve_.AllowsStart() || Refuse(Refusal::DiskReserve);
 }
 
-bool DownloadAdmission::AcceptsHead(const platform::HttpResponseHead& head) {
+bool DownloadAdmission::AcceptsHead(const platform::HttpResponseHead& head,
+                                    uint64_t promisedBytes) {
     // The type first: a page sent instead of the file is no question of space.
     if (!sniffer_.CheckContentType(head.contentType)) return Refuse(Refusal::NotMedia);
     if (head.contentLength >= 0 &&
-        !reserve_.AllowsAnnounced(static_cast<uint64_t>(head.contentLength)))
+        !reserve_.AllowsAnnounced(static_cast<uint64_t>(head.contentLength) + promisedBytes))
         return Refuse(Refusal::DiskReserve);
     return true;
 }

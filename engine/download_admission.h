@@ -23,8 +23,10 @@ class DownloadAdmission {
 
     // Before the request: false when the disk is already at its reserve.
     [[nodiscard]] bool AllowsStart();
-    // With the final answer's headers: its content type and announced length.
-    [[nodiscard]] bool AcceptsHead(const platform::HttpResponseHead& head);
+    // With the final answer's headers: its content type and announced length,
+    // which must fit beside `promisedBytes` that other transfers will still write.
+    [[nodiscard]] bool AcceptsHead(const platform::HttpResponseHead& head,
+                                   uint64_t promisedBytes = 0);
     // The part of an earlier transfer that this one continues: its first
     // bytes are the body's, for the media check.
     [[nodiscard]] bool AcceptsPrefix(const char* data, size_t size) {

@@ -8,9 +8,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string_view>
 #include <utility>
 
+#include "engine/disk_reserve.h"
 #include "model/host_link.h"
 #include "platform/tick_count.h"
 #include "platform/url_parts.h"
@@ -152,8 +154,7 @@ void DownloadPipeline::Add(const CPixoluneItem& item, const LocalName& name) {
     entry->host = HostOf(item.Url);
     entry->notBefore = Now();
     claimed_.insert(name.fileName);
-    partsOfBatch_.insert(entry->paths.part);
-    partsOfBatch_.insert(entry->paths.note);
+    urls_.insert(item.Url);
     waiting_.push_back(std::move(entry));
 }
 
@@ -204,16 +205,46 @@ void DownloadPipeline::TakeAllEnded(std::vector<platform::HttpSession::Ended> en
             loopFailure.c_str(), loopFailures);
 }
 
+bool DownloadPipeline::HostHeld(const Entry& entry, Clock::time_point now) const {
+    const auto hold = holds_.find(entry.host);
+    return hold != holds_.end() && hold->second.until > now;
+}
+
+size_t DownloadPipeline::HeldBack() const {
+    if (holds_.empty()) return 0;
+    const Clock::time_point now = Now();
+    return static_cast<size_t>(std::count_if(
+        waiting_.begin(), waiting_.end(), [&](const auto& entry) { return HostHeld(*entry, now); }));
+}
+
+uint64_t DownloadPipeline::PromisedBytes(const MediaTransfer* besides) const {
+    uint64_t promised = 0;
+    for (const auto& [id, entry] : inFlight_)
+        if (entry->transfer && entry->transfer.get() != besides)
+            promised += entry->transfer->BytesStillToCome();
+    return promised;
+}
+
+bool DownloadPipeline::DiskHasRoomForMore() const {
+    const uint64_t promised = PromisedBytes(nullptr);
+    if (promised == 0) return true;
+    const std::optional<DiskSpace> space = ReadDiskSpace(fileSystem_, folder_.empty() ? "." : folder_);
+    if (!space) return true;  // a failed query says nothing of the disk
+    const uint64_t reserve = ReserveBytesFor(space->sizeBytes);
+    return space->freeBytes > reserve && space->freeBytes - reserve > promised;
+}
+
 // Starts the first item, in queue order, whose pause and host allow it;
-// false when there is none or no slot.
+// false when there is none or no slot. While the transfers in flight have
+// announced all the room the disk has, none starts: what starts must be
+// able to finish, and the others wait for a later batch.
 bool DownloadPipeline::StartReady() {
     if (inFlight_.size() >= kTransfersInFlight) return false;
     const Clock::time_point now = Now();
     for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
         Entry& entry = **it;
-        if (entry.notBefore > now) continue;
-        const auto hold = holds_.find(entry.host);
-        if (hold != holds_.end() && hold->second.until > now) continue;
+        if (entry.notBefore > now || HostHeld(entry, now)) continue;
+        if (!DiskHasRoomForMore()) return false;
         std::unique_ptr<Entry> taken = std::move(*it);
         waiting_.erase(it);
         Start(*taken);
@@ -248,6 +279,8 @@ void DownloadPipeline::Start(Entry& entry) {
     entry.transfer->OnValidator([this, note = entry.paths.note](const std::string& validator) {
         WriteNote(note, validator);
     });
+    entry.transfer->WeighAgainst(
+        [this, self = entry.transfer.get()] { return PromisedBytes(self); });
     if (entry.transfer->Begin() != DownloadResult::Ok) {
         entry.transfer.reset();
         return;
@@ -283,8 +316,9 @@ void DownloadPipeline::TakeEnded(platform::HttpSession::Ended& ended,
         return;
     }
     if (StopRequested()) {
-        // Its file goes; the item itself waits for Cancel to give it back to the queue.
-        (void)entry->transfer->Finish(ended.result);
+        // The item waits for Cancel to give it back to the queue; its part
+        // stays for the next run to go on from, as after a cut.
+        if (entry->transfer->Resumable()) entry->transfer->Suspend();
         entry->transfer.reset();
         Requeue(std::move(*entry));
         return;
@@ -333,8 +367,8 @@ void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult
     const bool triesLeft = hostHeld ? entry.hostHolds <= kHostHolds
                                     : entry.triesWithoutProgress <= kTriesWithoutProgress &&
                                           entry.triesInAll <= kTriesInAll;
-    const std::chrono::seconds asked = RetryAfterOf(result.retryAfter);
-    if (!triesLeft || (why == Ending::HostBusy && asked > timing_.longestHostHold)) {
+    const std::chrono::seconds asked = std::min(RetryAfterOf(result.retryAfter), timing_.longestHostHold);
+    if (!triesLeft) {
         std::vector<Complete> none;
         Finish(entry, result, none);
         return;
@@ -347,7 +381,7 @@ void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult
             entry.startOver = true;
             break;
         case Ending::CutShort: {
-            const bool resumable = !transfer.Validator().empty() && transfer.BytesInFile() > 0;
+            const bool resumable = transfer.Resumable();
             const auto pause = Doubled(timing_.firstRetryPause, entry.triesWithoutProgress - 1,
                                        timing_.longestRetryPause);
             Log("DownloadImage(), cut short after %llu bytes (%s), going on in %lld ms, url=%s",
@@ -432,6 +466,7 @@ void DownloadPipeline::Finish(Entry& entry, const platform::HttpResult& result,
 
 void DownloadPipeline::Release(const Entry& entry) {
     claimed_.erase(entry.name.fileName);
+    urls_.erase(entry.item.Url);
 }
 
 void DownloadPipeline::Requeue(Entry entry) {
@@ -443,8 +478,7 @@ void DownloadPipeline::Requeue(Entry entry) {
 void DownloadPipeline::Suspend() {
     for (auto& [id, entry] : inFlight_) {
         session_.Cancel(id);
-        const bool resumable =
-            !entry->transfer->Validator().empty() && entry->transfer->BytesInFile() > 0;
+        const bool resumable = entry->transfer->Resumable();
         if (resumable) entry->transfer->Suspend();
         entry->transfer.reset();  // a part not kept goes with it
         entry->startOver = !resumable;
@@ -454,18 +488,26 @@ void DownloadPipeline::Suspend() {
     inFlight_.clear();
 }
 
-std::vector<CPixoluneItem> DownloadPipeline::Cancel() {
+std::vector<CPixoluneItem> DownloadPipeline::Cancel(Parts parts) {
     std::vector<std::unique_ptr<Entry>> left;
     for (auto& [id, entry] : inFlight_) {
         session_.Cancel(id);
-        entry->transfer.reset();  // a stop removes the file, as ever
-        fileSystem_.Unlink(entry->paths.note.c_str());
+        if (parts == Parts::KeptToResume && entry->transfer->Resumable())
+            entry->transfer->Suspend();
+        entry->transfer.reset();  // a part not kept goes with it
         left.push_back(std::move(entry));
     }
     inFlight_.clear();
     for (auto& entry : waiting_) left.push_back(std::move(entry));
     waiting_.clear();
     claimed_.clear();
+    urls_.clear();
+    for (const auto& entry : left) {
+        struct stat status {};
+        const bool kept = parts == Parts::KeptToResume &&
+                          fileSystem_.Lstat(entry->paths.part.c_str(), &status) == 0;
+        if (!kept) RemovePart(entry->paths);
+    }
     std::sort(left.begin(), left.end(),
               [](const auto& a, const auto& b) { return a->order < b->order; });
     std::vector<CPixoluneItem> items;
@@ -473,19 +515,36 @@ std::vector<CPixoluneItem> DownloadPipeline::Cancel() {
     return items;
 }
 
-void DownloadPipeline::SweepParts(bool feedsAllAnswered) {
+std::set<std::string> DownloadPipeline::PartsInUse() const {
+    std::set<std::string> parts;
+    const auto add = [&parts](const Entry& entry) {
+        parts.insert(entry.paths.part);
+        parts.insert(entry.paths.note);
+    };
+    for (const auto& entry : waiting_) add(*entry);
+    for (const auto& [id, entry] : inFlight_) add(*entry);
+    return parts;
+}
+
+void DownloadPipeline::SweepParts(
+    bool feedsAllAnswered, const std::function<std::set<std::string>()>& partsOfItemsDelivered) {
     std::vector<std::string> names;
     (void)fileSystem_.ListFolder(folder_.empty() ? "." : folder_.c_str(), &names);
+    std::optional<std::set<std::string>> inUse;
     for (const std::string& name : names) {
         if (!IsPartialDownloadName(name)) continue;
         const std::string path = MediaPath(folder_, name);
-        const bool leftTheFeeds = feedsAllAnswered && partsOfBatch_.count(path) == 0;
+        if (feedsAllAnswered && !inUse) {
+            inUse = partsOfItemsDelivered();
+            const std::set<std::string> ours = PartsInUse();
+            inUse->insert(ours.begin(), ours.end());
+        }
+        const bool leftTheFeeds = feedsAllAnswered && inUse->count(path) == 0;
         struct stat status {};
         if (fileSystem_.Lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
         if ((leftTheFeeds || IsStale(path)) && fileSystem_.Unlink(path.c_str()) == 0)
             Log("DownloadNext(), removed the part %s", path.c_str());
     }
-    partsOfBatch_.clear();
 }
 
 void DownloadPipeline::WriteNote(const std::string& notePath, const std::string& validator) {

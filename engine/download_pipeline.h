@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -63,8 +64,9 @@ class DownloadPipeline {
         // An unreachable host is tried again after this, doubled per failure.
         std::chrono::milliseconds firstOutagePause{500};
         std::chrono::milliseconds longestOutagePause{30000};
-        // The longest Retry-After a host is held for; a longer one fails the item.
-        std::chrono::seconds longestHostHold{600};
+        // However long a host asks to be left alone, its items are tried
+        // again within a day; until then they wait, also across batches.
+        std::chrono::seconds longestHostHold{24 * 3600};
         // A step hands control back at least this often, so refreshes go on.
         std::chrono::milliseconds longestStep{2000};
     };
@@ -94,15 +96,28 @@ class DownloadPipeline {
                  const MediaDownloadLimits& limits, std::atomic<bool>* reserveSaidInBatch);
     [[nodiscard]] bool PreparedFor(const std::string& folder,
                                    const std::atomic<int32_t>* stop) const;
+    [[nodiscard]] const std::string& Folder() const { return folder_; }
 
-    [[nodiscard]] bool HasRoom() const { return Size() < kTransfersInFlight + kItemsWaiting; }
+    // Items whose host is held wait without taking room: they must not keep
+    // the items of other hosts out.
+    [[nodiscard]] bool HasRoom() const {
+        return Size() - HeldBack() < kTransfersInFlight + kItemsWaiting;
+    }
     [[nodiscard]] bool Empty() const { return Size() == 0; }
+    // Nothing in flight, and every item waits for a host that asked for a
+    // pause or can't be reached: the worker may idle meanwhile.
+    [[nodiscard]] bool OnlyHeldBack() const { return inFlight_.empty() && HeldBack() == waiting_.size(); }
     [[nodiscard]] size_t Size() const { return waiting_.size() + inFlight_.size(); }
     [[nodiscard]] size_t InFlight() const { return inFlight_.size(); }
     // Whether an item in the pipeline has claimed `fileName`.
     [[nodiscard]] bool Claims(const std::string& fileName) const {
         return claimed_.count(fileName) != 0;
     }
+    // Whether the item of `url` is in the pipeline already (queued again by a refresh).
+    [[nodiscard]] bool Holds(const std::string& url) const { return urls_.count(url) != 0; }
+    [[nodiscard]] std::vector<std::string> Urls() const { return {urls_.begin(), urls_.end()}; }
+    // The parts and notes the items in the pipeline write or wait to continue.
+    [[nodiscard]] std::set<std::string> PartsInUse() const;
 
     // Takes a named new item in; its name is claimed until it leaves.
     void Add(const CPixoluneItem& item, const LocalName& name);
@@ -119,12 +134,20 @@ class DownloadPipeline {
     // Cuts every transfer in flight; each keeps its part (when its answer
     // named a validator) and waits in the pipeline to go on with Range.
     void Suspend();
-    // Ends every transfer (their files removed) and answers the items not
-    // stored, in queue order, for the queue to take back.
-    [[nodiscard]] std::vector<CPixoluneItem> Cancel();
+    // What becomes of the parts of the items that leave the pipeline.
+    enum class Parts {
+        KeptToResume,  // a stop: the next run goes on with Range
+        Removed        // the folder is left: nothing of ours stays half done
+    };
+    // Ends every transfer and answers the items not stored, in queue order,
+    // for the queue to take back.
+    [[nodiscard]] std::vector<CPixoluneItem> Cancel(Parts parts = Parts::KeptToResume);
     // At a batch's end: removes the parts older than kPartMaxAge, and, when
-    // `feedsAllAnswered`, those of items no feed delivered in the batch.
-    void SweepParts(bool feedsAllAnswered);
+    // `feedsAllAnswered`, those whose items are neither in the pipeline nor
+    // among `partsOfItemsDelivered` (the feeds' last answers).
+    // The set is asked for only when there are parts to judge.
+    void SweepParts(bool feedsAllAnswered,
+                    const std::function<std::set<std::string>()>& partsOfItemsDelivered);
 
   private:
     // Time on the engine's clock, as a steady time that does not wrap.
@@ -138,6 +161,14 @@ class DownloadPipeline {
     enum class Ending { Done, CutShort, StartOver, HostUnreachable, HostBusy };
 
     [[nodiscard]] bool StartReady();
+    // Whether the disk has room beyond its reserve for more than the
+    // transfers in flight have announced and not yet written.
+    [[nodiscard]] bool DiskHasRoomForMore() const;
+    // What the transfers in flight other than `besides` will still write.
+    [[nodiscard]] uint64_t PromisedBytes(const MediaTransfer* besides) const;
+    [[nodiscard]] size_t HeldBack() const;
+    // Whether the entry's host asked for a pause that is not over yet.
+    [[nodiscard]] bool HostHeld(const Entry& entry, Clock::time_point now) const;
     void Start(Entry& entry);
     [[nodiscard]] std::chrono::milliseconds TimeToNextStart() const;
     void TakeEnded(platform::HttpSession::Ended& ended, std::vector<Complete>& complete);
@@ -172,8 +203,8 @@ class DownloadPipeline {
     std::deque<std::unique_ptr<Entry>> waiting_;  // in queue order
     std::map<platform::HttpSession::TransferId, std::unique_ptr<Entry>> inFlight_;
     std::unordered_set<std::string> claimed_;          // names of the items above
+    std::unordered_set<std::string> urls_;             // addresses of the items above
     std::unordered_map<std::string, HostHold> holds_;  // by host
-    std::set<std::string> partsOfBatch_;               // parts the batch's items use
     size_t failed_ = 0;
 };
 

@@ -43,7 +43,7 @@ CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSys
 CFeedEngine::~CFeedEngine() {
     StopWorker();
     Worker.reset();  // joins, should the stop have given up
-    CancelDownloads();
+    CancelDownloads(DownloadPipeline::Parts::KeptToResume);
 }
 
 void CFeedEngine::StartWorker() {
@@ -71,8 +71,15 @@ PassOutcome CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
     // Nothing is queried or downloaded for a folder that is not ours.
     if (!TakeMediaFolder()) return PassOutcome::FolderUnusable;
     if (localListUnreadable_) return PassOutcome::ListUnreadable;
-    const PluginSettings settings = configuration_.Settings();
-    if (KeepQuiet(settings)) return PassOutcome::BatchClosed;
+    PluginSettings settings = configuration_.Settings();
+    if (KeepQuiet(settings)) {
+        // What was stored before the hours began is shown now, not when they end.
+        if (BatchActive) {
+            settings.ImgFolder = MediaFolder();
+            CloseBatch(settings);
+        }
+        return PassOutcome::BatchClosed;
+    }
     // One budget for every transfer of the worker, API pages included.
     Transfers->SetRateCap(static_cast<int64_t>(settings.MaxRateKB) * 1024);
     (void)Refresh(stop);  // a failed feed is retried on its own schedule

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -96,8 +97,9 @@ class CFeedEngine {
     // folder (its list written). False, said once per folder and reason, when
     // the folder can't be used or another worker holds it; nothing is touched.
     [[nodiscard]] bool TakeMediaFolder();
-    // Writes the list when it has unsaved records, unlocks, forgets the records.
-    void LeaveMediaFolder();
+    // Ends the transfers (their parts kept to resume, or removed), writes the
+    // list when it has unsaved records, unlocks, forgets the records.
+    void LeaveMediaFolder(DownloadPipeline::Parts parts = DownloadPipeline::Parts::KeptToResume);
     // The folder LocalFiles belong to, which every step works in: the one the
     // worker holds, else (steps run on their own, as tests do) the setting's.
     [[nodiscard]] std::string MediaFolder() const;
@@ -125,10 +127,10 @@ class CFeedEngine {
         Transfers->Wakeup();
         downloads_.Wake();
     }
-    // Ends every transfer in flight and removes its temporary file; the items
-    // not yet stored go back to the head of the queue, in order. Before the
-    // temporary files are swept, and when the worker's loop ends.
-    void CancelDownloads();
+    // Ends every transfer in flight; the items not yet stored go back to the
+    // head of the queue, in order. A stop keeps their parts to go on from; a
+    // folder that is left keeps none.
+    void CancelDownloads(DownloadPipeline::Parts parts);
     // Removes what a killed run left: our temporary downloads ("*.__t") and
     // the atomic writer's temporary list and sidecar files.
     void RemoveLeftoverFiles();
@@ -143,6 +145,9 @@ class CFeedEngine {
 
     // Up to this many media files come in side by side.
     static constexpr size_t kDownloadsInFlight = DownloadPipeline::kTransfersInFlight;
+    // A batch that runs this long closes with what it stored, whatever still
+    // waits: a stored file reaches the show within this and one step.
+    static constexpr std::chrono::milliseconds kLongestBatch{60000};
 
   private:
     // The steps of Refresh, in the order it takes them.
@@ -185,6 +190,10 @@ class CFeedEngine {
     // the index of the first enabled feed that has not answered yet, if any.
     [[nodiscard]] std::optional<int> MarkLastAnswersSeen();
     void SettleInMediaFolder(const std::string& folder);
+    void BeginBatch();
+    [[nodiscard]] bool BatchIsDue() const;
+    // The parts the items of the feeds' last answers would write.
+    [[nodiscard]] std::set<std::string> PartsOfDeliveredItems() const;
     void CloseBatch(const PluginSettings& settings);
     // One queued item: a known URL is marked seen (or fetched again when its
     // file has gone); a new one is named, downloaded and stored.
@@ -257,6 +266,7 @@ class CFeedEngine {
     std::unordered_map<std::string, CFileData> LocalFiles;
     int32_t NewFiles = 0;
     int32_t BatchActive = 0;
+    uint32_t batchBegan_ = 0;  // tick of the batch's first step
     bool recordsDropped_ = false;  // records of files deleted by hand left the map
     bool localListUnreadable_ = false;
     // The worker's transfers: API pages and media files reuse its connections.

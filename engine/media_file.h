@@ -43,6 +43,8 @@ class MediaFileWriter {
     void KeepPart();
 
     const std::string& Path() const { return path_; }
+    // Bytes handed to Write that have not reached the file yet.
+    [[nodiscard]] size_t PendingBytes() const { return pending_.size(); }
     // The error text of the last failure.
     const std::string& Error() const { return error_; }
 

@@ -17,10 +17,12 @@ bool CFeedEngine::TakeMediaFolder() {
     const std::string problem = platform::MediaFolderProblem(FileSystem, folder);
     if (folderHold_.Holds(folder) && problem.empty()) return true;
     if (const auto& held = folderHold_.Active()) {
-        if (*held != folder)
+        const bool changed = *held != folder;
+        if (changed)
             Log("DownloadNext(): the media folder changed from %s to %s", held->c_str(),
                 folder.c_str());
-        LeaveMediaFolder();
+        LeaveMediaFolder(changed ? DownloadPipeline::Parts::Removed
+                                 : DownloadPipeline::Parts::KeptToResume);
     }
     if (!problem.empty()) {
         folderHold_.SayProblemOnce(folder, "DownloadNext(): the media folder " + folder +
@@ -46,9 +48,9 @@ void CFeedEngine::SettleInMediaFolder(const std::string& folder) {
     ReadLocalFileList();
 }
 
-void CFeedEngine::LeaveMediaFolder() {
-    // Transfers in flight write into the folder being left; their parts go with them.
-    CancelDownloads();
+void CFeedEngine::LeaveMediaFolder(DownloadPipeline::Parts parts) {
+    // A stop keeps the parts to go on from; a folder given up keeps none.
+    CancelDownloads(parts);
     if (!folderHold_.Active()) return;
     if (NewFiles || recordsDropped_) WriteLocalFileList();
     folderHold_.Release();

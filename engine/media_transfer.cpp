@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -128,8 +129,13 @@ bool MediaTransfer::OnHead(const platform::HttpResponseHead& head) {
         resumedFromBytes_ = 0;
         receivedBytes_ = 0;
     }
-    // A 206's length is what is still missing, so the reserve weighs only that.
-    if (!admission_.AcceptsHead(head)) return false;
+    // A 206's length is what is still missing, so the reserve weighs only that,
+    // beside what the transfers in flight have announced and not yet written:
+    // what starts must be able to finish.
+    const uint64_t promised = promisedToOthers_ ? promisedToOthers_() : 0;
+    if (!admission_.AcceptsHead(head, promised)) return false;
+    if (head.contentLength >= 0)
+        announcedEnd_ = receivedBytes_ + static_cast<uint64_t>(head.contentLength);
     validator_ = ResumeValidatorOf(head);
     if (validatorHeard_) validatorHeard_(validator_);
     return true;
@@ -164,12 +170,13 @@ DownloadResult MediaTransfer::FinishKeepingPart(const platform::HttpResult& resu
     return Finish(result);
 }
 
+uint64_t MediaTransfer::BytesStillToCome() const {
+    // Bytes gathered for a larger write have not taken their room on the disk yet.
+    const uint64_t onDisk = receivedBytes_ - std::min<uint64_t>(file_.PendingBytes(), receivedBytes_);
+    return announcedEnd_ > onDisk ? announcedEnd_ - onDisk : 0;
+}
+
 bool MediaTransfer::OnBody(const char* data, size_t size) {
-    // The piece that arrives with a stop request set is not written.
-    if (StopRequested()) {
-        cutShort_ = true;
-        return false;
-    }
     if (!admission_.AcceptsPiece(data, size)) return false;
     receivedBytes_ += size;
     if (receivedBytes_ > limits_.maxFileBytes) {
@@ -178,6 +185,12 @@ bool MediaTransfer::OnBody(const char* data, size_t size) {
     }
     if (!file_.Write(data, size)) {
         writeFailed_ = true;
+        return false;
+    }
+    // A stop ends the transfer after the piece that came with it: the part
+    // keeps every byte that crossed the line, for the next run to go on from.
+    if (StopRequested()) {
+        cutShort_ = true;
         return false;
     }
     return true;

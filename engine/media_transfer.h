@@ -92,6 +92,15 @@ class MediaTransfer {
     [[nodiscard]] uint64_t ResumedFromBytes() const { return resumedFromBytes_; }
     // The answer's validator; empty when none came (yet).
     [[nodiscard]] const std::string& Validator() const { return validator_; }
+    // Whether what the file holds can be continued with Range in a later try.
+    [[nodiscard]] bool Resumable() const { return !validator_.empty() && receivedBytes_ > 0; }
+    // What the answer announced and the disk has not taken yet; 0 when it announced nothing.
+    [[nodiscard]] uint64_t BytesStillToCome() const;
+    // Before Begin: what the other transfers in flight will still write to
+    // the disk, weighed with this one's announced length against the reserve.
+    void WeighAgainst(std::function<uint64_t()> promisedToOthers) {
+        promisedToOthers_ = std::move(promisedToOthers);
+    }
 
   private:
     [[nodiscard]] DownloadResult CheckAndCreate();
@@ -117,7 +126,9 @@ class MediaTransfer {
     MediaDownloadLimits limits_;
     TransferFileStart start_;
     std::function<void(const std::string&)> validatorHeard_;
+    std::function<uint64_t()> promisedToOthers_;
     std::string validator_;
+    uint64_t announcedEnd_ = 0;  // the byte the answer's announced length ends at
     uint64_t resumedFromBytes_ = 0;
     bool startOver_ = false;
     bool keepPart_ = false;

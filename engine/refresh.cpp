@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "engine/local_names.h"
 #include "model/host_link.h"
 #include "platform/tick_count.h"
+#include "platform/url_parts.h"
 
 namespace pixolune {
 namespace {
@@ -31,18 +33,35 @@ std::vector<std::string> UrlsOf(const std::vector<CPixoluneItem>& items) {
     return urls;
 }
 
+// Records by their address without its query: the same media under a new
+// signature is the same file, until its item is taken and the record moves.
+using RecordsByAddress = std::unordered_map<std::string, LocalFileMap::iterator>;
+
+RecordsByAddress IndexByAddress(LocalFileMap& files) {
+    RecordsByAddress index;
+    index.reserve(files.size());
+    for (auto it = files.begin(); it != files.end(); ++it)
+        index.emplace(platform::AddressWithoutQuery(it->first), it);
+    return index;
+}
+
 // A record whose file the user deleted is not kept for a feed's last answer:
 // the list would name a file that is not there.
-size_t MarkSeen(platform::FileSystem& fileSystem, const std::string& folder, LocalFileMap& files,
-                const std::vector<std::string>& urls) {
+size_t MarkSeen(platform::FileSystem& fileSystem, const std::string& folder,
+                const RecordsByAddress& records, const std::vector<std::string>& urls) {
     size_t marked = 0;
     for (const std::string& url : urls) {
-        const auto record = files.find(url);
-        if (record == files.end()) continue;
+        const auto record = records.find(platform::AddressWithoutQuery(url));
+        if (record == records.end()) continue;
+        CFileData& data = record->second->second;
+        if (data.Seen) {
+            ++marked;
+            continue;
+        }
         struct stat status {};
-        const std::string path = MediaPath(folder, record->second.LocalName);
+        const std::string path = MediaPath(folder, data.LocalName);
         if (fileSystem.Lstat(path.c_str(), &status) != 0 && errno == ENOENT) continue;
-        record->second.Seen = 1;
+        data.Seen = 1;
         ++marked;
     }
     return marked;
@@ -105,7 +124,7 @@ void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixolu
     retryWaits_.erase(FeedKey(feed));
     deliveredUrls_[FeedKey(feed)] = UrlsOf(found);
     // An answer, even an empty one, is something to prune against.
-    BatchActive = 1;
+    BeginBatch();
     Log("     %d Items found", static_cast<int>(found.size()));
     for (size_t i = std::min(startedEarly, found.size()); i < found.size(); ++i)
         DownloadQueue.push_back(std::move(found[i]));
@@ -214,6 +233,14 @@ std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
     // after it left) must not be kept for having been in an early one.
     if (!feeds.empty())
         for (auto& entry : LocalFiles) entry.second.Seen = 0;
+    const RecordsByAddress records = IndexByAddress(LocalFiles);
+    // An item still queued or downloading keeps its file: a batch may close
+    // before every item of the answers was taken.
+    if (!feeds.empty()) {
+        std::vector<std::string> waiting = downloads_.Urls();
+        for (const CPixoluneItem& item : DownloadQueue) waiting.push_back(item.Url);
+        (void)MarkSeen(FileSystem, MediaFolder(), records, waiting);
+    }
     std::optional<int> unanswered;
     for (const EngineConfiguration::EnabledFeed& enabled : feeds) {
         const auto delivered = deliveredUrls_.find(FeedKey(enabled.feed));
@@ -222,7 +249,7 @@ std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
             continue;
         }
         // Its last answer still stands for it; also after a reread of the list.
-        const size_t kept = MarkSeen(FileSystem, MediaFolder(), LocalFiles, delivered->second);
+        const size_t kept = MarkSeen(FileSystem, MediaFolder(), records, delivered->second);
         if (enabled.feed.Retries > 0)
             Log("PruneLocalFiles: feed %d could not be read; the files of its last answer (%d) are "
                 "kept",
