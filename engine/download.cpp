@@ -213,8 +213,8 @@ CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(int error, const std::
 void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
                                      const PluginSettings& settings,
                                      const std::atomic<int32_t>* stop) {
-    std::string tempPath = name.fullPath;
-    ReplaceExtension(tempPath, kTempSuffix);
+    // The probe's name: a kill leaves nothing the next start would not sweep.
+    const std::string tempPath = PartialPathsFor(settings.ImgFolder, name.fileName, item.Url).probe;
     if (DownloadImage(item.Url, tempPath, stop) != DownloadResult::Ok) return;
     const bool same = SameFileContents(FileSystem, tempPath, name.fullPath);
     FileSystem.Unlink(tempPath.c_str());
@@ -256,9 +256,7 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
     if (!ReportLocalName(status, name, item.Url)) return;
     // The naming probe's file is no transfer's any more; should its removal
     // have failed, it must not stay beside the files until the next start.
-    std::string probe = name.fullPath;
-    ReplaceExtension(probe, kTempSuffix);
-    FileSystem.Unlink(probe.c_str());
+    FileSystem.Unlink(PartialPathsFor(settings.ImgFolder, name.fileName, item.Url).probe.c_str());
     downloads_.Add(item, name);
 }
 

@@ -20,30 +20,11 @@
 namespace pixolune {
 namespace {
 
-constexpr std::string_view kPartSuffix = ".__t";
-constexpr std::string_view kNoteMarker = ".v";
-constexpr size_t kHashHexDigits = 16;
-// "." + hash + ".v" + ".__t": what the longest of the two names adds to the item's.
-constexpr size_t kAddedNameBytes = 1 + kHashHexDigits + 2 + 4;
 // A note holds one header value; anything longer is no note of ours.
 constexpr size_t kLongestNoteBytes = 1024;
 constexpr long kHttpTooManyRequests = 429;
 constexpr long kHttpUnavailable = 503;
 constexpr long kHttpRangeNotSatisfiable = 416;
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-// FNV-1a: stable across runs and builds, which std::hash need not be.
-uint64_t StableHash(std::string_view text) {
-    uint64_t hash = 14695981039346656037ull;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
 
 std::string HostOf(const std::string& url) {
     const auto parts = platform::ParseUrl(url);
@@ -75,31 +56,6 @@ long long Ms(std::chrono::milliseconds duration) {
 }
 
 }  // namespace
-
-PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
-                             const std::string& url) {
-    char hash[kHashHexDigits + 1];
-    std::snprintf(hash, sizeof(hash), "%016" PRIx64,
-                  StableHash(platform::AddressWithoutQuery(url)));
-    // The name is cut, never refused: the hash alone tells parts apart.
-    const std::string base =
-        fileName.substr(0, std::min(fileName.size(), kMaxLocalNameBytes - kAddedNameBytes)) + "." +
-        hash;
-    return {MediaPath(folder, base + std::string(kPartSuffix)),
-            MediaPath(folder, base + std::string(kNoteMarker) + std::string(kPartSuffix))};
-}
-
-bool IsPartialDownloadName(const std::string& name) {
-    std::string_view rest = name;
-    if (!EndsWith(rest, kPartSuffix)) return false;
-    rest.remove_suffix(kPartSuffix.size());
-    if (EndsWith(rest, kNoteMarker)) rest.remove_suffix(kNoteMarker.size());
-    if (rest.size() < kHashHexDigits + 2) return false;
-    const std::string_view hash = rest.substr(rest.size() - kHashHexDigits);
-    if (rest[rest.size() - kHashHexDigits - 1] != '.') return false;
-    return std::all_of(hash.begin(), hash.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
 
 struct DownloadPipeline::Entry {
     uint64_t order = 0;  // queue order

@@ -23,20 +23,6 @@
 
 namespace pixolune {
 
-// Where a transfer writes, in the media folder: its part, and beside it the
-// note of the validator the part came with. Both end in ".__t", so the user
-// and the leftover sweep know them, and both follow from the item's name and
-// address (without its query, which signed addresses change), so that a part
-// cut short in one run is found again in the next.
-struct PartialPaths {
-    std::string part;
-    std::string note;
-};
-[[nodiscard]] PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
-                                           const std::string& url);
-// Whether a file name is a part or a note of ours (the leftover sweep keeps them).
-[[nodiscard]] bool IsPartialDownloadName(const std::string& name);
-
 // The media transfers of the worker as one pipeline: items enter in queue
 // order with their names claimed, up to kTransfersInFlight are in flight on
 // the worker's session at once (each with a file of its own), a slot is

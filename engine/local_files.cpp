@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/feed_engine.h"
@@ -17,10 +18,6 @@
 namespace pixolune {
 namespace {
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // "." + name + ".tmp" + six characters, where name is a sidecar's.
 bool IsSidecarWriteLeftover(std::string_view name) {
     const std::string_view marker = ".kprop.tmp";
@@ -28,10 +25,18 @@ bool IsSidecarWriteLeftover(std::string_view name) {
     return name.substr(name.size() - 6 - marker.size(), marker.size()) == marker;
 }
 
-bool IsLeftover(const std::string& name) {
-    // A part cut short is kept for its item; the batch's end sweeps old ones.
-    if (IsPartialDownloadName(name)) return false;
-    if (EndsWith(name, std::string(".") + kTempSuffix)) return true;
+// What a killed run left: the atomic writer's temporary files, and a part
+// without its note (a probe, or a part that can't be resumed) or a note
+// without its part. A part with its note waits for its item.
+bool IsLeftover(const std::string& name, const std::unordered_set<std::string>& names) {
+    switch (KindOfPartialName(name)) {
+        case PartialName::Part:
+            return names.count(NoteOfPart(name)) == 0;
+        case PartialName::Note:
+            return names.count(PartOfNote(name)) == 0;
+        case PartialName::None:
+            break;
+    }
     return platform::IsAtomicWriteLeftover(name, kListFileName) || IsSidecarWriteLeftover(name);
 }
 
@@ -180,8 +185,9 @@ void CFeedEngine::RemoveLeftoverFiles() {
     // A listing cut short by an error still yields the names read so far.
     std::vector<std::string> names;
     (void)FileSystem.ListFolder(folder.empty() ? "." : folder.c_str(), &names);
+    const std::unordered_set<std::string> all(names.begin(), names.end());
     for (const std::string& name : names) {
-        if (!IsLeftover(name)) continue;
+        if (!IsLeftover(name, all)) continue;
         const std::string path = MediaPath(folder, name);
         struct stat status {};
         if (FileSystem.Lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cinttypes>
 #include <climits>
+#include <cstdio>
 
 #include "platform/url_parts.h"
 
@@ -11,6 +14,28 @@ namespace {
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+constexpr std::string_view kPartSuffix = ".__t";
+constexpr std::string_view kNoteMarker = ".v";
+constexpr size_t kHashHexDigits = 16;
+// "." + hash + ".v" + ".__t": what the longest of the names adds to the item's.
+constexpr size_t kAddedNameBytes = 1 + kHashHexDigits + 2 + 4;
+
+// FNV-1a: stable across runs and builds, which std::hash need not be.
+uint64_t StableHash(std::string_view text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+std::string HashHex(std::string_view text) {
+    char hash[kHashHexDigits + 1];
+    std::snprintf(hash, sizeof(hash), "%016" PRIx64, StableHash(text));
+    return hash;
 }
 
 bool HasControlCharacter(std::string_view name) {
@@ -28,10 +53,8 @@ bool HasControlCharacter(std::string_view name) {
 // temporary names are cleared at every start). The final name's own test is
 // the rename that gives the finished download its name.
 bool FileSystemAcceptsName(platform::FileSystem& fileSystem, const std::string& fullPath,
-                           KeptProbe* keptProbe) {
+                           const std::string& probe, KeptProbe* keptProbe) {
     if (fullPath.size() >= PATH_MAX) return false;
-    std::string probe = fullPath;
-    ReplaceExtension(probe, kTempSuffix);
     platform::FileHandle fd(
         fileSystem,
         fileSystem.Open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
@@ -46,6 +69,44 @@ bool FileSystemAcceptsName(platform::FileSystem& fileSystem, const std::string& 
 }
 
 }  // namespace
+
+PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
+                             const std::string& url) {
+    const std::string address = platform::AddressWithoutQuery(url);
+    // The name is cut, never refused: the hash alone tells parts apart.
+    const std::string name =
+        fileName.substr(0, std::min(fileName.size(), kMaxLocalNameBytes - kAddedNameBytes)) + ".";
+    const std::string base = name + HashHex(address);
+    return {MediaPath(folder, base + std::string(kPartSuffix)),
+            MediaPath(folder, base + std::string(kNoteMarker) + std::string(kPartSuffix)),
+            MediaPath(folder, name + HashHex(address + "\nprobe") + std::string(kPartSuffix))};
+}
+
+PartialName KindOfPartialName(std::string_view name) {
+    std::string_view rest = name;
+    if (!EndsWith(rest, kPartSuffix)) return PartialName::None;
+    rest.remove_suffix(kPartSuffix.size());
+    const bool note = EndsWith(rest, kNoteMarker);
+    if (note) rest.remove_suffix(kNoteMarker.size());
+    if (rest.size() < kHashHexDigits + 2) return PartialName::None;
+    const std::string_view hash = rest.substr(rest.size() - kHashHexDigits);
+    if (rest[rest.size() - kHashHexDigits - 1] != '.') return PartialName::None;
+    const bool hex = std::all_of(hash.begin(), hash.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+    if (!hex) return PartialName::None;
+    return note ? PartialName::Note : PartialName::Part;
+}
+
+std::string PartOfNote(std::string_view noteName) {
+    std::string part(noteName.substr(0, noteName.size() - kNoteMarker.size() - kPartSuffix.size()));
+    return part + std::string(kPartSuffix);
+}
+
+std::string NoteOfPart(std::string_view partName) {
+    std::string note(partName.substr(0, partName.size() - kPartSuffix.size()));
+    return note + std::string(kNoteMarker) + std::string(kPartSuffix);
+}
 
 KeptProbe::~KeptProbe() {
     (void)file_.Reset();
@@ -98,7 +159,9 @@ LocalNameStatus MakeLocalName(platform::FileSystem& fileSystem, const std::strin
         return LocalNameStatus::Exists;
     }
     out = {fullPath, fileName};
-    if (!IsUsableLocalName(fileName) || !FileSystemAcceptsName(fileSystem, fullPath, keptProbe))
+    if (!IsUsableLocalName(fileName) ||
+        !FileSystemAcceptsName(fileSystem, fullPath, PartialPathsFor(folder, fileName, url).probe,
+                               keptProbe))
         return LocalNameStatus::Unusable;
     return LocalNameStatus::Ok;
 }

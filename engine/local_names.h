@@ -21,6 +21,29 @@ inline constexpr const char* kSidecarSuffix = "kprop";
 // The longest file name the file systems we run on accept.
 inline constexpr size_t kMaxLocalNameBytes = 255;
 
+// Where a transfer writes, in the media folder: its part, the note of the
+// validator the part came with, and the naming probe. All follow from the
+// item's name and address (without its query, which signed addresses
+// change), so that a part cut short in one run is found again in the next,
+// and all have one shape: the name, a dot, 16 hex digits of the address's
+// hash, ".__t" (a note adds ".v" before it). No other name is ours to remove.
+struct PartialPaths {
+    std::string part;
+    std::string note;
+    std::string probe;  // tried and removed at once; a hash of its own
+};
+[[nodiscard]] PartialPaths PartialPathsFor(const std::string& folder, const std::string& fileName,
+                                           const std::string& url);
+enum class PartialName { None, Part, Note };
+// What a file name is to the transfers: a part (or a probe) or a note of ours, or neither.
+[[nodiscard]] PartialName KindOfPartialName(std::string_view name);
+[[nodiscard]] inline bool IsPartialDownloadName(std::string_view name) {
+    return KindOfPartialName(name) != PartialName::None;
+}
+// The part a note belongs to, and the note a part would have.
+[[nodiscard]] std::string PartOfNote(std::string_view noteName);
+[[nodiscard]] std::string NoteOfPart(std::string_view partName);
+
 // `name` inside `folder`: a '/' goes between them unless the folder is empty
 // (then the name alone, relative to the working folder) or already ends with one.
 [[nodiscard]] std::string MediaPath(const std::string& folder, const std::string& name);
@@ -88,7 +111,7 @@ class KeptProbe {
 // Makes the local name for `url` in `folder` on `fileSystem` without logging. `out` is filled
 // for Ok and Exists (and for Unusable once the name was known). With
 // `keptProbe`, a name found Ok leaves its probe (the empty temporary file,
-// ReplaceExtension(fullPath, kTempSuffix)) in place, owned by `keptProbe`.
+// PartialPathsFor(...).probe) in place, owned by `keptProbe`.
 [[nodiscard]] LocalNameStatus MakeLocalName(platform::FileSystem& fileSystem,
                                             const std::string& folder, const std::string& url,
                                             LocalName& out, KeptProbe* keptProbe = nullptr);
