@@ -1,14 +1,15 @@
 #include "engine/media_sniff.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/ascii.h"
 
 namespace pixolune {
 namespace {
 
 std::string Lowered(std::string_view text) {
     std::string lowered(text);
-    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : lowered) c = platform::AsciiLower(c);
     return lowered;
 }
 

@@ -1,8 +1,10 @@
 #include "host_settings.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <sstream>
 
 #include "platform/atomic_file.h"
+#include "platform/user_registry.h"
 
 namespace kalhost {
 namespace {
@@ -55,21 +58,57 @@ std::string WriteTarget(const std::string& path, std::string* error) {
     return target.string();
 }
 
-}  // namespace
+// A save replaces the file whole, which the file's own mode would not stop: a
+// file that nobody may write, or that we may not, is refused as an unwritable
+// folder is.
+bool MayReplace(const std::string& path, const struct stat& info, std::string* error) {
+    if ((info.st_mode & 0222) == 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        *error = path + " is read-only (mode " + mode + ")";
+        return false;
+    }
+    if (::access(path.c_str(), W_OK) != 0) {
+        *error = "can't write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
 
-HostSettings::HostSettings(const std::string& path) : path_(path) {
+enum class FileRead { Ok, Missing, Failed };
+
+FileRead ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        if (errno != ENOENT) readError_ = "can't read " + path + ": " + std::strerror(errno);
-        return;
+        if (errno == ENOENT) return FileRead::Missing;
+        *error = "can't read " + path + ": " + std::strerror(errno);
+        return FileRead::Failed;
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
+    std::ostringstream text;
+    text << in.rdbuf();
     if (in.bad()) {
-        readError_ = "can't read " + path;
+        *error = "can't read " + path;
+        return FileRead::Failed;
+    }
+    *bytes = text.str();
+    return FileRead::Ok;
+}
+
+}  // namespace
+
+HostSettings::HostSettings(const std::string& path, const std::string& seedPath) : path_(path) {
+    if (path.empty()) {
+        readError_ = pixolune::platform::kNoUserConfigFolder;
         return;
     }
-    document_ = IniDocument::Parse(bytes.str());
+    std::string bytes;
+    const FileRead read = ReadWholeFile(path, &bytes, &readError_);
+    if (read == FileRead::Failed) return;
+    std::string seedError;  // a seed that can't be read only means starting empty
+    if (read == FileRead::Missing && !seedPath.empty() &&
+        ReadWholeFile(seedPath, &bytes, &seedError) == FileRead::Ok)
+        seededFrom_ = seedPath;
+    document_ = IniDocument::Parse(bytes);
 }
 
 std::string HostSettings::Read(HostSettingRequest& request) {
@@ -127,7 +166,9 @@ bool HostSettings::Flush(std::string* error) {
     std::error_code code;
     std::filesystem::create_directories(std::filesystem::path(target).parent_path(), code);
     struct stat info {};
-    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : kNewFileMode;
+    const bool exists = ::stat(target.c_str(), &info) == 0;
+    if (exists && !MayReplace(target, info, error)) return false;
+    const mode_t mode = exists ? (info.st_mode & 07777) : kNewFileMode;
     const pixolune::platform::Outcome written = pixolune::platform::WriteFileAtomically(
         pixolune::platform::RealFileSystem(), target, document_.Bytes(), mode);
     if (!written) {
@@ -138,11 +179,12 @@ bool HostSettings::Flush(std::string* error) {
     return true;
 }
 
-std::string DefaultSettingsPath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/kaleidra/kalhost.ini";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.config/kaleidra/kalhost.ini";
+std::string DefaultSettingsPath(int hostVariant) {
+    // Without a home the token store refuses to work; so do the settings, rather
+    // than land in whatever folder kalhost was started from.
+    const std::string folder = pixolune::platform::UserConfigFolder();
+    if (folder.empty()) return {};
+    return folder + (hostVariant == 1 ? "/kaleidra/kalhost-NVX.ini" : "/kaleidra/kalhost.ini");
 }
 
 }  // namespace kalhost

@@ -1,6 +1,6 @@
 #include "ini_document.h"
 
-#include <cctype>
+#include "platform/ascii.h"
 
 namespace kalhost {
 namespace {
@@ -15,13 +15,7 @@ std::string_view Trim(std::string_view text) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
+    return pixolune::platform::EqualsIgnoringAsciiCase(a, b);
 }
 
 std::string_view WithoutCarriageReturn(std::string_view text) {
@@ -29,11 +23,15 @@ std::string_view WithoutCarriageReturn(std::string_view text) {
     return text;
 }
 
+// Whether `text` is wrapped in one pair of the quotes the host's store removes.
+bool IsQuoted(std::string_view text) {
+    return text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+           text.back() == text.front();
+}
+
 std::string Decode(std::string_view stored) {
     std::string_view value = Trim(stored);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-    }
+    if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
     return std::string(value);
 }
 
@@ -46,8 +44,7 @@ std::string Encode(std::string_view value) {
     }
     const bool needsQuotes =
         !text.empty() && (kBlanks.find(text.front()) != std::string_view::npos ||
-                          kBlanks.find(text.back()) != std::string_view::npos ||
-                          (text.size() >= 2 && text.front() == '"' && text.back() == '"'));
+                          kBlanks.find(text.back()) != std::string_view::npos || IsQuoted(text));
     return needsQuotes ? '"' + text + '"' : text;
 }
 

@@ -13,7 +13,7 @@ namespace kalhost {
 // As in the host's own store, sections and keys match without regard to case,
 // comment lines start with ';' or '#', and a value runs to the end of its line
 // (a ';' inside it is part of the value), trimmed, with one pair of
-// surrounding double quotes removed.
+// surrounding double or single quotes removed.
 class IniDocument {
   public:
     [[nodiscard]] static IniDocument Parse(std::string_view bytes);

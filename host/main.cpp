@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "host_console.h"
 #include "host_settings.h"
 #include "platform/state_folder.h"
+#include "platform/user_registry.h"
 #include "plugin_module.h"
 #include "service_notifier.h"
 
@@ -45,8 +47,12 @@ const char* const kUsage =
     "                        folder " KALHOST_PLUGIN_DIR_FROM_BIN
     "\n"
     "                        relative to kalhost's folder)\n"
-    "  -s, --settings FILE   the host's settings file (default:\n"
-    "                        $XDG_CONFIG_HOME/kaleidra/kalhost.ini)\n"
+    "  -s, --settings FILE   the settings file of the host product --variant names\n"
+    "                        (default: $XDG_CONFIG_HOME/kaleidra/kalhost.ini, or\n"
+    "                        kalhost-NVX.ini for variant 1, which starts from\n"
+    "                        kalhost.ini until its first save and never writes it;\n"
+    "                        under ~/.config without XDG_CONFIG_HOME; with neither\n"
+    "                        that nor HOME there is none, and a save is refused)\n"
     "  -V, --variant N       host variant sent with message 28 (0 = Kaleidra,\n"
     "                        1 = the second host product; default 0)\n"
     "  -t, --seconds N       run: stop after N seconds\n"
@@ -57,15 +63,18 @@ const char* const kUsage =
     "  -h, --help            show this text\n"
     "\n"
     "Environment: PIXOLUNE_API_BASE and PIXOLUNE_OAUTH_BASE point the plug-in at\n"
-    "another service (such as the local stand-in, pixolune-stub).\n"
+    "another service (such as the local stand-in, pixolune-stub). kalhost runs\n"
+    "under the user's locale (LANG, LC_ALL), as a graphical host does; its own\n"
+    "lines stay in English.\n"
     "\n"
     "Under a service manager (NOTIFY_SOCKET set) run reports READY=1, its status\n"
     "and watchdog pings; see kalhost.service.\n"
     "\n"
     "Exit status: 0 on success, 1 for a usage error, 2 when the plug-in cannot be\n"
     "loaded, 3 when --once ended without a completed download, 4 when the\n"
-    "settings file cannot be written, 6 when --once found the plug-in not signed\n"
-    "in to the service (sign in with `kalhost configure`, Authorize...).\n"
+    "settings file cannot be written (its folder or the file itself is not\n"
+    "writable, or there is no settings file), 6 when --once found the plug-in\n"
+    "not signed in to the service (sign in with `kalhost configure`, Authorize...).\n"
     "status: 0 healthy, 5 no health record yet, 6 the plug-in needs a sign-in,\n"
     "7 the media folder can't be used, 8 the disk's reserve is reached, 9 stale\n"
     "(no successful refresh for longer than twice the refresh interval and an hour).\n"
@@ -75,7 +84,8 @@ const char* const kUsage =
 struct Options {
     std::string pluginPath = DefaultPluginPath();
     bool pluginGiven = false;
-    std::string settingsPath = DefaultSettingsPath();
+    std::string settingsPath;  // DefaultSettingsPath(variant) unless --settings names one
+    bool settingsGiven = false;
     int variant = 0;
     long long seconds = -1;
     bool once = false;
@@ -114,6 +124,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
                 break;
             case 's':
                 options->settingsPath = optarg;
+                options->settingsGiven = true;
                 break;
             case 'V':
                 if (!ParseNumber(optarg, -2147483647LL, &number) || number > 2147483647LL) {
@@ -150,6 +161,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
         return 1;
     }
     options->command = argv[optind];
+    if (!options->settingsGiven) options->settingsPath = DefaultSettingsPath(options->variant);
     return 0;
 }
 
@@ -189,7 +201,9 @@ int SaveSettings(const PluginModule& plugin, HostSettings& settings, HostConsole
     plugin.Send(KAL_MSG_SAVE_SETTINGS);
     std::string error;
     if (!settings.Flush(&error)) {
-        console.Print("can't write the settings file " + settings.Path() + ": " + error);
+        const std::string& path = settings.Path();
+        console.Print("can't write the settings file" + (path.empty() ? "" : " " + path) + ": " +
+                      error);
         return 4;
     }
     console.Print("settings saved to " + settings.Path());
@@ -217,8 +231,12 @@ int PrintHealth(const Options& options) {
 int PrintStatus(const PluginModule& plugin, const Options& options) {
     if (!options.json) {
         const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);
-        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n",
-                    options.settingsPath.c_str(), enabled == 2 ? "yes" : "no",
+        const std::string file =
+            options.settingsPath.empty()
+                ? std::string("none, ") + pixolune::platform::kNoUserConfigFolder
+                : options.settingsPath;
+        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n", file.c_str(),
+                    enabled == 2 ? "yes" : "no",
                     plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no");
     }
     std::fflush(stdout);
@@ -266,10 +284,26 @@ void ExitIfWorkerOutlivedStop(HostConsole& console, int status) {
     std::_Exit(status);
 }
 
+// The second host product kept its settings in the first one's file before it
+// had a file of its own; they are its starting point, and that file is never written.
+std::string SettingsSeed(const Options& options) {
+    return options.settingsGiven || options.variant != 1 ? std::string() : DefaultSettingsPath(0);
+}
+
+void SayWhereSettingsComeFrom(const HostSettings& settings, HostConsole& console) {
+    if (settings.Path().empty())
+        console.Print(std::string("no settings file: ") + pixolune::platform::kNoUserConfigFolder +
+                      "; name one with --settings FILE");
+    else if (!settings.SeededFrom().empty())
+        console.Print("no settings of this host product yet: starting from " +
+                      settings.SeededFrom() + ", which is left as it is; saved to " +
+                      settings.Path());
+}
+
 int Execute(const Options& options) {
     // Declared before the plug-in, so that they outlive its unloading, which
     // stops and joins a worker that logs through the console until its end.
-    HostSettings settings(options.settingsPath);
+    HostSettings settings(options.settingsPath, SettingsSeed(options));
     // --json prints the record alone; the plug-in's lines would spoil it.
     HostConsole console(settings, options.quiet || options.json);
     PluginModule plugin(options.pluginPath);
@@ -282,6 +316,7 @@ int Execute(const Options& options) {
         return 2;
     }
     const std::string& command = options.command;
+    if (command != "version" && !options.json) SayWhereSettingsComeFrom(settings, console);
 
     if (command == "version") {
         char text[64] = {};
@@ -316,6 +351,11 @@ int Execute(const Options& options) {
 }  // namespace kalhost
 
 int main(int argc, char** argv) {
+    // The user's locale, as a GUI host sets it, so that the plug-in meets it here
+    // as well; kalhost's lines, and the system's words in them, stay English.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_MESSAGES, "C");
+    std::setlocale(LC_TIME, "C");
     kalhost::Options options;
     if (const int status = kalhost::ParseOptions(argc, argv, &options)) return status;
     return kalhost::Execute(options);

@@ -23,6 +23,11 @@ enum FeedType : int32_t {
     kFeedTagged = 5,
 };
 
+// The most items one query takes from a list (a feed, or one tag of a tag
+// feed), whatever MaxP says: the dialog offers no more, and a larger stored
+// MaxP is read as this.
+inline constexpr int32_t kMaxItemsPerList = 20000;
+
 inline constexpr int32_t kFeedEnabledFlag = 0x1;
 // Set after each successful query and saved with the flag word; nothing reads it.
 inline constexpr int32_t kFeedQueriedFlag = 0x10000;

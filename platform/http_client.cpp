@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -18,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/rate_budget.h"
 
 namespace pixolune::platform {
@@ -46,20 +46,12 @@ CURLcode InitialiseCurlOnce() {
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
+    while (!text.empty() && IsAsciiSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsAsciiSpace(text.back())) text.remove_suffix(1);
     return text;
 }
 

@@ -73,6 +73,10 @@ Outcome MakePrivateFolders(const std::string& root, const std::string& relative)
 
 }  // namespace
 
+std::string UserConfigFolder() {
+    return ConfigRoot();
+}
+
 std::string RegistryKeyFolder(const std::string& keyPath) {
     const std::string root = ConfigRoot();
     std::string relative;
@@ -143,7 +147,7 @@ Outcome WriteRegistryString(const std::string& keyPath, const std::string& value
                             const std::string& text) {
     const std::string root = ConfigRoot();
     std::string relative;
-    if (root.empty()) return Outcome::Failed("neither XDG_CONFIG_HOME nor HOME is set");
+    if (root.empty()) return Outcome::Failed(kNoUserConfigFolder);
     if (!KeyPathToRelative(keyPath, &relative) || !IsSafeComponent(valueName))
         return Outcome::Failed("unusable key path or value name");
     if (Outcome folders = MakePrivateFolders(root, relative); !folders) return folders;

@@ -40,6 +40,11 @@ inline constexpr size_t kRegistryValueBuffer = 512;
 [[nodiscard]] Outcome WriteRegistryString(const std::string& keyPath, const std::string& valueName,
                                           const std::string& text);
 
+// $XDG_CONFIG_HOME, else $HOME/.config: where each user's settings belong.
+// Empty when neither holds an absolute path; kNoUserConfigFolder says so then.
+[[nodiscard]] std::string UserConfigFolder();
+inline constexpr const char* kNoUserConfigFolder = "neither XDG_CONFIG_HOME nor HOME is set";
+
 // The folder that holds the key, or empty when neither XDG_CONFIG_HOME nor HOME is set
 // or the names are unusable.
 [[nodiscard]] std::string RegistryKeyFolder(const std::string& keyPath);

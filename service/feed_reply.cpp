@@ -1,9 +1,9 @@
 #include "service/feed_reply.h"
 
 #include <json/value.h>
-#include <strings.h>
 
 #include "model/feed_kinds.h"
+#include "platform/ascii.h"
 #include "service/json_reply.h"
 
 namespace pixolune {
@@ -11,10 +11,6 @@ namespace {
 
 // "meta" / "code" of a reply that carries its data; any other ends the query.
 constexpr int kMetaCodeOk = 200;
-
-bool EqualsIgnoringCase(const std::string& text, const char* word) {
-    return strcasecmp(text.c_str(), word) == 0;
-}
 
 // A type no kind has is read as a feed of posters without captions.
 constexpr FeedKind kUnknownKind{kFeedMine, "", false, "", false, ItemOwner::Poster, true};
@@ -84,9 +80,9 @@ class FeedReplyReader {
         std::string type;
         if (!Text(element, "type", path + ".type", type)) return;
         const char* files = nullptr;
-        if (kinds_.photos && EqualsIgnoringCase(type, "image")) {
+        if (kinds_.photos && platform::EqualsIgnoringAsciiCase(type, "image")) {
             files = "images";
-        } else if (kinds_.videos && EqualsIgnoringCase(type, "video")) {
+        } else if (kinds_.videos && platform::EqualsIgnoringAsciiCase(type, "video")) {
             files = "videos";
         } else {
             return;

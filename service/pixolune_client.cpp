@@ -16,14 +16,15 @@ namespace pixolune {
 struct FeedPaging {
     std::deque<std::string> tags;     // tags not yet queried (type 5)
     std::string url;                  // the next request; empty: the feed is read
-    int media = 0;                    // items of the current feed or tag, compared with MaxP
+    int limit = 0;                    // MaxP, at most kMaxItemsPerList
+    int media = 0;                    // items of the current feed or tag, compared with limit
     int page = 0;                     // replies handled, across tags
     int taken = 0;                    // items of the whole call
-    int pagesOfList = 0;              // replies of the current feed or tag
+    int emptyPagesOfList = 0;         // replies of the current feed or tag that added nothing
     int lastAdded = 0;                // items the last reply added
     std::set<std::string> requested;  // URLs of the current feed or tag
 
-    [[nodiscard]] bool WantsPage(int maxP) const { return !url.empty() && media < maxP; }
+    [[nodiscard]] bool WantsPage() const { return !url.empty() && media < limit; }
 };
 
 namespace {
@@ -59,10 +60,19 @@ bool PageIsUsable(const FeedPage& page, const std::string& token) {
     return false;
 }
 
+// MaxP, bounded by the one limit of items a list.
+int ItemLimit(const CPixoluneFeed& feed) {
+    if (feed.MaxP <= kMaxItemsPerList) return feed.MaxP;
+    Log("QueryFeed: MaxP=%d is above the limit of %d items a list; the limit is used", feed.MaxP,
+        kMaxItemsPerList);
+    return kMaxItemsPerList;
+}
+
 // The next page of the current feed or tag, or "" when it is read. The
 // popular list is asked again at the same URL; it ends once a reply brings
 // nothing new to take. Other lists follow next_url, but never in a circle
-// and never without end.
+// and never without end: each page brings items towards the limit, or counts
+// among the pages that brought none.
 std::string NextPageOfList(const CPixoluneFeed& feed, const FeedPage& page,
                            const FeedPaging& paging) {
     std::string next;
@@ -71,15 +81,15 @@ std::string NextPageOfList(const CPixoluneFeed& feed, const FeedPage& page,
             next = paging.url;
         else
             Log("QueryFeed: no new item in the reply, paging stopped");
-    } else if (paging.media < feed.MaxP) {
+    } else if (paging.media < paging.limit) {
         next = page.nextUrl;
         if (!next.empty() && paging.requested.count(next) > 0) {
             Log("QueryFeed: next_url repeats, paging stopped");
             next.clear();
         }
     }
-    if (!next.empty() && paging.pagesOfList >= CPixoluneClient::kMaxPagesPerList) {
-        Log("QueryFeed: more than %d pages, paging stopped", CPixoluneClient::kMaxPagesPerList);
+    if (!next.empty() && paging.emptyPagesOfList >= CPixoluneClient::kMaxEmptyPagesPerList) {
+        Log("QueryFeed: %d pages without an item to take, paging stopped", paging.emptyPagesOfList);
         next.clear();
     }
     return next;
@@ -124,11 +134,10 @@ QueryResult CPixoluneClient::QueryFeed(CPixoluneFeed& feed, int* total) {
     FeedPaging paging;
     if (!StartPaging(feed, paging)) return QueryResult::Failed;
     std::string reply;
-    while (paging.WantsPage(feed.MaxP)) {
+    while (paging.WantsPage()) {
         if (!FetchPage(paging.url, reply)) return QueryResult::Failed;
         paging.requested.insert(paging.url);
-        ++paging.pagesOfList;
-        FeedPage page = ParseFeedReply(reply, feed.Type, kinds_, feed.MaxP - paging.media);
+        FeedPage page = ParseFeedReply(reply, feed.Type, kinds_, paging.limit - paging.media);
         if (!PageIsUsable(page, Token)) return QueryResult::Failed;
         TakeItems(page, feed, paging);
         if (PageTaken) PageTaken(feed.Items);
@@ -146,6 +155,7 @@ bool CPixoluneClient::StartPaging(const CPixoluneFeed& feed, FeedPaging& paging)
         LastError = "Wrong parameter in function: QueryFeed()-Type";
         return false;
     }
+    paging.limit = ItemLimit(feed);
     if (!kind->takesTags) {
         paging.url = ApiUrl(kind->apiPath);
         return true;
@@ -169,10 +179,11 @@ void CPixoluneClient::TakeItems(FeedPage& page, CPixoluneFeed& feed, FeedPaging&
     const int added = static_cast<int>(page.items.size());
     for (CPixoluneItem& item : page.items) feed.Items.push_back(std::move(item));
     paging.lastAdded = added;
+    if (added == 0) ++paging.emptyPagesOfList;
     paging.media += added;
     paging.taken += added;
     Log("QueryFeed: data.size()=%d, Page=%d, Media=%d (%d), tot=%d", page.dataSize, paging.page,
-        paging.media, feed.MaxP, paging.taken);
+        paging.media, paging.limit, paging.taken);
 }
 
 // The next request: the next page of this feed or tag, else the next tag's
@@ -182,7 +193,7 @@ void CPixoluneClient::AdvancePaging(const CPixoluneFeed& feed, const FeedPage& p
     std::string next = NextPageOfList(feed, page, paging);
     if (next.empty() && !paging.tags.empty()) {
         paging.media = 0;
-        paging.pagesOfList = 0;
+        paging.emptyPagesOfList = 0;
         paging.requested.clear();
         next = ApiUrl(TagPath(*FindFeedKind(feed.Type), paging.tags.front()));
         paging.tags.pop_front();

@@ -39,7 +39,8 @@ struct FeedPaging;
 //     "QueryFeed: data is missing", "QueryFeed: wrong JSON type of %s" (the member),
 //     "QueryFeed: next_url repeats, paging stopped",
 //     "QueryFeed: no new item in the reply, paging stopped" (popular list),
-//     "QueryFeed: more than %d pages, paging stopped";
+//     "QueryFeed: MaxP=%d is above the limit of %d items a list; the limit is used",
+//     "QueryFeed: %d pages without an item to take, paging stopped";
 //   QueryServer: "QueryServer(), no complete reply within %ld s, url=%s" when
 //     the overall deadline ended a request (access_token masked);
 //   QueryUser writes none of its own.
@@ -67,11 +68,11 @@ class CPixoluneClient {
 
     // Refills feed.Items from the feed's type (1 to 5), its tags (type 5:
     // comma-separated, each queried in turn, up to MaxP items each) and MaxP
-    // (the item limit), page by page. Returns Ok when the feed was read to its
-    // end or limit (and stores the item count in *total if given), Failed on any
-    // failure: then Items may hold the items taken before it and must not be used.
-    // LastError is set for a bad type ("Wrong parameter in function: QueryFeed()-Type")
-    // and otherwise only by the requests.
+    // (the item limit, at most kMaxItemsPerList), page by page. Returns Ok when the feed was read
+    // to its end or limit (and stores the item count in *total if given), Failed on any failure:
+    // then Items may hold the items taken before it and must not be used. LastError is set for a
+    // bad type ("Wrong parameter in function: QueryFeed()-Type") and otherwise only by the
+    // requests.
     [[nodiscard]] QueryResult QueryFeed(CPixoluneFeed& feed, int* total = nullptr);
 
     // Asks whose token this is. Returns Ok and both names (UTF-8, possibly
@@ -79,8 +80,9 @@ class CPixoluneClient {
     // failure text, or empty when the reply itself was unusable.
     [[nodiscard]] QueryResult QueryUser(std::string& fullName, std::string& userName);
 
-    // A feed or tag is not paged further than this, whatever the server sends.
-    static constexpr int kMaxPagesPerList = 1000;
+    // A feed or tag is not paged further once this many of its pages brought
+    // nothing to take; pages that bring items end at the item limit.
+    static constexpr int kMaxEmptyPagesPerList = 1000;
 
   private:
     [[nodiscard]] std::string ApiUrl(const std::string& path) const;

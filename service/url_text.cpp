@@ -1,14 +1,13 @@
 #include "service/url_text.h"
 
-#include <cctype>
-
 #include "model/secret_mask.h"
+#include "platform/ascii.h"
 
 namespace pixolune {
 namespace {
 
-bool IsUnreserved(unsigned char c) {
-    return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
+bool IsUnreserved(char c) {
+    return platform::IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 // The white space the tag list is trimmed of: blank, \t, \n, \v, \f, \r.
@@ -32,7 +31,7 @@ std::string PercentEncode(const std::string& text) {
     encoded.reserve(text.size());
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (IsUnreserved(c)) {
+        if (IsUnreserved(ch)) {
             encoded += ch;
         } else {
             encoded += '%';

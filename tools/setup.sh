@@ -20,6 +20,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang curl openssl xvfb xauth
   dpkg-dev
+  # localedef's sources: the tests make a Turkish locale when the system has none
+  locales
 )
 
 missing=()

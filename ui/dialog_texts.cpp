@@ -1,6 +1,6 @@
 #include "ui/dialog_texts.h"
 
-#include <cctype>
+#include "platform/ascii.h"
 
 namespace pixolune::ui {
 
@@ -9,8 +9,7 @@ std::string English(const UiText& text) {
     const std::string& source = text.source;
     for (size_t i = 0; i < source.size(); ++i) {
         const bool placeholder = source[i] == '%' && i + 1 < source.size() &&
-                                 std::isdigit(static_cast<unsigned char>(source[i + 1])) &&
-                                 source[i + 1] != '0';
+                                 platform::IsAsciiDigit(source[i + 1]) && source[i + 1] != '0';
         const size_t index = placeholder ? static_cast<size_t>(source[i + 1] - '1') : 0;
         if (placeholder && index < text.args.size()) {
             out += text.args[index].text;

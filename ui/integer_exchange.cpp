@@ -1,14 +1,11 @@
 #include "ui/integer_exchange.h"
 
-#include <cctype>
 #include <limits>
+
+#include "platform/ascii.h"
 
 namespace pixolune::ui {
 namespace {
-
-bool IsSpace(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
 
 [[nodiscard]] std::optional<int64_t> ParseDecimal(const std::string& text) {
     size_t i = 0;
@@ -17,7 +14,7 @@ bool IsSpace(char c) {
     if (i == text.size()) return std::nullopt;
     int64_t magnitude = 0;
     for (; i < text.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+        if (!platform::IsAsciiDigit(text[i])) return std::nullopt;
         magnitude = magnitude * 10 + (text[i] - '0');
         // Past 32 bits the text is no integer the field can hold.
         if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) return std::nullopt;
@@ -32,8 +29,8 @@ bool IsSpace(char c) {
 std::string TrimWhiteSpace(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();
-    while (begin < end && IsSpace(text[begin])) ++begin;
-    while (end > begin && IsSpace(text[end - 1])) --end;
+    while (begin < end && platform::IsAsciiSpace(text[begin])) ++begin;
+    while (end > begin && platform::IsAsciiSpace(text[end - 1])) --end;
     return text.substr(begin, end - begin);
 }
 

@@ -13,7 +13,7 @@ namespace pixolune::ui {
 [[nodiscard]] std::optional<int32_t> IntegerInRange(const std::string& text, int32_t minimum,
                                                     int32_t maximum);
 
-// Removes leading and trailing white space (as the C library's isspace knows it).
+// Removes leading and trailing white space (blank, \t, \n, \v, \f, \r).
 [[nodiscard]] std::string TrimWhiteSpace(const std::string& text);
 
 }  // namespace pixolune::ui

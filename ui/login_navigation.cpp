@@ -1,9 +1,8 @@
 #include "ui/login_navigation.h"
 
-#include <algorithm>
-#include <cctype>
 #include <optional>
 
+#include "platform/ascii.h"
 #include "platform/url_parts.h"
 #include "service/service_addresses.h"
 #include "ui/authorize_address.h"
@@ -11,18 +10,12 @@
 namespace pixolune::ui {
 namespace {
 
-std::string LowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // The parts of a web address, or nothing for anything that is not http or https.
 std::optional<platform::UrlParts> WebAddress(const std::string& address) {
     std::optional<platform::UrlParts> parts = platform::ParseUrl(address);
     if (!parts || (parts->scheme != "http" && parts->scheme != "https") || parts->host.empty())
         return std::nullopt;
-    parts->host = LowerCase(parts->host);
+    parts->host = platform::AsciiLowered(parts->host);
     return parts;
 }
 
@@ -60,7 +53,7 @@ bool MayNavigate(const std::string& address, const LoginSites& sites) {
 
 std::string HostOf(const std::string& address) {
     const auto parts = platform::ParseUrl(address);
-    return parts ? LowerCase(parts->host) : std::string();
+    return parts ? platform::AsciiLowered(parts->host) : std::string();
 }
 
 AddressVerdict ExamineLoginAddress(const std::string& address, const LoginSites& sites) {

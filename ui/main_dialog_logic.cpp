@@ -1,5 +1,6 @@
 #include "ui/main_dialog_logic.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -70,7 +71,8 @@ MainDialogControls LoadMainControls(const ConfigurationValues& values) {
         const int row = RowOfType(feed.Type);
         if (row < 0) continue;
         controls.rows[row].checked = true;
-        controls.rows[row].maxFiles = std::to_string(feed.MaxP);
+        // A stored number above the limit shows as the limit the queries use.
+        controls.rows[row].maxFiles = std::to_string(std::min(feed.MaxP, kMaxFilesMax));
         if (kFeedKinds[row].takesTags) controls.tags = feed.Tags;
     }
     controls.pluginEnabled = values.Enabled != 0;

@@ -15,7 +15,7 @@ inline constexpr int kFeedRowCount = kFeedKindCount;  // one row per kind, in kF
 inline constexpr int32_t kDefaultRowMaxFiles = 100;
 inline constexpr int32_t kMinutesMax = 9999999;
 inline constexpr int32_t kMaxFilesMin = 1;
-inline constexpr int32_t kMaxFilesMax = 999999;
+inline constexpr int32_t kMaxFilesMax = kMaxItemsPerList;  // what a query takes at most
 inline constexpr int32_t kShortPollingMinutes = 60;
 
 // The controls of the main settings dialog that validation can name.

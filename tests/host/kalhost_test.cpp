@@ -21,6 +21,7 @@
 #include "platform/health_record.h"
 #include "platform/unique_fd.h"
 #include "tests/support/stub_server.h"
+#include "tests/support/test_locale.h"
 
 namespace pixolune::test {
 namespace {
@@ -32,9 +33,12 @@ struct Outcome {
 
 class KalhostTest : public ::testing::Test {
   protected:
-    Outcome Run(const std::string& arguments, const std::string& environment = "") {
-        const std::string command = environment + " " + std::string(KALHOST_PATH) + " --settings " +
-                                    Settings() + " " + arguments + " 2>&1";
+    // `namedSettings` false: the settings file kalhost chooses itself.
+    Outcome Run(const std::string& arguments, const std::string& environment = "",
+                bool namedSettings = true) {
+        const std::string settings = namedSettings ? " --settings " + Settings() : "";
+        const std::string command =
+            environment + " " + std::string(KALHOST_PATH) + settings + " " + arguments + " 2>&1";
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
         std::string output;
         char buffer[4096];
@@ -219,7 +223,8 @@ TEST_F(KalhostTest, EnableAndDisablePersistInTheSettingsFile) {
 }
 
 TEST_F(KalhostTest, LoadShowsTheSettingsAndAMaskedTrimmedToken) {
-    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=/srv/slides/\nnFeeds=2\n";
+    std::ofstream(Settings())
+        << "[PixolunePlugIn]\nEnabled=1\nImgFolder='/srv/slides/'\nnFeeds=2\n";
     // Written as `echo` writes it: a line break and no NUL, which is not part of the token.
     WriteTokenFile(" tok-secret-value-9f3e\n",
                    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -248,6 +253,43 @@ TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
     expected.insert(expected.find("UserNote=kept\n") + 14,
                     "MaxRateKB=0\nQuietFrom=0\nQuietTo=0\nAuthPrefix=\n");
     EXPECT_EQ(SettingsText(), expected);
+}
+
+TEST_F(KalhostTest, TheSecondHostProductKeepsItsOwnSettingsStartingFromTheFirstsFile) {
+    const std::string folder = home.Path() + "/config/kaleidra";
+    const std::string first = "[PixolunePlugIn]\nEnabled=1\nDwlVideo=1\nnFeeds=1\nFeed0_Type=1\n";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/kalhost.ini") << first;
+    const Outcome seeded = Run("-V 1 disable", "", false);
+    ASSERT_EQ(seeded.status, 0) << seeded.output;
+    EXPECT_NE(seeded.output.find("starting from " + folder + "/kalhost.ini"), std::string::npos);
+    ASSERT_EQ(Run("-V 1 enable", "", false).status, 0);
+    ASSERT_EQ(Run("-V 1 disable", "", false).status, 0);
+
+    EXPECT_EQ(Slurp(folder + "/kalhost.ini"), first);
+    const std::string second = Slurp(folder + "/kalhost-NVX.ini");
+    for (const char* line : {"Enabled=0\n", "DwlVideo=0\n", "Feed0_Type=1\n"})
+        EXPECT_NE(second.find(line), std::string::npos) << line << second;
+    EXPECT_NE(Run("status", "", false).output.find("enabled: yes"), std::string::npos);
+}
+
+TEST_F(KalhostTest, SettingsWithoutAHomeOrOverAReadOnlyFileAreRefused) {
+    // As the token store refuses: nothing lands under the folder kalhost started in.
+    const Outcome homeless =
+        Run("enable", "cd " + home.Path() + " && env -u HOME -u XDG_CONFIG_HOME", false);
+    EXPECT_EQ(homeless.status, 4) << homeless.output;
+    EXPECT_NE(homeless.output.find("settings file: neither XDG_CONFIG_HOME nor HOME is set"),
+              std::string::npos)
+        << homeless.output;
+    EXPECT_FALSE(std::filesystem::exists(home.Path() + "/.config"));
+
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=0\n";
+    ASSERT_EQ(::chmod(Settings().c_str(), 0444), 0);
+    const Outcome readOnly = Run("enable");
+    EXPECT_EQ(readOnly.status, 4) << readOnly.output;
+    EXPECT_NE(readOnly.output.find(Settings() + " is read-only (mode 0444)"), std::string::npos)
+        << readOnly.output;
+    EXPECT_EQ(SettingsText(), "[PixolunePlugIn]\nEnabled=0\n");
 }
 
 TEST_F(KalhostTest, NumbersOutsideTheIntegerRangeAreRefusedNotWrapped) {
@@ -339,6 +381,30 @@ TEST_F(KalhostTest, UsageErrorsAndMissingPluginAreReported) {
          {"run", "configure", "version", "status", "enable", "disable", "--once"}) {
         EXPECT_NE(help.output.find(word), std::string::npos) << word;
     }
+}
+
+// A host that sets the user's locale, as a GUI host does: in a Turkish one the C
+// library lowers no 'I' to 'i', which must change neither the names in the
+// settings file nor the service's words for the kinds of media.
+TEST_F(KalhostTest, RunOnceUnderATurkishLocaleTakesEverySettingAndEveryKind) {
+    const std::string turkish = Utf8LocaleEnvironment("tr_TR");
+    if (turkish.empty()) GTEST_SKIP() << "tr_TR.UTF-8: not installed, and localedef can't make it";
+    StubServer::Options scenario;
+    scenario.scenarioJson = R"({"tokens":{"tok-tr":{"username":"ayse"}},"feeds":{"feed":[)"
+                            R"({"media":"a.jpg","type":"IMAGE"},{"media":"b.jpg","type":"Image"},)"
+                            R"({"media":"c.mp4","type":"VIDEO"}]}})";
+    StubServer stub(scenario);
+    const std::string media = home.Path() + "/media";
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    std::ofstream(Settings()) << "[PIXOLUNEPLUGIN]\nENABLED=1\nIMGFOLDER=" << media
+                              << "/\nDWLVIDEO=1\nNFEEDS=1\nFEED0_TYPE=1\nFEED0_FLG=1\n";
+    WriteTokenFile("tok-tr",
+                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const Outcome run =
+        Run("run --once --seconds 60", turkish + " PIXOLUNE_API_BASE=" + stub.ApiBase());
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* name : {"a.jpg", "b.jpg", "c.mp4"})
+        EXPECT_TRUE(std::filesystem::exists(media + "/" + name)) << name << "\n" << run.output;
 }
 
 TEST_F(KalhostTest, RunOnceFillsTheFolderAndTheTokenLeavesNoTrace) {

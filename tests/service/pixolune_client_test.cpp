@@ -328,6 +328,24 @@ TEST_F(ClientTest, RepeatingNextUrlEndsPagingWithTheItemsTaken) {
     EXPECT_TRUE(log.Has("QueryFeed: next_url repeats, paging stopped"));
 }
 
+// One limit, in items: pages that bring items are followed past a thousand of
+// them, up to the most items a list gives, whatever a larger MaxP says.
+TEST_F(ClientTest, PagesAreFollowedToTheOneLimitOfItemsAList) {
+    const int pages = kMaxItemsPerList / 19 + 1;
+    const auto target = [](int page) {
+        return "/v1/users/self/feed" + Q() + (page ? "&page=" + std::to_string(page) : "");
+    };
+    for (int page = 0; page < pages; ++page)
+        api.Answer(target(page), Page(std::to_string(page) + "-", 19, api.Url(target(page + 1))));
+    CPixoluneClient client(kToken);
+    CPixoluneFeed feed = Feed(kFeedMine, 50000);
+    EXPECT_EQ(client.QueryFeed(feed), QueryResult::Ok);
+    EXPECT_EQ(feed.Items.size(), static_cast<size_t>(kMaxItemsPerList));
+    EXPECT_EQ(api.Targets().size(), static_cast<size_t>(pages));
+    EXPECT_TRUE(log.Has(
+        "QueryFeed: MaxP=50000 is above the limit of 20000 items a list; the limit is used"));
+}
+
 TEST_F(ClientTest, PopularIsAskedAgainUntilMaxPOrAReplyWithNothingNew) {
     const std::string popular = "/v1/media/popular" + Q();
     api.Answer(popular, Page("p", 3, api.Url("/v1/ignored")));

@@ -115,7 +115,7 @@ TEST_P(MainValidationTest, FirstBadControlGetsItsMessageAndValuesStayUntouched) 
 const std::string kMinutesRange =
     "\"Check downloads at startup and every\" (minutes): enter an integer between 0 and 9999999.";
 std::string RowRange(const std::string& row) {
-    return "\"" + row + "\", Max N. of files: enter an integer between 1 and 999999.";
+    return "\"" + row + "\", Max N. of files: enter an integer between 1 and 20000.";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MainControl::FeedMaxFiles, 1, RowRange("My Photos/Videos")},
         FailureCase{"CheckedRowTooLarge",
                     [](auto& c) {
-                        c.rows[3] = {true, "1000000"};
+                        c.rows[3] = {true, "20001"};
                     },
                     MainControl::FeedMaxFiles, 3, RowRange("Photos/Videos I like")},
         FailureCase{"RowNotANumber",
@@ -272,11 +272,12 @@ TEST(MainSaveTest, OkRebuildsTheFeedsFromCheckedRowsInTypeOrder) {
 }
 
 // Greyed out (signed out, or the plug-in disabled), a field is not checked:
-// its number keeps the value it was loaded with, and OK goes through.
+// its number keeps the value it was loaded with (a number above the limit of
+// items a list loads as that limit), and OK goes through.
 TEST(MainSaveTest, GreyedOutFieldsAreNotCheckedAndKeepTheirLoadedValues) {
     ConfigurationValues values;
     values.tmUpdate = 120;
-    values.Feeds = {Feed(2, 20), Feed(5, 50, "")};
+    values.Feeds = {Feed(2, 50000), Feed(5, 50, "")};
     MainDialogControls controls = LoadMainControls(values);
     controls.pluginEnabled = false;
     controls.minutes = "x";
@@ -287,7 +288,7 @@ TEST(MainSaveTest, GreyedOutFieldsAreNotCheckedAndKeepTheirLoadedValues) {
     ASSERT_FALSE(SaveMainControls(controls, values, signedOut, AlwaysOk, AnyFolder).has_value());
     EXPECT_EQ(120, values.tmUpdate);
     ASSERT_EQ(2u, values.Feeds.size());
-    EXPECT_EQ(20, values.Feeds[0].MaxP);
+    EXPECT_EQ(kMaxItemsPerList, values.Feeds[0].MaxP);
     EXPECT_EQ(5, values.Feeds[1].Type);
 }
 

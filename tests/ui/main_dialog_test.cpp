@@ -183,7 +183,7 @@ TEST_F(MainDialogTest, BadNumberKeepsTheDialogOpenWithFocusAndMessageOnThatEdit)
     QWidget* focused = nullptr;
     const int result = Run(*d, [&] {
         d->minutesEdit->setText("75");
-        d->feedRows[3].maxFiles->setText("1000000");
+        d->feedRows[3].maxFiles->setText("20001");
         d->okButton->click();
         stillOpen = d->isVisible();
         focused = d->focusWidget();
@@ -193,7 +193,7 @@ TEST_F(MainDialogTest, BadNumberKeepsTheDialogOpenWithFocusAndMessageOnThatEdit)
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(d->feedRows[3].maxFiles, focused);
     EXPECT_EQ(QStringList{"\"Photos/Videos I like\", Max N. of files: enter an integer between 1 "
-                          "and 999999."},
+                          "and 20000."},
               prompts.informed);
     ASSERT_EQ(1u, d->Values.Feeds.size()) << "a refused OK changes none of the dialog's values";
     EXPECT_EQ(kFeedLiked, d->Values.Feeds[0].Type);
