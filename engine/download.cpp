@@ -11,32 +11,32 @@
 #include "engine/local_names.h"
 #include "engine/media_file.h"
 #include "engine/prune.h"
+#include "engine/users_sidecars.h"
 #include "model/host_link.h"
 #include "platform/http_client.h"
 #include "platform/tick_count.h"
 #include "platform/url_parts.h"
 
 namespace pixolune {
-namespace {
 
-bool StopRequested(const std::atomic<int32_t>* stop) {
-    return stop && stop->load() != 0;
-}
-
-// One note in the journal, which can be taken back while it is the last one.
-class JournalNote {
+// One note appended to a file of ours (the journal, the user's sidecars),
+// which can be taken back while it is the last one.
+class AppendedNote {
   public:
-    JournalNote(platform::FileSystem& fileSystem, std::string path)
+    AppendedNote(platform::FileSystem& fileSystem, std::string path)
         : fileSystem_(fileSystem), path_(std::move(path)) {
         struct stat status {};
         existed_ = fileSystem_.Lstat(path_.c_str(), &status) == 0;
         sizeBefore_ = existed_ ? status.st_size : 0;
     }
 
-    [[nodiscard]] bool Append(const CFileData& record) {
-        appended_ = AppendJournal(fileSystem_, path_, record);
+    // `append` writes the note to the path; true when it did.
+    template <typename Writer>
+    [[nodiscard]] bool Append(Writer&& write) {
+        appended_ = write(fileSystem_, path_);
         return appended_;
     }
+    [[nodiscard]] const std::string& Path() const { return path_; }
 
     void Retract() {
         if (!appended_) return;
@@ -54,6 +54,19 @@ class JournalNote {
     off_t sizeBefore_ = 0;
     bool appended_ = false;
 };
+
+namespace {
+
+bool StopRequested(const std::atomic<int32_t>* stop) {
+    return stop && stop->load() != 0;
+}
+
+// The journal's entry for a stored file, for AppendedNote::Append.
+auto JournalEntry(CFileData record) {
+    return [record = std::move(record)](platform::FileSystem& files, const std::string& path) {
+        return AppendJournal(files, path, record);
+    };
+}
 
 }  // namespace
 
@@ -150,14 +163,14 @@ bool CFeedEngine::IsUsersSidecar(const std::string& mediaPath) const {
     ReplaceExtension(sidecarPath, kSidecarSuffix);
     struct stat status {};
     if (FileSystem.Lstat(sidecarPath.c_str(), &status) != 0) return false;
+    const std::string sidecarName = sidecarPath.substr(sidecarPath.find_last_of('/') + 1);
+    if (usersSidecars_.count(sidecarName) != 0) return true;
     // Ours when a recorded file of ours shares it (a photo and a video of one base name).
-    std::string sidecarName = sidecarPath.substr(sidecarPath.find_last_of('/') + 1);
     for (const auto& entry : LocalFiles) {
         std::string recorded = entry.second.LocalName;
         ReplaceExtension(recorded, kSidecarSuffix);
         if (recorded == sidecarName) return false;
     }
-    Log("WriteKpropFile: %s is not the plug-in's; it is left as it is", sidecarPath.c_str());
     return true;
 }
 
@@ -174,11 +187,13 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
                                                       const PluginSettings& settings) {
     // Noted before it has its name: a kill after the rename can't lose it, and an
     // entry whose file never got its name is skipped when the journal is read.
-    JournalNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
-    if (!note.Append(CFileData{fileName, item.Url, 1}))
+    AppendedNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
+    if (!note.Append(JournalEntry(CFileData{fileName, item.Url, 1})))
         Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
     PendingSidecar sidecar(FileSystem, fullPath);
-    if (settings.WantsSidecars() && !IsUsersSidecar(fullPath)) {
+    AppendedNote usersNote(FileSystem, MediaPath(settings.ImgFolder, kUsersSidecarsFileName));
+    const std::string usersSidecar = UsersSidecarBeside(fullPath, settings, usersNote);
+    if (settings.WantsSidecars() && usersSidecar.empty()) {
         const platform::Outcome written = sidecar.Write(settings, item);
         if (!written)
             Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
@@ -190,11 +205,30 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
         sidecar.Undo();
         // Else the next start would record whatever holds the name now.
         note.Retract();
+        usersNote.Retract();
         return ReportFailedRename(error, tempPath, fullPath);
     }
+    if (!usersSidecar.empty()) usersSidecars_.insert(usersSidecar);
     RecordStoredFile(item.Url, fileName);
     Health.FileStored(fullPath);
     return CommitResult::Stored;
+}
+
+std::string CFeedEngine::UsersSidecarBeside(const std::string& fullPath,
+                                            const PluginSettings& settings, AppendedNote& note) {
+    if (!IsUsersSidecar(fullPath)) return {};
+    std::string sidecarPath = fullPath;
+    ReplaceExtension(sidecarPath, kSidecarSuffix);
+    if (settings.WantsSidecars())
+        Log("WriteKpropFile: %s is not the plug-in's; it is left as it is", sidecarPath.c_str());
+    std::string name = sidecarPath.substr(sidecarPath.find_last_of('/') + 1);
+    // Noted before our file takes its name beside it: a kill must not make it ours.
+    const bool noted = usersSidecars_.count(name) != 0 ||
+                       note.Append([&name](platform::FileSystem& files, const std::string& path) {
+                           return NoteUsersSidecar(files, path, name);
+                       });
+    if (!noted) Log("DownloadNext(), can't note %s in %s", name.c_str(), note.Path().c_str());
+    return name;
 }
 
 CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(int error, const std::string& tempPath,
@@ -229,8 +263,8 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
     struct stat status {};
     if (settings.WantsSidecars() && FileSystem.Lstat(sidecarPath.c_str(), &status) != 0)
         WriteKpropFile(name.fullPath, item);
-    JournalNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
-    if (!note.Append(CFileData{name.fileName, item.Url, 1}))
+    AppendedNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
+    if (!note.Append(JournalEntry(CFileData{name.fileName, item.Url, 1})))
         Log("DownloadNext(), can't note %s in the journal", name.fileName.c_str());
     RecordStoredFile(item.Url, name.fileName);
     Log("DownloadNext(), %s already in the folder, taken into the list", name.fullPath.c_str());
@@ -281,7 +315,7 @@ bool CFeedEngine::TakeNewAddress(const std::string& url, const LocalName& name,
         // would ever claim or remove it.
         Log("DownloadNext(), %s is no longer in the folder, downloading it again",
             name.fullPath.c_str());
-        RemoveSidecarOfGoneFile(FileSystem, folder, record.LocalName);
+        RemoveSidecarOfGoneFile(FileSystem, folder, record.LocalName, usersSidecars_);
         return false;
     }
     record.SourceUrl = url;
@@ -300,7 +334,7 @@ bool CFeedEngine::MarkSeenWhenStillThere(const std::string& url, const std::stri
         return true;
     }
     Log("DownloadNext(), %s is no longer in the folder, downloading it again", mediaPath.c_str());
-    RemoveSidecarOfGoneFile(FileSystem, folder, known->second.LocalName);
+    RemoveSidecarOfGoneFile(FileSystem, folder, known->second.LocalName, usersSidecars_);
     LocalFiles.erase(known);
     // Should the download fail, the list must not name the file any more.
     recordsDropped_ = true;

@@ -32,6 +32,7 @@
 namespace pixolune {
 
 class CPixoluneThread;
+class AppendedNote;
 
 // What a refresh pass answers: whether at least one feed was read (1) or none (0).
 enum class RefreshResult : int { NothingRead = 0, FeedRead = 1 };
@@ -231,10 +232,17 @@ class CFeedEngine {
     void TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
                             const PluginSettings& settings, const std::atomic<int32_t>* stop);
     void RecordStoredFile(const std::string& url, const std::string& fileName);
+    // The user's sidecars that files in LocalFiles share, kept as the only ones known.
+    [[nodiscard]] std::set<std::string> UsersSidecarsOfListedFiles();
     [[nodiscard]] bool IsRecordedName(const std::string& fileName) const;
-    // A sidecar beside `mediaPath` that no recorded file of ours shares is the
-    // user's: never replaced, never deleted.
+    // A sidecar beside `mediaPath` that no recorded file of ours shares, or
+    // one noted as the user's, is the user's: never replaced, never deleted.
     [[nodiscard]] bool IsUsersSidecar(const std::string& mediaPath) const;
+    // The name of the user's sidecar beside the file about to be stored at
+    // `fullPath`, noted as the user's; empty when there is none.
+    [[nodiscard]] std::string UsersSidecarBeside(const std::string& fullPath,
+                                                 const PluginSettings& settings,
+                                                 AppendedNote& note);
     // Logs why no file may be made for `url`; true for Ok.
     bool ReportLocalName(LocalNameStatus status, const LocalName& name, const std::string& url);
     // Takes queued items into the pipeline, in queue order, while it has room.
@@ -268,6 +276,8 @@ class CFeedEngine {
     int32_t BatchActive = 0;
     uint32_t batchBegan_ = 0;  // tick of the batch's first step
     bool recordsDropped_ = false;  // records of files deleted by hand left the map
+    // The user's sidecars beside files of ours, as kept beside the list.
+    std::set<std::string> usersSidecars_;
     bool localListUnreadable_ = false;
     // The worker's transfers: API pages and media files reuse its connections.
     std::unique_ptr<platform::HttpSession> Transfers;

@@ -12,6 +12,7 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/prune.h"
+#include "engine/users_sidecars.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
 
@@ -97,6 +98,7 @@ void CFeedEngine::ReadLocalFileList() {
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
     const ListReadResult result = ReadListFile(FileSystem, path, LocalFiles);
+    usersSidecars_ = ReadUsersSidecars(FileSystem, MediaPath(folder, kUsersSidecarsFileName));
     switch (result.status) {
         case ListReadStatus::NotFound:
             Log("ReadLocalFileList: file list not found");
@@ -157,6 +159,11 @@ void CFeedEngine::WriteLocalFileList() {
                                   FileSystem.Open(folder.empty() ? "." : folder.c_str(),
                                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (folderFd) FileSystem.SyncFileSystem(folderFd.Get());
+    // Before the list: a kill between the two leaves the user's sidecars
+    // known for every file the list names.
+    const platform::Outcome usersKept = WriteUsersSidecars(
+        FileSystem, MediaPath(folder, kUsersSidecarsFileName), UsersSidecarsOfListedFiles());
+    if (!usersKept) Log("WriteLocalFileList: %s", usersKept.Error().c_str());
     const platform::Outcome written = WriteListFile(FileSystem, path, LocalFiles);
     if (!written) {
         Log("WriteLocalFileList: can't create file %s", path.c_str());
@@ -177,7 +184,19 @@ void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneIte
 void CFeedEngine::PruneLocalFiles() {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
-    (void)PruneFiles(FileSystem, LocalFiles, settings, clock_.WallSeconds());
+    (void)PruneFiles(FileSystem, LocalFiles, settings, clock_.WallSeconds(), usersSidecars_);
+}
+
+std::set<std::string> CFeedEngine::UsersSidecarsOfListedFiles() {
+    // A sidecar no file of ours shares any more is the user's alone: not ours to note.
+    std::set<std::string> listed;
+    for (const auto& entry : LocalFiles) {
+        std::string sidecar = entry.second.LocalName;
+        ReplaceExtension(sidecar, kSidecarSuffix);
+        if (usersSidecars_.count(sidecar) != 0) listed.insert(std::move(sidecar));
+    }
+    usersSidecars_ = listed;
+    return listed;
 }
 
 void CFeedEngine::RemoveLeftoverFiles() {

@@ -139,7 +139,9 @@ bool IsUsableLocalName(std::string_view name) {
     if (name == "." || name == "..") return false;
     if (name.find('/') != std::string_view::npos || HasControlCharacter(name)) return false;
     if (name.front() == '.') return false;
-    if (name == kListFileName || name == kJournalFileName || name == kLockFileName) return false;
+    if (name == kListFileName || name == kJournalFileName || name == kLockFileName ||
+        name == kUsersSidecarsFileName)
+        return false;
     if (EndsWith(name, std::string(".") + kTempSuffix) ||
         EndsWith(name, std::string(".") + kSidecarSuffix))
         return false;

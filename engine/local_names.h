@@ -15,6 +15,8 @@ inline constexpr const char* kListFileName = "kal_pxln_files.lst";
 inline constexpr const char* kJournalFileName = "kal_pxln_files.jnl";
 // Held (flock) by the one worker that uses the folder; removed when it leaves.
 inline constexpr const char* kLockFileName = "kal_pxln_files.lock";
+// The user's sidecars beside files of ours, which are never deleted with them.
+inline constexpr const char* kUsersSidecarsFileName = "kal_pxln_users_kprop.lst";
 // Suffixes of the files the engine makes beside a media file.
 inline constexpr const char* kTempSuffix = "__t";
 inline constexpr const char* kSidecarSuffix = "kprop";

@@ -55,6 +55,7 @@ void CFeedEngine::LeaveMediaFolder(DownloadPipeline::Parts parts) {
     if (NewFiles || recordsDropped_) WriteLocalFileList();
     folderHold_.Release();
     LocalFiles.clear();
+    usersSidecars_.clear();
     NewFiles = 0;
     BatchActive = 0;
     recordsDropped_ = false;

@@ -53,16 +53,18 @@ std::unordered_multiset<std::string> MediaBySidecar(platform::FileSystem& fileSy
 }  // namespace
 
 void RemoveSidecarOfGoneFile(platform::FileSystem& fileSystem, const std::string& folder,
-                             const std::string& localName) {
+                             const std::string& localName,
+                             const std::set<std::string>& usersSidecars) {
     if (!IsUsableLocalName(localName)) return;
     std::string sidecar = localName;
     ReplaceExtension(sidecar, kSidecarSuffix);
-    if (MediaBySidecar(fileSystem, folder).count(sidecar) == 0)
+    if (usersSidecars.count(sidecar) == 0 && MediaBySidecar(fileSystem, folder).count(sidecar) == 0)
         fileSystem.Unlink(MediaPath(folder, sidecar).c_str());
 }
 
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
-                  const PluginSettings& settings, int64_t nowSeconds) {
+                  const PluginSettings& settings, int64_t nowSeconds,
+                  const std::set<std::string>& usersSidecars) {
     std::vector<LocalFileMap::iterator> leaving;
     std::unordered_set<std::string> keptNames;
     for (auto it = files.begin(); it != files.end(); ++it) {
@@ -86,8 +88,9 @@ size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
                 const auto own = mediaBySidecar.find(sidecar);
                 if (own != mediaBySidecar.end()) mediaBySidecar.erase(own);
             }
-            // A sidecar shared with a file that stays (ours or the user's) is that file's.
-            if (mediaBySidecar.count(sidecar) == 0)
+            // A sidecar shared with a file that stays (ours or the user's) is
+            // that file's; one the user wrote is the user's.
+            if (mediaBySidecar.count(sidecar) == 0 && usersSidecars.count(sidecar) == 0)
                 fileSystem.Unlink(MediaPath(settings.ImgFolder, sidecar).c_str());
         }
         files.erase(it);

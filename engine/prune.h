@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "engine/list_file.h"
@@ -20,10 +21,13 @@ namespace pixolune {
 // of records removed. Every file call goes through `fileSystem`.
 // The sidecar of a recorded file that is gone (deleted by hand), unless
 // another file of the folder shares it: else it would be taken for the user's.
+// `usersSidecars` are the user's own and never deleted.
 void RemoveSidecarOfGoneFile(platform::FileSystem& fileSystem, const std::string& folder,
-                             const std::string& localName);
+                             const std::string& localName,
+                             const std::set<std::string>& usersSidecars);
 
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
-                  const PluginSettings& settings, int64_t nowSeconds);
+                  const PluginSettings& settings, int64_t nowSeconds,
+                  const std::set<std::string>& usersSidecars = {});
 
 }  // namespace pixolune

@@ -444,24 +444,41 @@ TEST_F(DownloadTest, AnAddressTooLongForTheListIsNeverFetched) {
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
 
-TEST_F(DownloadTest, TheUsersSidecarBesideAFeedFileIsNeitherReplacedNorPruned) {
+struct UsersSidecarCase {
+    const char* name;
+    bool usersPhotoBesideIt;  // else the sidecar is alone until our file comes
+    bool restartBetween;      // the host stops and starts the plug-in in between
+};
+
+class UsersSidecarTest : public DownloadTest, public ::testing::WithParamInterface<UsersSidecarCase> {};
+
+TEST_P(UsersSidecarTest, IsNeitherReplacedNorPrunedWithOurFile) {
     server_.ServeBytes("/m/holiday.mp4", 10);
     server_.ServeBytes("/m/other.jpg", 10);
     settings_.KpropTitle = 1;
-    test::WriteFile(folder_.File("holiday.jpg"), "mine");
+    if (GetParam().usersPhotoBesideIt) test::WriteFile(folder_.File("holiday.jpg"), "mine");
     test::WriteFile(folder_.File("holiday.kprop"), "my caption");
     engine_.ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/m/holiday.mp4"), ""}};
     RunBatch();
     EXPECT_TRUE(test::Exists(folder_.File("holiday.mp4")));
     EXPECT_EQ(test::ReadFile(folder_.File("holiday.kprop")), "my caption");
+    EXPECT_TRUE(host_.HasLogContaining("holiday.kprop is not the plug-in's; it is left as it is"));
+    if (GetParam().restartBetween) engine_.ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/m/other.jpg"), ""}};
     RunBatch();  // the video left the feeds
-    EXPECT_EQ(FolderNames(folder_.Path()),
-              (std::vector<std::string>{"holiday.jpg", "holiday.kprop", "kal_pxln_files.lst",
-                                        "other.jpg", "other.kprop"}));
+    std::vector<std::string> expected{"holiday.kprop", "kal_pxln_files.lst", "other.jpg",
+                                      "other.kprop"};
+    if (GetParam().usersPhotoBesideIt) expected.insert(expected.begin(), "holiday.jpg");
+    EXPECT_EQ(FolderNames(folder_.Path()), expected);
     EXPECT_EQ(test::ReadFile(folder_.File("holiday.kprop")), "my caption");
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, UsersSidecarTest,
+                         ::testing::Values(UsersSidecarCase{"BesideTheUsersPhoto", true, false},
+                                           UsersSidecarCase{"Alone", false, false},
+                                           UsersSidecarCase{"AloneAcrossARestart", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
     server_.ServeBytes("/a.jpg", 10);
@@ -838,7 +855,8 @@ TEST_F(DownloadPipelineTest, StopKeepsAPartWithItsValidatorAndTheNextRunGoesOnFr
     std::lock_guard<std::mutex> lock(mutex_);
     ASSERT_EQ(ranges.size(), 2u);
     EXPECT_NE(ranges[1], "");
-    EXPECT_LE(sent.load(), kBytes + 16384);  // one piece lost at the most, never the whole
+    // What was on its way when the stop came may be lost, never what the part holds.
+    EXPECT_LE(sent.load(), kBytes + 64 * 1024);
 }
 
 TEST_F(DownloadPipelineTest, NamesAreClaimedInQueueOrderAndEachTransferHasAFileOfItsOwn) {
@@ -1062,12 +1080,14 @@ TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
     // The other host is not held back by the pause the first asked for.
     EXPECT_EQ(engine_.TEST_LocalFiles().count(server_.Url("/busy/1.jpg")), 0u);
     // Nothing else to do: the worker idles until the pause is over, and the item waits.
-    EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::BatchClosed);
+    int idlePasses = 0;
     for (int pass = 0; pass < 50 && !test::Exists(folder_.File("1.jpg")); ++pass) {
+        if (engine_.DownloadNext(&stop_) == DownloadStep::BatchClosed) ++idlePasses;
         std::this_thread::sleep_for(100ms);
-        (void)engine_.DownloadNext(&stop_);
     }
-    EXPECT_EQ(test::ReadFile(folder_.File("1.jpg")), "file 1");
+    EXPECT_GT(idlePasses, 0);
+    EXPECT_EQ(test::ReadFile(folder_.File("1.jpg")), "file 1")
+        << ::testing::PrintToString(host_.LogLines());
     EXPECT_FALSE(host_.HasLogContaining("HTTP Error 503"));
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(asked.size(), 2u);

@@ -361,7 +361,8 @@ class Life {
 
     void CheckOnlyListedFilesAreOurs(const LocalFileMap& listed,
                                      const std::set<std::string>& names) {
-        std::set<std::string> ours{kListFileName, kJournalFileName, kLockFileName};
+        std::set<std::string> ours{kListFileName, kJournalFileName, kLockFileName,
+                                   kUsersSidecarsFileName};
         for (const auto& [url, record] : listed) {
             ours.insert(record.LocalName);
             std::string sidecar = record.LocalName;
