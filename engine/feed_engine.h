@@ -159,6 +159,8 @@ class CFeedEngine {
         const std::atomic<int32_t>* stop = nullptr;
     };
     enum class FeedRefresh { Read, Failed, Dropped, TokenRefused, HourlyTryFailed };
+    [[nodiscard]] RefreshResult RefreshFeeds(const EngineConfiguration::Snapshot& inputs,
+                                             const std::atomic<int32_t>* stop);
     [[nodiscard]] bool IsAuthorized(const std::string& token);
     [[nodiscard]] bool ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate,
                                    RefusedTokenHold::Pass pass);

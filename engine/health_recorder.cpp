@@ -12,28 +12,16 @@
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
 #include "platform/state_folder.h"
+#include "service/http_retrieval.h"
 
 namespace pixolune {
 namespace {
 
 constexpr mode_t kRecordMode = 0600;
-constexpr int kFirstHttpStatus = 100;
 
 // The failed request's result in words; never its URL, which carries the token.
 std::string DescribeFailure(int failure) {
-    if (failure >= kFirstHttpStatus) return "HTTP status " + std::to_string(failure);
-    switch (failure) {
-        case 0:
-            return "the reply could not be used";
-        case -1:
-            return "the request could not be sent";
-        case -2:
-            return "the reply broke off";
-        case -3:
-            return "the reply was too large";
-        default:
-            return "the transfer failed (code " + std::to_string(failure) + ")";
-    }
+    return RetrievalFailureText(static_cast<RetrievalResult>(failure));
 }
 
 std::string VersionText() {
@@ -75,7 +63,38 @@ void HealthRecorder::Open(const std::string& path) {
         writeFailureSaid_ = true;
     }
     RemoveLeftovers();
-    WriteRecord();
+    writtenState_.reset();
+    dirty_ = true;
+}
+
+void HealthRecorder::WorkerStarted() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    record_.stoppedAt.reset();
+    record_.inQuietHours = false;
+    dirty_ = true;
+}
+
+void HealthRecorder::WorkerStopped() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    record_.stoppedAt = Now();
+    Changed();
+}
+
+void HealthRecorder::RefreshEnded() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (dirty_) WriteRecord();
+}
+
+void HealthRecorder::QuietHours(bool begun) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (record_.inQuietHours == begun) return;
+    record_.inQuietHours = begun;
+    Changed();
+}
+
+void HealthRecorder::FolderHeldByAnotherHost() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    silent_ = true;
 }
 
 void HealthRecorder::RemoveLeftovers() {
@@ -106,10 +125,14 @@ void HealthRecorder::KeepHistoryOf(const std::string& path) {
     record_.listedFiles = earlier->listedFiles;
 }
 
-void HealthRecorder::RefreshBegins(int32_t tmUpdateMinutes) {
+void HealthRecorder::RefreshBegins(int32_t tmUpdateMinutes, int quietFrom, int quietTo) {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (record_.refreshIntervalMinutes == tmUpdateMinutes) return;
+    if (record_.refreshIntervalMinutes == tmUpdateMinutes && record_.quietFrom == quietFrom &&
+        record_.quietTo == quietTo)
+        return;
     record_.refreshIntervalMinutes = tmUpdateMinutes;
+    record_.quietFrom = quietFrom;
+    record_.quietTo = quietTo;
     dirty_ = true;
 }
 
@@ -218,6 +241,7 @@ void HealthRecorder::FolderUnusable(const std::string& folder, const std::string
 
 void HealthRecorder::FolderUsable(const std::string& folder) {
     std::lock_guard<std::mutex> guard(mutex_);
+    silent_ = false;
     if (record_.mediaFolder == folder && record_.mediaFolderProblem.empty()) return;
     record_.mediaFolder = folder;
     record_.mediaFolderProblem.clear();
@@ -275,7 +299,7 @@ void HealthRecorder::Changed() {
 }
 
 void HealthRecorder::WriteRecord() {
-    if (path_.empty()) return;
+    if (path_.empty() || silent_) return;
     record_.updated = Now();
     const platform::Outcome written = platform::WriteFileAtomically(
         fileSystem_, path_, platform::HealthRecordToJson(record_), kRecordMode);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "model/feed.h"
@@ -39,11 +40,19 @@ class HealthRecorder {
 
     // From here on the record goes to `path` (its folder is made private);
     // before, nothing is written. Marks the worker's start; the feeds'
-    // history and the last batch of a record already there are kept.
+    // history and the last batch of a record already there are kept. The
+    // first write waits for the worker's first word: a host refused the
+    // media folder must not write over the record of the one that has it.
     void Open(const std::string& path);
 
-    // Refresh.
-    void RefreshBegins(int32_t tmUpdateMinutes);
+    // The worker's run: a clean stop is recorded with its time.
+    void WorkerStarted();
+    void WorkerStopped();
+
+    // Refresh. The record is written at the end of every refresh that changed it.
+    void RefreshBegins(int32_t tmUpdateMinutes, int quietFrom, int quietTo);
+    void RefreshEnded();
+    void QuietHours(bool begun);
     void SignInMissing();
     void TokenRefused(std::chrono::milliseconds nextTryIn);
     void FeedRefreshed(int index, const CPixoluneFeed& feed, size_t queueLength);
@@ -55,6 +64,9 @@ class HealthRecorder {
     // The media folder. `line` is the log line that said the problem.
     void FolderUnusable(const std::string& folder, const std::string& line);
     void FolderUsable(const std::string& folder);
+    // Another host holds the folder: its record is that host's to write,
+    // until this worker has the folder (FolderUsable).
+    void FolderHeldByAnotherHost();
 
     // Downloads.
     void FileStored(const std::string& fullPath);
@@ -80,8 +92,9 @@ class HealthRecorder {
     std::string path_;          // empty: not opened, nothing is written
     platform::HealthRecord record_;
     platform::BatchHealth batch_;  // the batch being run
-    platform::HealthState writtenState_ = platform::HealthState::Working;
+    std::optional<platform::HealthState> writtenState_;  // none: not written since Open
     bool dirty_ = false;
+    bool silent_ = false;  // another host writes this record
     bool writeFailureSaid_ = false;
 };
 

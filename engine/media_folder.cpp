@@ -31,7 +31,10 @@ bool CFeedEngine::TakeMediaFolder() {
         return false;
     }
     if (!folderHold_.Lock(folder)) {
-        Health.FolderUnusable(folder, folderHold_.LastProblem());
+        if (folderHold_.HeldByAnotherHost())
+            Health.FolderHeldByAnotherHost();
+        else
+            Health.FolderUnusable(folder, folderHold_.LastProblem());
         return false;
     }
     SettleInMediaFolder(folder);

@@ -17,6 +17,7 @@ void MediaFolderHold::SayProblemOnce(const std::string& folder, const std::strin
 
 bool MediaFolderHold::Lock(const std::string& folder) {
     const auto attempt = lock_.TryAcquire(fileSystem_, MediaPath(folder, kLockFileName));
+    heldByAnother_ = attempt.status == platform::FolderLock::Status::Busy;
     switch (attempt.status) {
         case platform::FolderLock::Status::Held:
             return true;

@@ -28,6 +28,8 @@ class MediaFolderHold {
     void SayProblemOnce(const std::string& folder, const std::string& line);
     // The line said of the last problem.
     [[nodiscard]] const std::string& LastProblem() const { return lastProblem_; }
+    // Whether the last Lock failed because another host holds the folder.
+    [[nodiscard]] bool HeldByAnotherHost() const { return heldByAnother_; }
 
   private:
     platform::FileSystem& fileSystem_;
@@ -36,6 +38,7 @@ class MediaFolderHold {
     platform::FolderLock lock_;
     std::string problemSaid_;  // the folder and problem last logged
     std::string lastProblem_;
+    bool heldByAnother_ = false;
 };
 
 }  // namespace pixolune

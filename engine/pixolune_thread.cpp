@@ -73,6 +73,7 @@ void CPixoluneThread::Run() {
 
 void CPixoluneThread::RunComms() {
     CFeedEngine& engine = *Engine;
+    engine.Health.WorkerStarted();
     while (StopRequest.load() == 0) {
         try {
             // After an exception: records stored since the last write would be
@@ -94,6 +95,7 @@ void CPixoluneThread::RunComms() {
     } catch (...) {
         Log("Unknown Exception in CPixoluneThread::RunComms()");
     }
+    engine.Health.WorkerStopped();
 }
 
 void CPixoluneThread::RunPasses() {

@@ -155,6 +155,8 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
     const FeedQueryOutcome outcome = pass.query->Query(queried);
     pass.query->OnPageRead(nullptr);
     const bool succeeded = outcome.result == QueryResult::Ok;
+    // A stop cut the query short: that says nothing of the feed or the service.
+    if (!succeeded && pass.stop && pass.stop->load() != 0) return FeedRefresh::Dropped;
     // The queue's copy is made here, so that the lock covers only a move.
     std::vector<CPixoluneItem> found;
     if (succeeded) found = queried.Items;
@@ -186,7 +188,15 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
 
 RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     const EngineConfiguration::Snapshot inputs = configuration_.Read();
-    Health.RefreshBegins(inputs.settings.tmUpdate);
+    Health.RefreshBegins(inputs.settings.tmUpdate, inputs.settings.QuietFrom,
+                         inputs.settings.QuietTo);
+    const RefreshResult result = RefreshFeeds(inputs, stop);
+    Health.RefreshEnded();
+    return result;
+}
+
+RefreshResult CFeedEngine::RefreshFeeds(const EngineConfiguration::Snapshot& inputs,
+                                        const std::atomic<int32_t>* stop) {
     if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
     RefreshPass pass;
     pass.generation = inputs.tokenGeneration;

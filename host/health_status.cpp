@@ -12,12 +12,15 @@ namespace {
 
 using pixolune::platform::HealthRecord;
 using pixolune::platform::HealthState;
+using pixolune::platform::HealthVerdict;
 using pixolune::platform::WallClock;
 using pixolune::platform::WallTime;
 
 constexpr uint64_t kBytesPerKiB = 1024ull;
 constexpr uint64_t kBytesPerMiB = 1024ull * kBytesPerKiB;
 constexpr uint64_t kBytesPerGiB = 1024ull * kBytesPerMiB;
+// Dates further than this from now show their year.
+constexpr std::chrono::hours kDatesWithoutYear{24 * 90};
 
 std::tm LocalTime(WallTime time) {
     const std::time_t seconds = WallClock::to_time_t(time);
@@ -26,11 +29,12 @@ std::tm LocalTime(WallTime time) {
     return local;
 }
 
-// "2 Dec 09:14".
-std::string DayAndTime(WallTime time) {
+// "2 Dec 09:14", or "2 Dec 2029 09:14" when months away from `now`.
+std::string DayAndTime(WallTime time, WallTime now) {
     const std::tm local = LocalTime(time);
+    const bool far = time > now + kDatesWithoutYear || time < now - kDatesWithoutYear;
     char text[32];
-    std::strftime(text, sizeof(text), "%e %b %H:%M", &local);
+    std::strftime(text, sizeof(text), far ? "%e %b %Y %H:%M" : "%e %b %H:%M", &local);
     std::string result(text);
     return result.front() == ' ' ? result.substr(1) : result;
 }
@@ -39,7 +43,8 @@ std::string DayAndTime(WallTime time) {
 std::string ShortTime(WallTime time, WallTime now) {
     const std::tm local = LocalTime(time);
     const std::tm today = LocalTime(now);
-    if (local.tm_year != today.tm_year || local.tm_yday != today.tm_yday) return DayAndTime(time);
+    if (local.tm_year != today.tm_year || local.tm_yday != today.tm_yday)
+        return DayAndTime(time, now);
     char text[16];
     std::strftime(text, sizeof(text), "%H:%M", &local);
     return text;
@@ -80,10 +85,10 @@ std::string AtAGlance(const HealthRecord& record, WallTime now) {
     return line;
 }
 
-std::string NeedsSignIn(const HealthRecord& record) {
+std::string NeedsSignIn(const HealthRecord& record, WallTime now) {
     if (!record.tokenRefusedAt)
         return "not signed in: run `kalhost configure` and sign in to the service";
-    return "the service refused the sign-in on " + DayAndTime(*record.tokenRefusedAt) +
+    return "the service refused the sign-in on " + DayAndTime(*record.tokenRefusedAt, now) +
            ": run `kalhost configure` and sign in again";
 }
 
@@ -95,13 +100,28 @@ std::string ReserveReached(const HealthRecord& record) {
     return line + "; nothing is downloaded until there is room";
 }
 
-std::string Stale(const HealthRecord& record) {
+std::string Stale(const HealthRecord& record, WallTime now) {
+    if (record.LiesAhead(now))
+        return "the record was written on " +
+               DayAndTime(record.updated ? *record.updated : *record.started, now) +
+               ", ahead of this clock: the clock jumped, and nothing the record says is known "
+               "to hold; is `kalhost run` running?";
     const auto last = record.LastRefresh();
-    const std::string since =
-        last ? "since " + DayAndTime(*last) : "since the start on " + DayAndTime(*record.started);
+    const std::string since = last ? "since " + DayAndTime(*last, now)
+                                   : "since the start on " + DayAndTime(*record.started, now);
     return "no successful refresh " + since + ", longer than twice the refresh interval (" +
            std::to_string(record.refreshIntervalMinutes) +
            " min) and an hour: is `kalhost run` running?";
+}
+
+std::string ServiceFails(const HealthRecord& record, WallTime now) {
+    const auto last = record.LastRefresh();
+    std::string line = "the service fails: every feed has failed";
+    if (last)
+        line += " since " + DayAndTime(*last, now);
+    else if (record.started)
+        line += " since the start on " + DayAndTime(*record.started, now);
+    return line + " (see the feeds below)";
 }
 
 void AddDetails(const HealthRecord& record, WallTime now, std::vector<std::string>& lines) {
@@ -121,61 +141,83 @@ void AddDetails(const HealthRecord& record, WallTime now, std::vector<std::strin
                         " failed");
     if (record.queueLength > 0)
         lines.push_back(Plural(record.queueLength, "item", "items") + " waiting to download");
-    if (record.nextRefresh) lines.push_back("next refresh " + ShortTime(*record.nextRefresh, now));
+    if (const auto next = record.NextRefreshShown(now); next && !record.stoppedAt)
+        lines.push_back("next refresh " + ShortTime(*next, now));
 }
 
 }  // namespace
 
 HealthReport DescribeHealth(const HealthRecord& record, WallTime now) {
     HealthReport report;
-    report.exit = HealthExit::Healthy;
-    switch (record.State()) {
-        case HealthState::WaitingForSignIn:
+    std::string first;
+    switch (pixolune::platform::JudgeHealth(record, now)) {
+        case HealthVerdict::Healthy:
+            report.exit = HealthExit::Healthy;
+            break;
+        case HealthVerdict::QuietHours:
+            report.exit = HealthExit::Healthy;
+            first = "quiet hours until " + ShortTime(record.QuietEndAfter(now), now) +
+                    ": no refresh until then";
+            break;
+        case HealthVerdict::Stopped:
+            report.exit = HealthExit::Stopped;
+            first = "the download worker was stopped on " + DayAndTime(*record.stoppedAt, now) +
+                    ": it runs again with `kalhost run`";
+            break;
+        case HealthVerdict::NeedsSignIn:
             report.exit = HealthExit::NeedsSignIn;
-            report.lines.push_back(NeedsSignIn(record));
+            first = NeedsSignIn(record, now);
             break;
-        case HealthState::MediaFolderUnusable:
+        case HealthVerdict::MediaFolderUnusable:
             report.exit = HealthExit::MediaFolderUnusable;
-            report.lines.push_back(record.mediaFolderProblem +
-                                   ": see to it, or choose another with `kalhost configure`");
+            first = record.mediaFolderProblem +
+                    ": see to it, or choose another with `kalhost configure`";
             break;
-        case HealthState::DiskReserveReached:
+        case HealthVerdict::DiskReserveReached:
             report.exit = HealthExit::DiskReserveReached;
-            report.lines.push_back(ReserveReached(record));
+            first = ReserveReached(record);
             break;
-        case HealthState::ServiceFailing:
-        case HealthState::Working:
-            if (record.IsStale(now)) {
-                report.exit = HealthExit::Stale;
-                report.lines.push_back(Stale(record));
-            }
+        case HealthVerdict::Stale:
+            report.exit = HealthExit::Stale;
+            first = Stale(record, now);
+            break;
+        case HealthVerdict::ServiceFailing:
+            report.exit = HealthExit::ServiceFailing;
+            first = ServiceFails(record, now);
             break;
     }
-    if (record.State() == HealthState::ServiceFailing && report.exit == HealthExit::Healthy)
-        report.lines.push_back("the service fails: no feed could be read lately");
+    if (!first.empty()) report.lines.push_back(first);
     report.lines.push_back(AtAGlance(record, now));
     AddDetails(record, now, report.lines);
     return report;
 }
 
-HealthReport DescribeMissingRecord(const std::string& path) {
-    HealthReport report;
-    report.exit = HealthExit::NoRecord;
-    report.lines.push_back(path.empty() ? "no health record: neither XDG_STATE_HOME nor HOME is set"
-                                        : "no health record yet (" + path +
-                                              "): the download worker has not run");
-    return report;
-}
-
-std::optional<HealthFile> ReadHealthFile(const std::string& path) {
-    if (path.empty()) return std::nullopt;
+HealthFile ReadHealthFile(const std::string& path) {
+    HealthFile file;
+    if (path.empty()) return file;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in) return file;
+    file.found = true;
     std::stringstream text;
     text << in.rdbuf();
-    auto record = pixolune::platform::HealthRecordFromJson(text.str());
-    if (!record) return std::nullopt;
-    return HealthFile{text.str(), std::move(*record)};
+    file.text = text.str();
+    file.record = pixolune::platform::HealthRecordFromJson(file.text);
+    return file;
+}
+
+HealthReport DescribeHealthFile(const std::string& path, const HealthFile& file, WallTime now) {
+    if (file.record) return DescribeHealth(*file.record, now);
+    HealthReport report;
+    report.exit = HealthExit::NoRecord;
+    if (path.empty())
+        report.lines.push_back("no health record: neither XDG_STATE_HOME nor HOME is set");
+    else if (file.found)
+        report.lines.push_back("the health record " + path +
+                               " is damaged: it is written anew at the worker's next refresh");
+    else
+        report.lines.push_back("no health record yet (" + path +
+                               "): the download worker has not run");
+    return report;
 }
 
 }  // namespace kalhost

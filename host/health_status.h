@@ -9,14 +9,16 @@
 namespace kalhost {
 
 // `kalhost status`'s exit status beside its lines; 1 to 4 are the other
-// commands' failures.
+// commands' failures, 11 is `run --once`'s.
 enum class HealthExit : int {
     Healthy = 0,
-    NoRecord = 5,
+    NoRecord = 5,  // none yet, or one that can't be read
     NeedsSignIn = 6,
     MediaFolderUnusable = 7,
     DiskReserveReached = 8,
     Stale = 9,
+    ServiceFailing = 10,
+    Stopped = 12,
 };
 
 // What `kalhost status` tells a person about the plug-in's health, read off
@@ -29,13 +31,16 @@ struct HealthReport {
 
 [[nodiscard]] HealthReport DescribeHealth(const pixolune::platform::HealthRecord& record,
                                           pixolune::platform::WallTime now);
-[[nodiscard]] HealthReport DescribeMissingRecord(const std::string& path);
 
-// The record's text and the record; nothing when the file is missing or not a record.
+// The record's file as read: its text, and the record when the text is one.
 struct HealthFile {
+    bool found = false;
     std::string text;
-    pixolune::platform::HealthRecord record;
+    std::optional<pixolune::platform::HealthRecord> record;
 };
-[[nodiscard]] std::optional<HealthFile> ReadHealthFile(const std::string& path);
+[[nodiscard]] HealthFile ReadHealthFile(const std::string& path);
+// What the file at `path` says at `now`: its record's report, or why there is none.
+[[nodiscard]] HealthReport DescribeHealthFile(const std::string& path, const HealthFile& file,
+                                              pixolune::platform::WallTime now);
 
 }  // namespace kalhost

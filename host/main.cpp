@@ -74,12 +74,20 @@ const char* const kUsage =
     "loaded, 3 when --once ended without a completed download, 4 when the\n"
     "settings file cannot be written (its folder or the file itself is not\n"
     "writable, or there is no settings file), 6 when --once found the plug-in\n"
-    "not signed in to the service (sign in with `kalhost configure`, Authorize...).\n"
-    "status: 0 healthy, 5 no health record yet, 6 the plug-in needs a sign-in,\n"
-    "7 the media folder can't be used, 8 the disk's reserve is reached, 9 stale\n"
-    "(no successful refresh for longer than twice the refresh interval and an hour).\n"
+    "not signed in to the service (sign in with `kalhost configure`, Authorize...),\n"
+    "11 when --once ended with a batch that stored nothing because every feed or\n"
+    "every download failed or the disk's reserve was reached.\n"
+    "status: 0 healthy (also in quiet hours), 5 no health record yet (or a damaged\n"
+    "one), 6 the plug-in needs a sign-in, 7 the media folder can't be used, 8 the\n"
+    "disk's reserve is reached, 9 stale (no successful refresh for longer than\n"
+    "twice the refresh interval and an hour, quiet hours not counted, or a record\n"
+    "written ahead of the clock), 10 the service fails (every feed has failed\n"
+    "since the time named), 12 the download worker was stopped.\n"
     "The record: $XDG_STATE_HOME/kaleidra/health-KAL.json (health-NVX.json for\n"
     "variant 1; default ~/.local/state/kaleidra).\n";
+
+// run --once: the batch stored nothing because everything failed or the disk was full.
+constexpr int kBatchStoredNothing = 11;
 
 struct Options {
     std::string pluginPath = DefaultPluginPath();
@@ -213,16 +221,15 @@ int SaveSettings(const PluginModule& plugin, HostSettings& settings, HostConsole
 // The health record's word, without asking the service: what the worker last wrote.
 int PrintHealth(const Options& options) {
     const std::string path = pixolune::platform::HealthRecordPath(options.variant);
-    const std::optional<HealthFile> file = ReadHealthFile(path);
+    const HealthFile file = ReadHealthFile(path);
+    const HealthReport report =
+        DescribeHealthFile(path, file, std::chrono::system_clock::now());
     if (options.json) {
-        if (file)
-            std::fputs(file->text.c_str(), stdout);
+        if (file.record)
+            std::fputs(file.text.c_str(), stdout);
         else
-            std::fprintf(stderr, "kalhost: %s\n", DescribeMissingRecord(path).lines[0].c_str());
+            std::fprintf(stderr, "kalhost: %s\n", report.lines[0].c_str());
     }
-    const HealthReport report = file
-                                    ? DescribeHealth(file->record, std::chrono::system_clock::now())
-                                    : DescribeMissingRecord(path);
     if (!options.json)
         for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
     return static_cast<int>(report.exit);
@@ -243,7 +250,36 @@ int PrintStatus(const PluginModule& plugin, const Options& options) {
     return PrintHealth(options);
 }
 
+// run --once's word on the batch it waited for, read off the health record
+// (0 when there is none): every feed failed, or the batch stored nothing
+// because each download failed or the disk's reserve was reached.
+int JudgeBatch(const Options& options, std::chrono::system_clock::time_point runStart,
+               HostConsole& console) {
+    const HealthFile file = ReadHealthFile(pixolune::platform::HealthRecordPath(options.variant));
+    if (!file.record) return 0;
+    const pixolune::platform::HealthRecord& record = *file.record;
+    if (record.EveryFeedFailing()) {
+        console.Print("no feed could be read: see the lines above, or `kalhost status`");
+        return kBatchStoredNothing;
+    }
+    const pixolune::platform::BatchHealth& batch = record.lastBatch;
+    if (!batch.closedAt || *batch.closedAt < std::chrono::floor<std::chrono::seconds>(runStart) ||
+        batch.stored > 0)
+        return 0;
+    if (record.reserveReached) {
+        console.Print("nothing stored: the disk's reserve was reached");
+        return kBatchStoredNothing;
+    }
+    if (batch.failed > 0) {
+        console.Print("nothing stored: every download failed (" + std::to_string(batch.failed) +
+                      ")");
+        return kBatchStoredNothing;
+    }
+    return 0;
+}
+
 int Run(const PluginModule& plugin, const Options& options, HostConsole& console) {
+    const auto runStart = std::chrono::system_clock::now();
     SignalWatcher signalWatcher(console);
     OpenPlugin(plugin, options);
     const bool enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0) == 2;
@@ -270,7 +306,7 @@ int Run(const PluginModule& plugin, const Options& options, HostConsole& console
         console.Print("no download completed");
         return 3;
     }
-    return 0;
+    return options.once ? JudgeBatch(options, runStart, console) : 0;
 }
 
 // A stop that timed out leaves the worker running, and unloading the plug-in
@@ -304,8 +340,8 @@ int Execute(const Options& options) {
     // Declared before the plug-in, so that they outlive its unloading, which
     // stops and joins a worker that logs through the console until its end.
     HostSettings settings(options.settingsPath, SettingsSeed(options));
-    // --json prints the record alone; the plug-in's lines would spoil it.
-    HostConsole console(settings, options.quiet || options.json);
+    // status and --json print what was asked alone; the plug-in's lines would spoil it.
+    HostConsole console(settings, options.quiet || options.json || options.command == "status");
     PluginModule plugin(options.pluginPath);
     if (!plugin.IsLoaded()) {
         std::fprintf(stderr, "kalhost: can't load the plug-in: %s\n", plugin.Error().c_str());

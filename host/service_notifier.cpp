@@ -24,10 +24,8 @@ bool UnderServiceManager() {
 }
 
 std::string StatusLine(const std::string& recordPath) {
-    const auto file = ReadHealthFile(recordPath);
-    const HealthReport report = file
-                                    ? DescribeHealth(file->record, std::chrono::system_clock::now())
-                                    : DescribeMissingRecord(recordPath);
+    const HealthReport report = DescribeHealthFile(recordPath, ReadHealthFile(recordPath),
+                                                   std::chrono::system_clock::now());
     return report.lines.empty() ? std::string() : report.lines.front();
 }
 

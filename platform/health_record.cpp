@@ -13,6 +13,38 @@ namespace {
 
 constexpr std::chrono::hours kStaleGrace{1};
 constexpr int kSecondsPerMinute = 60;
+// A record written this far ahead of the clock was written by a clock that
+// was wrong, or the clock is wrong now.
+constexpr std::chrono::minutes kAheadTolerance{5};
+// Quiet time is counted over at most this long a span; longer is stale anyway.
+constexpr std::chrono::hours kLongestQuietCount{24 * 400};
+
+int LocalHour(WallTime time) {
+    const std::time_t seconds = WallClock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local.tm_hour;
+}
+
+// The start of the local hour after `time`.
+WallTime NextHourStart(WallTime time) {
+    const std::time_t seconds = WallClock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const int intoHour = local.tm_min * 60 + local.tm_sec;
+    return std::chrono::floor<std::chrono::seconds>(time) + std::chrono::seconds(3600 - intoHour);
+}
+
+bool WrittenLately(const HealthRecord& record, WallTime now) {
+    if (!record.updated) return false;
+    if (record.refreshIntervalMinutes <= 0) return true;
+    return now - *record.updated <= 2 * std::chrono::minutes(record.refreshIntervalMinutes) + kStaleGrace;
+}
+
+bool IsQuietHour(int hour, int from, int to) {
+    if (from == to) return false;
+    return from < to ? hour >= from && hour < to : hour >= from || hour < to;
+}
 
 Json::Value TimeValue(const std::optional<WallTime>& time) {
     return time ? Json::Value(FormatWallTime(*time)) : Json::Value(Json::nullValue);
@@ -109,7 +141,9 @@ bool BatchHealth::operator==(const BatchHealth& other) const {
 bool HealthRecord::operator==(const HealthRecord& other) const {
     return version == other.version && started == other.started && updated == other.updated &&
            refreshIntervalMinutes == other.refreshIntervalMinutes &&
-           nextRefresh == other.nextRefresh && signInNeeded == other.signInNeeded &&
+           nextRefresh == other.nextRefresh && quietFrom == other.quietFrom &&
+           quietTo == other.quietTo && inQuietHours == other.inQuietHours &&
+           stoppedAt == other.stoppedAt && signInNeeded == other.signInNeeded &&
            tokenRefusedAt == other.tokenRefusedAt && mediaFolder == other.mediaFolder &&
            mediaFolderProblem == other.mediaFolderProblem &&
            reserveReached == other.reserveReached && feeds == other.feeds &&
@@ -119,17 +153,45 @@ bool HealthRecord::operator==(const HealthRecord& other) const {
 }
 
 HealthState HealthRecord::State() const {
+    if (stoppedAt) return HealthState::Stopped;
     if (signInNeeded) return HealthState::WaitingForSignIn;
     if (!mediaFolderProblem.empty()) return HealthState::MediaFolderUnusable;
     if (reserveReached) return HealthState::DiskReserveReached;
+    if (EveryFeedFailing()) return HealthState::ServiceFailing;
+    if (inQuietHours) return HealthState::QuietHours;
+    return HealthState::Working;
+}
+
+HealthVerdict JudgeHealth(const HealthRecord& record, WallTime now) {
+    if (record.stoppedAt && !record.LiesAhead(now)) return HealthVerdict::Stopped;
+    switch (record.State()) {
+        case HealthState::WaitingForSignIn:
+            return HealthVerdict::NeedsSignIn;
+        case HealthState::MediaFolderUnusable:
+            return HealthVerdict::MediaFolderUnusable;
+        case HealthState::DiskReserveReached:
+            return HealthVerdict::DiskReserveReached;
+        default:
+            break;
+    }
+    if (record.LiesAhead(now)) return HealthVerdict::Stale;
+    if (record.IsQuietAt(now)) return HealthVerdict::QuietHours;
+    // A worker that still writes its record (it does at every refresh) says
+    // the service fails; one that stopped writing is not known to run at all.
+    const bool failing = record.State() == HealthState::ServiceFailing;
+    if (failing && WrittenLately(record, now)) return HealthVerdict::ServiceFailing;
+    if (record.IsStale(now)) return HealthVerdict::Stale;
+    return failing ? HealthVerdict::ServiceFailing : HealthVerdict::Healthy;
+}
+
+bool HealthRecord::EveryFeedFailing() const {
     // One feed that fails (a tag the service refuses) leaves the others working.
     const bool anyFailing = std::any_of(feeds.begin(), feeds.end(),
                                         [](const FeedHealth& f) { return f.failuresInARow > 0; });
     const bool anyFine = std::any_of(feeds.begin(), feeds.end(), [](const FeedHealth& f) {
         return f.failuresInARow == 0 && f.lastSuccess;
     });
-    if (anyFailing && !anyFine) return HealthState::ServiceFailing;
-    return HealthState::Working;
+    return anyFailing && !anyFine;
 }
 
 std::optional<WallTime> HealthRecord::LastRefresh() const {
@@ -139,11 +201,40 @@ std::optional<WallTime> HealthRecord::LastRefresh() const {
     return latest;
 }
 
+bool HealthRecord::LiesAhead(WallTime now) const {
+    const std::optional<WallTime> written = updated ? updated : started;
+    return written && *written > now + kAheadTolerance;
+}
+
+bool HealthRecord::IsQuietAt(WallTime time) const {
+    return IsQuietHour(LocalHour(time), quietFrom, quietTo);
+}
+
+WallTime HealthRecord::QuietEndAfter(WallTime time) const {
+    for (int hours = 0; hours < 24 && IsQuietAt(time); ++hours) time = NextHourStart(time);
+    return time;
+}
+
+std::optional<WallTime> HealthRecord::NextRefreshShown(WallTime now) const {
+    if (!nextRefresh) return std::nullopt;
+    WallTime next = std::max(*nextRefresh, IsQuietAt(now) ? now : *nextRefresh);
+    return IsQuietAt(next) ? QuietEndAfter(next) : next;
+}
+
 bool HealthRecord::IsStale(WallTime now) const {
+    if (LiesAhead(now)) return true;
     if (refreshIntervalMinutes <= 0) return false;
     const std::optional<WallTime> since = LastRefresh() ? LastRefresh() : started;
-    if (!since) return false;
-    const auto allowed = 2 * std::chrono::minutes(refreshIntervalMinutes) + kStaleGrace;
+    if (!since || now <= *since) return false;
+    auto allowed = std::chrono::duration_cast<std::chrono::seconds>(
+        2 * std::chrono::minutes(refreshIntervalMinutes) + kStaleGrace);
+    if (quietFrom == quietTo || now - *since > kLongestQuietCount) return now - *since > allowed;
+    // Hours the user asked to be quiet are no hours without a refresh.
+    for (WallTime at = *since; at < now;) {
+        const WallTime next = std::min(NextHourStart(at), now);
+        if (IsQuietAt(at)) allowed += std::chrono::duration_cast<std::chrono::seconds>(next - at);
+        at = next;
+    }
     return now - *since > allowed;
 }
 
@@ -159,6 +250,10 @@ const char* StateName(HealthState state) {
             return "disk reserve reached";
         case HealthState::ServiceFailing:
             return "service failing";
+        case HealthState::QuietHours:
+            return "quiet hours";
+        case HealthState::Stopped:
+            return "stopped";
     }
     return "working";
 }
@@ -171,6 +266,10 @@ std::string HealthRecordToJson(const HealthRecord& record) {
     root["updated"] = TimeValue(record.updated);
     root["refresh_interval_minutes"] = record.refreshIntervalMinutes;
     root["next_refresh"] = TimeValue(record.nextRefresh);
+    root["quiet_from"] = record.quietFrom;
+    root["quiet_to"] = record.quietTo;
+    root["in_quiet_hours"] = record.inQuietHours;
+    root["stopped_at"] = TimeValue(record.stoppedAt);
     root["sign_in_needed"] = record.signInNeeded;
     root["token_refused_at"] = TimeValue(record.tokenRefusedAt);
     root["media_folder"] = record.mediaFolder;
@@ -203,6 +302,10 @@ std::optional<HealthRecord> HealthRecordFromJson(const std::string& text) {
     record.updated = ReadTime(root["updated"]);
     record.refreshIntervalMinutes = ReadInt(root["refresh_interval_minutes"]);
     record.nextRefresh = ReadTime(root["next_refresh"]);
+    record.quietFrom = std::clamp(ReadInt(root["quiet_from"]), 0, 23);
+    record.quietTo = std::clamp(ReadInt(root["quiet_to"]), 0, 23);
+    record.inQuietHours = root["in_quiet_hours"].isBool() && root["in_quiet_hours"].asBool();
+    record.stoppedAt = ReadTime(root["stopped_at"]);
     record.signInNeeded = root["sign_in_needed"].isBool() && root["sign_in_needed"].asBool();
     record.tokenRefusedAt = ReadTime(root["token_refused_at"]);
     record.mediaFolder = ReadText(root["media_folder"]);

@@ -21,6 +21,21 @@ enum class HealthState {
     MediaFolderUnusable,
     DiskReserveReached,
     ServiceFailing,
+    QuietHours,  // no request until they end, by the user's wish
+    Stopped,     // the worker was stopped and has not started again
+};
+
+// What a record says to a person or a script at a given time: the state,
+// and whether its times still stand (kalhost status's exit status follows).
+enum class HealthVerdict {
+    Healthy,
+    QuietHours,
+    NeedsSignIn,
+    MediaFolderUnusable,
+    DiskReserveReached,
+    Stale,
+    ServiceFailing,
+    Stopped,
 };
 
 struct FeedHealth {
@@ -52,6 +67,11 @@ struct HealthRecord {
     std::optional<WallTime> updated;
     int refreshIntervalMinutes = 0;  // 0: each feed is read once per run
     std::optional<WallTime> nextRefresh;
+    // The settings' quiet hours, local hours [from, to); equal: none.
+    int quietFrom = 0;
+    int quietTo = 0;
+    bool inQuietHours = false;            // the worker keeps them now
+    std::optional<WallTime> stoppedAt;  // a clean stop, until the next start
 
     // Why the worker can't go on without the user; clear when it can.
     bool signInNeeded = false;
@@ -67,13 +87,25 @@ struct HealthRecord {
     std::optional<uint64_t> freeBytes;  // none: the disk's space could not be read
     uint64_t reserveBytes = 0;
 
-    // The first condition that holds, in the order of the enum after Working:
-    // what the user must mend first.
+    // The first condition that holds, as it was when the record was written:
+    // a stop, then what the user must mend first, then quiet hours.
     [[nodiscard]] HealthState State() const;
     // No successful refresh (or, before the first, no start) for longer than
-    // twice the refresh interval plus an hour: the frame has stopped getting
-    // new media although nothing says why. Never with an interval of 0.
+    // twice the refresh interval plus an hour, time in quiet hours not
+    // counted: the frame has stopped getting new media although nothing says
+    // why. Never with an interval of 0. A record whose times lie ahead of
+    // `now` (a clock that jumped) is stale too: nothing it says is known to hold.
     [[nodiscard]] bool IsStale(WallTime now) const;
+    // Whether the record was written at a time ahead of `now`.
+    [[nodiscard]] bool LiesAhead(WallTime now) const;
+    // Whether `time` falls in the quiet hours, and when they end.
+    [[nodiscard]] bool IsQuietAt(WallTime time) const;
+    [[nodiscard]] WallTime QuietEndAfter(WallTime time) const;
+    // When the next refresh comes as far as the record knows: never within
+    // quiet hours; nothing when the record names none.
+    [[nodiscard]] std::optional<WallTime> NextRefreshShown(WallTime now) const;
+    // Every feed failed its last query, and none is fine.
+    [[nodiscard]] bool EveryFeedFailing() const;
     // The latest successful refresh of any feed.
     [[nodiscard]] std::optional<WallTime> LastRefresh() const;
 
@@ -87,6 +119,9 @@ struct HealthRecord {
 [[nodiscard]] std::optional<HealthRecord> HealthRecordFromJson(const std::string& text);
 
 [[nodiscard]] const char* StateName(HealthState state);
+
+// The record read at `now`: what `kalhost status` and the service manager say.
+[[nodiscard]] HealthVerdict JudgeHealth(const HealthRecord& record, WallTime now);
 
 // "2026-12-02T09:14:05+01:00", local time, whole seconds.
 [[nodiscard]] std::string FormatWallTime(WallTime time);

@@ -764,4 +764,8 @@ HttpResult PerformHttpGet(const HttpRequest& request) {
     return session.Perform(request);
 }
 
+std::string TransferErrorText(int code) {
+    return curl_easy_strerror(static_cast<CURLcode>(code));
+}
+
 }  // namespace pixolune::platform

@@ -168,4 +168,7 @@ class HttpSession {
 // One request in a session of its own: nothing survives from one call to the next.
 [[nodiscard]] HttpResult PerformHttpGet(const HttpRequest& request);
 
+// The transfer library's reason for a failed transfer's code.
+[[nodiscard]] std::string TransferErrorText(int code);
+
 }  // namespace pixolune::platform

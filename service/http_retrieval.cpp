@@ -8,6 +8,8 @@
 namespace pixolune {
 namespace {
 
+constexpr int kFirstHttpStatus = 100;
+
 // Collects the body. Capacity doubles as it fills, so a reply of n bytes
 // costs O(log n) reallocations instead of one per piece.
 class ReplyBuffer {
@@ -82,6 +84,24 @@ RetrievalResult ReportFailure(const platform::HttpResult& result, ReplyBuffer::A
 
 }  // namespace
 
+std::string RetrievalFailureText(RetrievalResult result, int transferCode) {
+    const int code = ResultCode(result);
+    if (code >= kFirstHttpStatus) return "HTTP status " + std::to_string(code);
+    if (result == RetrievalResult::OpenFailed && transferCode > 0)
+        return platform::TransferErrorText(transferCode);
+    switch (result) {
+        case RetrievalResult::Ok:
+            return "the reply could not be used";
+        case RetrievalResult::OpenFailed:
+            return "the request could not be sent";
+        case RetrievalResult::ReadFailed:
+            return "the reply broke off";
+        case RetrievalResult::GrowFailed:
+            return "the reply was too large";
+    }
+    return platform::TransferErrorText(code);
+}
+
 unsigned RetryAfterSeconds(const std::string& value) {
     constexpr unsigned kOneDaySeconds = 86400;
     if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return 0;
@@ -116,6 +136,7 @@ RetrievalResult InternetReadWholeFile(const InternetSession& session, const std:
     if (details) {
         details->retryAfter = result.retryAfter;
         details->limitReached = result.limitReached;
+        details->transferCode = result.errorCode;
     }
     if (result.failure != platform::HttpFailure::None) data.clear();
     return ReportFailure(result, refusal, session.options.maxReplyBytes);

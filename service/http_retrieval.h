@@ -48,6 +48,11 @@ struct RetrievalOptions {
     platform::HttpSession* transfers = nullptr;
 };
 
+// A failed retrieval in words, for a person: "HTTP status 503", "the reply
+// broke off", or the transfer's own reason ("Couldn't connect to server")
+// when its `transferCode` is known.
+[[nodiscard]] std::string RetrievalFailureText(RetrievalResult result, int transferCode = 0);
+
 // What stands in for the platform's Internet handle: the settings that every
 // request opened through it shares.
 struct InternetSession {
@@ -59,6 +64,7 @@ struct InternetSession {
 struct RetrievalDetails {
     std::string retryAfter;  // the Retry-After header of the final answer, as sent
     platform::HttpLimitReached limitReached = platform::HttpLimitReached::None;
+    int transferCode = 0;  // the transfer's own code of a failure (0: none)
 };
 
 // Fetches `url` whole into `data` (emptied first, left empty on every failure).

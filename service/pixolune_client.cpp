@@ -112,6 +112,7 @@ RetrievalResult CPixoluneClient::QueryServer(const std::string& url, std::string
     RetrievalDetails details;
     const RetrievalResult result = ReadWholeUrl(url, body, retrieval_, &details);
     LastResult = result;
+    LastTransferCode = details.transferCode;
     if (result != RetrievalResult::Ok) {
         LastError =
             "Connection to Pixolune server failed with error " + std::to_string(ResultCode(result));

@@ -57,6 +57,9 @@ class CPixoluneClient {
     // The result of the last retrieval: Ok, or the failure of ReadWholeUrl
     // (an HTTP status such as 400 when the server answered with it).
     RetrievalResult LastResult = RetrievalResult::Ok;
+    // The transfer's own code of the last failure (0: none), which tells why
+    // no connection was made.
+    int LastTransferCode = 0;
     // Called by QueryFeed after each usable page with the items taken so far
     // (none: no call), so that a caller can start on them before the last page.
     std::function<void(const std::vector<CPixoluneItem>& itemsSoFar)> PageTaken;

@@ -29,7 +29,7 @@ void ClassifyFailure(const CPixoluneClient& client, AccountCheckResult& result) 
         result.failureDetail = "too many redirections";
     } else {
         result.failure = AccountCheckFailure::Unreachable;
-        result.failureDetail = "error " + std::to_string(code);
+        result.failureDetail = RetrievalFailureText(client.LastResult, client.LastTransferCode);
     }
 }
 

@@ -22,7 +22,7 @@ struct AccountCheckResult {
     std::string userName;
     std::string lastError;  // the client's failure text; may be empty
     AccountCheckFailure failure = AccountCheckFailure::Unreachable;  // when !ok
-    std::string failureDetail;  // what failed, as "HTTP status 503" or "error 7"
+    std::string failureDetail;  // what failed, as "HTTP status 503" or "Couldn't connect to server"
 };
 
 // Asks the service who a token belongs to; blocks until the answer is there.

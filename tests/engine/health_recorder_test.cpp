@@ -47,7 +47,7 @@ class HealthRecorderTest : public ::testing::Test {
 
 TEST_F(HealthRecorderTest, TheFileReadsBackAsTheRecordInAPrivateFolder) {
     recorder_.Open(Path());
-    recorder_.RefreshBegins(180);
+    recorder_.RefreshBegins(180, 0, 0);
     now_ += 90s;
     recorder_.FeedRefreshed(0, Feed(1), 25);
     recorder_.FeedFailed(1, Feed(5, "sunset,beach"), 503, 30s);
@@ -74,6 +74,7 @@ TEST_F(HealthRecorderTest, TheFileReadsBackAsTheRecordInAPrivateFolder) {
     now_ += 1h;
     HealthRecorder restarted(platform::RealFileSystem(), [this] { return now_; });
     restarted.Open(Path());
+    restarted.RefreshEnded();  // the first write comes with the worker's first word
     EXPECT_EQ(restarted.Record().feeds[0].lastSuccess, kStart + 90s);
     EXPECT_EQ(restarted.Record().lastBatch, written.lastBatch);
     EXPECT_EQ(WrittenRecord().started, kStart + 90s + 1h);
@@ -133,6 +134,7 @@ struct StaleCase {
     bool refreshed;  // else only started
     std::chrono::seconds later;
     bool stale;
+    int quietHours = 0;  // quiet hours from the second hour after the refresh's on
 };
 
 void PrintTo(const StaleCase& c, std::ostream* out) {
@@ -144,7 +146,11 @@ class StaleRuleTest : public HealthRecorderTest, public ::testing::WithParamInte
 TEST_P(StaleRuleTest, TwiceTheIntervalAndAnHourWithoutARefresh) {
     const StaleCase& c = GetParam();
     recorder_.Open(Path());
-    recorder_.RefreshBegins(c.intervalMinutes);
+    const std::time_t start = std::chrono::system_clock::to_time_t(kStart);
+    std::tm local{};
+    localtime_r(&start, &local);
+    const int quietFrom = (local.tm_hour + 2) % 24;
+    recorder_.RefreshBegins(c.intervalMinutes, quietFrom, (quietFrom + c.quietHours) % 24);
     now_ += 10min;
     if (c.refreshed) recorder_.FeedRefreshed(0, Feed(1), 0);
     recorder_.BatchClosed({false, 0, 0, 0, false, {}});
@@ -159,7 +165,10 @@ INSTANTIATE_TEST_SUITE_P(
                       StaleCase{"Every30MinAfter2h", 30, true, 2h + 1s, true},
                       StaleCase{"NoRefreshYetCountsFromTheStart", 30, false, 2h, false},
                       StaleCase{"NoRefreshASecondMore", 30, false, 2h + 1s, true},
-                      StaleCase{"IntervalZeroIsNeverStale", 0, true, 24h * 30, false}),
+                      StaleCase{"IntervalZeroIsNeverStale", 0, true, 24h * 30, false},
+                      // Quiet hours do not count: 22 to 7 with a 3-hour interval is no stale night.
+                      StaleCase{"NineQuietHoursAreAddedToTheSeven", 180, true, 16h, false, 9},
+                      StaleCase{"ASecondBeyondThem", 180, true, 16h + 1s, true, 9}),
     [](const ::testing::TestParamInfo<StaleCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -114,7 +114,15 @@ struct StatusCase {
     std::function<void(HealthRecord&, WallTime now)> make;
     int exit;
     const char* says;
+    const char* written = nullptr;  // the file's text instead of a record
 };
+
+int LocalHourOf(WallTime time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local.tm_hour;
+}
 
 void RefreshedFeed(HealthRecord& record, WallTime at) {
     platform::FeedHealth feed;
@@ -137,7 +145,10 @@ TEST_P(KalhostStatusTest, ExitStatusAndFirstWordsComeFromTheRecord) {
     // Whole seconds, as the file keeps them.
     const WallTime now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     std::optional<HealthRecord> record;
-    if (c.make) {
+    if (c.written) {
+        std::filesystem::create_directories(home.Path() + "/state/kaleidra");
+        std::ofstream(RecordPath()) << c.written;
+    } else if (c.make) {
         record.emplace();
         record->started = now - std::chrono::hours(30);
         record->refreshIntervalMinutes = 180;
@@ -203,7 +214,37 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    9, "no successful refresh since "},
         StatusCase{"NeverRefreshedSinceALongStart", [](HealthRecord&, WallTime) {}, 9,
-                   "no successful refresh since the start on "}),
+                   "no successful refresh since the start on "},
+        StatusCase{"QuietHoursAreNoStaleness",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::hours(10));
+                       r.quietFrom = LocalHourOf(now);
+                       r.quietTo = (r.quietFrom + 2) % 24;
+                       r.nextRefresh = now - std::chrono::hours(1);
+                   },
+                   0, "quiet hours until "},
+        StatusCase{"EveryFeedFails",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::hours(9));
+                       r.feeds[0].failuresInARow = 40;
+                       r.feeds[0].lastError = "HTTP status 500";
+                       r.updated = now - std::chrono::minutes(1);
+                   },
+                   10, "the service fails: every feed has failed since "},
+        StatusCase{"StoppedCleanly",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::minutes(30));
+                       r.stoppedAt = now - std::chrono::minutes(20);
+                   },
+                   12, "the download worker was stopped on "},
+        StatusCase{"WrittenByAClockThatRanAhead",
+                   [](HealthRecord& r, WallTime now) {
+                       const WallTime ahead = now + std::chrono::hours(24 * 900);
+                       RefreshedFeed(r, ahead);
+                       r.updated = ahead;
+                   },
+                   9, "ahead of this clock"},
+        StatusCase{"DamagedRecord", nullptr, 5, "is damaged", "{\"state\": 4"}),
     [](const ::testing::TestParamInfo<StatusCase>& info) { return info.param.name; });
 
 TEST_F(KalhostTest, VersionPrintsThePluginsVersionText) {
@@ -228,7 +269,7 @@ TEST_F(KalhostTest, LoadShowsTheSettingsAndAMaskedTrimmedToken) {
     // Written as `echo` writes it: a line break and no NUL, which is not part of the token.
     WriteTokenFile(" tok-secret-value-9f3e\n",
                    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    const Outcome outcome = Run("status");
+    const Outcome outcome = Run("run --seconds 0");  // status prints no log line
     EXPECT_NE(outcome.output.find("ImgFolder=/srv/slides/, feeds=2, token \xE2\x80\xA6"
                                   "9f3e\n"),
               std::string::npos)
@@ -368,6 +409,24 @@ TEST_F(KalhostTest, RunOnceWithoutATokenEndsWithItsOwnStatusAndSaysToSignIn) {
         << outcome.output;
 }
 
+TEST_F(KalhostTest, RunOnceWhoseFeedsAllFailEndsWithItsOwnStatus) {
+    StubServer stub(StubServer::Options{
+        R"({"tokens":{"tok-1":{"username":"alice"}},"feeds":{"feed":[{"media":"a.jpg"}]}})",
+        false,
+        "",
+        "",
+        {}});
+    stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":500})");
+    const std::string media = home.Path() + "/media";
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+                              << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\n";
+    WriteTokenFile("tok-1", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const Outcome run = Run("run --once --seconds 60", "PIXOLUNE_API_BASE=" + stub.ApiBase());
+    EXPECT_EQ(run.status, 11) << run.output;
+    EXPECT_NE(run.output.find("no feed could be read"), std::string::npos) << run.output;
+}
+
 TEST_F(KalhostTest, UsageErrorsAndMissingPluginAreReported) {
     EXPECT_EQ(Run("").status, 1);
     EXPECT_EQ(Run("frobnicate").status, 1);
@@ -440,9 +499,12 @@ TEST_F(KalhostTest, RunOnceFillsTheFolderAndTheTokenLeavesNoTrace) {
                m.find(", 1 feed fine, 2 files, ") != std::string::npos;
     })) << ::testing::PrintToString(messages);
     EXPECT_EQ(messages.back(), "STOPPING=1");
+    // The record says the worker was stopped; status prints it and no log line.
     const Outcome status = Run("status");
-    EXPECT_EQ(status.status, 0) << status.output;
+    EXPECT_EQ(status.status, 12) << status.output;
+    EXPECT_NE(status.output.find("the download worker was stopped on "), std::string::npos);
     EXPECT_NE(status.output.find(", 1 feed fine, 2 files, "), std::string::npos) << status.output;
+    EXPECT_EQ(status.output.find("[Pixolune Plugin]"), std::string::npos) << status.output;
     EXPECT_EQ(Slurp(home.Path() + "/state/kaleidra/health-KAL.json").find(canary),
               std::string::npos);
     EXPECT_NE(run.output.find("Download complete"), std::string::npos);

@@ -117,8 +117,12 @@ TEST_F(RetrievalTest, ClosedPortFailsToOpen) {
         LoopbackServer gone;
         url = gone.Url("/v1");
     }
-    EXPECT_EQ(ReadWholeUrl(url, data, QuickOptions()), RetrievalResult::OpenFailed);
+    RetrievalDetails details;
+    EXPECT_EQ(ReadWholeUrl(url, data, QuickOptions(), &details), RetrievalResult::OpenFailed);
     EXPECT_EQ(log.All(), std::vector<std::string>{"InternetOpenUrl() failed, error 7"});
+    // A person reads the reason, not the code.
+    EXPECT_EQ(RetrievalFailureText(RetrievalResult::OpenFailed, details.transferCode),
+              "Couldn't connect to server");
 }
 
 TEST_F(RetrievalTest, OtherSchemesAreRefused) {

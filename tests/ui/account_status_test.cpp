@@ -84,9 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
                         "saved", kTextAccountNotChecked,
                         "The Pixolune service failed to answer the account check (HTTP status "
                         "503). The sign-in is kept; try again later."},
-        FailedCheckCase{"Unreachable", AccountCheckFailure::Unreachable, "error 7", "saved",
+        FailedCheckCase{"Unreachable", AccountCheckFailure::Unreachable, "Couldn't connect to server", "saved",
                         kTextAccountNotChecked,
-                        "The Pixolune service could not be reached (error 7). Check the network "
+                        "The Pixolune service could not be reached (Couldn't connect to server). "
+                        "Check the network "
                         "connection; the sign-in is kept."}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -25,6 +25,7 @@
 #include "engine_test_support.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
+#include "platform/url_parts.h"
 #include "sim_world.h"
 
 namespace pixolune::life {
@@ -406,12 +407,15 @@ class Life {
     // Mode 0: only what the feeds' last answers hold; mode 1: also what is
     // younger than the limit.
     void CheckInStepWithTheFeeds(const LocalFileMap& listed) {
+        // By address without the signature: a feed that fails keeps the files
+        // of its last answer, whatever signature they carried then.
         std::set<std::string> delivered;
         for (const auto& answer : service_.LastAnswers())
-            delivered.insert(answer.begin(), answer.end());
+            for (const std::string& url : answer)
+                delivered.insert(platform::AddressWithoutQuery(url));
         const int64_t limitSeconds = (kOlderHours + 1) * 3600 + 120;
         for (const auto& [url, record] : listed) {
-            if (delivered.count(url) != 0) continue;
+            if (delivered.count(platform::AddressWithoutQuery(url)) != 0) continue;
             struct stat status {};
             const bool young =
                 settings_.FeedsSynch != 0 &&
