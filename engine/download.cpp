@@ -350,6 +350,12 @@ bool CFeedEngine::MayTakeInExistingFile(const std::string& url, const LocalName&
 }
 
 void CFeedEngine::CancelDownloads(DownloadPipeline::Parts parts) {
+    // What came down the line before a stop is kept: whole files stored, parts kept.
+    if (parts == DownloadPipeline::Parts::KeptToResume && !downloads_.Empty()) {
+        PluginSettings settings = configuration_.Settings();
+        settings.ImgFolder = downloads_.Folder();
+        StoreComplete(downloads_.TakeWhatCame(), settings);
+    }
     const std::vector<CPixoluneItem> left = downloads_.Cancel(parts);
     DownloadQueue.insert(DownloadQueue.begin(), left.begin(), left.end());
 }

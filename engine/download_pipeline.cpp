@@ -125,6 +125,13 @@ std::vector<DownloadPipeline::Complete> DownloadPipeline::Refill() {
     return complete;
 }
 
+std::vector<DownloadPipeline::Complete> DownloadPipeline::TakeWhatCame() {
+    std::vector<Complete> complete;
+    if (!inFlight_.empty())
+        TakeAllEnded(session_.DriveUntilOneEnds(std::chrono::milliseconds(0)), complete);
+    return complete;
+}
+
 std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
     std::vector<Complete> complete;
     if (StopRequested()) return complete;
@@ -195,7 +202,7 @@ bool DownloadPipeline::DiskHasRoomForMore() const {
 // announced all the room the disk has, none starts: what starts must be
 // able to finish, and the others wait for a later batch.
 bool DownloadPipeline::StartReady() {
-    if (inFlight_.size() >= kTransfersInFlight) return false;
+    if (inFlight_.size() >= kTransfersInFlight || StopRequested()) return false;
     const Clock::time_point now = Now();
     for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
         Entry& entry = **it;
@@ -271,9 +278,10 @@ void DownloadPipeline::TakeEnded(platform::HttpSession::Ended& ended,
         Release(*entry);
         return;
     }
-    if (StopRequested()) {
+    if (StopRequested() && ended.result.failure != platform::HttpFailure::None) {
         // The item waits for Cancel to give it back to the queue; its part
-        // stays for the next run to go on from, as after a cut.
+        // stays for the next run to go on from, as after a cut. One that
+        // came whole before the stop is stored as ever.
         if (entry->transfer->Resumable()) entry->transfer->Suspend();
         entry->transfer.reset();
         Requeue(std::move(*entry));

@@ -115,6 +115,10 @@ class DownloadPipeline {
     [[nodiscard]] std::vector<Complete> Step();
     // The items that failed for good since the last call.
     [[nodiscard]] size_t TakeFailed() { return std::exchange(failed_, 0); }
+    // Without waiting or starting anything: what has come down the line
+    // already. After a stop each transfer writes what it holds and ends, its
+    // part kept; a file that came whole is answered.
+    [[nodiscard]] std::vector<Complete> TakeWhatCame();
     // Ends a wait for a paused item at once (a stop), from any thread.
     void Wake() { pauseEnded_.Set(); }
     // Cuts every transfer in flight; each keeps its part (when its answer

@@ -88,6 +88,15 @@ PassOutcome CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
                                                          : PassOutcome::BatchClosed;
 }
 
+void CFeedEngine::BeginWork() {
+    Health.WorkerStarted();
+}
+
+void CFeedEngine::EndWork() {
+    LeaveMediaFolder(DownloadPipeline::Parts::KeptToResume);
+    Health.WorkerStopped();
+}
+
 bool CFeedEngine::KeepQuiet(const PluginSettings& settings) {
     const bool quiet =
         IsQuietHour(LocalHourAt(clock_.WallSeconds()), settings.QuietFrom, settings.QuietTo);

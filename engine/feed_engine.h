@@ -111,6 +111,10 @@ class CFeedEngine {
     // One pass of the worker: the hold on the media folder, a refresh of the
     // feeds that are due and one download step.
     [[nodiscard]] PassOutcome RunPass(const std::atomic<int32_t>* stop);
+    // Before the first pass and after the last: the worker's run is recorded,
+    // and at its end the transfers stop (their parts kept) and the folder is left.
+    void BeginWork();
+    void EndWork();
 
     // The worker's operations (worker thread; tests call them directly).
     RefreshResult Refresh(const std::atomic<int32_t>* stop = nullptr);

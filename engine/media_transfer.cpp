@@ -102,7 +102,7 @@ platform::HttpRequest MediaTransfer::Request() {
     request.onStatus = [this](long status) { return OnStatus(status); };
     request.onHead = [this](const platform::HttpResponseHead& head) { return OnHead(head); };
     request.onBody = [this](const char* data, size_t size) { return OnBody(data, size); };
-    request.shouldAbort = [this] { return StopRequested(); };
+    request.shouldAbort = [this] { return StopTakesHold(); };
     return request;
 }
 
@@ -168,6 +168,15 @@ void MediaTransfer::DropFile() {
 DownloadResult MediaTransfer::FinishKeepingPart(const platform::HttpResult& result) {
     keepPart_ = true;
     return Finish(result);
+}
+
+bool MediaTransfer::StopTakesHold() {
+    // For a moment after a stop, what has arrived is still written (OnBody
+    // ends the transfer after it); then a transfer that gets nothing ends.
+    if (!StopRequested()) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (!stopSeenAt_) stopSeenAt_ = now;
+    return now - *stopSeenAt_ >= kStopGrace;
 }
 
 uint64_t MediaTransfer::BytesStillToCome() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -92,8 +93,12 @@ class MediaTransfer {
     [[nodiscard]] uint64_t ResumedFromBytes() const { return resumedFromBytes_; }
     // The answer's validator; empty when none came (yet).
     [[nodiscard]] const std::string& Validator() const { return validator_; }
-    // Whether what the file holds can be continued with Range in a later try.
-    [[nodiscard]] bool Resumable() const { return !validator_.empty() && receivedBytes_ > 0; }
+    // Whether what the file holds can be continued with Range in a later try:
+    // it holds bytes and their validator is known (this answer's, or before
+    // the answer came, that of the part it continues).
+    [[nodiscard]] bool Resumable() const {
+        return receivedBytes_ > 0 && !(validator_.empty() && start_.validator.empty());
+    }
     // What the answer announced and the disk has not taken yet; 0 when it announced nothing.
     [[nodiscard]] uint64_t BytesStillToCome() const;
     // Before Begin: what the other transfers in flight will still write to
@@ -119,6 +124,7 @@ class MediaTransfer {
     // Logs why the admission checks refused the file; Refused.
     DownloadResult ReportRefusal();
     [[nodiscard]] bool StopRequested() const { return stop_ && stop_->load() != 0; }
+    [[nodiscard]] bool StopTakesHold();
     void LogLimitReached(platform::HttpLimitReached limit) const;
 
     platform::FileSystem& fileSystem_;
@@ -138,6 +144,9 @@ class MediaTransfer {
     MediaFileWriter file_;
     long badStatus_ = 0;
     bool cutShort_ = false;
+    // When the transfer's abort check first saw the stop.
+    std::optional<std::chrono::steady_clock::time_point> stopSeenAt_;
+    static constexpr std::chrono::milliseconds kStopGrace{100};
     bool writeFailed_ = false;
     bool tooLarge_ = false;
     uint64_t receivedBytes_ = 0;

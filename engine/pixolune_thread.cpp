@@ -73,7 +73,7 @@ void CPixoluneThread::Run() {
 
 void CPixoluneThread::RunComms() {
     CFeedEngine& engine = *Engine;
-    engine.Health.WorkerStarted();
+    engine.BeginWork();
     while (StopRequest.load() == 0) {
         try {
             // After an exception: records stored since the last write would be
@@ -91,11 +91,10 @@ void CPixoluneThread::RunComms() {
         (void)WakeEvent.WaitFor(kRestartPauseMs);
     }
     try {
-        engine.LeaveMediaFolder();
+        engine.EndWork();
     } catch (...) {
         Log("Unknown Exception in CPixoluneThread::RunComms()");
     }
-    engine.Health.WorkerStopped();
 }
 
 void CPixoluneThread::RunPasses() {

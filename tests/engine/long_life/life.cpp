@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "engine_test_support.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
+#include "platform/health_record.h"
 #include "platform/url_parts.h"
 #include "sim_world.h"
 
@@ -115,7 +117,9 @@ class Life {
         : options_(options),
           random_(options.seed),
           files_(folder_.Path(), clock_),
-          service_(media_.Base()),
+          media_(clock_),
+          otherMedia_(clock_),
+          service_(media_.Base(), otherMedia_.Base()),
           engine_(settings_, files_, clock_) {
         SetHostCallback(&LogTail::Callback);
         settings_.ImgFolder = folder_.Path();
@@ -127,6 +131,11 @@ class Life {
         settings_.OlderHours = kOlderHours;
         engine_.SetQueryFactory(service_.Factory());
         engine_.SetIdleInterval(std::chrono::seconds(30));
+        // A trickle is given up after a second of the real time transfers take here.
+        MediaDownloadLimits limits;
+        limits.http.lowSpeedSeconds = 1;
+        engine_.SetDownloadLimits(limits);
+        engine_.OpenHealthRecord(stateFolder_.File("health-KAL.json"));
         FeedArray feeds(SimService::kFeeds);
         for (int i = 0; i < SimService::kFeeds; ++i) {
             feeds[i].Type = SimService::kFeedTypes[i];
@@ -146,12 +155,17 @@ class Life {
 
     LifeReport Run() {
         const uint64_t endMs = static_cast<uint64_t>(options_.days) * kMsPerDay;
+        engine_.BeginWork();
         while (clock_.NowMs() < endMs && report_.broken.empty()) {
             while (nextMinuteMs_ <= clock_.NowMs()) {
                 ScriptMinute();
                 nextMinuteMs_ += kMsPerMinute;
             }
             const PassOutcome outcome = engine_.RunPass(&stop_);
+            if (stop_.load() != 0) {
+                StopAndStartAfterATransferWasCut();
+                continue;
+            }
             if (outcome == PassOutcome::ItemTaken) continue;
             // A pass that only found the queue empty closes no batch of its own.
             if (outcome == PassOutcome::BatchClosed && LogTail::TakeClosed() &&
@@ -162,7 +176,7 @@ class Life {
             (void)clock_.WaitFor(idle_, engine_.IdleInterval());
             if (outcome == PassOutcome::ListUnreadable) engine_.ReadLocalFileList();
         }
-        engine_.LeaveMediaFolder();
+        engine_.EndWork();
         return report_;
     }
 
@@ -178,7 +192,9 @@ class Life {
         if (Chance(2.0 / 1440)) StopAndStartTheWorker();
         if (Chance(2.0 / 1440)) ReloadTheSettings();
         if (Chance(4.0 / 1440)) SignTheAddressesAnew();
+        if (Chance(4.0 / 1440)) StopDuringTheNextTransfer();
         MeasureResourcesDaily();
+        CheckStoredFilesReachTheShow();
     }
 
     void ScriptFaults() {
@@ -202,13 +218,41 @@ class Life {
         if (Chance(1.0 / (5 * 1440)))
             Start(unwritable_, kMsPerHour, [&] { files_.SetUnwritable(true); });
         if (Chance(1.0 / (3 * 1440)) && !quiet_.on) BeginQuietHours();
+        if (Chance(1.0 / (4 * 1440)))
+            Start(otherHostHeld_, 3 * kMsPerHour, [&] { otherMedia_.SetBusy(true, 3600); });
+        if (Chance(1.0 / (3 * 1440))) Start(trickle_, 30 * kMsPerMinute, [&] { TrickleANewItem(); });
         CheckQuietHoursAreQuiet();
+    }
+
+    // The host stops the plug-in in the middle of a transfer, and starts it again.
+    void StopDuringTheNextTransfer() {
+        SimMediaServer& host = Chance(0.5) ? media_ : otherMedia_;
+        host.ArmStop([this] {
+            stop_.store(1);
+            engine_.WakeTransfers();
+        });
+    }
+
+    void StopAndStartAfterATransferWasCut() {
+        engine_.EndWork();
+        stop_.store(0);
+        ++stopsDuringTransfers_;
+        engine_.BeginWork();
+    }
+
+    // The next new item trickles: one byte, then nothing, while others arrive.
+    void TrickleANewItem() {
+        tricklingId_ = nextId_;
+        media_.SetTrickling(SimService::NameOf(tricklingId_));
+        otherMedia_.SetTrickling(SimService::NameOf(tricklingId_));
     }
 
     template <typename Begin>
     void Start(FaultWindow& fault, uint64_t lengthMs, Begin begin) {
         if (fault.on) return;
         fault = {clock_.NowMs() + lengthMs, true};
+        faultBeganMs_ = clock_.NowMs();
+        settledSinceMs_ = std::max(settledSinceMs_, clock_.NowMs());
         begin();
     }
 
@@ -216,6 +260,7 @@ class Life {
     // must send no request until they are over.
     void BeginQuietHours() {
         const int hour = LocalHourAt(clock_.WallSeconds());
+        quietFromHour_ = hour;
         quietEndHour_ = (hour + 2) % 24;
         engine_.Configuration().Change([&](EngineConfiguration::Live& live) {
             live.Settings.QuietFrom = hour;
@@ -243,6 +288,7 @@ class Life {
             if (!fault.on || now < fault.untilMs) return;
             fault.on = false;
             calmSinceMs_ = std::max(calmSinceMs_, now);
+            settledSinceMs_ = std::max(settledSinceMs_, now);
             finish();
         };
         end(outage_, [&] { service_.SetOutage(false); });
@@ -255,6 +301,17 @@ class Life {
         }
         end(diskFull_, [&] { files_.SetDiskFull(false); });
         end(mediaBusy_, [&] { media_.SetBusy(false); });
+        // The engine waits out the last pause the host asked for, an hour.
+        end(otherHostHeld_, [&] {
+            otherMedia_.SetBusy(false);
+            calmSinceMs_ = std::max(calmSinceMs_, now + kMsPerHour);
+        });
+        end(trickle_, [&] {
+            media_.SetTrickling("");
+            otherMedia_.SetTrickling("");
+            excusedUntilMs_[tricklingId_] = now + kMsPerHour;
+        });
+        if (unwritable_.on) unwritableWindows_.push_back({now, now + kMsPerMinute});
         end(unwritable_, [&] { files_.SetUnwritable(false); });
         end(quiet_, [] {});
     }
@@ -262,6 +319,11 @@ class Life {
     [[nodiscard]] bool AnyFaultButAFlakyLine() const {
         return outage_.on || tooMany_.on || tokenRefused_.on || diskFull_.on || unwritable_.on ||
                quiet_.on || mediaBusy_.on;
+    }
+    // Faults that make the health say something other than fine.
+    [[nodiscard]] bool AnyFaultOfTheHealth() const {
+        return outage_.on || tooMany_.on || tokenRefused_.on || diskFull_.on || unwritable_.on ||
+               quiet_.on;
     }
 
     void AddItem(int feed) {
@@ -289,6 +351,11 @@ class Life {
         } else if (Chance(0.2)) {
             drop[SimService::NameOf(nextId_)] = "the user's own file " + std::to_string(n);
             userNames_.insert(SimService::NameOf(nextId_));
+        } else if (Chance(0.3)) {
+            // A caption alone, under the base name a coming item will have.
+            drop["i" + std::to_string(nextId_) + ".kprop"] = "the user's caption " + std::to_string(n);
+        } else if (Chance(0.2)) {
+            drop["notes" + std::to_string(n) + ".__t"] = "the user's notes " + std::to_string(n);
         } else {
             drop["u" + std::to_string(n) + ".jpg"] = "the user's picture " + std::to_string(n);
         }
@@ -304,6 +371,8 @@ class Life {
         if (listed.empty()) return;
         auto it = std::next(listed.begin(), static_cast<long>(random_() % listed.size()));
         ::unlink(folder_.File(it->second.LocalName).c_str());
+        // It is fetched anew, and counts anew.
+        files_.ForgetFetched(it->second.LocalName);
         // Deleted while a batch runs, it may stay listed until the next batch.
         deletedSinceCheck_.insert(it->first);
         inodes_.erase(it->second.LocalName);
@@ -320,6 +389,7 @@ class Life {
         const bool passed = clock_.Waits() != waitsBefore;
         engine_.StopWorker();
         clock_.SetThreaded(false);
+        engine_.BeginWork();  // the life's own passes are the worker again
         if (!passed) Break("a start after a stop runs a worker");
     }
 
@@ -352,6 +422,83 @@ class Life {
         CheckInStepWithTheFeeds(listed);
         CheckNewItemsArrived(listed);
         CheckNothingFetchedTwice(listed);
+        CheckEachFileCameDownTheLineOnce(listed);
+        CheckPausesAreKept();
+        CheckTheHealthTellsTheTruth();
+    }
+
+    // What is stored reaches the show (the list written, "Download complete",
+    // a restart asked for) within 3 minutes, whatever else waits: the journal,
+    // which the list's write empties, holds nothing older.
+    void CheckStoredFilesReachTheShow() {
+        struct stat status {};
+        const bool journal = ::stat(folder_.File(kJournalFileName).c_str(), &status) == 0;
+        if (!journal || unwritable_.on) {
+            journalSinceMs_ = 0;
+            return;
+        }
+        const uint64_t now = clock_.NowMs();
+        if (journalSinceMs_ == 0) journalSinceMs_ = now;
+        if (now - journalSinceMs_ > 3 * kMsPerMinute)
+            Break("a stored file reaches the show within 3 minutes: the journal is " +
+                  std::to_string((now - journalSinceMs_) / kMsPerMinute) + " minutes old");
+    }
+
+    // A stop, a cut or quiet hours keep what came: no file takes more than
+    // 1.3 times its bytes off the line (what the line lost in flight is not
+    // taken). A file fetched while the folder refused writes is excused.
+    void CheckEachFileCameDownTheLineOnce(const LocalFileMap& listed) {
+        for (const auto& [url, record] : listed) {
+            const std::string& name = record.LocalName;
+            if (userNames_.count(name) != 0) continue;  // compared with the user's file
+            const SimFileSystem::Fetched fetched = files_.FetchedOf(name);
+            const uint64_t size = SimMediaServer::BodyOf(name).size();
+            if (fetched.bytes * 10 <= size * 13 || FetchedWhileUnwritable(fetched)) continue;
+            return Break("a file comes down the line once: " + name + " took " +
+                         std::to_string(fetched.bytes) + " bytes for " + std::to_string(size));
+        }
+    }
+
+    [[nodiscard]] bool FetchedWhileUnwritable(const SimFileSystem::Fetched& fetched) const {
+        for (const auto& [from, until] : unwritableWindows_)
+            if (fetched.firstMs <= until && fetched.lastMs >= from) return true;
+        return false;
+    }
+
+    void CheckPausesAreKept() {
+        for (const SimMediaServer* host : {&media_, &otherMedia_})
+            if (!host->PauseBroken().empty())
+                return Break("a pause a host asked for is kept: " + host->PauseBroken());
+    }
+
+    // The verdict `kalhost status` would give, read off the record's file,
+    // matches the world: quiet hours, a failing service, a calm day.
+    void CheckTheHealthTellsTheTruth() {
+        const std::optional<platform::HealthRecord> record =
+            platform::HealthRecordFromJson(test::ReadFile(stateFolder_.File("health-KAL.json")));
+        if (!record) return Break("the health record can be read");
+        const platform::WallTime now{std::chrono::seconds(clock_.WallSeconds())};
+        const platform::HealthVerdict verdict = platform::JudgeHealth(*record, now);
+        const uint64_t nowMs = clock_.NowMs();
+        const bool settled = nowMs >= settledSinceMs_ + 5 * kMsPerMinute;
+        using platform::HealthVerdict;
+        std::optional<HealthVerdict> expected;
+        if (tokenRefused_.on || unwritable_.on || diskFull_.on || !settled) {
+            // what needs the user comes first; its beginning and end are not judged
+        } else if (quiet_.on && IsQuietHour(LocalHourAt(clock_.WallSeconds()),
+                                              quietFromHour_, quietEndHour_)) {
+            expected = HealthVerdict::QuietHours;
+            const auto next = record->NextRefreshShown(now);
+            if (next && *next < now) return Break("the next refresh is never in the past");
+        } else if ((outage_.on || tooMany_.on) && nowMs >= faultBeganMs_ + 2 * kMsPerMinute) {
+            expected = HealthVerdict::ServiceFailing;
+        } else if (!AnyFaultOfTheHealth()) {
+            expected = HealthVerdict::Healthy;
+        }
+        if (expected && verdict != *expected)
+            Break("the health tells the truth: the record's verdict is " +
+                  std::to_string(static_cast<int>(verdict)) + ", the world's " +
+                  std::to_string(static_cast<int>(*expected)));
     }
 
     void CheckListedFilesAreThere(const LocalFileMap& listed, const std::set<std::string>& names) {
@@ -383,6 +530,7 @@ class Life {
                     return Break("no part outlives its time: " + name);
                 continue;
             }
+            if (userFiles_.count(name) != 0) continue;
             if (name.size() > 3 && name.compare(name.size() - 3, 3, "__t") == 0)
                 return Break("no temporary file outlives its batch: " + name);
             if (platform::IsAtomicWriteLeftover(name, kListFileName) ||
@@ -438,6 +586,9 @@ class Life {
             if (feed == 2 && service_.TagRefused()) continue;
             for (uint64_t id : items[feed]) {
                 if (now < addedAtMs_[id] + 4 * kMsPerMinute) continue;
+                if (id == tricklingId_ && (trickle_.on || now < excusedUntilMs_[id])) continue;
+                // The second host may be held for hours; its items wait for it.
+                if (id % SimService::kOtherHostEvery == 0 && otherHostHeld_.on) continue;
                 if (userNames_.count(SimService::NameOf(id)) != 0) continue;  // the user's name
                 if (listed.count(service_.UrlOf(id)) == 0)
                     return Break("a new item reaches the folder: " + SimService::NameOf(id) +
@@ -518,7 +669,9 @@ class Life {
     SimClock clock_;
     SimFileSystem files_;
     SimMediaServer media_;
+    SimMediaServer otherMedia_;
     SimService service_;
+    test::ScratchFolder stateFolder_;
     PluginSettings settings_;
     CFeedEngine engine_;
     std::atomic<int32_t> stop_{0};
@@ -532,7 +685,15 @@ class Life {
     uint64_t tokens_ = 0;
     uint64_t tagRefusalMs_ = UINT64_MAX;
     FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, mediaBusy_, diskFull_, unwritable_,
-        quiet_;
+        quiet_, otherHostHeld_, trickle_;
+    uint64_t faultBeganMs_ = 0;
+    uint64_t settledSinceMs_ = 0;  // when the health's faults last began or ended
+    int quietFromHour_ = 0;
+    uint64_t tricklingId_ = 0;
+    std::map<uint64_t, uint64_t> excusedUntilMs_;
+    std::vector<std::pair<uint64_t, uint64_t>> unwritableWindows_;
+    uint64_t journalSinceMs_ = 0;
+    uint64_t stopsDuringTransfers_ = 0;
     int quietEndHour_ = 0;
     uint64_t requestsBeforeQuiet_ = 0;
     uint64_t calmSinceMs_ = 0;

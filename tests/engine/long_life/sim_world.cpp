@@ -9,6 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "engine/local_names.h"
 #include "service/http_retrieval.h"
 
 namespace pixolune::life {
@@ -50,13 +51,47 @@ int SimFileSystem::Open(const char* path, int flags, mode_t mode) {
     const int fd = Target().Open(path, flags, mode);
     // A file made now is as old as the simulated time says, also before its first write.
     if (fd >= 0 && isNew) StampWithSimulatedTime(fd);
+    const std::string name = std::string(path).substr(std::string(path).rfind('/') + 1);
+    // "NAME.<16 hex>.__t": the part of the media file NAME.
+    constexpr size_t kPartNameTail = 1 + 16 + 4;
+    if (fd >= 0 && writes && KindOfPartialName(name) == PartialName::Part) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        partNames_[fd] = name.substr(0, name.size() - kPartNameTail);
+    }
     return fd;
 }
 
 ssize_t SimFileSystem::Write(int fd, const void* data, size_t size) {
     const ssize_t written = Target().Write(fd, data, size);
     if (written > 0) StampWithSimulatedTime(fd);
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto part = partNames_.find(fd);
+    if (written > 0 && part != partNames_.end()) {
+        Fetched& fetched = fetched_[part->second];
+        if (fetched.bytes == 0) fetched.firstMs = clock_.NowMs();
+        fetched.lastMs = clock_.NowMs();
+        fetched.bytes += static_cast<uint64_t>(written);
+    }
     return written;
+}
+
+int SimFileSystem::Close(int fd) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        partNames_.erase(fd);
+    }
+    return Target().Close(fd);
+}
+
+SimFileSystem::Fetched SimFileSystem::FetchedOf(const std::string& name) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = fetched_.find(name);
+    return found == fetched_.end() ? Fetched{} : found->second;
+}
+
+void SimFileSystem::ForgetFetched(const std::string& name) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    fetched_.erase(name);
 }
 
 int SimFileSystem::Access(const char* path, int mode) {
@@ -136,7 +171,8 @@ std::string SimService::UrlOf(uint64_t id) const {
 }
 
 std::string SimService::SignedUrl(uint64_t id) const {
-    return mediaBase_ + "/m/" + NameOf(id) + "?sig=" + std::to_string(signature_);
+    const std::string& base = id % kOtherHostEvery == 0 ? otherMediaBase_ : mediaBase_;
+    return base + "/m/" + NameOf(id) + "?sig=" + std::to_string(signature_);
 }
 
 FeedQueryOutcome SimService::Answer(const std::string& token, CPixoluneFeed& feed) {
@@ -228,7 +264,7 @@ bool SimService::TagRefused() const {
     return tagRefused_;
 }
 
-SimMediaServer::SimMediaServer() {
+SimMediaServer::SimMediaServer(SimClock& clock) : clock_(clock) {
     server_.Get(R"(/m/([^/?]+))",
                 [this](const httplib::Request& request, httplib::Response& response) {
                     Serve(request, response);
@@ -245,28 +281,71 @@ SimMediaServer::~SimMediaServer() {
     thread_.join();
 }
 
+void SimMediaServer::ArmStop(std::function<void()> midway) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stopMidway_ = std::move(midway);
+}
+
+void SimMediaServer::SetTrickling(const std::string& name) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    trickling_ = name;
+}
+
+std::string SimMediaServer::PauseBroken() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return pauseBroken_;
+}
+
+bool SimMediaServer::NotePause(const std::string& name) {
+    const uint64_t now = clock_.NowMs();
+    std::lock_guard<std::mutex> guard(mutex_);
+    // Requests sent before the 503 came back arrive at the same simulated moment.
+    if (now > pauseFromMs_ && now < pauseUntilMs_ && pauseBroken_.empty())
+        pauseBroken_ = name + " asked for " + std::to_string((pauseUntilMs_ - now) / 1000) +
+                       " s before the pause ended";
+    if (!busy_) return true;
+    pauseFromMs_ = now;
+    pauseUntilMs_ = now + uint64_t{retryAfterSeconds_.load()} * 1000;
+    return false;
+}
+
 void SimMediaServer::Serve(const httplib::Request& request, httplib::Response& response) {
     ++requests_;
-    if (busy_) {
+    const std::string name = request.matches[1];
+    if (!NotePause(name)) {
         response.status = 503;
-        response.set_header("Retry-After", "60");
+        response.set_header("Retry-After", std::to_string(retryAfterSeconds_.load()));
         return;
     }
-    const std::string name = request.matches[1];
     const std::string body = BodyOf(name);
     response.set_header("ETag", "\"" + name + "\"");
-    if (!flaky_) {
-        response.set_content(body, "image/jpeg");
-        return;
+    std::function<void()> midway;
+    bool trickles = false;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        midway = std::exchange(stopMidway_, nullptr);
+        trickles = name == trickling_;
     }
     // The length (of the range asked for) is announced; the line drops once
-    // kFlakyBytes of it have come.
+    // kFlakyBytes of it have come, or a stop or a trickle holds it.
+    const size_t cutAfter = trickles ? 1 : (flaky_ || midway) ? kFlakyBytes : body.size();
     auto sent = std::make_shared<size_t>(0);
     response.set_content_provider(
         body.size(), "image/jpeg",
-        [body, sent](size_t offset, size_t length, httplib::DataSink& sink) {
-            if (*sent >= kFlakyBytes) return false;
-            const size_t piece = std::min(length, kFlakyBytes - *sent);
+        [this, name, body, sent, cutAfter, midway, trickles](size_t offset, size_t length,
+                                                             httplib::DataSink& sink) {
+            if (*sent >= cutAfter) {
+                // The host stops the plug-in; the line stays until the stop has taken hold.
+                if (midway) {
+                    midway();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                }
+                // A trickle sends nothing more until the client gives up.
+                for (int i = 0; trickles && i < 100 && sink.is_writable(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return false;
+            }
+            const size_t piece = std::min(length, cutAfter - *sent);
             sink.write(body.data() + offset, piece);
             *sent += piece;
             return true;

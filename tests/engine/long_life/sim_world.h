@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -60,6 +61,17 @@ class SimFileSystem final : public platform::FileSystemWrapper {
 
     void SetDiskFull(bool full) { diskFull_ = full; }
     void SetUnwritable(bool unwritable) { unwritable_ = unwritable; }
+    // The bytes written into the parts of each media name: what came down the
+    // line and was taken, and the simulated times of the first and last write.
+    struct Fetched {
+        uint64_t bytes = 0;
+        uint64_t firstMs = 0;
+        uint64_t lastMs = 0;
+    };
+    [[nodiscard]] Fetched FetchedOf(const std::string& name) const;
+    // The file is fetched anew for a reason of the script's (the user deleted it).
+    void ForgetFetched(const std::string& name);
+    int Close(int fd) override;
 
     int MakeTemporary(char* pathTemplate) override;
     int Open(const char* path, int flags, mode_t mode) override;
@@ -83,6 +95,9 @@ class SimFileSystem final : public platform::FileSystemWrapper {
     SimClock& clock_;
     std::atomic<bool> diskFull_{false};
     std::atomic<bool> unwritable_{false};
+    mutable std::mutex mutex_;  // guards the two below (a real worker runs now and then)
+    std::map<int, std::string> partNames_;  // open parts: descriptor -> media name
+    std::map<std::string, Fetched> fetched_;
 };
 
 // The feeds as the service has them, and how it answers.
@@ -91,7 +106,10 @@ class SimService {
     static constexpr int kFeeds = 3;
     static constexpr int32_t kFeedTypes[kFeeds] = {1, 3, 5};
 
-    explicit SimService(std::string mediaBase) : mediaBase_(std::move(mediaBase)) {}
+    // Every `kOtherHostEvery`th item lives on the second media host.
+    static constexpr uint64_t kOtherHostEvery = 5;
+    SimService(std::string mediaBase, std::string otherMediaBase)
+        : mediaBase_(std::move(mediaBase)), otherMediaBase_(std::move(otherMediaBase)) {}
 
     [[nodiscard]] FeedQueryFactory Factory();
     [[nodiscard]] std::string UrlOf(uint64_t id) const;
@@ -123,6 +141,7 @@ class SimService {
     [[nodiscard]] std::string SignedUrl(uint64_t id) const;  // with the lock held
 
     const std::string mediaBase_;
+    const std::string otherMediaBase_;
     std::atomic<uint64_t> queries_{0};
     mutable std::mutex mutex_;  // guards every member below
     std::vector<std::set<uint64_t>> items_ = std::vector<std::set<uint64_t>>(kFeeds);
@@ -136,28 +155,50 @@ class SimService {
 
 // Media files on loopback: "/m/i<id>.jpg" with bytes of its own and an ETag,
 // served in ranges too, and a line that drops each answer after kFlakyBytes
-// while it is flaky: a file comes whole only to a client that resumes.
+// while it is flaky: a file comes whole only to a client that resumes. It
+// counts the body bytes it sends of each file, and notes a request that came
+// while the pause it asked for (Retry-After, on the simulated clock) lasted.
 class SimMediaServer {
   public:
-    SimMediaServer();
+    explicit SimMediaServer(SimClock& clock);
     ~SimMediaServer();
     [[nodiscard]] std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     void SetFlaky(bool flaky) { flaky_ = flaky; }
-    // A busy host answers 503 and asks for a minute's pause.
-    void SetBusy(bool busy) { busy_ = busy; }
+    // A busy host answers 503 and asks for a pause of `retryAfterSeconds`.
+    void SetBusy(bool busy, uint32_t retryAfterSeconds = 60) {
+        retryAfterSeconds_ = retryAfterSeconds;
+        busy_ = busy;
+    }
+    // The next answer with a body breaks off after kFlakyBytes and calls
+    // `midway` (the host stops the plug-in), keeping the line open until the
+    // client leaves.
+    void ArmStop(std::function<void()> midway);
+    // Answers for `name` send one byte and then nothing (empty: none).
+    void SetTrickling(const std::string& name);
     [[nodiscard]] static std::string BodyOf(const std::string& name);
     [[nodiscard]] uint64_t Requests() const { return requests_.load(); }
+    // The first request that came within a pause this host asked for; empty when none.
+    [[nodiscard]] std::string PauseBroken() const;
     static constexpr size_t kFlakyBytes = 1000;
 
   private:
     void Serve(const httplib::Request& request, httplib::Response& response);
+    [[nodiscard]] bool NotePause(const std::string& name);  // false: busy, 503 sent
 
+    SimClock& clock_;
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> flaky_{false};
     std::atomic<bool> busy_{false};
+    std::atomic<uint32_t> retryAfterSeconds_{60};
     std::atomic<uint64_t> requests_{0};
+    mutable std::mutex mutex_;  // guards every member below
+    std::function<void()> stopMidway_;
+    std::string trickling_;
+    uint64_t pauseFromMs_ = 0;
+    uint64_t pauseUntilMs_ = 0;
+    std::string pauseBroken_;
 };
 
 }  // namespace pixolune::life
