@@ -103,6 +103,15 @@ inline constexpr const char* kTextSignInNotCompleted =
     "Close this window and click Authorize... again.";
 inline constexpr const char* kTextOtherSiteRefused =
     "This window only shows the Pixolune sign-in; the page of %1 was not opened.";
+inline constexpr const char* kTextNewWindowRefused =
+    "This window only shows the Pixolune sign-in; the new window a page asked for was not "
+    "opened.";
+inline constexpr const char* kTextSignInAsRoot =
+    "The sign-in cannot open: this program runs as root, and the web view that shows the "
+    "Pixolune page does not run as root with its sandbox on.\n\nRun the slide show and its "
+    "settings as an ordinary user, or, if you accept that the sign-in page runs without the "
+    "sandbox, start the settings again with QTWEBENGINE_DISABLE_SANDBOX=1 set, for example: "
+    "QTWEBENGINE_DISABLE_SANDBOX=1 kalhost configure";
 inline constexpr const char* kTextServiceDoesNotAnswer = "The Pixolune service does not answer.";
 inline constexpr const char* kTextTryAgain = "&Try Again";
 

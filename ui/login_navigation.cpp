@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <vector>
 
 #include "platform/url_parts.h"
 #include "service/service_addresses.h"
@@ -40,6 +41,46 @@ bool OnServiceHost(const std::string& address, const LoginSites& sites) {
     return false;
 }
 
+constexpr const char kStateName[] = "state=";
+constexpr size_t kStateNameLength = sizeof(kStateName) - 1;
+
+bool StartsParameter(const std::string& address, size_t at) {
+    return at > 0 && (address[at - 1] == '?' || address[at - 1] == '&' || address[at - 1] == '#');
+}
+
+// Takes every "state" parameter out of the address, query and fragment alike,
+// and keeps their values: the token's own rule (everything after its marker)
+// must not swallow a state that the service puts after it.
+std::string WithoutState(const std::string& address, std::vector<std::string>& states) {
+    std::string rest;
+    size_t copied = 0;
+    for (size_t at = address.find(kStateName); at != std::string::npos;
+         at = address.find(kStateName, at + 1)) {
+        if (at < copied || !StartsParameter(address, at)) continue;
+        size_t end = address.find_first_of("&#", at + kStateNameLength);
+        if (end == std::string::npos) end = address.size();
+        states.push_back(address.substr(at + kStateNameLength, end - at - kStateNameLength));
+        // The parameter goes with one separator: the one after it, or else the one before.
+        size_t cutFrom = at;
+        size_t cutTo = end;
+        if (end < address.size() && address[end] == '&') {
+            ++cutTo;
+        } else if (address[at - 1] == '&') {
+            --cutFrom;
+        }
+        rest += address.substr(copied, cutFrom - copied);
+        copied = cutTo;
+    }
+    return rest + address.substr(std::min(copied, address.size()));
+}
+
+bool CarriesState(const std::vector<std::string>& states, const std::string& expected) {
+    if (expected.empty() || states.empty()) return false;
+    for (const std::string& state : states)
+        if (state != expected) return false;
+    return true;
+}
+
 }  // namespace
 
 LoginSites ConfiguredLoginSites() {
@@ -63,14 +104,16 @@ std::string HostOf(const std::string& address) {
     return parts ? LowerCase(parts->host) : std::string();
 }
 
-AddressVerdict ExamineLoginAddress(const std::string& address, const LoginSites& sites) {
-    AddressVerdict verdict = ExamineAddress(address);
+AddressVerdict ExamineLoginAddress(const std::string& address, const LoginSites& sites,
+                                   const std::string& state) {
+    std::vector<std::string> states;
+    AddressVerdict verdict = ExamineAddress(WithoutState(address, states));
     switch (verdict.kind) {
         case AddressVerdict::Kind::None:
         case AddressVerdict::Kind::Foreign:
             return verdict;
         case AddressVerdict::Kind::Authorized:
-            if (IsRedirectAddress(address, sites)) return verdict;
+            if (IsRedirectAddress(address, sites) && CarriesState(states, state)) return verdict;
             return AddressVerdict{AddressVerdict::Kind::Foreign, "", ""};
         case AddressVerdict::Kind::Refused:
             // Another site's page cannot end the sign-in, not even with a refusal.
