@@ -17,6 +17,7 @@
 #include "host_console.h"
 #include "host_settings.h"
 #include "platform/state_folder.h"
+#include "platform/token_store.h"
 #include "plugin_module.h"
 #include "service_notifier.h"
 
@@ -214,12 +215,28 @@ int PrintHealth(const Options& options) {
     return static_cast<int>(report.exit);
 }
 
+// Where the plug-in keeps its token for this variant, and why not in the
+// keyring when it is in the file.
+std::string TokenLine(const Options& options) {
+    const pixolune::platform::TokenStore tokens;
+    const char* valueName = pixolune::platform::TokenValueName(options.variant);
+    const pixolune::platform::StoredToken stored = tokens.Read(valueName);
+    std::string line = "sign-in token: ";
+    if (stored.place == pixolune::platform::TokenPlace::None) return line + "none";
+    line += "in " + DescribeTokenPlace(tokens, valueName, stored.place);
+    if (stored.place == pixolune::platform::TokenPlace::File)
+        line += stored.keyring.Usable() ? " (it moves to the desktop's keyring at the next save)"
+                                        : " (keyring: " + stored.keyring.problem + ")";
+    return line;
+}
+
 int PrintStatus(const PluginModule& plugin, const Options& options) {
     if (!options.json) {
         const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);
-        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n",
+        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n%s\n",
                     options.settingsPath.c_str(), enabled == 2 ? "yes" : "no",
-                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no");
+                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no",
+                    TokenLine(options).c_str());
     }
     std::fflush(stdout);
     return PrintHealth(options);

@@ -20,6 +20,7 @@
 #include "fake_host.h"
 #include "platform/health_record.h"
 #include "platform/unique_fd.h"
+#include "tests/support/session_bus.h"
 #include "tests/support/stub_server.h"
 
 namespace pixolune::test {
@@ -229,6 +230,34 @@ TEST_F(KalhostTest, LoadShowsTheSettingsAndAMaskedTrimmedToken) {
               std::string::npos)
         << outcome.output;
     EXPECT_EQ(outcome.output.find("tok-secret-value"), std::string::npos);
+    // Without a session bus the file holds it, and the log and status say why, the log once.
+    const std::string why = "the token is kept in the file " + home.TokenFile("TokenKAL") +
+                            ", not in the desktop's keyring: no session bus";
+    EXPECT_NE(outcome.output.find("LoadFeedsAndToken: " + why), std::string::npos);
+    EXPECT_NE(outcome.output.find("sign-in token: in the file " + home.TokenFile("TokenKAL") +
+                                  " (keyring: no session bus)\n"),
+              std::string::npos)
+        << outcome.output;
+    const Outcome saved = Run("enable");
+    EXPECT_EQ(saved.output.find("SaveFeedsAndToken: " + why), std::string::npos) << saved.output;
+}
+
+// With an unlocked keyring on the session bus a save moves the token there;
+// the file's copy goes and status names the keyring.
+TEST_F(KalhostTest, ASaveMovesTheTokenIntoTheDesktopsKeyring) {
+    const PrivateSessionBus bus;
+    const KeyringDaemon keyring(bus);
+    WriteTokenFile("tok-to-move",
+                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const Outcome saved = Run("enable");
+    EXPECT_NE(saved.output.find("SaveFeedsAndToken: token value TokenKAL kept in the desktop's "
+                                "keyring"),
+              std::string::npos)
+        << saved.output;
+    EXPECT_FALSE(std::filesystem::exists(home.TokenFile("TokenKAL")));
+    const Outcome status = Run("status");
+    EXPECT_NE(status.output.find("token \xE2\x80\xA6move"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("sign-in token: in the desktop's keyring\n"), std::string::npos);
 }
 
 TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
