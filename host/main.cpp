@@ -3,6 +3,7 @@
 // host's messages in the host's order.
 #include <getopt.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -12,7 +13,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "desktop_notifier.h"
 #include "health_status.h"
 #include "host_console.h"
 #include "host_settings.h"
@@ -61,7 +64,9 @@ const char* const kUsage =
     "another service (such as the local stand-in, pixolune-stub).\n"
     "\n"
     "Under a service manager (NOTIFY_SOCKET set) run reports READY=1, its status\n"
-    "and watchdog pings; see kalhost.service.\n"
+    "and watchdog pings; see kalhost.service. On a desktop (a session bus) run\n"
+    "sends a notification when the plug-in needs you: a sign-in (its action opens\n"
+    "configure), the media folder, the disk's reserve; and one when all is fine again.\n"
     "\n"
     "Exit status: 0 on success, 1 for a usage error, 2 when the plug-in cannot be\n"
     "loaded, 3 when --once ended without a completed download, 4 when the\n"
@@ -242,13 +247,29 @@ int PrintStatus(const PluginModule& plugin, const Options& options) {
     return PrintHealth(options);
 }
 
+// `kalhost configure` with this run's settings, plug-in and variant.
+std::vector<std::string> ConfigureCommand(const Options& options) {
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    std::vector<std::string> argv{length > 0 ? std::string(self, static_cast<size_t>(length))
+                                             : std::string("kalhost")};
+    if (options.pluginGiven) argv.insert(argv.end(), {"--plugin", options.pluginPath});
+    argv.insert(argv.end(), {"--settings", options.settingsPath, "--variant",
+                             std::to_string(options.variant), "configure"});
+    return argv;
+}
+
 int Run(const PluginModule& plugin, const Options& options, HostConsole& console) {
     SignalWatcher signalWatcher(console);
     OpenPlugin(plugin, options);
     const bool enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0) == 2;
     if (!enabled) console.Print("the plug-in is disabled: no download worker starts");
+    const auto runStart = std::chrono::system_clock::now();
     plugin.Send(KAL_MSG_START);
-    const ServiceNotifier notifier(pixolune::platform::HealthRecordPath(options.variant));
+    const std::string recordPath = pixolune::platform::HealthRecordPath(options.variant);
+    const ServiceNotifier notifier(recordPath);
+    const DesktopNotifier desktop({recordPath, runStart, ConfigureCommand(options),
+                                   [&console](const std::string& line) { console.Print(line); }});
     const long long millis = options.seconds < 0 ? -1 : options.seconds * 1000;
     const HostConsole::WaitResult result = enabled || !options.once
                                                ? console.Wait(millis, options.once)

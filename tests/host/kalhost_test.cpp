@@ -20,6 +20,7 @@
 #include "fake_host.h"
 #include "platform/health_record.h"
 #include "platform/unique_fd.h"
+#include "tests/support/notification_server.h"
 #include "tests/support/session_bus.h"
 #include "tests/support/stub_server.h"
 
@@ -258,6 +259,86 @@ TEST_F(KalhostTest, ASaveMovesTheTokenIntoTheDesktopsKeyring) {
     const Outcome status = Run("status");
     EXPECT_NE(status.output.find("token \xE2\x80\xA6move"), std::string::npos) << status.output;
     EXPECT_NE(status.output.find("sign-in token: in the desktop's keyring\n"), std::string::npos);
+}
+
+// `kalhost run` in the background, with a desktop of the test's own, for as
+// long as the object lives; its output is read line by line.
+class DesktopRun {
+  public:
+    DesktopRun(const std::string& settings, const std::string& apiBase)
+        : process_({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                    "PIXOLUNE_IDLE_MS=200", "PIXOLUNE_API_BASE=" + apiBase, KALHOST_PATH,
+                    "--settings", settings, "run", "--seconds", "60"}) {}
+    // True once a line holding `text` came; false after the time-out.
+    bool WaitForLine(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto line = process_.ReadLine(std::chrono::seconds(1));
+            if (line && line->find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+    void Stop() { process_.Stop(std::chrono::seconds(10)); }
+
+  private:
+    ChildProcess process_;
+};
+
+// One notice when the folder can't be used, however often the record is
+// rewritten, and one that replaces it when downloads work again.
+TEST_F(KalhostTest, RunTellsTheDesktopOnceWhenTheFolderFailsAndWhenItIsFineAgain) {
+    const PrivateSessionBus bus;
+    const NotificationServer desktop(bus);
+    StubServer stub;
+    const std::string media = home.Path() + "/media";
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+                              << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\nFeed0_MaxP=3\n";
+    WriteTokenFile("tok-alice",
+                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    DesktopRun run(Settings(), stub.ApiBase());
+    ASSERT_TRUE(desktop.WaitForNotices(1, std::chrono::seconds(30)));
+    ASSERT_TRUE(run.WaitForLine("can't be used"));
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    ASSERT_TRUE(desktop.WaitForNotices(2, std::chrono::seconds(30)));
+    // Batches rewrite the record; the state stays and so does the desktop.
+    ASSERT_TRUE(run.WaitForLine("Download complete"));
+    ASSERT_TRUE(run.WaitForLine("Download complete"));
+    run.Stop();
+
+    const auto notices = desktop.Notices();
+    ASSERT_EQ(2u, notices.size()) << notices.back().summary;
+    EXPECT_EQ("kalhost", notices[0].appName);
+    EXPECT_EQ("The Pixolune media folder can't be used", notices[0].summary);
+    EXPECT_NE(std::string::npos, notices[0].body.find(media)) << notices[0].body;
+    EXPECT_EQ(2, notices[0].urgency);
+    EXPECT_TRUE(notices[0].actions.empty());
+    EXPECT_EQ("Pixolune downloads are working again", notices[1].summary);
+    EXPECT_EQ(notices[0].id, notices[1].replacesId);
+    EXPECT_EQ(1, notices[1].urgency);
+    EXPECT_TRUE(desktop.Closed().empty()) << "the good word stays";
+}
+
+// The sign-in notice's action opens `kalhost configure` (here it has no
+// display and says so); the notice goes when the run ends.
+TEST_F(KalhostTest, TheSignInNoticeOpensConfigureAndGoesWithTheRun) {
+    const PrivateSessionBus bus;
+    NotificationServer desktop(bus);
+    const std::string media = home.Path() + "/media";
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+                              << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\n";
+    DesktopRun run(Settings(), "http://127.0.0.1:9/v1");
+    ASSERT_TRUE(desktop.WaitForNotices(1, std::chrono::seconds(30)));
+    const auto notice = desktop.Notices().front();
+    EXPECT_EQ("Pixolune is not signed in", notice.summary);
+    EXPECT_NE(std::string::npos, notice.body.find("kalhost configure")) << notice.body;
+    EXPECT_NE(std::find(notice.actions.begin(), notice.actions.end(), "configure"),
+              notice.actions.end());
+    desktop.InvokeAction(notice.id, "configure");
+    EXPECT_TRUE(run.WaitForLine("no display to show the settings dialog on"));
+    run.Stop();
+    EXPECT_EQ(std::vector<uint32_t>{notice.id}, desktop.Closed());
+    EXPECT_EQ(1u, desktop.Notices().size());
 }
 
 TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
