@@ -20,7 +20,8 @@ expected=$(printf '%s\n' \
   usr/include/kaleidra/kal_plugin_api.h \
   "usr/$libdir/kaleidra/plugins/libpixolune_plugin.so" \
   "usr/$libdir/pkgconfig/kaleidra-plugin.pc" \
-  usr/lib/systemd/user/kalhost.service | sort)
+  usr/lib/systemd/user/kalhost.service \
+  usr/share/kaleidra-pixolune-plugin/translations/pixolune_de.qm | sort)
 
 stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
