@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 namespace pixolune::platform {
 namespace {
@@ -82,13 +83,35 @@ KeyringAnswer Answer(KeyringState state, std::string problem) {
     return answer;
 }
 
-// The calls of one operation, run on a main context of their own so that
+// The main context every keyring call runs on, kept for the life of the
+// process: what GDBus hands back after a call has ended (a proxy's signal
+// subscriptions going) is dispatched at the next call, not lost with a
+// context of its own. One call at a time uses it.
+struct KeyringContext {
+    std::mutex mutex;  // held for the whole of one operation
+    GMainContext* const context = g_main_context_new();
+};
+
+KeyringContext& SharedContext() {
+    static KeyringContext shared;
+    return shared;
+}
+
+void Drain(GMainContext* context) {
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+}
+
+// The calls of one operation, run on the keyring's own main context so that
 // nothing waits on the caller's loop, and cancelled at the deadline.
 class KeyringSession {
   public:
     explicit KeyringSession(std::chrono::milliseconds deadline)
-        : context_(g_main_context_new()), cancellable_(g_cancellable_new()) {
+        : lock_(SharedContext().mutex),
+          context_(SharedContext().context),
+          cancellable_(g_cancellable_new()) {
         g_main_context_push_thread_default(context_);
+        Drain(context_);
         timeout_ = g_timeout_source_new(static_cast<guint>(deadline.count()));
         g_source_set_callback(timeout_, &KeyringSession::OnDeadline, this, nullptr);
         g_source_attach(timeout_, context_);
@@ -96,8 +119,8 @@ class KeyringSession {
     ~KeyringSession() {
         g_source_destroy(timeout_);
         g_source_unref(timeout_);
+        Drain(context_);
         g_main_context_pop_thread_default(context_);
-        g_main_context_unref(context_);
         g_object_unref(cancellable_);
     }
     KeyringSession(const KeyringSession&) = delete;
@@ -136,6 +159,7 @@ class KeyringSession {
         return G_SOURCE_REMOVE;
     }
 
+    std::lock_guard<std::mutex> lock_;
     GMainContext* context_;
     GCancellable* cancellable_;
     GSource* timeout_ = nullptr;
