@@ -37,7 +37,8 @@ const char* const kUsage =
     "             until Ctrl-C (or --seconds / --once); stops the worker on exit\n"
     "  configure  open the plug-in's settings dialog; OK saves the settings\n"
     "  version    print the plug-in's version text\n"
-    "  status     print whether the plug-in is enabled and has unsaved changes, and\n"
+    "  status     print whether the plug-in is enabled and has unsaved changes, where\n"
+    "             its sign-in token is kept (the desktop's keyring or its file), and\n"
     "             its health as its download worker last recorded it (--json: the\n"
     "             record itself)\n"
     "  enable     enable the plug-in and save the settings\n"
@@ -76,7 +77,7 @@ const char* const kUsage =
     "7 the media folder can't be used, 8 the disk's reserve is reached, 9 stale\n"
     "(no successful refresh for longer than twice the refresh interval and an hour).\n"
     "The record: $XDG_STATE_HOME/kaleidra/health-KAL.json (health-NVX.json for\n"
-    "variant 1; default ~/.local/state/kaleidra).\n";
+    "variant 1; default ~/.local/state/kaleidra). More in kalhost(1): man kalhost.\n";
 
 struct Options {
     std::string pluginPath = DefaultPluginPath();

@@ -50,28 +50,28 @@ bool StartsParameter(const std::string& address, size_t at) {
 
 // Takes every "state" parameter out of the address, query and fragment alike,
 // and keeps their values: the token's own rule (everything after its marker)
-// must not swallow a state that the service puts after it.
-std::string WithoutState(const std::string& address, std::vector<std::string>& states) {
-    std::string rest;
-    size_t copied = 0;
+// must not swallow a state that the service puts after it. Each parameter
+// goes with one of the separators around it.
+std::string WithoutState(std::string address, std::vector<std::string>& states) {
+    size_t from = 0;
     for (size_t at = address.find(kStateName); at != std::string::npos;
-         at = address.find(kStateName, at + 1)) {
-        if (at < copied || !StartsParameter(address, at)) continue;
+         at = address.find(kStateName, from)) {
+        if (!StartsParameter(address, at)) {
+            from = at + 1;
+            continue;
+        }
         size_t end = address.find_first_of("&#", at + kStateNameLength);
         if (end == std::string::npos) end = address.size();
         states.push_back(address.substr(at + kStateNameLength, end - at - kStateNameLength));
-        // The parameter goes with one separator: the one after it, or else the one before.
-        size_t cutFrom = at;
-        size_t cutTo = end;
-        if (end < address.size() && address[end] == '&') {
-            ++cutTo;
+        address.erase(at, end - at);
+        if (at < address.size() && address[at] == '&') {
+            address.erase(at, 1);
         } else if (address[at - 1] == '&') {
-            --cutFrom;
+            address.erase(at - 1, 1);
         }
-        rest += address.substr(copied, cutFrom - copied);
-        copied = cutTo;
+        from = at - 1;
     }
-    return rest + address.substr(std::min(copied, address.size()));
+    return address;
 }
 
 bool CarriesState(const std::vector<std::string>& states, const std::string& expected) {
