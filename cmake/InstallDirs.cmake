@@ -24,3 +24,13 @@ else()
   set(plugindir_full "${CMAKE_INSTALL_PREFIX}/${PIXOLUNE_INSTALL_PLUGINDIR}")
 endif()
 file(RELATIVE_PATH PIXOLUNE_PLUGINDIR_FROM_BINDIR "${CMAKE_INSTALL_FULL_BINDIR}" "${plugindir_full}")
+
+# The dialogs' translations (.qm); the plug-in finds them relative to its own
+# folder, as kalhost finds the plug-in, so staged and moved installs work.
+set(PIXOLUNE_INSTALL_TRANSLATIONSDIR "${CMAKE_INSTALL_DATADIR}/kaleidra-pixolune-plugin/translations")
+if(IS_ABSOLUTE "${PIXOLUNE_INSTALL_TRANSLATIONSDIR}")
+  set(translationsdir_full "${PIXOLUNE_INSTALL_TRANSLATIONSDIR}")
+else()
+  set(translationsdir_full "${CMAKE_INSTALL_PREFIX}/${PIXOLUNE_INSTALL_TRANSLATIONSDIR}")
+endif()
+file(RELATIVE_PATH PIXOLUNE_TRANSLATIONS_FROM_PLUGINDIR "${plugindir_full}" "${translationsdir_full}")

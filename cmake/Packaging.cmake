@@ -1,7 +1,24 @@
 # `cpack -G DEB` in the build folder makes an installable Debian package of
 # what the install rules name: the plug-in, kalhost, the stand-in service, the
-# shared header and its pkg-config file. Its library dependencies are read off
-# the binaries by dpkg-shlibdeps (package dpkg-dev).
+# shared header and its pkg-config file, the manual pages and translations,
+# and the copyright file and changelog every Debian package carries. Its
+# library dependencies are read off the binaries by dpkg-shlibdeps (package
+# dpkg-dev); `lintian` checks it (tools/check-install.sh).
+
+# The changelog's newest entry must be this version: the package is native,
+# and its changelog tells what changed in it.
+file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/debian/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^kaleidra-pixolune-plugin \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "cmake/debian/changelog has no entry for ${PROJECT_VERSION} at its top")
+endif()
+set(PIXOLUNE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/kaleidra-pixolune-plugin)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+                   COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/cmake/debian/changelog
+                           > ${CMAKE_BINARY_DIR}/changelog.gz
+                   DEPENDS ${CMAKE_SOURCE_DIR}/cmake/debian/changelog)
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+        DESTINATION ${PIXOLUNE_DOC_DIR})
 set(CPACK_PACKAGE_NAME "kaleidra-pixolune-plugin")
 set(CPACK_PACKAGE_VENDOR "Torvane")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
@@ -19,5 +36,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Torvane plug-in team <plugins@torvane.examp
 set(CPACK_DEBIAN_PACKAGE_SECTION "graphics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts in the user's language (the buttons of message boxes, the folder picker).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_GENERATOR "DEB")
 include(CPack)

@@ -3,6 +3,7 @@
 // host's messages in the host's order.
 #include <getopt.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -13,11 +14,14 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "desktop_notifier.h"
 #include "health_status.h"
 #include "host_console.h"
 #include "host_settings.h"
 #include "platform/state_folder.h"
+#include "platform/token_store.h"
 #include "platform/user_registry.h"
 #include "plugin_module.h"
 #include "service_notifier.h"
@@ -35,7 +39,8 @@ const char* const kUsage =
     "             until Ctrl-C (or --seconds / --once); stops the worker on exit\n"
     "  configure  open the plug-in's settings dialog; OK saves the settings\n"
     "  version    print the plug-in's version text\n"
-    "  status     print whether the plug-in is enabled and has unsaved changes, and\n"
+    "  status     print whether the plug-in is enabled and has unsaved changes, where\n"
+    "             its sign-in token is kept (the desktop's keyring or its file), and\n"
     "             its health as its download worker last recorded it (--json: the\n"
     "             record itself)\n"
     "  enable     enable the plug-in and save the settings\n"
@@ -68,7 +73,9 @@ const char* const kUsage =
     "lines stay in English.\n"
     "\n"
     "Under a service manager (NOTIFY_SOCKET set) run reports READY=1, its status\n"
-    "and watchdog pings; see kalhost.service.\n"
+    "and watchdog pings; see kalhost.service. On a desktop (a session bus) run\n"
+    "sends a notification when the plug-in needs you: a sign-in (its action opens\n"
+    "configure), the media folder, the disk's reserve; and one when all is fine again.\n"
     "\n"
     "Exit status: 0 on success, 1 for a usage error, 2 when the plug-in cannot be\n"
     "loaded, 3 when --once ended without a completed download, 4 when the\n"
@@ -84,7 +91,7 @@ const char* const kUsage =
     "written ahead of the clock), 10 the service fails (every feed has failed\n"
     "since the time named), 12 the download worker was stopped.\n"
     "The record: $XDG_STATE_HOME/kaleidra/health-KAL.json (health-NVX.json for\n"
-    "variant 1; default ~/.local/state/kaleidra).\n";
+    "variant 1; default ~/.local/state/kaleidra). More in kalhost(1): man kalhost.\n";
 
 // run --once: the batch stored nothing because everything failed or the disk was full.
 constexpr int kBatchStoredNothing = 11;
@@ -219,11 +226,34 @@ int SaveSettings(const PluginModule& plugin, HostSettings& settings, HostConsole
 }
 
 // The health record's word, without asking the service: what the worker last wrote.
+// What to do about a token file the plug-in refuses to read (a mode that
+// lets others read it, a link), or nothing when there is none.
+std::optional<std::string> RefusedTokenFile(const Options& options) {
+    using pixolune::platform::RegistryReadStatus;
+    const pixolune::platform::TokenStore tokens;
+    const char* valueName = pixolune::platform::TokenValueName(options.variant);
+    const pixolune::platform::StoredToken stored = tokens.Read(valueName);
+    if (stored.place != pixolune::platform::TokenPlace::None ||
+        stored.fileStatus == RegistryReadStatus::Ok ||
+        stored.fileStatus == RegistryReadStatus::Missing)
+        return std::nullopt;
+    const std::string path = tokens.FilePath(valueName);
+    const std::string why = pixolune::platform::DescribeRegistryStatus(stored.fileStatus);
+    if (stored.fileStatus == RegistryReadStatus::NotPrivate)
+        return "the token file " + path + " is not used (" + why + "): run chmod 600 " + path;
+    if (stored.fileStatus == RegistryReadStatus::SymbolicLink)
+        return "the token file " + path + " is not used (" + why +
+               "): replace the link by a plain file of mode 600";
+    return "the token file " + path + " is not used (" + why + ")";
+}
+
 int PrintHealth(const Options& options) {
     const std::string path = pixolune::platform::HealthRecordPath(options.variant);
     const HealthFile file = ReadHealthFile(path);
-    const HealthReport report =
-        DescribeHealthFile(path, file, std::chrono::system_clock::now());
+    HealthReport report = DescribeHealthFile(path, file, std::chrono::system_clock::now());
+    // "Not signed in" would send the user to sign in again for a file one chmod mends.
+    if (report.exit == HealthExit::NeedsSignIn && file.record && !file.record->tokenRefusedAt)
+        if (const auto refused = RefusedTokenFile(options)) report.lines.front() = *refused;
     if (options.json) {
         if (file.record)
             std::fputs(file.text.c_str(), stdout);
@@ -235,6 +265,21 @@ int PrintHealth(const Options& options) {
     return static_cast<int>(report.exit);
 }
 
+// Where the plug-in keeps its token for this variant, and why not in the
+// keyring when it is in the file.
+std::string TokenLine(const Options& options) {
+    const pixolune::platform::TokenStore tokens;
+    const char* valueName = pixolune::platform::TokenValueName(options.variant);
+    const pixolune::platform::StoredToken stored = tokens.Read(valueName);
+    std::string line = "sign-in token: ";
+    if (stored.place == pixolune::platform::TokenPlace::None) return line + "none";
+    line += "in " + DescribeTokenPlace(tokens, valueName, stored.place);
+    if (stored.place == pixolune::platform::TokenPlace::File)
+        line += stored.keyring.Usable() ? " (it moves to the desktop's keyring at the next save)"
+                                        : " (keyring: " + stored.keyring.problem + ")";
+    return line;
+}
+
 int PrintStatus(const PluginModule& plugin, const Options& options) {
     if (!options.json) {
         const int enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0);
@@ -242,9 +287,10 @@ int PrintStatus(const PluginModule& plugin, const Options& options) {
             options.settingsPath.empty()
                 ? std::string("none, ") + pixolune::platform::kNoUserConfigFolder
                 : options.settingsPath;
-        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n", file.c_str(),
+        std::printf("settings file: %s\nenabled: %s\nunsaved changes: %s\n%s\n", file.c_str(),
                     enabled == 2 ? "yes" : "no",
-                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no");
+                    plugin.Send(KAL_MSG_SETTINGS_CHANGED) ? "yes" : "no",
+                    TokenLine(options).c_str());
     }
     std::fflush(stdout);
     return PrintHealth(options);
@@ -278,14 +324,29 @@ int JudgeBatch(const Options& options, std::chrono::system_clock::time_point run
     return 0;
 }
 
+// `kalhost configure` with this run's settings, plug-in and variant.
+std::vector<std::string> ConfigureCommand(const Options& options) {
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    std::vector<std::string> argv{length > 0 ? std::string(self, static_cast<size_t>(length))
+                                             : std::string("kalhost")};
+    if (options.pluginGiven) argv.insert(argv.end(), {"--plugin", options.pluginPath});
+    argv.insert(argv.end(), {"--settings", options.settingsPath, "--variant",
+                             std::to_string(options.variant), "configure"});
+    return argv;
+}
+
 int Run(const PluginModule& plugin, const Options& options, HostConsole& console) {
-    const auto runStart = std::chrono::system_clock::now();
     SignalWatcher signalWatcher(console);
     OpenPlugin(plugin, options);
     const bool enabled = plugin.Send(KAL_MSG_ENABLED, 0, 0) == 2;
     if (!enabled) console.Print("the plug-in is disabled: no download worker starts");
+    const auto runStart = std::chrono::system_clock::now();
     plugin.Send(KAL_MSG_START);
-    const ServiceNotifier notifier(pixolune::platform::HealthRecordPath(options.variant));
+    const std::string recordPath = pixolune::platform::HealthRecordPath(options.variant);
+    const ServiceNotifier notifier(recordPath);
+    const DesktopNotifier desktop({recordPath, runStart, ConfigureCommand(options),
+                                   [&console](const std::string& line) { console.Print(line); }});
     const long long millis = options.seconds < 0 ? -1 : options.seconds * 1000;
     const HostConsole::WaitResult result = enabled || !options.once
                                                ? console.Wait(millis, options.once)

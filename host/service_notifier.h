@@ -1,11 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "platform/unique_fd.h"
+#include "record_watch.h"
 
 namespace kalhost {
 
@@ -27,13 +29,11 @@ class ServiceNotifier {
 
   private:
     void Watch();
-    [[nodiscard]] bool RecordChanged();  // drains the inotify events
     void SendStatusIfChanged(const char* prefix = "");
 
     std::string recordPath_;
-    std::string recordName_;
     std::chrono::microseconds watchdogInterval_{0};
-    pixolune::platform::UniqueFd inotify_;
+    std::unique_ptr<RecordWatch> record_;
     pixolune::platform::UniqueFd stopEvent_;
     std::mutex mutex_;  // guards lastStatus_
     std::string lastStatus_;

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "model/feed.h"
+#include "model/translatable.h"
 
 namespace pixolune {
 
@@ -22,7 +23,7 @@ struct FeedKind {
     const char* apiPath;
     // Reads the feed's Tags; its row of the main dialog owns the tags edit.
     bool takesTags;
-    const char* label;  // its row of the main dialog, translated there
+    const char* label;  // its row of the main dialog, translated there (the only copy)
     bool captioned;     // its items carry "caption"."text"
     ItemOwner owner;
     // Pages follow "pagination"."next_url"; otherwise the same address is
@@ -33,14 +34,16 @@ struct FeedKind {
 // In FeedType order, without gaps: the main dialog shows one row per kind,
 // top to bottom, and saves a row as the type of its kind.
 inline constexpr FeedKind kFeedKinds[] = {
-    {kFeedMine, "/users/self/feed", false, "My Feed", false, ItemOwner::Poster, true},
-    {kFeedMyMedia, "/users/self/media/recent", false, "My Photos/Videos", true,
-     ItemOwner::CaptionAuthor, true},
-    {kFeedPopular, "/media/popular", false, "Popular", true, ItemOwner::CaptionAuthor, false},
-    {kFeedLiked, "/users/self/media/liked", false, "Photos/Videos I like", false, ItemOwner::Poster,
-     true},
-    {kFeedTagged, "/tags/%s/media/recent", true, "Photos/Videos with tags:", true,
+    {kFeedMine, "/users/self/feed", false, QT_TRANSLATE_NOOP("pixolune::ui", "My Feed"), false,
      ItemOwner::Poster, true},
+    {kFeedMyMedia, "/users/self/media/recent", false,
+     QT_TRANSLATE_NOOP("pixolune::ui", "My Photos/Videos"), true, ItemOwner::CaptionAuthor, true},
+    {kFeedPopular, "/media/popular", false, QT_TRANSLATE_NOOP("pixolune::ui", "Popular"), true,
+     ItemOwner::CaptionAuthor, false},
+    {kFeedLiked, "/users/self/media/liked", false,
+     QT_TRANSLATE_NOOP("pixolune::ui", "Photos/Videos I like"), false, ItemOwner::Poster, true},
+    {kFeedTagged, "/tags/%s/media/recent", true,
+     QT_TRANSLATE_NOOP("pixolune::ui", "Photos/Videos with tags:"), true, ItemOwner::Poster, true},
 };
 inline constexpr int kFeedKindCount = static_cast<int>(std::size(kFeedKinds));
 inline constexpr int kFirstFeedType = kFeedKinds[0].type;

@@ -157,6 +157,21 @@ Outcome WriteRegistryString(const std::string& keyPath, const std::string& value
                                0600);
 }
 
+Outcome DeleteRegistryValue(const std::string& keyPath, const std::string& valueName) {
+    const std::string folder = RegistryKeyFolder(keyPath);
+    if (folder.empty() || !IsSafeComponent(valueName))
+        return Outcome::Failed("unusable key path or value name");
+    const std::string path = folder + "/" + valueName;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? Outcome::Ok() : Outcome::Failed(ErrnoText(path, errno));
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+        return Outcome::Failed(path + " is not a plain file of this user");
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return Outcome::Failed(ErrnoText("can't remove " + path, errno));
+    return Outcome::Ok();
+}
+
 const char* DescribeRegistryStatus(RegistryReadStatus status) {
     switch (status) {
         case RegistryReadStatus::Ok:

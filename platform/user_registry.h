@@ -45,6 +45,10 @@ inline constexpr size_t kRegistryValueBuffer = 512;
 [[nodiscard]] std::string UserConfigFolder();
 inline constexpr const char* kNoUserConfigFolder = "neither XDG_CONFIG_HOME nor HOME is set";
 
+// Removes the value; nothing to remove is no failure. Anything but a plain
+// file of this user in its place is left as it is and reported.
+[[nodiscard]] Outcome DeleteRegistryValue(const std::string& keyPath, const std::string& valueName);
+
 // The folder that holds the key, or empty when neither XDG_CONFIG_HOME nor HOME is set
 // or the names are unusable.
 [[nodiscard]] std::string RegistryKeyFolder(const std::string& keyPath);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "model/host_link.h"
+#include "platform/token_store.h"
 #include "platform/user_registry.h"
 #include "plugin/host_store.h"
 
@@ -84,12 +86,40 @@ void LogRefusedToken(const char* valueName, platform::RegistryReadStatus status)
     }
 }
 
+platform::TokenStore Tokens() {
+    return platform::TokenStore();
+}
+
+// A person reading the log learns once why the token is not in the keyring,
+// not at every load; a new reason is said again.
+void SayOnceWhyTheFileIsUsed(const char* operation, const std::string& path,
+                             const std::string& why) {
+    static std::mutex mutex;
+    static std::string lastSaid;  // guarded by mutex
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (why == lastSaid) return;
+        lastSaid = why;
+    }
+    Log("%s: the token is kept in the file %s, not in the desktop's keyring: %s", operation,
+        path.c_str(), why.c_str());
+}
+
 std::string LoadToken(int hostVariant) {
     const char* valueName = TokenValueName(hostVariant);
-    const platform::RegistryRead read = platform::ReadRegistryString(kTokenKeyPath, valueName);
-    if (read.status != platform::RegistryReadStatus::Ok &&
-        read.status != platform::RegistryReadStatus::Missing) {
-        LogRefusedToken(valueName, read.status);
+    const platform::TokenStore tokens = Tokens();
+    const platform::StoredToken read = tokens.Read(valueName);
+    if (read.fileStatus != platform::RegistryReadStatus::Ok &&
+        read.fileStatus != platform::RegistryReadStatus::Missing) {
+        LogRefusedToken(valueName, read.fileStatus);
+    }
+    if (read.place == platform::TokenPlace::File) {
+        SayOnceWhyTheFileIsUsed(
+            "LoadFeedsAndToken", tokens.FilePath(valueName),
+            read.keyring.Usable() ? "it moves there at the next save" : read.keyring.problem);
+    } else if (read.keyring.state == platform::KeyringState::Locked) {
+        Log("LoadFeedsAndToken: token value %s in the desktop's keyring not used: %s", valueName,
+            read.keyring.problem.c_str());
     }
     return TrimmedToken(read.text);
 }
@@ -99,25 +129,34 @@ std::string LoadToken(int hostVariant) {
 // session stored since, is the user's login and must survive the save.
 bool MayStoreEmptyToken(const char* valueName, const std::string& tokenAtLoad) {
     if (!tokenAtLoad.empty()) return true;  // the user cleared it in the dialog
-    const platform::RegistryRead stored = platform::ReadRegistryString(kTokenKeyPath, valueName);
-    if (stored.status == platform::RegistryReadStatus::Missing ||
-        (stored.status == platform::RegistryReadStatus::Ok && stored.text.empty())) {
-        return true;
-    }
+    const platform::StoredToken stored = Tokens().Read(valueName);
+    const bool refusedFile = stored.fileStatus != platform::RegistryReadStatus::Ok &&
+                             stored.fileStatus != platform::RegistryReadStatus::Missing;
+    if (!refusedFile && stored.place == platform::TokenPlace::None) return true;
     Log("SaveFeedsAndToken: stored token value %s left as it is (%s)", valueName,
-        stored.status == platform::RegistryReadStatus::Ok
-            ? "not loaded"
-            : platform::DescribeRegistryStatus(stored.status));
+        refusedFile ? platform::DescribeRegistryStatus(stored.fileStatus) : "not loaded");
     return false;
+}
+
+// The keyring's manager lists the item under this label.
+std::string TokenLabel(int hostVariant) {
+    return hostVariant == 1 ? "Pixolune plug-in sign-in (second host product, TokenNVX)"
+                            : "Pixolune plug-in sign-in (Kaleidra, TokenKAL)";
 }
 
 void SaveToken(int hostVariant, const std::string& token, const std::string& tokenAtLoad) {
     const char* valueName = TokenValueName(hostVariant);
     if (token.empty() && !MayStoreEmptyToken(valueName, tokenAtLoad)) return;
-    const platform::Outcome stored = platform::WriteRegistryString(kTokenKeyPath, valueName, token);
-    if (!stored) {
+    const platform::TokenStore tokens = Tokens();
+    const platform::SavedToken saved = tokens.Write(valueName, TokenLabel(hostVariant), token);
+    if (!saved.outcome) {
         // The token stays in memory; the next save tries again.
-        Log("SaveFeedsAndToken: token not stored, %s", stored.Error().c_str());
+        Log("SaveFeedsAndToken: token not stored, %s", saved.outcome.Error().c_str());
+    } else if (saved.place == platform::TokenPlace::File) {
+        SayOnceWhyTheFileIsUsed("SaveFeedsAndToken", tokens.FilePath(valueName),
+                                saved.keyring.problem);
+    } else if (saved.place == platform::TokenPlace::Keyring) {
+        Log("SaveFeedsAndToken: token value %s kept in the desktop's keyring", valueName);
     }
 }
 
@@ -129,10 +168,6 @@ int BoundFeedCount(int stored) {
 }
 
 }  // namespace
-
-const char* TokenValueName(int hostVariant) {
-    return hostVariant == 1 ? "TokenNVX" : "TokenKAL";
-}
 
 LoadedSettings LoadSettings(int hostVariant) {
     LoadedSettings loaded;

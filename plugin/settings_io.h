@@ -5,13 +5,14 @@
 
 #include "model/feed.h"
 #include "model/plugin_settings.h"
+#include "platform/token_store.h"
 
 namespace pixolune {
 
 inline constexpr const char* kSettingsSection = "PixolunePlugIn";
 inline constexpr const char* kHostSection = "Settings";
 inline constexpr const char* kRebuildListKey = "RebuildList";
-inline constexpr const char* kTokenKeyPath = "Software\\Torvane\\PixolunePlugin";
+using platform::kTokenKeyPath;
 
 // A damaged store must not size the feed array without bound.
 inline constexpr int kMaxStoredFeeds = 1000;
@@ -48,6 +49,6 @@ void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const 
                   const std::string& tokenAtLoad);
 
 // The registry value that holds the token for a host variant.
-[[nodiscard]] const char* TokenValueName(int hostVariant);
+using platform::TokenValueName;
 
 }  // namespace pixolune

@@ -101,6 +101,7 @@ Fault ParseFault(const std::string& json) {
         static_cast<int>(read.Integer("retry_after", fault.status == 429 ? 1 : -1));
     fault.location = read.Text("location", "");
     if (read.Has("body")) fault.body = read.Text("body", "");
+    fault.contentType = read.Text("content_type", "");
     fault.stallSeconds = read.Number("seconds", 0);
     fault.intervalMs =
         static_cast<int>(NonNegative(read.Integer("interval_ms", 100), "interval_ms"));

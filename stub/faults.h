@@ -37,6 +37,7 @@ struct Fault {
     int retryAfterSeconds = -1;         // status: Retry-After header when >= 0 (429 defaults to 1)
     std::string location;               // status 301/302 and redirect_to
     std::optional<std::string> body;    // status: reply text instead of a JSON error
+    std::string contentType;            // status: the body's type (JSON when empty)
     double stallSeconds = 0;            // stall: 0 = until shutdown
     int intervalMs = 100;               // trickle: pause before each byte
     std::optional<uint64_t> sentBytes;  // drop_mid_body: bytes sent before the close (half)

@@ -26,6 +26,11 @@ std::string WithQuery(const std::string& uri, const std::string& query) {
     return base + (base.find('?') == std::string::npos ? "?" : "&") + query;
 }
 
+// The client's state goes back with every redirect, as the grant requires.
+std::string StateParam(const std::string& state) {
+    return state.empty() ? "" : "&state=" + PercentEncode(state);
+}
+
 OAuthAnswer Redirect(const std::string& location) {
     OAuthAnswer answer;
     answer.status = 302;
@@ -46,13 +51,13 @@ std::string Hidden(const char* name, const std::string& value) {
 }
 
 OAuthAnswer LoginForm(const std::string& clientId, const std::string& redirectUri,
-                      const std::string& error) {
+                      const std::string& state, const std::string& error) {
     std::string content;
     if (!error.empty())
         content += "<p id=\"error\" class=\"error\">" + HtmlEscape(error) + "</p>\n";
     content += "<form method=\"post\" action=\"/oauth/authorize/\">\n" + Hidden("step", "login") +
                Hidden("client_id", clientId) + Hidden("redirect_uri", redirectUri) +
-               Hidden("response_type", "token") +
+               Hidden("response_type", "token") + Hidden("state", state) +
                "<label>Username <input type=\"text\" id=\"username\" name=\"username\"></label>\n"
                "<label>Password <input type=\"password\" id=\"password\" "
                "name=\"password\"></label>\n"
@@ -78,7 +83,7 @@ OAuthAnswer ConsentForm(const std::string& ticket, const std::string& username) 
 }  // namespace
 
 OAuthAnswer OAuthFlow::CheckRequest(const std::string& clientId, const std::string& redirectUri,
-                                    const std::string& responseType) {
+                                    const std::string& responseType, const std::string& state) {
     if (!IsWebAddress(redirectUri)) {
         OAuthAnswer answer;
         answer.status = 400;
@@ -88,9 +93,10 @@ OAuthAnswer OAuthFlow::CheckRequest(const std::string& clientId, const std::stri
     }
     bool known = false;
     for (const char* id : kClientIds) known |= clientId == id;
-    if (!known) return Redirect(WithQuery(redirectUri, "error=invalid_client"));
+    if (!known) return Redirect(WithQuery(redirectUri, "error=invalid_client" + StateParam(state)));
     if (responseType != "token") {
-        return Redirect(WithQuery(redirectUri, "error=unsupported_response_type"));
+        return Redirect(
+            WithQuery(redirectUri, "error=unsupported_response_type" + StateParam(state)));
     }
     return OAuthAnswer{};
 }
@@ -102,9 +108,10 @@ OAuthAnswer OAuthFlow::Authorize(const Params& query, const Scenario&) {
         std::lock_guard<std::mutex> lock(mutex_);
         clientIdsSeen_.push_back(clientId);
     }
-    OAuthAnswer refusal = CheckRequest(clientId, redirectUri, Param(query, "response_type"));
+    const std::string state = Param(query, "state");
+    OAuthAnswer refusal = CheckRequest(clientId, redirectUri, Param(query, "response_type"), state);
     if (refusal.status != 200) return refusal;
-    return LoginForm(clientId, redirectUri, "");
+    return LoginForm(clientId, redirectUri, state, "");
 }
 
 OAuthAnswer OAuthFlow::Submit(const Params& form, const Scenario& scenario) {
@@ -115,17 +122,18 @@ OAuthAnswer OAuthFlow::Submit(const Params& form, const Scenario& scenario) {
 OAuthAnswer OAuthFlow::Login(const Params& form, const Scenario& scenario) {
     std::string clientId = Param(form, "client_id");
     std::string redirectUri = Param(form, "redirect_uri");
-    OAuthAnswer refusal = CheckRequest(clientId, redirectUri, Param(form, "response_type"));
+    const std::string state = Param(form, "state");
+    OAuthAnswer refusal = CheckRequest(clientId, redirectUri, Param(form, "response_type"), state);
     if (refusal.status != 200) return refusal;
     const Account* account = scenario.FindByUsername(Param(form, "username"));
     if (!account || account->password != Param(form, "password")) {
-        return LoginForm(clientId, redirectUri,
+        return LoginForm(clientId, redirectUri, state,
                          "The username or password you entered is incorrect.");
     }
     std::string ticket = NewTicket();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        grants_[ticket] = Grant{account->token, redirectUri};
+        grants_[ticket] = Grant{account->token, redirectUri, state};
     }
     return ConsentForm(ticket, account->username);
 }
@@ -147,9 +155,9 @@ OAuthAnswer OAuthFlow::Consent(const Params& form) {
     }
     if (Param(form, "decision") == "allow") {
         return Redirect(grant.redirectUri.substr(0, grant.redirectUri.find('#')) +
-                        "#access_token=" + grant.token);
+                        "#access_token=" + grant.token + StateParam(grant.state));
     }
-    return Redirect(WithQuery(grant.redirectUri, kDeniedQuery));
+    return Redirect(WithQuery(grant.redirectUri, kDeniedQuery + StateParam(grant.state)));
 }
 
 std::vector<std::string> OAuthFlow::ClientIdsSeen() {

@@ -17,7 +17,8 @@ struct OAuthAnswer {
 };
 
 // The implicit grant as the service plays it: login form, consent page, then a
-// redirect carrying the token in the fragment or the refusal in the query.
+// redirect carrying the token in the fragment or the refusal in the query,
+// each with the client's `state` echoed after it.
 class OAuthFlow {
   public:
     static constexpr const char* kClientIds[] = {"7c1e9d30b6a24f58a0d3e2b9c4f61a87",
@@ -35,10 +36,11 @@ class OAuthFlow {
     struct Grant {
         std::string token;
         std::string redirectUri;
+        std::string state;
     };
 
     OAuthAnswer CheckRequest(const std::string& clientId, const std::string& redirectUri,
-                             const std::string& responseType);
+                             const std::string& responseType, const std::string& state);
     OAuthAnswer Login(const Params& form, const Scenario& scenario);
     OAuthAnswer Consent(const Params& form);
     std::string NewTicket();

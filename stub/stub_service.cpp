@@ -60,7 +60,9 @@ Reply StatusFaultReply(const Fault& fault, Reply normal) {
     Reply reply;
     bool redirect = fault.status >= 300 && fault.status < 400;
     if (fault.body) {
-        reply = TextReply(fault.status, kJsonType, *fault.body);
+        reply = TextReply(fault.status,
+                          fault.contentType.empty() ? kJsonType : fault.contentType.c_str(),
+                          *fault.body);
     } else if (redirect) {
         reply = std::move(normal);
         reply.status = fault.status;

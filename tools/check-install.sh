@@ -3,8 +3,9 @@
 # stages `cmake --install` under DESTDIR and compares the file list, checks
 # that no installed binary points into the build tree, that the staged kalhost
 # finds the staged plug-in and that a host builds against the header through
-# pkg-config, and that the user unit starts the installed kalhost; then builds
-# the Debian package and checks its contents.
+# pkg-config, that the user unit starts the installed kalhost and that
+# `man kalhost` finds and renders its page; then builds the Debian package,
+# checks its contents and has lintian check it (any error fails).
 #   tools/check-install.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -20,7 +21,12 @@ expected=$(printf '%s\n' \
   usr/include/kaleidra/kal_plugin_api.h \
   "usr/$libdir/kaleidra/plugins/libpixolune_plugin.so" \
   "usr/$libdir/pkgconfig/kaleidra-plugin.pc" \
-  usr/lib/systemd/user/kalhost.service | sort)
+  usr/lib/systemd/user/kalhost.service \
+  usr/share/doc/kaleidra-pixolune-plugin/changelog.gz \
+  usr/share/doc/kaleidra-pixolune-plugin/copyright \
+  usr/share/kaleidra-pixolune-plugin/translations/pixolune_de.qm \
+  usr/share/man/man1/kalhost.1.gz \
+  usr/share/man/man1/pixolune-stub.1.gz | sort)
 
 stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
@@ -38,6 +44,17 @@ unit=$stage/usr/lib/systemd/user/kalhost.service
 grep -qx 'ExecStart=/usr/bin/kalhost run' "$unit" || fail "the unit does not start the installed kalhost"
 grep -qx 'Type=notify' "$unit" && grep -qx 'Restart=on-failure' "$unit" ||
   fail "the unit is not a notifying service restarted on failure"
+
+for page in kalhost pixolune-stub; do
+  found=$(MANPATH="$stage/usr/share/man" man -w "$page" 2>/dev/null) || true
+  [ "$found" = "$stage/usr/share/man/man1/$page.1.gz" ] || fail "man $page does not find the installed page"
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$found" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "the manual page of $page has faults: $warnings"
+done
+for section in COMMANDS OPTIONS ENVIRONMENT FILES "EXIT STATUS"; do
+  LC_ALL=C.UTF-8 man -l "$stage/usr/share/man/man1/kalhost.1.gz" 2>/dev/null | grep -qx "$section" ||
+    fail "the manual page of kalhost has no $section"
+done
 
 version=$("$stage/usr/bin/kalhost" version 2>&1) || true
 [[ "$version" == "Pixolune v"* ]] || fail "the staged kalhost did not load the staged plug-in: $version"
@@ -60,4 +77,14 @@ $(diff <(echo "$expected") <(echo "$contents") || true)"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ "$depends" == *libc6* && "$depends" == *libqt6core6* ]] ||
   fail "the package's dependencies were not derived from its libraries: $depends"
+if command -v lintian >/dev/null; then
+  # It fails on errors (and on itself failing); warnings are shown. Root,
+  # as CI builds, only draws a remark.
+  status=0
+  lintian "$deb" >"$work/lintian.log" 2>&1 || status=$?
+  sed '/running with root privileges/d' "$work/lintian.log" >&2
+  [ "$status" -eq 0 ] || fail "lintian reports errors in $(basename "$deb") (status $status)"
+else
+  echo "check-install: lintian is not installed; the package was not checked by it" >&2
+fi
 echo "check-install: $(basename "$deb") holds the $(echo "$expected" | wc -l) expected files"

@@ -15,11 +15,11 @@ done
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libjsoncpp-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsystemd-dev
-  qt6-base-dev qt6-webengine-dev
+  libjsoncpp-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsystemd-dev libsecret-1-dev
+  qt6-base-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang curl openssl xvfb xauth
-  dpkg-dev
+  clang curl openssl xvfb xauth dbus-daemon gnome-keyring
+  dpkg-dev lintian
   # localedef's sources: the tests make a Turkish locale when the system has none
   locales
 )

@@ -15,6 +15,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <functional>
 
 #include "model/host_link.h"
 #include "model/secret_mask.h"
@@ -31,13 +32,18 @@ std::string Encoded(const QUrl& address) {
 }
 
 // A page that lets only the service's own hosts speak to the user: script
-// dialogs of any other origin are dropped unseen.
+// dialogs of any other origin are dropped unseen, and no page gets a window
+// of its own (where the window's own checks could not follow it).
 class LoginPage final : public QWebEnginePage {
   public:
-    LoginPage(QWebEngineProfile* profile, LoginSites sites)
-        : QWebEnginePage(profile), sites_(std::move(sites)) {}
+    LoginPage(QWebEngineProfile* profile, LoginSites sites, std::function<void()> onNewWindow)
+        : QWebEnginePage(profile), sites_(std::move(sites)), onNewWindow_(std::move(onNewWindow)) {}
 
   protected:
+    QWebEnginePage* createWindow(WebWindowType) override {
+        onNewWindow_();
+        return nullptr;
+    }
     void javaScriptAlert(const QUrl& origin, const QString& text) override {
         if (IsOwn(origin)) QWebEnginePage::javaScriptAlert(origin, text);
     }
@@ -52,20 +58,26 @@ class LoginPage final : public QWebEnginePage {
   private:
     bool IsOwn(const QUrl& origin) const { return MayNavigate(Encoded(origin), sites_); }
     LoginSites sites_;
+    std::function<void()> onNewWindow_;
 };
 
 }  // namespace
 
-CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
-    : QDialog(parent), hostVariant_(hostVariant), sites_(ConfiguredLoginSites()) {
+CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent, const SandboxEnvironment& sandbox)
+    : QDialog(parent),
+      hostVariant_(hostVariant),
+      sites_(ConfiguredLoginSites()),
+      state_(NewSignInState()),
+      blockedReason_(SignInBlockedReason(sandbox)) {
     setWindowTitle(tr("Authorize"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
-    CreateBrowser();
+    // The web engine is never started where it would take the host down.
+    if (!blockedReason_) CreateBrowser();
     CreateControls();
     BuildLayout();
     FitToScreen();
-    ConnectBrowser();
+    if (!blockedReason_) ConnectBrowser();
     // Escape must close the window even while the page has the keyboard.
     qApp->installEventFilter(this);
 }
@@ -73,7 +85,7 @@ CAuthorizeDlg::CAuthorizeDlg(int hostVariant, QWidget* parent)
 void CAuthorizeDlg::CreateBrowser() {
     // A private profile: every run starts afresh and nothing of the login is kept on disk.
     profile_ = std::make_unique<QWebEngineProfile>();
-    page_ = std::make_unique<LoginPage>(profile_.get(), sites_);
+    page_ = std::make_unique<LoginPage>(profile_.get(), sites_, [this] { RefuseNewWindow(); });
     // A failed navigation shows no error page of its own; the dialog stays open.
     page_->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     view_ = std::make_unique<QWebEngineView>(this);
@@ -96,7 +108,7 @@ void CAuthorizeDlg::CreateControls() {
     failureLayout->addStretch();
 
     pages_ = new QStackedWidget(this);
-    pages_->addWidget(view_.get());
+    if (view_) pages_->addWidget(view_.get());
     pages_->addWidget(failurePage_);
     hostLine_ = new QLabel(this);
     hostLine_->setMargin(4);
@@ -162,7 +174,11 @@ void CAuthorizeDlg::onUrlChanged(const QUrl& address) {
     ExamineAddress(address);
 }
 
+// A frame inside the page loads where it likes (a sign-in page may embed a
+// captcha of another host) and never speaks for the sign-in; only the main
+// frame's navigations are examined and kept on the service's hosts.
 void CAuthorizeDlg::onNavigationRequested(QWebEngineNavigationRequest& request) {
+    if (!request.isMainFrame()) return;
     const QUrl address = request.url();
     ExamineAddress(address);
     if (ended_ || MayNavigate(Encoded(address), sites_)) return;
@@ -173,6 +189,12 @@ void CAuthorizeDlg::onNavigationRequested(QWebEngineNavigationRequest& request) 
         host.empty() ? address.scheme().toStdString().c_str() : host.c_str());
     noticeLine_->setText(
         Tr({kTextOtherSiteRefused, {{host.empty() ? address.scheme().toStdString() : host}}}));
+    noticeLine_->show();
+}
+
+void CAuthorizeDlg::RefuseNewWindow() {
+    Log("CAuthorizeDlg: a page asked for a new window; none was opened");
+    noticeLine_->setText(Tr(kTextNewWindowRefused));
     noticeLine_->show();
 }
 
@@ -250,6 +272,11 @@ bool CAuthorizeDlg::ShowsLoadFailure() const {
     return pages_->currentWidget() == failurePage_;
 }
 
+QString CAuthorizeDlg::ShownMessage() const {
+    if (ShowsLoadFailure()) return failureMessage_->text();
+    return noticeLine_->isVisible() ? noticeLine_->text() : QString();
+}
+
 bool CAuthorizeDlg::eventFilter(QObject* watched, QEvent* event) {
     const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
     if (key && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -267,27 +294,39 @@ CAuthorizeDlg::~CAuthorizeDlg() {
 }
 
 void CAuthorizeDlg::LoadAuthorizePage() {
-    const QUrl address(QString::fromStdString(AuthorizeAddressForHost(hostVariant_)));
+    const QUrl address(QString::fromStdString(AuthorizeAddressForHost(hostVariant_, state_)));
     ShowShownHost(address);  // named before it answers, or when it never does
     page_->load(address);
     view_->setFocus();
 }
 
 int CAuthorizeDlg::DoModal() {
+    if (blockedReason_) {
+        Log("CAuthorizeDlg: the sign-in cannot open: %s", blockedReason_->c_str());
+        ShowFailure(Tr(kTextSignInAsRoot));
+        tryAgainButton_->hide();  // nothing changes until the program is started anew
+        failureMessage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return exec();
+    }
+    if (state_.empty()) Log("CAuthorizeDlg: no random source for the sign-in's state");
     LoadAuthorizePage();
     return exec();
 }
 
 void CAuthorizeDlg::ExamineAddress(const QUrl& address) {
     if (ended_) return;
-    const AddressVerdict verdict = ExamineLoginAddress(Encoded(address), sites_);
+    const std::string encoded = Encoded(address);
+    const AddressVerdict verdict = ExamineLoginAddress(encoded, sites_, state_);
     switch (verdict.kind) {
         case AddressVerdict::Kind::None:
             return;
         case AddressVerdict::Kind::Foreign:
             // Someone else's token would sign the plug-in in to someone else's account.
-            Log("CAuthorizeDlg: a token outside the redirect page was ignored (%s)",
-                HostOf(Encoded(address)).c_str());
+            if (IsRedirectAddress(encoded, sites_))
+                Log("CAuthorizeDlg: a token without this sign-in's state was ignored");
+            else
+                Log("CAuthorizeDlg: a token outside the redirect page was ignored (%s)",
+                    HostOf(encoded).c_str());
             page_->triggerAction(QWebEnginePage::Stop);
             ShowFailure(Tr(kTextSignInNotCompleted));
             holdMessage_ = true;  // until the user tries again

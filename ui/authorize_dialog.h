@@ -2,10 +2,12 @@
 
 #include <QDialog>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ui/account_status.h"
 #include "ui/login_navigation.h"
+#include "ui/web_sandbox.h"
 
 class QLabel;
 class QProgressBar;
@@ -21,15 +23,19 @@ class QWebEngineView;
 namespace pixolune::ui {
 
 // The login: an embedded browser opens the service's authorize page, and the
-// dialog ends as soon as the redirect page's address with the token (OK) or
-// an error (Cancel) has been reached. Closing the window, or Escape, is a
-// plain Cancel. The window stays on the service's own hosts and names the
-// host of the page it shows.
+// dialog ends as soon as its main frame reaches the redirect page's address
+// with the token and this sign-in's state (OK) or an error (Cancel). Closing
+// the window, or Escape, is a plain Cancel. The main frame stays on the
+// service's own hosts and the window names the host of the page it shows;
+// frames inside the page load from anywhere but never end the sign-in, and no
+// page opens a window. Where the web engine cannot run (as root with its
+// sandbox on) the window says why instead of showing a page.
 class CAuthorizeDlg : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CAuthorizeDlg(int hostVariant, QWidget* parent = nullptr);
+    explicit CAuthorizeDlg(int hostVariant, QWidget* parent = nullptr,
+                           const SandboxEnvironment& sandbox = CurrentSandboxEnvironment());
     ~CAuthorizeDlg() override;
 
     // Sends the browser to the authorize address and runs the dialog.
@@ -37,9 +43,12 @@ class CAuthorizeDlg : public QDialog {
 
     [[nodiscard]] const std::string& AccessToken() const { return accessToken_; }
     [[nodiscard]] const std::string& ErrorText() const { return errorText_; }
+    // Null when the web engine cannot run here (see SignInBlockedReason).
     [[nodiscard]] QWebEnginePage* Page() const { return page_.get(); }
     // True while the plain message of a page that could not be loaded is shown.
     [[nodiscard]] bool ShowsLoadFailure() const;
+    // The message shown in place of the page, or of a refused navigation or window.
+    [[nodiscard]] QString ShownMessage() const;
 
     // How long a page may load before the window says the service does not answer.
     static constexpr int kStalledPageTimeoutMs = 30000;
@@ -67,9 +76,12 @@ class CAuthorizeDlg : public QDialog {
     void ShowShownHost(const QUrl& address);
     void LoadAuthorizePage();
     void ExamineAddress(const QUrl& address);
+    void RefuseNewWindow();
 
     int hostVariant_;
     LoginSites sites_;
+    std::string state_;  // this sign-in's; the redirect must bring it back
+    std::optional<std::string> blockedReason_;
     std::string accessToken_;
     std::string errorText_;
     bool ended_ = false;

@@ -5,6 +5,7 @@
 
 #include "ui/account_check.h"
 #include "ui/authorize_dialog.h"
+#include "ui/dialog_translations.h"
 #include "ui/main_dialog.h"
 #include "ui/qt_application.h"
 
@@ -27,6 +28,7 @@ void SetOwnerWindow(CPixoluneDlg& dialog, QWindow* owner) {
 
 bool RunConfigurationDialog(ConfigurationValues& values, int hostVariant, intptr_t ownerWindow) {
     if (!EnsureQtApplication()) return false;
+    const DialogTranslations translations;  // the user's language, while the dialogs are up
     MainDialogServices services;
     services.checkAccount = ServiceAccountChecker();
     services.authorize = [hostVariant](QWidget* parent) {

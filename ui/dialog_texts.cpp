@@ -4,6 +4,11 @@
 
 namespace pixolune::ui {
 
+std::string WithoutClosingColon(std::string text) {
+    if (!text.empty() && text.back() == ':') text.pop_back();
+    return text;
+}
+
 std::string English(const UiText& text) {
     std::string out;
     const std::string& source = text.source;
@@ -12,7 +17,8 @@ std::string English(const UiText& text) {
                                  platform::IsAsciiDigit(source[i + 1]) && source[i + 1] != '0';
         const size_t index = placeholder ? static_cast<size_t>(source[i + 1] - '1') : 0;
         if (placeholder && index < text.args.size()) {
-            out += text.args[index].text;
+            const UiArg& arg = text.args[index];
+            out += arg.label ? WithoutClosingColon(arg.text) : arg.text;
             ++i;
             continue;
         }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "model/translatable.h"
+
 namespace pixolune::ui {
 
 // A value put into a text: a name or number as it stands, or a text of ours
@@ -11,6 +13,8 @@ namespace pixolune::ui {
 struct UiArg {
     std::string text;
     bool ours = false;
+    // A control's label of ours named in a sentence: without its closing ':'.
+    bool label = false;
 };
 
 // A text for the user: one of the texts below, with %1, %2... filled from
@@ -30,83 +34,117 @@ struct UiText {
 // The English text, the placeholders filled in one pass (a value holding
 // "%2" stays as it is).
 [[nodiscard]] std::string English(const UiText& text);
+[[nodiscard]] std::string WithoutClosingColon(std::string text);
 
-// The dialogs' string table; the texts are shown exactly as they stand.
-inline constexpr const char* kTextNotAuthenticated =
+// The dialogs' string table, marked for lupdate: the English as it stands,
+// translated where the dialogs show it.
+inline constexpr const char* kTextNotAuthenticated = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "Pixolune Plugin is currently not authenticated, please click on the Authorize button, log "
-    "in and allow this plugin to access your account";
-inline constexpr const char* kTextAuthenticated = "Pixolune Plugin is currently authenticated";
-inline constexpr const char* kTextNoMediaTypes =
-    "No download media types selected. Please choose photo, video or both.";
-inline constexpr const char* kTextFolderEmpty =
+    "in and allow this plugin to access your account");
+inline constexpr const char* kTextAuthenticated =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Pixolune Plugin is currently authenticated");
+inline constexpr const char* kTextNoMediaTypes = QT_TRANSLATE_NOOP(
+    "pixolune::ui", "No download media types selected. Please choose photo, video or both.");
+inline constexpr const char* kTextFolderEmpty = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "Destination folder for downloaded item is empty. Please enter the name of an existing "
-    "folder complete with path name.";
-inline constexpr const char* kTextFolderMissing =
-    "Configured folder doesn't exist, please enter the name of an existing folder";
-inline constexpr const char* kTextSelectFolder = "Select Folder";
-inline constexpr const char* kTextShortPolling =
+    "folder complete with path name.");
+inline constexpr const char* kTextFolderMissing = QT_TRANSLATE_NOOP(
+    "pixolune::ui", "Configured folder doesn't exist, please enter the name of an existing folder");
+inline constexpr const char* kTextSelectFolder = QT_TRANSLATE_NOOP("pixolune::ui", "Select Folder");
+inline constexpr const char* kTextShortPolling = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "You set polling time to a rather short value, this may cause a heavy load on the web "
     "server. If the feed doesn't change so often think about using an update time longer than "
-    "60 minutes.";
-inline constexpr const char* kTextAuthorizationDenied = "Authorization has been denied";
+    "60 minutes.");
+inline constexpr const char* kTextAuthorizationDenied =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Authorization has been denied");
 inline constexpr const char* kTextAuthorizationError =
-    "The response from Pixolune returned an error";
+    QT_TRANSLATE_NOOP("pixolune::ui", "The response from Pixolune returned an error");
 
 // Shown in place of the account text while the account check runs.
-inline constexpr const char* kTextCheckingAccount = "Checking account\u2026";
+inline constexpr const char* kTextCheckingAccount =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Checking account\u2026");
 // The login window's own page when the service's page cannot be loaded.
-inline constexpr const char* kTextLoginPageFailed =
+inline constexpr const char* kTextLoginPageFailed = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "The Pixolune login page could not be loaded. Check the network connection, then close "
-    "this window and click Authorize... again.";
+    "this window and click Authorize... again.");
 
 // Number edits: the message names the field and its bounds.
-inline constexpr const char* kTextMinutesRange =
-    "\"Check downloads at startup and every\" (minutes): enter an integer between %1 and %2.";
-inline constexpr const char* kTextRowMaxFilesRange =
-    "\"%1\", Max N. of files: enter an integer between %2 and %3.";
-inline constexpr const char* kTextDaysRange = "Days: enter an integer between %1 and %2.";
-inline constexpr const char* kTextHoursRange = "Hours: enter an integer between %1 and %2.";
-inline constexpr const char* kTextRateRange =
-    "\"Limit downloads to\" (KB/s, 0 = no limit): enter an integer between %1 and %2.";
+inline constexpr const char* kTextMinutesRange = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
+    "\"Check downloads at startup and every\" (minutes): enter an integer between %1 and %2.");
+inline constexpr const char* kTextRowMaxFilesRange = QT_TRANSLATE_NOOP(
+    "pixolune::ui", "\"%1\", Max N. of files: enter an integer between %2 and %3.");
+inline constexpr const char* kTextDaysRange =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Days: enter an integer between %1 and %2.");
+inline constexpr const char* kTextHoursRange =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Hours: enter an integer between %1 and %2.");
+inline constexpr const char* kTextRateRange = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
+    "\"Limit downloads to\" (KB/s, 0 = no limit): enter an integer between %1 and %2.");
 inline constexpr const char* kTextQuietFromRange =
-    "\"Quiet hours from\": enter an hour between %1 and %2.";
+    QT_TRANSLATE_NOOP("pixolune::ui", "\"Quiet hours from\": enter an hour between %1 and %2.");
 inline constexpr const char* kTextQuietToRange =
-    "\"Quiet hours to\": enter an hour between %1 and %2.";
+    QT_TRANSLATE_NOOP("pixolune::ui", "\"Quiet hours to\": enter an hour between %1 and %2.");
 
-inline constexpr const char* kTextNoTags =
-    "\"Photos/Videos with tags\": enter at least one tag; separate tags with commas.";
-inline constexpr const char* kTextTagsPlaceholder = "Tags, separated by commas";
-inline constexpr const char* kTextFolderRelative =
+inline constexpr const char* kTextNoTags = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
+    "\"Photos/Videos with tags\": enter at least one tag; separate tags with commas.");
+inline constexpr const char* kTextTagsPlaceholder =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Tags, separated by commas");
+inline constexpr const char* kTextFolderRelative = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "The folder must be a full path starting with /. Please enter the name of an existing "
-    "folder complete with path name.";
-inline constexpr const char* kTextFolderUnusable =
-    "The folder %1 can't be used for downloads (%2). Please choose a folder you may write to.";
+    "folder complete with path name.");
+inline constexpr const char* kTextFolderUnusable = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
+    "The folder %1 can't be used for downloads (%2). Please choose a folder you may write to.");
 
 // The account check that failed, by what failed.
 inline constexpr const char* kTextAuthenticatedAs =
-    "Pixolune Plugin is currently authenticated\n%1 (%2)";
-inline constexpr const char* kTextAccountNotChecked =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Pixolune Plugin is currently authenticated\n%1 (%2)");
+inline constexpr const char* kTextAccountNotChecked = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "Pixolune Plugin is authenticated, but the account could not be checked now. The sign-in "
-    "is kept.";
+    "is kept.");
 inline constexpr const char* kTextSignInRefused =
-    "The Pixolune service refused the sign-in; authorize again.";
-inline constexpr const char* kTextServiceFailed =
+    QT_TRANSLATE_NOOP("pixolune::ui", "The Pixolune service refused the sign-in; authorize again.");
+inline constexpr const char* kTextServiceFailed = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "The Pixolune service failed to answer the account check (%1). The sign-in is kept; try "
-    "again later.";
-inline constexpr const char* kTextServiceUnreachable =
+    "again later.");
+inline constexpr const char* kTextServiceUnreachable = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "The Pixolune service could not be reached (%1). Check the network connection; the sign-in "
-    "is kept.";
+    "is kept.");
 
 // The sign-in window's own lines.
-inline constexpr const char* kTextSignInNotCompleted =
+inline constexpr const char* kTextSignInNotCompleted = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "The sign-in did not complete: the answer did not come from the Pixolune sign-in page. "
-    "Close this window and click Authorize... again.";
-inline constexpr const char* kTextOtherSiteRefused =
-    "This window only shows the Pixolune sign-in; the page of %1 was not opened.";
-inline constexpr const char* kTextServiceDoesNotAnswer = "The Pixolune service does not answer.";
-inline constexpr const char* kTextTryAgain = "&Try Again";
+    "Close this window and click Authorize... again.");
+inline constexpr const char* kTextOtherSiteRefused = QT_TRANSLATE_NOOP(
+    "pixolune::ui", "This window only shows the Pixolune sign-in; the page of %1 was not opened.");
+inline constexpr const char* kTextNewWindowRefused = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
+    "This window only shows the Pixolune sign-in; the new window a page asked for was not "
+    "opened.");
+inline constexpr const char* kTextSignInAsRoot = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
+    "The sign-in cannot open: this program runs as root, and the web view that shows the "
+    "Pixolune page does not run as root with its sandbox on.\n\nRun the slide show and its "
+    "settings as an ordinary user, or, if you accept that the sign-in page runs without the "
+    "sandbox, start the settings again with QTWEBENGINE_DISABLE_SANDBOX=1 set, for example: "
+    "QTWEBENGINE_DISABLE_SANDBOX=1 kalhost configure");
+inline constexpr const char* kTextServiceDoesNotAnswer =
+    QT_TRANSLATE_NOOP("pixolune::ui", "The Pixolune service does not answer.");
+inline constexpr const char* kTextTryAgain = QT_TRANSLATE_NOOP("pixolune::ui", "&Try Again");
 
-inline constexpr const char* kTextHelp =
+inline constexpr const char* kTextHelp = QT_TRANSLATE_NOOP(
+    "pixolune::ui",
     "PlugIn Enabled: download media while the slide show runs.\n"
     "Folder: the full path of an existing folder you may write to; the photos and videos "
     "go there, and files that left the feeds are removed from it.\n"
@@ -116,12 +154,13 @@ inline constexpr const char* kTextHelp =
     "Settings...: slide show restart, descriptions and the removal of old files.\n\n"
     "To sign in, click Authorize..., log in to Pixolune and allow this plugin to access your "
     "account; OK keeps the sign-in.\n\n"
-    "The plug-in writes what it does to the host's log (kalhost prints it on its console).";
+    "The plug-in writes what it does to the host's log (kalhost prints it on its console).");
 
 // "Pixolune Plugin is currently authenticated\n%s (%s)" with full name and user name.
 [[nodiscard]] UiText AuthenticatedAsText(const std::string& fullName, const std::string& userName);
 
 // Caption of every message box the dialogs show.
-inline constexpr const char* kMessageBoxCaption = "Pixolune PlugIn";
+inline constexpr const char* kMessageBoxCaption =
+    QT_TRANSLATE_NOOP("pixolune::ui", "Pixolune PlugIn");
 
 }  // namespace pixolune::ui

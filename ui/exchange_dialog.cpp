@@ -36,8 +36,11 @@ QString Translate(const std::string& text) {
 QString Tr(const UiText& text) {
     QString translated = Translate(text.source);
     std::vector<QString> args;
-    for (const UiArg& arg : text.args)
-        args.push_back(arg.ours ? Translate(arg.text) : ToQt(arg.text));
+    for (const UiArg& arg : text.args) {
+        QString value = arg.ours ? Translate(arg.text) : ToQt(arg.text);
+        if (arg.label && value.endsWith(':')) value.chop(1);
+        args.push_back(value);
+    }
     // All values at once: a value holding "%2" must not be filled in again.
     switch (args.size()) {
         case 0:

@@ -1,6 +1,7 @@
 #include "ui/login_navigation.h"
 
 #include <optional>
+#include <vector>
 
 #include "platform/ascii.h"
 #include "platform/url_parts.h"
@@ -33,6 +34,46 @@ bool OnServiceHost(const std::string& address, const LoginSites& sites) {
     return false;
 }
 
+constexpr const char kStateName[] = "state=";
+constexpr size_t kStateNameLength = sizeof(kStateName) - 1;
+
+bool StartsParameter(const std::string& address, size_t at) {
+    return at > 0 && (address[at - 1] == '?' || address[at - 1] == '&' || address[at - 1] == '#');
+}
+
+// Takes every "state" parameter out of the address, query and fragment alike,
+// and keeps their values: the token's own rule (everything after its marker)
+// must not swallow a state that the service puts after it. Each parameter
+// goes with one of the separators around it.
+std::string WithoutState(std::string address, std::vector<std::string>& states) {
+    size_t from = 0;
+    for (size_t at = address.find(kStateName); at != std::string::npos;
+         at = address.find(kStateName, from)) {
+        if (!StartsParameter(address, at)) {
+            from = at + 1;
+            continue;
+        }
+        size_t end = address.find_first_of("&#", at + kStateNameLength);
+        if (end == std::string::npos) end = address.size();
+        states.push_back(address.substr(at + kStateNameLength, end - at - kStateNameLength));
+        address.erase(at, end - at);
+        if (at < address.size() && address[at] == '&') {
+            address.erase(at, 1);
+        } else if (address[at - 1] == '&') {
+            address.erase(at - 1, 1);
+        }
+        from = at - 1;
+    }
+    return address;
+}
+
+bool CarriesState(const std::vector<std::string>& states, const std::string& expected) {
+    if (expected.empty() || states.empty()) return false;
+    for (const std::string& state : states)
+        if (state != expected) return false;
+    return true;
+}
+
 }  // namespace
 
 LoginSites ConfiguredLoginSites() {
@@ -56,14 +97,16 @@ std::string HostOf(const std::string& address) {
     return parts ? platform::AsciiLowered(parts->host) : std::string();
 }
 
-AddressVerdict ExamineLoginAddress(const std::string& address, const LoginSites& sites) {
-    AddressVerdict verdict = ExamineAddress(address);
+AddressVerdict ExamineLoginAddress(const std::string& address, const LoginSites& sites,
+                                   const std::string& state) {
+    std::vector<std::string> states;
+    AddressVerdict verdict = ExamineAddress(WithoutState(address, states));
     switch (verdict.kind) {
         case AddressVerdict::Kind::None:
         case AddressVerdict::Kind::Foreign:
             return verdict;
         case AddressVerdict::Kind::Authorized:
-            if (IsRedirectAddress(address, sites)) return verdict;
+            if (IsRedirectAddress(address, sites) && CarriesState(states, state)) return verdict;
             return AddressVerdict{AddressVerdict::Kind::Foreign, "", ""};
         case AddressVerdict::Kind::Refused:
             // Another site's page cannot end the sign-in, not even with a refusal.

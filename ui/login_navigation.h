@@ -30,10 +30,14 @@ struct LoginSites {
 // the address has none.
 [[nodiscard]] std::string HostOf(const std::string& address);
 
-// ExamineAddress for the sign-in window: a token counts only on the redirect
-// page, an error only on the service's own hosts. A token anywhere else gives
-// Kind::Foreign: it is dropped and the sign-in did not complete.
+// ExamineAddress for the sign-in window's main frame: a token counts only on
+// the redirect page and only with this sign-in's `state` (every "state"
+// parameter of the address equal to it, none missing); an error counts only on
+// the service's own hosts. The state parameters are taken out before the
+// token is read. A token anywhere else, or without the state, gives
+// Kind::Foreign: it is dropped and the sign-in did not complete. An empty
+// `state` takes no token at all.
 [[nodiscard]] AddressVerdict ExamineLoginAddress(const std::string& address,
-                                                 const LoginSites& sites);
+                                                 const LoginSites& sites, const std::string& state);
 
 }  // namespace pixolune::ui

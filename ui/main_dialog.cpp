@@ -21,8 +21,8 @@ namespace pixolune::ui {
 namespace {
 
 // The kinds' labels, translated where the rows are made.
-const char* FeedLabel(int row) {
-    return kFeedKinds[row].label;
+QString FeedLabel(int row) {
+    return Tr(kFeedKinds[row].label);
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ void CPixoluneDlg::CreateControls() {
 
 void CPixoluneDlg::CreateFeedRows() {
     for (int row = 0; row < kFeedRowCount; ++row) {
-        feedRows[row] = {new QCheckBox(tr(FeedLabel(row)), feedGroup),
+        feedRows[row] = {new QCheckBox(FeedLabel(row), feedGroup),
                          new QLabel(tr("Max N. of files:"), feedGroup), new QLineEdit(feedGroup)};
     }
     tagsEdit = new QLineEdit(feedGroup);
@@ -185,12 +185,12 @@ void CPixoluneDlg::NameControlsForAssistiveTools() {
     folderLabel->setBuddy(folderEdit);
     minutesLabel->setBuddy(minutesEdit);
     minutesUnitLabel->setBuddy(minutesEdit);
-    browseButton->setAccessibleName(ToQt(kTextSelectFolder));
+    browseButton->setAccessibleName(Tr(kTextSelectFolder));
     for (int row = 0; row < kFeedRowCount; ++row) {
         feedRows[row].label->setBuddy(feedRows[row].maxFiles);
         // Five edits share one label text; the row's name tells them apart.
         feedRows[row].maxFiles->setAccessibleName(
-            tr("%1 Max N. of files").arg(tr(FeedLabel(row)).remove(':')));
+            tr("%1 Max N. of files").arg(FeedLabel(row).remove(':')));
     }
     tagsEdit->setAccessibleName(tr("Tags"));
     tagsEdit->setPlaceholderText(Tr(kTextTagsPlaceholder));
@@ -338,7 +338,7 @@ void CPixoluneDlg::onDownloadSettingsClicked() {
 }
 
 void CPixoluneDlg::onBrowseClicked() {
-    SECDirSelectDlg chooser(kTextSelectFolder, FromQt(folderEdit->text()), this);
+    SECDirSelectDlg chooser(FromQt(Tr(kTextSelectFolder)), FromQt(folderEdit->text()), this);
     if (chooser.DoModal() == QDialog::Accepted) folderEdit->setText(ToQt(chooser.GetPath()));
 }
 

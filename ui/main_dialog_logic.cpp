@@ -15,9 +15,6 @@ int RowOfType(int32_t type) {
     return kind ? static_cast<int>(kind - kFeedKinds) : -1;
 }
 
-constexpr std::array<const char*, kFeedRowCount> kFeedRowNames = {
-    "My Feed", "My Photos/Videos", "Popular", "Photos/Videos I like", "Photos/Videos with tags"};
-
 [[nodiscard]] std::optional<MainExchangeFailure> Fail(MainControl control, UiText message,
                                                       int row = -1) {
     return MainExchangeFailure{control, row, std::move(message)};
@@ -84,7 +81,7 @@ MainDialogControls LoadMainControls(const ConfigurationValues& values) {
 }
 
 const char* FeedRowName(int row) {
-    return row >= 0 && row < kFeedRowCount ? kFeedRowNames[row] : "";
+    return row >= 0 && row < kFeedRowCount ? kFeedKinds[row].label : "";
 }
 
 std::optional<MainExchangeFailure> SaveMainControls(const MainDialogControls& controls,
@@ -108,7 +105,7 @@ std::optional<MainExchangeFailure> SaveMainControls(const MainDialogControls& co
         if (!typed) {
             return Fail(MainControl::FeedMaxFiles,
                         {kTextRowMaxFilesRange,
-                         {{FeedRowName(row), true},
+                         {{FeedRowName(row), true, true},
                           {std::to_string(kMaxFilesMin)},
                           {std::to_string(kMaxFilesMax)}}},
                         row);

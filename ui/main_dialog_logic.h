@@ -51,7 +51,8 @@ using ConfirmQuestion = std::function<bool(const std::string& text)>;
 // (platform::MediaFolderProblem: the worker's own rule).
 using FolderProbe = std::function<std::string(const std::string& path)>;
 
-// The English label of each feed row, top to bottom, without its colon.
+// The English label of each feed row, top to bottom, as the feed kinds' table
+// has it (a message names it without its colon).
 [[nodiscard]] const char* FeedRowName(int row);
 
 struct MainEnabling;

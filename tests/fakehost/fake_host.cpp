@@ -240,7 +240,9 @@ void RestoreEnv(const char* name, const std::optional<std::string>& value) {
 ScopedConfigHome::ScopedConfigHome()
     : oldXdg_(GetEnv("XDG_CONFIG_HOME")),
       oldState_(GetEnv("XDG_STATE_HOME")),
-      oldHome_(GetEnv("HOME")) {
+      oldHome_(GetEnv("HOME")),
+      oldRuntime_(GetEnv("XDG_RUNTIME_DIR")),
+      oldBus_(GetEnv("DBUS_SESSION_BUS_ADDRESS")) {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/pixolune-home-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -248,12 +250,17 @@ ScopedConfigHome::ScopedConfigHome()
     ::setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
     ::setenv("XDG_STATE_HOME", (path_ + "/state").c_str(), 1);
     ::setenv("HOME", path_.c_str(), 1);
+    // Not made: a runtime folder without a bus socket in it is all that is needed.
+    ::setenv("XDG_RUNTIME_DIR", (path_ + "/runtime").c_str(), 1);
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 ScopedConfigHome::~ScopedConfigHome() {
     RestoreEnv("XDG_CONFIG_HOME", oldXdg_);
     RestoreEnv("XDG_STATE_HOME", oldState_);
     RestoreEnv("HOME", oldHome_);
+    RestoreEnv("XDG_RUNTIME_DIR", oldRuntime_);
+    RestoreEnv("DBUS_SESSION_BUS_ADDRESS", oldBus_);
     ::nftw(
         path_.c_str(),
         [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,

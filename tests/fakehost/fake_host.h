@@ -88,9 +88,10 @@ class PluginLibrary {
 
 namespace pixolune::test {
 
-// Points XDG_CONFIG_HOME, XDG_STATE_HOME and HOME at a fresh temporary folder for
-// the life of the object, so the per-user token store and health record of a
-// test never touch the real ones.
+// Points XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_RUNTIME_DIR and HOME at a fresh
+// temporary folder and hides the session bus for the life of the object, so
+// the per-user token store, the desktop's keyring, desktop notifications and
+// the health record of a test never touch the real ones.
 class ScopedConfigHome {
   public:
     ScopedConfigHome();
@@ -102,7 +103,7 @@ class ScopedConfigHome {
 
   private:
     std::string path_;
-    std::optional<std::string> oldXdg_, oldState_, oldHome_;
+    std::optional<std::string> oldXdg_, oldState_, oldHome_, oldRuntime_, oldBus_;
 };
 
 }  // namespace pixolune::test

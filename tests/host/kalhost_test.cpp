@@ -20,6 +20,8 @@
 #include "fake_host.h"
 #include "platform/health_record.h"
 #include "platform/unique_fd.h"
+#include "tests/support/notification_server.h"
+#include "tests/support/session_bus.h"
 #include "tests/support/stub_server.h"
 #include "tests/support/test_locale.h"
 
@@ -275,6 +277,118 @@ TEST_F(KalhostTest, LoadShowsTheSettingsAndAMaskedTrimmedToken) {
               std::string::npos)
         << outcome.output;
     EXPECT_EQ(outcome.output.find("tok-secret-value"), std::string::npos);
+    // Without a session bus the file holds it, and the log and status say why, the log once.
+    const std::string why = "the token is kept in the file " + home.TokenFile("TokenKAL") +
+                            ", not in the desktop's keyring: no session bus";
+    EXPECT_NE(outcome.output.find("LoadFeedsAndToken: " + why), std::string::npos);
+    const Outcome status = Run("status");
+    EXPECT_NE(status.output.find("sign-in token: in the file " + home.TokenFile("TokenKAL") +
+                                 " (keyring: no session bus)\n"),
+              std::string::npos)
+        << status.output;
+    const Outcome saved = Run("enable");
+    EXPECT_EQ(saved.output.find("SaveFeedsAndToken: " + why), std::string::npos) << saved.output;
+}
+
+// With an unlocked keyring on the session bus a save moves the token there;
+// the file's copy goes and status names the keyring.
+TEST_F(KalhostTest, ASaveMovesTheTokenIntoTheDesktopsKeyring) {
+    const PrivateSessionBus bus;
+    const KeyringDaemon keyring(bus);
+    WriteTokenFile("tok-to-move",
+                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const Outcome saved = Run("enable");
+    EXPECT_NE(saved.output.find("SaveFeedsAndToken: token value TokenKAL kept in the desktop's "
+                                "keyring"),
+              std::string::npos)
+        << saved.output;
+    EXPECT_FALSE(std::filesystem::exists(home.TokenFile("TokenKAL")));
+    const Outcome loaded = Run("run --seconds 0");
+    EXPECT_NE(loaded.output.find("token \xE2\x80\xA6move"), std::string::npos) << loaded.output;
+    const Outcome status = Run("status");
+    EXPECT_NE(status.output.find("sign-in token: in the desktop's keyring\n"), std::string::npos);
+}
+
+// `kalhost run` in the background, with a desktop of the test's own, for as
+// long as the object lives; its output is read line by line.
+class DesktopRun {
+  public:
+    DesktopRun(const std::string& settings, const std::string& apiBase)
+        : process_({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                    "PIXOLUNE_IDLE_MS=200", "PIXOLUNE_API_BASE=" + apiBase, KALHOST_PATH,
+                    "--settings", settings, "run", "--seconds", "60"}) {}
+    // True once a line holding `text` came; false after the time-out.
+    bool WaitForLine(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto line = process_.ReadLine(std::chrono::seconds(1));
+            if (line && line->find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+    void Stop() { process_.Stop(std::chrono::seconds(10)); }
+
+  private:
+    ChildProcess process_;
+};
+
+// One notice when the folder can't be used, however often the record is
+// rewritten, and one that replaces it when downloads work again.
+TEST_F(KalhostTest, RunTellsTheDesktopOnceWhenTheFolderFailsAndWhenItIsFineAgain) {
+    const PrivateSessionBus bus;
+    const NotificationServer desktop(bus);
+    StubServer stub;
+    const std::string media = home.Path() + "/media";
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+                              << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\nFeed0_MaxP=3\n";
+    WriteTokenFile("tok-alice",
+                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    DesktopRun run(Settings(), stub.ApiBase());
+    ASSERT_TRUE(desktop.WaitForNotices(1, std::chrono::seconds(30)));
+    ASSERT_TRUE(run.WaitForLine("can't be used"));
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    ASSERT_TRUE(desktop.WaitForNotices(2, std::chrono::seconds(30)));
+    // Batches rewrite the record; the state stays and so does the desktop.
+    ASSERT_TRUE(run.WaitForLine("Download complete"));
+    ASSERT_TRUE(run.WaitForLine("Download complete"));
+    run.Stop();
+
+    const auto notices = desktop.Notices();
+    ASSERT_EQ(2u, notices.size()) << notices.back().summary;
+    EXPECT_EQ("kalhost", notices[0].appName);
+    EXPECT_EQ("The Pixolune media folder can't be used", notices[0].summary);
+    EXPECT_NE(std::string::npos, notices[0].body.find(media)) << notices[0].body;
+    EXPECT_EQ(2, notices[0].urgency);
+    EXPECT_TRUE(notices[0].actions.empty());
+    EXPECT_EQ("Pixolune downloads are working again", notices[1].summary);
+    EXPECT_EQ(notices[0].id, notices[1].replacesId);
+    EXPECT_EQ(1, notices[1].urgency);
+    EXPECT_TRUE(desktop.Closed().empty()) << "the good word stays";
+}
+
+// The sign-in notice's action opens `kalhost configure` (here it has no
+// display and ends at once); the notice goes when the run ends.
+TEST_F(KalhostTest, TheSignInNoticeOpensConfigureAndGoesWithTheRun) {
+    const PrivateSessionBus bus;
+    NotificationServer desktop(bus);
+    const std::string media = home.Path() + "/media";
+    ASSERT_EQ(::mkdir(media.c_str(), 0755), 0);
+    std::ofstream(Settings()) << "[PixolunePlugIn]\nEnabled=1\nImgFolder=" << media
+                              << "/\nnFeeds=1\nFeed0_Type=1\nFeed0_Flg=1\n";
+    DesktopRun run(Settings(), "http://127.0.0.1:9/v1");
+    ASSERT_TRUE(desktop.WaitForNotices(1, std::chrono::seconds(30)));
+    const auto notice = desktop.Notices().front();
+    EXPECT_EQ("Pixolune is not signed in", notice.summary);
+    EXPECT_NE(std::string::npos, notice.body.find("kalhost configure")) << notice.body;
+    EXPECT_NE(std::find(notice.actions.begin(), notice.actions.end(), "configure"),
+              notice.actions.end());
+    desktop.InvokeAction(notice.id, "configure");
+    EXPECT_TRUE(run.WaitForLine("opening `kalhost configure` to sign in"));
+    // Without a display (or without dialogs in this build) it ends at once.
+    EXPECT_TRUE(run.WaitForLine("configuration cancelled, nothing saved"));
+    run.Stop();
+    EXPECT_EQ(std::vector<uint32_t>{notice.id}, desktop.Closed());
+    EXPECT_EQ(1u, desktop.Notices().size());
 }
 
 TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
@@ -360,6 +474,17 @@ TEST_F(KalhostTest, ARefusedTokenFileSurvivesASaveAndTheLogSaysHowToMendIt) {
               std::string::npos)
         << outcome.output;
     EXPECT_EQ(Slurp(home.TokenFile("TokenKAL")), token);
+    // The worker found no token; status says how to mend the file, not to sign in again.
+    platform::HealthRecord signInNeeded;
+    signInNeeded.signInNeeded = true;
+    std::filesystem::create_directories(home.Path() + "/state/kaleidra");
+    std::ofstream(home.Path() + "/state/kaleidra/health-KAL.json")
+        << platform::HealthRecordToJson(signInNeeded);
+    outcome = Run("status");
+    EXPECT_EQ(outcome.status, 6);
+    EXPECT_NE(outcome.output.find("is not used (readable by others): run chmod 600 "),
+              std::string::npos)
+        << outcome.output;
 
     // A link in the token's place is refused as well, and neither it nor its target is replaced.
     const std::string target = home.Path() + "/token-elsewhere";

@@ -42,9 +42,10 @@ class OAuthFlowTest : public ::testing::Test {
     std::string RedirectUri() const { return stub_->BaseUrl() + "/ir.php"; }
 
     // The plug-in sends the redirect address unencoded, so the test does too.
-    httplib::Result OpenAuthorize(const std::string& clientId) {
+    httplib::Result OpenAuthorize(const std::string& clientId, const std::string& state = "") {
         std::string target = "/oauth/authorize/?client_id=" + clientId +
                              "&redirect_uri=" + RedirectUri() + "&response_type=token";
+        if (!state.empty()) target += "&state=" + state;
         return client_.Get(target.c_str());
     }
 
@@ -53,8 +54,9 @@ class OAuthFlowTest : public ::testing::Test {
     }
 
     // Login form filled in and sent; returns the consent page.
-    std::string LogIn(const std::string& user, const std::string& password) {
-        auto form = OpenAuthorize(kClientId);
+    std::string LogIn(const std::string& user, const std::string& password,
+                      const std::string& state = "") {
+        auto form = OpenAuthorize(kClientId, state);
         EXPECT_TRUE(form);
         httplib::Params fields = HiddenFields(form->body);
         fields.emplace("username", user);
@@ -102,6 +104,32 @@ TEST_F(OAuthFlowTest, DenyRedirectsWithAccessDenied) {
               RedirectUri() +
                   "?error=access_denied&error_reason=user_denied&error_description=The+user+denied+"
                   "your+request.");
+}
+
+// The client's state comes back after the token or the refusal, through the
+// login form, a failed login and the consent page.
+TEST_F(OAuthFlowTest, EveryRedirectEchoesTheClientsState) {
+    const std::string state = "5f0c9e-x";
+    EXPECT_EQ(Decide(LogIn("alice", "secret", state), "allow"),
+              RedirectUri() + "#access_token=tok-alice&state=" + state);
+    EXPECT_EQ(Decide(LogIn("alice", "secret", state), "deny"),
+              RedirectUri() +
+                  "?error=access_denied&error_reason=user_denied&error_description=The+user+denied+"
+                  "your+request.&state=" +
+                  state);
+    auto wrong = OpenAuthorize(kClientId, state);
+    ASSERT_TRUE(wrong);
+    httplib::Params fields = HiddenFields(wrong->body);
+    fields.emplace("username", "alice");
+    fields.emplace("password", "wrong");
+    auto again = Submit(fields);
+    ASSERT_TRUE(again);
+    const httplib::Params shown = HiddenFields(again->body);
+    ASSERT_EQ(1u, shown.count("state"));
+    EXPECT_EQ(state, shown.find("state")->second);
+    EXPECT_EQ(
+        OpenAuthorize("0123456789abcdef0123456789abcdef", state)->get_header_value("Location"),
+        RedirectUri() + "?error=invalid_client&state=" + state);
 }
 
 TEST_F(OAuthFlowTest, AWrongPasswordShowsTheFormAgainWithAnError) {

@@ -24,6 +24,7 @@
 #endif
 #include "ui/authorize_dialog.h"
 #include "ui/dialog_texts.h"
+#include "ui/dialog_translations.h"
 #include "ui/dir_select_dialog.h"
 #include "ui/download_settings_dialog.h"
 #include "ui/main_dialog.h"
@@ -197,11 +198,17 @@ void ShootFolderChooser() {
             chooser->reject();
         });
     });
-    SECDirSelectDlg chooser(kTextSelectFolder, QDir::homePath().toStdString());
+    SECDirSelectDlg chooser(FromQt(Tr(kTextSelectFolder)), QDir::homePath().toStdString());
     (void)chooser.DoModal();
 }
 
 void ShootLogin() {
+    {
+        // Run as root with the web engine's sandbox on: the window says why instead.
+        CAuthorizeDlg asRoot(0, nullptr, SandboxEnvironment{0, nullptr, nullptr});
+        Shoot(
+            &asRoot, [&] { return asRoot.DoModal(); }, "authorize-as-root");
+    }
 #if PIXOLUNE_HAVE_STUB
     pixolune::test::StubServer stub;
     ::setenv("PIXOLUNE_OAUTH_BASE", stub.OAuthBase().c_str(), 1);
@@ -262,6 +269,8 @@ int main(int argc, char** argv) {
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    // The language of LANG / LANGUAGE, as the plug-in's dialogs take it.
+    const pixolune::ui::DialogTranslations translations;
     pixolune::ui::outputFolder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(pixolune::ui::outputFolder);
     pixolune::ui::ShootMainDialogs();

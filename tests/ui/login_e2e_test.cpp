@@ -6,11 +6,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 #include <cstdlib>
 
+#include "fake_host.h"
+#include "host_callback_guard.h"
 #include "tests/support/stub_server.h"
 #include "ui/account_check.h"
 #include "ui/authorize_dialog.h"
@@ -164,6 +168,101 @@ TEST_F(LoginEndToEndTest, UnreachablePageShowsAPlainMessageAndLeavesTheDialogOpe
     EXPECT_TRUE(messageShown) << "a plain message, not a blank page";
     EXPECT_EQ("", login.ErrorText());
     EXPECT_EQ("", login.AccessToken());
+}
+
+// A page of the test's own in place of the authorize page: served as HTML at
+// `path` of the stand-in, once.
+std::string PageFault(const std::string& path, const std::string& html) {
+    std::string escaped;
+    for (const char c : html) {
+        if (c == '"' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return R"({"path":")" + path + R"(","mode":"status","status":200,"count":1,)" +
+           R"("content_type":"text/html","body":")" + escaped + R"("})";
+}
+
+// Clicks the page at (x, y) as a user would, which lets it open a window.
+void ClickPage(CAuthorizeDlg& login, const QPoint& at) {
+    auto* view = login.findChild<QWebEngineView*>();
+    QWidget* target = view && view->focusProxy() ? view->focusProxy() : view;
+    if (!target) return;
+    const QPointF global = target->mapToGlobal(QPointF(at));
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(at), global, Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+}
+
+// An authorize page that tries to sign the window in as someone else: a hidden
+// frame on the redirect address with another account's token, a frame of
+// another host that sends the whole window to the redirect address and then
+// elsewhere, and a link that opens a new window. The frames load; nobody is
+// signed in, the window stays on the page, and no window opens.
+TEST_F(LoginEndToEndTest, FramesAndWindowsOfAPageNeverSignIn) {
+    pixolune::test::FakeHost host;
+    const pixolune::test::ScopedHostCallback callback(&pixolune::test::FakeHost::Callback);
+    const std::string redirect = stub.BaseUrl() + "/ir.php";
+    const std::string otherHost = "http://localhost:" + std::to_string(stub.Port());
+    stub.SetFault(PageFault("/oauth/authorize/",
+                            "<html><body style='margin:0'>"
+                            "<a href='" +
+                                redirect +
+                                "#access_token=tok-bob' target=_blank "
+                                "style='display:block;height:200px'>Sign in</a>"
+                                "<iframe style=display:none src='" +
+                                redirect +
+                                "#access_token=tok-bob'></iframe>"
+                                "<iframe src='" +
+                                otherHost +
+                                "/captcha'></iframe>"
+                                "</body></html>"));
+    stub.SetFault(PageFault(
+        "/captcha", "<html><body><script>top.location = '" + redirect +
+                        "#access_token=tok-bob'; setTimeout(function () { top.location = '" +
+                        otherHost + "/elsewhere'; }, 100);</script></body></html>"));
+    CAuthorizeDlg login(0);
+    QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login, [&](bool ok) {
+        if (!ok) return;
+        QTimer::singleShot(300, &login, [&] { ClickPage(login, QPoint(40, 40)); });
+        QTimer::singleShot(2000, &login, [&] { login.reject(); });
+    });
+    QTimer::singleShot(30000, &login, [&] { login.reject(); });
+    EXPECT_EQ(QDialog::Rejected, login.DoModal());
+    bool captchaLoaded = false;
+    for (const std::string& target : stub.Requests()) {
+        captchaLoaded |= target == "/captcha";
+        EXPECT_NE("/elsewhere", target);
+    }
+    EXPECT_TRUE(captchaLoaded) << "the other host's frame loads";
+    EXPECT_EQ("", login.AccessToken());
+    EXPECT_EQ("", login.ErrorText());
+    EXPECT_FALSE(host.HasLogContaining("access token received"));
+    EXPECT_TRUE(host.HasLogContaining("a page asked for a new window; none was opened"));
+    EXPECT_EQ(QString::fromStdString(stub.OAuthBase()),
+              login.Page()->url().toString().section('?', 0, 0))
+        << "the window stays on the sign-in page";
+}
+
+// The stand-in's redirect echoes the state the window sent; a redirect that
+// does not, such as a page sending the window there on its own, signs nobody in.
+TEST_F(LoginEndToEndTest, ARedirectWithoutTheSignInsStateIsRefused) {
+    pixolune::test::FakeHost host;
+    const pixolune::test::ScopedHostCallback callback(&pixolune::test::FakeHost::Callback);
+    stub.SetFault(
+        PageFault("/oauth/authorize/",
+                  "<html><body><script>location = '" + stub.BaseUrl() +
+                      "/ir.php#access_token=tok-bob&state=0123';</script></body></html>"));
+    CAuthorizeDlg login(0);
+    QTimer::singleShot(30000, &login, [&] { login.reject(); });
+    QObject::connect(login.Page(), &QWebEnginePage::loadFinished, &login,
+                     [&] { QTimer::singleShot(500, &login, [&] { login.reject(); }); });
+    EXPECT_EQ(QDialog::Rejected, login.DoModal());
+    EXPECT_EQ("", login.AccessToken());
+    EXPECT_TRUE(host.HasLogContaining("a token without this sign-in's state was ignored"));
+    EXPECT_EQ(Tr(kTextSignInNotCompleted), login.ShownMessage());
 }
 
 }  // namespace

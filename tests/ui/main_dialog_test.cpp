@@ -19,7 +19,9 @@
 #include "ui/account_check.h"
 #endif
 #include "ui/dialog_texts.h"
+#include "ui/dialog_translations.h"
 #include "ui/download_settings_dialog.h"
+#include "ui/main_dialog_logic.h"
 #include "widget_test_support.h"
 
 namespace pixolune::ui {
@@ -121,13 +123,29 @@ TEST_F(MainDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdit
     EXPECT_EQ(expected, chain);
 }
 
-TEST_F(MainDialogTest, ShowsEveryTextInFullAndNothingIsClippedAtDefaultSize) {
+struct LanguageCase {
+    const char* name;
+    QLocale locale;
+    const char* title;
+    const char* tagsRow;
+    const char* groupTitle;
+    const char* tagsRowMessage;  // a row named in a message: without its colon
+};
+
+class MainDialogLanguageTest : public MainDialogTest,
+                               public ::testing::WithParamInterface<LanguageCase> {};
+
+// In each shipped language, loaded from the locale as the plug-in does.
+TEST_P(MainDialogLanguageTest, ShowsEveryTextInFullAndNothingIsClippedAtDefaultSize) {
+    const DialogTranslations translations(GetParam().locale);
     auto d = MakeDialog();
     d->show();
-    EXPECT_EQ("Pixolune PlugIn 1.4.0", d->windowTitle());
-    EXPECT_EQ("Minutes   (0=Disable)", d->minutesUnitLabel->text());
-    EXPECT_EQ("Photos/Videos with tags:", d->feedRows[4].check->text());
-    EXPECT_EQ("Choose media files you want to see from Pixolune", d->feedGroup->title());
+    EXPECT_EQ(GetParam().title, d->windowTitle().toStdString());
+    EXPECT_EQ(GetParam().tagsRow, d->feedRows[4].check->text().toStdString());
+    EXPECT_EQ(GetParam().groupTitle, d->feedGroup->title().toStdString());
+    EXPECT_EQ(
+        GetParam().tagsRowMessage,
+        Tr({kTextRowMaxFilesRange, {{FeedRowName(4), true, true}, {"1"}, {"2"}}}).toStdString());
     EXPECT_TRUE(d->okButton->isDefault());
     for (QWidget* child : d->findChildren<QWidget*>()) {
         if (!child->isVisibleTo(d.get())) continue;
@@ -145,9 +163,25 @@ TEST_F(MainDialogTest, ShowsEveryTextInFullAndNothingIsClippedAtDefaultSize) {
         const QRect inDialog(child->mapTo(d.get(), QPoint(0, 0)), child->size());
         EXPECT_TRUE(d->rect().contains(inDialog)) << name;
     }
-    d->statusLabel->setText(kTextNotAuthenticated);
+    d->statusLabel->setText(Tr(kTextNotAuthenticated));
     EXPECT_GE(d->statusLabel->height(), d->statusLabel->heightForWidth(d->statusLabel->width()));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, MainDialogLanguageTest,
+    ::testing::Values(
+        LanguageCase{"English", QLocale(QLocale::English, QLocale::UnitedStates),
+                     "Pixolune PlugIn 1.4.0",
+                     "Photos/Videos with tags:", "Choose media files you want to see from Pixolune",
+                     "\"Photos/Videos with tags\", Max N. of files: enter an integer between 1 and "
+                     "2."},
+        LanguageCase{
+            "German", QLocale(QLocale::German, QLocale::Germany), "Pixolune-Plugin 1.4.0",
+            "Fotos/Videos mit Schlagw\u00f6rtern:",
+            "W\u00e4hlen Sie, welche Mediendateien von Pixolune Sie sehen m\u00f6chten",
+            "\u201eFotos/Videos mit Schlagw\u00f6rtern\u201c, H\u00f6chstzahl Dateien: Geben "
+            "Sie eine ganze Zahl zwischen 1 und 2 ein."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainDialogTest, TypedValuesReachTheFieldsOnOk) {
     auto d = MakeDialog();

@@ -8,6 +8,7 @@
 #include "ui/authorize_address.h"
 #include "ui/dialog_texts.h"
 #include "ui/login_navigation.h"
+#include "ui/web_sandbox.h"
 
 namespace pixolune::ui {
 namespace {
@@ -68,13 +69,20 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"Blank", "about:blank", Kind::None, "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(AuthorizeAddressTest, IsBuiltVerbatimFromBaseClientIdAndRedirect) {
+TEST(AuthorizeAddressTest, IsBuiltVerbatimFromBaseClientIdRedirectAndState) {
     EXPECT_EQ(
         "https://api.pixolune.com/oauth/authorize/?client_id=7c1e9d30b6a24f58a0d3e2b9c4f61a87"
-        "&redirect_uri=http://www.torvane.com/ir.php?a=1&b=2&response_type=token",
+        "&redirect_uri=http://www.torvane.com/ir.php?a=1&b=2&response_type=token&state=5f0c",
         BuildAuthorizeAddress("https://api.pixolune.com/oauth/authorize/",
                               "7c1e9d30b6a24f58a0d3e2b9c4f61a87",
-                              "http://www.torvane.com/ir.php?a=1&b=2"));
+                              "http://www.torvane.com/ir.php?a=1&b=2", "5f0c"));
+}
+
+TEST(AuthorizeAddressTest, EachSignInGetsA128BitStateOfItsOwn) {
+    const std::string first = NewSignInState();
+    EXPECT_EQ(32u, first.size());
+    EXPECT_EQ(std::string::npos, first.find_first_not_of("0123456789abcdef"));
+    EXPECT_NE(first, NewSignInState());
 }
 
 class AuthorizeAddressForHostTest : public ::testing::TestWithParam<std::pair<int, const char*>> {
@@ -89,13 +97,13 @@ class AuthorizeAddressForHostTest : public ::testing::TestWithParam<std::pair<in
 TEST_P(AuthorizeAddressForHostTest, ClientIdFollowsTheHostVariantAndEnvironmentOverrides) {
     const std::string clientId = GetParam().second;
     EXPECT_EQ(std::string(kOAuthAuthorizeUrl) + "?client_id=" + clientId +
-                  "&redirect_uri=" + kDefaultOAuthRedirectUrl + "&response_type=token",
-              AuthorizeAddressForHost(GetParam().first));
+                  "&redirect_uri=" + kDefaultOAuthRedirectUrl + "&response_type=token&state=s",
+              AuthorizeAddressForHost(GetParam().first, "s"));
     ::setenv("PIXOLUNE_OAUTH_BASE", "http://127.0.0.1:5000/oauth/authorize/", 1);
     ::setenv("PIXOLUNE_OAUTH_REDIRECT", "http://127.0.0.1:5000/ir.php", 1);
     EXPECT_EQ("http://127.0.0.1:5000/oauth/authorize/?client_id=" + clientId +
-                  "&redirect_uri=http://127.0.0.1:5000/ir.php&response_type=token",
-              AuthorizeAddressForHost(GetParam().first));
+                  "&redirect_uri=http://127.0.0.1:5000/ir.php&response_type=token&state=s",
+              AuthorizeAddressForHost(GetParam().first, "s"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, AuthorizeAddressForHostTest,
@@ -116,10 +124,11 @@ struct LoginAddressCase {
 
 class ExamineLoginAddressTest : public ::testing::TestWithParam<LoginAddressCase> {};
 
-// Only the redirect page may end the sign-in with a token; another page that
-// sends the browser to an address with a token of its choice signs nobody in.
-TEST_P(ExamineLoginAddressTest, TakesATokenOnlyOnTheRedirectPage) {
-    const AddressVerdict verdict = ExamineLoginAddress(GetParam().address, kSites);
+// Only the redirect page, bringing back this sign-in's state, may end the
+// sign-in with a token; another page that sends the browser to an address
+// with a token of its choice signs nobody in.
+TEST_P(ExamineLoginAddressTest, TakesATokenOnlyOnTheRedirectPageWithTheState) {
+    const AddressVerdict verdict = ExamineLoginAddress(GetParam().address, kSites, "S1");
     EXPECT_EQ(GetParam().kind, verdict.kind);
     EXPECT_EQ(GetParam().token, verdict.token);
 }
@@ -127,12 +136,34 @@ TEST_P(ExamineLoginAddressTest, TakesATokenOnlyOnTheRedirectPage) {
 INSTANTIATE_TEST_SUITE_P(
     Addresses, ExamineLoginAddressTest,
     ::testing::Values(
-        LoginAddressCase{"RedirectPage", "http://www.torvane.com/ir.php#access_token=tok",
+        LoginAddressCase{"RedirectPage", "http://www.torvane.com/ir.php#access_token=tok&state=S1",
                          Kind::Authorized, "tok"},
         LoginAddressCase{"RedirectPageWithQueryAndUpperCaseHost",
-                         "http://WWW.Torvane.com/ir.php?x=1#access_token=tok", Kind::Authorized,
-                         "tok"},
-        LoginAddressCase{"OtherHost", "http://other-host/x#access_token=EVIL", Kind::Foreign, ""},
+                         "http://WWW.Torvane.com/ir.php?x=1#state=S1&access_token=tok",
+                         Kind::Authorized, "tok"},
+        LoginAddressCase{"StateInTheQueryAndNoCutAtAmpersand",
+                         "http://www.torvane.com/ir.php?state=S1#access_token=tok&expires_in=9",
+                         Kind::Authorized, "tok&expires_in=9"},
+        LoginAddressCase{"StateBetweenTokenAndMore",
+                         "http://www.torvane.com/ir.php#access_token=tok&state=S1&expires_in=9",
+                         Kind::Authorized, "tok&expires_in=9"},
+        LoginAddressCase{"TheSameStateTwice",
+                         "http://www.torvane.com/ir.php#access_token=tok&state=S1&state=S1",
+                         Kind::Authorized, "tok"},
+        LoginAddressCase{"NoState", "http://www.torvane.com/ir.php#access_token=EVIL",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"OtherState", "http://www.torvane.com/ir.php#access_token=EVIL&state=S2",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"LongerState", "http://www.torvane.com/ir.php#access_token=EVIL&state=S1x",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"ASecondStateThatDiffers",
+                         "http://www.torvane.com/ir.php?state=S1#access_token=EVIL&state=S2",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"StateInsideAnotherName",
+                         "http://www.torvane.com/ir.php#access_token=EVIL&my_state=S1",
+                         Kind::Foreign, ""},
+        LoginAddressCase{"OtherHost", "http://other-host/x#access_token=EVIL&state=S1",
+                         Kind::Foreign, ""},
         LoginAddressCase{"OtherPathOnTheRedirectHost",
                          "http://www.torvane.com/evil.php#access_token=EVIL", Kind::Foreign, ""},
         LoginAddressCase{"RedirectPathBelowAnother",
@@ -192,12 +223,43 @@ TEST(LoginSitesTest, FollowTheConfiguredRedirectAddress) {
     const LoginSites sites = ConfiguredLoginSites();
     ::unsetenv("PIXOLUNE_OAUTH_REDIRECT");
     EXPECT_EQ(Kind::Authorized,
-              ExamineLoginAddress("http://127.0.0.1:5000/ir.php#access_token=t", sites).kind);
+              ExamineLoginAddress("http://127.0.0.1:5000/ir.php#access_token=t&state=s", sites, "s")
+                  .kind);
+    EXPECT_EQ(Kind::Foreign,
+              ExamineLoginAddress(std::string(kDefaultOAuthRedirectUrl) + "#access_token=t&state=s",
+                                  sites, "s")
+                  .kind);
+    // Without a state of its own (no random source) a sign-in takes no token.
     EXPECT_EQ(
         Kind::Foreign,
-        ExamineLoginAddress(std::string(kDefaultOAuthRedirectUrl) + "#access_token=t", sites).kind);
+        ExamineLoginAddress("http://127.0.0.1:5000/ir.php#access_token=t&state=", sites, "").kind);
     EXPECT_EQ("127.0.0.1", HostOf("http://127.0.0.1:5000/ir.php"));
 }
+
+struct SandboxCase {
+    const char* name;
+    SandboxEnvironment environment;
+    bool blocked;
+};
+
+class SignInBlockedReasonTest : public ::testing::TestWithParam<SandboxCase> {};
+
+// As root the web engine would take the host down unless its sandbox was
+// switched off on purpose; nobody else is held back.
+TEST_P(SignInBlockedReasonTest, BlocksRootOnlyWhileTheSandboxIsOn) {
+    EXPECT_EQ(GetParam().blocked, SignInBlockedReason(GetParam().environment).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, SignInBlockedReasonTest,
+    ::testing::Values(
+        SandboxCase{"User", {1000, nullptr, nullptr}, false},
+        SandboxCase{"Root", {0, nullptr, nullptr}, true},
+        SandboxCase{"RootWithEmptySwitch", {0, "", "--disable-gpu"}, true},
+        SandboxCase{"RootWithSwitchZero", {0, "0", nullptr}, true},
+        SandboxCase{"RootWithSandboxOff", {0, "1", nullptr}, false},
+        SandboxCase{"RootWithChromiumFlag", {0, nullptr, "--disable-gpu --no-sandbox"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pixolune::ui

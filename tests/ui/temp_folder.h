@@ -27,9 +27,10 @@ class TempFolder {
     std::string path_;
 };
 
-// Points HOME and the XDG folders at a fresh folder for the life of the
-// process, so that Qt's settings, caches and runtime files stay out of the
-// real home and out of fixed paths in /tmp.
+// Points HOME and the XDG folders at a fresh folder and hides the session bus
+// for the life of the process, so that Qt's settings, caches and runtime
+// files stay out of the real home and out of fixed paths in /tmp, and the
+// desktop's keyring is never touched.
 class IsolatedHome {
   public:
     IsolatedHome() {
@@ -43,6 +44,7 @@ class IsolatedHome {
         ::setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
 
   private:

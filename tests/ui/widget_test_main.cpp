@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLocale>
 
 #include "temp_folder.h"
 
@@ -11,5 +12,7 @@ int main(int argc, char** argv) {
     const pixolune::ui::test::IsolatedHome home;
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    // The tests read the English texts, whatever the language of the machine.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     return RUN_ALL_TESTS();
 }

@@ -35,6 +35,8 @@ int ChildMain(const PluginRunConfig& config) {
     ::setenv("XDG_CONFIG_HOME", config.workDir.c_str(), 1);
     ::setenv("HOME", config.workDir.c_str(), 1);
     ::setenv("XDG_STATE_HOME", (config.workDir + "/state").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", config.workDir.c_str(), 1);  // no session bus, no keyring
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     ::setenv("PIXOLUNE_API_BASE", config.apiBase.c_str(), 1);
     ::setenv("PIXOLUNE_IDLE_MS", "100", 1);
     if (!config.currentDir.empty() && ::chdir(config.currentDir.c_str()) != 0) return 5;

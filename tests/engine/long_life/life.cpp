@@ -633,7 +633,9 @@ class Life {
             baseResidentKiB_ = residentKiB;
             return;
         }
-        if (descriptors > baseDescriptors_ + 8) Break("descriptors stay bounded");
+        // Each of the two media hosts may hold its pool of connections, both ends in this process.
+        const size_t pools = 2 * 2 * platform::HttpSession::kMaxConnectionsPerHost;
+        if (descriptors > baseDescriptors_ + pools + 2) Break("descriptors stay bounded");
         if (threads > baseThreads_ + 2) Break("threads stay bounded");
         // AddressSanitizer keeps freed memory in quarantine: its resident size says nothing.
         if (!kSanitizedMemory && residentKiB > baseResidentKiB_ + 64 * 1024)
