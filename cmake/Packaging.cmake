@@ -1,7 +1,8 @@
 # `cpack -G DEB` in the build folder makes an installable Debian package of
-# what the install rules name: the plug-in, kalhost, the stand-in service, the
-# shared header and its pkg-config file, the manual pages and translations,
-# and the copyright file and changelog every Debian package carries. Its
+# what the install rules name: the plug-in and its dialogs' module, kalhost,
+# the stand-in service, the shared header and its pkg-config file, the manual
+# pages and translations, and the copyright file and changelog every Debian
+# package carries. Its
 # library dependencies are read off the binaries by dpkg-shlibdeps (package
 # dpkg-dev); `lintian` checks it (tools/check-install.sh).
 
@@ -26,9 +27,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Pixolune plug-in for the Kaleidra slide-show host")
 set(CPACK_PACKAGE_DESCRIPTION
     "Keeps a folder filled with the photos and videos of a Pixolune account for the
-Kaleidra slide-show host. Contains the plug-in library, kalhost (a small host
-that loads and drives it), pixolune-stub (a local stand-in for the service) and
-the message API header for host developers (pkg-config: kaleidra-plugin).")
+Kaleidra slide-show host. Contains the plug-in library and its dialogs'
+module (loaded only when a dialog opens), kalhost (a small host that loads
+and drives it), pixolune-stub (a local stand-in for the service) and the
+message API header for host developers (pkg-config: kaleidra-plugin).")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
