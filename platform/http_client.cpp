@@ -499,30 +499,7 @@ constexpr int kPollMs = 250;
 
 class HttpSession::Impl {
   public:
-    Impl() {
-        const CURLcode initialised = InitialiseCurlOnce();
-        if (initialised != CURLE_OK) {
-            setupFailure_ =
-                std::string("curl_global_init failed: ") + curl_easy_strerror(initialised);
-            return;
-        }
-        // Used from one thread at a time, so the share handle needs no lock callbacks.
-        share_.reset(curl_share_init());
-        if (share_) {
-            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        }
-        multi_.reset(curl_multi_init());
-        if (multi_) {
-            curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
-            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
-            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_CONCURRENT_STREAMS,
-                              kMaxStreamsPerConnection);
-        } else {
-            setupFailure_ = "curl_multi_init failed";
-        }
-    }
+    Impl() = default;
 
     ~Impl() {
         // Easy handles leave the multi handle, and go, before it and the share handle do.
@@ -530,6 +507,7 @@ class HttpSession::Impl {
     }
 
     TransferId Start(HttpRequest request) {
+        SetUpOnce();
         const TransferId id = nextId_++;
         auto transfer = std::make_unique<Transfer>(std::move(request));
         transfer->ShareBudget(&budget_, id);
@@ -582,10 +560,9 @@ class HttpSession::Impl {
     }
 
     void Wakeup() {
-        {
-            std::lock_guard<std::mutex> lock(wakeMutex_);
-            woken_.store(true);
-        }
+        // Under the lock: the multi handle may be made meanwhile on the session's thread.
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        woken_.store(true);
         wakeChanged_.notify_all();
         if (multi_) curl_multi_wakeup(multi_.get());
     }
@@ -612,6 +589,37 @@ class HttpSession::Impl {
     uint64_t ConnectionsOpened() const { return connectionsOpened_; }
 
   private:
+    // libcurl, and the TLS library with it, is set up for the first transfer
+    // rather than with the session: a plug-in asked only for its version or
+    // its settings never pays for them.
+    void SetUpOnce() {
+        if (setUpTried_) return;
+        setUpTried_ = true;
+        const CURLcode initialised = InitialiseCurlOnce();
+        if (initialised != CURLE_OK) {
+            setupFailure_ =
+                std::string("curl_global_init failed: ") + curl_easy_strerror(initialised);
+            return;
+        }
+        // Used from one thread at a time, so the share handle needs no lock callbacks.
+        share_.reset(curl_share_init());
+        if (share_) {
+            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        }
+        CurlMulti multi(curl_multi_init());
+        if (!multi) {
+            setupFailure_ = "curl_multi_init failed";
+            return;
+        }
+        curl_multi_setopt(multi.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+        curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
+        curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
+        curl_multi_setopt(multi.get(), CURLMOPT_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        multi_ = std::move(multi);
+    }
+
     // A held transfer goes on as soon as the budget allows, not at the next poll.
     std::chrono::milliseconds PollLimit() {
         std::chrono::milliseconds limit(kPollMs);
@@ -723,9 +731,11 @@ class HttpSession::Impl {
     CurlMulti multi_;
     std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
     std::vector<TransferId> ended_;  // ended and not yet handed out, in the order they ended
-    std::mutex wakeMutex_;           // with wakeChanged_, ends a wait without transfers
+    // Guards the making of multi_; with wakeChanged_, ends a wait without transfers.
+    std::mutex wakeMutex_;
     std::condition_variable wakeChanged_;
     std::atomic<bool> woken_{false};
+    bool setUpTried_ = false;
     std::string setupFailure_;  // why no transfer can be made, when none can
     TransferId nextId_ = 1;
     uint64_t connectionsOpened_ = 0;
