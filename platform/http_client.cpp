@@ -8,10 +8,12 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -535,10 +537,17 @@ class HttpSession::Impl {
             return unknown;
         }
         Transfer& transfer = *found->second;
-        while (!transfer.Done()) {
-            DriveOnce();
-            if (!transfer.Done()) Poll(PollLimit());
+        awaited_.insert(id);
+        try {
+            DriveUntilDone(transfer);
+        } catch (...) {
+            // Thrown by the waiting hook: the request's callbacks refer to the
+            // caller's frames, which are going.
+            awaited_.erase(id);
+            Cancel(id);
+            throw;
         }
+        awaited_.erase(id);
         std::unique_ptr<Transfer> ended = std::move(found->second);
         transfers_.erase(found);
         ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
@@ -574,6 +583,8 @@ class HttpSession::Impl {
         transfers_.erase(found);
         ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
     }
+
+    void WhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
 
     void SetRateCap(int64_t bytesPerSecond) {
         budget_.SetRate(bytesPerSecond, SinceEpoch(Clock::now()));
@@ -640,9 +651,48 @@ class HttpSession::Impl {
         }
     }
 
+    // The waiting hook is called once the request is under way (so that it
+    // goes out before whatever the hook starts) and again whenever others
+    // have ended since its last call.
+    void DriveUntilDone(const Transfer& transfer) {
+        bool hookDue = static_cast<bool>(whileWaiting_) && !inHook_;
+        size_t othersSeen = 0;
+        while (!transfer.Done()) {
+            DriveOnce();
+            if (transfer.Done()) break;
+            const size_t others = OthersEnded();
+            if (whileWaiting_ && !inHook_ && (hookDue || others > othersSeen)) {
+                hookDue = false;
+                inHook_ = true;
+                try {
+                    whileWaiting_();
+                } catch (...) {
+                    inHook_ = false;
+                    throw;
+                }
+                inHook_ = false;
+                othersSeen = OthersEnded();
+                continue;  // what the hook started goes out before the next wait
+            }
+            Poll(PollLimit());
+        }
+    }
+
+    // Transfers that ended and wait to be handed out, those being waited for not counted.
+    size_t OthersEnded() const {
+        return static_cast<size_t>(
+            std::count_if(ended_.begin(), ended_.end(),
+                          [this](TransferId id) { return awaited_.count(id) == 0; }));
+    }
+
     std::vector<Ended> CollectEnded() {
         std::vector<Ended> ended;
+        std::vector<TransferId> kept;  // those a Wait is waiting for stay its own
         for (const TransferId id : ended_) {
+            if (awaited_.count(id) != 0) {
+                kept.push_back(id);
+                continue;
+            }
             const auto found = transfers_.find(id);
             if (found == transfers_.end()) continue;
             Ended entry;
@@ -652,7 +702,7 @@ class HttpSession::Impl {
             ended.push_back(std::move(entry));
             transfers_.erase(found);
         }
-        ended_.clear();
+        ended_ = std::move(kept);
         return ended;
     }
 
@@ -731,6 +781,9 @@ class HttpSession::Impl {
     CurlMulti multi_;
     std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
     std::vector<TransferId> ended_;  // ended and not yet handed out, in the order they ended
+    std::set<TransferId> awaited_;   // those a Wait is under way for
+    std::function<void()> whileWaiting_;
+    bool inHook_ = false;  // whileWaiting_ runs; a Wait inside it does not call it again
     // Guards the making of multi_; with wakeChanged_, ends a wait without transfers.
     std::mutex wakeMutex_;
     std::condition_variable wakeChanged_;
@@ -755,6 +808,9 @@ std::vector<HttpSession::Ended> HttpSession::DriveUntilOneEnds(std::chrono::mill
 }
 void HttpSession::Wakeup() {
     impl_->Wakeup();
+}
+void HttpSession::WhileWaiting(std::function<void()> hook) {
+    impl_->WhileWaiting(std::move(hook));
 }
 void HttpSession::Cancel(TransferId id) {
     impl_->Cancel(id);

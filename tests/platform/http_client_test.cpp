@@ -338,6 +338,45 @@ TEST_F(HttpClientTest, DrivingHandsBackEachTransferAsItEndsAndAWakeupEndsTheWait
     EXPECT_EQ(session.InFlight(), 0u);
 }
 
+// While a feed page is awaited its owner takes the media that ended and
+// starts others; the page itself is left to its Wait.
+TEST_F(HttpClientTest, WaitingHookTakesTheOthersAsTheyEndAndLeavesTheAwaitedOneToItsWait) {
+    ServeStallAfterFirstPiece(server);
+    server.Http().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("quick", "text/plain");
+    });
+    HttpSession session;
+    Observed quickSeen;
+    HttpSession::TransferId quick = 0;
+    std::vector<HttpSession::TransferId> handedOut;
+    int calls = 0;
+    session.WhileWaiting([&] {
+        ++calls;
+        if (quick == 0) quick = session.Start(RequestFor(server.Url("/quick"), quickSeen));
+        for (const HttpSession::Ended& one : session.DriveUntilOneEnds(0ms)) {
+            handedOut.push_back(one.id);
+            server.Release();  // the awaited answer ends once the other has come
+        }
+    });
+    const HttpResult result = session.Perform(RequestFor(server.Url("/stall"), seen));
+    session.WhileWaiting(nullptr);
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(seen.body, "first");
+    EXPECT_EQ(handedOut, std::vector<HttpSession::TransferId>{quick});
+    EXPECT_EQ(quickSeen.body, "quick");
+    EXPECT_GE(calls, 2);  // once the request was under way, again when the other ended
+    EXPECT_EQ(session.InFlight(), 0u);
+}
+
+TEST_F(HttpClientTest, WhatTheWaitingHookThrowsEndsTheAwaitedRequestAndLeavesItsWait) {
+    ServeStallAfterFirstPiece(server);
+    HttpSession session;
+    session.WhileWaiting([] { throw std::runtime_error("disk full"); });
+    EXPECT_THROW((void)session.Perform(RequestFor(server.Url("/stall"), seen)), std::runtime_error);
+    EXPECT_EQ(session.InFlight(), 0u);
+}
+
 TEST_F(HttpClientTest, LowSpeedLimitEndsAStallInTheBody) {
     ServeStallAfterFirstPiece(server);
     HttpRequest request = RequestFor(server.Url("/stall"), seen);
