@@ -38,6 +38,8 @@ class DownloadPipeline {
     // At once on HTTP/2 (streams of one connection) or over the session's
     // connections per host on HTTP/1.1.
     static constexpr size_t kTransfersInFlight = 16;
+    static_assert(kTransfersInFlight < platform::HttpSession::kMaxStreamsPerConnection,
+                  "the feed's pages must find room on the media's connection");
     // Items that wait, their names claimed, behind those in flight.
     static constexpr size_t kItemsWaiting = 64;
     // A part not continued for this long is removed.
