@@ -286,7 +286,9 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
         return;
     }
     if (status == LocalNameStatus::Exists && MayTakeInExistingFile(item.Url, name)) {
-        TakeInExistingFile(item, name, settings, stop);
+        // A host that asked for a pause is not asked for the comparison either;
+        // a later refresh queues the item again.
+        if (!downloads_.HostHeld(item.Url)) TakeInExistingFile(item, name, settings, stop);
         return;
     }
     if (!ReportLocalName(status, name, item.Url)) return;

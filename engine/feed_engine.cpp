@@ -106,7 +106,7 @@ bool CFeedEngine::KeepQuiet(const PluginSettings& settings) {
         IsQuietHour(LocalHourAt(clock_.WallSeconds()), settings.QuietFrom, settings.QuietTo);
     if (quiet == inQuietHours_) return quiet;
     inQuietHours_ = quiet;
-    Health.QuietHours(quiet);
+    Health.QuietHours(quiet, settings.QuietFrom, settings.QuietTo);
     if (quiet) {
         Log("Refresh: quiet hours begin (%02d:00 to %02d:00); no requests until they end",
             settings.QuietFrom, settings.QuietTo);
