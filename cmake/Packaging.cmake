@@ -38,6 +38,20 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Torvane plug-in team <plugins@torvane.examp
 set(CPACK_DEBIAN_PACKAGE_SECTION "graphics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl is loaded when the first transfer needs it, not linked, so the
+# binaries do not name it: the package that holds the libcurl built against
+# is named here, at least at the version built against.
+find_package(CURL REQUIRED)
+get_target_property(pixolune_curl_library CURL::libcurl LOCATION)
+file(REAL_PATH "${pixolune_curl_library}" pixolune_curl_library)
+execute_process(COMMAND dpkg-query --search "${pixolune_curl_library}"
+                OUTPUT_VARIABLE pixolune_curl_owner ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX MATCH "^[^:]+" pixolune_curl_package "${pixolune_curl_owner}")
+if(pixolune_curl_package)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${pixolune_curl_package} (>= ${CURL_VERSION_STRING})")
+else()
+  message(WARNING "no Debian package holds ${pixolune_curl_library}: the package will not depend on libcurl")
+endif()
 # Qt's own texts in the user's language (the buttons of message boxes, the folder picker).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_GENERATOR "DEB")

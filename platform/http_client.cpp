@@ -20,21 +20,27 @@
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/curl_library.h"
 #include "platform/rate_budget.h"
 
 namespace pixolune::platform {
 namespace {
 
+// libcurl's entries, reached only once a session has loaded the library.
+const CurlFunctions& Lib() {
+    return *Curl();
+}
+
 // The least a socket read may take in, whatever piece size the caller asked for.
 constexpr size_t kSocketReadBytes = 64 * 1024;
 
 struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { Lib().easy_cleanup(handle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct CurlListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { Lib().slist_free_all(list); }
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
@@ -43,7 +49,7 @@ using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 CURLcode InitialiseCurlOnce() {
     static std::once_flag once;
     static CURLcode result = CURLE_OK;
-    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] { result = Lib().global_init(CURL_GLOBAL_DEFAULT); });
     return result;
 }
 
@@ -126,12 +132,12 @@ bool IsUnreachable(CURLcode code) {
 }
 
 struct CurlMultiDeleter {
-    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+    void operator()(CURLM* handle) const { Lib().multi_cleanup(handle); }
 };
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
 struct CurlShareDeleter {
-    void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+    void operator()(CURLSH* handle) const { Lib().share_cleanup(handle); }
 };
 using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 
@@ -157,7 +163,7 @@ class Transfer {
 
     // False when no easy handle could be made; the transfer is then done.
     bool Setup(CURLSH* share) {
-        easy_.reset(curl_easy_init());
+        easy_.reset(Lib().easy_init());
         if (!easy_) {
             Finish(CURLE_FAILED_INIT);
             return false;
@@ -191,7 +197,7 @@ class Transfer {
     void Resume() {
         if (heldSince_) heldTotal_ += Clock::now() - *heldSince_;
         heldSince_.reset();
-        if (easy_ && !done_) curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+        if (easy_ && !done_) Lib().easy_pause(easy_.get(), CURLPAUSE_CONT);
     }
     bool Held() const { return heldSince_.has_value(); }
 
@@ -219,64 +225,65 @@ class Transfer {
         // Neither the service nor any cache between us may answer from a stored copy.
         CurlList list;
         for (const char* line : {"Pragma: no-cache", "Cache-Control: no-cache"})
-            list.reset(curl_slist_append(list.release(), line));
+            list.reset(Lib().slist_append(list.release(), line));
         for (const std::string& line : request_.headers)
-            list.reset(curl_slist_append(list.release(), line.c_str()));
+            list.reset(Lib().slist_append(list.release(), line.c_str()));
         return list;
     }
 
     void Configure(CURLSH* share) {
         CURL* easy = easy_.get();
-        curl_easy_setopt(easy, CURLOPT_URL, request_.url.c_str());
+        Lib().easy_setopt(easy, CURLOPT_URL, request_.url.c_str());
         // Signals cannot be used for time-outs in a process with several threads.
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, request_.limits.maxRedirects);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request_.limits.connectTimeoutSeconds);
+        Lib().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        Lib().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        Lib().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        Lib().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        Lib().easy_setopt(easy, CURLOPT_MAXREDIRS, request_.limits.maxRedirects);
+        Lib().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request_.limits.connectTimeoutSeconds);
         // Under a rate cap the low-speed limit is kept here: the time a transfer
         // is held back by the cap is not the server's slowness.
         ownLowSpeedCheck_ = budget_ && budget_->Capped();
         if (!ownLowSpeedCheck_) {
-            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, request_.limits.lowSpeedBytesPerSecond);
-            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
+            Lib().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                              request_.limits.lowSpeedBytesPerSecond);
+            Lib().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
         }
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT, request_.limits.totalTimeoutSeconds);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        Lib().easy_setopt(easy, CURLOPT_TIMEOUT, request_.limits.totalTimeoutSeconds);
+        Lib().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        Lib().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         if (const char* bundle = std::getenv("PIXOLUNE_CA_BUNDLE"); bundle && *bundle)
-            curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+            Lib().easy_setopt(easy, CURLOPT_CAINFO, bundle);
         // A proxy's own "200 Connection established" is not the server's answer.
-        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        Lib().easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         // HTTP/2 where the server offers it. Over TLS a transfer waits for a
         // connection being set up, which tells at once whether it multiplexes,
         // rather than open another; over plain HTTP that would only be known
         // from the first answer, so the transfers behind it would wait for it.
-        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+        Lib().easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
         if (StartsWithIgnoringCase(request_.url, "https:"))
-            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
-        if (share) curl_easy_setopt(easy, CURLOPT_SHARE, share);
+            Lib().easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        if (share) Lib().easy_setopt(easy, CURLOPT_SHARE, share);
         if (!request_.userAgent.empty())
-            curl_easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
+            Lib().easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
+        Lib().easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
         // Small pieces for the caller need not mean small socket reads: each read
         // costs a readiness check and a call, and 4 KiB reads made a download
         // twice as slow as the link. Larger reads are cut into pieces below.
         if (request_.bufferSize > 0)
-            curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
-                             static_cast<long>(std::max(request_.bufferSize, kSocketReadBytes)));
+            Lib().easy_setopt(easy, CURLOPT_BUFFERSIZE,
+                              static_cast<long>(std::max(request_.bufferSize, kSocketReadBytes)));
         errorBuffer_[0] = '\0';
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+        Lib().easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
+        Lib().easy_setopt(easy, CURLOPT_PRIVATE, this);
 
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::BodyThunk);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        Lib().easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk);
+        Lib().easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        Lib().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::BodyThunk);
+        Lib().easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        Lib().easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        Lib().easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk);
+        Lib().easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     }
 
     static size_t HeaderThunk(char* data, size_t size, size_t count, void* self) {
@@ -342,7 +349,7 @@ class Transfer {
             return line.size();
         }
         long status = 0;
-        curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+        Lib().easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
         const bool informational = status >= 100 && status < 200;
         const bool redirectHop = status >= 300 && status < 400 && status != 304 && sawLocation_;
         if (informational || redirectHop || statusDelivered_) return line.size();
@@ -373,7 +380,7 @@ class Transfer {
     size_t OnBodyPiece(const char* data, size_t size) {
         if (!statusDelivered_) {
             long status = 0;
-            curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+            Lib().easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
             if (!DeliverStatus(status)) return 0;
         }
         // Held back by the rate cap: libcurl keeps the bytes and hands them
@@ -414,7 +421,7 @@ class Transfer {
         // A body-less answer never reaches the write callback; its status still counts.
         if (easy && code == CURLE_OK && !statusDelivered_ && !pendingException_) {
             long status = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+            Lib().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
             (void)DeliverStatus(status);
         }
         HttpResult result;
@@ -463,7 +470,7 @@ class Transfer {
     // Tells a connect time-out from a server that accepted and then stalled.
     static bool Connected(CURL* easy) {
         curl_off_t requestSentAt = 0;
-        curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &requestSentAt);
+        Lib().easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &requestSentAt);
         return requestSentAt > 0;
     }
 
@@ -517,7 +524,7 @@ class HttpSession::Impl {
             transfer->FinishBySession(setupFailure_, false);
             ended_.push_back(id);
         } else if (transfer->Setup(share_.get()) &&
-                   curl_multi_add_handle(multi_.get(), transfer->Easy()) != CURLM_OK) {
+                   Lib().multi_add_handle(multi_.get(), transfer->Easy()) != CURLM_OK) {
             transfer->Finish(CURLE_FAILED_INIT);
             ended_.push_back(id);
         } else if (transfer->Done()) {
@@ -573,7 +580,7 @@ class HttpSession::Impl {
         std::lock_guard<std::mutex> lock(wakeMutex_);
         woken_.store(true);
         wakeChanged_.notify_all();
-        if (multi_) curl_multi_wakeup(multi_.get());
+        if (multi_) Lib().multi_wakeup(multi_.get());
     }
 
     void Cancel(TransferId id) {
@@ -600,12 +607,16 @@ class HttpSession::Impl {
     uint64_t ConnectionsOpened() const { return connectionsOpened_; }
 
   private:
-    // libcurl, and the TLS library with it, is set up for the first transfer
-    // rather than with the session: a plug-in asked only for its version or
-    // its settings never pays for them.
+    // libcurl, and the TLS library with it, is loaded and set up for the
+    // first transfer rather than with the session: a plug-in asked only for
+    // its version or its settings never pays for them.
     void SetUpOnce() {
         if (setUpTried_) return;
         setUpTried_ = true;
+        if (!Curl()) {
+            setupFailure_ = CurlLoadFailure();
+            return;
+        }
         const CURLcode initialised = InitialiseCurlOnce();
         if (initialised != CURLE_OK) {
             setupFailure_ =
@@ -613,20 +624,20 @@ class HttpSession::Impl {
             return;
         }
         // Used from one thread at a time, so the share handle needs no lock callbacks.
-        share_.reset(curl_share_init());
+        share_.reset(Lib().share_init());
         if (share_) {
-            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+            Lib().share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            Lib().share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
         }
-        CurlMulti multi(curl_multi_init());
+        CurlMulti multi(Lib().multi_init());
         if (!multi) {
             setupFailure_ = "curl_multi_init failed";
             return;
         }
-        curl_multi_setopt(multi.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-        curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
-        curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
-        curl_multi_setopt(multi.get(), CURLMOPT_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
+        Lib().multi_setopt(multi.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
         std::lock_guard<std::mutex> lock(wakeMutex_);
         multi_ = std::move(multi);
     }
@@ -714,14 +725,14 @@ class HttpSession::Impl {
             return;
         }
         const CURLMcode polled =
-            curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
+            Lib().multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
         // Else the loop would spin on a multi handle that can no longer wait.
         if (polled != CURLM_OK) EndAllInFlight("curl_multi_poll", polled);
     }
 
     // As curl's own parallel loop does: a failed multi call ends every transfer.
     void EndAllInFlight(const char* call, CURLMcode code) {
-        const std::string why = std::string(call) + " failed: " + curl_multi_strerror(code);
+        const std::string why = std::string(call) + " failed: " + Lib().multi_strerror(code);
         for (auto& entry : transfers_) {
             Transfer& transfer = *entry.second;
             if (transfer.Done()) continue;
@@ -735,16 +746,16 @@ class HttpSession::Impl {
         if (!multi_) return;
         ResumeFromBudget();
         int running = 0;
-        const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
+        const CURLMcode performed = Lib().multi_perform(multi_.get(), &running);
         if (performed != CURLM_OK) {
             EndAllInFlight("curl_multi_perform", performed);
             return;
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+        while (CURLMsg* message = Lib().multi_info_read(multi_.get(), &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             Transfer* transfer = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            Lib().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
             const CURLcode code = message->data.result;
             if (!transfer || transfer->Done()) continue;
             Detach(*transfer);
@@ -771,9 +782,9 @@ class HttpSession::Impl {
             if (entry.second.get() == &transfer) budget_.Forget(entry.first);
         if (!transfer.Easy() || transfer.Done()) return;
         long opened = 0;
-        curl_easy_getinfo(transfer.Easy(), CURLINFO_NUM_CONNECTS, &opened);
+        Lib().easy_getinfo(transfer.Easy(), CURLINFO_NUM_CONNECTS, &opened);
         connectionsOpened_ += static_cast<uint64_t>(opened);
-        curl_multi_remove_handle(multi_.get(), transfer.Easy());
+        Lib().multi_remove_handle(multi_.get(), transfer.Easy());
     }
 
     RateBudget budget_{SinceEpoch(Clock::now())};  // outlives the transfers that use it
@@ -831,7 +842,8 @@ HttpResult PerformHttpGet(const HttpRequest& request) {
 }
 
 std::string TransferErrorText(int code) {
-    return curl_easy_strerror(static_cast<CURLcode>(code));
+    if (!Curl()) return "transfer error " + std::to_string(code);
+    return Lib().easy_strerror(static_cast<CURLcode>(code));
 }
 
 }  // namespace pixolune::platform

@@ -103,7 +103,7 @@ contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | s
 [ "$contents" = "$expected" ] || fail "the package's files differ from the expected list:
 $(diff <(echo "$expected") <(echo "$contents") || true)"
 depends=$(dpkg-deb -f "$deb" Depends)
-[[ "$depends" == *libc6* && "$depends" == *libqt6core6* ]] ||
+[[ "$depends" == *libc6* && "$depends" == *libqt6core6* && "$depends" == *libcurl* ]] ||
   fail "the package's dependencies were not derived from its libraries: $depends"
 if command -v lintian >/dev/null; then
   # It fails on errors (and on itself failing); warnings are shown. Root,

@@ -1,7 +1,5 @@
 #include "platform/http_client.h"
 
-#include <curl/curl.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -16,20 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/curl_library.h"
 #include "platform/rate_budget.h"
 #include "tests/platform/loopback_server.h"
-
-// This binary's curl_multi_poll is found before the library's, so that a
-// test can make the session's wait fail as a broken multi handle would.
-std::atomic<bool> g_failMultiPoll{false};
-
-extern "C" CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd extra[], unsigned int extraCount,
-                                     int timeoutMs, int* ready) {
-    using Poll = CURLMcode (*)(CURLM*, curl_waitfd[], unsigned int, int, int*);
-    static const auto libraryPoll = reinterpret_cast<Poll>(dlsym(RTLD_NEXT, "curl_multi_poll"));
-    if (g_failMultiPoll.load()) return CURLM_OUT_OF_MEMORY;
-    return libraryPoll(multi, extra, extraCount, timeoutMs, ready);
-}
 
 namespace pixolune::platform {
 namespace {
@@ -426,9 +413,12 @@ TEST_F(HttpClientTest, FailedMultiWaitEndsTheTransfersInFlightAndTheSessionGoesO
          ++tries)
         ASSERT_TRUE(session.DriveUntilOneEnds(50ms).empty());
 
-    g_failMultiPoll = true;
+    // The wait fails as a broken multi handle's would.
+    CurlFunctions& curl = *Curl();
+    const auto libraryPoll = curl.multi_poll;
+    curl.multi_poll = [](CURLM*, curl_waitfd*, unsigned, int, int*) { return CURLM_OUT_OF_MEMORY; };
     const std::vector<HttpSession::Ended> ended = session.DriveUntilOneEnds(5s);
-    g_failMultiPoll = false;
+    curl.multi_poll = libraryPoll;
     ASSERT_EQ(ended.size(), 2u);
     for (const HttpSession::Ended& one : ended) {
         EXPECT_TRUE(one.id == first || one.id == second);

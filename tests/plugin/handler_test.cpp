@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -32,6 +33,33 @@ std::vector<std::string> ExportedSymbols(const std::string& library) {
 TEST(PluginLibraryTest, ExportsOnlyTheMessageHandler) {
     EXPECT_EQ(ExportedSymbols(PIXOLUNE_PLUGIN_PATH),
               std::vector<std::string>{"kalPlugInMsgHandler"});
+}
+
+bool Mapped(const std::string& name) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(name) != std::string::npos) return true;
+    return false;
+}
+
+// A host that asks only for the version and the settings maps neither the
+// transfer library nor Qt; in a process of its own, as other tests load them.
+TEST(PluginLibraryTest, VersionAndSettingsMapNeitherTheTransferLibraryNorQt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const ScopedConfigHome home;
+            FakeHost host;
+            const PluginLibrary plugin;
+            plugin.Open(host);
+            char version[64] = {};
+            (void)plugin.Send(KAL_MSG_VERSION_TEXT, reinterpret_cast<intptr_t>(version));
+            (void)plugin.Send(KAL_MSG_SAVE_SETTINGS);
+            const bool lean = std::string(version).rfind("Pixolune v", 0) == 0 &&
+                              !Mapped("/libcurl") && !Mapped("/libQt6");
+            std::_Exit(lean ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // What a message leaves behind besides its result, so that a handler that
