@@ -82,6 +82,10 @@ constexpr SettingRow TextSetting(const char* key, std::string DialogSettings::*f
 // The longest time the dialogs take, in minutes, days or hours: seven digits,
 // as they have always taken.
 inline constexpr int32_t kLongestTypedNumber = 9999999;
+// The highest rate cap, in KiB/s: 1 GiB/s, more than any home line.
+inline constexpr int32_t kMaxRateKBLimit = 1024 * 1024;
+// Quiet hours are hours of the day.
+inline constexpr int32_t kLastHourOfDay = 23;
 
 // Every stored setting, in the order a load reads and a save writes them. A
 // new setting is a field of DialogSettings, a row here and, when a dialog

@@ -1,5 +1,6 @@
 #include "ui/download_settings_dialog.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -18,36 +19,52 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     CreateControls();
     NameControls();
     GroupRadioButtons();
+    BindControls();
     BuildLayout();
     SetTabOrder();
     ConnectCommands();
 }
 
 void CDwnlSettingsDlg::CreateControls() {
-    restartCheck = new QCheckBox(tr("Restart slideshow when all files have been downloaded"), this);
-    captionCheck = new QCheckBox(tr("Add item &caption to description in kprop file"), this);
+    restartCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::RestartKal>), this);
+    captionCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::KpropTitle>), this);
     synchronizeRadio = new QRadioButton(
         tr("&Synchronize with feeds, remove all files no longer present on the server"), this);
     olderRadio =
         new QRadioButton(tr("&Remove files no longer present on server and older than:"), this);
     daysEdit = new QLineEdit(this);
-    daysLabel = new QLabel(tr("&Days"), this);
+    daysLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::OlderDays>), this);
     okButton = new QPushButton(tr("OK"), this);
     cancelButton = new QPushButton(tr("Cancel"), this);
-    ownerCheck = new QCheckBox(tr("Add &owner name to description in kprop file"), this);
-    prefixLabel = new QLabel(tr("&Prefix:"), this);
+    ownerCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::KpropOwner>), this);
+    prefixLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::AuthPrefix>), this);
     prefixEdit = new QLineEdit(this);
     hoursEdit = new QLineEdit(this);
-    hoursLabel = new QLabel(tr("&Hours"), this);
-    rateLabel = new QLabel(tr("&Limit downloads to"), this);
+    hoursLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::OlderHours>), this);
+    rateLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::MaxRateKB>), this);
     rateEdit = new QLineEdit(this);
-    rateUnitLabel = new QLabel(tr("KB/s, 0 = no limit"), this);
-    quietFromLabel = new QLabel(tr("&Quiet hours from"), this);
+    rateUnitLabel = new QLabel(UnitOf(kRowOf<&DialogSettings::MaxRateKB>), this);
+    quietFromLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::QuietFrom>), this);
     quietFromEdit = new QLineEdit(this);
-    quietToLabel = new QLabel(tr("&to"), this);
+    quietToLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::QuietTo>), this);
     quietToEdit = new QLineEdit(this);
     // Enter presses the focused button, and OK from anywhere else.
     okButton->setDefault(true);
+}
+
+// Which control edits which setting: the exchange goes through these alone.
+// Each control is named after its setting's key, for scripts and tests.
+void CDwnlSettingsDlg::BindControls() {
+    Bind(kRowOf<&DialogSettings::RestartKal>, restartCheck, checks_);
+    Bind(kRowOf<&DialogSettings::KpropTitle>, captionCheck, checks_);
+    Bind(kRowOf<&DialogSettings::KpropOwner>, ownerCheck, checks_);
+    Bind(kRowOf<&DialogSettings::OlderDays>, daysEdit, edits_);
+    Bind(kRowOf<&DialogSettings::OlderHours>, hoursEdit, edits_);
+    Bind(kRowOf<&DialogSettings::FeedsSynch>, radioGroup_, choices_);
+    Bind(kRowOf<&DialogSettings::MaxRateKB>, rateEdit, edits_);
+    Bind(kRowOf<&DialogSettings::QuietFrom>, quietFromEdit, edits_);
+    Bind(kRowOf<&DialogSettings::QuietTo>, quietToEdit, edits_);
+    Bind(kRowOf<&DialogSettings::AuthPrefix>, prefixEdit, edits_);
 }
 
 void CDwnlSettingsDlg::NameControls() {
@@ -106,7 +123,7 @@ QGroupBox* CDwnlSettingsDlg::SynchronizationGroup(const DialogUnits& du) {
     olderRow->addWidget(hoursLabel);
     olderRow->addStretch();
 
-    auto* group = new QGroupBox(tr("Synchronization"), this);
+    auto* group = new QGroupBox(LabelOf(kRowOf<&DialogSettings::FeedsSynch>), this);
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addWidget(synchronizeRadio);
     groupLayout->addLayout(olderRow);
@@ -192,50 +209,28 @@ void CDwnlSettingsDlg::ApplyPrefixEnabling() {
 
 DownloadSettingsControls CDwnlSettingsDlg::ReadControls() const {
     DownloadSettingsControls c;
-    c.restart = restartCheck->isChecked();
-    c.caption = captionCheck->isChecked();
-    c.owner = ownerCheck->isChecked();
-    c.days = FromQt(daysEdit->text());
-    c.hours = FromQt(hoursEdit->text());
-    c.selectedRadio = radioGroup_->checkedId();  // -1 when none is selected
-    c.prefix = FromQt(prefixEdit->text());
-    c.rateKB = FromQt(rateEdit->text());
-    c.quietFrom = FromQt(quietFromEdit->text());
-    c.quietTo = FromQt(quietToEdit->text());
+    for (const auto& [key, box] : checks_) c.checks[key] = box->isChecked();
+    for (const auto& [key, group] : choices_) c.choices[key] = group->checkedId();  // -1: none
+    for (const auto& [key, edit] : edits_) c.edits[key] = FromQt(edit->text());
     return c;
 }
 
 void CDwnlSettingsDlg::WriteControls(const DownloadSettingsControls& c) {
-    restartCheck->setChecked(c.restart);
-    captionCheck->setChecked(c.caption);
-    ownerCheck->setChecked(c.owner);
-    daysEdit->setText(ToQt(c.days));
-    hoursEdit->setText(ToQt(c.hours));
-    // An exclusive group refuses to clear its checked button; loading "none" must.
-    radioGroup_->setExclusive(false);
-    synchronizeRadio->setChecked(c.selectedRadio == 0);
-    olderRadio->setChecked(c.selectedRadio == 1);
-    radioGroup_->setExclusive(true);
-    prefixEdit->setText(ToQt(c.prefix));
-    rateEdit->setText(ToQt(c.rateKB));
-    quietFromEdit->setText(ToQt(c.quietFrom));
-    quietToEdit->setText(ToQt(c.quietTo));
+    for (const auto& [key, box] : checks_) box->setChecked(c.checks.at(key));
+    for (const auto& [key, group] : choices_) {
+        const int id = c.choices.at(key);
+        // An exclusive group refuses to clear its checked button; loading "none" must.
+        group->setExclusive(false);
+        for (QAbstractButton* button : group->buttons())
+            button->setChecked(group->id(button) == id);
+        group->setExclusive(true);
+    }
+    for (const auto& [key, edit] : edits_) edit->setText(ToQt(c.edits.at(key)));
 }
 
-QWidget* CDwnlSettingsDlg::EditOf(DownloadControl control) const {
-    switch (control) {
-        case DownloadControl::Days:
-            return Enabling().ageFields ? daysEdit : nullptr;
-        case DownloadControl::Hours:
-            return Enabling().ageFields ? hoursEdit : nullptr;
-        case DownloadControl::RateKB:
-            return rateEdit;
-        case DownloadControl::QuietFrom:
-            return quietFromEdit;
-        case DownloadControl::QuietTo:
-            return quietToEdit;
-    }
-    return nullptr;
+QWidget* CDwnlSettingsDlg::EditOf(const SettingRow& setting) const {
+    const auto found = edits_.find(setting.key);
+    return found != edits_.end() ? found->second : nullptr;
 }
 
 bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
@@ -244,7 +239,7 @@ bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
         return true;
     }
     if (const auto failure = SaveDownloadControls(ReadControls(), Values))
-        return FailOn(EditOf(failure->control), failure->message);
+        return FailOn(EditOf(*failure->setting), failure->message);
     return true;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "model/plugin_settings.h"
 #include "ui/download_settings_logic.h"
 #include "ui/exchange_dialog.h"
@@ -24,8 +27,8 @@ class CDwnlSettingsDlg : public CExchangeDialog {
   public:
     explicit CDwnlSettingsDlg(QWidget* parent = nullptr, DialogPrompts* prompts = nullptr);
 
-    // Filled by the caller before DoModal. After OK the seven settings this
-    // dialog edits hold the user's choice; the others are as handed in.
+    // Filled by the caller before DoModal. After OK the settings this dialog
+    // edits (its rows of kSettings) hold the user's choice; the others are as handed in.
     DialogSettings Values;
 
     QCheckBox* restartCheck;
@@ -61,11 +64,17 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void CreateControls();
     void NameControls();
     void GroupRadioButtons();
+    void BindControls();
+    template <typename Control>
+    void Bind(const SettingRow& setting, Control* control, std::map<std::string, Control*>& bound) {
+        control->setObjectName(setting.key);
+        bound[setting.key] = control;
+    }
     void BuildLayout();
     [[nodiscard]] QHBoxLayout* OwnerRow(const DialogUnits& du);
     [[nodiscard]] QGroupBox* SynchronizationGroup(const DialogUnits& du);
     [[nodiscard]] QGroupBox* LineSharingGroup(const DialogUnits& du);
-    [[nodiscard]] QWidget* EditOf(DownloadControl control) const;
+    [[nodiscard]] QWidget* EditOf(const SettingRow& setting) const;
     [[nodiscard]] QHBoxLayout* ButtonRow(const DialogUnits& du);
     void SetTabOrder();
     void ConnectCommands();
@@ -78,6 +87,10 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void WriteControls(const DownloadSettingsControls& controls);
 
     QButtonGroup* radioGroup_;  // the two radio buttons, ids 0 and 1 as in FeedsSynch
+    // The control of each setting, by its key.
+    std::map<std::string, QCheckBox*> checks_;
+    std::map<std::string, QButtonGroup*> choices_;
+    std::map<std::string, QLineEdit*> edits_;
 };
 
 }  // namespace pixolune::ui

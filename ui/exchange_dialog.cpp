@@ -54,6 +54,14 @@ QString Tr(const UiText& text) {
     }
 }
 
+QString LabelOf(const SettingRow& setting) {
+    return Translate(setting.texts.label);
+}
+
+QString UnitOf(const SettingRow& setting) {
+    return Translate(setting.texts.unit);
+}
+
 DialogPrompts& MessageBoxPrompts() {
     static MessageBoxes prompts;
     return prompts;

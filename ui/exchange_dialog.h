@@ -91,6 +91,10 @@ class CExchangeDialog : public QDialog {
 // Translates a text of ours and fills in its values.
 [[nodiscard]] QString Tr(const UiText& text);
 
+// A setting's label and unit as its row of kSettings has them, translated.
+[[nodiscard]] QString LabelOf(const SettingRow& setting);
+[[nodiscard]] QString UnitOf(const SettingRow& setting);
+
 // Enables or disables the controls together, as one rule decides for all of them.
 void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled);
 

@@ -46,6 +46,14 @@ TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsN
     EXPECT_EQ(expected, chain);
 }
 
+// A row of the settings table without its control would never be shown or saved.
+TEST_F(DownloadSettingsDialogTest, EverySettingTheDialogEditsHasAControlNamedAfterIt) {
+    for (const SettingRow& row : kSettings) {
+        const bool bound = dialog.findChild<QObject*>(row.key) != nullptr;
+        EXPECT_EQ(row.dialog == SettingDialog::Download, bound) << row.key;
+    }
+}
+
 TEST_F(DownloadSettingsDialogTest, NoButtonSelectedStaysMinusOneAndAgeFieldsAreEnabled) {
     dialog.Values = test::DownloadSettings(0, 1, 0, 2, 5, -1, "x");
     bool ageEnabled = false, prefixEnabled = true, noneChecked = false;
