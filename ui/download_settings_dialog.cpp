@@ -19,63 +19,63 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
     CreateControls();
     NameControls();
     GroupRadioButtons();
-    BindControls();
     BuildLayout();
     SetTabOrder();
     ConnectCommands();
 }
 
 void CDwnlSettingsDlg::CreateControls() {
-    restartCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::RestartKal>), this);
-    captionCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::KpropTitle>), this);
+    restartCheck = CheckFor(kRowOf<&DialogSettings::RestartKal>);
+    captionCheck = CheckFor(kRowOf<&DialogSettings::KpropTitle>);
     synchronizeRadio = new QRadioButton(
         tr("&Synchronize with feeds, remove all files no longer present on the server"), this);
     olderRadio =
         new QRadioButton(tr("&Remove files no longer present on server and older than:"), this);
-    daysEdit = new QLineEdit(this);
-    daysLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::OlderDays>), this);
+    daysEdit = EditFor(kRowOf<&DialogSettings::OlderDays>);
+    daysLabel = LabelFor(kRowOf<&DialogSettings::OlderDays>, daysEdit);
     okButton = new QPushButton(tr("OK"), this);
     cancelButton = new QPushButton(tr("Cancel"), this);
-    ownerCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::KpropOwner>), this);
-    prefixLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::AuthPrefix>), this);
-    prefixEdit = new QLineEdit(this);
-    hoursEdit = new QLineEdit(this);
-    hoursLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::OlderHours>), this);
-    rateLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::MaxRateKB>), this);
-    rateEdit = new QLineEdit(this);
+    ownerCheck = CheckFor(kRowOf<&DialogSettings::KpropOwner>);
+    prefixEdit = EditFor(kRowOf<&DialogSettings::AuthPrefix>);
+    prefixLabel = LabelFor(kRowOf<&DialogSettings::AuthPrefix>, prefixEdit);
+    hoursEdit = EditFor(kRowOf<&DialogSettings::OlderHours>);
+    hoursLabel = LabelFor(kRowOf<&DialogSettings::OlderHours>, hoursEdit);
+    rateEdit = EditFor(kRowOf<&DialogSettings::MaxRateKB>);
+    rateLabel = LabelFor(kRowOf<&DialogSettings::MaxRateKB>, rateEdit);
     rateUnitLabel = new QLabel(UnitOf(kRowOf<&DialogSettings::MaxRateKB>), this);
-    quietFromLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::QuietFrom>), this);
-    quietFromEdit = new QLineEdit(this);
-    quietToLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::QuietTo>), this);
-    quietToEdit = new QLineEdit(this);
+    quietFromEdit = EditFor(kRowOf<&DialogSettings::QuietFrom>);
+    quietFromLabel = LabelFor(kRowOf<&DialogSettings::QuietFrom>, quietFromEdit);
+    quietToEdit = EditFor(kRowOf<&DialogSettings::QuietTo>);
+    quietToLabel = LabelFor(kRowOf<&DialogSettings::QuietTo>, quietToEdit);
     // Enter presses the focused button, and OK from anywhere else.
     okButton->setDefault(true);
 }
 
-// Which control edits which setting: the exchange goes through these alone.
-// Each control is named after its setting's key, for scripts and tests.
-void CDwnlSettingsDlg::BindControls() {
-    Bind(kRowOf<&DialogSettings::RestartKal>, restartCheck, checks_);
-    Bind(kRowOf<&DialogSettings::KpropTitle>, captionCheck, checks_);
-    Bind(kRowOf<&DialogSettings::KpropOwner>, ownerCheck, checks_);
-    Bind(kRowOf<&DialogSettings::OlderDays>, daysEdit, edits_);
-    Bind(kRowOf<&DialogSettings::OlderHours>, hoursEdit, edits_);
-    Bind(kRowOf<&DialogSettings::FeedsSynch>, radioGroup_, choices_);
-    Bind(kRowOf<&DialogSettings::MaxRateKB>, rateEdit, edits_);
-    Bind(kRowOf<&DialogSettings::QuietFrom>, quietFromEdit, edits_);
-    Bind(kRowOf<&DialogSettings::QuietTo>, quietToEdit, edits_);
-    Bind(kRowOf<&DialogSettings::AuthPrefix>, prefixEdit, edits_);
+// The exchange goes through the controls made here alone; each is named after
+// its setting's key, for scripts and tests.
+QCheckBox* CDwnlSettingsDlg::CheckFor(const SettingRow& setting) {
+    auto* check = new QCheckBox(LabelOf(setting), this);
+    check->setObjectName(setting.key);
+    checks_[setting.key] = check;
+    return check;
+}
+
+QLineEdit* CDwnlSettingsDlg::EditFor(const SettingRow& setting) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(setting.key);
+    edits_[setting.key] = edit;
+    return edit;
+}
+
+QLabel* CDwnlSettingsDlg::LabelFor(const SettingRow& setting, QLineEdit* edit) {
+    auto* label = new QLabel(LabelOf(setting), this);
+    label->setBuddy(edit);
+    return label;
 }
 
 void CDwnlSettingsDlg::NameControls() {
-    prefixLabel->setBuddy(prefixEdit);
-    daysLabel->setBuddy(daysEdit);
-    hoursLabel->setBuddy(hoursEdit);
     daysEdit->setAccessibleName(tr("Days"));
     hoursEdit->setAccessibleName(tr("Hours"));
-    rateLabel->setBuddy(rateEdit);
-    quietFromLabel->setBuddy(quietFromEdit);
-    quietToLabel->setBuddy(quietToEdit);
     rateEdit->setAccessibleName(tr("Limit downloads to, KB/s"));
     quietFromEdit->setAccessibleName(tr("Quiet hours from"));
     quietToEdit->setAccessibleName(tr("Quiet hours to"));
@@ -87,6 +87,9 @@ void CDwnlSettingsDlg::GroupRadioButtons() {
     radioGroup_ = new QButtonGroup(this);
     radioGroup_->addButton(synchronizeRadio, 0);
     radioGroup_->addButton(olderRadio, 1);
+    constexpr const SettingRow& synchronization = kRowOf<&DialogSettings::FeedsSynch>;
+    radioGroup_->setObjectName(synchronization.key);
+    choices_[synchronization.key] = radioGroup_;
 }
 
 void CDwnlSettingsDlg::BuildLayout() {
@@ -166,11 +169,8 @@ QHBoxLayout* CDwnlSettingsDlg::ButtonRow(const DialogUnits& du) {
     return row;
 }
 
-// Top to bottom as laid out.
 void CDwnlSettingsDlg::SetTabOrder() {
-    ChainTabOrder({restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio, olderRadio,
-                   daysEdit, hoursEdit, rateEdit, quietFromEdit, quietToEdit, okButton,
-                   cancelButton});
+    ChainTabOrder(FocusOrderOf(Content()->layout()));
 }
 
 void CDwnlSettingsDlg::ConnectCommands() {

@@ -64,19 +64,19 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void CreateControls();
     void NameControls();
     void GroupRadioButtons();
-    void BindControls();
-    template <typename Control>
-    void Bind(const SettingRow& setting, Control* control, std::map<std::string, Control*>& bound) {
-        control->setObjectName(setting.key);
-        bound[setting.key] = control;
-    }
+    // A setting's control, made and bound to its row: a new setting of this
+    // dialog is its row of kSettings and one of these where the layout puts it.
+    [[nodiscard]] QCheckBox* CheckFor(const SettingRow& setting);
+    [[nodiscard]] QLineEdit* EditFor(const SettingRow& setting);
+    // The row's label, naming `edit`.
+    [[nodiscard]] QLabel* LabelFor(const SettingRow& setting, QLineEdit* edit);
     void BuildLayout();
     [[nodiscard]] QHBoxLayout* OwnerRow(const DialogUnits& du);
     [[nodiscard]] QGroupBox* SynchronizationGroup(const DialogUnits& du);
     [[nodiscard]] QGroupBox* LineSharingGroup(const DialogUnits& du);
     [[nodiscard]] QWidget* EditOf(const SettingRow& setting) const;
     [[nodiscard]] QHBoxLayout* ButtonRow(const DialogUnits& du);
-    void SetTabOrder();
+    void SetTabOrder();  // top to bottom as laid out
     void ConnectCommands();
 
     void ApplyAgeEnabling();

@@ -8,6 +8,7 @@
 
 #include "ui/dialog_texts.h"
 
+class QLayout;
 class QScrollArea;
 class QWidget;
 
@@ -100,6 +101,10 @@ void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled);
 
 // Makes Tab move through the controls in the order given.
 void ChainTabOrder(const std::vector<QWidget*>& order);
+
+// The controls that take Tab, in the order `layout` places them, a group
+// box's controls in its place.
+[[nodiscard]] std::vector<QWidget*> FocusOrderOf(const QLayout* layout);
 
 [[nodiscard]] inline QString ToQt(const std::string& text) {
     return QString::fromStdString(text);
