@@ -41,8 +41,6 @@ void CDwnlSettingsDlg::CreateControls() {
     hoursEdit = EditFor(kRowOf<&DialogSettings::OlderHours>);
     hoursLabel = LabelFor(kRowOf<&DialogSettings::OlderHours>, hoursEdit);
     rateEdit = EditFor(kRowOf<&DialogSettings::MaxRateKB>);
-    rateLabel = LabelFor(kRowOf<&DialogSettings::MaxRateKB>, rateEdit);
-    rateUnitLabel = new QLabel(UnitOf(kRowOf<&DialogSettings::MaxRateKB>), this);
     quietFromEdit = EditFor(kRowOf<&DialogSettings::QuietFrom>);
     quietFromLabel = LabelFor(kRowOf<&DialogSettings::QuietFrom>, quietFromEdit);
     quietToEdit = EditFor(kRowOf<&DialogSettings::QuietTo>);
@@ -71,6 +69,15 @@ QLabel* CDwnlSettingsDlg::LabelFor(const SettingRow& setting, QLineEdit* edit) {
     auto* label = new QLabel(LabelOf(setting), this);
     label->setBuddy(edit);
     return label;
+}
+
+QHBoxLayout* CDwnlSettingsDlg::EditRow(const SettingRow& setting, QLineEdit* edit) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(LabelFor(setting, edit));
+    row->addWidget(edit);
+    if (*setting.texts.unit) row->addWidget(new QLabel(UnitOf(setting), this));
+    row->addStretch();
+    return row;
 }
 
 void CDwnlSettingsDlg::NameControls() {
@@ -137,11 +144,7 @@ QGroupBox* CDwnlSettingsDlg::LineSharingGroup(const DialogUnits& du) {
     rateEdit->setFixedWidth(du.X(40));
     quietFromEdit->setFixedWidth(du.X(20));
     quietToEdit->setFixedWidth(du.X(20));
-    auto* rateRow = new QHBoxLayout;
-    rateRow->addWidget(rateLabel);
-    rateRow->addWidget(rateEdit);
-    rateRow->addWidget(rateUnitLabel);
-    rateRow->addStretch();
+    QHBoxLayout* rateRow = EditRow(kRowOf<&DialogSettings::MaxRateKB>, rateEdit);
     auto* quietRow = new QHBoxLayout;
     quietRow->addWidget(quietFromLabel);
     quietRow->addWidget(quietFromEdit);

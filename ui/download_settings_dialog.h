@@ -44,9 +44,7 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     QLineEdit* prefixEdit;
     QLineEdit* hoursEdit;
     QLabel* hoursLabel;
-    QLabel* rateLabel;
     QLineEdit* rateEdit;
-    QLabel* rateUnitLabel;
     QLabel* quietFromLabel;
     QLineEdit* quietFromEdit;
     QLabel* quietToLabel;
@@ -70,6 +68,8 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     [[nodiscard]] QLineEdit* EditFor(const SettingRow& setting);
     // The row's label, naming `edit`.
     [[nodiscard]] QLabel* LabelFor(const SettingRow& setting, QLineEdit* edit);
+    // The row's label, `edit` and the row's unit, left-aligned on a line of their own.
+    [[nodiscard]] QHBoxLayout* EditRow(const SettingRow& setting, QLineEdit* edit);
     void BuildLayout();
     [[nodiscard]] QHBoxLayout* OwnerRow(const DialogUnits& du);
     [[nodiscard]] QGroupBox* SynchronizationGroup(const DialogUnits& du);
