@@ -200,13 +200,13 @@ CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
                 written.Error().c_str());
     }
     if (FileSystem.RenameNoReplace(tempPath.c_str(), fullPath.c_str()) != 0) {
-        const int error = errno;
+        const platform::Outcome renamed = platform::Outcome::FromErrno("");
         FileSystem.Unlink(tempPath.c_str());
         sidecar.Undo();
         // Else the next start would record whatever holds the name now.
         note.Retract();
         usersNote.Retract();
-        return ReportFailedRename(error, tempPath, fullPath);
+        return ReportFailedRename(renamed, tempPath, fullPath);
     }
     if (!usersSidecar.empty()) usersSidecars_.insert(usersSidecar);
     RecordStoredFile(item.Url, fileName);
@@ -231,8 +231,10 @@ std::string CFeedEngine::UsersSidecarBeside(const std::string& fullPath,
     return name;
 }
 
-CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(int error, const std::string& tempPath,
+CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(const platform::Outcome& renamed,
+                                                          const std::string& tempPath,
                                                           const std::string& fullPath) {
+    const int error = renamed.ErrorNumber();
     if (error == EEXIST) {
         Log("File already exits: %s", fullPath.c_str());
         return CommitResult::NameTaken;
@@ -240,7 +242,7 @@ CFeedEngine::CommitResult CFeedEngine::ReportFailedRename(int error, const std::
     if (error == ENAMETOOLONG || error == EILSEQ || error == EINVAL)
         Log("BuildLocalName(): Object name can't be used for local file: %s", fullPath.c_str());
     Log("DownloadNext(), can't rename %s to %s (%s)", tempPath.c_str(), fullPath.c_str(),
-        std::strerror(error));
+        renamed.Error().c_str());
     return CommitResult::Failed;
 }
 
@@ -284,7 +286,9 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
         return;
     }
     if (status == LocalNameStatus::Exists && MayTakeInExistingFile(item.Url, name)) {
-        TakeInExistingFile(item, name, settings, stop);
+        // A host that asked for a pause is not asked for the comparison either;
+        // a later refresh queues the item again.
+        if (!downloads_.HostHeld(item.Url)) TakeInExistingFile(item, name, settings, stop);
         return;
     }
     if (!ReportLocalName(status, name, item.Url)) return;

@@ -173,6 +173,11 @@ bool DownloadPipeline::HostHeld(const Entry& entry, Clock::time_point now) const
     return hold != holds_.end() && hold->second.until > now;
 }
 
+bool DownloadPipeline::HostHeld(const std::string& url) const {
+    const auto hold = holds_.find(HostOf(url));
+    return hold != holds_.end() && hold->second.until > Now();
+}
+
 size_t DownloadPipeline::HeldBack() const {
     if (holds_.empty()) return 0;
     const Clock::time_point now = Now();

@@ -102,6 +102,8 @@ class DownloadPipeline {
     // Whether the item of `url` is in the pipeline already (queued again by a refresh).
     [[nodiscard]] bool Holds(const std::string& url) const { return urls_.count(url) != 0; }
     [[nodiscard]] std::vector<std::string> Urls() const { return {urls_.begin(), urls_.end()}; }
+    // Whether the host of `url` asked for a pause, or can't be reached, for now.
+    [[nodiscard]] bool HostHeld(const std::string& url) const;
     // The parts and notes the items in the pipeline write or wait to continue.
     [[nodiscard]] std::set<std::string> PartsInUse() const;
 

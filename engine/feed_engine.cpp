@@ -67,10 +67,15 @@ void CFeedEngine::SetToken(std::string token) {
     if (Worker) Worker->WakeEvent.Set();
 }
 
-PassOutcome CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
-    // Nothing is queried or downloaded for a folder that is not ours.
-    if (!TakeMediaFolder()) return PassOutcome::FolderUnusable;
-    if (localListUnreadable_) return PassOutcome::ListUnreadable;
+DownloadStep CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
+    // Nothing is queried or downloaded for a folder that is not ours, nor
+    // while its records are unknown: results could not be recorded without
+    // replacing the list.
+    if (!TakeMediaFolder()) return DownloadStep::BatchClosed;
+    if (localListUnreadable_) {
+        ReadLocalFileList();
+        if (localListUnreadable_) return DownloadStep::BatchClosed;
+    }
     PluginSettings settings = configuration_.Settings();
     if (KeepQuiet(settings)) {
         // What was stored before the hours began is shown now, not when they end.
@@ -78,14 +83,13 @@ PassOutcome CFeedEngine::RunPass(const std::atomic<int32_t>* stop) {
             settings.ImgFolder = MediaFolder();
             CloseBatch(settings);
         }
-        return PassOutcome::BatchClosed;
+        return DownloadStep::BatchClosed;
     }
     // One budget for every transfer of the worker, API pages included.
     Transfers->SetRateCap(static_cast<int64_t>(settings.MaxRateKB) * 1024);
     (void)Refresh(stop);  // a failed feed is retried on its own schedule
-    if (stop && stop->load() != 0) return PassOutcome::BatchClosed;
-    return DownloadNext(stop) == DownloadStep::ItemTaken ? PassOutcome::ItemTaken
-                                                         : PassOutcome::BatchClosed;
+    if (stop && stop->load() != 0) return DownloadStep::BatchClosed;
+    return DownloadNext(stop);
 }
 
 void CFeedEngine::BeginWork() {
@@ -102,7 +106,7 @@ bool CFeedEngine::KeepQuiet(const PluginSettings& settings) {
         IsQuietHour(LocalHourAt(clock_.WallSeconds()), settings.QuietFrom, settings.QuietTo);
     if (quiet == inQuietHours_) return quiet;
     inQuietHours_ = quiet;
-    Health.QuietHours(quiet);
+    Health.QuietHours(quiet, settings.QuietFrom, settings.QuietTo);
     if (quiet) {
         Log("Refresh: quiet hours begin (%02d:00 to %02d:00); no requests until they end",
             settings.QuietFrom, settings.QuietTo);

@@ -34,14 +34,9 @@ namespace pixolune {
 class CPixoluneThread;
 class AppendedNote;
 
-// What a refresh pass answers: whether at least one feed was read (1) or none (0).
-enum class RefreshResult : int { NothingRead = 0, FeedRead = 1 };
-// What one pass of the worker came to: an item was taken (the next pass comes
-// at once), or the worker waits for its idle interval, after which it reads an
-// unreadable list again.
-enum class PassOutcome { ItemTaken, BatchClosed, FolderUnusable, ListUnreadable };
-// What a download step answers: an item was taken from the queue (1), or the
-// queue was empty and the batch was closed (0).
+// What a download step, and a pass of the worker, answers: an item was taken
+// from the queue (1; the next pass comes at once), or there is nothing to do
+// now and the batch was closed (0; the worker waits its idle interval).
 enum class DownloadStep : int { BatchClosed = 0, ItemTaken = 1 };
 
 // The engine runs the worker's pass: refreshes, download steps and the
@@ -110,14 +105,17 @@ class CFeedEngine {
 
     // One pass of the worker: the hold on the media folder, a refresh of the
     // feeds that are due and one download step.
-    [[nodiscard]] PassOutcome RunPass(const std::atomic<int32_t>* stop);
+    // A folder that can't be used, or whose list can't be read (it is read
+    // again at the next pass), leaves nothing to do.
+    [[nodiscard]] DownloadStep RunPass(const std::atomic<int32_t>* stop);
     // Before the first pass and after the last: the worker's run is recorded,
     // and at its end the transfers stop (their parts kept) and the folder is left.
     void BeginWork();
     void EndWork();
 
     // The worker's operations (worker thread; tests call them directly).
-    RefreshResult Refresh(const std::atomic<int32_t>* stop = nullptr);
+    // Ok when at least one feed was read.
+    QueryResult Refresh(const std::atomic<int32_t>* stop = nullptr);
     [[nodiscard]] DownloadStep DownloadNext(const std::atomic<int32_t>* stop);
     [[nodiscard]] DownloadResult DownloadImage(const std::string& url, const std::string& path,
                                                const std::atomic<int32_t>* stop);
@@ -163,7 +161,7 @@ class CFeedEngine {
         const std::atomic<int32_t>* stop = nullptr;
     };
     enum class FeedRefresh { Read, Failed, Dropped, TokenRefused, HourlyTryFailed };
-    [[nodiscard]] RefreshResult RefreshFeeds(const EngineConfiguration::Snapshot& inputs,
+    [[nodiscard]] QueryResult RefreshFeeds(const EngineConfiguration::Snapshot& inputs,
                                              const std::atomic<int32_t>* stop);
     [[nodiscard]] bool IsAuthorized(const std::string& token);
     [[nodiscard]] bool ShouldQuery(const CPixoluneFeed& feed, int32_t tmUpdate,
@@ -231,7 +229,7 @@ class CFeedEngine {
                                 const std::string& fullPath, const std::string& fileName,
                                 const PluginSettings& settings);
     // Says why the rename into place failed (its errno in `error`).
-    CommitResult ReportFailedRename(int error, const std::string& tempPath,
+    CommitResult ReportFailedRename(const platform::Outcome& renamed, const std::string& tempPath,
                                     const std::string& fullPath);
     // A file the list lacks under the name the item's URL gives: downloads the
     // item and takes the file in when it holds the same bytes.

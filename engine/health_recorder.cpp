@@ -72,6 +72,9 @@ void HealthRecorder::WorkerStarted() {
     record_.stoppedAt.reset();
     record_.inQuietHours = false;
     dirty_ = true;
+    // A start after a stop says so at once; the first start waits for the
+    // worker's first word (the folder may be another host's).
+    if (writtenState_) WriteRecord();
 }
 
 void HealthRecorder::WorkerStopped() {
@@ -85,10 +88,12 @@ void HealthRecorder::RefreshEnded() {
     if (dirty_) WriteRecord();
 }
 
-void HealthRecorder::QuietHours(bool begun) {
+void HealthRecorder::QuietHours(bool begun, int from, int to) {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (record_.inQuietHours == begun) return;
+    if (record_.inQuietHours == begun && record_.quietFrom == from && record_.quietTo == to) return;
     record_.inQuietHours = begun;
+    record_.quietFrom = from;
+    record_.quietTo = to;
     Changed();
 }
 

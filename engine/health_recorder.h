@@ -52,7 +52,8 @@ class HealthRecorder {
     // Refresh. The record is written at the end of every refresh that changed it.
     void RefreshBegins(int32_t tmUpdateMinutes, int quietFrom, int quietTo);
     void RefreshEnded();
-    void QuietHours(bool begun);
+    // The settings' quiet hours [from, to) began or ended.
+    void QuietHours(bool begun, int from, int to);
     void SignInMissing();
     void TokenRefused(std::chrono::milliseconds nextTryIn);
     void FeedRefreshed(int index, const CPixoluneFeed& feed, size_t queueLength);

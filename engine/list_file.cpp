@@ -98,19 +98,23 @@ long long BoundedCount(const std::string& line) {
 
 // Only a missing file is an empty list; a refused or failing open is not.
 platform::FileHandle OpenForReading(platform::FileSystem& fileSystem, const std::string& path,
-                                    int& error) {
+                                    platform::Outcome& failure) {
     // A FIFO or device under the list's name must not hang the worker.
     platform::FileHandle fd = platform::OpenRegularFile(fileSystem, path, O_RDONLY);
-    error = fd ? 0 : (errno != 0 ? errno : EIO);
+    failure = fd ? platform::Outcome::Ok() : platform::Outcome::FromErrno("");
     return fd;
+}
+
+ListReadResult Unreadable(platform::Outcome failure) {
+    ListReadResult result;
+    result.status = ListReadStatus::Unreadable;
+    result.failure = std::move(failure);
+    return result;
 }
 
 ListReadResult Unreadable(int error, LocalFileMap& files) {
     files.clear();
-    ListReadResult result;
-    result.status = ListReadStatus::Unreadable;
-    result.error = error;
-    return result;
+    return Unreadable(platform::Outcome::Failed("", error != 0 ? error : EIO));
 }
 
 // Every entry takes at least four bytes ("u\nn\n"), so a damaged count never
@@ -181,10 +185,10 @@ ListReadResult ReadListFile(platform::FileSystem& fileSystem, const std::string&
                             LocalFileMap& files) {
     files.clear();
     ListReadResult result;
-    int openError = 0;
-    const platform::FileHandle fd = OpenForReading(fileSystem, path, openError);
+    platform::Outcome opened = platform::Outcome::Ok();
+    const platform::FileHandle fd = OpenForReading(fileSystem, path, opened);
     if (!fd) {
-        if (openError != ENOENT) return Unreadable(openError, files);
+        if (opened.ErrorNumber() != ENOENT) return Unreadable(opened.ErrorNumber(), files);
         files.reserve(kNoListReserveRecords);
         return result;
     }
@@ -229,34 +233,31 @@ bool AppendJournal(platform::FileSystem& fileSystem, const std::string& path,
     return written == static_cast<ssize_t>(entry.size()) && closed;
 }
 
-JournalMergeResult MergeJournal(platform::FileSystem& fileSystem, const std::string& path,
-                                const std::string& folder, LocalFileMap& files) {
-    JournalMergeResult result;
-    int openError = 0;
-    const platform::FileHandle fd = OpenForReading(fileSystem, path, openError);
+ListReadResult MergeJournal(platform::FileSystem& fileSystem, const std::string& path,
+                            const std::string& folder, LocalFileMap& files) {
+    ListReadResult result;
+    result.status = ListReadStatus::Loaded;
+    platform::Outcome opened = platform::Outcome::Ok();
+    const platform::FileHandle fd = OpenForReading(fileSystem, path, opened);
     if (!fd) {
-        result.readable = openError == ENOENT;
-        result.error = result.readable ? 0 : openError;
-        return result;
+        if (opened.ErrorNumber() == ENOENT) result.status = ListReadStatus::NotFound;
+        return opened.ErrorNumber() == ENOENT ? result : Unreadable(std::move(opened));
     }
     ListLineReader reader(fileSystem, fd.Get());
     std::vector<CFileData> found;
     off_t wholeEntriesEnd = 0;
-    if (!ReadJournalEntries(fileSystem, reader, folder, found, wholeEntriesEnd)) {
-        result.readable = false;
-        result.error = reader.Error();
-        return result;
-    }
+    if (!ReadJournalEntries(fileSystem, reader, folder, found, wholeEntriesEnd))
+        return Unreadable(platform::Outcome::Failed("", reader.Error()));
     // Appends after a torn entry would otherwise be read out of step for ever;
     // but a second name of someone's file is never cut.
     if (reader.Offset() > wholeEntriesEnd) {
         struct stat status {};
         if (fileSystem.Fstat(fd.Get(), &status) == 0 && status.st_nlink > 1)
-            result.error = EMLINK;
+            result.failure = platform::Outcome::Failed("", EMLINK);
         else if (fileSystem.Truncate(path.c_str(), wholeEntriesEnd) == 0)
             result.trimmed = true;
         else
-            result.error = errno;
+            result.failure = platform::Outcome::FromErrno("");
     }
     for (CFileData& record : found) files[record.SourceUrl] = std::move(record);
     result.added = found.size();

@@ -24,10 +24,15 @@ inline constexpr long long kMaxListReserveRecords = 1'000'000;
 // to its end; its records are unknown and nothing may replace it.
 enum class ListReadStatus { Loaded, NotFound, WrongHeader, Unreadable };
 
+// What reading the list or merging its journal came to.
 struct ListReadResult {
     ListReadStatus status = ListReadStatus::NotFound;
     size_t skipped = 0;  // entries dropped: overlong or NUL-holding lines, unusable local names
-    int error = 0;       // errno of an Unreadable file
+    size_t added = 0;    // the journal's entries taken in
+    bool trimmed = false;  // a torn last journal entry was cut off the file
+    // Why the file is Unreadable, or why a torn journal entry could not be cut.
+    platform::Outcome failure = platform::Outcome::Ok();
+    [[nodiscard]] bool Readable() const { return status != ListReadStatus::Unreadable; }
 };
 
 // Empties `files` and loads the list file at `path` into it. Entries whose
@@ -48,19 +53,12 @@ struct ListReadResult {
 [[nodiscard]] bool AppendJournal(platform::FileSystem& fileSystem, const std::string& path,
                                  const CFileData& record);
 
-struct JournalMergeResult {
-    bool readable = true;  // false: `files` is unchanged and the journal must be kept
-    int error = 0;         // errno when not readable, or when the torn tail could not be cut
-    size_t added = 0;      // entries taken into `files`
-    bool trimmed = false;  // a torn last entry was cut off the file
-};
-
 // Adds the journal's complete entries whose files are still in `folder` to
 // `files`. A cut-off last entry is trimmed from the file, so that the next
-// append starts on a line of its own; a damaged entry is skipped alone.
-[[nodiscard]] JournalMergeResult MergeJournal(platform::FileSystem& fileSystem,
-                                              const std::string& path, const std::string& folder,
-                                              LocalFileMap& files);
+// append starts on a line of its own; a damaged entry is skipped alone. An
+// Unreadable journal leaves `files` unchanged, and must be kept.
+[[nodiscard]] ListReadResult MergeJournal(platform::FileSystem& fileSystem, const std::string& path,
+                                          const std::string& folder, LocalFileMap& files);
 
 // The list file's bytes: header, count and two lines per record, CR LF ends.
 // A record the reader could not give back is left out (and not counted).

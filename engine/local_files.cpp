@@ -107,7 +107,8 @@ void CFeedEngine::ReadLocalFileList() {
             Log("ReadLocalFileList: wrong file header");
             break;
         case ListReadStatus::Unreadable:
-            Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(result.error));
+            Log("ReadLocalFileList: can't read %s (%s)", path.c_str(),
+                result.failure.Error().c_str());
             break;
         case ListReadStatus::Loaded:
             if (result.skipped > 0)
@@ -128,15 +129,15 @@ void CFeedEngine::ReadLocalFileList() {
 
 bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
     const std::string path = MediaPath(folder, kJournalFileName);
-    const JournalMergeResult merged = MergeJournal(FileSystem, path, folder, LocalFiles);
-    if (!merged.readable) {
-        Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), std::strerror(merged.error));
+    const ListReadResult merged = MergeJournal(FileSystem, path, folder, LocalFiles);
+    if (!merged.Readable()) {
+        Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), merged.failure.Error().c_str());
         return false;
     }
     if (merged.trimmed)
         Log("ReadLocalFileList: cut-off journal entry removed from %s", path.c_str());
-    if (merged.error != 0)
-        Log("ReadLocalFileList: can't trim %s (%s)", path.c_str(), std::strerror(merged.error));
+    if (!merged.failure)
+        Log("ReadLocalFileList: can't trim %s (%s)", path.c_str(), merged.failure.Error().c_str());
     if (merged.added > 0) {
         // They reach the list with the next write.
         NewFiles = 1;

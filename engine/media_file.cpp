@@ -20,7 +20,7 @@ MediaFileWriter::~MediaFileWriter() {
 }
 
 bool MediaFileWriter::Fail(const char* what) {
-    error_ = std::string(what) + ": " + std::strerror(errno);
+    error_ = platform::Outcome::FromErrno(what);
     return false;
 }
 

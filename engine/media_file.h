@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/outcome.h"
 
 namespace pixolune {
 
@@ -46,7 +47,7 @@ class MediaFileWriter {
     // Bytes handed to Write that have not reached the file yet.
     [[nodiscard]] size_t PendingBytes() const { return pending_.size(); }
     // The error text of the last failure.
-    const std::string& Error() const { return error_; }
+    [[nodiscard]] std::string Error() const { return error_.Error(); }
 
   private:
     bool Fail(const char* what);
@@ -57,7 +58,7 @@ class MediaFileWriter {
     int fd_ = -1;
     bool created_ = false;
     bool finished_ = false;
-    std::string error_;
+    platform::Outcome error_ = platform::Outcome::Ok();
     std::string pending_;  // bytes handed to Write and not yet written
 };
 

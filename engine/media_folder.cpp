@@ -14,8 +14,8 @@ std::string CFeedEngine::MediaFolder() const {
 
 bool CFeedEngine::TakeMediaFolder() {
     const std::string folder = configuration_.Settings().ImgFolder;
-    const std::string problem = platform::MediaFolderProblem(FileSystem, folder);
-    if (folderHold_.Holds(folder) && problem.empty()) return true;
+    const platform::Outcome usable = platform::MediaFolderProblem(FileSystem, folder);
+    if (folderHold_.Holds(folder) && usable) return true;
     if (const auto& held = folderHold_.Active()) {
         const bool changed = *held != folder;
         if (changed)
@@ -24,9 +24,9 @@ bool CFeedEngine::TakeMediaFolder() {
         LeaveMediaFolder(changed ? DownloadPipeline::Parts::Removed
                                  : DownloadPipeline::Parts::KeptToResume);
     }
-    if (!problem.empty()) {
+    if (!usable) {
         folderHold_.SayProblemOnce(folder, "DownloadNext(): the media folder " + folder +
-                                               " can't be used (" + problem + ")");
+                                               " can't be used (" + usable.Error() + ")");
         Health.FolderUnusable(folder, folderHold_.LastProblem());
         return false;
     }

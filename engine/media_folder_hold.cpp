@@ -1,8 +1,5 @@
 #include "engine/media_folder_hold.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "engine/local_names.h"
 #include "model/host_link.h"
 
@@ -27,14 +24,13 @@ bool MediaFolderHold::Lock(const std::string& folder) {
             return false;
         case platform::FolderLock::Status::Failed:
             SayProblemOnce(folder, "DownloadNext(): the media folder " + folder +
-                                       " can't be used (" + std::strerror(attempt.errorNumber) +
-                                       ")");
+                                       " can't be used (" + attempt.failure.Error() + ")");
             return false;
         case platform::FolderLock::Status::Unsupported:
             // Unlocked, as before there was a lock: better than no downloads at all.
             Log("DownloadNext(): the media folder %s can't be locked (%s); another host must not "
                 "use it as well",
-                folder.c_str(), std::strerror(attempt.errorNumber));
+                folder.c_str(), attempt.failure.Error().c_str());
             return true;
     }
     return false;

@@ -100,13 +100,9 @@ void CPixoluneThread::RunComms() {
 void CPixoluneThread::RunPasses() {
     CFeedEngine& engine = *Engine;
     while (StopRequest.load() == 0) {
-        const PassOutcome outcome = engine.RunPass(&StopRequest);
-        if (outcome == PassOutcome::ItemTaken || StopRequest.load() != 0) continue;
+        const DownloadStep step = engine.RunPass(&StopRequest);
+        if (step == DownloadStep::ItemTaken || StopRequest.load() != 0) continue;
         (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
-        // No query, download or pruning while the folder's records are unknown:
-        // their results could not be recorded without replacing the list.
-        if (outcome == PassOutcome::ListUnreadable && StopRequest.load() == 0)
-            engine.ReadLocalFileList();
     }
 }
 

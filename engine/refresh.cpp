@@ -186,25 +186,25 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
     return FeedRefresh::Read;
 }
 
-RefreshResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
+QueryResult CFeedEngine::Refresh(const std::atomic<int32_t>* stop) {
     const EngineConfiguration::Snapshot inputs = configuration_.Read();
     Health.RefreshBegins(inputs.settings.tmUpdate, inputs.settings.QuietFrom,
                          inputs.settings.QuietTo);
-    const RefreshResult result = RefreshFeeds(inputs, stop);
+    const QueryResult result = RefreshFeeds(inputs, stop);
     Health.RefreshEnded();
     return result;
 }
 
-RefreshResult CFeedEngine::RefreshFeeds(const EngineConfiguration::Snapshot& inputs,
+QueryResult CFeedEngine::RefreshFeeds(const EngineConfiguration::Snapshot& inputs,
                                         const std::atomic<int32_t>* stop) {
-    if (!IsAuthorized(inputs.token)) return RefreshResult::NothingRead;
+    if (!IsAuthorized(inputs.token)) return QueryResult::Failed;
     RefreshPass pass;
     pass.generation = inputs.tokenGeneration;
     pass.stop = stop;
     const RefusedTokenHold::Start start = tokenHold_.BeginPass(inputs.tokenGeneration);
     if (start.newToken) retryWaits_.clear();  // the waits of the refused token's failures
     pass.token = start.pass;
-    RefreshResult result = RefreshResult::NothingRead;
+    QueryResult result = QueryResult::Failed;
     for (size_t i = 0; !(stop && stop->load() != 0); ++i) {
         const std::optional<CPixoluneFeed> feed = configuration_.FeedToQuery(i);
         if (!feed) {
@@ -222,7 +222,7 @@ RefreshResult CFeedEngine::RefreshFeeds(const EngineConfiguration::Snapshot& inp
         // No other feed is read with a token that is refused, or not yet known to be accepted.
         if (refreshed == FeedRefresh::TokenRefused || refreshed == FeedRefresh::HourlyTryFailed)
             break;
-        if (refreshed == FeedRefresh::Read) result = RefreshResult::FeedRead;
+        if (refreshed == FeedRefresh::Read) result = QueryResult::Ok;
     }
     return result;
 }

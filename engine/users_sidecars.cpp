@@ -74,7 +74,7 @@ platform::Outcome WriteUsersSidecars(platform::FileSystem& fileSystem, const std
                                      const std::set<std::string>& names) {
     if (names.empty()) {
         if (fileSystem.Unlink(path.c_str()) != 0 && errno != ENOENT)
-            return platform::Outcome::Failed(platform::ErrnoText("remove " + path, errno));
+            return platform::Outcome::FromErrno("remove " + path);
         return platform::Outcome::Ok();
     }
     std::string text = std::string(kUsersSidecarsHeader) + "\n";

@@ -74,13 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // and a torn tail is cut back to a whole entry, which reads the same.
     WriteWhole(folder.File(), std::string(reinterpret_cast<const char*>(data), size));
     pixolune::LocalFileMap journal;
-    const pixolune::JournalMergeResult merged = pixolune::MergeJournal(
+    const pixolune::ListReadResult merged = pixolune::MergeJournal(
         pixolune::platform::RealFileSystem(), folder.File(), folder.path, journal);
-    if (!merged.readable || merged.added != 0 || !journal.empty()) __builtin_trap();
+    if (!merged.Readable() || merged.added != 0 || !journal.empty()) __builtin_trap();
     if (merged.trimmed) {
-        const pixolune::JournalMergeResult again = pixolune::MergeJournal(
+        const pixolune::ListReadResult again = pixolune::MergeJournal(
             pixolune::platform::RealFileSystem(), folder.File(), folder.path, journal);
-        if (!again.readable || again.trimmed || again.added != 0) __builtin_trap();
+        if (!again.Readable() || again.trimmed || again.added != 0) __builtin_trap();
     }
     return 0;
 }

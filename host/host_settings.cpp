@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/atomic_file.h"
+#include "platform/outcome.h"
 #include "platform/user_registry.h"
 
 namespace kalhost {
@@ -69,7 +70,7 @@ bool MayReplace(const std::string& path, const struct stat& info, std::string* e
         return false;
     }
     if (::access(path.c_str(), W_OK) != 0) {
-        *error = "can't write " + path + ": " + std::strerror(errno);
+        *error = pixolune::platform::Outcome::FromErrno("can't write " + path).Error();
         return false;
     }
     return true;
@@ -81,7 +82,7 @@ FileRead ReadWholeFile(const std::string& path, std::string* bytes, std::string*
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (errno == ENOENT) return FileRead::Missing;
-        *error = "can't read " + path + ": " + std::strerror(errno);
+        *error = pixolune::platform::Outcome::FromErrno("can't read " + path).Error();
         return FileRead::Failed;
     }
     std::ostringstream text;

@@ -21,7 +21,7 @@ PathParts SplitPath(const std::string& path) {
 }
 
 Outcome Fail(const std::string& what) {
-    return Outcome::Failed(ErrnoText(what, errno));
+    return Outcome::FromErrno(what);
 }
 
 }  // namespace

@@ -28,10 +28,10 @@ FolderLock::Attempt FolderLock::TryAcquire(FileSystem& fileSystem, const std::st
     for (int attempt = 0; attempt < kAcquireAttempts; ++attempt) {
         FileHandle fd(fileSystem, fileSystem.Open(path.c_str(),
                                                   O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!fd) return {Status::Failed, errno};
+        if (!fd) return {Status::Failed, Outcome::FromErrno("")};
         if (fileSystem.Flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) return {Status::Busy};
-            return {Status::Unsupported, errno};
+            return {Status::Unsupported, Outcome::FromErrno("")};
         }
         if (!IsSameFile(fileSystem, fd.Get(), path)) continue;  // released and removed meanwhile
         fileSystem_ = &fileSystem;

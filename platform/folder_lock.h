@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/outcome.h"
 
 namespace pixolune::platform {
 
@@ -18,10 +19,10 @@ class FolderLock {
         Unsupported,  // the file system takes no flock; nothing is held
         Failed        // the lock file can't be opened or created
     };
-    // What TryAcquire found; errorNumber is the errno of Unsupported and Failed.
+    // What TryAcquire found; `failure` says why for Unsupported and Failed.
     struct [[nodiscard]] Attempt {
         Status status = Status::Failed;
-        int errorNumber = 0;
+        Outcome failure = Outcome::Ok();
     };
 
     FolderLock() = default;

@@ -403,7 +403,7 @@ class Transfer {
         HttpResult result;
         result.failure = failure;
         result.errorCode = static_cast<int>(code);
-        result.errorText = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code);
+        result.errorText = errorBuffer_[0] ? errorBuffer_ : TransferErrorText(code);
         return result;
     }
 
@@ -503,7 +503,7 @@ class HttpSession::Impl {
         const CURLcode initialised = InitialiseCurlOnce();
         if (initialised != CURLE_OK) {
             setupFailure_ =
-                std::string("curl_global_init failed: ") + curl_easy_strerror(initialised);
+                std::string("curl_global_init failed: ") + TransferErrorText(initialised);
             return;
         }
         // Used from one thread at a time, so the share handle needs no lock callbacks.

@@ -33,16 +33,16 @@ Outcome MakePrivateFolder(const std::string& folder) {
     for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string part = folder.substr(0, slash);
         if (::mkdir(part.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
-            return Outcome::Failed(ErrnoText("can't make " + part, errno));
+            return Outcome::FromErrno("can't make " + part);
         if (slash == std::string::npos) break;
     }
     struct stat status {};
     if (::lstat(folder.c_str(), &status) != 0)
-        return Outcome::Failed(ErrnoText("can't read " + folder, errno));
+        return Outcome::FromErrno("can't read " + folder);
     if (!S_ISDIR(status.st_mode)) return Outcome::Failed(folder + " is not a folder");
     if ((status.st_mode & 07777) != kPrivateFolderMode &&
         ::chmod(folder.c_str(), kPrivateFolderMode) != 0)
-        return Outcome::Failed(ErrnoText("can't make " + folder + " private", errno));
+        return Outcome::FromErrno("can't make " + folder + " private");
     return Outcome::Ok();
 }
 

@@ -53,21 +53,21 @@ bool KeyPathToRelative(const std::string& keyPath, std::string* relative) {
 Outcome MakePrivateFolders(const std::string& root, const std::string& relative) {
     std::string path = root;
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return Outcome::Failed(ErrnoText("can't create " + path, errno));
+        return Outcome::FromErrno("can't create " + path);
     size_t start = 0;
     while (start < relative.size()) {
         size_t end = relative.find('/', start);
         if (end == std::string::npos) end = relative.size();
         path += "/" + relative.substr(start, end - start);
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-            return Outcome::Failed(ErrnoText("can't create " + path, errno));
+            return Outcome::FromErrno("can't create " + path);
         start = end + 1;
     }
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Outcome::Failed(path + " is not a folder");
     if ((info.st_mode & 0777) != 0700 && ::chmod(path.c_str(), 0700) != 0)
-        return Outcome::Failed(ErrnoText("can't make " + path + " private", errno));
+        return Outcome::FromErrno("can't make " + path + " private");
     return Outcome::Ok();
 }
 
@@ -164,11 +164,11 @@ Outcome DeleteRegistryValue(const std::string& keyPath, const std::string& value
     const std::string path = folder + "/" + valueName;
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0)
-        return errno == ENOENT ? Outcome::Ok() : Outcome::Failed(ErrnoText(path, errno));
+        return errno == ENOENT ? Outcome::Ok() : Outcome::FromErrno(path);
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         return Outcome::Failed(path + " is not a plain file of this user");
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        return Outcome::Failed(ErrnoText("can't remove " + path, errno));
+        return Outcome::FromErrno("can't remove " + path);
     return Outcome::Ok();
 }
 

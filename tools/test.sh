@@ -26,7 +26,7 @@ echo "== install and package"
 if [ "$quick" -eq 0 ]; then
   echo "== tests: AddressSanitizer + UndefinedBehaviorSanitizer"
   "$root/tools/setup.sh" "$root/build-asan" -DPIXOLUNE_ASAN=ON -DPIXOLUNE_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions="$root/tools/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j2 --timeout 900 -LE no-sanitizer
 
   echo "== tests: ThreadSanitizer (threaded tests)"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "ui/dialog_texts.h"
 #include "ui/integer_exchange.h"
@@ -21,11 +20,11 @@ int RowOfType(int32_t type) {
 }
 
 // The message for a folder the worker would refuse, as the user reads it.
-UiText FolderMessage(const std::string& folder, const std::string& problem) {
+UiText FolderMessage(const std::string& folder, const platform::Outcome& problem) {
     if (folder.empty()) return kTextFolderEmpty;
     if (folder.front() != '/') return kTextFolderRelative;
-    if (problem == std::strerror(ENOENT)) return kTextFolderMissing;
-    return {kTextFolderUnusable, {{folder}, {problem}}};
+    if (problem.ErrorNumber() == ENOENT) return kTextFolderMissing;
+    return {kTextFolderUnusable, {{folder}, {problem.Error()}}};
 }
 
 // Tags are separated by commas; commas and blanks alone name none.
@@ -121,8 +120,8 @@ std::optional<MainExchangeFailure> SaveMainControls(const MainDialogControls& co
         return Fail(MainControl::Minutes, UiText());
     }
     if (enabling.folderAndTiming) {
-        const std::string problem = folderProblem(controls.folder);
-        if (controls.folder.empty() || !problem.empty())
+        const platform::Outcome problem = folderProblem(controls.folder);
+        if (controls.folder.empty() || !problem)
             return Fail(MainControl::Folder, FolderMessage(controls.folder, problem));
     }
     if (enabling.mediaKinds && !controls.photos && !controls.videos)

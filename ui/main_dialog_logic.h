@@ -7,6 +7,7 @@
 
 #include "model/configuration_values.h"
 #include "model/feed_kinds.h"
+#include "platform/outcome.h"
 #include "ui/dialog_texts.h"
 
 namespace pixolune::ui {
@@ -48,7 +49,7 @@ struct MainExchangeFailure {
 using ConfirmQuestion = std::function<bool(const std::string& text)>;
 // Why downloads cannot go to the folder at `path`, or empty when they can
 // (platform::MediaFolderProblem: the worker's own rule).
-using FolderProbe = std::function<std::string(const std::string& path)>;
+using FolderProbe = std::function<platform::Outcome(const std::string& path)>;
 
 // The English label of each feed row, top to bottom, as the feed kinds' table
 // has it (a message names it without its colon).

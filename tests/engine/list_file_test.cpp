@@ -209,7 +209,7 @@ TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
     const ListReadResult read = ReadListFile(files_, list, files);
     LocalFileMap merged = Records({{"kept", "kept.jpg"}});
     files_.readCalls = 0;
-    const JournalMergeResult fromJournal = MergeJournal(files_, journal, folder.Path(), merged);
+    const ListReadResult fromJournal = MergeJournal(files_, journal, folder.Path(), merged);
 
     const int expectedError = GetParam().openErrno ? GetParam().openErrno : GetParam().readErrno;
     if (expectedError == 0) {  // the control: small pieces alone change nothing
@@ -218,10 +218,10 @@ TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
         EXPECT_EQ(fromJournal.added, 2u);
     } else {
         EXPECT_EQ(read.status, ListReadStatus::Unreadable);
-        EXPECT_EQ(read.error, expectedError);
+        EXPECT_EQ(read.failure.ErrorNumber(), expectedError);
         EXPECT_TRUE(files.empty());
-        EXPECT_FALSE(fromJournal.readable);
-        EXPECT_EQ(fromJournal.error, expectedError);
+        EXPECT_FALSE(fromJournal.Readable());
+        EXPECT_EQ(fromJournal.failure.ErrorNumber(), expectedError);
         EXPECT_EQ(merged.size(), 1u);
     }
     EXPECT_EQ(test::ReadFile(list), listBytes);
@@ -290,9 +290,9 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
     // A kill in the middle of the last append leaves it without its line end.
     std::ofstream(journal, std::ios::app | std::ios::binary) << "u4\r\nc.jp";
     LocalFileMap files = Records({{"old", "old.jpg"}});
-    const JournalMergeResult merged =
+    const ListReadResult merged =
         MergeJournal(platform::RealFileSystem(), journal, folder.Path(), files);
-    EXPECT_TRUE(merged.readable);
+    EXPECT_TRUE(merged.Readable());
     EXPECT_EQ(merged.added, 2u);
     EXPECT_TRUE(merged.trimmed);
     EXPECT_EQ(files.size(), 3u);
@@ -303,7 +303,7 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
     // What is appended after the torn entry is read in step.
     ASSERT_TRUE(AppendJournal(platform::RealFileSystem(), journal, CFileData{"c.jpg", "u7", 1}));
     LocalFileMap again;
-    const JournalMergeResult next =
+    const ListReadResult next =
         MergeJournal(platform::RealFileSystem(), journal, folder.Path(), again);
     EXPECT_FALSE(next.trimmed);
     EXPECT_EQ(next.added, 3u);
@@ -313,9 +313,9 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
 TEST(Journal, MissingJournalAddsNothing) {
     ScratchFolder folder;
     LocalFileMap files;
-    const JournalMergeResult merged =
+    const ListReadResult merged =
         MergeJournal(platform::RealFileSystem(), folder.File("none.jnl"), folder.Path(), files);
-    EXPECT_TRUE(merged.readable);
+    EXPECT_TRUE(merged.Readable());
     EXPECT_EQ(merged.added, 0u);
 }
 

@@ -90,7 +90,7 @@ class RefreshTest : public ::testing::Test {
 TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
     service_.feeds[1].items = {{"c1", "http://h/1.jpg", "o"}, {"c2", "http://h/2.jpg", "o"}};
     SetFeeds(engine_, {Feed(1), Feed(3, 0)});
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
     ASSERT_EQ(engine_.TEST_DownloadQueue().size(), 2u);
     EXPECT_EQ(engine_.TEST_DownloadQueue()[1].Url, "http://h/2.jpg");
     const FeedArray feeds = FeedsOf(engine_);
@@ -115,44 +115,44 @@ TEST_F(RefreshTest, FeedIsDueOnlyAfterItsIntervalAlsoAcrossTheTickWrap) {
     } unshift;
     ASSERT_LT(platform::TickCount(), 60000u);
     SetFeeds(engine_, {Feed(1)});
-    ASSERT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    ASSERT_EQ(engine_.Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[1], 1);
     // A success a second short of 180 minutes ago is not due yet...
     EditFeeds(engine_, [&](FeedArray& feeds) {
         feeds[0].LastTm = platform::TickCount() - (180u * 60000u - 1000u);
     });
     ASSERT_GT(FeedsOf(engine_)[0].LastTm, platform::TickCount());
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[1], 1);
     // ...one a second more than 180 minutes ago is.
     EditFeeds(engine_, [&](FeedArray& feeds) {
         feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
     });
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
     EXPECT_EQ(service_.calls[1], 2);
 }
 
 TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
     settings_.tmUpdate = 0;
     SetFeeds(engine_, {Feed(1)});
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[1], 1);
 }
 
 TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
     service_.feeds[2].result = QueryResult::Failed;
     SetFeeds(engine_, {Feed(2)});
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_EQ(FeedsOf(engine_)[0].Retries, 1);
     EXPECT_EQ(FeedsOf(engine_)[0].LastTm, 0u);
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[2], 1);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     std::this_thread::sleep_for(120ms);
     service_.feeds[2].result = QueryResult::Ok;
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
     EXPECT_EQ(service_.calls[2], 2);
     EXPECT_EQ(FeedsOf(engine_)[0].Retries, 0);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: lastTm=0, retries=1"));
@@ -180,7 +180,7 @@ TEST_F(RefreshTest, ResultOfAFeedReplacedDuringItsQueryIsDropped) {
         SetFeeds(engine_, {tagged});
         service_.duringQuery = nullptr;
     };
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_TRUE(engine_.TEST_DownloadQueue().empty());
     EXPECT_EQ(FeedsOf(engine_)[0].LastTm, 0u);
     EXPECT_TRUE(FeedsOf(engine_)[0].Items.empty());
@@ -276,8 +276,8 @@ TEST_F(PruneAfterFailureTest, WhatLeftAFeedWithinOneBatchIsPrunedAtItsEnd) {
 TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
     engine_.SetToken("");
     SetFeeds(engine_, {Feed(1), Feed(2)});
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_TRUE(tokens_.empty());
     int said = 0;
     for (const std::string& line : host_.LogLines())
@@ -399,9 +399,9 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
     engine_.SetQueryFactory(ServiceFeedQueryFactory());
     SetFeeds(engine_, {Feed(1), Feed(2)});
     engine_.SetToken("tok-gone");
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     std::this_thread::sleep_for(150ms);  // past a failed feed's own wait
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     std::vector<std::string> requests = stub.Requests();
     // One feed query and the account check that confirmed the refusal; nothing more.
     EXPECT_EQ(CountContaining(requests, "access_token=tok-gone"), 2);
@@ -412,20 +412,20 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
               1);
     // Saved again unchanged, the token stays held.
     engine_.SetToken("tok-gone");
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     EXPECT_EQ(CountContaining(stub.Requests(), "access_token=tok-gone"), 2);
     // A server fault on the hourly try says nothing of the token: still held, and
     // no other feed is read with it.
     stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":500})");
     platform::ShiftTickCount(61u * 60u * 1000u);
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::NothingRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
     platform::ShiftTickCount(0);
     stub.ClearFaults();
     EXPECT_EQ(CountContaining(stub.Requests(), "access_token=tok-gone"), 3);
     EXPECT_FALSE(host_.HasLogContaining("no longer refuses"));
 
     engine_.SetToken("tok-alice");
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
     requests = stub.Requests();
     EXPECT_GE(CountContaining(requests, "/v1/users/self/feed?access_token=tok-alice"), 1);
     EXPECT_GE(CountContaining(requests, "/v1/users/self/media/recent?access_token=tok-alice"), 1);
@@ -441,7 +441,7 @@ TEST_F(RefreshTest, A400OfOneFeedWithAnAcceptedTokenIsAnOrdinaryFailure) {
     engine_.SetQueryFactory(ServiceFeedQueryFactory());
     SetFeeds(engine_, {Feed(1), Feed(2)});
     engine_.SetToken("tok-alice");
-    EXPECT_EQ(engine_.Refresh(), RefreshResult::FeedRead);  // the second feed is still read
+    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);  // the second feed is still read
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     EXPECT_FALSE(host_.HasLogContaining("refused the access token"));
     ::unsetenv("PIXOLUNE_API_BASE");

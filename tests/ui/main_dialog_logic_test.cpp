@@ -28,8 +28,8 @@ MainDialogControls ValidControls() {
     return c;
 }
 
-std::string AnyFolder(const std::string&) {
-    return "";
+platform::Outcome AnyFolder(const std::string&) {
+    return platform::Outcome::Ok();
 }
 bool AlwaysOk(const std::string&) {
     return true;
@@ -97,10 +97,9 @@ TEST_P(MainValidationTest, FirstBadControlGetsItsMessageAndValuesStayUntouched) 
     ConfigurationValues values;
     values.ImgFolder = "untouched";
     values.Feeds = {Feed(4, 4)};
-    const auto folderProblem = [](const std::string& path) -> std::string {
-        if (path == "/media/pixolune/") return "";
-        if (path == "/read-only/") return std::strerror(EACCES);
-        return std::strerror(ENOENT);
+    const auto folderProblem = [](const std::string& path) {
+        if (path == "/media/pixolune/") return platform::Outcome::Ok();
+        return platform::Outcome::Failed("", path == "/read-only/" ? EACCES : ENOENT);
     };
     const auto failure = Save(controls, values, AlwaysOk, folderProblem);
     ASSERT_TRUE(failure.has_value());
@@ -247,7 +246,8 @@ TEST(MainSaveTest, OkRebuildsTheFeedsFromCheckedRowsInTypeOrder) {
     values.KpropDescr = 1;
     values.Token = "kept";
     const auto folderProblem = [](const std::string& path) {
-        return path == "  /media/pixolune/" ? "" : "refused";
+        return path == "  /media/pixolune/" ? platform::Outcome::Ok()
+                                            : platform::Outcome::Failed("refused");
     };
     ASSERT_FALSE(Save(controls, values, AlwaysOk, folderProblem).has_value());
 

@@ -161,20 +161,19 @@ class Life {
                 ScriptMinute();
                 nextMinuteMs_ += kMsPerMinute;
             }
-            const PassOutcome outcome = engine_.RunPass(&stop_);
+            const DownloadStep step = engine_.RunPass(&stop_);
             if (stop_.load() != 0) {
                 StopAndStartAfterATransferWasCut();
                 continue;
             }
-            if (outcome == PassOutcome::ItemTaken) continue;
+            if (step == DownloadStep::ItemTaken) continue;
             // A pass that only found the queue empty closes no batch of its own.
-            if (outcome == PassOutcome::BatchClosed && LogTail::TakeClosed() &&
+            if (LogTail::TakeClosed() &&
                 LogTail::TakeRefreshes() > 0) {
                 ++report_.batches;
                 CheckPromises();
             }
             (void)clock_.WaitFor(idle_, engine_.IdleInterval());
-            if (outcome == PassOutcome::ListUnreadable) engine_.ReadLocalFileList();
         }
         engine_.EndWork();
         return report_;
@@ -195,6 +194,7 @@ class Life {
         if (Chance(4.0 / 1440)) StopDuringTheNextTransfer();
         MeasureResourcesDaily();
         CheckStoredFilesReachTheShow();
+        CheckTheHealthTellsTheTruth();
     }
 
     void ScriptFaults() {
@@ -267,6 +267,7 @@ class Life {
             live.Settings.QuietTo = quietEndHour_;
         });
         quiet_ = {UINT64_MAX, true};
+        quietBeganMs_ = clock_.NowMs();
         requestsBeforeQuiet_ = service_.Queries() + media_.Requests();
     }
 
@@ -424,7 +425,6 @@ class Life {
         CheckNothingFetchedTwice(listed);
         CheckEachFileCameDownTheLineOnce(listed);
         CheckPausesAreKept();
-        CheckTheHealthTellsTheTruth();
     }
 
     // What is stored reaches the show (the list written, "Download complete",
@@ -471,9 +471,10 @@ class Life {
                 return Break("a pause a host asked for is kept: " + host->PauseBroken());
     }
 
-    // The verdict `kalhost status` would give, read off the record's file,
-    // matches the world: quiet hours, a failing service, a calm day.
+    // Every minute, the verdict `kalhost status` would give, read off the
+    // record's file, matches the world: quiet hours, a failing service, a calm day.
     void CheckTheHealthTellsTheTruth() {
+        if (!test::Exists(stateFolder_.File("health-KAL.json"))) return;  // before the first word
         const std::optional<platform::HealthRecord> record =
             platform::HealthRecordFromJson(test::ReadFile(stateFolder_.File("health-KAL.json")));
         if (!record) return Break("the health record can be read");
@@ -487,6 +488,8 @@ class Life {
             // what needs the user comes first; its beginning and end are not judged
         } else if (quiet_.on && IsQuietHour(LocalHourAt(clock_.WallSeconds()),
                                               quietFromHour_, quietEndHour_)) {
+            // the engine reads the new hours at its next pass
+            if (nowMs < quietBeganMs_ + 2 * kMsPerMinute) return;
             expected = HealthVerdict::QuietHours;
             const auto next = record->NextRefreshShown(now);
             if (next && *next < now) return Break("the next refresh is never in the past");
@@ -691,6 +694,7 @@ class Life {
     uint64_t faultBeganMs_ = 0;
     uint64_t settledSinceMs_ = 0;  // when the health's faults last began or ended
     int quietFromHour_ = 0;
+    uint64_t quietBeganMs_ = 0;
     uint64_t tricklingId_ = 0;
     std::map<uint64_t, uint64_t> excusedUntilMs_;
     std::vector<std::pair<uint64_t, uint64_t>> unwritableWindows_;
