@@ -118,44 +118,24 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
         // Parts cut short wait for their items, unless these have left the feeds.
         downloads_.SweepParts(mayPrune, [this] { return PartsOfDeliveredItems(); });
         if (mayPrune) {
-            const size_t before = LocalFiles.size();
+            const size_t before = LocalFiles.Size();
             PruneLocalFiles();
-            prunedFiles = before - std::min(before, LocalFiles.size());
+            prunedFiles = before - std::min(before, LocalFiles.Size());
         }
     }
-    const bool pruned = prunedFiles > 0;
     // Records of deleted files must leave the list too, or their items, when
     // they come back, would be taken for files still there.
-    if (NewFiles || pruned || recordsDropped_ || addressesChanged_) WriteLocalFileList();
-    if (NewFiles && settings.RestartKal) RequestSlideShowRestart();
-    Health.BatchClosed({BatchActive != 0, prunedFiles, LocalFiles.size(), DownloadQueue.size(),
+    if (LocalFiles.Unsaved()) WriteLocalFileList();
+    if (LocalFiles.HasNewFiles() && settings.RestartKal) RequestSlideShowRestart();
+    Health.BatchClosed({BatchActive != 0, prunedFiles, LocalFiles.Size(), DownloadQueue.size(),
                         reserveReportedInBatch_.load(), settings.ImgFolder});
     // The next batch prunes against what the feeds deliver in it, not in every
     // batch since the list was read: a worker runs for months.
-    if (BatchActive)
-        for (auto& entry : LocalFiles) entry.second.Seen = 0;
-    NewFiles = 0;
+    if (BatchActive) LocalFiles.ForgetSeen();
+    LocalFiles.ClearUnsaved();
     BatchActive = 0;
-    recordsDropped_ = false;
-    addressesChanged_ = false;
     reserveReportedInBatch_ = false;
     Log("Download complete");
-}
-
-void CFeedEngine::RecordStoredFile(const std::string& url, const std::string& fileName) {
-    NewFiles = 1;
-    // One name, one record: an older record of the name (a moved address)
-    // would take the new file with it when it is pruned.
-    for (auto it = LocalFiles.begin(); it != LocalFiles.end();) {
-        if (it->first != url && it->second.LocalName == fileName)
-            it = LocalFiles.erase(it);
-        else
-            ++it;
-    }
-    CFileData& record = LocalFiles[url];
-    record.LocalName = fileName;
-    record.SourceUrl = url;
-    record.Seen = 1;
 }
 
 bool CFeedEngine::IsUsersSidecar(const std::string& mediaPath) const {
@@ -164,53 +144,40 @@ bool CFeedEngine::IsUsersSidecar(const std::string& mediaPath) const {
     struct stat status {};
     if (FileSystem.Lstat(sidecarPath.c_str(), &status) != 0) return false;
     const std::string sidecarName = sidecarPath.substr(sidecarPath.find_last_of('/') + 1);
-    if (usersSidecars_.count(sidecarName) != 0) return true;
     // Ours when a recorded file of ours shares it (a photo and a video of one base name).
-    for (const auto& entry : LocalFiles) {
-        std::string recorded = entry.second.LocalName;
-        ReplaceExtension(recorded, kSidecarSuffix);
-        if (recorded == sidecarName) return false;
-    }
-    return true;
+    return LocalFiles.IsUsersSidecar(sidecarName) || !LocalFiles.SharesSidecar(sidecarName);
 }
 
-bool CFeedEngine::IsRecordedName(const std::string& fileName) const {
-    for (const auto& entry : LocalFiles)
-        if (entry.second.LocalName == fileName) return true;
-    return false;
-}
-
-CFeedEngine::CommitResult CFeedEngine::CommitDownload(const CPixoluneItem& item,
-                                                      const std::string& tempPath,
-                                                      const std::string& fullPath,
-                                                      const std::string& fileName,
-                                                      const PluginSettings& settings) {
+CFeedEngine::CommitResult CFeedEngine::CommitFile(const CPixoluneItem& item,
+                                                  const LocalName& name,
+                                                  const std::string& tempPath,
+                                                  const PluginSettings& settings) {
     // Noted before it has its name: a kill after the rename can't lose it, and an
     // entry whose file never got its name is skipped when the journal is read.
     AppendedNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
-    if (!note.Append(JournalEntry(CFileData{fileName, item.Url, 1})))
-        Log("DownloadNext(), can't note %s in the journal", fileName.c_str());
-    PendingSidecar sidecar(FileSystem, fullPath);
+    if (!note.Append(JournalEntry(CFileData{name.fileName, item.Url, 1})))
+        Log("DownloadNext(), can't note %s in the journal", name.fileName.c_str());
+    PendingSidecar sidecar(FileSystem, name.fullPath);
     AppendedNote usersNote(FileSystem, MediaPath(settings.ImgFolder, kUsersSidecarsFileName));
-    const std::string usersSidecar = UsersSidecarBeside(fullPath, settings, usersNote);
+    const std::string usersSidecar = UsersSidecarBeside(name.fullPath, settings, usersNote);
     if (settings.WantsSidecars() && usersSidecar.empty()) {
         const platform::Outcome written = sidecar.Write(settings, item);
         if (!written)
-            Log("WriteKpropFile: can't write the sidecar of %s (%s)", fullPath.c_str(),
+            Log("WriteKpropFile: can't write the sidecar of %s (%s)", name.fullPath.c_str(),
                 written.Error().c_str());
     }
-    if (FileSystem.RenameNoReplace(tempPath.c_str(), fullPath.c_str()) != 0) {
+    if (!tempPath.empty() &&
+        FileSystem.RenameNoReplace(tempPath.c_str(), name.fullPath.c_str()) != 0) {
         const platform::Outcome renamed = platform::Outcome::FromErrno("");
         FileSystem.Unlink(tempPath.c_str());
         sidecar.Undo();
         // Else the next start would record whatever holds the name now.
         note.Retract();
         usersNote.Retract();
-        return ReportFailedRename(renamed, tempPath, fullPath);
+        return ReportFailedRename(renamed, tempPath, name.fullPath);
     }
-    if (!usersSidecar.empty()) usersSidecars_.insert(usersSidecar);
-    RecordStoredFile(item.Url, fileName);
-    Health.FileStored(fullPath);
+    if (!usersSidecar.empty()) LocalFiles.NoteUsersSidecar(usersSidecar);
+    LocalFiles.Store(item.Url, name.fileName);
     return CommitResult::Stored;
 }
 
@@ -223,7 +190,7 @@ std::string CFeedEngine::UsersSidecarBeside(const std::string& fullPath,
         Log("WriteKpropFile: %s is not the plug-in's; it is left as it is", sidecarPath.c_str());
     std::string name = sidecarPath.substr(sidecarPath.find_last_of('/') + 1);
     // Noted before our file takes its name beside it: a kill must not make it ours.
-    const bool noted = usersSidecars_.count(name) != 0 ||
+    const bool noted = LocalFiles.IsUsersSidecar(name) ||
                        note.Append([&name](platform::FileSystem& files, const std::string& path) {
                            return NoteUsersSidecar(files, path, name);
                        });
@@ -260,16 +227,8 @@ void CFeedEngine::TakeInExistingFile(const CPixoluneItem& item, const LocalName&
         Log("File already exits: %s", name.fullPath.c_str());
         return;
     }
-    std::string sidecarPath = name.fullPath;
-    ReplaceExtension(sidecarPath, kSidecarSuffix);
-    struct stat status {};
-    if (settings.WantsSidecars() && FileSystem.Lstat(sidecarPath.c_str(), &status) != 0)
-        WriteKpropFile(name.fullPath, item);
-    AppendedNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
-    if (!note.Append(JournalEntry(CFileData{name.fileName, item.Url, 1})))
-        Log("DownloadNext(), can't note %s in the journal", name.fileName.c_str());
-    RecordStoredFile(item.Url, name.fileName);
-    Log("DownloadNext(), %s already in the folder, taken into the list", name.fullPath.c_str());
+    if (CommitFile(item, name, "", settings) == CommitResult::Stored)
+        Log("DownloadNext(), %s already in the folder, taken into the list", name.fullPath.c_str());
 }
 
 void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
@@ -301,53 +260,41 @@ void CFeedEngine::TakeItem(const CPixoluneItem& item, const PluginSettings& sett
 bool CFeedEngine::TakeNewAddress(const std::string& url, const LocalName& name,
                                  LocalNameStatus status, const std::string& folder) {
     if (status != LocalNameStatus::Ok && status != LocalNameStatus::Exists) return false;
-    const std::string address = platform::AddressWithoutQuery(url);
-    auto same = LocalFiles.end();
-    for (auto it = LocalFiles.begin(); it != LocalFiles.end(); ++it) {
-        if (it->second.LocalName == name.fileName && it->first != url &&
-            platform::AddressWithoutQuery(it->first) == address) {
-            same = it;
-            break;
-        }
-    }
-    if (same == LocalFiles.end()) return false;
-    CFileData record = same->second;
-    LocalFiles.erase(same);
-    addressesChanged_ = true;
+    const std::optional<std::string> oldAddress = LocalFiles.OldAddressOf(url, name.fileName);
+    if (!oldAddress) return false;
     if (status != LocalNameStatus::Exists) {
         // Its sidecar goes with it: should the new download fail, nothing
         // would ever claim or remove it.
         Log("DownloadNext(), %s is no longer in the folder, downloading it again",
             name.fullPath.c_str());
-        RemoveSidecarOfGoneFile(FileSystem, folder, record.LocalName, usersSidecars_);
+        LocalFiles.Drop(*oldAddress);
+        RemoveSidecarOfGoneFile(FileSystem, folder, name.fileName, LocalFiles.UsersSidecars());
         return false;
     }
-    record.SourceUrl = url;
-    record.Seen = 1;
-    LocalFiles[url] = std::move(record);
+    LocalFiles.MoveAddress(*oldAddress, url);
     return true;
 }
 
 bool CFeedEngine::MarkSeenWhenStillThere(const std::string& url, const std::string& folder) {
-    const auto known = LocalFiles.find(url);
-    if (known == LocalFiles.end()) return false;
-    const std::string mediaPath = MediaPath(folder, known->second.LocalName);
+    const CFileData* known = LocalFiles.Find(url);
+    if (!known) return false;
+    const std::string localName = known->LocalName;
+    const std::string mediaPath = MediaPath(folder, localName);
     struct stat status {};
     if (FileSystem.Lstat(mediaPath.c_str(), &status) == 0 || errno != ENOENT) {
-        known->second.Seen = 1;
+        LocalFiles.MarkSeen(url);
         return true;
     }
     Log("DownloadNext(), %s is no longer in the folder, downloading it again", mediaPath.c_str());
-    RemoveSidecarOfGoneFile(FileSystem, folder, known->second.LocalName, usersSidecars_);
-    LocalFiles.erase(known);
     // Should the download fail, the list must not name the file any more.
-    recordsDropped_ = true;
+    LocalFiles.Drop(url);
+    RemoveSidecarOfGoneFile(FileSystem, folder, localName, LocalFiles.UsersSidecars());
     return false;
 }
 
 bool CFeedEngine::MayTakeInExistingFile(const std::string& url, const LocalName& name) const {
     if (differingUrls_.count(url) != 0 || !IsUsableLocalName(name.fileName) ||
-        IsRecordedName(name.fileName))
+        LocalFiles.HasName(name.fileName))
         return false;
     struct stat existing {};
     return FileSystem.Lstat(name.fullPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
@@ -376,8 +323,8 @@ void CFeedEngine::TakeQueuedItems(const PluginSettings& settings,
 void CFeedEngine::StoreComplete(const std::vector<DownloadPipeline::Complete>& complete,
                                 const PluginSettings& settings) {
     for (const DownloadPipeline::Complete& done : complete)
-        (void)CommitDownload(done.item, done.tempPath, done.name.fullPath, done.name.fileName,
-                             settings);
+        if (CommitFile(done.item, done.name, done.tempPath, settings) == CommitResult::Stored)
+            Health.FileStored(done.name.fullPath);
     for (size_t failed = downloads_.TakeFailed(); failed > 0; --failed) Health.DownloadFailed();
 }
 

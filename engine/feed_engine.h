@@ -16,6 +16,7 @@
 #include "engine/download_pipeline.h"
 #include "engine/engine_configuration.h"
 #include "engine/feed_query.h"
+#include "engine/folder_records.h"
 #include "engine/health_recorder.h"
 #include "engine/local_names.h"
 #include "engine/media_folder_hold.h"
@@ -140,10 +141,9 @@ class CFeedEngine {
 
     // For tests: the worker's queue and records, reached while no worker runs.
     [[nodiscard]] std::deque<CPixoluneItem>& TEST_DownloadQueue() { return DownloadQueue; }
-    [[nodiscard]] std::unordered_map<std::string, CFileData>& TEST_LocalFiles() {
-        return LocalFiles;
-    }
-    [[nodiscard]] bool TEST_HasUnsavedRecords() const { return NewFiles != 0; }
+    [[nodiscard]] const LocalFileMap& TEST_LocalFiles() const { return LocalFiles.Map(); }
+    [[nodiscard]] FolderRecords& TEST_Records() { return LocalFiles; }
+    [[nodiscard]] bool TEST_HasUnsavedRecords() const { return LocalFiles.HasNewFiles(); }
     [[nodiscard]] uint64_t TEST_ConnectionsOpened() const;
 
     // Up to this many media files come in side by side.
@@ -189,8 +189,8 @@ class CFeedEngine {
     // Logs the failure and sets the feed's wait, which it answers.
     std::chrono::milliseconds NoteFailedQuery(int index, const CPixoluneFeed& feed,
                                               uint32_t retryAfterSeconds);
-    // Adds the journal's entries to LocalFiles; false when it could not be read.
-    [[nodiscard]] bool MergeLocalJournal(const std::string& folder);
+    // Says what reading the journal came to; false when it could not be read.
+    bool ReportJournal(const std::string& folder, const ListReadResult& merged);
     [[nodiscard]] bool MayPruneAfterBatch();
     // True in the settings' quiet hours, when no request may be sent; says
     // when they begin (cutting the transfers in flight) and when they end.
@@ -224,14 +224,14 @@ class CFeedEngine {
     // is dropped, so that it cannot prune the file downloaded in its place.
     [[nodiscard]] bool TakeNewAddress(const std::string& url, const LocalName& name,
                                       LocalNameStatus status, const std::string& folder);
-    // Gives a complete temporary download its place: journal note, sidecar,
-    // the rename that never replaces a file, record. Each step undoes the
+    // Gives a stored file its record: journal note, sidecar, the rename of
+    // the complete download at `tempPath` that never replaces a file (none
+    // for a file already under its name), record. Each step undoes the
     // earlier ones when a later one fails, so a kill at any point leaves no
-    // named file without its sidecar and no note of a file that is not ours.
+    // named file without its note and no note of a file that is not ours.
     enum class CommitResult { Stored, NameTaken, Failed };
-    CommitResult CommitDownload(const CPixoluneItem& item, const std::string& tempPath,
-                                const std::string& fullPath, const std::string& fileName,
-                                const PluginSettings& settings);
+    CommitResult CommitFile(const CPixoluneItem& item, const LocalName& name,
+                            const std::string& tempPath, const PluginSettings& settings);
     // Says why the rename into place failed (its errno in `error`).
     CommitResult ReportFailedRename(const platform::Outcome& renamed, const std::string& tempPath,
                                     const std::string& fullPath);
@@ -239,10 +239,6 @@ class CFeedEngine {
     // item and takes the file in when it holds the same bytes.
     void TakeInExistingFile(const CPixoluneItem& item, const LocalName& name,
                             const PluginSettings& settings, const std::atomic<int32_t>* stop);
-    void RecordStoredFile(const std::string& url, const std::string& fileName);
-    // The user's sidecars that files in LocalFiles share, kept as the only ones known.
-    [[nodiscard]] std::set<std::string> UsersSidecarsOfListedFiles();
-    [[nodiscard]] bool IsRecordedName(const std::string& fileName) const;
     // A sidecar beside `mediaPath` that no recorded file of ours shares, or
     // one noted as the user's, is the user's: never replaced, never deleted.
     [[nodiscard]] bool IsUsersSidecar(const std::string& mediaPath) const;
@@ -279,13 +275,9 @@ class CFeedEngine {
 
     // Worker state below: the worker thread alone touches it while one runs.
     std::deque<CPixoluneItem> DownloadQueue;  // oldest first
-    std::unordered_map<std::string, CFileData> LocalFiles;
-    int32_t NewFiles = 0;
+    FolderRecords LocalFiles;
     int32_t BatchActive = 0;
     uint32_t batchBegan_ = 0;  // tick of the batch's first step
-    bool recordsDropped_ = false;  // records of files deleted by hand left the map
-    // The user's sidecars beside files of ours, as kept beside the list.
-    std::set<std::string> usersSidecars_;
     bool localListUnreadable_ = false;
     // The worker's transfers: API pages and media files reuse its connections.
     std::unique_ptr<platform::HttpSession> Transfers;
@@ -313,12 +305,11 @@ class CFeedEngine {
     // retryWaits_: they count as seen when the feed fails later.
     std::unordered_map<std::string, std::vector<std::string>> deliveredUrls_;
     bool notAuthorizedSaid_ = false;
+    bool futureTimesSaid_ = false;  // files with times ahead of the clock, once per engine
     bool inQuietHours_ = false;  // as last said
     // The disk reserve's line was written in this batch.
     std::atomic<bool> reserveReportedInBatch_{false};
 
-    // Records that took a new address in this batch: the list must be written.
-    bool addressesChanged_ = false;
     // The media transfers: the items taken from DownloadQueue, their names
     // claimed, until each is stored or fails.
     DownloadPipeline downloads_{*Transfers, FileSystem, clock_};

@@ -90,15 +90,13 @@ bool CFeedEngine::ReportLocalName(LocalNameStatus status, const LocalName& name,
 }
 
 void CFeedEngine::ReadLocalFileList() {
-    NewFiles = 0;
     BatchActive = 0;
-    recordsDropped_ = false;
     differingUrls_.clear();
     folderAsNameSaid_ = false;
     const std::string folder = MediaFolder();
     const std::string path = MediaPath(folder, kListFileName);
-    const ListReadResult result = ReadListFile(FileSystem, path, LocalFiles);
-    usersSidecars_ = ReadUsersSidecars(FileSystem, MediaPath(folder, kUsersSidecarsFileName));
+    const FolderRecords::Loaded loaded = LocalFiles.Load(FileSystem, folder);
+    const ListReadResult& result = loaded.list;
     switch (result.status) {
         case ListReadStatus::NotFound:
             Log("ReadLocalFileList: file list not found");
@@ -115,21 +113,16 @@ void CFeedEngine::ReadLocalFileList() {
                 Log("ReadLocalFileList: %d damaged entries skipped",
                     static_cast<int>(result.skipped));
             Log("ReadLocalFileList: file list loaded (%d entries)",
-                static_cast<int>(LocalFiles.size()));
+                static_cast<int>(loaded.listed));
             break;
     }
-    localListUnreadable_ = result.status == ListReadStatus::Unreadable;
-    if (!localListUnreadable_) localListUnreadable_ = !MergeLocalJournal(folder);
-    if (localListUnreadable_) {
-        LocalFiles.clear();
-        NewFiles = 0;
+    localListUnreadable_ = !result.Readable() || !ReportJournal(folder, loaded.journal);
+    if (localListUnreadable_)
         Log("ReadLocalFileList: the folder is left alone until the list can be read");
-    }
 }
 
-bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
+bool CFeedEngine::ReportJournal(const std::string& folder, const ListReadResult& merged) {
     const std::string path = MediaPath(folder, kJournalFileName);
-    const ListReadResult merged = MergeJournal(FileSystem, path, folder, LocalFiles);
     if (!merged.Readable()) {
         Log("ReadLocalFileList: can't read %s (%s)", path.c_str(), merged.failure.Error().c_str());
         return false;
@@ -138,12 +131,9 @@ bool CFeedEngine::MergeLocalJournal(const std::string& folder) {
         Log("ReadLocalFileList: cut-off journal entry removed from %s", path.c_str());
     if (!merged.failure)
         Log("ReadLocalFileList: can't trim %s (%s)", path.c_str(), merged.failure.Error().c_str());
-    if (merged.added > 0) {
-        // They reach the list with the next write.
-        NewFiles = 1;
+    if (merged.added > 0)
         Log("ReadLocalFileList: %d files stored after the last list write recovered",
             static_cast<int>(merged.added));
-    }
     return true;
 }
 
@@ -160,18 +150,12 @@ void CFeedEngine::WriteLocalFileList() {
                                   FileSystem.Open(folder.empty() ? "." : folder.c_str(),
                                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (folderFd) FileSystem.SyncFileSystem(folderFd.Get());
-    // Before the list: a kill between the two leaves the user's sidecars
-    // known for every file the list names.
-    const platform::Outcome usersKept = WriteUsersSidecars(
-        FileSystem, MediaPath(folder, kUsersSidecarsFileName), UsersSidecarsOfListedFiles());
-    if (!usersKept) Log("WriteLocalFileList: %s", usersKept.Error().c_str());
-    const platform::Outcome written = WriteListFile(FileSystem, path, LocalFiles);
-    if (!written) {
+    const FolderRecords::Saved saved = LocalFiles.Save(FileSystem, folder);
+    if (!saved.usersSidecars) Log("WriteLocalFileList: %s", saved.usersSidecars.Error().c_str());
+    if (!saved.list) {
         Log("WriteLocalFileList: can't create file %s", path.c_str());
-        Log("WriteLocalFileList: %s", written.Error().c_str());
-        return;
+        Log("WriteLocalFileList: %s", saved.list.Error().c_str());
     }
-    FileSystem.Unlink(MediaPath(folder, kJournalFileName).c_str());
 }
 
 void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item) {
@@ -185,19 +169,13 @@ void CFeedEngine::WriteKpropFile(const std::string& fullPath, const CPixoluneIte
 void CFeedEngine::PruneLocalFiles() {
     PluginSettings settings = configuration_.Settings();
     settings.ImgFolder = MediaFolder();  // the folder the records belong to
-    (void)PruneFiles(FileSystem, LocalFiles, settings, clock_.WallSeconds(), usersSidecars_);
-}
-
-std::set<std::string> CFeedEngine::UsersSidecarsOfListedFiles() {
-    // A sidecar no file of ours shares any more is the user's alone: not ours to note.
-    std::set<std::string> listed;
-    for (const auto& entry : LocalFiles) {
-        std::string sidecar = entry.second.LocalName;
-        ReplaceExtension(sidecar, kSidecarSuffix);
-        if (usersSidecars_.count(sidecar) != 0) listed.insert(std::move(sidecar));
-    }
-    usersSidecars_ = listed;
-    return listed;
+    size_t stampedAnew = 0;
+    (void)LocalFiles.Prune(FileSystem, settings, clock_.WallSeconds(), &stampedAnew);
+    if (stampedAnew > 0 && !futureTimesSaid_)
+        Log("PruneLocalFiles: %d files carry a time ahead of the clock; the clock and the files "
+            "disagree, so their age counts from now",
+            static_cast<int>(stampedAnew));
+    if (stampedAnew > 0) futureTimesSaid_ = true;
 }
 
 void CFeedEngine::RemoveLeftoverFiles() {

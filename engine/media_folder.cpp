@@ -55,13 +55,10 @@ void CFeedEngine::LeaveMediaFolder(DownloadPipeline::Parts parts) {
     // A stop keeps the parts to go on from; a folder given up keeps none.
     CancelDownloads(parts);
     if (!folderHold_.Active()) return;
-    if (NewFiles || recordsDropped_) WriteLocalFileList();
+    if (LocalFiles.Unsaved()) WriteLocalFileList();
     folderHold_.Release();
-    LocalFiles.clear();
-    usersSidecars_.clear();
-    NewFiles = 0;
+    LocalFiles.Clear();
     BatchActive = 0;
-    recordsDropped_ = false;
 }
 
 }  // namespace pixolune

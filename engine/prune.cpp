@@ -13,13 +13,23 @@ namespace {
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr int64_t kHoursPerDay = 24;
 
+// A time this far ahead of the clock is not an age (a small skew is).
+constexpr int64_t kClockSkewSeconds = 3600;
+
 bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPath,
-                   const PluginSettings& settings, int64_t nowSeconds) {
+                   const PluginSettings& settings, int64_t nowSeconds, size_t& stampedAnew) {
     struct stat status {};
     if (fileSystem.Lstat(mediaPath.c_str(), &status) != 0) {
         // A file that is gone is treated as old; one whose age cannot be read
         // (an I/O error, a folder gone unreadable) may be young, so it stays.
         return errno != ENOENT && errno != ENOTDIR;
+    }
+    if (static_cast<int64_t>(status.st_mtime) > nowSeconds + kClockSkewSeconds) {
+        // Stored while the clock ran ahead: its age counts from now, also after
+        // a restart, or it would stay young until the clock caught up.
+        if (fileSystem.SetModifiedTime(mediaPath.c_str(), static_cast<time_t>(nowSeconds)) == 0)
+            ++stampedAnew;
+        return true;
     }
     const int64_t ageHours = (nowSeconds - static_cast<int64_t>(status.st_mtime)) / kSecondsPerHour;
     const int64_t limitHours = static_cast<int64_t>(settings.OlderDays) * kHoursPerDay +
@@ -28,11 +38,11 @@ bool IsYoungEnough(platform::FileSystem& fileSystem, const std::string& mediaPat
 }
 
 bool Stays(platform::FileSystem& fileSystem, const CFileData& record,
-           const PluginSettings& settings, int64_t nowSeconds) {
+           const PluginSettings& settings, int64_t nowSeconds, size_t& stampedAnew) {
     if (record.Seen == 1) return true;
     return settings.FeedsSynch != 0 &&
            IsYoungEnough(fileSystem, MediaPath(settings.ImgFolder, record.LocalName), settings,
-                         nowSeconds);
+                         nowSeconds, stampedAnew);
 }
 
 // The names of the folder's files other than the sidecars, by the sidecar
@@ -64,15 +74,17 @@ void RemoveSidecarOfGoneFile(platform::FileSystem& fileSystem, const std::string
 
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
                   const PluginSettings& settings, int64_t nowSeconds,
-                  const std::set<std::string>& usersSidecars) {
+                  const std::set<std::string>& usersSidecars, size_t* stampedAnew) {
     std::vector<LocalFileMap::iterator> leaving;
     std::unordered_set<std::string> keptNames;
+    size_t stamped = 0;
     for (auto it = files.begin(); it != files.end(); ++it) {
-        if (Stays(fileSystem, it->second, settings, nowSeconds))
+        if (Stays(fileSystem, it->second, settings, nowSeconds, stamped))
             keptNames.insert(it->second.LocalName);
         else
             leaving.push_back(it);
     }
+    if (stampedAnew) *stampedAnew = stamped;
     if (leaving.empty()) return 0;
     std::unordered_multiset<std::string> mediaBySidecar =
         MediaBySidecar(fileSystem, settings.ImgFolder);

@@ -26,8 +26,12 @@ void RemoveSidecarOfGoneFile(platform::FileSystem& fileSystem, const std::string
                              const std::string& localName,
                              const std::set<std::string>& usersSidecars);
 
+// A file whose time lies more than an hour ahead of `nowSeconds` (stored while
+// the clock ran ahead) is young, and is stamped with `nowSeconds` so that its
+// age counts from now; `stampedAnew` (when given) tells how many were.
 size_t PruneFiles(platform::FileSystem& fileSystem, LocalFileMap& files,
                   const PluginSettings& settings, int64_t nowSeconds,
-                  const std::set<std::string>& usersSidecars = {});
+                  const std::set<std::string>& usersSidecars = {},
+                  size_t* stampedAnew = nullptr);
 
 }  // namespace pixolune

@@ -36,25 +36,26 @@ std::vector<std::string> UrlsOf(const std::vector<CPixoluneItem>& items) {
 
 // Records by their address without its query: the same media under a new
 // signature is the same file, until its item is taken and the record moves.
-using RecordsByAddress = std::unordered_map<std::string, LocalFileMap::iterator>;
+using RecordsByAddress = std::unordered_map<std::string, const CFileData*>;
 
-RecordsByAddress IndexByAddress(LocalFileMap& files) {
+RecordsByAddress IndexByAddress(const LocalFileMap& files) {
     RecordsByAddress index;
     index.reserve(files.size());
-    for (auto it = files.begin(); it != files.end(); ++it)
-        index.emplace(platform::AddressWithoutQuery(it->first), it);
+    for (const auto& [url, record] : files)
+        index.emplace(platform::AddressWithoutQuery(url), &record);
     return index;
 }
 
 // A record whose file the user deleted is not kept for a feed's last answer:
 // the list would name a file that is not there.
 size_t MarkSeen(platform::FileSystem& fileSystem, const std::string& folder,
-                const RecordsByAddress& records, const std::vector<std::string>& urls) {
+                FolderRecords& files, const RecordsByAddress& records,
+                const std::vector<std::string>& urls) {
     size_t marked = 0;
     for (const std::string& url : urls) {
         const auto record = records.find(platform::AddressWithoutQuery(url));
         if (record == records.end()) continue;
-        CFileData& data = record->second->second;
+        const CFileData& data = *record->second;
         if (data.Seen) {
             ++marked;
             continue;
@@ -62,7 +63,7 @@ size_t MarkSeen(platform::FileSystem& fileSystem, const std::string& folder,
         struct stat status {};
         const std::string path = MediaPath(folder, data.LocalName);
         if (fileSystem.Lstat(path.c_str(), &status) != 0 && errno == ENOENT) continue;
-        data.Seen = 1;
+        files.MarkSeen(data.SourceUrl);
         ++marked;
     }
     return marked;
@@ -273,15 +274,14 @@ std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
     // Only the last answers count: a batch that waited out a busy host saw
     // many, and an item that left the feeds meanwhile (stored before or
     // after it left) must not be kept for having been in an early one.
-    if (!feeds.empty())
-        for (auto& entry : LocalFiles) entry.second.Seen = 0;
-    const RecordsByAddress records = IndexByAddress(LocalFiles);
+    if (!feeds.empty()) LocalFiles.ForgetSeen();
+    const RecordsByAddress records = IndexByAddress(LocalFiles.Map());
     // An item still queued or downloading keeps its file: a batch may close
     // before every item of the answers was taken.
     if (!feeds.empty()) {
         std::vector<std::string> waiting = downloads_.Urls();
         for (const CPixoluneItem& item : DownloadQueue) waiting.push_back(item.Url);
-        (void)MarkSeen(FileSystem, MediaFolder(), records, waiting);
+        (void)MarkSeen(FileSystem, MediaFolder(), LocalFiles, records, waiting);
     }
     std::optional<int> unanswered;
     for (const EngineConfiguration::EnabledFeed& enabled : feeds) {
@@ -291,7 +291,8 @@ std::optional<int> CFeedEngine::MarkLastAnswersSeen() {
             continue;
         }
         // Its last answer still stands for it; also after a reread of the list.
-        const size_t kept = MarkSeen(FileSystem, MediaFolder(), records, delivered->second);
+        const size_t kept =
+            MarkSeen(FileSystem, MediaFolder(), LocalFiles, records, delivered->second);
         if (enabled.feed.Retries > 0)
             Log("PruneLocalFiles: feed %d could not be read; the files of its last answer (%d) are "
                 "kept",

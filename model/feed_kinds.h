@@ -15,7 +15,8 @@ enum class ItemOwner {
 };
 
 // Everything that tells one kind of feed from another. A new kind is a new
-// FeedType, a row of kFeedKinds and its route in the stand-in service.
+// FeedType, a row of kFeedKinds and its row of the stand-in's kStubFeeds
+// (stub/feed_routes.h), which cannot include this one.
 struct FeedKind {
     FeedType type;
     // The API address under the base. A kind that takes tags is read tag by

@@ -5,14 +5,10 @@
 
 namespace pixolune {
 
-// The highest rate cap, in KiB/s: 1 GiB/s, more than any home line.
-inline constexpr int32_t kMaxRateKBLimit = 1024 * 1024;
-// Quiet hours are hours of the day.
-inline constexpr int32_t kLastHourOfDay = 23;
-
-// The settings the configuration dialog edits. The settings record and the
-// dialog's values both embed them, so a new setting is added here once.
-// The defaults are the values at library load.
+// The stored settings, which the configuration dialogs edit. The settings
+// record and the dialog's values both embed them; each has its row, with its
+// key, load default and range, in kSettings (model/settings_table.h).
+// The defaults here are the values at library load.
 struct DialogSettings {
     int32_t Enabled = 0;
     int32_t tmUpdate = 0;  // minutes between two queries of one feed

@@ -38,6 +38,10 @@ class PosixFileSystem final : public FileSystem {
     int Lstat(const char* path, struct stat* out) override { return ::lstat(path, out); }
     int Access(const char* path, int mode) override { return ::access(path, mode); }
     int Truncate(const char* path, off_t sizeBytes) override { return ::truncate(path, sizeBytes); }
+    int SetModifiedTime(const char* path, time_t seconds) override {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+        return ::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
+    }
     int Unlink(const char* path) override { return ::unlink(path); }
     int Rename(const char* from, const char* to) override { return std::rename(from, to); }
     int Link(const char* from, const char* to) override { return ::link(from, to); }

@@ -38,6 +38,8 @@ class FileSystem {
     virtual int Lstat(const char* path, struct stat* out) = 0;
     virtual int Access(const char* path, int mode) = 0;
     virtual int Truncate(const char* path, off_t sizeBytes) = 0;
+    // Sets the modification time of `path` itself (never a link's target).
+    virtual int SetModifiedTime(const char* path, time_t seconds) = 0;
     virtual int Unlink(const char* path) = 0;
     virtual int Rename(const char* from, const char* to) = 0;
     // Gives `from` the name `to` only when nothing has that name yet: fails
@@ -78,6 +80,9 @@ class FileSystemWrapper : public FileSystem {
     int Flock(int fd, int operation) override { return target_.Flock(fd, operation); }
     int Stat(const char* path, struct stat* out) override { return target_.Stat(path, out); }
     int Lstat(const char* path, struct stat* out) override { return target_.Lstat(path, out); }
+    int SetModifiedTime(const char* path, time_t seconds) override {
+        return target_.SetModifiedTime(path, seconds);
+    }
     int Access(const char* path, int mode) override { return target_.Access(path, mode); }
     int Truncate(const char* path, off_t sizeBytes) override {
         return target_.Truncate(path, sizeBytes);

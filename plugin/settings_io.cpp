@@ -1,10 +1,10 @@
 #include "plugin/settings_io.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
 #include "model/host_link.h"
+#include "model/settings_table.h"
 #include "platform/token_store.h"
 #include "platform/user_registry.h"
 #include "plugin/host_store.h"
@@ -12,49 +12,59 @@
 namespace pixolune {
 namespace {
 
-// One integer setting: its key, its field and the default passed on load.
-struct IntSetting {
-    const char* key;
-    int32_t PluginSettings::*field;
-    int loadDefault;
-    // Values outside [lowest, highest] take the default; both 0: any value.
-    int lowest = 0;
-    int highest = 0;
-};
-
-// Keys in the order they are read and written, split where the text keys fall.
-constexpr IntSetting kLeadingInts[] = {
-    {"Enabled", &PluginSettings::Enabled, 0},
-    {"tmUpdate", &PluginSettings::tmUpdate, 180},
-};
-constexpr IntSetting kTrailingInts[] = {
-    {"DwlPhoto", &PluginSettings::DwlPhoto, 1},
-    {"DwlVideo", &PluginSettings::DwlVideo, 0},
-    {"RestartKal", &PluginSettings::RestartKal, 1},
-    {"KpropTitle", &PluginSettings::KpropTitle, 0},
-    {"KpropDescr", &PluginSettings::KpropDescr, 0},
-    {"KpropOwner", &PluginSettings::KpropOwner, 0},
-    {"OlderDays", &PluginSettings::OlderDays, 7},
-    {"OlderHours", &PluginSettings::OlderHours, 0},
-    {"FeedsSynch", &PluginSettings::FeedsSynch, 0},
-    {"MaxRateKB", &PluginSettings::MaxRateKB, 0, 0, kMaxRateKBLimit},
-    {"QuietFrom", &PluginSettings::QuietFrom, 0, 0, kLastHourOfDay},
-    {"QuietTo", &PluginSettings::QuietTo, 0, 0, kLastHourOfDay},
-};
-
-int ReadBoundedInt(const char* section, const IntSetting& setting) {
-    const int stored = ReadHostInt(section, setting.key, setting.loadDefault);
-    if (setting.lowest == setting.highest) return stored;
-    if (stored >= setting.lowest && stored <= setting.highest) return stored;
-    Log("LoadSettings: %s=%d is out of range (%d to %d), %d used", setting.key, stored,
-        setting.lowest, setting.highest, setting.loadDefault);
-    return setting.loadDefault;
+// A stored number outside a refusing row's range takes the row's default.
+int ReadNumber(const SettingRow& row) {
+    const int stored = ReadHostInt(kSettingsSection, row.key, row.loadDefault);
+    if (row.range.stored == StoredRange::Taken) return stored;
+    if (stored >= row.range.lowest && stored <= row.range.highest) return stored;
+    Log("LoadSettings: %s=%d is out of range (%d to %d), %d used", row.key, stored,
+        row.range.lowest, row.range.highest, row.loadDefault);
+    return row.loadDefault;
 }
 
-std::string FeedKey(size_t index, const char* suffix) {
+void ReadSetting(const SettingRow& row, DialogSettings& values) {
+    if (row.text)
+        values.*row.text = ReadHostText(kSettingsSection, row.key, "");
+    else
+        values.*row.number = ReadNumber(row);
+}
+
+void WriteSetting(const SettingRow& row, const DialogSettings& values) {
+    if (row.text)
+        WriteHostText(kSettingsSection, row.key, values.*row.text);
+    else
+        WriteHostInt(kSettingsSection, row.key, values.*row.number);
+}
+
+// The field a row of kSettings or kFeedSettings names, from one record to another.
+template <typename Row, typename Record>
+void CopyField(const Row& row, const Record& from, Record& to) {
+    if (row.text)
+        to.*row.text = from.*row.text;
+    else
+        to.*row.number = from.*row.number;
+}
+
+std::string FeedKey(size_t index, const FeedSettingRow& row) {
     char key[64];
-    std::snprintf(key, sizeof(key), "Feed%zu_%s", index, suffix);
+    std::snprintf(key, sizeof(key), "Feed%zu_%s", index, row.suffix);
     return key;
+}
+
+void ReadFeedSetting(size_t index, const FeedSettingRow& row, CPixoluneFeed& feed) {
+    const std::string key = FeedKey(index, row);
+    if (row.text)
+        feed.*row.text = ReadHostText(kSettingsSection, key.c_str(), "");
+    else
+        feed.*row.number = ReadHostInt(kSettingsSection, key.c_str(), row.loadDefault);
+}
+
+void WriteFeedSetting(size_t index, const FeedSettingRow& row, const CPixoluneFeed& feed) {
+    const std::string key = FeedKey(index, row);
+    if (row.text)
+        WriteHostText(kSettingsSection, key.c_str(), feed.*row.text);
+    else
+        WriteHostInt(kSettingsSection, key.c_str(), feed.*row.number);
 }
 
 // White space around a token is never part of it: a file written with echo
@@ -171,43 +181,24 @@ int BoundFeedCount(int stored) {
 
 LoadedSettings LoadSettings(int hostVariant) {
     LoadedSettings loaded;
-    PluginSettings& v = loaded.values;
-    const char* s = kSettingsSection;
-    for (const IntSetting& setting : kLeadingInts) {
-        v.*setting.field = ReadHostInt(s, setting.key, setting.loadDefault);
-    }
-    v.ImgFolder = ReadHostText(s, "ImgFolder", "");
-    for (const IntSetting& setting : kTrailingInts) v.*setting.field = ReadBoundedInt(s, setting);
-    v.AuthPrefix = ReadHostText(s, "AuthPrefix", "");
-
+    for (const SettingRow& row : kSettings) ReadSetting(row, loaded.values);
     loaded.token = LoadToken(hostVariant);
-    const int count = BoundFeedCount(ReadHostInt(s, "nFeeds", 0));
+    const int count = BoundFeedCount(ReadHostInt(kSettingsSection, "nFeeds", 0));
     loaded.feeds.resize(static_cast<size_t>(count));
-    for (size_t i = 0; i < loaded.feeds.size(); ++i) {
-        StoredFeed& feed = loaded.feeds[i];
-        feed.Type = ReadHostInt(s, FeedKey(i, "Type").c_str(), 0);
-        feed.Tags = ReadHostText(s, FeedKey(i, "Tags").c_str(), "");
-        feed.Flg = ReadHostInt(s, FeedKey(i, "Flg").c_str(), 0);
-        feed.MaxP = ReadHostInt(s, FeedKey(i, "MaxP").c_str(), 100);
-    }
+    for (size_t i = 0; i < loaded.feeds.size(); ++i)
+        for (const FeedSettingRow& row : kFeedSettings) ReadFeedSetting(i, row, loaded.feeds[i]);
     return loaded;
 }
 
 void ApplyLoadedSettings(const LoadedSettings& loaded, PluginSettings& settings, FeedArray& feeds,
                          std::string& token) {
-    const PluginSettings& v = loaded.values;
-    for (const IntSetting& setting : kLeadingInts) settings.*setting.field = v.*setting.field;
-    for (const IntSetting& setting : kTrailingInts) settings.*setting.field = v.*setting.field;
-    settings.ImgFolder = v.ImgFolder;
-    settings.AuthPrefix = v.AuthPrefix;
+    for (const SettingRow& row : kSettings)
+        CopyField<SettingRow, DialogSettings>(row, loaded.values, settings);
     token = loaded.token;
+    // Entries that already existed keep their items, schedule and retries.
     feeds.resize(loaded.feeds.size());
-    for (size_t i = 0; i < feeds.size(); ++i) {
-        feeds[i].Type = loaded.feeds[i].Type;
-        feeds[i].Tags = loaded.feeds[i].Tags;
-        feeds[i].Flg = loaded.feeds[i].Flg;
-        feeds[i].MaxP = loaded.feeds[i].MaxP;
-    }
+    for (size_t i = 0; i < feeds.size(); ++i)
+        for (const FeedSettingRow& row : kFeedSettings) CopyField(row, loaded.feeds[i], feeds[i]);
     if (settings.IsSecondHost()) {
         settings.DwlPhoto = 1;
         settings.DwlVideo = 0;
@@ -217,24 +208,11 @@ void ApplyLoadedSettings(const LoadedSettings& loaded, PluginSettings& settings,
 
 void SaveSettings(const PluginSettings& settings, const FeedArray& feeds, const std::string& token,
                   const std::string& tokenAtLoad) {
-    const char* s = kSettingsSection;
-    for (const IntSetting& setting : kLeadingInts) {
-        WriteHostInt(s, setting.key, settings.*setting.field);
-    }
-    WriteHostText(s, "ImgFolder", settings.ImgFolder);
-    for (const IntSetting& setting : kTrailingInts) {
-        WriteHostInt(s, setting.key, settings.*setting.field);
-    }
-    WriteHostText(s, "AuthPrefix", settings.AuthPrefix);
-
+    for (const SettingRow& row : kSettings) WriteSetting(row, settings);
     SaveToken(settings.HostVariant, token, tokenAtLoad);
-    WriteHostInt(s, "nFeeds", static_cast<int>(feeds.size()));
-    for (size_t i = 0; i < feeds.size(); ++i) {
-        WriteHostInt(s, FeedKey(i, "Type").c_str(), feeds[i].Type);
-        WriteHostText(s, FeedKey(i, "Tags").c_str(), feeds[i].Tags);
-        WriteHostInt(s, FeedKey(i, "Flg").c_str(), feeds[i].Flg);
-        WriteHostInt(s, FeedKey(i, "MaxP").c_str(), feeds[i].MaxP);
-    }
+    WriteHostInt(kSettingsSection, "nFeeds", static_cast<int>(feeds.size()));
+    for (size_t i = 0; i < feeds.size(); ++i)
+        for (const FeedSettingRow& row : kFeedSettings) WriteFeedSetting(i, row, feeds[i]);
     WriteHostInt(kHostSection, kRebuildListKey, 1);
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "model/feed.h"
 #include "model/plugin_settings.h"
@@ -17,23 +16,16 @@ using platform::kTokenKeyPath;
 // A damaged store must not size the feed array without bound.
 inline constexpr int kMaxStoredFeeds = 1000;
 
-// What one feed keeps in the host's store.
-struct StoredFeed {
-    int32_t Type = 0;
-    std::string Tags;
-    int32_t Flg = 0;
-    int32_t MaxP = 100;
-};
-
 // Everything message 7 reads, gathered before any of it replaces the live
 // values, so that the host is never called while the engine's lock is held.
 struct LoadedSettings {
     PluginSettings values;  // the stored fields; SettingsChanged and HostVariant untouched
     std::string token;
-    std::vector<StoredFeed> feeds;
+    FeedArray feeds;  // the stored fields of each feed (kFeedSettings)
 };
 
-// Reads, in the host's order: the settings keys, the token, "nFeeds" and each feed's keys.
+// Reads, in the host's order: the settings keys (kSettings), the token, "nFeeds" and each
+// feed's keys (kFeedSettings).
 [[nodiscard]] LoadedSettings LoadSettings(int hostVariant);
 
 // Replaces the stored fields of `settings`, the token and the feeds (entries

@@ -7,10 +7,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "stub/feed_routes.h"
+
 namespace pixolune::stub {
 namespace {
-
-const char* const kFeedKeys[] = {"feed", "recent", "popular", "liked"};
 
 Json::Value ParseJson(const std::string& text) {
     Json::CharReaderBuilder builder;
@@ -89,16 +89,17 @@ void ParseAccounts(const Json::Value& tokens, Scenario& scenario) {
 
 void ParseFeeds(const Json::Value& feeds, Scenario& scenario) {
     if (!feeds.isObject()) throw std::runtime_error("feeds must be an object");
-    for (const char* key : kFeedKeys) {
-        if (feeds.isMember(key)) {
-            scenario.feeds[key] = ParseItems(feeds[key], std::string("feeds.") + key);
+    for (const StubFeed& row : kStubFeeds) {
+        if (!feeds.isMember(row.key)) continue;
+        const std::string where = std::string("feeds.") + row.key;
+        if (!row.takesTags) {
+            scenario.feeds[row.key] = ParseItems(feeds[row.key], where);
+            continue;
         }
-    }
-    if (feeds.isMember("tags")) {
-        const Json::Value& tags = feeds["tags"];
-        if (!tags.isObject()) throw std::runtime_error("feeds.tags must be an object");
+        const Json::Value& tags = feeds[row.key];
+        if (!tags.isObject()) throw std::runtime_error(where + " must be an object");
         for (const auto& tag : tags.getMemberNames()) {
-            scenario.tags[tag] = ParseItems(tags[tag], "feeds.tags." + tag);
+            scenario.tags[tag] = ParseItems(tags[tag], where + "." + tag);
         }
     }
 }
@@ -226,8 +227,10 @@ Scenario GenerateScenario(const std::string& spec) {
     uint64_t videos = values.count("videos") ? values["videos"] : 0;
     Scenario scenario;
     scenario.accounts.push_back(DefaultAccount());
-    for (const char* key : kFeedKeys) {
-        scenario.feeds[key] = GenerateItems(key, values["items"], videos, mediaSize, random);
+    for (const StubFeed& row : kStubFeeds) {
+        if (row.takesTags) continue;
+        scenario.feeds[row.key] =
+            GenerateItems(row.key, values["items"], videos, mediaSize, random);
     }
     for (const char* tag : {"sunset", "beach"}) {
         scenario.tags[tag] =

@@ -31,9 +31,9 @@ struct Account {
 struct Scenario {
     int pageSize = 20;
     std::vector<Account> accounts;
-    // Keys "feed", "recent", "popular", "liked".
+    // By the key of each feed of kStubFeeds that takes no tags.
     std::map<std::string, std::vector<ScenarioItem>> feeds;
-    std::map<std::string, std::vector<ScenarioItem>> tags;
+    std::map<std::string, std::vector<ScenarioItem>> tags;  // by tag
 
     [[nodiscard]] const Account* FindByToken(const std::string& token) const;
     [[nodiscard]] const Account* FindByUsername(const std::string& username) const;

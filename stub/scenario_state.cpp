@@ -55,7 +55,7 @@ void ScenarioState::Replace(Scenario scenario) {
     std::lock_guard<std::mutex> lock(mutex_);
     scenario_ = std::move(shared);
     media_ = std::move(media);
-    popularOffset_ = 0;
+    repeatedAskOffsets_.clear();
 }
 
 std::shared_ptr<const Scenario> ScenarioState::Current() {
@@ -63,12 +63,13 @@ std::shared_ptr<const Scenario> ScenarioState::Current() {
     return scenario_;
 }
 
-size_t ScenarioState::TakePopularOffset() {
+size_t ScenarioState::TakeRepeatedAskOffset(const std::string& feedKey) {
     std::lock_guard<std::mutex> lock(mutex_);
-    size_t offset = popularOffset_;
-    auto popular = scenario_->feeds.find("popular");
-    size_t count = popular == scenario_->feeds.end() ? 0 : popular->second.size();
-    if (offset < count) popularOffset_ += static_cast<size_t>(scenario_->pageSize);
+    size_t& next = repeatedAskOffsets_[feedKey];
+    const size_t offset = next;
+    auto feed = scenario_->feeds.find(feedKey);
+    size_t count = feed == scenario_->feeds.end() ? 0 : feed->second.size();
+    if (offset < count) next += static_cast<size_t>(scenario_->pageSize);
     return offset;
 }
 

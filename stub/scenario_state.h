@@ -18,23 +18,24 @@ struct MediaEntry {
 };
 
 // The scenario in force, which tests may replace while requests run, with what
-// is derived from it: the media catalogue and the popular list's cursor.
+// is derived from it: the media catalogue and the cursors of the feeds whose
+// pages come from asking the same address again.
 class ScenarioState {
   public:
     explicit ScenarioState(Scenario scenario) { Replace(std::move(scenario)); }
 
     void Replace(Scenario scenario);
     [[nodiscard]] std::shared_ptr<const Scenario> Current();
-    // Where the next page of the popular list starts; each request moves on.
-    [[nodiscard]] size_t TakePopularOffset();
+    // Where the next page of such a feed starts; each request moves on.
+    [[nodiscard]] size_t TakeRepeatedAskOffset(const std::string& feedKey);
     // Kind and padded size of a media name as served (decoded, dot segments gone).
     [[nodiscard]] MediaEntry MediaOf(const std::string& name);
 
   private:
-    std::mutex mutex_;  // guards scenario_, media_, popularOffset_
+    std::mutex mutex_;  // guards scenario_, media_, repeatedAskOffsets_
     std::shared_ptr<const Scenario> scenario_;
     std::map<std::string, MediaEntry> media_;
-    size_t popularOffset_ = 0;
+    std::map<std::string, size_t> repeatedAskOffsets_;  // by feed key
 };
 
 // The name under which /media/<rawPath> is looked up: dot segments are removed

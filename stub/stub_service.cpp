@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include "stub/api_replies.h"
 #include "stub/client_socket.h"
+#include "stub/feed_routes.h"
 #include "stub/url_text.h"
 
 namespace pixolune::stub {
@@ -26,13 +28,6 @@ constexpr std::chrono::milliseconds kClientCheckInterval{100};
 constexpr const char* kJsonType = "application/json; charset=utf-8";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
 
-const std::pair<const char*, const char*> kFeedPaths[] = {
-    {"/v1/users/self/feed", "feed"},
-    {"/v1/users/self/media/recent", "recent"},
-    {"/v1/users/self/media/liked", "liked"},
-    {"/v1/media/popular", "popular"},
-};
-
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -40,6 +35,25 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The tag in a raw path made from `pattern` ("%s" for the percent-encoded tag),
+// decoded; none when the path is not one of the pattern's.
+std::optional<std::string> TagOfPath(const std::string& rawPath, const std::string& pattern) {
+    const size_t at = pattern.find("%s");
+    const std::string prefix = pattern.substr(0, at);
+    const std::string suffix = pattern.substr(at + 2);
+    if (rawPath.size() <= prefix.size() + suffix.size()) return std::nullopt;
+    if (!StartsWith(rawPath, prefix) || !EndsWith(rawPath, suffix)) return std::nullopt;
+    const std::string segment =
+        rawPath.substr(prefix.size(), rawPath.size() - prefix.size() - suffix.size());
+    if (segment.find('/') != std::string::npos) return std::nullopt;
+    return PercentDecode(segment);
+}
+
+std::string PathWithTag(const std::string& pattern, const std::string& encodedTag) {
+    const size_t at = pattern.find("%s");
+    return pattern.substr(0, at) + encodedTag + pattern.substr(at + 2);
 }
 
 size_t OffsetParam(const httplib::Request& request) {
@@ -399,33 +413,29 @@ Reply StubService::FeedReply(const httplib::Request& request, const std::string&
     page.pageSize = scenario.pageSize;
     page.token = account.token;
     page.offset = OffsetParam(request);
-    for (const auto& [path, key] : kFeedPaths) {
-        if (request.path != path) continue;
-        auto feed = scenario.feeds.find(key);
-        page.items = feed == scenario.feeds.end() ? &kNoItems : &feed->second;
-        page.apiPath = path;
-        page.feedKey = key;
-        if (page.feedKey == "popular") {
-            // The client asks the same address again; each answer is the next page.
-            page.withNextUrl = false;
-            if (!request.has_param("max_id")) page.offset = scenario_.TakePopularOffset();
-        }
-        return JsonReply(200, FeedPage(page));
-    }
-    const std::string tagsPrefix = "/v1/tags/";
-    const std::string tagsSuffix = "/media/recent";
-    if (StartsWith(rawPath, tagsPrefix) && EndsWith(rawPath, tagsSuffix) &&
-        rawPath.size() > tagsPrefix.size() + tagsSuffix.size()) {
-        std::string segment = rawPath.substr(
-            tagsPrefix.size(), rawPath.size() - tagsPrefix.size() - tagsSuffix.size());
-        if (segment.find('/') == std::string::npos) {
-            std::string tag = PercentDecode(segment);
-            auto items = scenario.tags.find(tag);
+    for (const StubFeed& row : kStubFeeds) {
+        const std::string path = kApiRoot + std::string(row.apiPath);
+        if (row.takesTags) {
+            const std::optional<std::string> tag = TagOfPath(rawPath, path);
+            if (!tag) continue;
+            auto items = scenario.tags.find(*tag);
             page.items = items == scenario.tags.end() ? &kNoItems : &items->second;
-            page.apiPath = tagsPrefix + PercentEncode(tag) + tagsSuffix;
-            page.feedKey = "tag_" + tag;
+            page.apiPath = PathWithTag(path, PercentEncode(*tag));
+            page.feedKey = "tag_" + *tag;
             return JsonReply(200, FeedPage(page));
         }
+        if (request.path != path) continue;
+        auto feed = scenario.feeds.find(row.key);
+        page.items = feed == scenario.feeds.end() ? &kNoItems : &feed->second;
+        page.apiPath = path;
+        page.feedKey = row.key;
+        if (!row.followsNextUrl) {
+            // The client asks the same address again; each answer is the next page.
+            page.withNextUrl = false;
+            if (!request.has_param("max_id"))
+                page.offset = scenario_.TakeRepeatedAskOffset(row.key);
+        }
+        return JsonReply(200, FeedPage(page));
     }
     return JsonReply(404, ErrorReply(404, "APINotFoundError", "this endpoint does not exist"));
 }

@@ -27,6 +27,11 @@ std::string English(const UiText& text) {
     return out;
 }
 
+UiText RangeMessage(const SettingRow& row) {
+    return {row.texts.rangeMessage,
+            {{std::to_string(row.range.lowest)}, {std::to_string(row.range.highest)}}};
+}
+
 // Names from the service are values, never part of a format.
 UiText AuthenticatedAsText(const std::string& fullName, const std::string& userName) {
     return {kTextAuthenticatedAs, {{fullName}, {userName}}};

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "model/settings_table.h"
 #include "model/translatable.h"
 
 namespace pixolune::ui {
@@ -72,27 +73,14 @@ inline constexpr const char* kTextLoginPageFailed = QT_TRANSLATE_NOOP(
     "The Pixolune login page could not be loaded. Check the network connection, then close "
     "this window and click Authorize... again.");
 
-// Number edits: the message names the field and its bounds.
-inline constexpr const char* kTextMinutesRange = QT_TRANSLATE_NOOP(
-    "pixolune::ui",
-    "\"Check downloads at startup and every\" (minutes): enter an integer between %1 and %2.");
+// Number edits: the message names the field and its bounds. The settings'
+// own messages are in their rows of kSettings.
 inline constexpr const char* kTextRowMaxFilesRange = QT_TRANSLATE_NOOP(
     "pixolune::ui", "\"%1\", Max N. of files: enter an integer between %2 and %3.");
-inline constexpr const char* kTextDaysRange =
-    QT_TRANSLATE_NOOP("pixolune::ui", "Days: enter an integer between %1 and %2.");
-inline constexpr const char* kTextHoursRange =
-    QT_TRANSLATE_NOOP("pixolune::ui", "Hours: enter an integer between %1 and %2.");
-inline constexpr const char* kTextRateRange = QT_TRANSLATE_NOOP(
-    "pixolune::ui",
-    "\"Limit downloads to\" (KB/s, 0 = no limit): enter an integer between %1 and %2.");
-inline constexpr const char* kTextQuietFromRange =
-    QT_TRANSLATE_NOOP("pixolune::ui", "\"Quiet hours from\": enter an hour between %1 and %2.");
-inline constexpr const char* kTextQuietToRange =
-    QT_TRANSLATE_NOOP("pixolune::ui", "\"Quiet hours to\": enter an hour between %1 and %2.");
 
-inline constexpr const char* kTextNoTags = QT_TRANSLATE_NOOP(
-    "pixolune::ui",
-    "\"Photos/Videos with tags\": enter at least one tag; separate tags with commas.");
+// %1: the label of the feed kind that takes tags.
+inline constexpr const char* kTextNoTags =
+    QT_TRANSLATE_NOOP("pixolune::ui", "\"%1\": enter at least one tag; separate tags with commas.");
 inline constexpr const char* kTextTagsPlaceholder =
     QT_TRANSLATE_NOOP("pixolune::ui", "Tags, separated by commas");
 inline constexpr const char* kTextFolderRelative = QT_TRANSLATE_NOOP(
@@ -155,6 +143,9 @@ inline constexpr const char* kTextHelp = QT_TRANSLATE_NOOP(
     "To sign in, click Authorize..., log in to Pixolune and allow this plugin to access your "
     "account; OK keeps the sign-in.\n\n"
     "The plug-in writes what it does to the host's log (kalhost prints it on its console).");
+
+// A number outside its setting's range: the row's message, naming the bounds.
+[[nodiscard]] UiText RangeMessage(const SettingRow& row);
 
 // "Pixolune Plugin is currently authenticated\n%s (%s)" with full name and user name.
 [[nodiscard]] UiText AuthenticatedAsText(const std::string& fullName, const std::string& userName);

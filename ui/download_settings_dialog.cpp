@@ -1,5 +1,6 @@
 #include "ui/download_settings_dialog.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -24,41 +25,64 @@ CDwnlSettingsDlg::CDwnlSettingsDlg(QWidget* parent, DialogPrompts* prompts)
 }
 
 void CDwnlSettingsDlg::CreateControls() {
-    restartCheck = new QCheckBox(tr("Restart slideshow when all files have been downloaded"), this);
-    captionCheck = new QCheckBox(tr("Add item &caption to description in kprop file"), this);
+    restartCheck = CheckFor(kRowOf<&DialogSettings::RestartKal>);
+    captionCheck = CheckFor(kRowOf<&DialogSettings::KpropTitle>);
     synchronizeRadio = new QRadioButton(
         tr("&Synchronize with feeds, remove all files no longer present on the server"), this);
     olderRadio =
         new QRadioButton(tr("&Remove files no longer present on server and older than:"), this);
-    daysEdit = new QLineEdit(this);
-    daysLabel = new QLabel(tr("&Days"), this);
+    daysEdit = EditFor(kRowOf<&DialogSettings::OlderDays>);
+    daysLabel = LabelFor(kRowOf<&DialogSettings::OlderDays>, daysEdit);
     okButton = new QPushButton(tr("OK"), this);
     cancelButton = new QPushButton(tr("Cancel"), this);
-    ownerCheck = new QCheckBox(tr("Add &owner name to description in kprop file"), this);
-    prefixLabel = new QLabel(tr("&Prefix:"), this);
-    prefixEdit = new QLineEdit(this);
-    hoursEdit = new QLineEdit(this);
-    hoursLabel = new QLabel(tr("&Hours"), this);
-    rateLabel = new QLabel(tr("&Limit downloads to"), this);
-    rateEdit = new QLineEdit(this);
-    rateUnitLabel = new QLabel(tr("KB/s, 0 = no limit"), this);
-    quietFromLabel = new QLabel(tr("&Quiet hours from"), this);
-    quietFromEdit = new QLineEdit(this);
-    quietToLabel = new QLabel(tr("&to"), this);
-    quietToEdit = new QLineEdit(this);
+    ownerCheck = CheckFor(kRowOf<&DialogSettings::KpropOwner>);
+    prefixEdit = EditFor(kRowOf<&DialogSettings::AuthPrefix>);
+    prefixLabel = LabelFor(kRowOf<&DialogSettings::AuthPrefix>, prefixEdit);
+    hoursEdit = EditFor(kRowOf<&DialogSettings::OlderHours>);
+    hoursLabel = LabelFor(kRowOf<&DialogSettings::OlderHours>, hoursEdit);
+    rateEdit = EditFor(kRowOf<&DialogSettings::MaxRateKB>);
+    quietFromEdit = EditFor(kRowOf<&DialogSettings::QuietFrom>);
+    quietFromLabel = LabelFor(kRowOf<&DialogSettings::QuietFrom>, quietFromEdit);
+    quietToEdit = EditFor(kRowOf<&DialogSettings::QuietTo>);
+    quietToLabel = LabelFor(kRowOf<&DialogSettings::QuietTo>, quietToEdit);
     // Enter presses the focused button, and OK from anywhere else.
     okButton->setDefault(true);
 }
 
+// The exchange goes through the controls made here alone; each is named after
+// its setting's key, for scripts and tests.
+QCheckBox* CDwnlSettingsDlg::CheckFor(const SettingRow& setting) {
+    auto* check = new QCheckBox(LabelOf(setting), this);
+    check->setObjectName(setting.key);
+    checks_[setting.key] = check;
+    return check;
+}
+
+QLineEdit* CDwnlSettingsDlg::EditFor(const SettingRow& setting) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(setting.key);
+    edits_[setting.key] = edit;
+    return edit;
+}
+
+QLabel* CDwnlSettingsDlg::LabelFor(const SettingRow& setting, QLineEdit* edit) {
+    auto* label = new QLabel(LabelOf(setting), this);
+    label->setBuddy(edit);
+    return label;
+}
+
+QHBoxLayout* CDwnlSettingsDlg::EditRow(const SettingRow& setting, QLineEdit* edit) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(LabelFor(setting, edit));
+    row->addWidget(edit);
+    if (*setting.texts.unit) row->addWidget(new QLabel(UnitOf(setting), this));
+    row->addStretch();
+    return row;
+}
+
 void CDwnlSettingsDlg::NameControls() {
-    prefixLabel->setBuddy(prefixEdit);
-    daysLabel->setBuddy(daysEdit);
-    hoursLabel->setBuddy(hoursEdit);
     daysEdit->setAccessibleName(tr("Days"));
     hoursEdit->setAccessibleName(tr("Hours"));
-    rateLabel->setBuddy(rateEdit);
-    quietFromLabel->setBuddy(quietFromEdit);
-    quietToLabel->setBuddy(quietToEdit);
     rateEdit->setAccessibleName(tr("Limit downloads to, KB/s"));
     quietFromEdit->setAccessibleName(tr("Quiet hours from"));
     quietToEdit->setAccessibleName(tr("Quiet hours to"));
@@ -70,6 +94,9 @@ void CDwnlSettingsDlg::GroupRadioButtons() {
     radioGroup_ = new QButtonGroup(this);
     radioGroup_->addButton(synchronizeRadio, 0);
     radioGroup_->addButton(olderRadio, 1);
+    constexpr const SettingRow& synchronization = kRowOf<&DialogSettings::FeedsSynch>;
+    radioGroup_->setObjectName(synchronization.key);
+    choices_[synchronization.key] = radioGroup_;
 }
 
 void CDwnlSettingsDlg::BuildLayout() {
@@ -106,7 +133,7 @@ QGroupBox* CDwnlSettingsDlg::SynchronizationGroup(const DialogUnits& du) {
     olderRow->addWidget(hoursLabel);
     olderRow->addStretch();
 
-    auto* group = new QGroupBox(tr("Synchronization"), this);
+    auto* group = new QGroupBox(LabelOf(kRowOf<&DialogSettings::FeedsSynch>), this);
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addWidget(synchronizeRadio);
     groupLayout->addLayout(olderRow);
@@ -117,11 +144,7 @@ QGroupBox* CDwnlSettingsDlg::LineSharingGroup(const DialogUnits& du) {
     rateEdit->setFixedWidth(du.X(40));
     quietFromEdit->setFixedWidth(du.X(20));
     quietToEdit->setFixedWidth(du.X(20));
-    auto* rateRow = new QHBoxLayout;
-    rateRow->addWidget(rateLabel);
-    rateRow->addWidget(rateEdit);
-    rateRow->addWidget(rateUnitLabel);
-    rateRow->addStretch();
+    QHBoxLayout* rateRow = EditRow(kRowOf<&DialogSettings::MaxRateKB>, rateEdit);
     auto* quietRow = new QHBoxLayout;
     quietRow->addWidget(quietFromLabel);
     quietRow->addWidget(quietFromEdit);
@@ -149,11 +172,8 @@ QHBoxLayout* CDwnlSettingsDlg::ButtonRow(const DialogUnits& du) {
     return row;
 }
 
-// Top to bottom as laid out.
 void CDwnlSettingsDlg::SetTabOrder() {
-    ChainTabOrder({restartCheck, captionCheck, ownerCheck, prefixEdit, synchronizeRadio, olderRadio,
-                   daysEdit, hoursEdit, rateEdit, quietFromEdit, quietToEdit, okButton,
-                   cancelButton});
+    ChainTabOrder(FocusOrderOf(Content()->layout()));
 }
 
 void CDwnlSettingsDlg::ConnectCommands() {
@@ -192,50 +212,28 @@ void CDwnlSettingsDlg::ApplyPrefixEnabling() {
 
 DownloadSettingsControls CDwnlSettingsDlg::ReadControls() const {
     DownloadSettingsControls c;
-    c.restart = restartCheck->isChecked();
-    c.caption = captionCheck->isChecked();
-    c.owner = ownerCheck->isChecked();
-    c.days = FromQt(daysEdit->text());
-    c.hours = FromQt(hoursEdit->text());
-    c.selectedRadio = radioGroup_->checkedId();  // -1 when none is selected
-    c.prefix = FromQt(prefixEdit->text());
-    c.rateKB = FromQt(rateEdit->text());
-    c.quietFrom = FromQt(quietFromEdit->text());
-    c.quietTo = FromQt(quietToEdit->text());
+    for (const auto& [key, box] : checks_) c.checks[key] = box->isChecked();
+    for (const auto& [key, group] : choices_) c.choices[key] = group->checkedId();  // -1: none
+    for (const auto& [key, edit] : edits_) c.edits[key] = FromQt(edit->text());
     return c;
 }
 
 void CDwnlSettingsDlg::WriteControls(const DownloadSettingsControls& c) {
-    restartCheck->setChecked(c.restart);
-    captionCheck->setChecked(c.caption);
-    ownerCheck->setChecked(c.owner);
-    daysEdit->setText(ToQt(c.days));
-    hoursEdit->setText(ToQt(c.hours));
-    // An exclusive group refuses to clear its checked button; loading "none" must.
-    radioGroup_->setExclusive(false);
-    synchronizeRadio->setChecked(c.selectedRadio == 0);
-    olderRadio->setChecked(c.selectedRadio == 1);
-    radioGroup_->setExclusive(true);
-    prefixEdit->setText(ToQt(c.prefix));
-    rateEdit->setText(ToQt(c.rateKB));
-    quietFromEdit->setText(ToQt(c.quietFrom));
-    quietToEdit->setText(ToQt(c.quietTo));
+    for (const auto& [key, box] : checks_) box->setChecked(c.checks.at(key));
+    for (const auto& [key, group] : choices_) {
+        const int id = c.choices.at(key);
+        // An exclusive group refuses to clear its checked button; loading "none" must.
+        group->setExclusive(false);
+        for (QAbstractButton* button : group->buttons())
+            button->setChecked(group->id(button) == id);
+        group->setExclusive(true);
+    }
+    for (const auto& [key, edit] : edits_) edit->setText(ToQt(c.edits.at(key)));
 }
 
-QWidget* CDwnlSettingsDlg::EditOf(DownloadControl control) const {
-    switch (control) {
-        case DownloadControl::Days:
-            return Enabling().ageFields ? daysEdit : nullptr;
-        case DownloadControl::Hours:
-            return Enabling().ageFields ? hoursEdit : nullptr;
-        case DownloadControl::RateKB:
-            return rateEdit;
-        case DownloadControl::QuietFrom:
-            return quietFromEdit;
-        case DownloadControl::QuietTo:
-            return quietToEdit;
-    }
-    return nullptr;
+QWidget* CDwnlSettingsDlg::EditOf(const SettingRow& setting) const {
+    const auto found = edits_.find(setting.key);
+    return found != edits_.end() ? found->second : nullptr;
 }
 
 bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
@@ -244,7 +242,7 @@ bool CDwnlSettingsDlg::DoDataExchange(bool saveAndValidate) {
         return true;
     }
     if (const auto failure = SaveDownloadControls(ReadControls(), Values))
-        return FailOn(EditOf(failure->control), failure->message);
+        return FailOn(EditOf(*failure->setting), failure->message);
     return true;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "model/plugin_settings.h"
 #include "ui/download_settings_logic.h"
 #include "ui/exchange_dialog.h"
@@ -24,8 +27,8 @@ class CDwnlSettingsDlg : public CExchangeDialog {
   public:
     explicit CDwnlSettingsDlg(QWidget* parent = nullptr, DialogPrompts* prompts = nullptr);
 
-    // Filled by the caller before DoModal. After OK the seven settings this
-    // dialog edits hold the user's choice; the others are as handed in.
+    // Filled by the caller before DoModal. After OK the settings this dialog
+    // edits (its rows of kSettings) hold the user's choice; the others are as handed in.
     DialogSettings Values;
 
     QCheckBox* restartCheck;
@@ -41,9 +44,7 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     QLineEdit* prefixEdit;
     QLineEdit* hoursEdit;
     QLabel* hoursLabel;
-    QLabel* rateLabel;
     QLineEdit* rateEdit;
-    QLabel* rateUnitLabel;
     QLabel* quietFromLabel;
     QLineEdit* quietFromEdit;
     QLabel* quietToLabel;
@@ -61,13 +62,21 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void CreateControls();
     void NameControls();
     void GroupRadioButtons();
+    // A setting's control, made and bound to its row: a new setting of this
+    // dialog is its row of kSettings and one of these where the layout puts it.
+    [[nodiscard]] QCheckBox* CheckFor(const SettingRow& setting);
+    [[nodiscard]] QLineEdit* EditFor(const SettingRow& setting);
+    // The row's label, naming `edit`.
+    [[nodiscard]] QLabel* LabelFor(const SettingRow& setting, QLineEdit* edit);
+    // The row's label, `edit` and the row's unit, left-aligned on a line of their own.
+    [[nodiscard]] QHBoxLayout* EditRow(const SettingRow& setting, QLineEdit* edit);
     void BuildLayout();
     [[nodiscard]] QHBoxLayout* OwnerRow(const DialogUnits& du);
     [[nodiscard]] QGroupBox* SynchronizationGroup(const DialogUnits& du);
     [[nodiscard]] QGroupBox* LineSharingGroup(const DialogUnits& du);
-    [[nodiscard]] QWidget* EditOf(DownloadControl control) const;
+    [[nodiscard]] QWidget* EditOf(const SettingRow& setting) const;
     [[nodiscard]] QHBoxLayout* ButtonRow(const DialogUnits& du);
-    void SetTabOrder();
+    void SetTabOrder();  // top to bottom as laid out
     void ConnectCommands();
 
     void ApplyAgeEnabling();
@@ -78,6 +87,10 @@ class CDwnlSettingsDlg : public CExchangeDialog {
     void WriteControls(const DownloadSettingsControls& controls);
 
     QButtonGroup* radioGroup_;  // the two radio buttons, ids 0 and 1 as in FeedsSynch
+    // The control of each setting, by its key.
+    std::map<std::string, QCheckBox*> checks_;
+    std::map<std::string, QButtonGroup*> choices_;
+    std::map<std::string, QLineEdit*> edits_;
 };
 
 }  // namespace pixolune::ui

@@ -3,61 +3,93 @@
 #include "ui/integer_exchange.h"
 
 namespace pixolune::ui {
+namespace {
+
+constexpr const SettingRow& kSynchronization = SettingOf(&DialogSettings::FeedsSynch);
+constexpr const SettingRow& kOwner = SettingOf(&DialogSettings::KpropOwner);
+
+bool EditedHere(const SettingRow& row) {
+    return row.dialog == SettingDialog::Download;
+}
+
+int ChoiceOrNone(const SettingRow& row, int32_t value) {
+    return value >= row.range.lowest && value <= row.range.highest ? value : -1;
+}
+
+template <typename Value>
+Value Held(const std::map<std::string, Value>& controls, const SettingRow& row, Value none) {
+    const auto found = controls.find(row.key);
+    return found == controls.end() ? none : found->second;
+}
+
+// Greyed out, the age fields are not the user's to fix.
+bool CheckedOnOk(const SettingRow& row, const DownloadEnabling& enabling) {
+    const bool ageField =
+        row.number == &DialogSettings::OlderDays || row.number == &DialogSettings::OlderHours;
+    return !ageField || enabling.ageFields;
+}
+
+// Takes one setting from its control into `values`; only a number can fail.
+std::optional<DownloadExchangeFailure> TakeSetting(const SettingRow& row,
+                                                   const DownloadSettingsControls& controls,
+                                                   const DownloadEnabling& enabling,
+                                                   DialogSettings& values) {
+    switch (row.kind) {
+        case SettingKind::Flag:
+            values.*row.number = Held(controls.checks, row, false) ? 1 : 0;
+            break;
+        case SettingKind::Choice:
+            values.*row.number = ChoiceOrNone(row, Held(controls.choices, row, -1));
+            break;
+        case SettingKind::Text:
+            values.*row.text = Held(controls.edits, row, std::string());
+            break;
+        case SettingKind::Number: {
+            if (!CheckedOnOk(row, enabling)) break;
+            const auto typed = IntegerInRange(Held(controls.edits, row, std::string()),
+                                              row.range.lowest, row.range.highest);
+            if (!typed) return DownloadExchangeFailure{&row, RangeMessage(row)};
+            values.*row.number = *typed;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 DownloadSettingsControls LoadDownloadControls(const DialogSettings& values) {
     DownloadSettingsControls controls;
-    controls.restart = values.RestartKal != 0;
-    controls.caption = values.KpropTitle != 0;
-    controls.owner = values.KpropOwner != 0;
-    controls.days = std::to_string(values.OlderDays);
-    controls.hours = std::to_string(values.OlderHours);
-    controls.selectedRadio =
-        values.FeedsSynch == 0 || values.FeedsSynch == 1 ? values.FeedsSynch : -1;
-    controls.prefix = values.AuthPrefix;
-    controls.rateKB = std::to_string(values.MaxRateKB);
-    controls.quietFrom = std::to_string(values.QuietFrom);
-    controls.quietTo = std::to_string(values.QuietTo);
+    for (const SettingRow& row : kSettings) {
+        if (!EditedHere(row)) continue;
+        switch (row.kind) {
+            case SettingKind::Flag:
+                controls.checks[row.key] = values.*row.number != 0;
+                break;
+            case SettingKind::Choice:
+                controls.choices[row.key] = ChoiceOrNone(row, values.*row.number);
+                break;
+            case SettingKind::Number:
+                controls.edits[row.key] = std::to_string(values.*row.number);
+                break;
+            case SettingKind::Text:
+                controls.edits[row.key] = values.*row.text;
+                break;
+        }
+    }
     return controls;
 }
 
 std::optional<DownloadExchangeFailure> SaveDownloadControls(
     const DownloadSettingsControls& controls, DialogSettings& values) {
-    int32_t days = values.OlderDays;
-    int32_t hours = values.OlderHours;
-    if (ComputeDownloadEnabling(controls.selectedRadio, controls.owner).ageFields) {
-        const std::vector<UiArg> bounds = {{"0"}, {std::to_string(kAgeMax)}};
-        const auto typedDays = IntegerInRange(controls.days, 0, kAgeMax);
-        if (!typedDays)
-            return DownloadExchangeFailure{DownloadControl::Days, {kTextDaysRange, bounds}};
-        const auto typedHours = IntegerInRange(controls.hours, 0, kAgeMax);
-        if (!typedHours)
-            return DownloadExchangeFailure{DownloadControl::Hours, {kTextHoursRange, bounds}};
-        days = *typedDays;
-        hours = *typedHours;
+    const DownloadEnabling enabling = ComputeDownloadEnabling(
+        Held(controls.choices, kSynchronization, -1), Held(controls.checks, kOwner, false));
+    DialogSettings taken = values;
+    for (const SettingRow& row : kSettings) {
+        if (!EditedHere(row)) continue;
+        if (auto failure = TakeSetting(row, controls, enabling, taken)) return failure;
     }
-    const auto rateKB = IntegerInRange(controls.rateKB, 0, kMaxRateKBLimit);
-    if (!rateKB)
-        return DownloadExchangeFailure{
-            DownloadControl::RateKB, {kTextRateRange, {{"0"}, {std::to_string(kMaxRateKBLimit)}}}};
-    const std::vector<UiArg> hourBounds = {{"0"}, {std::to_string(kLastHourOfDay)}};
-    const auto quietFrom = IntegerInRange(controls.quietFrom, 0, kLastHourOfDay);
-    if (!quietFrom)
-        return DownloadExchangeFailure{DownloadControl::QuietFrom,
-                                       {kTextQuietFromRange, hourBounds}};
-    const auto quietTo = IntegerInRange(controls.quietTo, 0, kLastHourOfDay);
-    if (!quietTo)
-        return DownloadExchangeFailure{DownloadControl::QuietTo, {kTextQuietToRange, hourBounds}};
-    values.RestartKal = controls.restart ? 1 : 0;
-    values.KpropTitle = controls.caption ? 1 : 0;
-    values.KpropOwner = controls.owner ? 1 : 0;
-    values.OlderDays = days;
-    values.OlderHours = hours;
-    values.FeedsSynch =
-        controls.selectedRadio == 0 || controls.selectedRadio == 1 ? controls.selectedRadio : -1;
-    values.AuthPrefix = controls.prefix;
-    values.MaxRateKB = *rateKB;
-    values.QuietFrom = *quietFrom;
-    values.QuietTo = *quietTo;
+    values = std::move(taken);
     return std::nullopt;
 }
 

@@ -1,47 +1,37 @@
 #pragma once
 
-#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "model/plugin_settings.h"
+#include "model/settings_table.h"
 #include "ui/dialog_texts.h"
 
 namespace pixolune::ui {
 
-inline constexpr int32_t kAgeMax = 9999999;
-
+// What the download settings dialog's controls hold, by the key of the
+// setting each edits: the rows of kSettings whose dialog is this one.
 struct DownloadSettingsControls {
-    bool restart = false;
-    bool caption = false;
-    bool owner = false;
-    std::string days;
-    std::string hours;
-    int selectedRadio = -1;  // 0, 1, or -1 for none
-    std::string prefix;
-    std::string rateKB;     // KB/s, "0": no limit
-    std::string quietFrom;  // hours of the day; equal: no quiet hours
-    std::string quietTo;
+    std::map<std::string, bool> checks;        // Flag settings
+    std::map<std::string, int> choices;        // Choice settings: the button's id, -1 for none
+    std::map<std::string, std::string> edits;  // Number and Text settings, as typed
 };
 
-enum class DownloadControl { Days, Hours, RateKB, QuietFrom, QuietTo };
-
 struct DownloadExchangeFailure {
-    DownloadControl control;
+    const SettingRow* setting;  // whose edit gets the focus
     UiText message;
 };
 
-// Fills the controls from the ten settings the dialog edits: RestartKal,
-// KpropTitle, KpropOwner, OlderDays, OlderHours, FeedsSynch, AuthPrefix,
-// MaxRateKB, QuietFrom and QuietTo.
-// FeedsSynch 0 or 1 selects that button; any other value selects none.
+// Fills the controls from the settings the dialog edits. A choice outside its
+// buttons' ids (FeedsSynch -1 or 2) selects none.
 [[nodiscard]] DownloadSettingsControls LoadDownloadControls(const DialogSettings& values);
 
-// The exchange on OK; only the number edits can fail, checked in tab order:
-// the age fields only while enabled (greyed out, they keep the values handed
-// in), then the rate and the quiet hours.
-// `values` is left untouched on a failure. On success the ten settings are
-// replaced (FeedsSynch -1 when no button is selected); the others stay as they were.
+// The exchange on OK; only the number edits can fail, checked in the table's
+// order. The age fields are checked only while enabled (greyed out, they keep
+// the values handed in). `values` is left untouched on a failure; on success
+// the settings the dialog edits are replaced (a choice with no button
+// selected as -1), the others stay as they were.
 [[nodiscard]] std::optional<DownloadExchangeFailure> SaveDownloadControls(
     const DownloadSettingsControls& controls, DialogSettings& values);
 

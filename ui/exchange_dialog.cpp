@@ -54,6 +54,14 @@ QString Tr(const UiText& text) {
     }
 }
 
+QString LabelOf(const SettingRow& setting) {
+    return Translate(setting.texts.label);
+}
+
+QString UnitOf(const SettingRow& setting) {
+    return Translate(setting.texts.unit);
+}
+
 DialogPrompts& MessageBoxPrompts() {
     static MessageBoxes prompts;
     return prompts;
@@ -168,6 +176,25 @@ void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
 
 void ChainTabOrder(const std::vector<QWidget*>& order) {
     for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+std::vector<QWidget*> FocusOrderOf(const QLayout* layout) {
+    std::vector<QWidget*> order;
+    if (!layout) return order;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        std::vector<QWidget*> inner;
+        if (QWidget* widget = item->widget()) {
+            if (widget->focusPolicy() & Qt::TabFocus)
+                order.push_back(widget);
+            else
+                inner = FocusOrderOf(widget->layout());
+        } else {
+            inner = FocusOrderOf(item->layout());
+        }
+        order.insert(order.end(), inner.begin(), inner.end());
+    }
+    return order;
 }
 
 }  // namespace pixolune::ui

@@ -8,6 +8,7 @@
 
 #include "ui/dialog_texts.h"
 
+class QLayout;
 class QScrollArea;
 class QWidget;
 
@@ -91,11 +92,19 @@ class CExchangeDialog : public QDialog {
 // Translates a text of ours and fills in its values.
 [[nodiscard]] QString Tr(const UiText& text);
 
+// A setting's label and unit as its row of kSettings has them, translated.
+[[nodiscard]] QString LabelOf(const SettingRow& setting);
+[[nodiscard]] QString UnitOf(const SettingRow& setting);
+
 // Enables or disables the controls together, as one rule decides for all of them.
 void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled);
 
 // Makes Tab move through the controls in the order given.
 void ChainTabOrder(const std::vector<QWidget*>& order);
+
+// The controls that take Tab, in the order `layout` places them, a group
+// box's controls in its place.
+[[nodiscard]] std::vector<QWidget*> FocusOrderOf(const QLayout* layout);
 
 [[nodiscard]] inline QString ToQt(const std::string& text) {
     return QString::fromStdString(text);

@@ -44,20 +44,19 @@ CPixoluneDlg::CPixoluneDlg(QWidget* parent, int hostVariant, MainDialogServices 
 
 void CPixoluneDlg::CreateControls() {
     // Mnemonics where the letters do not clash; the texts themselves are kept word for word.
-    enabledCheck = new QCheckBox(tr("&PlugIn Enabled"), this);
-    folderLabel =
-        new QLabel(tr("&Folder to store downloaded media files (photo and video):"), this);
+    enabledCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::Enabled>), this);
+    folderLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::ImgFolder>), this);
     folderEdit = new QLineEdit(this);
     feedGroup = new QGroupBox(tr("Choose media files you want to see from Pixolune"), this);
     CreateFeedRows();
-    minutesLabel = new QLabel(tr("Check downloads at startup and &every :"), this);
+    minutesLabel = new QLabel(LabelOf(kRowOf<&DialogSettings::tmUpdate>), this);
     minutesEdit = new QLineEdit(this);
-    minutesUnitLabel = new QLabel(tr("Minutes   (0=Disable)"), this);
+    minutesUnitLabel = new QLabel(UnitOf(kRowOf<&DialogSettings::tmUpdate>), this);
     statusLabel = new QLabel(tr("Static"), this);
     statusLabel->setAlignment(Qt::AlignCenter);
     statusLabel->setWordWrap(true);
-    photosCheck = new QCheckBox(tr("P&hotos"), this);
-    videosCheck = new QCheckBox(tr("&Videos"), this);
+    photosCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::DwlPhoto>), this);
+    videosCheck = new QCheckBox(LabelOf(kRowOf<&DialogSettings::DwlVideo>), this);
     CreateButtons();
 }
 

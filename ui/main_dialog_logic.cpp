@@ -90,10 +90,10 @@ std::optional<MainExchangeFailure> SaveMainControls(const MainDialogControls& co
                                                     const FolderProbe& folderProblem) {
     int32_t minutes = values.tmUpdate;
     if (enabling.folderAndTiming) {
-        const auto typed = IntegerInRange(controls.minutes, 0, kMinutesMax);
-        if (!typed)
-            return Fail(MainControl::Minutes,
-                        {kTextMinutesRange, {{"0"}, {std::to_string(kMinutesMax)}}});
+        constexpr const SettingRow& minutesRow = SettingOf(&DialogSettings::tmUpdate);
+        const auto typed =
+            IntegerInRange(controls.minutes, minutesRow.range.lowest, minutesRow.range.highest);
+        if (!typed) return Fail(MainControl::Minutes, RangeMessage(minutesRow));
         minutes = *typed;
     }
     std::array<int32_t, kFeedRowCount> maxFiles{};
@@ -114,7 +114,7 @@ std::optional<MainExchangeFailure> SaveMainControls(const MainDialogControls& co
     // A tag feed without tags would ask the service for nothing.
     const int tagRow = kFeedTagged - 1;
     if (enabling.rowFields[tagRow] && !HasAnyTag(controls.tags))
-        return Fail(MainControl::Tags, kTextNoTags);
+        return Fail(MainControl::Tags, {kTextNoTags, {{FeedRowName(tagRow), true, true}}});
     if (enabling.folderAndTiming && minutes < kShortPollingMinutes &&
         !confirmShortPolling(kTextShortPolling)) {
         return Fail(MainControl::Minutes, UiText());

@@ -14,7 +14,6 @@ namespace pixolune::ui {
 
 inline constexpr int kFeedRowCount = kFeedKindCount;  // one row per kind, in kFeedKinds' order
 inline constexpr int32_t kDefaultRowMaxFiles = 100;
-inline constexpr int32_t kMinutesMax = 9999999;
 inline constexpr int32_t kMaxFilesMin = 1;
 inline constexpr int32_t kMaxFilesMax = kMaxItemsPerList;  // what a query takes at most
 inline constexpr int32_t kShortPollingMinutes = 60;

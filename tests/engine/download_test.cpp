@@ -379,8 +379,7 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
 
 TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart) {
     engine_.ReadLocalFileList();
-    engine_.TEST_LocalFiles()["http://h/known.jpg"] =
-        CFileData{"known.jpg", "http://h/known.jpg", 0};
+    engine_.TEST_Records().TEST_Put(CFileData{"known.jpg", "http://h/known.jpg", 0});
     test::WriteFile(folder_.File("known.jpg"), "x");
     engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
     RunBatch();
@@ -586,7 +585,7 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
     if (c.fileThere) test::WriteFile(path, existing);
     settings_.KpropTitle = 1;
     engine_.ReadLocalFileList();
-    if (c.recorded) engine_.TEST_LocalFiles()[url] = CFileData{"o.jpg", url, 0};
+    if (c.recorded) engine_.TEST_Records().TEST_Put(CFileData{"o.jpg", url, 0});
     for (int batch = 0; batch < 2; ++batch) {
         engine_.TEST_DownloadQueue() = {{"cap", url, ""}};
         RunBatch();

@@ -62,6 +62,24 @@ TEST_F(PruneTest, PruneKeepsYoungFilesInAgeMode) {
     EXPECT_TRUE(Kept("seen.jpg"));
 }
 
+// Files stored while the clock stood years ahead: once the clock is right
+// they are not young until then, but age from when they were found so.
+TEST_F(PruneTest, FileStampedAheadOfTheClockAgesFromNow) {
+    settings_.FeedsSynch = 1;
+    const int64_t now = std::time(nullptr);
+    AddFile("ahead.jpg", 0, -3 * 365 * 86400);
+    AddFile("skewed.jpg", 0, -10 * 60);
+    size_t stamped = 0;
+    EXPECT_EQ(PruneFiles(platform::RealFileSystem(), files_, settings_, now, {}, &stamped), 0u);
+    EXPECT_EQ(stamped, 1u);
+    EXPECT_TRUE(Kept("ahead.jpg"));
+    EXPECT_EQ(PruneFiles(platform::RealFileSystem(), files_, settings_, now + 170 * 3600, {},
+                         &stamped),
+              2u);
+    EXPECT_TRUE(Gone("ahead.jpg"));
+    EXPECT_EQ(stamped, 0u);
+}
+
 TEST_F(PruneTest, ZeroLimitKeepsFilesYoungerThanAnHour) {
     settings_.FeedsSynch = -1;  // the dialog's "neither" also means age mode
     settings_.OlderDays = 0;

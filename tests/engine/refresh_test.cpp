@@ -197,7 +197,7 @@ class PruneAfterFailureTest : public RefreshTest {
         for (const char* name : {"a.jpg", "c.jpg", "old.jpg"}) {
             test::WriteFile(folder_.File(name), "x");
             const std::string url = std::string("http://h/") + name;
-            engine_.TEST_LocalFiles()[url] = CFileData{name, url, 0};
+            engine_.TEST_Records().TEST_Put(CFileData{name, url, 0});
         }
     }
     void Batch() {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "model/settings_table.h"
 #include "platform/health_record.h"
 #include "platform/unique_fd.h"
 #include "tests/support/notification_server.h"
@@ -405,8 +406,14 @@ TEST_F(KalhostTest, SaveKeepsWhatTheUserWroteAndChangesOnlyChangedLines) {
     // their section in the order they are saved.
     std::string expected = before;
     expected.replace(expected.find("Enabled=0"), 9, "Enabled=1");
-    expected.insert(expected.find("UserNote=kept\n") + 14,
-                    "MaxRateKB=0\nQuietFrom=0\nQuietTo=0\nAuthPrefix=\n");
+    std::string missing;
+    for (const SettingRow& row : kSettings) {
+        if (before.find("\n" + std::string(row.key) + "=") != std::string::npos) continue;
+        missing += row.key + std::string("=") + (row.text ? "" : std::to_string(row.loadDefault));
+        missing += "\n";
+    }
+    ASSERT_NE(missing, "") << "the settings file above should leave some keys out";
+    expected.insert(expected.find("UserNote=kept\n") + 14, missing);
     EXPECT_EQ(SettingsText(), expected);
 }
 

@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_host.h"
+#include "model/settings_table.h"
 
 namespace pixolune::test {
 namespace {
@@ -104,7 +106,8 @@ TEST_P(MessageResultTest, AnswersAsTheHostExpects) {
             EXPECT_EQ(plugin.Send(8), 0);
             break;
         case Effect::SavesAll:
-            ASSERT_EQ(host.Writes().size(), 18u);
+            // Every setting, "nFeeds" (no feeds) and the rebuild flag.
+            ASSERT_EQ(host.Writes().size(), std::size(kSettings) + 2);
             EXPECT_EQ(host.Writes().back(), "Settings/RebuildList");
             EXPECT_EQ(host.Value("Settings", "RebuildList"), "1");
             EXPECT_EQ(host.Value("PixolunePlugIn", "Enabled"), "0") << "the live value is saved";

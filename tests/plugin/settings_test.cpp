@@ -2,11 +2,13 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "fake_host.h"
 #include "model/host_link.h"
+#include "model/settings_table.h"
 #include "platform/user_registry.h"
 #include "plugin/app.h"
 
@@ -38,23 +40,96 @@ bool ClickOk(ConfigurationValues&, int, intptr_t) {
 
 std::vector<std::string> SettingKeys() {
     std::vector<std::string> keys;
-    for (const char* key :
-         {"Enabled", "tmUpdate", "ImgFolder", "DwlPhoto", "DwlVideo", "RestartKal", "KpropTitle",
-          "KpropDescr", "KpropOwner", "OlderDays", "OlderHours", "FeedsSynch", "MaxRateKB",
-          "QuietFrom", "QuietTo", "AuthPrefix"}) {
-        keys.push_back(std::string(kSection) + "/" + key);
+    for (const SettingRow& row : kSettings) keys.push_back(std::string(kSection) + "/" + row.key);
+    return keys;
+}
+
+// Every feed's keys after "nFeeds", as "section/key".
+std::vector<std::string> FeedKeys(int count) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < count; ++i) {
+        for (const FeedSettingRow& row : kFeedSettings) {
+            keys.push_back(std::string(kSection) + "/Feed" + std::to_string(i) + "_" + row.suffix);
+        }
     }
     return keys;
 }
 
-std::vector<std::string> FeedKeys(int count, std::vector<const char*> suffixes) {
-    std::vector<std::string> keys;
-    for (int i = 0; i < count; ++i) {
-        for (const char* suffix : suffixes) {
-            keys.push_back(std::string(kSection) + "/Feed" + std::to_string(i) + "_" + suffix);
-        }
+std::string LoadDefault(const SettingRow& row) {
+    return row.text ? "" : std::to_string(row.loadDefault);
+}
+
+// A stored value other than the load default that every load takes as it is.
+std::string SomeStoredValue(const SettingRow& row) {
+    if (row.text) return std::string("value of ") + row.key;
+    return std::to_string(row.loadDefault == row.range.highest ? row.range.lowest
+                                                               : row.range.highest);
+}
+
+const char* KindName(SettingKind kind) {
+    switch (kind) {
+        case SettingKind::Flag:
+            return "flag";
+        case SettingKind::Number:
+            return "number";
+        case SettingKind::Choice:
+            return "choice";
+        case SettingKind::Text:
+            return "text";
     }
-    return keys;
+    return "?";
+}
+
+const char* DialogName(SettingDialog dialog) {
+    switch (dialog) {
+        case SettingDialog::None:
+            return "none";
+        case SettingDialog::Main:
+            return "main";
+        case SettingDialog::Download:
+            return "download";
+    }
+    return "?";
+}
+
+// A text of the table as the golden file writes it: "-" when there is none.
+std::string Shown(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
+
+// The tables as the golden file writes them, one row a line.
+std::string DescribeTables() {
+    std::ostringstream out;
+    for (const SettingRow& row : kSettings) {
+        out << row.key << " | " << KindName(row.kind) << " | ";
+        if (row.text) {
+            out << "\"\" | -";
+        } else {
+            out << row.loadDefault << " | " << row.range.lowest << " to " << row.range.highest
+                << (row.range.stored == StoredRange::Refused ? ", also on load" : "");
+        }
+        out << " | " << DialogName(row.dialog) << " | " << Shown(row.texts.label) << " | "
+            << Shown(row.texts.unit) << "\n";
+    }
+    for (const FeedSettingRow& row : kFeedSettings) {
+        out << "Feed%d_" << row.suffix << " | "
+            << (row.text ? "text | \"\"" : "number | " + std::to_string(row.loadDefault)) << "\n";
+    }
+    return out.str();
+}
+
+std::string GoldenTables() {
+    std::ifstream file(SETTINGS_TABLE_GOLDEN);
+    std::string text, line;
+    while (std::getline(file, line))
+        if (!line.empty() && line[0] != '#') text += line + "\n";
+    return text;
+}
+
+// The keys, their defaults and order are what hosts have stored for years:
+// a change to them is deliberate, made in the golden file too.
+TEST(SettingsTableTest, KeysDefaultsRangesAndLabelsAreTheGoldenOnes) {
+    EXPECT_EQ(GoldenTables(), DescribeTables());
 }
 
 void StoreFeed(FakeHost& host, int index, int type, const std::string& tags, int flg, int maxP) {
@@ -77,29 +152,23 @@ TEST_F(SettingsTest, LoadReadsEveryKeyInOrderWithItsDefault) {
     plugin.Open(host);
     std::vector<std::string> expected = SettingKeys();
     expected.push_back(std::string(kSection) + "/nFeeds");
-    for (const std::string& key : FeedKeys(2, {"Type", "Tags", "Flg", "MaxP"})) {
-        expected.push_back(key);
-    }
+    for (const std::string& key : FeedKeys(2)) expected.push_back(key);
     EXPECT_EQ(host.Reads(), expected);
-    const std::vector<std::string> defaults{"0", "180", "",    "1", "0", "1", "0",  "0", "0",
-                                            "7", "0",   "0",   "0", "0", "0", "",   "0", "0",
-                                            "",  "0",   "100", "0", "",  "0", "100"};
+    std::vector<std::string> defaults;
+    for (const SettingRow& row : kSettings) defaults.push_back(LoadDefault(row));
+    defaults.push_back("0");
+    for (int i = 0; i < 2; ++i)
+        for (const FeedSettingRow& row : kFeedSettings)
+            defaults.push_back(row.text ? "" : std::to_string(row.loadDefault));
     EXPECT_EQ(host.ReadDefaults(), defaults);
 }
 
 TEST_F(SettingsTest, FirstLoadFromAnEmptyStoreSavesTheLoadDefaults) {
     plugin.Open(host);
     plugin.Send(6);
-    const std::map<std::pair<std::string, std::string>, std::string> expected{
-        {{kSection, "Enabled"}, "0"},    {{kSection, "tmUpdate"}, "180"},
-        {{kSection, "ImgFolder"}, ""},   {{kSection, "DwlPhoto"}, "1"},
-        {{kSection, "DwlVideo"}, "0"},   {{kSection, "RestartKal"}, "1"},
-        {{kSection, "KpropTitle"}, "0"}, {{kSection, "KpropDescr"}, "0"},
-        {{kSection, "KpropOwner"}, "0"}, {{kSection, "OlderDays"}, "7"},
-        {{kSection, "OlderHours"}, "0"}, {{kSection, "FeedsSynch"}, "0"},
-        {{kSection, "MaxRateKB"}, "0"},  {{kSection, "QuietFrom"}, "0"},
-        {{kSection, "QuietTo"}, "0"},    {{kSection, "AuthPrefix"}, ""},
-        {{kSection, "nFeeds"}, "0"},     {{"Settings", "RebuildList"}, "1"}};
+    std::map<std::pair<std::string, std::string>, std::string> expected{
+        {{kSection, "nFeeds"}, "0"}, {{"Settings", "RebuildList"}, "1"}};
+    for (const SettingRow& row : kSettings) expected[{kSection, row.key}] = LoadDefault(row);
     EXPECT_EQ(host.Store(), expected);
     const auto token =
         platform::ReadRegistryString("Software\\Torvane\\PixolunePlugin", "TokenKAL");
@@ -114,22 +183,13 @@ TEST_F(SettingsTest, SaveWritesEveryKeyInOrderAndEndsWithRebuildList) {
     EXPECT_EQ(plugin.Send(6), 1);
     std::vector<std::string> expected = SettingKeys();
     expected.push_back(std::string(kSection) + "/nFeeds");
-    for (const std::string& key : FeedKeys(3, {"Type", "Tags", "Flg", "MaxP"})) {
-        expected.push_back(key);
-    }
+    for (const std::string& key : FeedKeys(3)) expected.push_back(key);
     expected.push_back("Settings/RebuildList");
     EXPECT_EQ(host.Writes(), expected);
 }
 
 TEST_F(SettingsTest, EverySettingFeedAndTokenSurvivesSaveAndLoad) {
-    const std::vector<std::pair<const char*, std::string>> values{
-        {"Enabled", "1"},          {"tmUpdate", "45"},  {"ImgFolder", "/srv/slides/"},
-        {"DwlPhoto", "0"},         {"DwlVideo", "1"},   {"RestartKal", "0"},
-        {"KpropTitle", "1"},       {"KpropDescr", "1"}, {"KpropOwner", "1"},
-        {"OlderDays", "3"},        {"OlderHours", "5"}, {"FeedsSynch", "1"},
-        {"MaxRateKB", "2048"},     {"QuietFrom", "23"}, {"QuietTo", "7"},
-        {"AuthPrefix", "Photo by"}};
-    for (const auto& [key, value] : values) host.SetValue(kSection, key, value);
+    for (const SettingRow& row : kSettings) host.SetValue(kSection, row.key, SomeStoredValue(row));
     host.SetValue(kSection, "nFeeds", 2);
     StoreFeed(host, 0, 2, "", 0x10001, 250);
     StoreFeed(host, 1, 5, " sunset, beach ,", 0, 999999);

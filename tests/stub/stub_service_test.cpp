@@ -5,8 +5,13 @@
 #include <json/json.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
+#include <string>
 
+#include "model/feed_kinds.h"
+#include "stub/feed_routes.h"
 #include "tests/stub/raw_http.h"
 #include "tests/support/child_process.h"
 #include "tests/support/stub_server.h"
@@ -125,6 +130,24 @@ TEST_F(StubApiTest, PopularAnswersTheNextPageOnEachRequestOfTheSameUrl) {
     }
     EXPECT_EQ(sizes, (std::vector<size_t>{4, 2, 0, 0}));
     stub_->SetScenario("");
+}
+
+// The stand-in serves every kind of feed the plug-in reads, paged as the plug-in pages it.
+TEST_F(StubApiTest, ServesEveryFeedKindOfThePluginPagedAsThePluginReadsIt) {
+    EXPECT_EQ(std::size(kFeedKinds), std::size(stub::kStubFeeds));
+    for (const FeedKind& kind : kFeedKinds) {
+        const auto row = std::find_if(
+            std::begin(stub::kStubFeeds), std::end(stub::kStubFeeds),
+            [&](const stub::StubFeed& feed) { return std::string(feed.apiPath) == kind.apiPath; });
+        ASSERT_NE(row, std::end(stub::kStubFeeds)) << kind.apiPath;
+        EXPECT_EQ(kind.takesTags, row->takesTags) << kind.apiPath;
+        EXPECT_EQ(kind.followsNextUrl, row->followsNextUrl) << kind.apiPath;
+        std::string path = kind.apiPath;
+        if (kind.takesTags) path.replace(path.find("%s"), 2, "sunset");
+        Json::Value page = GetJson(*stub_, stub::kApiRoot + path + "?access_token=tok-alice");
+        EXPECT_FALSE(page["data"].empty()) << path;
+    }
+    stub_->SetScenario("");  // back to the first page of every feed
 }
 
 TEST_F(StubApiTest, AccountQueryNamesTheOwnerOfTheToken) {

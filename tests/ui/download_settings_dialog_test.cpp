@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
+#include <map>
 
 #include "widget_test_support.h"
 
@@ -25,25 +27,51 @@ class DownloadSettingsDialogTest : public ::testing::Test {
     CDwnlSettingsDlg dialog{nullptr, &prompts};
 };
 
-TEST_F(DownloadSettingsDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdits) {
-    const std::vector<QWidget*> expected = {
-        dialog.restartCheck,     dialog.captionCheck,  dialog.ownerCheck,  dialog.prefixEdit,
-        dialog.synchronizeRadio, dialog.olderRadio,    dialog.daysEdit,    dialog.hoursEdit,
-        dialog.rateEdit,         dialog.quietFromEdit, dialog.quietToEdit, dialog.okButton,
-        dialog.cancelButton};
-    EXPECT_EQ(dialog.prefixEdit, dialog.prefixLabel->buddy());
-    EXPECT_EQ(dialog.daysEdit, dialog.daysLabel->buddy());
-    EXPECT_EQ(dialog.hoursEdit, dialog.hoursLabel->buddy());
-    EXPECT_EQ(dialog.rateEdit, dialog.rateLabel->buddy());
-    EXPECT_EQ(dialog.quietFromEdit, dialog.quietFromLabel->buddy());
-    EXPECT_EQ(dialog.quietToEdit, dialog.quietToLabel->buddy());
+// Where a control shows, in the dialog's coordinates.
+QRect PlaceIn(const QWidget& dialog, const QWidget* control) {
+    return QRect(control->mapTo(&dialog, QPoint(0, 0)), control->size());
+}
+
+// Reading order: a line above comes first; on one line, left before right.
+bool ReadBefore(const QRect& a, const QRect& b) {
+    if (a.bottom() < b.top()) return true;
+    if (b.bottom() < a.top()) return false;
+    return a.left() < b.left();
+}
+
+TEST_F(DownloadSettingsDialogTest, TabOrderVisitsEveryControlTopToBottomAndLeftToRight) {
+    dialog.show();
+    std::vector<QWidget*> controls;
+    for (QWidget* w : dialog.findChildren<QWidget*>())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&dialog)) controls.push_back(w);
     std::vector<QWidget*> chain;
     QWidget* w = dialog.restartCheck;
     do {
-        if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+        if (std::find(controls.begin(), controls.end(), w) != controls.end()) chain.push_back(w);
         w = w->nextInFocusChain();
     } while (w != dialog.restartCheck && chain.size() < 50);
-    EXPECT_EQ(expected, chain);
+    ASSERT_EQ(controls.size(), chain.size());
+    EXPECT_EQ(dialog.cancelButton, chain.back());
+    for (size_t i = 1; i < chain.size(); ++i) {
+        EXPECT_TRUE(ReadBefore(PlaceIn(dialog, chain[i - 1]), PlaceIn(dialog, chain[i])))
+            << chain[i - 1]->objectName().toStdString() << " before "
+            << chain[i]->objectName().toStdString();
+    }
+}
+
+// A row of the settings table without its control would never be shown or
+// saved; an edit without its label could not be reached by its mnemonic.
+TEST_F(DownloadSettingsDialogTest, EverySettingTheDialogEditsHasAControlNamedAfterItAndLabelled) {
+    std::map<QWidget*, QString> labels;
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        if (label->buddy()) labels[label->buddy()] = label->text();
+    for (const SettingRow& row : kSettings) {
+        const bool bound = dialog.findChild<QObject*>(row.key) != nullptr;
+        EXPECT_EQ(row.dialog == SettingDialog::Download, bound) << row.key;
+        if (auto* edit = dialog.findChild<QLineEdit*>(row.key)) {
+            EXPECT_EQ(LabelOf(row), labels[edit]) << row.key;
+        }
+    }
 }
 
 TEST_F(DownloadSettingsDialogTest, NoButtonSelectedStaysMinusOneAndAgeFieldsAreEnabled) {

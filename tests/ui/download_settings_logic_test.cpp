@@ -7,19 +7,22 @@
 namespace pixolune::ui {
 namespace {
 
-// Each of the ten differs from its default, so that a value not copied shows.
-DialogSettings SomeValues() {
+bool EditedHere(const SettingRow& row) {
+    return row.dialog == SettingDialog::Download;
+}
+
+// Each setting the dialog edits (or, with `ours` false, each other one)
+// differs from its value at load, so that a value not copied shows.
+DialogSettings SomeValues(bool ours = true) {
     DialogSettings values;
-    values.RestartKal = 0;
-    values.KpropTitle = 1;
-    values.KpropOwner = 1;
-    values.OlderDays = 7;
-    values.OlderHours = 5;
-    values.FeedsSynch = 1;
-    values.AuthPrefix = "by ";
-    values.MaxRateKB = 2048;
-    values.QuietFrom = 23;
-    values.QuietTo = 7;
+    for (const SettingRow& row : kSettings) {
+        if (EditedHere(row) != ours) continue;
+        if (row.text)
+            values.*row.text = row.key + std::string(" text");
+        else
+            values.*row.number =
+                values.*row.number == row.range.highest ? row.range.lowest : row.range.highest;
+    }
     return values;
 }
 
@@ -29,9 +32,9 @@ TEST_P(FeedsSynchLoadTest, SelectsThatButtonOrNone) {
     DialogSettings values = SomeValues();
     values.FeedsSynch = GetParam().first;
     const DownloadSettingsControls controls = LoadDownloadControls(values);
-    EXPECT_EQ(GetParam().second, controls.selectedRadio);
+    EXPECT_EQ(GetParam().second, controls.choices.at("FeedsSynch"));
     EXPECT_EQ(GetParam().second != 0,
-              ComputeDownloadEnabling(controls.selectedRadio, false).ageFields);
+              ComputeDownloadEnabling(controls.choices.at("FeedsSynch"), false).ageFields);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, FeedsSynchLoadTest,
@@ -39,29 +42,27 @@ INSTANTIATE_TEST_SUITE_P(Values, FeedsSynchLoadTest,
                                            std::make_pair(-1, -1), std::make_pair(2, -1),
                                            std::make_pair(-7, -1)));
 
-TEST(DownloadSettingsTest, LoadThenSaveGivesTheSameValues) {
+TEST(DownloadSettingsTest, LoadThenSaveGivesTheSameValuesAndLeavesTheOthers) {
     const DialogSettings in = SomeValues();
-    DialogSettings out;
+    const DialogSettings others = SomeValues(false);
+    DialogSettings out = others;
     ASSERT_FALSE(SaveDownloadControls(LoadDownloadControls(in), out).has_value());
-    EXPECT_EQ(in.RestartKal, out.RestartKal);
-    EXPECT_EQ(in.KpropTitle, out.KpropTitle);
-    EXPECT_EQ(in.KpropOwner, out.KpropOwner);
-    EXPECT_EQ(in.OlderDays, out.OlderDays);
-    EXPECT_EQ(in.OlderHours, out.OlderHours);
-    EXPECT_EQ(in.FeedsSynch, out.FeedsSynch);
-    EXPECT_EQ(in.AuthPrefix, out.AuthPrefix);
-    EXPECT_EQ(in.MaxRateKB, out.MaxRateKB);
-    EXPECT_EQ(in.QuietFrom, out.QuietFrom);
-    EXPECT_EQ(in.QuietTo, out.QuietTo);
+    for (const SettingRow& row : kSettings) {
+        const DialogSettings& expected = EditedHere(row) ? in : others;
+        if (row.text)
+            EXPECT_EQ(expected.*row.text, out.*row.text) << row.key;
+        else
+            EXPECT_EQ(expected.*row.number, out.*row.number) << row.key;
+    }
 }
 
 TEST(DownloadSettingsTest, NoButtonSelectedStoresMinusOneAndZeroAgeIsAccepted) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
-    controls.selectedRadio = -1;
-    controls.days = "0";
-    controls.hours = "0";
-    controls.prefix = "";
-    controls.owner = false;
+    controls.choices["FeedsSynch"] = -1;
+    controls.edits["OlderDays"] = "0";
+    controls.edits["OlderHours"] = "0";
+    controls.edits["AuthPrefix"] = "";
+    controls.checks["KpropOwner"] = false;
     DialogSettings out;
     ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
     EXPECT_EQ(-1, out.FeedsSynch);
@@ -72,7 +73,7 @@ TEST(DownloadSettingsTest, NoButtonSelectedStoresMinusOneAndZeroAgeIsAccepted) {
 
 TEST(DownloadSettingsTest, HoursAreNotLimitedToADay) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
-    controls.hours = "100";
+    controls.edits["OlderHours"] = "100";
     DialogSettings out;
     ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
     EXPECT_EQ(100, out.OlderHours);
@@ -81,7 +82,7 @@ TEST(DownloadSettingsTest, HoursAreNotLimitedToADay) {
 struct AgeFailure {
     const char* days;
     const char* hours;
-    DownloadControl control;
+    const char* failedKey;
     std::string message;
     // The line-sharing fields, checked after the age fields.
     const char* rateKB = "0";
@@ -100,26 +101,26 @@ class AgeValidationTest : public ::testing::TestWithParam<AgeFailure> {};
 
 TEST_P(AgeValidationTest, BadNumberNamesItsEditAndLeavesTheValues) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
-    controls.selectedRadio = 1;
-    controls.days = GetParam().days;
-    controls.hours = GetParam().hours;
-    controls.rateKB = GetParam().rateKB;
-    controls.quietFrom = GetParam().quietFrom;
-    controls.quietTo = GetParam().quietTo;
+    controls.choices["FeedsSynch"] = 1;
+    controls.edits["OlderDays"] = GetParam().days;
+    controls.edits["OlderHours"] = GetParam().hours;
+    controls.edits["MaxRateKB"] = GetParam().rateKB;
+    controls.edits["QuietFrom"] = GetParam().quietFrom;
+    controls.edits["QuietTo"] = GetParam().quietTo;
     DialogSettings out = SomeValues();
     out.AuthPrefix = "untouched";
     const auto failure = SaveDownloadControls(controls, out);
     ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(GetParam().control, failure->control);
+    EXPECT_STREQ(GetParam().failedKey, failure->setting->key);
     EXPECT_EQ(GetParam().message, English(failure->message));
     EXPECT_EQ("untouched", out.AuthPrefix);
 }
 
 TEST(DownloadSettingsTest, GreyedOutAgeFieldsAreNotCheckedAndKeepTheirValues) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
-    controls.selectedRadio = 0;
-    controls.days = "10000000";
-    controls.hours = "x";
+    controls.choices["FeedsSynch"] = 0;
+    controls.edits["OlderDays"] = "10000000";
+    controls.edits["OlderHours"] = "x";
     DialogSettings out = SomeValues();
     ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
     EXPECT_EQ(SomeValues().OlderDays, out.OlderDays);
@@ -129,31 +130,30 @@ TEST(DownloadSettingsTest, GreyedOutAgeFieldsAreNotCheckedAndKeepTheirValues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Edits, AgeValidationTest,
-    ::testing::Values(
-        AgeFailure{"10000000", "0", DownloadControl::Days, kDaysRange},
-        AgeFailure{"99999999999999999999", "0", DownloadControl::Days, kDaysRange},
-        AgeFailure{"week", "0", DownloadControl::Days, kDaysRange},
-        AgeFailure{"x", "x", DownloadControl::Days, kDaysRange},
-        AgeFailure{"1", "-1", DownloadControl::Hours, kHoursRange},
-        AgeFailure{"1", "", DownloadControl::Hours, kHoursRange},
-        AgeFailure{"1", "x", DownloadControl::Hours, kHoursRange, "-1", "24"},
-        AgeFailure{"1", "1", DownloadControl::RateKB, kRateRange, "-1"},
-        AgeFailure{"1", "1", DownloadControl::RateKB, kRateRange, "1048577"},
-        AgeFailure{"1", "1", DownloadControl::RateKB, kRateRange, "2.5"},
-        AgeFailure{"1", "1", DownloadControl::QuietFrom, kQuietFromRange, "0", "24", "99"},
-        AgeFailure{"1", "1", DownloadControl::QuietFrom, kQuietFromRange, "512", "", "7"},
-        AgeFailure{"1", "1", DownloadControl::QuietTo, kQuietToRange, "512", "23", "-1"}));
+    ::testing::Values(AgeFailure{"10000000", "0", "OlderDays", kDaysRange},
+                      AgeFailure{"99999999999999999999", "0", "OlderDays", kDaysRange},
+                      AgeFailure{"week", "0", "OlderDays", kDaysRange},
+                      AgeFailure{"x", "x", "OlderDays", kDaysRange},
+                      AgeFailure{"1", "-1", "OlderHours", kHoursRange},
+                      AgeFailure{"1", "", "OlderHours", kHoursRange},
+                      AgeFailure{"1", "x", "OlderHours", kHoursRange, "-1", "24"},
+                      AgeFailure{"1", "1", "MaxRateKB", kRateRange, "-1"},
+                      AgeFailure{"1", "1", "MaxRateKB", kRateRange, "1048577"},
+                      AgeFailure{"1", "1", "MaxRateKB", kRateRange, "2.5"},
+                      AgeFailure{"1", "1", "QuietFrom", kQuietFromRange, "0", "24", "99"},
+                      AgeFailure{"1", "1", "QuietFrom", kQuietFromRange, "512", "", "7"},
+                      AgeFailure{"1", "1", "QuietTo", kQuietToRange, "512", "23", "-1"}));
 
 TEST(DownloadSettingsTest, LineSharingFieldsAreCheckedAlsoWithTheAgeFieldsGreyedOut) {
     DownloadSettingsControls controls = LoadDownloadControls(SomeValues());
-    controls.selectedRadio = 0;
-    controls.quietTo = "24";
+    controls.choices["FeedsSynch"] = 0;
+    controls.edits["QuietTo"] = "24";
     DialogSettings out = SomeValues();
     const auto failure = SaveDownloadControls(controls, out);
     ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(DownloadControl::QuietTo, failure->control);
-    controls.quietTo = "23";
-    controls.rateKB = "1048576";
+    EXPECT_STREQ("QuietTo", failure->setting->key);
+    controls.edits["QuietTo"] = "23";
+    controls.edits["MaxRateKB"] = "1048576";
     ASSERT_FALSE(SaveDownloadControls(controls, out).has_value());
     EXPECT_EQ(1048576, out.MaxRateKB);
     EXPECT_EQ(23, out.QuietTo);

@@ -163,7 +163,9 @@ INSTANTIATE_TEST_SUITE_P(
                         c.rows[4].checked = true;
                         c.tags = " , ";
                     },
-                    MainControl::Tags, -1, kTextNoTags},
+                    MainControl::Tags, -1,
+                    "\"Photos/Videos with tags\": enter at least one tag; separate tags with "
+                    "commas."},
         FailureCase{"FolderEmpty", [](auto& c) { c.folder = ""; }, MainControl::Folder, -1,
                     kTextFolderEmpty},
         FailureCase{"FolderMissing", [](auto& c) { c.folder = "/nowhere/"; }, MainControl::Folder,

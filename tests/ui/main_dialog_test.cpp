@@ -130,6 +130,7 @@ struct LanguageCase {
     const char* tagsRow;
     const char* groupTitle;
     const char* tagsRowMessage;  // a row named in a message: without its colon
+    const char* minutesLabel;    // a label of the settings table
 };
 
 class MainDialogLanguageTest : public MainDialogTest,
@@ -143,6 +144,7 @@ TEST_P(MainDialogLanguageTest, ShowsEveryTextInFullAndNothingIsClippedAtDefaultS
     EXPECT_EQ(GetParam().title, d->windowTitle().toStdString());
     EXPECT_EQ(GetParam().tagsRow, d->feedRows[4].check->text().toStdString());
     EXPECT_EQ(GetParam().groupTitle, d->feedGroup->title().toStdString());
+    EXPECT_EQ(GetParam().minutesLabel, d->minutesLabel->text().toStdString());
     EXPECT_EQ(
         GetParam().tagsRowMessage,
         Tr({kTextRowMaxFilesRange, {{FeedRowName(4), true, true}, {"1"}, {"2"}}}).toStdString());
@@ -174,13 +176,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "Pixolune PlugIn 1.4.0",
                      "Photos/Videos with tags:", "Choose media files you want to see from Pixolune",
                      "\"Photos/Videos with tags\", Max N. of files: enter an integer between 1 and "
-                     "2."},
+                     "2.",
+                     "Check downloads at startup and &every :"},
         LanguageCase{
             "German", QLocale(QLocale::German, QLocale::Germany), "Pixolune-Plugin 1.4.0",
             "Fotos/Videos mit Schlagw\u00f6rtern:",
             "W\u00e4hlen Sie, welche Mediendateien von Pixolune Sie sehen m\u00f6chten",
             "\u201eFotos/Videos mit Schlagw\u00f6rtern\u201c, H\u00f6chstzahl Dateien: Geben "
-            "Sie eine ganze Zahl zwischen 1 und 2 ein."}),
+            "Sie eine ganze Zahl zwischen 1 und 2 ein.",
+            "Beim Start und dann a&lle"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainDialogTest, TypedValuesReachTheFieldsOnOk) {

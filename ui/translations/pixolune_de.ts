@@ -76,8 +76,8 @@
         <translation>„Ruhezeit bis“: Geben Sie eine Stunde zwischen %1 und %2 ein.</translation>
     </message>
     <message>
-        <source>&quot;Photos/Videos with tags&quot;: enter at least one tag; separate tags with commas.</source>
-        <translation>„Fotos/Videos mit Schlagwörtern“: Geben Sie mindestens ein Schlagwort ein; trennen Sie Schlagwörter mit Kommas.</translation>
+        <source>&quot;%1&quot;: enter at least one tag; separate tags with commas.</source>
+        <translation>„%1“: Geben Sie mindestens ein Schlagwort ein; trennen Sie Schlagwörter mit Kommas.</translation>
     </message>
     <message>
         <source>Tags, separated by commas</source>
@@ -185,6 +185,74 @@ Das Plug-in schreibt, was es tut, in das Protokoll des Hosts (kalhost zeigt es a
         <source>Photos/Videos with tags:</source>
         <translation>Fotos/Videos mit Schlagwörtern:</translation>
     </message>
+    <message>
+        <source>&amp;PlugIn Enabled</source>
+        <translation>Plug-in &amp;eingeschaltet</translation>
+    </message>
+    <message>
+        <source>Check downloads at startup and &amp;every :</source>
+        <translation>Beim Start und dann a&amp;lle</translation>
+    </message>
+    <message>
+        <source>Minutes   (0=Disable)</source>
+        <translation>Minuten nach Downloads sehen (0 = aus)</translation>
+    </message>
+    <message>
+        <source>&amp;Folder to store downloaded media files (photo and video):</source>
+        <translation>&amp;Ordner für heruntergeladene Mediendateien (Fotos und Videos):</translation>
+    </message>
+    <message>
+        <source>P&amp;hotos</source>
+        <translation>&amp;Fotos</translation>
+    </message>
+    <message>
+        <source>&amp;Videos</source>
+        <translation>&amp;Videos</translation>
+    </message>
+    <message>
+        <source>Restart slideshow when all files have been downloaded</source>
+        <translation>Diashow neu starten, wenn alle Dateien heruntergeladen sind</translation>
+    </message>
+    <message>
+        <source>Add item &amp;caption to description in kprop file</source>
+        <translation>&amp;Bildunterschrift zur Beschreibung in der kprop-Datei hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add &amp;owner name to description in kprop file</source>
+        <translation>&amp;Namen des Besitzers zur Beschreibung in der kprop-Datei hinzufügen</translation>
+    </message>
+    <message>
+        <source>&amp;Days</source>
+        <translation>Ta&amp;ge</translation>
+    </message>
+    <message>
+        <source>&amp;Hours</source>
+        <translation>St&amp;unden</translation>
+    </message>
+    <message>
+        <source>Synchronization</source>
+        <translation>Synchronisierung</translation>
+    </message>
+    <message>
+        <source>&amp;Limit downloads to</source>
+        <translation>&amp;Downloads begrenzen auf</translation>
+    </message>
+    <message>
+        <source>KB/s, 0 = no limit</source>
+        <translation>KB/s, 0 = keine Grenze</translation>
+    </message>
+    <message>
+        <source>&amp;Quiet hours from</source>
+        <translation>&amp;Ruhezeit von</translation>
+    </message>
+    <message>
+        <source>&amp;to</source>
+        <translation>b&amp;is</translation>
+    </message>
+    <message>
+        <source>&amp;Prefix:</source>
+        <translation>&amp;Präfix:</translation>
+    </message>
 </context>
 <context>
     <name>pixolune::ui::CAuthorizeDlg</name>
@@ -208,14 +276,6 @@ Das Plug-in schreibt, was es tut, in das Protokoll des Hosts (kalhost zeigt es a
         <translation>Download-Einstellungen</translation>
     </message>
     <message>
-        <source>Restart slideshow when all files have been downloaded</source>
-        <translation>Diashow neu starten, wenn alle Dateien heruntergeladen sind</translation>
-    </message>
-    <message>
-        <source>Add item &amp;caption to description in kprop file</source>
-        <translation>&amp;Bildunterschrift zur Beschreibung in der kprop-Datei hinzufügen</translation>
-    </message>
-    <message>
         <source>&amp;Synchronize with feeds, remove all files no longer present on the server</source>
         <translation>Mit den Feeds &amp;synchronisieren, alle Dateien entfernen, die nicht mehr auf dem Server sind</translation>
     </message>
@@ -224,44 +284,12 @@ Das Plug-in schreibt, was es tut, in das Protokoll des Hosts (kalhost zeigt es a
         <translation>Dateien &amp;entfernen, die nicht mehr auf dem Server und älter sind als:</translation>
     </message>
     <message>
-        <source>&amp;Days</source>
-        <translation>Ta&amp;ge</translation>
-    </message>
-    <message>
         <source>OK</source>
         <translation>OK</translation>
     </message>
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
-    </message>
-    <message>
-        <source>Add &amp;owner name to description in kprop file</source>
-        <translation>&amp;Namen des Besitzers zur Beschreibung in der kprop-Datei hinzufügen</translation>
-    </message>
-    <message>
-        <source>&amp;Prefix:</source>
-        <translation>&amp;Präfix:</translation>
-    </message>
-    <message>
-        <source>&amp;Hours</source>
-        <translation>St&amp;unden</translation>
-    </message>
-    <message>
-        <source>&amp;Limit downloads to</source>
-        <translation>&amp;Downloads begrenzen auf</translation>
-    </message>
-    <message>
-        <source>KB/s, 0 = no limit</source>
-        <translation>KB/s, 0 = keine Grenze</translation>
-    </message>
-    <message>
-        <source>&amp;Quiet hours from</source>
-        <translation>&amp;Ruhezeit von</translation>
-    </message>
-    <message>
-        <source>&amp;to</source>
-        <translation>b&amp;is</translation>
     </message>
     <message>
         <source>Days</source>
@@ -284,10 +312,6 @@ Das Plug-in schreibt, was es tut, in das Protokoll des Hosts (kalhost zeigt es a
         <translation>Ruhezeit bis</translation>
     </message>
     <message>
-        <source>Synchronization</source>
-        <translation>Synchronisierung</translation>
-    </message>
-    <message>
         <source>(hours 0-23; the same hour twice: none)</source>
         <translation>(Stunden 0–23; zweimal dieselbe Stunde: keine)</translation>
     </message>
@@ -303,36 +327,12 @@ Das Plug-in schreibt, was es tut, in das Protokoll des Hosts (kalhost zeigt es a
         <translation>Pixolune-Plugin %1.%2.%3</translation>
     </message>
     <message>
-        <source>&amp;PlugIn Enabled</source>
-        <translation>Plug-in &amp;eingeschaltet</translation>
-    </message>
-    <message>
-        <source>&amp;Folder to store downloaded media files (photo and video):</source>
-        <translation>&amp;Ordner für heruntergeladene Mediendateien (Fotos und Videos):</translation>
-    </message>
-    <message>
         <source>Choose media files you want to see from Pixolune</source>
         <translation>Wählen Sie, welche Mediendateien von Pixolune Sie sehen möchten</translation>
     </message>
     <message>
-        <source>Check downloads at startup and &amp;every :</source>
-        <translation>Beim Start und dann a&amp;lle</translation>
-    </message>
-    <message>
-        <source>Minutes   (0=Disable)</source>
-        <translation>Minuten nach Downloads sehen (0 = aus)</translation>
-    </message>
-    <message>
         <source>Static</source>
         <translation>Static</translation>
-    </message>
-    <message>
-        <source>P&amp;hotos</source>
-        <translation>&amp;Fotos</translation>
-    </message>
-    <message>
-        <source>&amp;Videos</source>
-        <translation>&amp;Videos</translation>
     </message>
     <message>
         <source>Max N. of files:</source>

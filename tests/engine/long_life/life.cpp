@@ -221,6 +221,14 @@ class Life {
         if (Chance(1.0 / (4 * 1440)))
             Start(otherHostHeld_, 3 * kMsPerHour, [&] { otherMedia_.SetBusy(true, 3600); });
         if (Chance(1.0 / (3 * 1440))) Start(trickle_, 30 * kMsPerMinute, [&] { TrickleANewItem(); });
+        // A board without a real-time clock: its date is years ahead or behind
+        // until the network sets it right, hours later; the tick count runs on.
+        if (Chance(1.0 / (5 * 1440)))
+            Start(clockJumped_, (1 + random_() % 6) * kMsPerHour, [&] {
+                clockJumpSeconds_ = (Chance(0.5) ? 1 : -1) *
+                                    static_cast<int64_t>(1 + random_() % 3) * 365 * 86400;
+                clock_.JumpWall(clockJumpSeconds_);
+            });
         CheckQuietHoursAreQuiet();
     }
 
@@ -315,6 +323,7 @@ class Life {
         if (unwritable_.on) unwritableWindows_.push_back({now, now + kMsPerMinute});
         end(unwritable_, [&] { files_.SetUnwritable(false); });
         end(quiet_, [] {});
+        end(clockJumped_, [&] { clock_.JumpWall(-clockJumpSeconds_); });
     }
 
     [[nodiscard]] bool AnyFaultButAFlakyLine() const {
@@ -568,10 +577,11 @@ class Life {
         for (const auto& [url, record] : listed) {
             if (delivered.count(platform::AddressWithoutQuery(url)) != 0) continue;
             struct stat status {};
-            const bool young =
-                settings_.FeedsSynch != 0 &&
-                ::stat(folder_.File(record.LocalName).c_str(), &status) == 0 &&
-                clock_.WallSeconds() - static_cast<int64_t>(status.st_mtime) < limitSeconds;
+            // A time more than an hour ahead of the clock is no age.
+            const int64_t age = ::stat(folder_.File(record.LocalName).c_str(), &status) == 0
+                                    ? clock_.WallSeconds() - static_cast<int64_t>(status.st_mtime)
+                                    : INT64_MAX;
+            const bool young = settings_.FeedsSynch != 0 && age >= -3600 && age < limitSeconds;
             if (!young)
                 return Break("the folder holds what the feeds delivered: " + record.LocalName +
                              " left them");
@@ -690,7 +700,8 @@ class Life {
     uint64_t tokens_ = 0;
     uint64_t tagRefusalMs_ = UINT64_MAX;
     FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, mediaBusy_, diskFull_, unwritable_,
-        quiet_, otherHostHeld_, trickle_;
+        quiet_, otherHostHeld_, trickle_, clockJumped_;
+    int64_t clockJumpSeconds_ = 0;
     uint64_t faultBeganMs_ = 0;
     uint64_t settledSinceMs_ = 0;  // when the health's faults last began or ended
     int quietFromHour_ = 0;

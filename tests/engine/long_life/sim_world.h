@@ -32,11 +32,15 @@ inline constexpr uint64_t kMsPerDay = 24 * kMsPerHour;
 class SimClock final : public platform::Clock {
   public:
     uint32_t TickCount() override { return kStartTick + static_cast<uint32_t>(nowMs_.load()); }
-    int64_t WallSeconds() override { return wallStartSeconds_ + nowMs_.load() / 1000; }
+    int64_t WallSeconds() override {
+        return wallStartSeconds_ + wallJumps_.load() + static_cast<int64_t>(nowMs_.load() / 1000);
+    }
     platform::AutoResetEvent::WaitResult WaitFor(platform::AutoResetEvent& event,
                                                  std::chrono::milliseconds timeout) override;
 
     void Advance(uint64_t ms) { nowMs_ += ms; }
+    // The date is set: the wall clock jumps, the tick count runs on.
+    void JumpWall(int64_t seconds) { wallJumps_ += seconds; }
     [[nodiscard]] uint64_t NowMs() const { return nowMs_.load(); }
     void SetThreaded(bool threaded) { threaded_ = threaded; }
     [[nodiscard]] uint64_t Waits() const { return waits_.load(); }
@@ -44,6 +48,7 @@ class SimClock final : public platform::Clock {
   private:
     static constexpr uint32_t kStartTick = 0xFFFFFFFFu - 2u * 3600u * 1000u;
     std::atomic<uint64_t> nowMs_{0};
+    std::atomic<int64_t> wallJumps_{0};
     const int64_t wallStartSeconds_ = 1'800'000'000;  // a fixed day, so lives replay exactly
     std::atomic<bool> threaded_{false};
     std::atomic<uint64_t> waits_{0};

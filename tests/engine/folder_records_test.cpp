@@ -1,0 +1,95 @@
+#include "engine/folder_records.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "engine/local_names.h"
+#include "platform/url_parts.h"
+
+namespace pixolune {
+namespace {
+
+// What the lookups must answer, found by scanning every record.
+bool ScanHasName(const LocalFileMap& files, const std::string& name) {
+    for (const auto& [url, record] : files)
+        if (record.LocalName == name) return true;
+    return false;
+}
+
+bool ScanSharesSidecar(const LocalFileMap& files, const std::string& sidecar) {
+    for (const auto& [url, record] : files) {
+        std::string own = record.LocalName;
+        ReplaceExtension(own, kSidecarSuffix);
+        if (own == sidecar) return true;
+    }
+    return false;
+}
+
+bool ScanHasOldAddress(const LocalFileMap& files, const std::string& url,
+                       const std::string& name) {
+    for (const auto& [recorded, record] : files)
+        if (record.LocalName == name && recorded != url &&
+            platform::AddressWithoutQuery(recorded) == platform::AddressWithoutQuery(url))
+            return true;
+    return false;
+}
+
+// Stores, moves, drops and taken-in records in random order, over few names
+// and addresses so that they collide: the lookups without a scan answer as a
+// scan does after every step.
+TEST(FolderRecordsTest, LookupsAnswerAsAScanDoesThroughEveryChange) {
+    std::mt19937 random(20261209);
+    const auto pick = [&random](int below) {
+        return static_cast<int>(random() % static_cast<unsigned>(below));
+    };
+    const auto urlOf = [](int media, int signature) {
+        return "http://h/m" + std::to_string(media) + ".jpg?sig=" + std::to_string(signature);
+    };
+    const auto nameOf = [](int media, int kind) {
+        return "m" + std::to_string(media) + (kind == 0 ? ".jpg" : ".mp4");
+    };
+    FolderRecords records;
+    for (int step = 0; step < 4000; ++step) {
+        const std::string url = urlOf(pick(12), pick(3));
+        const std::string name = nameOf(pick(12), pick(2));
+        switch (pick(4)) {
+            case 0:
+                records.Store(url, name);
+                ASSERT_EQ(records.Find(url)->LocalName, name);
+                break;
+            case 1:
+                if (const auto old = records.OldAddressOf(url, name)) {
+                    records.MoveAddress(*old, url);
+                    ASSERT_EQ(records.Find(*old), nullptr);
+                    ASSERT_EQ(records.Find(url)->LocalName, name);
+                }
+                break;
+            case 2:
+                records.Drop(url);
+                ASSERT_EQ(records.Find(url), nullptr);
+                break;
+            default:
+                records.TEST_Put(CFileData{name, url, 0});
+                break;
+        }
+        const LocalFileMap& files = records.Map();
+        for (int media = 0; media < 12; ++media) {
+            for (int kind = 0; kind < 2; ++kind) {
+                const std::string probe = nameOf(media, kind);
+                ASSERT_EQ(records.HasName(probe), ScanHasName(files, probe)) << step;
+                std::string sidecar = probe;
+                ReplaceExtension(sidecar, kSidecarSuffix);
+                ASSERT_EQ(records.SharesSidecar(sidecar), ScanSharesSidecar(files, sidecar));
+                const std::string address = urlOf(media, pick(3));
+                ASSERT_EQ(records.OldAddressOf(address, probe).has_value(),
+                          ScanHasOldAddress(files, address, probe))
+                    << step;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pixolune
