@@ -63,7 +63,12 @@ bool CFeedEngine::WorkerRunning() const {
 }
 
 void CFeedEngine::SetToken(std::string token) {
-    configuration_.Change([&](EngineConfiguration::Live& live) { live.Token = std::move(token); });
+    bool changed = false;
+    configuration_.Change([&](EngineConfiguration::Live& live) {
+        changed = live.Token != token;
+        live.Token = std::move(token);
+    });
+    if (changed && !configuration_.Read().token.empty()) Health.TokenGiven();
     if (Worker) Worker->WakeEvent.Set();
 }
 

@@ -94,6 +94,20 @@ void HealthRecorder::QuietHours(bool begun, int from, int to) {
     record_.inQuietHours = begun;
     record_.quietFrom = from;
     record_.quietTo = to;
+    // No refresh writes the record until the hours end: the next refresh it
+    // shows moves now, whatever state it says.
+    dirty_ = true;
+    if (writtenState_)
+        WriteRecord();
+    else
+        Changed();
+}
+
+void HealthRecorder::TokenGiven() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!record_.signInNeeded) return;
+    record_.signInNeeded = false;
+    record_.tokenRefusedAt.reset();
     Changed();
 }
 

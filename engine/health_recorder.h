@@ -55,6 +55,8 @@ class HealthRecorder {
     // The settings' quiet hours [from, to) began or ended.
     void QuietHours(bool begun, int from, int to);
     void SignInMissing();
+    // A new token came from the host: no sign-in is awaited until it is refused.
+    void TokenGiven();
     void TokenRefused(std::chrono::milliseconds nextTryIn);
     void FeedRefreshed(int index, const CPixoluneFeed& feed, size_t queueLength);
     // `failure`: the failed request's result (an HTTP status, a negative or transfer code).
