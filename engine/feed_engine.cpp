@@ -63,12 +63,12 @@ bool CFeedEngine::WorkerRunning() const {
 }
 
 void CFeedEngine::SetToken(std::string token) {
-    bool changed = false;
+    bool newToken = false;
     configuration_.Change([&](EngineConfiguration::Live& live) {
-        changed = live.Token != token;
+        newToken = !token.empty() && live.Token != token;
         live.Token = std::move(token);
     });
-    if (changed && !configuration_.Read().token.empty()) Health.TokenGiven();
+    if (newToken) Health.TokenGiven();
     if (Worker) Worker->WakeEvent.Set();
 }
 

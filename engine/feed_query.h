@@ -26,6 +26,8 @@ struct FeedQueryOutcome {
 
 // How the service answers a token it no longer accepts: HTTP status 400.
 inline constexpr RetrievalResult kTokenRefused = ServerAnswered(400);
+// How the transfer library says the server's certificate was refused.
+inline constexpr RetrievalResult kCertificateRefused = TransferFailed(60);
 
 // The service seen from the worker: one object per refresh pass, built for
 // the token of that pass. The real one wraps CPixoluneClient; tests use fakes.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/disk_reserve.h"
+#include "engine/feed_query.h"
 #include "generated/pixolune_version.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
@@ -44,6 +45,10 @@ HealthRecorder::HealthRecorder(platform::FileSystem& fileSystem, WallClock clock
 platform::WallTime HealthRecorder::Now() const {
     // Whole seconds, as the file keeps them: a record reads back as it was.
     return std::chrono::floor<std::chrono::seconds>(clock_());
+}
+
+bool ClockBeforeRelease(platform::WallTime now) {
+    return now < platform::WallTime(std::chrono::seconds(PIXOLUNE_RELEASED_ON));
 }
 
 void HealthRecorder::Open(const std::string& path) {
@@ -206,7 +211,8 @@ void HealthRecorder::UpdateNextRefresh() {
 void HealthRecorder::FeedRefreshed(int index, const CPixoluneFeed& feed, size_t queueLength) {
     std::lock_guard<std::mutex> guard(mutex_);
     const platform::WallTime now = Now();
-    // An answer proves the token good.
+    // An answer proves the token good, and the clock good enough.
+    record_.clockLooksWrong = false;
     record_.signInNeeded = false;
     record_.tokenRefusedAt.reset();
     platform::FeedHealth& entry = FeedEntry(index, feed);
@@ -231,6 +237,7 @@ void HealthRecorder::FeedFailed(int index, const CPixoluneFeed& feed, int failur
     entry.lastErrorAt = now;
     ++entry.failuresInARow;
     entry.nextTry = now + std::chrono::duration_cast<std::chrono::seconds>(nextTryIn);
+    record_.clockLooksWrong = failure == ResultCode(kCertificateRefused) && ClockBeforeRelease(now);
     UpdateNextRefresh();
     Changed();
 }

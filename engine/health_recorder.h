@@ -23,6 +23,10 @@ struct BatchCounts {
     std::string folder;           // whose disk's space is recorded
 };
 
+// Whether `now` reads earlier than the day this release was made: a clock
+// that plainly is wrong (a board without a real-time clock, not yet set).
+[[nodiscard]] bool ClockBeforeRelease(platform::WallTime now);
+
 // Keeps the health record the host program shows: the engine tells it what
 // happened through the calls below, it keeps the record and replaces its file
 // when the overall state changes and when a batch closes. It never reaches

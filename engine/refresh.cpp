@@ -205,6 +205,11 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
         return FeedRefresh::TokenRefused;
     }
     if (!succeeded) {
+        const platform::WallTime now{std::chrono::seconds(clock_.WallSeconds())};
+        if (outcome.failure == kCertificateRefused && ClockBeforeRelease(now))
+            Log("Refresh %d: the service's certificate was refused while the clock reads %s, "
+                "before this release was made; the clock looks wrong",
+                index, platform::FormatWallTime(now).c_str());
         Health.FeedFailed(index, feed, ResultCode(outcome.failure),
                           NoteFailedQuery(index, feed, outcome.retryAfterSeconds));
         // A network error or a server fault tells nothing of the token: it stays held.

@@ -185,6 +185,12 @@ HealthReport DescribeHealth(const HealthRecord& record, WallTime now) {
             report.exit = HealthExit::ServiceFailing;
             first = ServiceFails(record, now);
             break;
+        case HealthVerdict::ClockLooksWrong:
+            report.exit = HealthExit::ClockLooksWrong;
+            first = "the clock looks wrong: the service's certificate was refused while the "
+                    "date read earlier than this release was made; set the date (or let the "
+                    "network set it)";
+            break;
     }
     if (!first.empty()) report.lines.push_back(first);
     report.lines.push_back(AtAGlance(record, now));

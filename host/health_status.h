@@ -19,6 +19,7 @@ enum class HealthExit : int {
     Stale = 9,
     ServiceFailing = 10,
     Stopped = 12,
+    ClockLooksWrong = 13,
 };
 
 // What `kalhost status` tells a person about the plug-in's health, read off

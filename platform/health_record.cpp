@@ -179,6 +179,7 @@ HealthVerdict JudgeHealth(const HealthRecord& record, WallTime now) {
     // A worker that still writes its record (it does at every refresh) says
     // the service fails; one that stopped writing is not known to run at all.
     const bool failing = record.State() == HealthState::ServiceFailing;
+    if (failing && record.clockLooksWrong) return HealthVerdict::ClockLooksWrong;
     if (failing && WrittenLately(record, now)) return HealthVerdict::ServiceFailing;
     if (record.IsStale(now)) return HealthVerdict::Stale;
     return failing ? HealthVerdict::ServiceFailing : HealthVerdict::Healthy;
@@ -269,6 +270,7 @@ std::string HealthRecordToJson(const HealthRecord& record) {
     root["quiet_from"] = record.quietFrom;
     root["quiet_to"] = record.quietTo;
     root["in_quiet_hours"] = record.inQuietHours;
+    if (record.clockLooksWrong) root["clock_looks_wrong"] = true;
     root["stopped_at"] = TimeValue(record.stoppedAt);
     root["sign_in_needed"] = record.signInNeeded;
     root["token_refused_at"] = TimeValue(record.tokenRefusedAt);
@@ -305,6 +307,8 @@ std::optional<HealthRecord> HealthRecordFromJson(const std::string& text) {
     record.quietFrom = std::clamp(ReadInt(root["quiet_from"]), 0, 23);
     record.quietTo = std::clamp(ReadInt(root["quiet_to"]), 0, 23);
     record.inQuietHours = root["in_quiet_hours"].isBool() && root["in_quiet_hours"].asBool();
+    record.clockLooksWrong =
+        root["clock_looks_wrong"].isBool() && root["clock_looks_wrong"].asBool();
     record.stoppedAt = ReadTime(root["stopped_at"]);
     record.signInNeeded = root["sign_in_needed"].isBool() && root["sign_in_needed"].asBool();
     record.tokenRefusedAt = ReadTime(root["token_refused_at"]);

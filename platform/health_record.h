@@ -36,6 +36,7 @@ enum class HealthVerdict {
     Stale,
     ServiceFailing,
     Stopped,
+    ClockLooksWrong,
 };
 
 struct FeedHealth {
@@ -71,6 +72,9 @@ struct HealthRecord {
     int quietFrom = 0;
     int quietTo = 0;
     bool inQuietHours = false;            // the worker keeps them now
+    // The service's certificate was refused while the date read earlier than
+    // this release was made: the clock, not the service, is what fails.
+    bool clockLooksWrong = false;
     std::optional<WallTime> stoppedAt;  // a clean stop, until the next start
 
     // Why the worker can't go on without the user; clear when it can.

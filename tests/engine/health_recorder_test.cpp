@@ -45,6 +45,22 @@ class HealthRecorderTest : public ::testing::Test {
     HealthRecorder recorder_{platform::RealFileSystem(), [this] { return now_; }};
 };
 
+// A board that booted in 1970 fails every certificate: the clock is blamed,
+// not the service; a certificate refused at a plausible date blames nothing.
+TEST_F(HealthRecorderTest, ARefusedCertificateBlamesTheClockOnlyWhenItReadsBeforeTheRelease) {
+    now_ = WallTime(std::chrono::hours(24));
+    recorder_.FeedFailed(0, Feed(1), 60, 30s);
+    EXPECT_EQ(platform::JudgeHealth(recorder_.Record(), now_),
+              platform::HealthVerdict::ClockLooksWrong);
+    recorder_.FeedRefreshed(0, Feed(1), 0);
+    EXPECT_FALSE(recorder_.Record().clockLooksWrong);
+    now_ = kStart;
+    recorder_.FeedFailed(0, Feed(1), 60, 30s);
+    EXPECT_FALSE(recorder_.Record().clockLooksWrong);
+    EXPECT_EQ(platform::JudgeHealth(recorder_.Record(), now_),
+              platform::HealthVerdict::ServiceFailing);
+}
+
 TEST_F(HealthRecorderTest, TheFileReadsBackAsTheRecordInAPrivateFolder) {
     recorder_.Open(Path());
     recorder_.RefreshBegins(180, 0, 0);

@@ -234,6 +234,15 @@ INSTANTIATE_TEST_SUITE_P(
                        r.updated = now - std::chrono::minutes(1);
                    },
                    10, "the service fails: every feed has failed since "},
+        StatusCase{"ClockBeforeTheCertificate",
+                   [](HealthRecord& r, WallTime now) {
+                       RefreshedFeed(r, now - std::chrono::hours(9));
+                       r.feeds[0].failuresInARow = 40;
+                       r.feeds[0].lastError = "error 60";
+                       r.updated = now - std::chrono::minutes(1);
+                       r.clockLooksWrong = true;
+                   },
+                   13, "the clock looks wrong: "},
         StatusCase{"StoppedCleanly",
                    [](HealthRecord& r, WallTime now) {
                        RefreshedFeed(r, now - std::chrono::minutes(30));
