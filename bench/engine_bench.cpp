@@ -40,11 +40,14 @@ double SecondsSince(Clock::time_point start) {
 
 std::atomic<bool> g_batchDone{false};
 
-// PIXOLUNE_BENCH_LOG=1 shows the worker's lines on stderr.
+// PIXOLUNE_BENCH_LOG=1 shows the worker's lines on stderr, each with the
+// milliseconds since the program started: where a batch's seconds go.
 int QuietHost(int code, intptr_t, intptr_t text) {
     static const bool show = std::getenv("PIXOLUNE_BENCH_LOG") != nullptr;
+    static const Clock::time_point started = Clock::now();
     if (code == KAL_CB_LOG && show)
-        std::fprintf(stderr, "%s\n", reinterpret_cast<const char*>(text));
+        std::fprintf(stderr, "%7.1f %s\n", SecondsSince(started) * 1000,
+                     reinterpret_cast<const char*>(text));
     if (code == KAL_CB_LOG &&
         std::strcmp(reinterpret_cast<const char*>(text), "Download complete") == 0)
         g_batchDone = true;

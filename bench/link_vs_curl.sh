@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # Media files over HTTPS from the stand-in, fetched by the worker
-# (bench_engine --worker-batch, feed query included), by curl one after
-# another on one command line (one connection reused) and by
-# curl --parallel --parallel-max 4 and 16; beside them the link's own limit
-# (bytes / rate). Cases: FILES x 256 KiB through link_relay at a 50 ms round
-# trip (25 ms each way, 100 Mbit/s shared), 50 x 256 KiB at a 200 ms round
-# trip, one 64 MiB video on a line that drops every 16 MiB (with the bytes
-# that went down the line), and FILES x 256 KiB on loopback. Connections are
-# counted at the stand-in (client connections that carried requests).
-# Where nginx is installed, the two rows over link_relay are run again with
-# nginx in front of the stand-in offering HTTP/2, as media hosts do: the
-# stand-in speaks HTTP/1.1 only, where at most 6 connections go to a host.
-# There the connections are counted at the relay.
+# (bench_engine --worker-batch: the feed read page by page, the files stored),
+# by curl one after another on one command line (one connection reused) and
+# by curl --parallel --parallel-max 4 and 16; beside them the link's own limit
+# (bytes / rate). Over link_relay the feed comes in pages of 20, as a real
+# feed does, and curl is handed every address at once, the pages' included.
+# Cases: 50 x 256 KiB through link_relay at a 200 ms round trip (100 ms each
+# way, 100 Mbit/s shared; 3 pages), FILES x 256 KiB at a 50 ms round trip,
+# one 64 MiB video on a line that drops every 16 MiB (with the bytes that went
+# down the line), and FILES x 256 KiB on loopback. Each row says the
+# connections its client opened: counted at the stand-in (client connections
+# that carried requests), or at the relay where nginx stands in front.
+# Where nginx is installed, the relayed rows are run again with nginx in front
+# of the stand-in offering HTTP/2, as media hosts do: the stand-in speaks
+# HTTP/1.1 only, where at most 6 connections go to a host. A relayed case ends
+# with the worker's time over curl -Z16's and over the link's limit.
 #   bench/link_vs_curl.sh [BUILD_DIR] [FILES]      (defaults: build, 100)
-# With RATE_KB set, only FILES x 256 KiB at 100 Mbit/s with that rate cap is
-# run, and the bytes the worker stored in each second are listed.
+# With RATE_KB set, only FILES x 256 KiB at 100 Mbit/s under that rate cap is
+# run, and the bytes the worker stored in each second are listed. With
+# HTTP2_ONLY set, only the rows with nginx in front are run. With BEFORE_BUILD
+# naming another build tree (an earlier version), its worker is run too, in
+# the same case and beside the same curl.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
@@ -40,10 +46,10 @@ trap cleanup EXIT
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
   -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 -subj /CN=127.0.0.1 \
   -addext subjectAltName=IP:127.0.0.1 2>/dev/null
-# scenario FILES SIZE KIND: the feed's items, FILES of SIZE bytes, images or
-# videos, in pages of PAGE_SIZE (100 when unset).
+# scenario FILES SIZE KIND PAGE: the feed's items, FILES of SIZE bytes, images
+# or videos, in pages of PAGE.
 scenario() {
-  python3 - "$1" "$2" "$3" "${PAGE_SIZE:-100}" >"$work/scenario.json" <<'PY'
+  python3 - "$1" "$2" "$3" "$4" >"$work/scenario.json" <<'PY'
 import json, sys
 n, size, kind, page = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
 suffix = "mp4" if kind == "video" else "jpg"
@@ -115,9 +121,10 @@ EOF
 # client. With FRONT=nginx, nginx stands between the relay and the stand-in.
 run_case() {
   local name=$1 files=$2 size=$3 kind=$4 delay=${5:-} mbit=${6:-} drop=${7:-}
-  local port public suffix=jpg relayed relay_pid=
+  local port public suffix=jpg relayed relay_pid= page=100
   [ "$kind" = video ] && suffix=mp4
-  scenario "$files" "$size" "$kind"
+  [ -n "$delay" ] && page=20
+  scenario "$files" "$size" "$kind" "$page"
   port=$(free_port)
   public=$port
   relayed=$port
@@ -141,7 +148,10 @@ run_case() {
   pids+=($!)
   [ -n "$(wait_port "$work/stub.out")" ] || { echo "link_vs_curl: the stand-in did not start" >&2; exit 1; }
   local direct="https://127.0.0.1:$port" base="https://127.0.0.1:$public"
-  local args=()
+  # Every address the worker asks for: the feed's pages, then the files.
+  local args=() feed="$base/v1/users/self/feed?access_token=tok-alice"
+  args+=(-o /dev/null "$feed")
+  for ((first = page; first < files; first += page)); do args+=(-o /dev/null "$feed&max_id=$first"); done
   for i in $(seq 0 $((files - 1))); do args+=(-o /dev/null "$base/media/m$i.$suffix"); done
 
   relay_count() { cat "$work/relay.count" 2>/dev/null || echo 0; }
@@ -157,16 +167,25 @@ run_case() {
     fi
     control "$direct/_control/connections" | python3 -c 'import json,sys; print(json.load(sys.stdin)["connections"])'
   }
-  row() { printf '  %-34s %8.2f s %6s connections\n' "$1" "$2" "$3"; }
+  row() { printf '  %-42s %8.2f s %6s connections\n' "$1" "$2" "$3"; }
 
   echo "$name:"
-  clear_counts
-  local out
-  out=$(PIXOLUNE_CA_BUNDLE="$work/cert.pem" PIXOLUNE_API_BASE="$base/v1" "$bench" --worker-batch)
-  local seconds stored
-  seconds=$(sed -n 's/.*worker_seconds=\([0-9.]*\).*/\1/p' <<<"$out")
-  stored=$(sed -n 's/.*files=\([0-9]*\).*/\1/p' <<<"$out")
-  row "worker ($stored files, feed query incl.)" "$seconds" "$(connections)"
+  # worker BENCH: one batch; sets seconds (and out, for RATE_KB's lines).
+  local out seconds stored pages=$(((files + page - 1) / page))
+  worker() {
+    clear_counts
+    out=$(PIXOLUNE_CA_BUNDLE="$work/cert.pem" PIXOLUNE_API_BASE="$base/v1" "$1" --worker-batch)
+    seconds=$(sed -n 's/.*worker_seconds=\([0-9.]*\).*/\1/p' <<<"$out")
+    stored=$(sed -n 's/.*files=\([0-9]*\).*/\1/p' <<<"$out")
+  }
+  local before=
+  if [ -n "${BEFORE_BUILD:-}" ] && [ -z "$drop" ] && [ -z "${RATE_KB:-}" ]; then
+    worker "$BEFORE_BUILD/bin/bench_engine"
+    before=$seconds
+    row "worker before ($stored files, $pages pages)" "$seconds" "$(connections)"
+  fi
+  worker "$bench"
+  row "worker ($stored files, $pages pages)" "$seconds" "$(connections)"
   if [ -n "${RATE_KB:-}" ]; then
     grep '^second=' <<<"$out" | sed 's/^/  /'
     row "bytes / (1.1 x the cap)" "$(python3 -c "print($files*$size/(1.1*$RATE_KB*1024))")" "-"
@@ -197,11 +216,19 @@ run_case() {
   row "curl --parallel --parallel-max 4" "$(python3 -c "print($end-$start)")" "$(connections)"
 
   clear_counts
+  local z16
   start=$(now); curl -s -S --cacert "$work/cert.pem" --parallel --parallel-max 16 "${args[@]}" 2>"$work/curl.err"; end=$(now)
-  row "curl --parallel --parallel-max 16" "$(python3 -c "print($end-$start)")" "$(connections)"
+  z16=$(python3 -c "print($end-$start)")
+  row "curl --parallel --parallel-max 16" "$z16" "$(connections)"
 
   if [ -n "$mbit" ]; then
-    row "the link's limit (bytes / rate)" "$(python3 -c "print($files*$size*8/($mbit*1e6))")" "-"
+    local limit
+    limit=$(python3 -c "print($files*$size*8/($mbit*1e6))")
+    row "the link's limit (bytes / rate)" "$limit" "-"
+    [ -n "$before" ] && printf '  %-42s %8.2f x curl -Z16, %.2f x the limit\n' "the worker before" \
+      "$(python3 -c "print($before/$z16)")" "$(python3 -c "print($before/$limit)")"
+    printf '  %-42s %8.2f x curl -Z16, %.2f x the limit\n' "the worker" \
+      "$(python3 -c "print($seconds/$z16)")" "$(python3 -c "print($seconds/$limit)")"
   fi
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   pids=()
@@ -214,20 +241,21 @@ if [ -n "${RATE_KB:-}" ]; then
     "$files" "$kib256" image 25 100
   exit 0
 fi
-run_case "50 x 256 KiB over HTTPS, 200 ms round trip, 100 Mbit/s (link_relay)" 50 "$kib256" image 100 100
-run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s (link_relay)" "$files" "$kib256" image 25 100
+if [ -z "${HTTP2_ONLY:-}" ]; then
+  run_case "50 x 256 KiB over HTTPS, 200 ms round trip, 100 Mbit/s (link_relay)" 50 "$kib256" image 100 100
+  run_case "$files x 256 KiB over HTTPS, 50 ms round trip, 100 Mbit/s (link_relay)" "$files" "$kib256" image 25 100
+fi
 if command -v nginx >/dev/null; then
   FRONT=nginx run_case "50 x 256 KiB over HTTPS with HTTP/2 (nginx in front), 200 ms round trip, 100 Mbit/s" \
     50 "$kib256" image 100 100
   FRONT=nginx run_case "$files x 256 KiB over HTTPS with HTTP/2 (nginx in front), 50 ms round trip, 100 Mbit/s" \
     "$files" "$kib256" image 25 100
-  # The worker reads the feed's five pages one after another; curl is handed every address.
-  PAGE_SIZE=20 FRONT=nginx run_case "$files x 256 KiB in pages of 20 over HTTP/2 (nginx in front), 200 ms, 100 Mbit/s" \
-    "$files" "$kib256" image 100 100
+  [ -n "${HTTP2_ONLY:-}" ] && exit 0
   FRONT=nginx run_case "one 64 MiB video over HTTP/2 (nginx in front), 50 ms, 100 Mbit/s, drops every 16 MiB" \
     1 $((64 << 20)) video 25 100 16
 else
   echo "(nginx is not installed: the rows over HTTP/2 are left out)"
 fi
+[ -n "${HTTP2_ONLY:-}" ] && exit 0
 run_case "one 64 MiB video, 50 ms round trip, 100 Mbit/s, the line drops every 16 MiB" 1 $((64 << 20)) video 25 100 16
 run_case "$files x 256 KiB over HTTPS on loopback" "$files" "$kib256" image

@@ -25,12 +25,23 @@ else()
 endif()
 file(RELATIVE_PATH PIXOLUNE_PLUGINDIR_FROM_BINDIR "${CMAKE_INSTALL_FULL_BINDIR}" "${plugindir_full}")
 
-# The dialogs' translations (.qm); the plug-in finds them relative to its own
-# folder, as kalhost finds the plug-in, so staged and moved installs work.
+# The dialogs' module: a private folder of the plug-in's, beside the hosts'
+# plug-in folder rather than in it, where a host would take it for a plug-in.
+# The plug-in finds it relative to its own folder.
+set(PIXOLUNE_INSTALL_DIALOGSDIR "${CMAKE_INSTALL_LIBDIR}/kaleidra/pixolune")
+if(IS_ABSOLUTE "${PIXOLUNE_INSTALL_DIALOGSDIR}")
+  set(dialogsdir_full "${PIXOLUNE_INSTALL_DIALOGSDIR}")
+else()
+  set(dialogsdir_full "${CMAKE_INSTALL_PREFIX}/${PIXOLUNE_INSTALL_DIALOGSDIR}")
+endif()
+file(RELATIVE_PATH PIXOLUNE_DIALOGSDIR_FROM_PLUGINDIR "${plugindir_full}" "${dialogsdir_full}")
+
+# The dialogs' translations (.qm); the dialogs' module finds them relative to
+# its own folder, as kalhost finds the plug-in, so staged and moved installs work.
 set(PIXOLUNE_INSTALL_TRANSLATIONSDIR "${CMAKE_INSTALL_DATADIR}/kaleidra-pixolune-plugin/translations")
 if(IS_ABSOLUTE "${PIXOLUNE_INSTALL_TRANSLATIONSDIR}")
   set(translationsdir_full "${PIXOLUNE_INSTALL_TRANSLATIONSDIR}")
 else()
   set(translationsdir_full "${CMAKE_INSTALL_PREFIX}/${PIXOLUNE_INSTALL_TRANSLATIONSDIR}")
 endif()
-file(RELATIVE_PATH PIXOLUNE_TRANSLATIONS_FROM_PLUGINDIR "${plugindir_full}" "${translationsdir_full}")
+file(RELATIVE_PATH PIXOLUNE_TRANSLATIONS_FROM_DIALOGSDIR "${dialogsdir_full}" "${translationsdir_full}")

@@ -36,8 +36,13 @@ namespace pixolune {
 class DownloadPipeline {
   public:
     // At once on HTTP/2 (streams of one connection) or over the session's
-    // connections per host on HTTP/1.1.
-    static constexpr size_t kTransfersInFlight = 16;
+    // connections per host on HTTP/1.1 (the rest wait there for one). Files
+    // of one size started together also end together, and on a far line the
+    // requests that replace them take a round trip to bring a byte: with a
+    // page and a half of a feed in flight, the line has bytes to carry meanwhile.
+    static constexpr size_t kTransfersInFlight = 32;
+    static_assert(kTransfersInFlight < platform::HttpSession::kMaxStreamsPerConnection,
+                  "the feed's pages must find room on the media's connection");
     // Items that wait, their names claimed, behind those in flight.
     static constexpr size_t kItemsWaiting = 64;
     // A part not continued for this long is removed.

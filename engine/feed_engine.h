@@ -172,10 +172,14 @@ class CFeedEngine {
     // were queued as their pages came.
     void QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixoluneItem> found,
                          size_t startedEarly);
-    // Queues the items read since `queued` and starts their downloads while
-    // the query goes on; answers how many are queued now.
-    size_t StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
-                               const std::atomic<int32_t>* stop);
+    // Queues the items read since `queued` and takes them into the pipeline
+    // while the query goes on; answers how many are queued now.
+    size_t QueueItemsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
+                           const std::atomic<int32_t>* stop);
+    // Without waiting: stores what the transfers completed and starts what
+    // may start (with `takeQueued`, the queued items too), while a request of
+    // the refresh is awaited.
+    void KeepDownloadsGoing(bool takeQueued, const std::atomic<int32_t>* stop);
     // Stores the files the pipeline completed and counts those that failed.
     void StoreComplete(const std::vector<DownloadPipeline::Complete>& complete,
                        const PluginSettings& settings);

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -68,6 +69,21 @@ size_t MarkSeen(platform::FileSystem& fileSystem, const std::string& folder,
     return marked;
 }
 
+// The session's waiting hook for the life of one query, also when an
+// exception from a reply ends the query.
+class WaitingHook {
+  public:
+    WaitingHook(platform::HttpSession& session, std::function<void()> hook) : session_(session) {
+        session_.WhileWaiting(std::move(hook));
+    }
+    ~WaitingHook() { session_.WhileWaiting(nullptr); }
+    WaitingHook(const WaitingHook&) = delete;
+    WaitingHook& operator=(const WaitingHook&) = delete;
+
+  private:
+    platform::HttpSession& session_;
+};
+
 bool IsDue(const CPixoluneFeed& feed, int32_t tmUpdate, uint32_t now) {
     if (feed.LastTm == 0) return true;
     // 0 minutes switches the periodic queries off: each feed is read once per run.
@@ -133,14 +149,19 @@ void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixolu
         static_cast<int>(DownloadQueue.size() + downloads_.Size()));
 }
 
-size_t CFeedEngine::StartDownloadsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
-                                        const std::atomic<int32_t>* stop) {
+size_t CFeedEngine::QueueItemsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
+                                    const std::atomic<int32_t>* stop) {
     const PluginSettings settings = PrepareDownloads(stop);
     for (size_t i = queued; i < itemsSoFar.size(); ++i) DownloadQueue.push_back(itemsSoFar[i]);
     TakeQueuedItems(settings, stop);
-    // Their transfers go on while the next page is read: the session drives them all.
-    StoreComplete(downloads_.Refill(), settings);
     return itemsSoFar.size();
+}
+
+void CFeedEngine::KeepDownloadsGoing(bool takeQueued, const std::atomic<int32_t>* stop) {
+    if (!takeQueued && downloads_.Empty()) return;
+    const PluginSettings settings = PrepareDownloads(stop);
+    if (takeQueued) TakeQueuedItems(settings, stop);
+    StoreComplete(downloads_.Refill(), settings);
 }
 
 CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed& feed,
@@ -151,10 +172,21 @@ CFeedEngine::FeedRefresh CFeedEngine::RefreshFeed(size_t i, const CPixoluneFeed&
     CPixoluneFeed queried = feed;
     size_t startedEarly = 0;
     pass.query->OnPageRead([&](const std::vector<CPixoluneItem>& itemsSoFar) {
-        startedEarly = StartDownloadsEarly(itemsSoFar, startedEarly, pass.stop);
+        startedEarly = QueueItemsEarly(itemsSoFar, startedEarly, pass.stop);
     });
-    const FeedQueryOutcome outcome = pass.query->Query(queried);
+    FeedQueryOutcome outcome;
+    {
+        // While a page is awaited the transfers go on: one that ends is stored
+        // and its slot refilled, and the items of the page before start once
+        // the request for this one is out, so that it never waits behind their
+        // bytes. Until a page has been read the queue is left to the batch.
+        const WaitingHook keepGoing(*Transfers,
+                                    [&] { KeepDownloadsGoing(startedEarly > 0, pass.stop); });
+        outcome = pass.query->Query(queried);
+    }
     pass.query->OnPageRead(nullptr);
+    // The last page's items start before the answer is recorded.
+    if (startedEarly > 0) KeepDownloadsGoing(true, pass.stop);
     const bool succeeded = outcome.result == QueryResult::Ok;
     // A stop cut the query short: that says nothing of the feed or the service.
     if (!succeeded && pass.stop && pass.stop->load() != 0) return FeedRefresh::Dropped;

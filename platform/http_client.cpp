@@ -8,31 +8,39 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/curl_library.h"
 #include "platform/rate_budget.h"
 
 namespace pixolune::platform {
 namespace {
 
+// libcurl's entries, reached only once a session has loaded the library.
+const CurlFunctions& Lib() {
+    return *Curl();
+}
+
 // The least a socket read may take in, whatever piece size the caller asked for.
 constexpr size_t kSocketReadBytes = 64 * 1024;
 
 struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { Lib().easy_cleanup(handle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct CurlListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { Lib().slist_free_all(list); }
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
@@ -41,7 +49,7 @@ using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 CURLcode InitialiseCurlOnce() {
     static std::once_flag once;
     static CURLcode result = CURLE_OK;
-    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] { result = Lib().global_init(CURL_GLOBAL_DEFAULT); });
     return result;
 }
 
@@ -124,12 +132,12 @@ bool IsUnreachable(CURLcode code) {
 }
 
 struct CurlMultiDeleter {
-    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+    void operator()(CURLM* handle) const { Lib().multi_cleanup(handle); }
 };
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
 struct CurlShareDeleter {
-    void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+    void operator()(CURLSH* handle) const { Lib().share_cleanup(handle); }
 };
 using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 
@@ -155,7 +163,7 @@ class Transfer {
 
     // False when no easy handle could be made; the transfer is then done.
     bool Setup(CURLSH* share) {
-        easy_.reset(curl_easy_init());
+        easy_.reset(Lib().easy_init());
         if (!easy_) {
             Finish(CURLE_FAILED_INIT);
             return false;
@@ -189,7 +197,7 @@ class Transfer {
     void Resume() {
         if (heldSince_) heldTotal_ += Clock::now() - *heldSince_;
         heldSince_.reset();
-        if (easy_ && !done_) curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+        if (easy_ && !done_) Lib().easy_pause(easy_.get(), CURLPAUSE_CONT);
     }
     bool Held() const { return heldSince_.has_value(); }
 
@@ -217,64 +225,65 @@ class Transfer {
         // Neither the service nor any cache between us may answer from a stored copy.
         CurlList list;
         for (const char* line : {"Pragma: no-cache", "Cache-Control: no-cache"})
-            list.reset(curl_slist_append(list.release(), line));
+            list.reset(Lib().slist_append(list.release(), line));
         for (const std::string& line : request_.headers)
-            list.reset(curl_slist_append(list.release(), line.c_str()));
+            list.reset(Lib().slist_append(list.release(), line.c_str()));
         return list;
     }
 
     void Configure(CURLSH* share) {
         CURL* easy = easy_.get();
-        curl_easy_setopt(easy, CURLOPT_URL, request_.url.c_str());
+        Lib().easy_setopt(easy, CURLOPT_URL, request_.url.c_str());
         // Signals cannot be used for time-outs in a process with several threads.
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, request_.limits.maxRedirects);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request_.limits.connectTimeoutSeconds);
+        Lib().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        Lib().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        Lib().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        Lib().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        Lib().easy_setopt(easy, CURLOPT_MAXREDIRS, request_.limits.maxRedirects);
+        Lib().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request_.limits.connectTimeoutSeconds);
         // Under a rate cap the low-speed limit is kept here: the time a transfer
         // is held back by the cap is not the server's slowness.
         ownLowSpeedCheck_ = budget_ && budget_->Capped();
         if (!ownLowSpeedCheck_) {
-            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, request_.limits.lowSpeedBytesPerSecond);
-            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
+            Lib().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                              request_.limits.lowSpeedBytesPerSecond);
+            Lib().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request_.limits.lowSpeedSeconds);
         }
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT, request_.limits.totalTimeoutSeconds);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        Lib().easy_setopt(easy, CURLOPT_TIMEOUT, request_.limits.totalTimeoutSeconds);
+        Lib().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        Lib().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         if (const char* bundle = std::getenv("PIXOLUNE_CA_BUNDLE"); bundle && *bundle)
-            curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+            Lib().easy_setopt(easy, CURLOPT_CAINFO, bundle);
         // A proxy's own "200 Connection established" is not the server's answer.
-        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        Lib().easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         // HTTP/2 where the server offers it. Over TLS a transfer waits for a
         // connection being set up, which tells at once whether it multiplexes,
         // rather than open another; over plain HTTP that would only be known
         // from the first answer, so the transfers behind it would wait for it.
-        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+        Lib().easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
         if (StartsWithIgnoringCase(request_.url, "https:"))
-            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
-        if (share) curl_easy_setopt(easy, CURLOPT_SHARE, share);
+            Lib().easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        if (share) Lib().easy_setopt(easy, CURLOPT_SHARE, share);
         if (!request_.userAgent.empty())
-            curl_easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
+            Lib().easy_setopt(easy, CURLOPT_USERAGENT, request_.userAgent.c_str());
+        Lib().easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
         // Small pieces for the caller need not mean small socket reads: each read
         // costs a readiness check and a call, and 4 KiB reads made a download
         // twice as slow as the link. Larger reads are cut into pieces below.
         if (request_.bufferSize > 0)
-            curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
-                             static_cast<long>(std::max(request_.bufferSize, kSocketReadBytes)));
+            Lib().easy_setopt(easy, CURLOPT_BUFFERSIZE,
+                              static_cast<long>(std::max(request_.bufferSize, kSocketReadBytes)));
         errorBuffer_[0] = '\0';
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
-        curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+        Lib().easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
+        Lib().easy_setopt(easy, CURLOPT_PRIVATE, this);
 
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::BodyThunk);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        Lib().easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk);
+        Lib().easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        Lib().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::BodyThunk);
+        Lib().easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        Lib().easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        Lib().easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk);
+        Lib().easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     }
 
     static size_t HeaderThunk(char* data, size_t size, size_t count, void* self) {
@@ -340,7 +349,7 @@ class Transfer {
             return line.size();
         }
         long status = 0;
-        curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+        Lib().easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
         const bool informational = status >= 100 && status < 200;
         const bool redirectHop = status >= 300 && status < 400 && status != 304 && sawLocation_;
         if (informational || redirectHop || statusDelivered_) return line.size();
@@ -371,7 +380,7 @@ class Transfer {
     size_t OnBodyPiece(const char* data, size_t size) {
         if (!statusDelivered_) {
             long status = 0;
-            curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+            Lib().easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
             if (!DeliverStatus(status)) return 0;
         }
         // Held back by the rate cap: libcurl keeps the bytes and hands them
@@ -412,7 +421,7 @@ class Transfer {
         // A body-less answer never reaches the write callback; its status still counts.
         if (easy && code == CURLE_OK && !statusDelivered_ && !pendingException_) {
             long status = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+            Lib().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
             (void)DeliverStatus(status);
         }
         HttpResult result;
@@ -461,7 +470,7 @@ class Transfer {
     // Tells a connect time-out from a server that accepted and then stalled.
     static bool Connected(CURL* easy) {
         curl_off_t requestSentAt = 0;
-        curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &requestSentAt);
+        Lib().easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &requestSentAt);
         return requestSentAt > 0;
     }
 
@@ -499,30 +508,7 @@ constexpr int kPollMs = 250;
 
 class HttpSession::Impl {
   public:
-    Impl() {
-        const CURLcode initialised = InitialiseCurlOnce();
-        if (initialised != CURLE_OK) {
-            setupFailure_ =
-                std::string("curl_global_init failed: ") + TransferErrorText(initialised);
-            return;
-        }
-        // Used from one thread at a time, so the share handle needs no lock callbacks.
-        share_.reset(curl_share_init());
-        if (share_) {
-            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-            curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        }
-        multi_.reset(curl_multi_init());
-        if (multi_) {
-            curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
-            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
-            curl_multi_setopt(multi_.get(), CURLMOPT_MAX_CONCURRENT_STREAMS,
-                              kMaxStreamsPerConnection);
-        } else {
-            setupFailure_ = "curl_multi_init failed";
-        }
-    }
+    Impl() = default;
 
     ~Impl() {
         // Easy handles leave the multi handle, and go, before it and the share handle do.
@@ -530,6 +516,7 @@ class HttpSession::Impl {
     }
 
     TransferId Start(HttpRequest request) {
+        SetUpOnce();
         const TransferId id = nextId_++;
         auto transfer = std::make_unique<Transfer>(std::move(request));
         transfer->ShareBudget(&budget_, id);
@@ -537,7 +524,7 @@ class HttpSession::Impl {
             transfer->FinishBySession(setupFailure_, false);
             ended_.push_back(id);
         } else if (transfer->Setup(share_.get()) &&
-                   curl_multi_add_handle(multi_.get(), transfer->Easy()) != CURLM_OK) {
+                   Lib().multi_add_handle(multi_.get(), transfer->Easy()) != CURLM_OK) {
             transfer->Finish(CURLE_FAILED_INIT);
             ended_.push_back(id);
         } else if (transfer->Done()) {
@@ -557,10 +544,17 @@ class HttpSession::Impl {
             return unknown;
         }
         Transfer& transfer = *found->second;
-        while (!transfer.Done()) {
-            DriveOnce();
-            if (!transfer.Done()) Poll(PollLimit());
+        awaited_.insert(id);
+        try {
+            DriveUntilDone(transfer);
+        } catch (...) {
+            // Thrown by the waiting hook: the request's callbacks refer to the
+            // caller's frames, which are going.
+            awaited_.erase(id);
+            Cancel(id);
+            throw;
         }
+        awaited_.erase(id);
         std::unique_ptr<Transfer> ended = std::move(found->second);
         transfers_.erase(found);
         ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
@@ -582,12 +576,11 @@ class HttpSession::Impl {
     }
 
     void Wakeup() {
-        {
-            std::lock_guard<std::mutex> lock(wakeMutex_);
-            woken_.store(true);
-        }
+        // Under the lock: the multi handle may be made meanwhile on the session's thread.
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        woken_.store(true);
         wakeChanged_.notify_all();
-        if (multi_) curl_multi_wakeup(multi_.get());
+        if (multi_) Lib().multi_wakeup(multi_.get());
     }
 
     void Cancel(TransferId id) {
@@ -597,6 +590,8 @@ class HttpSession::Impl {
         transfers_.erase(found);
         ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
     }
+
+    void WhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
 
     void SetRateCap(int64_t bytesPerSecond) {
         budget_.SetRate(bytesPerSecond, SinceEpoch(Clock::now()));
@@ -612,6 +607,41 @@ class HttpSession::Impl {
     uint64_t ConnectionsOpened() const { return connectionsOpened_; }
 
   private:
+    // libcurl, and the TLS library with it, is loaded and set up for the
+    // first transfer rather than with the session: a plug-in asked only for
+    // its version or its settings never pays for them.
+    void SetUpOnce() {
+        if (setUpTried_) return;
+        setUpTried_ = true;
+        if (!Curl()) {
+            setupFailure_ = CurlLoadFailure();
+            return;
+        }
+        const CURLcode initialised = InitialiseCurlOnce();
+        if (initialised != CURLE_OK) {
+            setupFailure_ =
+                std::string("curl_global_init failed: ") + TransferErrorText(initialised);
+            return;
+        }
+        // Used from one thread at a time, so the share handle needs no lock callbacks.
+        share_.reset(Lib().share_init());
+        if (share_) {
+            Lib().share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            Lib().share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        }
+        CurlMulti multi(Lib().multi_init());
+        if (!multi) {
+            setupFailure_ = "curl_multi_init failed";
+            return;
+        }
+        Lib().multi_setopt(multi.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        multi_ = std::move(multi);
+    }
+
     // A held transfer goes on as soon as the budget allows, not at the next poll.
     std::chrono::milliseconds PollLimit() {
         std::chrono::milliseconds limit(kPollMs);
@@ -632,9 +662,48 @@ class HttpSession::Impl {
         }
     }
 
+    // The waiting hook is called once the request is under way (so that it
+    // goes out before whatever the hook starts) and again whenever others
+    // have ended since its last call.
+    void DriveUntilDone(const Transfer& transfer) {
+        bool hookDue = static_cast<bool>(whileWaiting_) && !inHook_;
+        size_t othersSeen = 0;
+        while (!transfer.Done()) {
+            DriveOnce();
+            if (transfer.Done()) break;
+            const size_t others = OthersEnded();
+            if (whileWaiting_ && !inHook_ && (hookDue || others > othersSeen)) {
+                hookDue = false;
+                inHook_ = true;
+                try {
+                    whileWaiting_();
+                } catch (...) {
+                    inHook_ = false;
+                    throw;
+                }
+                inHook_ = false;
+                othersSeen = OthersEnded();
+                continue;  // what the hook started goes out before the next wait
+            }
+            Poll(PollLimit());
+        }
+    }
+
+    // Transfers that ended and wait to be handed out, those being waited for not counted.
+    size_t OthersEnded() const {
+        return static_cast<size_t>(
+            std::count_if(ended_.begin(), ended_.end(),
+                          [this](TransferId id) { return awaited_.count(id) == 0; }));
+    }
+
     std::vector<Ended> CollectEnded() {
         std::vector<Ended> ended;
+        std::vector<TransferId> kept;  // those a Wait is waiting for stay its own
         for (const TransferId id : ended_) {
+            if (awaited_.count(id) != 0) {
+                kept.push_back(id);
+                continue;
+            }
             const auto found = transfers_.find(id);
             if (found == transfers_.end()) continue;
             Ended entry;
@@ -644,7 +713,7 @@ class HttpSession::Impl {
             ended.push_back(std::move(entry));
             transfers_.erase(found);
         }
-        ended_.clear();
+        ended_ = std::move(kept);
         return ended;
     }
 
@@ -656,14 +725,14 @@ class HttpSession::Impl {
             return;
         }
         const CURLMcode polled =
-            curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
+            Lib().multi_poll(multi_.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
         // Else the loop would spin on a multi handle that can no longer wait.
         if (polled != CURLM_OK) EndAllInFlight("curl_multi_poll", polled);
     }
 
     // As curl's own parallel loop does: a failed multi call ends every transfer.
     void EndAllInFlight(const char* call, CURLMcode code) {
-        const std::string why = std::string(call) + " failed: " + curl_multi_strerror(code);
+        const std::string why = std::string(call) + " failed: " + Lib().multi_strerror(code);
         for (auto& entry : transfers_) {
             Transfer& transfer = *entry.second;
             if (transfer.Done()) continue;
@@ -677,16 +746,16 @@ class HttpSession::Impl {
         if (!multi_) return;
         ResumeFromBudget();
         int running = 0;
-        const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
+        const CURLMcode performed = Lib().multi_perform(multi_.get(), &running);
         if (performed != CURLM_OK) {
             EndAllInFlight("curl_multi_perform", performed);
             return;
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+        while (CURLMsg* message = Lib().multi_info_read(multi_.get(), &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             Transfer* transfer = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            Lib().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
             const CURLcode code = message->data.result;
             if (!transfer || transfer->Done()) continue;
             Detach(*transfer);
@@ -713,9 +782,9 @@ class HttpSession::Impl {
             if (entry.second.get() == &transfer) budget_.Forget(entry.first);
         if (!transfer.Easy() || transfer.Done()) return;
         long opened = 0;
-        curl_easy_getinfo(transfer.Easy(), CURLINFO_NUM_CONNECTS, &opened);
+        Lib().easy_getinfo(transfer.Easy(), CURLINFO_NUM_CONNECTS, &opened);
         connectionsOpened_ += static_cast<uint64_t>(opened);
-        curl_multi_remove_handle(multi_.get(), transfer.Easy());
+        Lib().multi_remove_handle(multi_.get(), transfer.Easy());
     }
 
     RateBudget budget_{SinceEpoch(Clock::now())};  // outlives the transfers that use it
@@ -723,9 +792,14 @@ class HttpSession::Impl {
     CurlMulti multi_;
     std::map<TransferId, std::unique_ptr<Transfer>> transfers_;
     std::vector<TransferId> ended_;  // ended and not yet handed out, in the order they ended
-    std::mutex wakeMutex_;           // with wakeChanged_, ends a wait without transfers
+    std::set<TransferId> awaited_;   // those a Wait is under way for
+    std::function<void()> whileWaiting_;
+    bool inHook_ = false;  // whileWaiting_ runs; a Wait inside it does not call it again
+    // Guards the making of multi_; with wakeChanged_, ends a wait without transfers.
+    std::mutex wakeMutex_;
     std::condition_variable wakeChanged_;
     std::atomic<bool> woken_{false};
+    bool setUpTried_ = false;
     std::string setupFailure_;  // why no transfer can be made, when none can
     TransferId nextId_ = 1;
     uint64_t connectionsOpened_ = 0;
@@ -746,6 +820,9 @@ std::vector<HttpSession::Ended> HttpSession::DriveUntilOneEnds(std::chrono::mill
 void HttpSession::Wakeup() {
     impl_->Wakeup();
 }
+void HttpSession::WhileWaiting(std::function<void()> hook) {
+    impl_->WhileWaiting(std::move(hook));
+}
 void HttpSession::Cancel(TransferId id) {
     impl_->Cancel(id);
 }
@@ -765,7 +842,8 @@ HttpResult PerformHttpGet(const HttpRequest& request) {
 }
 
 std::string TransferErrorText(int code) {
-    return curl_easy_strerror(static_cast<CURLcode>(code));
+    if (!Curl()) return "transfer error " + std::to_string(code);
+    return Lib().easy_strerror(static_cast<CURLcode>(code));
 }
 
 }  // namespace pixolune::platform

@@ -119,10 +119,13 @@ class HttpSession {
 
     // At most this many connections to one host, and in all, as browsers keep
     // to on HTTP/1.1; transfers beyond them queue until a connection is free.
-    // On HTTP/2 they share one connection per host, up to kMaxStreamsPerConnection.
+    // On HTTP/2 they share one connection per host, up to kMaxStreamsPerConnection
+    // (or fewer, when the server allows fewer): more than a caller keeps in
+    // flight, so that a request made beside them (an API page beside the
+    // media) never needs a connection, and its handshakes, of its own.
     static constexpr long kMaxConnectionsPerHost = 6;
     static constexpr long kMaxConnectionsTotal = 16;
-    static constexpr long kMaxStreamsPerConnection = 16;
+    static constexpr long kMaxStreamsPerConnection = 100;
 
     // A transfer that ended while the session was driven, and how.
     struct Ended {
@@ -144,6 +147,13 @@ class HttpSession {
     [[nodiscard]] HttpResult Perform(HttpRequest request) {
         return Wait(Start(std::move(request)));
     }
+    // Called by Wait (and Perform) once the request waited for is under way,
+    // and again whenever other transfers have ended meanwhile, so that their
+    // owner can take them (DriveUntilOneEnds with no wait) and start others
+    // while one request is awaited; the one waited for is never handed out
+    // there. What the hook throws ends that request and leaves its Wait.
+    // Null: none. A Wait inside the hook does not call it again.
+    void WhileWaiting(std::function<void()> hook);
     // Drives every transfer until at least one has ended, Wakeup is called or
     // `maxWait` has passed; the transfers that ended, in the order they did.
     // Should the loop itself fail, every transfer in flight ends with

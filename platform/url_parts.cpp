@@ -1,26 +1,26 @@
 #include "url_parts.h"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
 #include <memory>
+
+#include "platform/curl_library.h"
 
 namespace pixolune::platform {
 namespace {
 
 struct CurlUrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+    void operator()(CURLU* url) const { Curl()->url_cleanup(url); }
 };
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 
 struct CurlTextDeleter {
-    void operator()(char* text) const { curl_free(text); }
+    void operator()(char* text) const { Curl()->free_text(text); }
 };
 using CurlText = std::unique_ptr<char, CurlTextDeleter>;
 
 std::optional<std::string> Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
     char* raw = nullptr;
-    if (curl_url_get(url, part, &raw, flags) != CURLUE_OK) return std::nullopt;
+    if (Curl()->url_get(url, part, &raw, flags) != CURLUE_OK) return std::nullopt;
     CurlText text(raw);
     return std::string(text.get());
 }
@@ -34,10 +34,13 @@ int ServiceOf(const std::string& scheme) {
 }  // namespace
 
 std::optional<UrlParts> ParseUrl(const std::string& url) {
-    CurlUrl handle(curl_url());
+    // Without libcurl no address can be read: every caller refuses what it cannot read.
+    const CurlFunctions* curl = Curl();
+    if (!curl) return std::nullopt;
+    CurlUrl handle(curl->url());
     if (!handle) return std::nullopt;
-    if (curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
-                     CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) != CURLUE_OK)
+    if (curl->url_set(handle.get(), CURLUPART_URL, url.c_str(),
+                      CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) != CURLUE_OK)
         return std::nullopt;
     UrlParts parts;
     const auto scheme = Part(handle.get(), CURLUPART_SCHEME);

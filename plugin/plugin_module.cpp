@@ -1,16 +1,23 @@
 #include "plugin/plugin_module.h"
 
+#include <memory>
+
 #include "plugin/app.h"
 
 #if PIXOLUNE_WITH_UI
-#include "ui/configuration_dialog.h"
+#include "plugin/dialogs_loader.h"
 #endif
 
 namespace pixolune {
 
 void WireModule(CPixoluneApp& app) {
 #if PIXOLUNE_WITH_UI
-    app.SetConfigurationDialogRunner(ui::RunConfigurationDialog);
+    // The module goes with the application object, and Qt with it.
+    auto dialogs = std::make_shared<DialogsLoader>(DialogsModuleCandidates(OwnLibraryFolder()));
+    app.SetConfigurationDialogRunner(
+        [dialogs](ConfigurationValues& values, int hostVariant, intptr_t ownerWindow) {
+            return dialogs->RunConfigurationDialog(values, hostVariant, ownerWindow);
+        });
 #else
     (void)app;
 #endif

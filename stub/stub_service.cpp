@@ -1,5 +1,7 @@
 #include "stub/stub_service.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +20,8 @@ namespace {
 
 // Stalled and trickling replies each hold a thread; tests run several at once.
 constexpr size_t kServerThreads = 32;
+// What servers commonly listen with (nginx: 511).
+constexpr int kListenBacklog = 511;
 constexpr size_t kMaxRequestBody = 16 << 20;
 // How often a stalled reply looks whether its client is still there.
 constexpr std::chrono::milliseconds kClientCheckInterval{100};
@@ -224,9 +228,17 @@ int StubService::Start(int port) {
                          request.target.c_str(), response.status);
         });
     }
+    // httplib listens with a backlog of 5, and the kernel drops the rest of
+    // a burst of connections (a proxy in front opening 16 at once), which
+    // come a second later; the socket listens again with a server's backlog.
+    server_->set_socket_options([this](socket_t socket) {
+        httplib::default_socket_options(socket);
+        listeningSocket_ = socket;
+    });
     port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1")
                       : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
     if (port_ <= 0) throw std::runtime_error("cannot bind 127.0.0.1:" + std::to_string(port));
+    if (listeningSocket_ >= 0) ::listen(listeningSocket_, kListenBacklog);
     {
         std::lock_guard<std::mutex> lock(runningMutex_);
         running_ = true;

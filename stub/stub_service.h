@@ -64,6 +64,7 @@ class StubService {
     ServiceOptions options_;
     std::unique_ptr<httplib::Server> server_;
     int port_ = 0;
+    int listeningSocket_ = -1;  // set while the server binds
     ScenarioState scenario_;
     FaultTable faults_;
     OAuthFlow oauth_;

@@ -2,9 +2,10 @@
 # Checks what an install delivers, from a built tree (default: build/):
 # stages `cmake --install` under DESTDIR and compares the file list, checks
 # that no installed binary points into the build tree, that the staged kalhost
-# finds the staged plug-in and that a host builds against the header through
-# pkg-config, that the user unit starts the installed kalhost and that
-# `man kalhost` finds and renders its page; then builds the Debian package,
+# finds the staged plug-in (which links no Qt) and its configure the dialogs'
+# module, that a host builds against the header through pkg-config, that the
+# user unit starts the installed kalhost and that `man kalhost` finds and
+# renders its page; then builds the Debian package,
 # checks its contents and has lintian check it (any error fails).
 #   tools/check-install.sh [BUILD_DIR]
 set -euo pipefail
@@ -20,6 +21,7 @@ expected=$(printf '%s\n' \
   usr/bin/pixolune-stub \
   usr/include/kaleidra/kal_plugin_api.h \
   "usr/$libdir/kaleidra/plugins/libpixolune_plugin.so" \
+  "usr/$libdir/kaleidra/pixolune/libpixolune_dialogs.so" \
   "usr/$libdir/pkgconfig/kaleidra-plugin.pc" \
   usr/lib/systemd/user/kalhost.service \
   usr/share/doc/kaleidra-pixolune-plugin/changelog.gz \
@@ -34,7 +36,7 @@ staged=$(cd "$stage" && find . ! -type d | sed 's|^\./||' | sort)
 [ "$staged" = "$expected" ] || fail "staged files differ from the expected list:
 $(diff <(echo "$expected") <(echo "$staged") || true)"
 
-for file in "$stage/usr/bin/"* "$stage/usr/$libdir/kaleidra/plugins/"*; do
+for file in "$stage/usr/bin/"* "$stage/usr/$libdir/kaleidra/plugins/"* "$stage/usr/$libdir/kaleidra/pixolune/"*; do
   if readelf -d "$file" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
     fail "$file points into the build tree"
   fi
@@ -58,6 +60,32 @@ done
 
 version=$("$stage/usr/bin/kalhost" version 2>&1) || true
 [[ "$version" == "Pixolune v"* ]] || fail "the staged kalhost did not load the staged plug-in: $version"
+needed=$(readelf -d "$stage/usr/$libdir/kaleidra/plugins/libpixolune_plugin.so" | grep NEEDED || true)
+[[ "$needed" != *Qt* ]] || fail "the plug-in links Qt itself: $needed"
+
+# The staged kalhost's configure loads the staged dialogs' module (and Qt with
+# it) and shows its modal dialog, which stays up until it is killed here.
+mkdir -p "$work/home"
+env -u DBUS_SESSION_BUS_ADDRESS HOME="$work/home" XDG_CONFIG_HOME="$work/home" \
+  XDG_STATE_HOME="$work/home" QT_QPA_PLATFORM=offscreen \
+  "$stage/usr/bin/kalhost" --settings "$work/home/kalhost.ini" configure >"$work/configure.log" 2>&1 &
+configure=$!
+module="$stage/usr/$libdir/kaleidra/pixolune/libpixolune_dialogs.so"
+shown=
+for _ in $(seq 150); do
+  if grep -qF "$module" "/proc/$configure/maps" 2>/dev/null &&
+    grep -q libQt6Widgets "/proc/$configure/maps" 2>/dev/null; then
+    # Without a dialog to show it would end at once ("configuration cancelled").
+    sleep 1
+    kill -0 "$configure" 2>/dev/null && shown=yes
+    break
+  fi
+  kill -0 "$configure" 2>/dev/null || break
+  sleep 0.1
+done
+kill "$configure" 2>/dev/null || true
+wait "$configure" 2>/dev/null || true
+[ -n "$shown" ] || fail "the staged kalhost configure did not load the staged dialogs' module: $(cat "$work/configure.log")"
 
 pc="env PKG_CONFIG_PATH=$stage/usr/$libdir/pkgconfig pkg-config --define-variable=prefix=$stage/usr"
 [ "$($pc --variable=plugindir kaleidra-plugin)" = "$stage/usr/$libdir/kaleidra/plugins" ] ||
@@ -75,7 +103,7 @@ contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | s
 [ "$contents" = "$expected" ] || fail "the package's files differ from the expected list:
 $(diff <(echo "$expected") <(echo "$contents") || true)"
 depends=$(dpkg-deb -f "$deb" Depends)
-[[ "$depends" == *libc6* && "$depends" == *libqt6core6* ]] ||
+[[ "$depends" == *libc6* && "$depends" == *libqt6core6* && "$depends" == *libcurl* ]] ||
   fail "the package's dependencies were not derived from its libraries: $depends"
 if command -v lintian >/dev/null; then
   # It fails on errors (and on itself failing); warnings are shown. Root,

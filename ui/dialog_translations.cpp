@@ -10,8 +10,8 @@
 namespace pixolune::ui {
 namespace {
 
-// The folder of the file this code was loaded from: the plug-in, or a program
-// that links the dialogs.
+// The folder of the file this code was loaded from: the dialogs' module, or a
+// program that links the dialogs.
 QString OwnFolder() {
     Dl_info info{};
     if (!::dladdr(reinterpret_cast<void*>(&OwnFolder), &info) || !info.dli_fname) return {};
@@ -37,7 +37,7 @@ std::unique_ptr<QTranslator> Install(const QLocale& locale, const QString& name,
 DialogTranslations::DialogTranslations(const QLocale& locale) {
     const QString own = OwnFolder();
     ours_ = Install(locale, "pixolune",
-                    {own + "/translations", own + "/" PIXOLUNE_TRANSLATIONS_FROM_PLUGINDIR});
+                    {own + "/translations", own + "/" PIXOLUNE_TRANSLATIONS_FROM_DIALOGSDIR});
     qtOwn_ = Install(locale, "qtbase", {QLibraryInfo::path(QLibraryInfo::TranslationsPath)});
 }
 

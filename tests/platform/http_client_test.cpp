@@ -1,7 +1,5 @@
 #include "platform/http_client.h"
 
-#include <curl/curl.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -16,20 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/curl_library.h"
 #include "platform/rate_budget.h"
 #include "tests/platform/loopback_server.h"
-
-// This binary's curl_multi_poll is found before the library's, so that a
-// test can make the session's wait fail as a broken multi handle would.
-std::atomic<bool> g_failMultiPoll{false};
-
-extern "C" CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd extra[], unsigned int extraCount,
-                                     int timeoutMs, int* ready) {
-    using Poll = CURLMcode (*)(CURLM*, curl_waitfd[], unsigned int, int, int*);
-    static const auto libraryPoll = reinterpret_cast<Poll>(dlsym(RTLD_NEXT, "curl_multi_poll"));
-    if (g_failMultiPoll.load()) return CURLM_OUT_OF_MEMORY;
-    return libraryPoll(multi, extra, extraCount, timeoutMs, ready);
-}
 
 namespace pixolune::platform {
 namespace {
@@ -338,6 +325,45 @@ TEST_F(HttpClientTest, DrivingHandsBackEachTransferAsItEndsAndAWakeupEndsTheWait
     EXPECT_EQ(session.InFlight(), 0u);
 }
 
+// While a feed page is awaited its owner takes the media that ended and
+// starts others; the page itself is left to its Wait.
+TEST_F(HttpClientTest, WaitingHookTakesTheOthersAsTheyEndAndLeavesTheAwaitedOneToItsWait) {
+    ServeStallAfterFirstPiece(server);
+    server.Http().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("quick", "text/plain");
+    });
+    HttpSession session;
+    Observed quickSeen;
+    HttpSession::TransferId quick = 0;
+    std::vector<HttpSession::TransferId> handedOut;
+    int calls = 0;
+    session.WhileWaiting([&] {
+        ++calls;
+        if (quick == 0) quick = session.Start(RequestFor(server.Url("/quick"), quickSeen));
+        for (const HttpSession::Ended& one : session.DriveUntilOneEnds(0ms)) {
+            handedOut.push_back(one.id);
+            server.Release();  // the awaited answer ends once the other has come
+        }
+    });
+    const HttpResult result = session.Perform(RequestFor(server.Url("/stall"), seen));
+    session.WhileWaiting(nullptr);
+
+    EXPECT_EQ(result.failure, HttpFailure::None);
+    EXPECT_EQ(seen.body, "first");
+    EXPECT_EQ(handedOut, std::vector<HttpSession::TransferId>{quick});
+    EXPECT_EQ(quickSeen.body, "quick");
+    EXPECT_GE(calls, 2);  // once the request was under way, again when the other ended
+    EXPECT_EQ(session.InFlight(), 0u);
+}
+
+TEST_F(HttpClientTest, WhatTheWaitingHookThrowsEndsTheAwaitedRequestAndLeavesItsWait) {
+    ServeStallAfterFirstPiece(server);
+    HttpSession session;
+    session.WhileWaiting([] { throw std::runtime_error("disk full"); });
+    EXPECT_THROW((void)session.Perform(RequestFor(server.Url("/stall"), seen)), std::runtime_error);
+    EXPECT_EQ(session.InFlight(), 0u);
+}
+
 TEST_F(HttpClientTest, LowSpeedLimitEndsAStallInTheBody) {
     ServeStallAfterFirstPiece(server);
     HttpRequest request = RequestFor(server.Url("/stall"), seen);
@@ -387,9 +413,12 @@ TEST_F(HttpClientTest, FailedMultiWaitEndsTheTransfersInFlightAndTheSessionGoesO
          ++tries)
         ASSERT_TRUE(session.DriveUntilOneEnds(50ms).empty());
 
-    g_failMultiPoll = true;
+    // The wait fails as a broken multi handle's would.
+    CurlFunctions& curl = *Curl();
+    const auto libraryPoll = curl.multi_poll;
+    curl.multi_poll = [](CURLM*, curl_waitfd*, unsigned, int, int*) { return CURLM_OUT_OF_MEMORY; };
     const std::vector<HttpSession::Ended> ended = session.DriveUntilOneEnds(5s);
-    g_failMultiPoll = false;
+    curl.multi_poll = libraryPoll;
     ASSERT_EQ(ended.size(), 2u);
     for (const HttpSession::Ended& one : ended) {
         EXPECT_TRUE(one.id == first || one.id == second);

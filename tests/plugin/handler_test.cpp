@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -32,6 +35,33 @@ std::vector<std::string> ExportedSymbols(const std::string& library) {
 TEST(PluginLibraryTest, ExportsOnlyTheMessageHandler) {
     EXPECT_EQ(ExportedSymbols(PIXOLUNE_PLUGIN_PATH),
               std::vector<std::string>{"kalPlugInMsgHandler"});
+}
+
+bool Mapped(const std::string& name) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(name) != std::string::npos) return true;
+    return false;
+}
+
+// A host that asks only for the version and the settings maps neither the
+// transfer library nor Qt; in a process of its own, as other tests load them.
+TEST(PluginLibraryTest, VersionAndSettingsMapNeitherTheTransferLibraryNorQt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const ScopedConfigHome home;
+            FakeHost host;
+            const PluginLibrary plugin;
+            plugin.Open(host);
+            char version[64] = {};
+            (void)plugin.Send(KAL_MSG_VERSION_TEXT, reinterpret_cast<intptr_t>(version));
+            (void)plugin.Send(KAL_MSG_SAVE_SETTINGS);
+            const bool lean = std::string(version).rfind("Pixolune v", 0) == 0 &&
+                              !Mapped("/libcurl") && !Mapped("/libQt6");
+            std::_Exit(lean ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // What a message leaves behind besides its result, so that a handler that
@@ -167,6 +197,71 @@ TEST(LogTest, LinesCarryTheSourceTagAndNothingIsSentBeforeTheCallback) {
     ASSERT_FALSE(host.LogLines().empty());
     for (const std::string& source : host.LogSources()) EXPECT_EQ(source, "[Pixolune Plugin]");
 }
+
+#if PIXOLUNE_WITH_UI
+// What lies where the plug-in looks for its dialogs' module.
+enum class ModuleStandIn { Nothing, NotALibrary, LibraryWithoutEntry };
+
+struct UnusableModuleCase {
+    const char* name;
+    ModuleStandIn standIn;
+    const char* reason;  // in the one line message 5 writes
+};
+
+void PrintTo(const UnusableModuleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+    std::ofstream(to, std::ios::binary) << std::ifstream(from, std::ios::binary).rdbuf();
+}
+
+class UnusableDialogsModuleTest : public ::testing::TestWithParam<UnusableModuleCase> {};
+
+// A copy of the plug-in in a folder of its own: an install whose dialogs'
+// module is missing or broken.
+TEST_P(UnusableDialogsModuleTest, ConfigureDeclinesWithOneLineAndLoadsNoQt) {
+    const ScopedConfigHome home;
+    const std::string plugins = home.Path() + "/plugins";
+    const std::string own = plugins + "/" PIXOLUNE_DIALOGSDIR_FROM_PLUGINDIR;
+    ASSERT_EQ(::mkdir(plugins.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(own.c_str(), 0755), 0);
+    CopyFile(PIXOLUNE_PLUGIN_PATH, plugins + "/libpixolune_plugin.so");
+    const std::string module = own + "/libpixolune_dialogs.so";
+    if (GetParam().standIn == ModuleStandIn::NotALibrary)
+        std::ofstream(module) << "not a library\n";
+    if (GetParam().standIn == ModuleStandIn::LibraryWithoutEntry)
+        CopyFile(PIXOLUNE_PLUGIN_PATH, module);
+
+    FakeHost host;
+    const PluginLibrary plugin(plugins + "/libpixolune_plugin.so");
+    plugin.Open(host);
+    ASSERT_EQ(plugin.Send(KAL_MSG_ENABLED, 1, 1), 2);
+    EXPECT_EQ(plugin.Send(KAL_MSG_CONFIGURE), 0);
+    EXPECT_EQ(plugin.Send(KAL_MSG_CONFIGURE), 0) << "the module is looked for again";
+    std::vector<std::string> said;
+    for (const std::string& line : host.LogLines())
+        if (line.rfind("Configure: ", 0) == 0) said.push_back(line);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_NE(said[0].find(GetParam().reason), std::string::npos) << said[0];
+    EXPECT_EQ(said[0], said[1]);
+    EXPECT_EQ(plugin.Send(KAL_MSG_SETTINGS_CHANGED), 0);
+    EXPECT_EQ(plugin.Send(KAL_MSG_ENABLED, 0, 0), 2);
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        EXPECT_EQ(line.find("libQt6"), std::string::npos) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, UnusableDialogsModuleTest,
+    ::testing::Values(
+        UnusableModuleCase{"Missing", ModuleStandIn::Nothing, "the dialogs' module is missing ("},
+        UnusableModuleCase{"NotALibrary", ModuleStandIn::NotALibrary,
+                           "the dialogs' module cannot be loaded ("},
+        UnusableModuleCase{"WithoutEntry", ModuleStandIn::LibraryWithoutEntry,
+                           "libpixolune_dialogs.so has no pixolune_dialogs_configure"}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
 }  // namespace pixolune::test

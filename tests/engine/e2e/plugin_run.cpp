@@ -31,6 +31,15 @@ void SetSettings(FakeHost& host, const PluginRunConfig& config) {
         host.SetValue(kSettingsSection, key, value);
 }
 
+void WriteMappedFiles(const std::string& path) {
+    std::ifstream maps("/proc/self/maps");
+    std::ofstream out(path);
+    for (std::string line; std::getline(maps, line);) {
+        const size_t file = line.find('/');
+        if (file != std::string::npos) out << line.substr(file) << "\n";
+    }
+}
+
 int ChildMain(const PluginRunConfig& config) {
     ::setenv("XDG_CONFIG_HOME", config.workDir.c_str(), 1);
     ::setenv("HOME", config.workDir.c_str(), 1);
@@ -63,6 +72,7 @@ int ChildMain(const PluginRunConfig& config) {
                      std::chrono::steady_clock::now() - start)
                      .count();
         library.Send(KAL_MSG_SAVE_SETTINGS);
+        WriteMappedFiles(config.workDir + "/mapped.txt");
     }
     std::ofstream store(config.workDir + "/store.txt");
     for (const auto& [name, value] : host.Store()) {
@@ -80,6 +90,12 @@ int ChildMain(const PluginRunConfig& config) {
 bool PluginRunResult::Logged(const std::string& text) const {
     for (const std::string& line : log)
         if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+bool PluginRunResult::Mapped(const std::string& name) const {
+    for (const std::string& file : mapped)
+        if (file.find(name) != std::string::npos) return true;
     return false;
 }
 
@@ -107,7 +123,9 @@ PluginRunResult CollectPluginRun(const PluginRunConfig& config, pid_t child) {
     result.completed = completed == 1;
     std::ifstream store(config.workDir + "/store.txt");
     for (std::string line; std::getline(store, line);) result.store.push_back(line);
-    for (const char* name : {"/log.txt", "/result.txt", "/store.txt"})
+    std::ifstream mapped(config.workDir + "/mapped.txt");
+    for (std::string line; std::getline(mapped, line);) result.mapped.push_back(line);
+    for (const char* name : {"/log.txt", "/result.txt", "/store.txt", "/mapped.txt"})
         ::unlink((config.workDir + name).c_str());
     return result;
 }

@@ -39,7 +39,10 @@ struct PluginRunResult {
     std::vector<std::string> store;  // the host's settings after the save, "section/key=value"
     int restarts = 0;
     long long stopMs = -1;  // how long message 10 took
+    // The files of the libraries mapped into the child when it was done, before unloading.
+    std::vector<std::string> mapped;
     bool Logged(const std::string& text) const;
+    bool Mapped(const std::string& name) const;
 };
 
 // Forks, runs, waits. The child process gets a fresh copy of the library's

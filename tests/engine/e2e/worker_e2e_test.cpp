@@ -112,6 +112,10 @@ TEST_F(WorkerEndToEnd, FirstBatchFillsTheFolder) {
     EXPECT_TRUE(run.Logged("CPixoluneThread::Stop(), result: 0"));
     // The feed page's connection carries a file too: one connection per request would be 4.
     EXPECT_LE(stub_.ConnectionsUsed(), 3);
+    // Neither the worker nor the settings' load and save bring in the dialogs, and Qt with them.
+    EXPECT_TRUE(run.Mapped("/libpixolune_plugin.so"));
+    EXPECT_FALSE(run.Mapped("/libpixolune_dialogs.so"));
+    EXPECT_FALSE(run.Mapped("/libQt6"));
 }
 
 // Every feed page takes 0.3 s: the files of the first page are asked for
