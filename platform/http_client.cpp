@@ -504,18 +504,19 @@ class Transfer {
 // A silent transfer's abort hook is asked at least this often.
 constexpr int kPollMs = 250;
 
-}  // namespace
-
-class HttpSession::Impl {
+class CurlTransport final : public HttpSession::Transport {
   public:
-    Impl() = default;
+    using TransferId = HttpSession::TransferId;
+    using Ended = HttpSession::Ended;
 
-    ~Impl() {
+    CurlTransport() = default;
+
+    ~CurlTransport() override {
         // Easy handles leave the multi handle, and go, before it and the share handle do.
         while (!transfers_.empty()) Cancel(transfers_.begin()->first);
     }
 
-    TransferId Start(HttpRequest request) {
+    TransferId Start(HttpRequest request) override {
         SetUpOnce();
         const TransferId id = nextId_++;
         auto transfer = std::make_unique<Transfer>(std::move(request));
@@ -534,7 +535,7 @@ class HttpSession::Impl {
         return id;
     }
 
-    HttpResult Wait(TransferId id) {
+    HttpResult Wait(TransferId id) override {
         const auto found = transfers_.find(id);
         if (found == transfers_.end()) {
             HttpResult unknown;
@@ -561,7 +562,7 @@ class HttpSession::Impl {
         return ended->TakeResult();
     }
 
-    std::vector<Ended> DriveUntilOneEnds(std::chrono::milliseconds maxWait) {
+    std::vector<Ended> DriveUntilOneEnds(std::chrono::milliseconds maxWait) override {
         const auto deadline = Clock::now() + maxWait;
         DriveOnce();
         while (ended_.empty() && !woken_.exchange(false)) {
@@ -575,7 +576,7 @@ class HttpSession::Impl {
         return CollectEnded();
     }
 
-    void Wakeup() {
+    void Wakeup() override {
         // Under the lock: the multi handle may be made meanwhile on the session's thread.
         std::lock_guard<std::mutex> lock(wakeMutex_);
         woken_.store(true);
@@ -583,7 +584,7 @@ class HttpSession::Impl {
         if (multi_) Lib().multi_wakeup(multi_.get());
     }
 
-    void Cancel(TransferId id) {
+    void Cancel(TransferId id) override {
         const auto found = transfers_.find(id);
         if (found == transfers_.end()) return;
         Detach(*found->second);
@@ -591,20 +592,20 @@ class HttpSession::Impl {
         ended_.erase(std::remove(ended_.begin(), ended_.end(), id), ended_.end());
     }
 
-    void WhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
+    void WhileWaiting(std::function<void()> hook) override { whileWaiting_ = std::move(hook); }
 
-    void SetRateCap(int64_t bytesPerSecond) {
+    void SetRateCap(int64_t bytesPerSecond) override {
         budget_.SetRate(bytesPerSecond, SinceEpoch(Clock::now()));
         ResumeFromBudget();
     }
 
-    size_t InFlight() const {
+    size_t InFlight() const override {
         size_t count = 0;
         for (const auto& entry : transfers_) count += entry.second->Done() ? 0 : 1;
         return count;
     }
 
-    uint64_t ConnectionsOpened() const { return connectionsOpened_; }
+    uint64_t ConnectionsOpened() const override { return connectionsOpened_; }
 
   private:
     // libcurl, and the TLS library with it, is loaded and set up for the
@@ -635,9 +636,9 @@ class HttpSession::Impl {
             return;
         }
         Lib().multi_setopt(multi.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
-        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, kMaxConnectionsTotal);
-        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, HttpSession::kMaxConnectionsPerHost);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, HttpSession::kMaxConnectionsTotal);
+        Lib().multi_setopt(multi.get(), CURLMOPT_MAX_CONCURRENT_STREAMS, HttpSession::kMaxStreamsPerConnection);
         std::lock_guard<std::mutex> lock(wakeMutex_);
         multi_ = std::move(multi);
     }
@@ -805,7 +806,10 @@ class HttpSession::Impl {
     uint64_t connectionsOpened_ = 0;
 };
 
-HttpSession::HttpSession() : impl_(std::make_unique<Impl>()) {}
+}  // namespace
+
+HttpSession::HttpSession() : impl_(std::make_unique<CurlTransport>()) {}
+HttpSession::HttpSession(std::unique_ptr<Transport> transport) : impl_(std::move(transport)) {}
 HttpSession::~HttpSession() = default;
 
 HttpSession::TransferId HttpSession::Start(HttpRequest request) {

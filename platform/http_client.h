@@ -134,7 +134,24 @@ class HttpSession {
         std::exception_ptr thrown;  // what one of its callbacks threw, if any
     };
 
-    HttpSession();
+    // What carries the transfers: libcurl, or a simulated network in a test
+    // that must replay exactly. HttpSession's functions say what each does.
+    class Transport {
+      public:
+        virtual ~Transport() = default;
+        virtual TransferId Start(HttpRequest request) = 0;
+        virtual HttpResult Wait(TransferId id) = 0;
+        virtual void Cancel(TransferId id) = 0;
+        virtual void WhileWaiting(std::function<void()> hook) = 0;
+        virtual std::vector<Ended> DriveUntilOneEnds(std::chrono::milliseconds maxWait) = 0;
+        virtual void Wakeup() = 0;
+        virtual void SetRateCap(int64_t bytesPerSecond) = 0;
+        [[nodiscard]] virtual size_t InFlight() const = 0;
+        [[nodiscard]] virtual uint64_t ConnectionsOpened() const = 0;
+    };
+
+    HttpSession();  // over libcurl
+    explicit HttpSession(std::unique_ptr<Transport> transport);
     ~HttpSession();  // ends every transfer still in flight
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
@@ -171,8 +188,7 @@ class HttpSession {
     [[nodiscard]] uint64_t ConnectionsOpened() const;
 
   private:
-    class Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Transport> impl_;
 };
 
 // One request in a session of its own: nothing survives from one call to the next.
