@@ -1,3 +1,5 @@
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -35,6 +37,15 @@ class AppendedNote {
     [[nodiscard]] bool Append(Writer&& write) {
         appended_ = write(fileSystem_, path_);
         return appended_;
+    }
+    // An appended note reaches the disk, before what it speaks of may.
+    void Sync() const {
+        if (appended_) SyncFileAt(fileSystem_, path_);
+    }
+    static void SyncFileAt(platform::FileSystem& fileSystem, const std::string& path) {
+        const platform::FileHandle fd(
+            fileSystem, fileSystem.Open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
+        if (fd) (void)fileSystem.Fsync(fd.Get());
     }
     [[nodiscard]] const std::string& Path() const { return path_; }
 
@@ -121,6 +132,7 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
             const size_t before = LocalFiles.Size();
             PruneLocalFiles();
             prunedFiles = before - std::min(before, LocalFiles.Size());
+            Tell(EngineEvent::Kind::Pruned, prunedFiles);
         }
     }
     // Records of deleted files must leave the list too, or their items, when
@@ -136,6 +148,7 @@ void CFeedEngine::CloseBatch(const PluginSettings& settings) {
     BatchActive = 0;
     reserveReportedInBatch_ = false;
     Log("Download complete");
+    Tell(EngineEvent::Kind::BatchClosed, LocalFiles.Size());
 }
 
 bool CFeedEngine::IsUsersSidecar(const std::string& mediaPath) const {
@@ -157,15 +170,22 @@ CFeedEngine::CommitResult CFeedEngine::CommitFile(const CPixoluneItem& item,
     AppendedNote note(FileSystem, MediaPath(settings.ImgFolder, kJournalFileName));
     if (!note.Append(JournalEntry(CFileData{name.fileName, item.Url, 1})))
         Log("DownloadNext(), can't note %s in the journal", name.fileName.c_str());
+    // On the disk before the sidecar: after a power cut, a sidecar of a store
+    // cut short is known by its note and removed.
+    note.Sync();
     PendingSidecar sidecar(FileSystem, name.fullPath);
     AppendedNote usersNote(FileSystem, MediaPath(settings.ImgFolder, kUsersSidecarsFileName));
     const std::string usersSidecar = UsersSidecarBeside(name.fullPath, settings, usersNote);
+    usersNote.Sync();
     if (settings.WantsSidecars() && usersSidecar.empty()) {
         const platform::Outcome written = sidecar.Write(settings, item);
         if (!written)
             Log("WriteKpropFile: can't write the sidecar of %s (%s)", name.fullPath.c_str(),
                 written.Error().c_str());
     }
+    // The bytes reach the disk before the file takes its name: after a power
+    // cut, no name stands for fewer bytes than it had.
+    if (!tempPath.empty()) AppendedNote::SyncFileAt(FileSystem, tempPath);
     if (!tempPath.empty() &&
         FileSystem.RenameNoReplace(tempPath.c_str(), name.fullPath.c_str()) != 0) {
         const platform::Outcome renamed = platform::Outcome::FromErrno("");
@@ -178,6 +198,7 @@ CFeedEngine::CommitResult CFeedEngine::CommitFile(const CPixoluneItem& item,
     }
     if (!usersSidecar.empty()) LocalFiles.NoteUsersSidecar(usersSidecar);
     LocalFiles.Store(item.Url, name.fileName);
+    Tell(EngineEvent::Kind::Stored, 1, name.fileName);
     return CommitResult::Stored;
 }
 

@@ -26,12 +26,13 @@ std::chrono::milliseconds IdleIntervalFromEnvironment() {
 }  // namespace
 
 CFeedEngine::CFeedEngine(PluginSettings& settings, platform::FileSystem& fileSystem,
-                         platform::Clock& clock)
+                         platform::Clock& clock,
+                         std::unique_ptr<platform::HttpSession> transfers)
     : FileSystem(fileSystem),
       clock_(clock),
       configuration_(settings),
       idleInterval_(IdleIntervalFromEnvironment()),
-      Transfers(std::make_unique<platform::HttpSession>()),
+      Transfers(transfers ? std::move(transfers) : std::make_unique<platform::HttpSession>()),
       Health(fileSystem,
              [&clock] { return platform::WallTime(std::chrono::seconds(clock.WallSeconds())); }),
       folderHold_(fileSystem),

@@ -15,6 +15,7 @@
 
 #include "engine/download_pipeline.h"
 #include "engine/engine_configuration.h"
+#include "engine/engine_events.h"
 #include "engine/feed_query.h"
 #include "engine/folder_records.h"
 #include "engine/health_recorder.h"
@@ -51,9 +52,11 @@ class CFeedEngine {
     // Every file operation of the engine goes through `fileSystem` and every
     // reading of time through `clock`; both must outlive it. Tests give a
     // file system that fails chosen calls and a clock that jumps ahead.
+    // `transfers` carries its requests (none: libcurl).
     explicit CFeedEngine(PluginSettings& settings,
                          platform::FileSystem& fileSystem = platform::RealFileSystem(),
-                         platform::Clock& clock = platform::RealClock());
+                         platform::Clock& clock = platform::RealClock(),
+                         std::unique_ptr<platform::HttpSession> transfers = nullptr);
     ~CFeedEngine();  // stops and joins a running worker before anything is freed
     CFeedEngine(const CFeedEngine&) = delete;
     CFeedEngine& operator=(const CFeedEngine&) = delete;
@@ -83,6 +86,8 @@ class CFeedEngine {
         pruneDeferral_.SetLongest(delay);
     }
     [[nodiscard]] platform::Clock& Clock() { return clock_; }
+    // Told of every batch, store and prune, on the worker; set before it starts.
+    void SetEventSink(EngineEventSink sink) { events_ = std::move(sink); }
     // Opens the health record at `path` (empty: none) before a worker starts.
     void OpenHealthRecord(const std::string& path) { Health.Open(path); }
     // What the record holds now.
@@ -269,6 +274,10 @@ class CFeedEngine {
     std::chrono::milliseconds idleInterval_;
     // Time limits and size cap of every media download.
     MediaDownloadLimits downloadLimits_;
+    EngineEventSink events_;
+    void Tell(EngineEvent::Kind kind, size_t count, std::string name = {}) {
+        if (events_) events_(EngineEvent{kind, std::move(name), count});
+    }
 
     // The host's thread only (messages 9 and 10).
     std::unique_ptr<CPixoluneThread> Worker;  // the last one started

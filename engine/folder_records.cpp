@@ -100,6 +100,10 @@ FolderRecords::Loaded FolderRecords::Load(platform::FileSystem& fileSystem,
     // The journal's files reach the list with the next write.
     newFiles_ = loaded.journal.added > 0;
     Reindex();
+    // A store cut short between its sidecar and its rename left the sidecar
+    // alone: ours, unless the user's or shared with another file.
+    for (const std::string& name : loaded.journal.unnamed)
+        if (!HasName(name)) RemoveSidecarOfGoneFile(fileSystem, folder, name, usersSidecars_);
     return loaded;
 }
 

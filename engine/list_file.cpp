@@ -158,7 +158,7 @@ bool ReadListEntries(ListLineReader& reader, long long count, LocalFileMap& file
 // `wholeEntriesEnd` is where the last complete entry ends. False when a read failed.
 bool ReadJournalEntries(platform::FileSystem& fileSystem, ListLineReader& reader,
                         const std::string& folder, std::vector<CFileData>& found,
-                        off_t& wholeEntriesEnd) {
+                        std::vector<std::string>& unnamed, off_t& wholeEntriesEnd) {
     std::string url, name;
     for (;;) {
         const auto urlLine = reader.Next(url);
@@ -170,10 +170,13 @@ bool ReadJournalEntries(platform::FileSystem& fileSystem, ListLineReader& reader
         wholeEntriesEnd = reader.Offset();
         struct stat status {};
         if (urlLine != ListLineReader::Line::Ok || nameLine != ListLineReader::Line::Ok ||
-            url.empty() || !IsUsableLocalName(name) ||
-            fileSystem.Lstat(MediaPath(folder, name).c_str(), &status) != 0 ||
-            !S_ISREG(status.st_mode))
+            url.empty() || !IsUsableLocalName(name))
             continue;
+        if (fileSystem.Lstat(MediaPath(folder, name).c_str(), &status) != 0) {
+            if (errno == ENOENT) unnamed.push_back(name);
+            continue;
+        }
+        if (!S_ISREG(status.st_mode)) continue;
         found.push_back(CFileData{name, url, 0});
     }
     return true;
@@ -246,7 +249,7 @@ ListReadResult MergeJournal(platform::FileSystem& fileSystem, const std::string&
     ListLineReader reader(fileSystem, fd.Get());
     std::vector<CFileData> found;
     off_t wholeEntriesEnd = 0;
-    if (!ReadJournalEntries(fileSystem, reader, folder, found, wholeEntriesEnd))
+    if (!ReadJournalEntries(fileSystem, reader, folder, found, result.unnamed, wholeEntriesEnd))
         return Unreadable(platform::Outcome::Failed("", reader.Error()));
     // Appends after a torn entry would otherwise be read out of step for ever;
     // but a second name of someone's file is never cut.

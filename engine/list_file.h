@@ -30,6 +30,9 @@ struct ListReadResult {
     size_t skipped = 0;  // entries dropped: overlong or NUL-holding lines, unusable local names
     size_t added = 0;    // the journal's entries taken in
     bool trimmed = false;  // a torn last journal entry was cut off the file
+    // The journal's entries whose files are not in the folder: a store a kill
+    // cut short before its rename, or a file deleted since.
+    std::vector<std::string> unnamed;
     // Why the file is Unreadable, or why a torn journal entry could not be cut.
     platform::Outcome failure = platform::Outcome::Ok();
     [[nodiscard]] bool Readable() const { return status != ListReadStatus::Unreadable; }

@@ -106,8 +106,8 @@ bool MediaFileWriter::WritePending() {
 }
 
 bool MediaFileWriter::Finish() {
-    // No fsync per file: the list file, which alone makes a file count, is
-    // written only after one sync of the whole file system (WriteLocalFileList).
+    // Not synced here: the commit syncs the bytes just before the rename
+    // gives the file its name, and not at all for a part set aside.
     if (!WritePending()) return false;
     const int fd = fd_;
     fd_ = -1;

@@ -198,7 +198,10 @@ bool MediaTransfer::OnBody(const char* data, size_t size) {
     }
     // A stop ends the transfer after the piece that came with it: the part
     // keeps every byte that crossed the line, for the next run to go on from.
-    if (StopRequested()) {
+    // The piece that completes the file ends it as it is: whole, it is stored,
+    // where a part as long as the file could only be asked for again.
+    const bool whole = announcedEnd_ > 0 && receivedBytes_ >= announcedEnd_;
+    if (StopRequested() && !whole) {
         cutShort_ = true;
         return false;
     }

@@ -147,6 +147,7 @@ void CFeedEngine::QueueFoundItems(const CPixoluneFeed& feed, std::vector<CPixolu
         DownloadQueue.push_back(std::move(found[i]));
     Log("     %d Items queued to download",
         static_cast<int>(DownloadQueue.size() + downloads_.Size()));
+    Tell(EngineEvent::Kind::FeedsRead, DownloadQueue.size() + downloads_.Size());
 }
 
 size_t CFeedEngine::QueueItemsEarly(const std::vector<CPixoluneItem>& itemsSoFar, size_t queued,
