@@ -110,6 +110,7 @@ void CFeedEngine::EndWork() {
 bool CFeedEngine::KeepQuiet(const PluginSettings& settings) {
     const bool quiet =
         IsQuietHour(LocalHourAt(clock_.WallSeconds()), settings.QuietFrom, settings.QuietTo);
+    if (quiet && inQuietHours_) Health.ClockReadAgain();
     if (quiet == inQuietHours_) return quiet;
     inQuietHours_ = quiet;
     Health.QuietHours(quiet, settings.QuietFrom, settings.QuietTo);

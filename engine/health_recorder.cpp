@@ -108,6 +108,12 @@ void HealthRecorder::QuietHours(bool begun, int from, int to) {
         Changed();
 }
 
+void HealthRecorder::ClockReadAgain() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    constexpr std::chrono::minutes kSkew{1};
+    if (writtenState_ && record_.updated && *record_.updated > Now() + kSkew) WriteRecord();
+}
+
 void HealthRecorder::TokenGiven() {
     std::lock_guard<std::mutex> guard(mutex_);
     if (!record_.signInNeeded) return;

@@ -58,6 +58,10 @@ class HealthRecorder {
     void RefreshEnded();
     // The settings' quiet hours [from, to) began or ended.
     void QuietHours(bool begun, int from, int to);
+    // A pass that sends nothing (quiet hours): a record written while the
+    // clock ran ahead would read as from the future once it is set right,
+    // so it is written again then.
+    void ClockReadAgain();
     void SignInMissing();
     // A new token came from the host: no sign-in is awaited until it is refused.
     void TokenGiven();
