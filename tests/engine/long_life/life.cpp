@@ -1,6 +1,5 @@
 #include "life.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -14,7 +13,6 @@
 #include <optional>
 #include <random>
 #include <set>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,68 +21,76 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/quiet_hours.h"
-#include "engine_test_support.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
 #include "platform/health_record.h"
 #include "platform/url_parts.h"
-#include "sim_world.h"
+#include "sim_disk.h"
+#include "sim_network.h"
+#include "sim_service.h"
 
 namespace pixolune::life {
 namespace {
 
 constexpr int32_t kOlderHours = 2;  // the age limit of removal mode 1
-constexpr size_t kKeptLogLines = 40;
+constexpr double kDeathsPerDay = 1.5;
+// The folders live on the simulated disk alone.
+const std::string kMediaFolder = "/life/media";
+const std::string kStateFolder = "/life/state";
+const std::string kHealthRecord = kStateFolder + "/health-KAL.json";
+
+std::string Media(const std::string& name) {
+    return kMediaFolder + "/" + name;
+}
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitizedMemory = true;
 #else
 constexpr bool kSanitizedMemory = false;
 #endif
 
-// The plug-in's last log lines, shown when a promise breaks.
-class LogTail {
+// With LONG_LIFE_LOG set, the plug-in's whole log goes to that file.
+int WriteWholeLog(int code, intptr_t, intptr_t text) {
+    static const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        std::getenv("LONG_LIFE_LOG") ? std::fopen(std::getenv("LONG_LIFE_LOG"), "w") : nullptr,
+        &std::fclose);
+    if (code != 7 || text == 0 || !file) return 0;
+    std::fprintf(file.get(), "%s\n", reinterpret_cast<const char*>(text));
+    return 1;
+}
+
+std::string When(uint64_t ms) {
+    char when[64];
+    std::snprintf(when, sizeof when, "day %llu %02llu:%02llu:%02llu.%03llu",
+                  static_cast<unsigned long long>(ms / kMsPerDay),
+                  static_cast<unsigned long long>(ms % kMsPerDay / kMsPerHour),
+                  static_cast<unsigned long long>(ms % kMsPerHour / kMsPerMinute),
+                  static_cast<unsigned long long>(ms % kMsPerMinute / 1000),
+                  static_cast<unsigned long long>(ms % 1000));
+    return when;
+}
+
+// What happened in a life, in order: the engine's events and the script's
+// doings. Its digest tells two lives apart; its tail is shown when a promise breaks.
+class Trace {
   public:
-    static int Callback(int code, intptr_t, intptr_t text) {
-        if (code != 7 || text == 0) return 0;
-        std::lock_guard<std::mutex> guard(mutex_);
-        lines_.emplace_back(reinterpret_cast<const char*>(text));
-        if (std::FILE* whole = WholeLog()) std::fprintf(whole, "%s\n", lines_.back().c_str());
-        if (lines_.back().find("Items queued to download") != std::string::npos) ++refreshes_;
-        if (lines_.back() == "Download complete") closed_ = true;
-        if (lines_.size() > kKeptLogLines) lines_.pop_front();
-        return 1;
+    void Note(uint64_t ms, const std::string& what) {
+        std::string line = When(ms) + " " + what;
+        for (const char c : line) digest_ = (digest_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+        digest_ = (digest_ ^ '\n') * 0x100000001b3ULL;
+        tail_.push_back(std::move(line));
+        if (tail_.size() > kShown) tail_.pop_front();
     }
-    // Feeds read since the last call: a batch that closes after them is a real one.
-    static uint64_t TakeRefreshes() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return std::exchange(refreshes_, 0);
-    }
-    // Whether a batch closed since the last call; quiet hours end a pass, not the batch.
-    static bool TakeClosed() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return std::exchange(closed_, false);
-    }
-    static std::string Text() {
-        std::lock_guard<std::mutex> guard(mutex_);
+    [[nodiscard]] uint64_t Digest() const { return digest_; }
+    [[nodiscard]] std::string Tail() const {
         std::string text;
-        for (const std::string& line : lines_) text += "    " + line + "\n";
+        for (const std::string& line : tail_) text += "    " + line + "\n";
         return text;
     }
 
   private:
-    // With LONG_LIFE_LOG set, every line goes to that file as well: the tail
-    // seldom reaches back to the step that broke a promise.
-    static std::FILE* WholeLog() {
-        static const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-            std::getenv("LONG_LIFE_LOG") ? std::fopen(std::getenv("LONG_LIFE_LOG"), "w") : nullptr,
-            &std::fclose);
-        return file.get();
-    }
-
-    static inline std::mutex mutex_;
-    static inline std::deque<std::string> lines_;
-    static inline uint64_t refreshes_ = 0;
-    static inline bool closed_ = false;
+    static constexpr size_t kShown = 40;
+    uint64_t digest_ = 0xcbf29ce484222325ULL;
+    std::deque<std::string> tail_;
 };
 
 // One fault of the script: on for a while, then off.
@@ -92,15 +98,6 @@ struct FaultWindow {
     uint64_t untilMs = 0;
     bool on = false;
 };
-
-size_t CountEntries(const char* folder) {
-    size_t count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (::readdir(dir)) ++count;
-        ::closedir(dir);
-    }
-    return count;
-}
 
 long StatusField(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -116,36 +113,21 @@ class Life {
     explicit Life(const LifeOptions& options)
         : options_(options),
           random_(options.seed),
-          files_(folder_.Path(), clock_),
-          media_(clock_),
-          otherMedia_(clock_),
-          service_(media_.Base(), otherMedia_.Base()),
-          engine_(settings_, files_, clock_) {
-        SetHostCallback(&LogTail::Callback);
-        settings_.ImgFolder = folder_.Path();
+          disk_({kMediaFolder, kStateFolder}, kMediaFolder, clock_),
+          network_(clock_),
+          service_(network_.AddHost("media-a.test"), network_.AddHost("media-b.test")),
+          media_(*network_.HostOf(service_.UrlOf(1))),
+          otherMedia_(*network_.HostOf(service_.UrlOf(SimService::kOtherHostEvery))) {
+        SetHostCallback(&WriteWholeLog);
+        settings_.ImgFolder = kMediaFolder;
         settings_.tmUpdate = 1;
         settings_.KpropTitle = 1;
         settings_.RestartKal = 1;
         settings_.FeedsSynch = options.feedsSynch;
         settings_.OlderDays = 0;
         settings_.OlderHours = kOlderHours;
-        engine_.SetQueryFactory(service_.Factory());
-        engine_.SetIdleInterval(std::chrono::seconds(30));
-        // A trickle is given up after a second of the real time transfers take here.
-        MediaDownloadLimits limits;
-        limits.http.lowSpeedSeconds = 1;
-        engine_.SetDownloadLimits(limits);
-        engine_.OpenHealthRecord(stateFolder_.File("health-KAL.json"));
-        FeedArray feeds(SimService::kFeeds);
-        for (int i = 0; i < SimService::kFeeds; ++i) {
-            feeds[i].Type = SimService::kFeedTypes[i];
-            feeds[i].MaxP = 30;
-        }
-        feeds[2].Tags = "sunset";
-        engine_.Configuration().Change(
-            [&](EngineConfiguration::Live& live) { live.Feeds = std::move(feeds); });
         service_.SetAcceptedToken(token_);
-        engine_.SetToken(token_);
+        StartEngine(token_);
         for (int feed = 0; feed < SimService::kFeeds; ++feed)
             for (int n = 0; n < 20; ++n) AddItem(feed);
         const uint64_t days = static_cast<uint64_t>(options.days);
@@ -155,27 +137,32 @@ class Life {
 
     LifeReport Run() {
         const uint64_t endMs = static_cast<uint64_t>(options_.days) * kMsPerDay;
-        engine_.BeginWork();
         while (clock_.NowMs() < endMs && report_.broken.empty()) {
+            if (disk_.Dead()) {
+                DieAndStartAgain();
+                continue;
+            }
             while (nextMinuteMs_ <= clock_.NowMs()) {
                 ScriptMinute();
                 nextMinuteMs_ += kMsPerMinute;
             }
-            const DownloadStep step = engine_.RunPass(&stop_);
-            if (stop_.load() != 0) {
+            const DownloadStep step = engine_->RunPass(&stop_);
+            if (disk_.Dead()) continue;
+            if (stop_ != 0) {
                 StopAndStartAfterATransferWasCut();
                 continue;
             }
             if (step == DownloadStep::ItemTaken) continue;
             // A pass that only found the queue empty closes no batch of its own.
-            if (LogTail::TakeClosed() &&
-                LogTail::TakeRefreshes() > 0) {
+            if (std::exchange(batchClosed_, false) && std::exchange(feedsRead_, false)) {
                 ++report_.batches;
                 CheckPromises();
             }
-            (void)clock_.WaitFor(idle_, engine_.IdleInterval());
+            (void)clock_.WaitFor(idle_, engine_->IdleInterval());
         }
-        engine_.EndWork();
+        engine_->EndWork();
+        report_.deaths = deaths_;
+        report_.digest = trace_.Digest();
         return report_;
     }
 
@@ -192,6 +179,8 @@ class Life {
         if (Chance(2.0 / 1440)) ReloadTheSettings();
         if (Chance(4.0 / 1440)) SignTheAddressesAnew();
         if (Chance(4.0 / 1440)) StopDuringTheNextTransfer();
+        if (Chance(kDeathsPerDay / 1440)) ArmADeath();
+        if (disk_.Dead()) return;  // the host starts it again before anything is judged
         MeasureResourcesDaily();
         CheckStoredFilesReachTheShow();
         CheckTheHealthTellsTheTruth();
@@ -214,9 +203,12 @@ class Life {
         if (Chance(1.0 / (2 * 1440)))
             Start(mediaBusy_, 20 * kMsPerMinute, [&] { media_.SetBusy(true); });
         if (Chance(1.0 / (4 * 1440)))
-            Start(diskFull_, 2 * kMsPerHour, [&] { files_.SetDiskFull(true); });
+            Start(diskFull_, 2 * kMsPerHour, [&] {
+                disk_.SetDiskFull(true);
+                diskFullSinceQuiet_ = true;
+            });
         if (Chance(1.0 / (5 * 1440)))
-            Start(unwritable_, kMsPerHour, [&] { files_.SetUnwritable(true); });
+            Start(unwritable_, kMsPerHour, [&] { disk_.SetUnwritable(true); });
         if (Chance(1.0 / (3 * 1440)) && !quiet_.on) BeginQuietHours();
         if (Chance(1.0 / (4 * 1440)))
             Start(otherHostHeld_, 3 * kMsPerHour, [&] { otherMedia_.SetBusy(true, 3600); });
@@ -229,23 +221,176 @@ class Life {
                                     static_cast<int64_t>(1 + random_() % 3) * 365 * 86400;
                 clock_.JumpWall(clockJumpSeconds_);
             });
+        if (Chance(1.0 / (2 * 1440)) && !rateCapped_.on) {
+            rateCapped_ = {clock_.NowMs() + (1 + random_() % 4) * kMsPerHour, true};
+            SetRateCap(1 + static_cast<int32_t>(random_() % 8));
+        }
         CheckQuietHoursAreQuiet();
+        CheckTheRateCapHolds();
+    }
+
+    // The user caps the worker's rate; it takes hold at the next pass.
+    void SetRateCap(int32_t kibPerSecond) {
+        Note("rate cap " + std::to_string(kibPerSecond) + " KiB/s");
+        engine_->Configuration().Change(
+            [&](EngineConfiguration::Live& live) { live.Settings.MaxRateKB = kibPerSecond; });
+        (void)network_.BusiestSecondSince(clock_.NowMs());  // what came before is not judged
+        capSinceMs_ = clock_.NowMs() + kMsPerMinute;
+        capKiB_ = kibPerSecond;
+    }
+
+    // No simulated second carries more than the cap and its budget's burst
+    // (a tenth of a second's bytes but at least 16 KiB, and the one piece of
+    // up to 16 KiB it may run into debt by).
+    void CheckTheRateCapHolds() {
+        const uint64_t busiest = network_.BusiestSecondSince(capSinceMs_);
+        if (!rateCapped_.on || clock_.NowMs() < capSinceMs_) return;
+        const uint64_t cap = static_cast<uint64_t>(capKiB_) * 1024;
+        const uint64_t allowed = cap + std::max<uint64_t>(cap / 10, 16 * 1024) + 16 * 1024;
+        if (busiest > allowed)
+            Break("the rate cap holds: a second carried " + std::to_string(busiest) +
+                  " bytes under a cap of " + std::to_string(cap));
+    }
+
+    // A host starts the plug-in on the folder: a new engine over the same disk and line.
+    void StartEngine(const std::string& token) {
+        FeedArray feeds(SimService::kFeeds);
+        for (int i = 0; i < SimService::kFeeds; ++i) {
+            feeds[i].Type = SimService::kFeedTypes[i];
+            feeds[i].MaxP = 30;
+        }
+        feeds[2].Tags = "sunset";
+        prunedSinceStart_ = false;
+        engine_ = std::make_unique<CFeedEngine>(settings_, disk_, clock_, network_.NewSession());
+        engine_->SetQueryFactory(service_.Factory());
+        engine_->SetIdleInterval(std::chrono::seconds(30));
+        engine_->OpenHealthRecord(kHealthRecord);
+        engine_->SetEventSink([this](const EngineEvent& event) { Heard(event); });
+        engine_->Configuration().Change(
+            [&](EngineConfiguration::Live& live) { live.Feeds = std::move(feeds); });
+        engine_->SetToken(token);
+        engine_->BeginWork();
+    }
+
+    void Heard(const EngineEvent& event) {
+        if (disk_.Dead()) return;  // a dead process's words reach nobody
+        switch (event.kind) {
+            case EngineEvent::Kind::FeedsRead:
+                feedsRead_ = true;
+                return Note("feeds read, " + std::to_string(event.count) + " queued");
+            case EngineEvent::Kind::Stored:
+                ++report_.stored;
+                deletedByTheUser_.erase(event.name);
+                if (unshownSinceMs_ == 0) unshownSinceMs_ = clock_.NowMs();
+                return Note("stored " + event.name);
+            case EngineEvent::Kind::Pruned:
+                prunedSinceStart_ = true;
+                goneBeforeAPrune_.clear();
+                report_.pruned += event.count;
+                return Note("pruned " + std::to_string(event.count));
+            case EngineEvent::Kind::BatchClosed:
+                batchClosed_ = true;
+                // The list that names them is written: the journal is gone.
+                if (!disk_.Contents(Media(kJournalFileName))) unshownSinceMs_ = 0;
+                return Note("batch closed, " + std::to_string(event.count) + " listed");
+        }
+    }
+
+    void Note(const std::string& what) { trace_.Note(clock_.NowMs(), what); }
+
+    // The process dies at one of the next changes it makes to the disk: in
+    // a transfer, between a rename and its note, while the list is written,
+    // while pruning or during a stop, wherever the count falls.
+    void ArmADeath() {
+        if (disk_.Dead()) return;
+        const uint64_t after = 1 + random_() % 400;
+        Note("a death armed, " + std::to_string(after) + " changes on");
+        disk_.DieAfter(after, [this] {
+            Note("the process dies");
+            stop_ = 1;
+            engine_->WakeTransfers();
+        });
+    }
+
+    // Killed: the engine goes without a word to the disk, which loses what
+    // was not synced, and the host starts the plug-in again on the folder.
+    void DieAndStartAgain() {
+        ++deaths_;
+        // The host keeps the settings and the token the plug-in was given.
+        const std::string token = engine_->Configuration().Read().token;
+        engine_.reset();
+        std::string lost;
+        std::set<std::string> lostNames = disk_.Revive();
+        // A part without its note (a transfer that came whole lets its note go
+        // before the rename) can't be resumed: the new engine removes it.
+        const std::vector<std::string> names = disk_.Names(kMediaFolder);
+        const std::set<std::string> inFolder(names.begin(), names.end());
+        for (const std::string& name : names)
+            if (KindOfPartialName(name) == PartialName::Part && inFolder.count(NoteOfPart(name)) == 0)
+                lostNames.insert(name.substr(0, name.size() - 21));
+        for (const std::string& name : lostNames) {
+            disk_.ForgetFetched(name);
+            inodes_.erase(name);
+            lost += " " + name;
+        }
+        Note("the disk lost what was not synced:" + (lost.empty() ? std::string(" nothing") : lost));
+        stop_ = 0;
+        feedsRead_ = batchClosed_ = false;
+        media_.ClientDied();
+        otherMedia_.ClientDied();
+        CheckWholeAfterADeath();
+        StartEngine(token);
+        // The folder's parts and the list are read anew; the world waits for the new engine.
+        settledSinceMs_ = calmSinceMs_ = std::max(calmSinceMs_, clock_.NowMs());
+        unshownSinceMs_ = 0;
+    }
+
+    // After a death: the list reads whole, every file it names is there and
+    // complete, and nothing of the user's is touched.
+    void CheckWholeAfterADeath() {
+        const std::set<std::string> delivered = DeliveredAddresses();
+        LocalFileMap listed;
+        const ListReadResult list =
+            ReadListFile(disk_, Media(kListFileName), listed);
+        if (!list.Readable()) return Break("the list reads whole after a death");
+        for (const auto& [url, record] : listed) {
+            const std::optional<std::string> bytes = disk_.Contents(Media(record.LocalName));
+            // Pruning removes the files before the list stops naming them (the
+            // other way round, a death would leave files of ours unlisted for
+            // ever): a file gone is one its feeds had left, whose record goes
+            // at the next prune.
+            if (!bytes && delivered.count(platform::AddressWithoutQuery(url)) != 0 &&
+                deletedByTheUser_.count(record.LocalName) == 0)
+                return Break("every listed file is there after a death: " + record.LocalName);
+            if (!bytes) {
+                goneBeforeAPrune_.insert(url);
+                continue;
+            }
+            if (*bytes != SimHost::BodyOf(record.LocalName) &&
+                userNames_.count(record.LocalName) == 0)
+                return Break("every listed file is whole after a death: " + record.LocalName);
+        }
+        std::set<std::string> inFolder;
+        for (const std::string& name : disk_.Names(kMediaFolder)) inFolder.insert(name);
+        CheckUsersFilesUntouched(inFolder);
     }
 
     // The host stops the plug-in in the middle of a transfer, and starts it again.
     void StopDuringTheNextTransfer() {
-        SimMediaServer& host = Chance(0.5) ? media_ : otherMedia_;
+        SimHost& host = Chance(0.5) ? media_ : otherMedia_;
         host.ArmStop([this] {
-            stop_.store(1);
-            engine_.WakeTransfers();
+            stop_ = 1;
+            engine_->WakeTransfers();
         });
     }
 
     void StopAndStartAfterATransferWasCut() {
-        engine_.EndWork();
-        stop_.store(0);
+        Note("the host stops the plug-in midway");
+        engine_->EndWork();
+        if (disk_.Dead()) return;  // it died while it stopped
+        stop_ = 0;
         ++stopsDuringTransfers_;
-        engine_.BeginWork();
+        engine_->BeginWork();
     }
 
     // The next new item trickles: one byte, then nothing, while others arrive.
@@ -255,10 +400,24 @@ class Life {
         otherMedia_.SetTrickling(SimService::NameOf(tricklingId_));
     }
 
+    [[nodiscard]] const char* NameOf(const FaultWindow& fault) const {
+        const std::pair<const FaultWindow*, const char*> names[] = {
+            {&outage_, "an outage"}, {&tooMany_, "too many requests"},
+            {&tokenRefused_, "a refused token"}, {&flakyLine_, "a flaky line"},
+            {&mediaBusy_, "a busy media host"}, {&diskFull_, "a full disk"},
+            {&unwritable_, "an unwritable folder"}, {&quiet_, "quiet hours"},
+            {&otherHostHeld_, "the other host's hold"}, {&trickle_, "a trickle"},
+            {&clockJumped_, "a clock jump"}, {&rateCapped_, "a rate cap"}};
+        for (const auto& [window, name] : names)
+            if (window == &fault) return name;
+        return "a fault";
+    }
+
     template <typename Begin>
     void Start(FaultWindow& fault, uint64_t lengthMs, Begin begin) {
         if (fault.on) return;
         fault = {clock_.NowMs() + lengthMs, true};
+        Note(std::string(NameOf(fault)) + " begins");
         faultBeganMs_ = clock_.NowMs();
         settledSinceMs_ = std::max(settledSinceMs_, clock_.NowMs());
         begin();
@@ -270,11 +429,13 @@ class Life {
         const int hour = LocalHourAt(clock_.WallSeconds());
         quietFromHour_ = hour;
         quietEndHour_ = (hour + 2) % 24;
-        engine_.Configuration().Change([&](EngineConfiguration::Live& live) {
+        engine_->Configuration().Change([&](EngineConfiguration::Live& live) {
             live.Settings.QuietFrom = hour;
             live.Settings.QuietTo = quietEndHour_;
         });
         quiet_ = {UINT64_MAX, true};
+        diskFullSinceQuiet_ = diskFull_.on;
+        Note("quiet hours begin");
         quietBeganMs_ = clock_.NowMs();
         requestsBeforeQuiet_ = service_.Queries() + media_.Requests();
     }
@@ -289,26 +450,27 @@ class Life {
         const uint64_t now = clock_.NowMs();
         if (quiet_.on && LocalHourAt(clock_.WallSeconds()) == quietEndHour_) {
             quiet_.untilMs = now;
-            engine_.Configuration().Change([](EngineConfiguration::Live& live) {
+            engine_->Configuration().Change([](EngineConfiguration::Live& live) {
                 live.Settings.QuietFrom = live.Settings.QuietTo = 0;
             });
         }
         const auto end = [&](FaultWindow& fault, auto finish) {
             if (!fault.on || now < fault.untilMs) return;
             fault.on = false;
+            Note(std::string(NameOf(fault)) + " ends");
             calmSinceMs_ = std::max(calmSinceMs_, now);
             settledSinceMs_ = std::max(settledSinceMs_, now);
             finish();
         };
         end(outage_, [&] { service_.SetOutage(false); });
         end(tooMany_, [&] { service_.SetRetryAfter(0); });
-        end(tokenRefused_, [&] { engine_.SetToken(token_); });
+        end(tokenRefused_, [&] { engine_->SetToken(token_); });
         // Not calm again at its end: the items came through it all the same.
         if (flakyLine_.on && now >= flakyLine_.untilMs) {
             flakyLine_.on = false;
             media_.SetFlaky(false);
         }
-        end(diskFull_, [&] { files_.SetDiskFull(false); });
+        end(diskFull_, [&] { disk_.SetDiskFull(false); });
         end(mediaBusy_, [&] { media_.SetBusy(false); });
         // The engine waits out the last pause the host asked for, an hour.
         end(otherHostHeld_, [&] {
@@ -320,10 +482,19 @@ class Life {
             otherMedia_.SetTrickling("");
             excusedUntilMs_[tricklingId_] = now + kMsPerHour;
         });
-        if (unwritable_.on) unwritableWindows_.push_back({now, now + kMsPerMinute});
-        end(unwritable_, [&] { files_.SetUnwritable(false); });
+        if (unwritable_.on) {
+            if (!unwritableWindows_.empty() && unwritableWindows_.back().second >= now)
+                unwritableWindows_.back().second = now + kMsPerMinute;
+            else
+                unwritableWindows_.push_back({now, now + kMsPerMinute});
+        }
+        end(unwritable_, [&] { disk_.SetUnwritable(false); });
         end(quiet_, [] {});
         end(clockJumped_, [&] { clock_.JumpWall(-clockJumpSeconds_); });
+        if (rateCapped_.on && now >= rateCapped_.untilMs) {
+            rateCapped_.on = false;
+            SetRateCap(0);
+        }
     }
 
     [[nodiscard]] bool AnyFaultButAFlakyLine() const {
@@ -370,8 +541,9 @@ class Life {
             drop["u" + std::to_string(n) + ".jpg"] = "the user's picture " + std::to_string(n);
         }
         for (const auto& [name, bytes] : drop) {
-            if (test::Exists(folder_.File(name))) continue;
-            test::WriteFile(folder_.File(name), bytes);
+            if (disk_.Contents(Media(name))) continue;
+            disk_.WriteOthersFile(Media(name), bytes);
+            Note("the user writes " + name);
             userFiles_[name] = bytes;
         }
     }
@@ -380,52 +552,51 @@ class Life {
         const LocalFileMap listed = ReadListed();
         if (listed.empty()) return;
         auto it = std::next(listed.begin(), static_cast<long>(random_() % listed.size()));
-        ::unlink(folder_.File(it->second.LocalName).c_str());
+        disk_.RemoveOthersWay(Media(it->second.LocalName));
+        Note("the user deletes " + it->second.LocalName);
+        deletedByTheUser_.insert(it->second.LocalName);
+        // Its item is fetched again within a refresh, as a new one is.
+        const std::string& name = it->second.LocalName;
+        if (name.size() > 1 && name[0] == 'i')
+            addedAtMs_[std::strtoull(name.c_str() + 1, nullptr, 10)] = clock_.NowMs();
         // It is fetched anew, and counts anew.
-        files_.ForgetFetched(it->second.LocalName);
+        disk_.ForgetFetched(it->second.LocalName);
         // Deleted while a batch runs, it may stay listed until the next batch.
         deletedSinceCheck_.insert(it->first);
+        goneBeforeAPrune_.insert(it->first);
         inodes_.erase(it->second.LocalName);
     }
 
-    // The host disables and enables the plug-in: a real worker runs a while.
+    // The host disables and enables the plug-in between two passes.
     void StopAndStartTheWorker() {
-        clock_.SetThreaded(true);
-        const uint64_t waitsBefore = clock_.Waits();
-        engine_.StartWorker();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (clock_.Waits() == waitsBefore && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const bool passed = clock_.Waits() != waitsBefore;
-        engine_.StopWorker();
-        clock_.SetThreaded(false);
-        engine_.BeginWork();  // the life's own passes are the worker again
-        if (!passed) Break("a start after a stop runs a worker");
+        Note("the host stops and starts the plug-in");
+        engine_->EndWork();
+        engine_->BeginWork();
     }
 
     // The same photos under new addresses: nothing is fetched again (the
     // checker's inodes say so); until the next refresh the list has the old ones.
     void SignTheAddressesAnew() {
         service_.SignAnew();
+        Note("the service signs its addresses anew");
         calmSinceMs_ = std::max(calmSinceMs_, clock_.NowMs());
     }
 
     void ReloadTheSettings() {
-        engine_.Configuration().Change([](EngineConfiguration::Live& live) {
+        engine_->Configuration().Change([](EngineConfiguration::Live& live) {
             FeedArray same;
             CopyFeedArray(same, live.Feeds);
             live.Feeds = std::move(same);
         });
-        engine_.SetToken(engine_.Configuration().Read().token);
+        engine_->SetToken(engine_->Configuration().Read().token);
     }
 
     // The promises, after every batch.
     void CheckPromises() {
         deletedInBatch_ = std::exchange(deletedSinceCheck_, {});
         const LocalFileMap listed = ReadListed();
-        CountChanges(listed);
         std::set<std::string> inFolder;
-        for (const std::string& name : test::FolderNames(folder_.Path())) inFolder.insert(name);
+        for (const std::string& name : disk_.Names(kMediaFolder)) inFolder.insert(name);
         CheckListedFilesAreThere(listed, inFolder);
         CheckOnlyListedFilesAreOurs(listed, inFolder);
         CheckUsersFilesUntouched(inFolder);
@@ -440,17 +611,11 @@ class Life {
     // a restart asked for) within 3 minutes, whatever else waits: the journal,
     // which the list's write empties, holds nothing older.
     void CheckStoredFilesReachTheShow() {
-        struct stat status {};
-        const bool journal = ::stat(folder_.File(kJournalFileName).c_str(), &status) == 0;
-        if (!journal || unwritable_.on) {
-            journalSinceMs_ = 0;
-            return;
-        }
         const uint64_t now = clock_.NowMs();
-        if (journalSinceMs_ == 0) journalSinceMs_ = now;
-        if (now - journalSinceMs_ > 3 * kMsPerMinute)
-            Break("a stored file reaches the show within 3 minutes: the journal is " +
-                  std::to_string((now - journalSinceMs_) / kMsPerMinute) + " minutes old");
+        if (unwritable_.on) unshownSinceMs_ = 0;
+        if (unshownSinceMs_ != 0 && now - unshownSinceMs_ > 3 * kMsPerMinute)
+            Break("a stored file reaches the show within 3 minutes: one waits for " +
+                  std::to_string((now - unshownSinceMs_) / kMsPerMinute) + " minutes");
     }
 
     // A stop, a cut or quiet hours keep what came: no file takes more than
@@ -460,22 +625,22 @@ class Life {
         for (const auto& [url, record] : listed) {
             const std::string& name = record.LocalName;
             if (userNames_.count(name) != 0) continue;  // compared with the user's file
-            const SimFileSystem::Fetched fetched = files_.FetchedOf(name);
-            const uint64_t size = SimMediaServer::BodyOf(name).size();
+            const SimDisk::Fetched fetched = disk_.FetchedOf(name);
+            const uint64_t size = SimHost::kBodyBytes;
             if (fetched.bytes * 10 <= size * 13 || FetchedWhileUnwritable(fetched)) continue;
             return Break("a file comes down the line once: " + name + " took " +
                          std::to_string(fetched.bytes) + " bytes for " + std::to_string(size));
         }
     }
 
-    [[nodiscard]] bool FetchedWhileUnwritable(const SimFileSystem::Fetched& fetched) const {
+    [[nodiscard]] bool FetchedWhileUnwritable(const SimDisk::Fetched& fetched) const {
         for (const auto& [from, until] : unwritableWindows_)
             if (fetched.firstMs <= until && fetched.lastMs >= from) return true;
         return false;
     }
 
     void CheckPausesAreKept() {
-        for (const SimMediaServer* host : {&media_, &otherMedia_})
+        for (const SimHost* host : {&media_, &otherMedia_})
             if (!host->PauseBroken().empty())
                 return Break("a pause a host asked for is kept: " + host->PauseBroken());
     }
@@ -483,9 +648,9 @@ class Life {
     // Every minute, the verdict `kalhost status` would give, read off the
     // record's file, matches the world: quiet hours, a failing service, a calm day.
     void CheckTheHealthTellsTheTruth() {
-        if (!test::Exists(stateFolder_.File("health-KAL.json"))) return;  // before the first word
+        if (!disk_.Contents(kHealthRecord)) return;  // before the first word
         const std::optional<platform::HealthRecord> record =
-            platform::HealthRecordFromJson(test::ReadFile(stateFolder_.File("health-KAL.json")));
+            platform::HealthRecordFromJson(*disk_.Contents(kHealthRecord));
         if (!record) return Break("the health record can be read");
         const platform::WallTime now{std::chrono::seconds(clock_.WallSeconds())};
         const platform::HealthVerdict verdict = platform::JudgeHealth(*record, now);
@@ -507,6 +672,9 @@ class Life {
         } else if (!AnyFaultOfTheHealth()) {
             expected = HealthVerdict::Healthy;
         }
+        // Quiet hours download nothing: a disk that ran full before them
+        // is said full until they end, though it has room again.
+        if (quiet_.on && diskFullSinceQuiet_ && verdict == HealthVerdict::DiskReserveReached) return;
         if (expected && verdict != *expected)
             Break("the health tells the truth: the record's verdict is " +
                   std::to_string(static_cast<int>(verdict)) + ", the world's " +
@@ -515,7 +683,9 @@ class Life {
 
     void CheckListedFilesAreThere(const LocalFileMap& listed, const std::set<std::string>& names) {
         for (const auto& [url, record] : listed)
-            if (names.count(record.LocalName) == 0 && deletedInBatch_.count(url) == 0)
+            // Until the engine may prune, the records of files gone wait for it.
+            if (names.count(record.LocalName) == 0 && deletedInBatch_.count(url) == 0 &&
+                goneBeforeAPrune_.count(url) == 0)
                 return Break("every listed file exists: " + record.LocalName + " is missing");
     }
 
@@ -537,7 +707,7 @@ class Life {
                 struct stat status {};
                 const int64_t longest = static_cast<int64_t>(
                     std::chrono::seconds(DownloadPipeline::kPartMaxAge).count() + kMsPerDay / 1000);
-                if (::stat(folder_.File(name).c_str(), &status) == 0 &&
+                if (disk_.Lstat(Media(name).c_str(), &status) == 0 &&
                     clock_.WallSeconds() - static_cast<int64_t>(status.st_mtime) > longest)
                     return Break("no part outlives its time: " + name);
                 continue;
@@ -559,7 +729,7 @@ class Life {
     void CheckUsersFilesUntouched(const std::set<std::string>& names) {
         for (const auto& [name, bytes] : userFiles_) {
             if (names.count(name) == 0) return Break("no file of the user's disappears: " + name);
-            if (test::ReadFile(folder_.File(name)) != bytes)
+            if (disk_.Contents(Media(name)) != bytes)
                 return Break("no file of the user's changes: " + name);
         }
     }
@@ -567,18 +737,16 @@ class Life {
     // Mode 0: only what the feeds' last answers hold; mode 1: also what is
     // younger than the limit.
     void CheckInStepWithTheFeeds(const LocalFileMap& listed) {
+        if (!prunedSinceStart_) return;
         // By address without the signature: a feed that fails keeps the files
         // of its last answer, whatever signature they carried then.
-        std::set<std::string> delivered;
-        for (const auto& answer : service_.LastAnswers())
-            for (const std::string& url : answer)
-                delivered.insert(platform::AddressWithoutQuery(url));
+        const std::set<std::string> delivered = DeliveredAddresses();
         const int64_t limitSeconds = (kOlderHours + 1) * 3600 + 120;
         for (const auto& [url, record] : listed) {
             if (delivered.count(platform::AddressWithoutQuery(url)) != 0) continue;
             struct stat status {};
             // A time more than an hour ahead of the clock is no age.
-            const int64_t age = ::stat(folder_.File(record.LocalName).c_str(), &status) == 0
+            const int64_t age = disk_.Lstat(Media(record.LocalName).c_str(), &status) == 0
                                     ? clock_.WallSeconds() - static_cast<int64_t>(status.st_mtime)
                                     : INT64_MAX;
             const bool young = settings_.FeedsSynch != 0 && age >= -3600 && age < limitSeconds;
@@ -586,6 +754,14 @@ class Life {
                 return Break("the folder holds what the feeds delivered: " + record.LocalName +
                              " left them");
         }
+    }
+
+    [[nodiscard]] std::set<std::string> DeliveredAddresses() const {
+        std::set<std::string> delivered;
+        for (const auto& answer : service_.LastAnswers())
+            for (const std::string& url : answer)
+                delivered.insert(platform::AddressWithoutQuery(url));
+        return delivered;
     }
 
     // Once the service answers and the line and disk are fine, a new item is
@@ -603,9 +779,14 @@ class Life {
                 // The second host may be held for hours; its items wait for it.
                 if (id % SimService::kOtherHostEvery == 0 && otherHostHeld_.on) continue;
                 if (userNames_.count(SimService::NameOf(id)) != 0) continue;  // the user's name
-                if (listed.count(service_.UrlOf(id)) == 0)
+                if (listed.count(service_.UrlOf(id)) == 0) {
+                    std::string under = "nowhere";
+                    for (const auto& [url, record] : listed)
+                        if (record.LocalName == SimService::NameOf(id)) under = url;
                     return Break("a new item reaches the folder: " + SimService::NameOf(id) +
-                                 " has not");
+                                 " has not (listed " + under + ", feed " + std::to_string(feed) +
+                                 ")");
+                }
             }
         }
     }
@@ -616,7 +797,7 @@ class Life {
         std::map<std::string, ino_t> now;
         for (const auto& [url, record] : listed) {
             struct stat status {};
-            if (::stat(folder_.File(record.LocalName).c_str(), &status) != 0) continue;
+            if (disk_.Lstat(Media(record.LocalName).c_str(), &status) != 0) continue;
             now[record.LocalName] = status.st_ino;
             const auto before = inodes_.find(record.LocalName);
             if (before != inodes_.end() && before->second != status.st_ino)
@@ -625,19 +806,11 @@ class Life {
         inodes_ = std::move(now);
     }
 
-    void CountChanges(const LocalFileMap& listed) {
-        std::set<std::string> names;
-        for (const auto& [url, record] : listed) names.insert(record.LocalName);
-        for (const std::string& name : names) report_.stored += lastListed_.count(name) == 0;
-        for (const std::string& name : lastListed_) report_.pruned += names.count(name) == 0;
-        lastListed_ = std::move(names);
-    }
-
     void MeasureResourcesDaily() {
         const uint64_t day = clock_.NowMs() / kMsPerDay;
         if (day == measuredDay_ || day == 0) return;
         measuredDay_ = day;
-        const size_t descriptors = CountEntries("/proc/self/fd");
+        const size_t descriptors = disk_.OpenDescriptors();
         const long threads = StatusField("Threads");
         const long residentKiB = StatusField("VmRSS");
         if (day == 1) {
@@ -646,9 +819,7 @@ class Life {
             baseResidentKiB_ = residentKiB;
             return;
         }
-        // Each of the two media hosts may hold its pool of connections, both ends in this process.
-        const size_t pools = 2 * 2 * platform::HttpSession::kMaxConnectionsPerHost;
-        if (descriptors > baseDescriptors_ + pools + 2) Break("descriptors stay bounded");
+        if (descriptors > baseDescriptors_ + 2) Break("descriptors stay bounded");
         if (threads > baseThreads_ + 2) Break("threads stay bounded");
         // AddressSanitizer keeps freed memory in quarantine: its resident size says nothing.
         if (!kSanitizedMemory && residentKiB > baseResidentKiB_ + 64 * 1024)
@@ -657,9 +828,8 @@ class Life {
 
     [[nodiscard]] LocalFileMap ReadListed() {
         LocalFileMap listed;
-        (void)ReadListFile(platform::RealFileSystem(), folder_.File(kListFileName), listed);
-        (void)MergeJournal(platform::RealFileSystem(), folder_.File(kJournalFileName),
-                           folder_.Path(), listed);
+        (void)ReadListFile(disk_, Media(kListFileName), listed);
+        (void)MergeJournal(disk_, Media(kJournalFileName), kMediaFolder, listed);
         return listed;
     }
 
@@ -668,30 +838,34 @@ class Life {
     void Break(const std::string& promise) {
         if (!report_.broken.empty()) return;
         const uint64_t now = clock_.NowMs();
-        char when[64];
-        std::snprintf(when, sizeof when, "day %llu %02llu:%02llu",
-                      static_cast<unsigned long long>(now / kMsPerDay),
-                      static_cast<unsigned long long>(now % kMsPerDay / kMsPerHour),
-                      static_cast<unsigned long long>(now % kMsPerHour / kMsPerMinute));
-        report_.broken = promise + " (batch " + std::to_string(report_.batches) + ", " + when +
-                         ", seed " + std::to_string(options_.seed) + ")\n  last log lines:\n" +
-                         LogTail::Text();
+        report_.broken = promise + " (seed " + std::to_string(options_.seed) + ", " +
+                         When(now).substr(0, When(now).find('.')) + ", batch " +
+                         std::to_string(report_.batches) + ")\n  the last events:\n" +
+                         trace_.Tail() + "  the transfers under way:\n" + network_.Describe();
     }
 
     const LifeOptions options_;
     std::mt19937_64 random_;
-    test::ScratchFolder folder_;
     SimClock clock_;
-    SimFileSystem files_;
-    SimMediaServer media_;
-    SimMediaServer otherMedia_;
+    SimDisk disk_;
+    SimNetwork network_;
     SimService service_;
-    test::ScratchFolder stateFolder_;
+    SimHost& media_;
+    SimHost& otherMedia_;
     PluginSettings settings_;
-    CFeedEngine engine_;
+    std::unique_ptr<CFeedEngine> engine_;
     std::atomic<int32_t> stop_{0};
     platform::AutoResetEvent idle_;
     LifeReport report_;
+    Trace trace_;
+    bool feedsRead_ = false;
+    bool batchClosed_ = false;
+    uint64_t deaths_ = 0;
+    // A new engine prunes once every feed has answered it (or a day has passed).
+    bool prunedSinceStart_ = false;
+    FaultWindow rateCapped_;
+    uint64_t capSinceMs_ = 0;
+    int32_t capKiB_ = 0;
 
     uint64_t nextMinuteMs_ = 0;
     uint64_t nextId_ = 1;
@@ -702,6 +876,7 @@ class Life {
     FaultWindow outage_, tooMany_, tokenRefused_, flakyLine_, mediaBusy_, diskFull_, unwritable_,
         quiet_, otherHostHeld_, trickle_, clockJumped_;
     int64_t clockJumpSeconds_ = 0;
+    bool diskFullSinceQuiet_ = false;  // the disk ran full since quiet hours last began
     uint64_t faultBeganMs_ = 0;
     uint64_t settledSinceMs_ = 0;  // when the health's faults last began or ended
     int quietFromHour_ = 0;
@@ -709,7 +884,7 @@ class Life {
     uint64_t tricklingId_ = 0;
     std::map<uint64_t, uint64_t> excusedUntilMs_;
     std::vector<std::pair<uint64_t, uint64_t>> unwritableWindows_;
-    uint64_t journalSinceMs_ = 0;
+    uint64_t unshownSinceMs_ = 0;  // the first store the list does not name yet
     uint64_t stopsDuringTransfers_ = 0;
     int quietEndHour_ = 0;
     uint64_t requestsBeforeQuiet_ = 0;
@@ -718,9 +893,10 @@ class Life {
     std::map<std::string, std::string> userFiles_;  // name -> bytes
     std::set<std::string> userNames_;               // the user's files under an item's name
     std::map<std::string, ino_t> inodes_;           // name -> inode at the last batch
-    std::set<std::string> lastListed_;
     std::set<std::string> deletedSinceCheck_;
     std::set<std::string> deletedInBatch_;
+    std::set<std::string> goneBeforeAPrune_;
+    std::set<std::string> deletedByTheUser_;  // until the engine stores the name again
     uint64_t measuredDay_ = 0;
     size_t baseDescriptors_ = 0;
     long baseThreads_ = 0;

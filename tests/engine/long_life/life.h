@@ -18,6 +18,8 @@ struct LifeReport {
     uint64_t batches = 0;
     uint64_t stored = 0;  // files that joined the list
     uint64_t pruned = 0;  // files that left it
+    uint64_t deaths = 0;  // the engine's process killed
+    uint64_t digest = 0;  // of the life's whole trace: a seed replays to the same
     std::string broken;   // the first promise broken, with when; empty when all held
 };
 

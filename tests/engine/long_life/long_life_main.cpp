@@ -26,14 +26,15 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(options.seed), options.days, options.feedsSynch);
     std::fflush(stdout);
     const pixolune::life::LifeReport report = pixolune::life::LiveALife(options);
-    std::printf("batches %llu, files stored %llu, pruned %llu\n",
-                static_cast<unsigned long long>(report.batches),
-                static_cast<unsigned long long>(report.stored),
-                static_cast<unsigned long long>(report.pruned));
+    const auto count = [](uint64_t n) { return static_cast<unsigned long long>(n); };
+    std::printf("seed %llu, days %d, batches %llu, files stored %llu, pruned %llu, deaths %llu, "
+                "trace %016llx: %s\n",
+                count(options.seed), options.days, count(report.batches), count(report.stored),
+                count(report.pruned), count(report.deaths), count(report.digest),
+                report.broken.empty() ? "promises held" : "a promise broken");
     if (!report.broken.empty()) {
         std::printf("promise broken: %s\n", report.broken.c_str());
         return 1;
     }
-    std::printf("promises held\n");
     return 0;
 }
