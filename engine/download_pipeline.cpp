@@ -51,6 +51,14 @@ std::chrono::milliseconds Doubled(std::chrono::milliseconds first, int times,
     return std::min(pause, longest);
 }
 
+// The line broke off after the answer began. A server too slow for our own
+// limits is not: asking again won't help, and it gets nothing stored.
+bool IsCut(const platform::HttpResult& result) {
+    return (result.failure == platform::HttpFailure::Body ||
+            result.failure == platform::HttpFailure::Status) &&
+           result.limitReached == platform::HttpLimitReached::None;
+}
+
 long long Ms(std::chrono::milliseconds duration) {
     return static_cast<long long>(duration.count());
 }
@@ -287,8 +295,7 @@ void DownloadPipeline::TakeEnded(platform::HttpSession::Ended& ended,
         // The item waits for Cancel to give it back to the queue; its part
         // stays for the next run to go on from, as after a cut. One that
         // came whole before the stop is stored as ever.
-        if (entry->transfer->Resumable()) entry->transfer->Suspend();
-        entry->transfer.reset();
+        SetAside(*entry);
         Requeue(std::move(*entry));
         return;
     }
@@ -316,9 +323,7 @@ DownloadPipeline::Ending DownloadPipeline::Classify(const Entry& entry,
             return result.hostUnreachable ? Ending::HostUnreachable : Ending::Done;
         case platform::HttpFailure::Status:
         case platform::HttpFailure::Body:
-            // A server too slow for the limits is not helped by asking again.
-            return result.limitReached == platform::HttpLimitReached::None ? Ending::CutShort
-                                                                           : Ending::Done;
+            return IsCut(result) ? Ending::CutShort : Ending::Done;
         case platform::HttpFailure::None:
         case platform::HttpFailure::Aborted:
             return Ending::Done;
@@ -350,27 +355,21 @@ void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult
             entry.startOver = true;
             break;
         case Ending::CutShort: {
-            const bool resumable = transfer.Resumable();
             const auto pause = Doubled(timing_.firstRetryPause, entry.triesWithoutProgress - 1,
                                        timing_.longestRetryPause);
             Log("DownloadImage(), cut short after %llu bytes (%s), going on in %lld ms, url=%s",
                 static_cast<unsigned long long>(transfer.BytesInFile()), result.errorText.c_str(),
                 Ms(pause), entry.item.Url.c_str());
-            if (resumable) {
-                transfer.Suspend();
-            } else {
-                entry.transfer.reset();
-                entry.startOver = true;
-            }
+            SetAside(entry);
             entry.notBefore += pause;
             break;
         }
         case Ending::HostUnreachable:
-            KeepPartForLater(entry);
+            SetAside(entry);
             HoldHost(entry.host, timing_.firstOutagePause, true);
             break;
         case Ending::HostBusy:
-            KeepPartForLater(entry);
+            SetAside(entry);
             HoldHost(entry.host, std::chrono::duration_cast<std::chrono::milliseconds>(asked),
                      false);
             break;
@@ -381,15 +380,18 @@ void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult
     Requeue(std::move(entry));
 }
 
-// A part with bytes waits for its host to come back; an empty one is no
-// part, and would only linger with the time of its making.
-void DownloadPipeline::KeepPartForLater(Entry& entry) {
-    if (entry.transfer->BytesInFile() > 0) {
+// Ends the entry's transfer: a part that may resume waits for the next try,
+// any other goes (an empty one would only linger with the time of its
+// making) and the next try starts over.
+void DownloadPipeline::SetAside(Entry& entry) {
+    if (entry.transfer->Resumable()) {
         entry.transfer->Suspend();
-        return;
+    } else {
+        entry.transfer.reset();
+        RemovePart(entry.paths);
+        entry.startOver = true;
     }
     entry.transfer.reset();
-    RemovePart(entry.paths);
 }
 
 // A host already held is not held longer by the other items that meet it;
@@ -415,12 +417,8 @@ void DownloadPipeline::HoldHost(const std::string& host, std::chrono::millisecon
 void DownloadPipeline::Finish(Entry& entry, const platform::HttpResult& result,
                               std::vector<Complete>& complete) {
     MediaTransfer& transfer = *entry.transfer;
-    // A part with a validator can go on in a later batch or run.
-    // One our own limits ended is not kept: a server that trickles gets nothing stored.
-    const bool keepPart = !StopRequested() && !transfer.Validator().empty() &&
-                          result.limitReached == platform::HttpLimitReached::None &&
-                          (result.failure == platform::HttpFailure::Body ||
-                           result.failure == platform::HttpFailure::Status);
+    // A cut part that may resume can go on in a later batch or run.
+    const bool keepPart = IsCut(result) && transfer.Resumable();
     const DownloadResult outcome =
         keepPart ? transfer.FinishKeepingPart(result) : transfer.Finish(result);
     if (!keepPart) fileSystem_.Unlink(entry.paths.note.c_str());
@@ -447,10 +445,7 @@ void DownloadPipeline::Requeue(Entry entry) {
 void DownloadPipeline::Suspend() {
     for (auto& [id, entry] : inFlight_) {
         session_.Cancel(id);
-        const bool resumable = entry->transfer->Resumable();
-        if (resumable) entry->transfer->Suspend();
-        entry->transfer.reset();  // a part not kept goes with it
-        entry->startOver = !resumable;
+        SetAside(*entry);
         entry->notBefore = Now();
         Requeue(std::move(*entry));
     }

@@ -173,7 +173,7 @@ class DownloadPipeline {
                       std::vector<Complete>& complete);
     [[nodiscard]] Ending Classify(const Entry& entry, const platform::HttpResult& result) const;
     void Retry(Entry entry, Ending why, const platform::HttpResult& result);
-    void KeepPartForLater(Entry& entry);
+    void SetAside(Entry& entry);
     void HoldHost(const std::string& host, std::chrono::milliseconds pause, bool doubling);
     void Finish(Entry& entry, const platform::HttpResult& result, std::vector<Complete>& complete);
     void Release(const Entry& entry);
