@@ -24,7 +24,6 @@ namespace {
 constexpr size_t kLongestNoteBytes = 1024;
 constexpr long kHttpTooManyRequests = 429;
 constexpr long kHttpUnavailable = 503;
-constexpr long kHttpRangeNotSatisfiable = 416;
 
 std::string HostOf(const std::string& url) {
     const auto parts = platform::ParseUrl(url);
@@ -379,8 +378,6 @@ DownloadPipeline::Ending DownloadPipeline::Classify(
     if (entry.transfer->StartOverWanted()) return Ending::StartOver;
     switch (result.failure) {
         case platform::HttpFailure::Skipped:
-            if (result.status == kHttpRangeNotSatisfiable && entry.transfer->ResumedFromBytes() > 0)
-                return Ending::StartOver;
             if ((result.status == kHttpTooManyRequests || result.status == kHttpUnavailable) &&
                 !result.retryAfter.empty())
                 return Ending::HostBusy;
