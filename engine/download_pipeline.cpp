@@ -298,10 +298,9 @@ bool DownloadPipeline::StartReady() {
     return false;
 }
 
-// Gives the entry its transfer, resuming its part when the part and its
-// validator are there, and starts it on the session; false when Begin
-// refused (logged).
-bool DownloadPipeline::Start(Entry& entry) {
+// The part on disk is continued when the entry may go on from it and it is
+// still a fresh file of ours with its validator noted; else the file starts anew.
+TransferFileStart DownloadPipeline::FileStartFor(const Entry& entry) {
     TransferFileStart start;
     start.mode = TransferFileStart::Mode::Exclusive;
     struct stat status {};
@@ -311,6 +310,13 @@ bool DownloadPipeline::Start(Entry& entry) {
         start.validator = ReadNote(entry.paths.note);
         if (!start.validator.empty()) start.mode = TransferFileStart::Mode::Resume;
     }
+    return start;
+}
+
+// Gives the entry its transfer and starts it on the session; false when
+// Begin refused (logged).
+bool DownloadPipeline::Start(Entry& entry) {
+    TransferFileStart start = FileStartFor(entry);
     if (start.mode == TransferFileStart::Mode::Exclusive) RemovePart(entry.paths);
     auto transfer = std::make_unique<MediaTransfer>(fileSystem_, entry.item.Url, entry.paths.part,
                                                     limits_, stop_, reserveSaidInBatch_);

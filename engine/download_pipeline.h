@@ -188,6 +188,7 @@ class DownloadPipeline {
     [[nodiscard]] size_t HeldBack() const;
     // Whether the entry's host asked for a pause that is not over yet.
     [[nodiscard]] bool HostHeld(const Entry& entry, Clock::time_point now) const;
+    [[nodiscard]] TransferFileStart FileStartFor(const Entry& entry);
     [[nodiscard]] bool Start(Entry& entry);
     [[nodiscard]] std::chrono::milliseconds TimeToNextStart() const;
     void TakeEnded(const platform::HttpSession::Ended& ended, std::vector<Complete>& complete);
