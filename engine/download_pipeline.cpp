@@ -24,7 +24,6 @@ namespace {
 constexpr size_t kLongestNoteBytes = 1024;
 constexpr long kHttpTooManyRequests = 429;
 constexpr long kHttpUnavailable = 503;
-constexpr long kHttpRangeNotSatisfiable = 416;
 
 std::string HostOf(const std::string& url) {
     const auto parts = platform::ParseUrl(url);
@@ -51,26 +50,88 @@ std::chrono::milliseconds Doubled(std::chrono::milliseconds first, int times,
     return std::min(pause, longest);
 }
 
+// The line broke off after the answer began. A server too slow for our own
+// limits is not: asking again won't help, and it gets nothing stored.
+bool IsCut(const platform::HttpResult& result) {
+    return (result.failure == platform::HttpFailure::Body ||
+            result.failure == platform::HttpFailure::Status) &&
+           result.limitReached == platform::HttpLimitReached::None;
+}
+
 long long Ms(std::chrono::milliseconds duration) {
     return static_cast<long long>(duration.count());
 }
 
 }  // namespace
 
+// Positions in the list stay those of the queue: an item that waits again
+// keeps its place.
 struct DownloadPipeline::Entry {
-    uint64_t order = 0;  // queue order
     CPixoluneItem item;
     LocalName name;
     PartialPaths paths;
     std::string host;
-    std::unique_ptr<MediaTransfer> transfer;
-    Clock::time_point notBefore;
-    uint64_t bytesBefore = 0;  // in the part when this try began
+    State state = State::Waiting;
+    platform::HttpSession::TransferId id = 0;  // while InFlight
+    std::unique_ptr<MediaTransfer> transfer;   // while InFlight
+    Clock::time_point notBefore;               // a Waiting item starts no earlier
+    uint64_t bytesBefore = 0;                  // in the part when this try began
     int triesWithoutProgress = 0;
     int triesInAll = 0;
     int hostHolds = 0;
-    bool startOver = false;  // the next try must not resume
 };
+
+// What the item of a transfer that ended does next.
+enum class DownloadPipeline::Next {
+    Finish,   // leaves: its file is stored when whole, else it fails
+    Fail,     // leaves, failed
+    TryAgain  // waits for another try
+};
+// Which count of tries another try uses up; once it is spent the item is finished.
+enum class DownloadPipeline::Budget { None, Tries, HostHolds };
+// What another try waits for besides its turn.
+enum class DownloadPipeline::Pause {
+    None,
+    Doubling,    // a pause doubled per try without progress
+    HostOutage,  // its host, held for a pause doubled per outage
+    HostAsked    // its host, held as long as it asked (within a day)
+};
+struct DownloadPipeline::WhatFollows {
+    Ending ending;
+    Next next;
+    Budget budget;
+    bool keepsPart;  // a part that may resume is continued; any other goes, the file starts over
+    Pause pause;
+};
+
+namespace {
+
+template <typename Row, size_t N>
+constexpr bool RowPerEndingInItsOrder(const Row (&rows)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (static_cast<size_t>(rows[i].ending) != i) return false;
+    return true;
+}
+
+}  // namespace
+
+const DownloadPipeline::WhatFollows& DownloadPipeline::WhatFollowsOn(Ending ending) {
+    // clang-format off
+    static constexpr WhatFollows kTable[] = {
+        // ending                 next            uses up            keeps part  waits for
+        {Ending::Finished,        Next::Finish,   Budget::None,      false,      Pause::None},
+        {Ending::Thrown,          Next::Fail,     Budget::None,      false,      Pause::None},
+        // Cancel gives it back to the queue; the next run goes on from its part.
+        {Ending::Stopped,         Next::TryAgain, Budget::None,      true,       Pause::None},
+        {Ending::CutShort,        Next::TryAgain, Budget::Tries,     true,       Pause::Doubling},
+        {Ending::StartOver,       Next::TryAgain, Budget::Tries,     false,      Pause::None},
+        {Ending::HostUnreachable, Next::TryAgain, Budget::HostHolds, true,       Pause::HostOutage},
+        {Ending::HostBusy,        Next::TryAgain, Budget::HostHolds, true,       Pause::HostAsked},
+    };
+    // clang-format on
+    static_assert(RowPerEndingInItsOrder(kTable), "one row per Ending, in its order");
+    return kTable[static_cast<size_t>(ending)];
+}
 
 DownloadPipeline::DownloadPipeline(platform::HttpSession& session, platform::FileSystem& fileSystem,
                                    platform::Clock& clock)
@@ -101,24 +162,35 @@ bool DownloadPipeline::PreparedFor(const std::string& folder,
     return folder == folder_ && stop == stop_;
 }
 
+size_t DownloadPipeline::InFlight() const {
+    return static_cast<size_t>(
+        std::count_if(entries_.begin(), entries_.end(),
+                      [](const Entry& entry) { return entry.state == State::InFlight; }));
+}
+
+bool DownloadPipeline::OnlyHeldBack() const {
+    const Clock::time_point now = Now();
+    return std::all_of(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+        return entry.state != State::InFlight && HostHeld(entry, now);
+    });
+}
+
 void DownloadPipeline::Add(const CPixoluneItem& item, const LocalName& name) {
-    auto entry = std::make_unique<Entry>();
-    entry->order = nextOrder_++;
-    entry->item = item;
-    entry->name = name;
-    entry->paths = PartialPathsFor(folder_, name.fileName, item.Url);
-    entry->host = HostOf(item.Url);
-    entry->notBefore = Now();
+    Entry& entry = entries_.emplace_back();
+    entry.item = item;
+    entry.name = name;
+    entry.paths = PartialPathsFor(folder_, name.fileName, item.Url);
+    entry.host = HostOf(item.Url);
+    entry.notBefore = Now();
     claimed_.insert(name.fileName);
     urls_.insert(item.Url);
-    waiting_.push_back(std::move(entry));
 }
 
 std::vector<DownloadPipeline::Complete> DownloadPipeline::Refill() {
     std::vector<Complete> complete;
     if (StopRequested()) return complete;
     // Transfers that ended while another request drove the session still hold their slots.
-    if (!inFlight_.empty())
+    if (InFlight() > 0)
         TakeAllEnded(session_.DriveUntilOneEnds(std::chrono::milliseconds(0)), complete);
     while (StartReady()) {
     }
@@ -127,7 +199,7 @@ std::vector<DownloadPipeline::Complete> DownloadPipeline::Refill() {
 
 std::vector<DownloadPipeline::Complete> DownloadPipeline::TakeWhatCame() {
     std::vector<Complete> complete;
-    if (!inFlight_.empty())
+    if (InFlight() > 0)
         TakeAllEnded(session_.DriveUntilOneEnds(std::chrono::milliseconds(0)), complete);
     return complete;
 }
@@ -138,15 +210,16 @@ std::vector<DownloadPipeline::Complete> DownloadPipeline::Step() {
     while (StartReady()) {
     }
     if (Empty()) return complete;
-    if (inFlight_.empty()) {
+    if (InFlight() == 0) {
         // Every item waits out a pause: the wait passes on the engine's clock.
         (void)clock_.WaitFor(pauseEnded_, std::min(TimeToNextStart(), timing_.longestStep));
         while (StartReady()) {
         }
-        if (inFlight_.empty()) return complete;
+        if (InFlight() == 0) return complete;
     }
     std::chrono::milliseconds wait = timing_.longestStep;
-    if (inFlight_.size() < kTransfersInFlight && !waiting_.empty())
+    const size_t inFlight = InFlight();
+    if (inFlight < kTransfersInFlight && inFlight < Size())
         wait = std::clamp(TimeToNextStart(), std::chrono::milliseconds(1), wait);
     TakeAllEnded(session_.DriveUntilOneEnds(wait), complete);
     return complete;
@@ -156,7 +229,7 @@ void DownloadPipeline::TakeAllEnded(std::vector<platform::HttpSession::Ended> en
                                     std::vector<Complete>& complete) {
     int loopFailures = 0;
     std::string loopFailure;
-    for (platform::HttpSession::Ended& one : ended) {
+    for (const platform::HttpSession::Ended& one : ended) {
         if (one.result.loopFailed) {
             ++loopFailures;
             loopFailure = one.result.errorText;
@@ -181,22 +254,25 @@ bool DownloadPipeline::HostHeld(const std::string& url) const {
 size_t DownloadPipeline::HeldBack() const {
     if (holds_.empty()) return 0;
     const Clock::time_point now = Now();
-    return static_cast<size_t>(std::count_if(
-        waiting_.begin(), waiting_.end(), [&](const auto& entry) { return HostHeld(*entry, now); }));
+    return static_cast<size_t>(
+        std::count_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+            return entry.state != State::InFlight && HostHeld(entry, now);
+        }));
 }
 
 uint64_t DownloadPipeline::PromisedBytes(const MediaTransfer* besides) const {
     uint64_t promised = 0;
-    for (const auto& [id, entry] : inFlight_)
-        if (entry->transfer && entry->transfer.get() != besides)
-            promised += entry->transfer->BytesStillToCome();
+    for (const Entry& entry : entries_)
+        if (entry.state == State::InFlight && entry.transfer.get() != besides)
+            promised += entry.transfer->BytesStillToCome();
     return promised;
 }
 
 bool DownloadPipeline::DiskHasRoomForMore() const {
     const uint64_t promised = PromisedBytes(nullptr);
     if (promised == 0) return true;
-    const std::optional<DiskSpace> space = ReadDiskSpace(fileSystem_, folder_.empty() ? "." : folder_);
+    const std::optional<DiskSpace> space =
+        ReadDiskSpace(fileSystem_, folder_.empty() ? "." : folder_);
     if (!space) return true;  // a failed query says nothing of the disk
     const uint64_t reserve = ReserveBytesFor(space->sizeBytes);
     return space->freeBytes > reserve && space->freeBytes - reserve > promised;
@@ -207,61 +283,63 @@ bool DownloadPipeline::DiskHasRoomForMore() const {
 // announced all the room the disk has, none starts: what starts must be
 // able to finish, and the others wait for a later batch.
 bool DownloadPipeline::StartReady() {
-    if (inFlight_.size() >= kTransfersInFlight || StopRequested()) return false;
+    if (InFlight() >= kTransfersInFlight || StopRequested()) return false;
     const Clock::time_point now = Now();
-    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-        Entry& entry = **it;
-        if (entry.notBefore > now || HostHeld(entry, now)) continue;
+    for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
+        if (entry->state == State::InFlight || entry->notBefore > now || HostHeld(*entry, now))
+            continue;
         if (!DiskHasRoomForMore()) return false;
-        std::unique_ptr<Entry> taken = std::move(*it);
-        waiting_.erase(it);
-        Start(*taken);
-        if (taken->transfer) {
-            const platform::HttpSession::TransferId id = session_.Start(taken->transfer->Request());
-            inFlight_.emplace(id, std::move(taken));
-        } else {
+        if (!Start(*entry)) {
             ++failed_;
-            Release(*taken);
+            Leave(entry);
         }
         return true;
     }
     return false;
 }
 
-// Gives the entry its transfer, resuming its part when the part and its
-// validator are there; leaves it without one when Begin refused (logged).
-void DownloadPipeline::Start(Entry& entry) {
+// The part on disk is continued when the entry may go on from it and it is
+// still a fresh file of ours with its validator noted; else the file starts anew.
+TransferFileStart DownloadPipeline::FileStartFor(const Entry& entry) {
     TransferFileStart start;
     start.mode = TransferFileStart::Mode::Exclusive;
     struct stat status {};
     const bool partThere = fileSystem_.Lstat(entry.paths.part.c_str(), &status) == 0;
-    if (partThere && !entry.startOver && S_ISREG(status.st_mode) && !IsStale(entry.paths.part)) {
+    if (partThere && entry.state != State::WaitingAnew && S_ISREG(status.st_mode) &&
+        !IsStale(entry.paths.part)) {
         start.validator = ReadNote(entry.paths.note);
         if (!start.validator.empty()) start.mode = TransferFileStart::Mode::Resume;
     }
+    return start;
+}
+
+// Gives the entry its transfer and starts it on the session; false when
+// Begin refused (logged).
+bool DownloadPipeline::Start(Entry& entry) {
+    TransferFileStart start = FileStartFor(entry);
     if (start.mode == TransferFileStart::Mode::Exclusive) RemovePart(entry.paths);
-    entry.startOver = false;
-    entry.transfer = std::make_unique<MediaTransfer>(fileSystem_, entry.item.Url, entry.paths.part,
-                                                     limits_, stop_, reserveSaidInBatch_);
-    entry.transfer->StartFileAs(std::move(start));
-    entry.transfer->OnValidator([this, note = entry.paths.note](const std::string& validator) {
+    auto transfer = std::make_unique<MediaTransfer>(fileSystem_, entry.item.Url, entry.paths.part,
+                                                    limits_, stop_, reserveSaidInBatch_);
+    transfer->StartFileAs(std::move(start));
+    transfer->OnValidator([this, note = entry.paths.note](const std::string& validator) {
         WriteNote(note, validator);
     });
-    entry.transfer->WeighAgainst(
-        [this, self = entry.transfer.get()] { return PromisedBytes(self); });
-    if (entry.transfer->Begin() != DownloadResult::Ok) {
-        entry.transfer.reset();
-        return;
-    }
-    entry.bytesBefore = entry.transfer->BytesInFile();
+    transfer->WeighAgainst([this, self = transfer.get()] { return PromisedBytes(self); });
+    if (transfer->Begin() != DownloadResult::Ok) return false;
+    entry.bytesBefore = transfer->BytesInFile();
+    entry.id = session_.Start(transfer->Request());
+    entry.transfer = std::move(transfer);
+    entry.state = State::InFlight;
+    return true;
 }
 
 std::chrono::milliseconds DownloadPipeline::TimeToNextStart() const {
     const Clock::time_point now = Now();
     Clock::time_point next = Clock::time_point::max();
-    for (const auto& entry : waiting_) {
-        Clock::time_point ready = entry->notBefore;
-        if (const auto hold = holds_.find(entry->host); hold != holds_.end())
+    for (const Entry& entry : entries_) {
+        if (entry.state == State::InFlight) continue;
+        Clock::time_point ready = entry.notBefore;
+        if (const auto hold = holds_.find(entry.host); hold != holds_.end())
             ready = std::max(ready, hold->second.until);
         next = std::min(next, ready);
     }
@@ -271,125 +349,108 @@ std::chrono::milliseconds DownloadPipeline::TimeToNextStart() const {
            std::chrono::milliseconds(1);
 }
 
-void DownloadPipeline::TakeEnded(platform::HttpSession::Ended& ended,
+// A slot freed: its item leaves or waits for another try, as the table says.
+void DownloadPipeline::TakeEnded(const platform::HttpSession::Ended& ended,
                                  std::vector<Complete>& complete) {
-    const auto found = inFlight_.find(ended.id);
-    if (found == inFlight_.end()) return;
-    std::unique_ptr<Entry> entry = std::move(found->second);
-    inFlight_.erase(found);
-    if (ended.thrown) {
-        (void)entry->transfer->Broken();
-        ++failed_;
-        Release(*entry);
-        return;
+    const auto entry = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& one) {
+        return one.state == State::InFlight && one.id == ended.id;
+    });
+    if (entry == entries_.end()) return;
+    const WhatFollows& follows = WhatFollowsOn(Classify(*entry, ended));
+    switch (follows.next) {
+        case Next::TryAgain:
+            if (TryAgain(*entry, follows, ended.result)) return;
+            Finish(*entry, ended.result, complete);  // no tries left
+            break;
+        case Next::Finish:
+            Finish(*entry, ended.result, complete);
+            break;
+        case Next::Fail:
+            (void)entry->transfer->Broken();
+            ++failed_;
+            break;
     }
-    if (StopRequested() && ended.result.failure != platform::HttpFailure::None) {
-        // The item waits for Cancel to give it back to the queue; its part
-        // stays for the next run to go on from, as after a cut. One that
-        // came whole before the stop is stored as ever.
-        if (entry->transfer->Resumable()) entry->transfer->Suspend();
-        entry->transfer.reset();
-        Requeue(std::move(*entry));
-        return;
-    }
-    const Ending why = Classify(*entry, ended.result);
-    if (why == Ending::Done) {
-        Finish(*entry, ended.result, complete);
-        return;
-    }
-    Retry(std::move(*entry), why, ended.result);
+    Leave(entry);
 }
 
-DownloadPipeline::Ending DownloadPipeline::Classify(const Entry& entry,
-                                                    const platform::HttpResult& result) const {
-    if (StopRequested() || result.loopFailed) return Ending::Done;
+DownloadPipeline::Ending DownloadPipeline::Classify(
+    const Entry& entry, const platform::HttpSession::Ended& ended) const {
+    const platform::HttpResult& result = ended.result;
+    if (ended.thrown) return Ending::Thrown;
+    // One that came whole before the stop is stored as ever.
+    if (StopRequested())
+        return result.failure == platform::HttpFailure::None ? Ending::Finished : Ending::Stopped;
+    if (result.loopFailed) return Ending::Finished;
     if (entry.transfer->StartOverWanted()) return Ending::StartOver;
     switch (result.failure) {
         case platform::HttpFailure::Skipped:
-            if (result.status == kHttpRangeNotSatisfiable && entry.transfer->ResumedFromBytes() > 0)
-                return Ending::StartOver;
             if ((result.status == kHttpTooManyRequests || result.status == kHttpUnavailable) &&
                 !result.retryAfter.empty())
                 return Ending::HostBusy;
-            return Ending::Done;
+            return Ending::Finished;
         case platform::HttpFailure::Connect:
-            return result.hostUnreachable ? Ending::HostUnreachable : Ending::Done;
+            return result.hostUnreachable ? Ending::HostUnreachable : Ending::Finished;
         case platform::HttpFailure::Status:
         case platform::HttpFailure::Body:
-            // A server too slow for the limits is not helped by asking again.
-            return result.limitReached == platform::HttpLimitReached::None ? Ending::CutShort
-                                                                           : Ending::Done;
+            return IsCut(result) ? Ending::CutShort : Ending::Finished;
         case platform::HttpFailure::None:
         case platform::HttpFailure::Aborted:
-            return Ending::Done;
+            return Ending::Finished;
     }
-    return Ending::Done;
+    return Ending::Finished;
 }
 
-void DownloadPipeline::Retry(Entry entry, Ending why, const platform::HttpResult& result) {
-    MediaTransfer& transfer = *entry.transfer;
-    const bool progress = transfer.BytesInFile() > entry.bytesBefore;
+// Counts the try that ended against `budget`; false when none is left.
+bool DownloadPipeline::CountTry(Entry& entry, Budget budget) {
+    if (budget == Budget::None) return true;
+    const bool progress = entry.transfer->BytesInFile() > entry.bytesBefore;
     entry.triesWithoutProgress = progress ? 1 : entry.triesWithoutProgress + 1;
     ++entry.triesInAll;
-    const bool hostHeld = why == Ending::HostUnreachable || why == Ending::HostBusy;
-    if (hostHeld) ++entry.hostHolds;
-    const bool triesLeft = hostHeld ? entry.hostHolds <= kHostHolds
-                                    : entry.triesWithoutProgress <= kTriesWithoutProgress &&
-                                          entry.triesInAll <= kTriesInAll;
-    const std::chrono::seconds asked = std::min(RetryAfterOf(result.retryAfter), timing_.longestHostHold);
-    if (!triesLeft) {
-        std::vector<Complete> none;
-        Finish(entry, result, none);
-        return;
-    }
-    entry.notBefore = Now();
-    switch (why) {
-        case Ending::StartOver:
-            entry.transfer.reset();  // its file goes with it
-            RemovePart(entry.paths);
-            entry.startOver = true;
+    if (budget == Budget::HostHolds) return ++entry.hostHolds <= kHostHolds;
+    return entry.triesWithoutProgress <= kTriesWithoutProgress && entry.triesInAll <= kTriesInAll;
+}
+
+// Sets the entry aside for its next try; false, with the transfer left to
+// finish, when it has no tries left.
+bool DownloadPipeline::TryAgain(Entry& entry, const WhatFollows& follows,
+                                const platform::HttpResult& result) {
+    if (!CountTry(entry, follows.budget)) return false;
+    std::chrono::milliseconds pause{0};
+    switch (follows.pause) {
+        case Pause::None:
             break;
-        case Ending::CutShort: {
-            const bool resumable = transfer.Resumable();
-            const auto pause = Doubled(timing_.firstRetryPause, entry.triesWithoutProgress - 1,
-                                       timing_.longestRetryPause);
+        case Pause::Doubling:
+            pause = Doubled(timing_.firstRetryPause, entry.triesWithoutProgress - 1,
+                            timing_.longestRetryPause);
             Log("DownloadImage(), cut short after %llu bytes (%s), going on in %lld ms, url=%s",
-                static_cast<unsigned long long>(transfer.BytesInFile()), result.errorText.c_str(),
-                Ms(pause), entry.item.Url.c_str());
-            if (resumable) {
-                transfer.Suspend();
-            } else {
-                entry.transfer.reset();
-                entry.startOver = true;
-            }
-            entry.notBefore += pause;
+                static_cast<unsigned long long>(entry.transfer->BytesInFile()),
+                result.errorText.c_str(), Ms(pause), entry.item.Url.c_str());
             break;
-        }
-        case Ending::HostUnreachable:
-            KeepPartForLater(entry);
+        case Pause::HostOutage:
             HoldHost(entry.host, timing_.firstOutagePause, true);
             break;
-        case Ending::HostBusy:
-            KeepPartForLater(entry);
+        case Pause::HostAsked: {
+            const std::chrono::seconds asked =
+                std::min(RetryAfterOf(result.retryAfter), timing_.longestHostHold);
             HoldHost(entry.host, std::chrono::duration_cast<std::chrono::milliseconds>(asked),
                      false);
             break;
-        case Ending::Done:
-            break;
+        }
     }
-    entry.transfer.reset();
-    Requeue(std::move(entry));
+    SetAside(entry, follows.keepsPart);
+    entry.notBefore = Now() + pause;
+    return true;
 }
 
-// A part with bytes waits for its host to come back; an empty one is no
-// part, and would only linger with the time of its making.
-void DownloadPipeline::KeepPartForLater(Entry& entry) {
-    if (entry.transfer->BytesInFile() > 0) {
-        entry.transfer->Suspend();
-        return;
-    }
-    entry.transfer.reset();
-    RemovePart(entry.paths);
+// Ends the entry's transfer and lets it wait: a part that may resume stays
+// for the next try (when `keepsPart`); any other goes (an empty one would
+// only linger with the time of its making) and the next try starts over.
+void DownloadPipeline::SetAside(Entry& entry, bool keepsPart) {
+    const bool keep = keepsPart && entry.transfer->Resumable();
+    if (keep) entry.transfer->Suspend();
+    entry.transfer.reset();  // a part not kept goes with it
+    if (!keep) RemovePart(entry.paths);
+    entry.state = keep ? State::Waiting : State::WaitingAnew;
 }
 
 // A host already held is not held longer by the other items that meet it;
@@ -415,16 +476,11 @@ void DownloadPipeline::HoldHost(const std::string& host, std::chrono::millisecon
 void DownloadPipeline::Finish(Entry& entry, const platform::HttpResult& result,
                               std::vector<Complete>& complete) {
     MediaTransfer& transfer = *entry.transfer;
-    // A part with a validator can go on in a later batch or run.
-    // One our own limits ended is not kept: a server that trickles gets nothing stored.
-    const bool keepPart = !StopRequested() && !transfer.Validator().empty() &&
-                          result.limitReached == platform::HttpLimitReached::None &&
-                          (result.failure == platform::HttpFailure::Body ||
-                           result.failure == platform::HttpFailure::Status);
+    // A cut part that may resume can go on in a later batch or run.
+    const bool keepPart = IsCut(result) && transfer.Resumable();
     const DownloadResult outcome =
         keepPart ? transfer.FinishKeepingPart(result) : transfer.Finish(result);
     if (!keepPart) fileSystem_.Unlink(entry.paths.note.c_str());
-    Release(entry);
     if (outcome != DownloadResult::Ok && !StopRequested()) ++failed_;
     if (outcome == DownloadResult::Ok) {
         // A host that answers is reachable again: its next failure starts with a short pause.
@@ -433,65 +489,46 @@ void DownloadPipeline::Finish(Entry& entry, const platform::HttpResult& result,
     }
 }
 
-void DownloadPipeline::Release(const Entry& entry) {
-    claimed_.erase(entry.name.fileName);
-    urls_.erase(entry.item.Url);
-}
-
-void DownloadPipeline::Requeue(Entry entry) {
-    auto later = std::find_if(waiting_.begin(), waiting_.end(),
-                              [&entry](const auto& other) { return other->order > entry.order; });
-    waiting_.insert(later, std::make_unique<Entry>(std::move(entry)));
+void DownloadPipeline::Leave(EntryList::iterator entry) {
+    claimed_.erase(entry->name.fileName);
+    urls_.erase(entry->item.Url);
+    entries_.erase(entry);
 }
 
 void DownloadPipeline::Suspend() {
-    for (auto& [id, entry] : inFlight_) {
-        session_.Cancel(id);
-        const bool resumable = entry->transfer->Resumable();
-        if (resumable) entry->transfer->Suspend();
-        entry->transfer.reset();  // a part not kept goes with it
-        entry->startOver = !resumable;
-        entry->notBefore = Now();
-        Requeue(std::move(*entry));
+    for (Entry& entry : entries_) {
+        if (entry.state != State::InFlight) continue;
+        session_.Cancel(entry.id);
+        SetAside(entry, true);
+        entry.notBefore = Now();
     }
-    inFlight_.clear();
 }
 
 std::vector<CPixoluneItem> DownloadPipeline::Cancel(Parts parts) {
-    std::vector<std::unique_ptr<Entry>> left;
-    for (auto& [id, entry] : inFlight_) {
-        session_.Cancel(id);
-        if (parts == Parts::KeptToResume && entry->transfer->Resumable())
-            entry->transfer->Suspend();
-        entry->transfer.reset();  // a part not kept goes with it
-        left.push_back(std::move(entry));
-    }
-    inFlight_.clear();
-    for (auto& entry : waiting_) left.push_back(std::move(entry));
-    waiting_.clear();
-    claimed_.clear();
-    urls_.clear();
-    for (const auto& entry : left) {
+    std::vector<CPixoluneItem> items;
+    for (Entry& entry : entries_) {
+        if (entry.state == State::InFlight) {
+            session_.Cancel(entry.id);
+            SetAside(entry, parts == Parts::KeptToResume);
+        }
         struct stat status {};
         const bool kept = parts == Parts::KeptToResume &&
-                          fileSystem_.Lstat(entry->paths.part.c_str(), &status) == 0;
-        if (!kept) RemovePart(entry->paths);
+                          fileSystem_.Lstat(entry.paths.part.c_str(), &status) == 0;
+        if (!kept) RemovePart(entry.paths);
+        items.push_back(entry.item);
     }
-    std::sort(left.begin(), left.end(),
-              [](const auto& a, const auto& b) { return a->order < b->order; });
-    std::vector<CPixoluneItem> items;
-    for (const auto& entry : left) items.push_back(entry->item);
+    entries_.clear();
+    claimed_.clear();
+    urls_.clear();
     return items;
 }
 
 std::set<std::string> DownloadPipeline::PartsInUse() const {
     std::set<std::string> parts;
-    const auto add = [&parts](const Entry& entry) {
+    for (const Entry& entry : entries_) {
         parts.insert(entry.paths.part);
         parts.insert(entry.paths.note);
-    };
-    for (const auto& entry : waiting_) add(*entry);
-    for (const auto& [id, entry] : inFlight_) add(*entry);
+    }
     return parts;
 }
 

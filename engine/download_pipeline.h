@@ -3,9 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
+#include <list>
 #include <memory>
 #include <set>
 #include <string>
@@ -97,9 +96,9 @@ class DownloadPipeline {
     [[nodiscard]] bool Empty() const { return Size() == 0; }
     // Nothing in flight, and every item waits for a host that asked for a
     // pause or can't be reached: the worker may idle meanwhile.
-    [[nodiscard]] bool OnlyHeldBack() const { return inFlight_.empty() && HeldBack() == waiting_.size(); }
-    [[nodiscard]] size_t Size() const { return waiting_.size() + inFlight_.size(); }
-    [[nodiscard]] size_t InFlight() const { return inFlight_.size(); }
+    [[nodiscard]] bool OnlyHeldBack() const;
+    [[nodiscard]] size_t Size() const { return entries_.size(); }
+    [[nodiscard]] size_t InFlight() const;
     // Whether an item in the pipeline has claimed `fileName`.
     [[nodiscard]] bool Claims(const std::string& fileName) const {
         return claimed_.count(fileName) != 0;
@@ -150,12 +149,35 @@ class DownloadPipeline {
     // Time on the engine's clock, as a steady time that does not wrap.
     using Clock = std::chrono::steady_clock;
     [[nodiscard]] Clock::time_point Now() const;
+    // Where an item is in its life. It leaves the pipeline when its file is
+    // complete, when it fails for good, or when the pipeline is cancelled.
+    enum class State {
+        Waiting,      // for its turn, its pause or its host; goes on from its part
+        WaitingAnew,  // as Waiting, but its next try starts the file over
+        InFlight,     // its transfer runs on the session
+    };
     struct Entry;
+    using EntryList = std::list<Entry>;
     struct HostHold {
         Clock::time_point until;
         std::chrono::milliseconds pause{0};
     };
-    enum class Ending { Done, CutShort, StartOver, HostUnreachable, HostBusy };
+    // How a transfer ended, as far as what follows is concerned.
+    enum class Ending {
+        Finished,         // the answer is final: stored when whole, else failed
+        Thrown,           // one of its callbacks threw
+        Stopped,          // the stop request cut it short
+        CutShort,         // the line broke off
+        StartOver,        // the answer did not fit the part it continued
+        HostUnreachable,  // no connection to its host
+        HostBusy,         // its host asked for a pause (429/503 with Retry-After)
+    };
+    enum class Next;
+    enum class Budget;
+    enum class Pause;
+    struct WhatFollows;
+    // The one table from how a transfer ended to what follows.
+    [[nodiscard]] static const WhatFollows& WhatFollowsOn(Ending ending);
 
     [[nodiscard]] bool StartReady();
     // Whether the disk has room beyond its reserve for more than the
@@ -166,18 +188,21 @@ class DownloadPipeline {
     [[nodiscard]] size_t HeldBack() const;
     // Whether the entry's host asked for a pause that is not over yet.
     [[nodiscard]] bool HostHeld(const Entry& entry, Clock::time_point now) const;
-    void Start(Entry& entry);
+    [[nodiscard]] TransferFileStart FileStartFor(const Entry& entry);
+    [[nodiscard]] bool Start(Entry& entry);
     [[nodiscard]] std::chrono::milliseconds TimeToNextStart() const;
-    void TakeEnded(platform::HttpSession::Ended& ended, std::vector<Complete>& complete);
+    void TakeEnded(const platform::HttpSession::Ended& ended, std::vector<Complete>& complete);
     void TakeAllEnded(std::vector<platform::HttpSession::Ended> ended,
                       std::vector<Complete>& complete);
-    [[nodiscard]] Ending Classify(const Entry& entry, const platform::HttpResult& result) const;
-    void Retry(Entry entry, Ending why, const platform::HttpResult& result);
-    void KeepPartForLater(Entry& entry);
+    [[nodiscard]] Ending Classify(const Entry& entry,
+                                  const platform::HttpSession::Ended& ended) const;
+    [[nodiscard]] bool CountTry(Entry& entry, Budget budget);
+    [[nodiscard]] bool TryAgain(Entry& entry, const WhatFollows& follows,
+                                const platform::HttpResult& result);
+    void SetAside(Entry& entry, bool keepsPart);
     void HoldHost(const std::string& host, std::chrono::milliseconds pause, bool doubling);
     void Finish(Entry& entry, const platform::HttpResult& result, std::vector<Complete>& complete);
-    void Release(const Entry& entry);
-    void Requeue(Entry entry);
+    void Leave(EntryList::iterator entry);
     void WriteNote(const std::string& notePath, const std::string& validator);
     [[nodiscard]] std::string ReadNote(const std::string& notePath);
     void RemovePart(const PartialPaths& paths);
@@ -196,9 +221,7 @@ class DownloadPipeline {
     MediaDownloadLimits limits_;
     std::atomic<bool>* reserveSaidInBatch_ = nullptr;
 
-    uint64_t nextOrder_ = 0;                      // queue order of the items taken in
-    std::deque<std::unique_ptr<Entry>> waiting_;  // in queue order
-    std::map<platform::HttpSession::TransferId, std::unique_ptr<Entry>> inFlight_;
+    EntryList entries_;                                // in queue order, each in its State
     std::unordered_set<std::string> claimed_;          // names of the items above
     std::unordered_set<std::string> urls_;             // addresses of the items above
     std::unordered_map<std::string, HostHold> holds_;  // by host

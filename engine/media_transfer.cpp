@@ -19,6 +19,7 @@ constexpr size_t kTransferBufferBytes = 4096;
 // redirects are followed before the status is read.
 constexpr long kHttpStatusOk = 200;
 constexpr long kHttpStatusPartial = 206;
+constexpr long kHttpRangeNotSatisfiable = 416;
 // As much of a part as the media sniffer looks at.
 constexpr size_t kSniffedPartBytes = 512;
 
@@ -109,6 +110,8 @@ platform::HttpRequest MediaTransfer::Request() {
 bool MediaTransfer::OnStatus(long status) {
     if (status == kHttpStatusOk) return true;
     if (status == kHttpStatusPartial && resumedFromBytes_ > 0) return true;
+    // The part reaches past the end of the file as it is now.
+    if (status == kHttpRangeNotSatisfiable && resumedFromBytes_ > 0) startOver_ = true;
     badStatus_ = status;
     return false;
 }

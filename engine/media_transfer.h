@@ -86,13 +86,11 @@ class MediaTransfer {
     void Suspend() { file_.KeepPart(); }
 
     const std::string& Url() const { return url_; }
-    // The part's answer did not fit it (another range or validator): start over.
+    // The part's answer did not fit it (another range or validator, or no
+    // range at all): start over.
     [[nodiscard]] bool StartOverWanted() const { return startOver_; }
     // The bytes the file holds: the part resumed from and what came since.
     [[nodiscard]] uint64_t BytesInFile() const { return receivedBytes_; }
-    [[nodiscard]] uint64_t ResumedFromBytes() const { return resumedFromBytes_; }
-    // The answer's validator; empty when none came (yet).
-    [[nodiscard]] const std::string& Validator() const { return validator_; }
     // Whether what the file holds can be continued with Range in a later try:
     // it holds bytes and their validator is known (this answer's, or before
     // the answer came, that of the part it continues).
