@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Lives DAYS simulated days of the engine (one-minute refreshes against a
-# changing, failing service) and checks its promises after every batch:
+# changing, failing service, deaths at random) and checks its promises after
+# every batch and every death:
 #   tools/long-life.sh DAYS [SEED]
-# Prints the seed, the batches run, the files stored and pruned, and "promises
-# held" or the first promise broken with its batch and seed, after the last
-# log lines; with LONG_LIFE_LOG=FILE, the whole log goes to FILE. Builds if needed.
+# Ends with "seed S, days D, batches B, files stored F, pruned P, deaths K,
+# trace HEX: promises held", or the first promise broken with its seed, day,
+# batch and last events; the same seed prints the same trace. With
+# LONG_LIFE_LOG=FILE, the whole log goes to FILE. Builds if needed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
