@@ -5,7 +5,10 @@
 #include <random>
 #include <string>
 
+#include "engine/list_file.h"
 #include "engine/local_names.h"
+#include "engine/users_sidecars.h"
+#include "engine_test_support.h"
 #include "platform/url_parts.h"
 
 namespace pixolune {
@@ -89,6 +92,28 @@ TEST(FolderRecordsTest, LookupsAnswerAsAScanDoesThroughEveryChange) {
             }
         }
     }
+}
+
+// A power cut after a store's sidecar and before its rename leaves the
+// journal's note and the sidecar, without the file: the sidecar goes when the
+// folder is read, unless it is the user's or another file shares it.
+TEST(FolderRecordsTest, ASidecarOfAStoreCutShortGoesWhenTheFolderIsRead) {
+    test::ScratchFolder folder;
+    std::string journal;
+    for (const char* name : {"cut.jpg", "users.jpg", "shared.jpg"})
+        journal += std::string("http://h/") + name + "\r\n" + name + "\r\n";
+    test::WriteFile(folder.File(kJournalFileName), journal);
+    for (const char* sidecar : {"cut.kprop", "users.kprop", "shared.kprop"})
+        test::WriteFile(folder.File(sidecar), "caption");
+    test::WriteFile(folder.File("shared.png"), "the user's photo");
+    test::WriteFile(folder.File(kUsersSidecarsFileName), std::string(kUsersSidecarsHeader) + "\nusers.kprop\n");
+
+    FolderRecords records;
+    ASSERT_TRUE(records.Load(platform::RealFileSystem(), folder.Path()).journal.Readable());
+    EXPECT_FALSE(test::Exists(folder.File("cut.kprop")));
+    EXPECT_TRUE(test::Exists(folder.File("users.kprop")));
+    EXPECT_TRUE(test::Exists(folder.File("shared.kprop")));
+    EXPECT_EQ(records.Size(), 0u);
 }
 
 }  // namespace
