@@ -34,6 +34,7 @@ namespace {
 
 constexpr int32_t kOlderHours = 2;  // the age limit of removal mode 1
 constexpr double kDeathsPerDay = 1.5;
+constexpr size_t kUsersFilesKept = 200;
 // The folders live on the simulated disk alone.
 const std::string kMediaFolder = "/life/media";
 const std::string kStateFolder = "/life/state";
@@ -522,6 +523,15 @@ class Life {
     }
 
     void DropAUsersFile() {
+        // A user keeps a few hundred files of their own, not a year's worth:
+        // beyond that, they delete one of theirs for each they add.
+        if (userFiles_.size() >= kUsersFilesKept) {
+            auto oldest = std::next(userFiles_.begin(), static_cast<long>(random_() % userFiles_.size()));
+            disk_.RemoveOthersWay(Media(oldest->first));
+            Note("the user deletes their " + oldest->first);
+            userNames_.erase(oldest->first);
+            userFiles_.erase(oldest);
+        }
         const uint64_t n = ++userFilesDropped_;
         std::map<std::string, std::string> drop;
         if (Chance(0.3)) {
