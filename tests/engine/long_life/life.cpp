@@ -390,6 +390,7 @@ class Life {
         engine_->EndWork();
         if (disk_.Dead()) return;  // it died while it stopped
         stop_ = 0;
+        prunedSinceStart_ = false;
         ++stopsDuringTransfers_;
         engine_->BeginWork();
     }
@@ -464,7 +465,11 @@ class Life {
             finish();
         };
         end(outage_, [&] { service_.SetOutage(false); });
-        end(tooMany_, [&] { service_.SetRetryAfter(0); });
+        // The engine keeps the last pause the service asked for, ten minutes.
+        end(tooMany_, [&] {
+            service_.SetRetryAfter(0);
+            settledSinceMs_ = std::max(settledSinceMs_, now + 10 * kMsPerMinute);
+        });
         end(tokenRefused_, [&] { engine_->SetToken(token_); });
         // Not calm again at its end: the items came through it all the same.
         if (flakyLine_.on && now >= flakyLine_.untilMs) {
@@ -582,6 +587,7 @@ class Life {
         Note("the host stops and starts the plug-in");
         engine_->EndWork();
         engine_->BeginWork();
+        prunedSinceStart_ = false;  // the folder is taken anew, as by a new engine
     }
 
     // The same photos under new addresses: nothing is fetched again (the
