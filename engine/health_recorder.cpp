@@ -206,6 +206,20 @@ platform::FeedHealth& HealthRecorder::FeedEntry(int index, const CPixoluneFeed& 
                          [index](const platform::FeedHealth& f) { return f.index == index; });
 }
 
+std::optional<std::chrono::milliseconds> HealthRecorder::SinceLastAnswer(
+    int index, const CPixoluneFeed& feed) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const platform::FeedHealth& entry : record_.feeds) {
+        if (entry.index != index || entry.type != feed.Type || entry.tags != feed.Tags ||
+            !entry.lastSuccess)
+            continue;
+        const auto since = Now() - *entry.lastSuccess;
+        if (since < platform::WallClock::duration::zero()) return std::nullopt;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(since);
+    }
+    return std::nullopt;
+}
+
 void HealthRecorder::UpdateNextRefresh() {
     if (record_.signInNeeded) return;  // the token's own schedule stands
     record_.nextRefresh.reset();

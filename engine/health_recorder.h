@@ -84,6 +84,11 @@ class HealthRecorder {
     void DownloadFailed();
     void BatchClosed(const BatchCounts& counts);
 
+    // How long ago feed `index` last answered, as the record knows it across
+    // restarts; nothing when it never has, or when that time lies ahead of the clock.
+    [[nodiscard]] std::optional<std::chrono::milliseconds> SinceLastAnswer(
+        int index, const CPixoluneFeed& feed) const;
+
     // A copy of the record as it stands (tests, and what the file holds once written).
     [[nodiscard]] platform::HealthRecord Record() const;
 

@@ -272,7 +272,13 @@ bool CFeedEngine::MayPruneAfterBatch() {
         pruneDeferral_.Reset();
         return true;
     }
-    return pruneDeferral_.IsOver(*unanswered);
+    // The record remembers its last answer across restarts: a host that starts
+    // the worker daily must not keep a feed refused for good from pruning.
+    std::optional<std::chrono::milliseconds> sinceLastAnswer;
+    for (const EngineConfiguration::EnabledFeed& enabled : configuration_.EnabledFeeds())
+        if (enabled.index == *unanswered)
+            sinceLastAnswer = Health.SinceLastAnswer(enabled.index, enabled.feed);
+    return pruneDeferral_.IsOver(*unanswered, sinceLastAnswer);
 }
 
 std::optional<int> CFeedEngine::MarkLastAnswersSeen() {

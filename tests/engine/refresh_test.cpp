@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "fake_host.h"
 #include "host_callback_guard.h"
 #include "model/host_link.h"
+#include "platform/health_record.h"
 #include "platform/tick_count.h"
 #include "tests/support/stub_server.h"
 
@@ -249,6 +251,37 @@ TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime)
     EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: feed 1 has not been read for "));
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
     EXPECT_FALSE(test::Exists(folder_.File("c.jpg")));
+    EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
+}
+
+// The health record keeps when a feed last answered across restarts: a feed
+// refused for good stops pruning for a day at most, however often the worker
+// is started anew.
+TEST_F(PruneAfterFailureTest, FeedSilentForADayOnRecordPutsPruningOffNoLonger) {
+    const std::string record = folder_.File("state/health.json");
+    const auto openRecordAnsweredAgo = [&](std::chrono::hours ago) {
+        platform::HealthRecord earlier;
+        platform::FeedHealth tagFeed;
+        tagFeed.index = 1;
+        tagFeed.type = 2;
+        tagFeed.lastSuccess = platform::WallClock::now() - ago;
+        earlier.feeds = {tagFeed};
+        std::filesystem::create_directories(folder_.File("state"));
+        test::WriteFile(record, platform::HealthRecordToJson(earlier));
+        engine_.OpenHealthRecord(record);
+    };
+    service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
+    service_.feeds[2].result = QueryResult::Failed;
+    openRecordAnsweredAgo(std::chrono::hours(1));
+    Batch();
+    EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
+    EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: put off, feed 1 has not been read"));
+
+    openRecordAnsweredAgo(std::chrono::hours(25));
+    engine_.TEST_DownloadQueue() = {{"", "http://h/a.jpg", ""}};
+    Batch();
+    EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: feed 1 has not been read for 24 h"));
+    EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -155,10 +156,12 @@ class Life {
             }
             if (step == DownloadStep::ItemTaken) continue;
             // A pass that only found the queue empty closes no batch of its own.
-            if (std::exchange(batchClosed_, false) && std::exchange(feedsRead_, false)) {
+            const bool closed = std::exchange(batchClosed_, false);
+            if (closed && std::exchange(feedsRead_, false)) {
                 ++report_.batches;
                 CheckPromises();
             }
+            if (closed) prunedInBatch_ = false;
             (void)clock_.WaitFor(idle_, engine_->IdleInterval());
         }
         engine_->EndWork();
@@ -185,6 +188,7 @@ class Life {
         MeasureResourcesDaily();
         CheckStoredFilesReachTheShow();
         CheckTheHealthTellsTheTruth();
+        CheckPruningIsPutOffADayAtMost();
     }
 
     void ScriptFaults() {
@@ -261,7 +265,6 @@ class Life {
             feeds[i].MaxP = 30;
         }
         feeds[2].Tags = "sunset";
-        prunedSinceStart_ = false;
         engine_ = std::make_unique<CFeedEngine>(settings_, disk_, clock_, network_.NewSession());
         engine_->SetQueryFactory(service_.Factory());
         engine_->SetIdleInterval(std::chrono::seconds(30));
@@ -285,7 +288,8 @@ class Life {
                 if (unshownSinceMs_ == 0) unshownSinceMs_ = clock_.NowMs();
                 return Note("stored " + event.name);
             case EngineEvent::Kind::Pruned:
-                prunedSinceStart_ = true;
+                prunedInBatch_ = true;
+                lastPrunedMs_ = clock_.NowMs();
                 goneBeforeAPrune_.clear();
                 report_.pruned += event.count;
                 return Note("pruned " + std::to_string(event.count));
@@ -324,9 +328,8 @@ class Life {
         std::set<std::string> lostNames = disk_.Revive();
         // A part without its note (a transfer that came whole lets its note go
         // before the rename) can't be resumed: the new engine removes it.
-        const std::vector<std::string> names = disk_.Names(kMediaFolder);
-        const std::set<std::string> inFolder(names.begin(), names.end());
-        for (const std::string& name : names)
+        const std::set<std::string>& inFolder = disk_.Names(kMediaFolder);
+        for (const std::string& name : inFolder)
             if (KindOfPartialName(name) == PartialName::Part && inFolder.count(NoteOfPart(name)) == 0)
                 lostNames.insert(name.substr(0, name.size() - 21));
         for (const std::string& name : lostNames) {
@@ -371,9 +374,7 @@ class Life {
                 userNames_.count(record.LocalName) == 0)
                 return Break("every listed file is whole after a death: " + record.LocalName);
         }
-        std::set<std::string> inFolder;
-        for (const std::string& name : disk_.Names(kMediaFolder)) inFolder.insert(name);
-        CheckUsersFilesUntouched(inFolder);
+        CheckUsersFilesUntouched(disk_.Names(kMediaFolder));
     }
 
     // The host stops the plug-in in the middle of a transfer, and starts it again.
@@ -390,7 +391,6 @@ class Life {
         engine_->EndWork();
         if (disk_.Dead()) return;  // it died while it stopped
         stop_ = 0;
-        prunedSinceStart_ = false;
         ++stopsDuringTransfers_;
         engine_->BeginWork();
     }
@@ -523,7 +523,13 @@ class Life {
     void ChurnAFeed() {
         const int feed = static_cast<int>(random_() % SimService::kFeeds);
         const size_t size = service_.Items()[feed].size();
-        if (size > 25 || (size > 15 && Chance(0.5))) service_.RemoveOne(feed, random_());
+        if (size > 25 || (size > 15 && Chance(0.5))) {
+            // What the life remembers of an item goes with it: a year stays small.
+            if (const std::optional<uint64_t> left = service_.RemoveOne(feed, random_())) {
+                addedAtMs_.erase(*left);
+                excusedUntilMs_.erase(*left);
+            }
+        }
         if (size < 25) AddItem(feed);
     }
 
@@ -572,8 +578,10 @@ class Life {
         deletedByTheUser_.insert(it->second.LocalName);
         // Its item is fetched again within a refresh, as a new one is.
         const std::string& name = it->second.LocalName;
-        if (name.size() > 1 && name[0] == 'i')
-            addedAtMs_[std::strtoull(name.c_str() + 1, nullptr, 10)] = clock_.NowMs();
+        if (name.size() > 1 && name[0] == 'i') {
+            const auto added = addedAtMs_.find(std::strtoull(name.c_str() + 1, nullptr, 10));
+            if (added != addedAtMs_.end()) added->second = clock_.NowMs();
+        }
         // It is fetched anew, and counts anew.
         disk_.ForgetFetched(it->second.LocalName);
         // Deleted while a batch runs, it may stay listed until the next batch.
@@ -587,7 +595,6 @@ class Life {
         Note("the host stops and starts the plug-in");
         engine_->EndWork();
         engine_->BeginWork();
-        prunedSinceStart_ = false;  // the folder is taken anew, as by a new engine
     }
 
     // The same photos under new addresses: nothing is fetched again (the
@@ -611,8 +618,9 @@ class Life {
     void CheckPromises() {
         deletedInBatch_ = std::exchange(deletedSinceCheck_, {});
         const LocalFileMap listed = ReadListed();
-        std::set<std::string> inFolder;
-        for (const std::string& name : disk_.Names(kMediaFolder)) inFolder.insert(name);
+        const std::set<std::string>& inFolder = disk_.Names(kMediaFolder);
+        std::unordered_set<std::string> listedNames;
+        for (const auto& [url, record] : listed) listedNames.insert(record.LocalName);
         CheckListedFilesAreThere(listed, inFolder);
         CheckOnlyListedFilesAreOurs(listed, inFolder);
         CheckUsersFilesUntouched(inFolder);
@@ -621,6 +629,9 @@ class Life {
         CheckNothingFetchedTwice(listed);
         CheckEachFileCameDownTheLineOnce(listed);
         CheckPausesAreKept();
+        // A name no longer listed can't be missed after a death.
+        for (auto name = deletedByTheUser_.begin(); name != deletedByTheUser_.end();)
+            name = listedNames.count(*name) != 0 ? std::next(name) : deletedByTheUser_.erase(name);
     }
 
     // What is stored reaches the show (the list written, "Download complete",
@@ -664,9 +675,14 @@ class Life {
     // Every minute, the verdict `kalhost status` would give, read off the
     // record's file, matches the world: quiet hours, a failing service, a calm day.
     void CheckTheHealthTellsTheTruth() {
-        if (!disk_.Contents(kHealthRecord)) return;  // before the first word
-        const std::optional<platform::HealthRecord> record =
-            platform::HealthRecordFromJson(*disk_.Contents(kHealthRecord));
+        const std::optional<std::string> text = disk_.Contents(kHealthRecord);
+        if (!text) return;  // before the first word
+        // Most minutes find the record as it was: it is read once a change.
+        if (*text != healthText_) {
+            healthText_ = *text;
+            healthRead_ = platform::HealthRecordFromJson(*text);
+        }
+        const std::optional<platform::HealthRecord>& record = healthRead_;
         if (!record) return Break("the health record can be read");
         const platform::WallTime now{std::chrono::seconds(clock_.WallSeconds())};
         const platform::HealthVerdict verdict = platform::JudgeHealth(*record, now);
@@ -750,10 +766,22 @@ class Life {
         }
     }
 
+    // A feed that fails for good (the refused tag) puts pruning off for a
+    // day, however often the plug-in is started anew; the faults of the
+    // script (quiet hours, a refused token, an outage) may hold it a while longer.
+    void CheckPruningIsPutOffADayAtMost() {
+        const uint64_t longest = 36 * kMsPerHour;
+        if (clock_.NowMs() > lastPrunedMs_ + longest)
+            Break("pruning is put off a day at most: the last prune was " +
+                  std::to_string((clock_.NowMs() - lastPrunedMs_) / kMsPerHour) + " hours ago");
+    }
+
     // Mode 0: only what the feeds' last answers hold; mode 1: also what is
     // younger than the limit.
     void CheckInStepWithTheFeeds(const LocalFileMap& listed) {
-        if (!prunedSinceStart_) return;
+        // A batch that put pruning off (a feed not yet read since the start,
+        // or a clock set back) keeps what it had.
+        if (!prunedInBatch_) return;
         // By address without the signature: a feed that fails keeps the files
         // of its last answer, whatever signature they carried then.
         const std::set<std::string> delivered = DeliveredAddresses();
@@ -878,7 +906,8 @@ class Life {
     bool batchClosed_ = false;
     uint64_t deaths_ = 0;
     // A new engine prunes once every feed has answered it (or a day has passed).
-    bool prunedSinceStart_ = false;
+    bool prunedInBatch_ = false;
+    uint64_t lastPrunedMs_ = 0;
     FaultWindow rateCapped_;
     uint64_t capSinceMs_ = 0;
     int32_t capKiB_ = 0;
@@ -914,6 +943,8 @@ class Life {
     std::set<std::string> goneBeforeAPrune_;
     std::set<std::string> deletedByTheUser_;  // until the engine stores the name again
     uint64_t measuredDay_ = 0;
+    std::string healthText_;  // the record's file as last read
+    std::optional<platform::HealthRecord> healthRead_;
     size_t baseDescriptors_ = 0;
     long baseThreads_ = 0;
     long baseResidentKiB_ = 0;

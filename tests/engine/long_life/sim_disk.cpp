@@ -106,10 +106,10 @@ std::optional<std::string> SimDisk::Contents(const std::string& path) const {
     return node->bytes;
 }
 
-std::vector<std::string> SimDisk::Names(const std::string& folder) const {
+const std::set<std::string>& SimDisk::Names(const std::string& folder) const {
+    static const std::set<std::string> kNone;
     const auto found = folderNames_.find(folder);
-    if (found == folderNames_.end()) return {};
-    return std::vector<std::string>(found->second.begin(), found->second.end());
+    return found == folderNames_.end() ? kNone : found->second;
 }
 
 bool SimDisk::Refuses(const std::string& path) const {
@@ -379,6 +379,8 @@ int SimDisk::Unlink(const char* pathText) {
     if (!Find(path)) return Fail(ENOENT);
     if (!Lives()) return Fail(EIO);
     SetName(path, nullptr);
+    // A file removed and fetched again later is a new download.
+    if (FolderOf(path) == mediaFolder_) fetched_.erase(path.substr(mediaFolder_.size() + 1));
     return 0;
 }
 
@@ -423,7 +425,8 @@ int SimDisk::StatVfs(const char*, struct statvfs* out) {
 
 int SimDisk::ListFolder(const char* folder, std::vector<std::string>* names) {
     if (!IsFolder(folder)) return Fail(ENOENT);
-    *names = Names(folder);
+    const std::set<std::string>& inFolder = Names(folder);
+    names->assign(inFolder.begin(), inFolder.end());
     return 0;
 }
 

@@ -47,7 +47,7 @@ class SimDisk final : public platform::FileSystem {
     void WriteOthersFile(const std::string& path, const std::string& bytes);
     void RemoveOthersWay(const std::string& path);
     [[nodiscard]] std::optional<std::string> Contents(const std::string& path) const;
-    [[nodiscard]] std::vector<std::string> Names(const std::string& folder) const;
+    [[nodiscard]] const std::set<std::string>& Names(const std::string& folder) const;
     [[nodiscard]] size_t OpenDescriptors() const { return handles_.size(); }
 
     // The bytes written into the parts of each media name: what came down the

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -104,10 +105,16 @@ void SimService::Add(int feed, uint64_t id) {
     items_[feed].insert(id);
 }
 
-void SimService::RemoveOne(int feed, uint64_t pick) {
+std::optional<uint64_t> SimService::RemoveOne(int feed, uint64_t pick) {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (items_[feed].empty()) return;
-    items_[feed].erase(std::next(items_[feed].begin(), pick % items_[feed].size()));
+    if (items_[feed].empty()) return std::nullopt;
+    const auto removed = std::next(items_[feed].begin(), pick % items_[feed].size());
+    const uint64_t id = *removed;
+    items_[feed].erase(removed);
+    const bool inAnother = std::any_of(items_.begin(), items_.end(), [id](const auto& items) {
+        return items.count(id) != 0;
+    });
+    return inAnother ? std::nullopt : std::optional<uint64_t>(id);
 }
 
 void SimService::SetOutage(bool down) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -36,7 +37,8 @@ class SimService {
 
     // The script's changes; each takes the lock, as queries run on the worker too.
     void Add(int feed, uint64_t id);
-    void RemoveOne(int feed, uint64_t pick);
+    // Takes one item out of `feed`; the item, when it has left every feed.
+    std::optional<uint64_t> RemoveOne(int feed, uint64_t pick);
     void SetOutage(bool down);
     void SetRetryAfter(uint32_t seconds);  // 0: none
     void SetAcceptedToken(std::string token);
