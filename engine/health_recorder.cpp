@@ -90,7 +90,9 @@ void HealthRecorder::WorkerStopped() {
 
 void HealthRecorder::RefreshEnded() {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (dirty_) WriteRecord();
+    // The feeds' new times wait for the batch's close, at most a minute
+    // away: a worker refreshing every minute writes the record once, not twice.
+    if (dirty_ && record_.State() != writtenState_) WriteRecord();
 }
 
 void HealthRecorder::QuietHours(bool begun, int from, int to) {

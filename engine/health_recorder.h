@@ -53,7 +53,8 @@ class HealthRecorder {
     void WorkerStarted();
     void WorkerStopped();
 
-    // Refresh. The record is written at the end of every refresh that changed it.
+    // Refresh. A refresh that changed the overall state writes the record at
+    // its end; the feeds' new times are written when the batch closes.
     void RefreshBegins(int32_t tmUpdateMinutes, int quietFrom, int quietTo);
     void RefreshEnded();
     // The settings' quiet hours [from, to) began or ended.

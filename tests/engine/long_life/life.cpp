@@ -13,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -358,7 +359,7 @@ class Life {
             ReadListFile(disk_, Media(kListFileName), listed);
         if (!list.Readable()) return Break("the list reads whole after a death");
         for (const auto& [url, record] : listed) {
-            const std::optional<std::string> bytes = disk_.Contents(Media(record.LocalName));
+            const std::string* bytes = disk_.Contents(Media(record.LocalName));
             // Pruning removes the files before the list stops naming them (the
             // other way round, a death would leave files of ours unlisted for
             // ever): a file gone is one its feeds had left, whose record goes
@@ -675,7 +676,7 @@ class Life {
     // Every minute, the verdict `kalhost status` would give, read off the
     // record's file, matches the world: quiet hours, a failing service, a calm day.
     void CheckTheHealthTellsTheTruth() {
-        const std::optional<std::string> text = disk_.Contents(kHealthRecord);
+        const std::string* text = disk_.Contents(kHealthRecord);
         if (!text) return;  // before the first word
         // Most minutes find the record as it was: it is read once a change.
         if (*text != healthText_) {
@@ -723,8 +724,9 @@ class Life {
 
     void CheckOnlyListedFilesAreOurs(const LocalFileMap& listed,
                                      const std::set<std::string>& names) {
-        std::set<std::string> ours{kListFileName, kJournalFileName, kLockFileName,
-                                   kUsersSidecarsFileName};
+        std::unordered_set<std::string> ours{kListFileName, kJournalFileName, kLockFileName,
+                                             kUsersSidecarsFileName};
+        ours.reserve(2 * listed.size() + 4);
         for (const auto& [url, record] : listed) {
             ours.insert(record.LocalName);
             std::string sidecar = record.LocalName;
@@ -761,7 +763,8 @@ class Life {
     void CheckUsersFilesUntouched(const std::set<std::string>& names) {
         for (const auto& [name, bytes] : userFiles_) {
             if (names.count(name) == 0) return Break("no file of the user's disappears: " + name);
-            if (disk_.Contents(Media(name)) != bytes)
+            const std::string* now = disk_.Contents(Media(name));
+            if (!now || *now != bytes)
                 return Break("no file of the user's changes: " + name);
         }
     }
@@ -838,7 +841,8 @@ class Life {
     // A file stays the same file while its item stays in the feeds, under
     // whatever signature its address carries.
     void CheckNothingFetchedTwice(const LocalFileMap& listed) {
-        std::map<std::string, ino_t> now;
+        std::unordered_map<std::string, ino_t> now;
+        now.reserve(listed.size());
         for (const auto& [url, record] : listed) {
             struct stat status {};
             if (disk_.Lstat(Media(record.LocalName).c_str(), &status) != 0) continue;
@@ -937,7 +941,7 @@ class Life {
     uint64_t userFilesDropped_ = 0;
     std::map<std::string, std::string> userFiles_;  // name -> bytes
     std::set<std::string> userNames_;               // the user's files under an item's name
-    std::map<std::string, ino_t> inodes_;           // name -> inode at the last batch
+    std::unordered_map<std::string, ino_t> inodes_;  // name -> inode at the last batch
     std::set<std::string> deletedSinceCheck_;
     std::set<std::string> deletedInBatch_;
     std::set<std::string> goneBeforeAPrune_;

@@ -100,10 +100,9 @@ void SimDisk::RemoveOthersWay(const std::string& path) {
     unsyncedNames_[FolderOf(path)].erase(path);
 }
 
-std::optional<std::string> SimDisk::Contents(const std::string& path) const {
-    const NodePtr node = Find(path);
-    if (!node) return std::nullopt;
-    return node->bytes;
+const std::string* SimDisk::Contents(const std::string& path) const {
+    const auto found = names_.find(path);
+    return found == names_.end() || !found->second ? nullptr : &found->second->bytes;
 }
 
 const std::set<std::string>& SimDisk::Names(const std::string& folder) const {

@@ -46,7 +46,8 @@ class SimDisk final : public platform::FileSystem {
     // What the user does beside the engine, durable at once.
     void WriteOthersFile(const std::string& path, const std::string& bytes);
     void RemoveOthersWay(const std::string& path);
-    [[nodiscard]] std::optional<std::string> Contents(const std::string& path) const;
+    // The file's bytes as they stand; null when there is no such file.
+    [[nodiscard]] const std::string* Contents(const std::string& path) const;
     [[nodiscard]] const std::set<std::string>& Names(const std::string& folder) const;
     [[nodiscard]] size_t OpenDescriptors() const { return handles_.size(); }
 
