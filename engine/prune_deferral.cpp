@@ -5,11 +5,11 @@
 
 namespace pixolune {
 
-bool PruneDeferral::IsOver(int index) {
+bool PruneDeferral::IsOver(int index, std::chrono::milliseconds longest) {
     const uint32_t now = clock_.TickCount();
     if (!since_) since_ = now;
-    const long long hours = std::chrono::duration_cast<std::chrono::hours>(longest_).count();
-    if (platform::TicksBetween(*since_, now) < static_cast<uint64_t>(longest_.count())) {
+    const long long hours = std::chrono::duration_cast<std::chrono::hours>(longest).count();
+    if (platform::TicksBetween(*since_, now) < static_cast<uint64_t>(longest.count())) {
         Log("PruneLocalFiles: put off, feed %d has not been read since the worker started "
             "(for at most %lld h)",
             index, hours);
