@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -25,6 +26,7 @@
 
 #include "engine/feed_engine.h"
 #include "engine/list_file.h"
+#include "engine/media_transfer.h"
 #include "model/host_link.h"
 #include "tests/support/stub_server.h"
 
@@ -79,7 +81,10 @@ BatchFigures WorkerBatch(const std::string& folder) {
     // With a rate cap the bytes in the folder are printed once a second.
     const char* rateKB = std::getenv("PIXOLUNE_BENCH_MAX_RATE_KB");
     if (rateKB) settings.MaxRateKB = std::atoi(rateKB);
-    pixolune::CFeedEngine engine(settings);
+    auto transfers = std::make_unique<pixolune::platform::HttpSession>();
+    const pixolune::platform::HttpSession& session = *transfers;
+    pixolune::CFeedEngine engine(settings, pixolune::platform::RealFileSystem(),
+                                 pixolune::platform::RealClock(), std::move(transfers));
     engine.SetToken("tok-alice");
     pixolune::CPixoluneFeed feed;
     feed.MaxP = 1000;
@@ -103,7 +108,7 @@ BatchFigures WorkerBatch(const std::string& folder) {
     }
     const double seconds = SecondsSince(start);
     engine.StopWorker();
-    return {seconds, static_cast<unsigned long long>(engine.TEST_ConnectionsOpened())};
+    return {seconds, static_cast<unsigned long long>(session.ConnectionsOpened())};
 }
 
 double WorkerBatchSeconds(const StubServer& stub, const std::string& folder) {
@@ -141,14 +146,14 @@ void ResetPeakRss() {
 void HugeDownload() {
     StubServer stub(StubServer::Options{Scenario(1, 1LL << 30), false, "", "", {}});
     TempDir folder;
-    pixolune::PluginSettings settings;
-    pixolune::CFeedEngine engine(settings);
+    pixolune::platform::HttpSession session;
     std::atomic<int32_t> stop{0};
     ResetPeakRss();
     const long idle = ProcStatusKb("VmRSS:");
     const auto start = Clock::now();
     const pixolune::DownloadResult result =
-        engine.DownloadImage(stub.BaseUrl() + "/media/m0.jpg", folder.Path() + "/m0.__t", &stop);
+        pixolune::DownloadImage({session, pixolune::platform::RealFileSystem(), {}},
+                                stub.BaseUrl() + "/media/m0.jpg", folder.Path() + "/m0.__t", &stop);
     const double seconds = SecondsSince(start);
     const long peak = ProcStatusKb("VmHWM:");
     std::printf(
@@ -175,7 +180,7 @@ void StopWithAllInFlight(StubServer& stub) {
         stop.store(1);
         engine.WakeTransfers();
     });
-    while (stop.load() == 0) (void)engine.DownloadNext(&stop);
+    while (stop.load() == 0) (void)engine.TEST_DownloadNext(&stop);
     const auto returned = Clock::now().time_since_epoch().count();
     stopper.join();
     std::printf("stop with 16 in flight: %.3f s until the step returned (goal < 1 s)\n",
@@ -198,14 +203,14 @@ void HugeWindow() {
     ResetPeakRss();
     const long idle = ProcStatusKb("VmRSS:");
     const auto start = Clock::now();
-    while (engine.DownloadNext(&stop) == pixolune::DownloadStep::ItemTaken) {
+    while (engine.TEST_DownloadNext(&stop) == pixolune::DownloadStep::ItemTaken) {
     }
     const double seconds = SecondsSince(start);
     const long peak = ProcStatusKb("VmHWM:");
     std::printf(
         "16 x 64 MiB side by side: %zu stored, %.1f s, peak RSS %ld KiB, idle %ld KiB, above "
         "idle %.1f MiB (goal < 20 MiB)\n",
-        engine.TEST_LocalFiles().size(), seconds, peak, idle, (peak - idle) / 1024.0);
+        engine.TEST_Records().Map().size(), seconds, peak, idle, (peak - idle) / 1024.0);
     StopWithAllInFlight(stub);
 }
 

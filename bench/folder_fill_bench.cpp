@@ -90,10 +90,10 @@ int main(int argc, char** argv) {
     settings.FeedsSynch = 0;
     pixolune::CFeedEngine engine(settings);
     engine.SetToken("tok");
-    engine.SetQueryFactory([&items](const std::string&, const pixolune::PluginSettings&,
-                                    const std::atomic<int32_t>*) {
+    engine.Options().queryFactory = [&items](const std::string&, const pixolune::PluginSettings&,
+                                             const std::atomic<int32_t>*) {
         return std::make_unique<WholeFeed>(items);
-    });
+    };
     pixolune::CPixoluneFeed feed;
     feed.MaxP = count;
     engine.Configuration().Change(
@@ -107,9 +107,9 @@ int main(int argc, char** argv) {
     size_t nextRow = slice;
     auto sliceStart = Clock::now();
     double sliceCpu = CpuSeconds();
-    while (engine.TEST_LocalFiles().size() < static_cast<size_t>(count)) {
+    while (engine.TEST_Records().Map().size() < static_cast<size_t>(count)) {
         (void)engine.RunPass(&stop);
-        if (engine.TEST_LocalFiles().size() < nextRow) continue;
+        if (engine.TEST_Records().Map().size() < nextRow) continue;
         const double seconds = std::chrono::duration<double>(Clock::now() - sliceStart).count();
         const double cpu = CpuSeconds() - sliceCpu;
         std::printf("%-12zu %12.0f %16.3f\n", nextRow, static_cast<double>(slice) / seconds,
@@ -128,9 +128,9 @@ int main(int argc, char** argv) {
     const double idleCpu = CpuSeconds();
     while (engine.RunPass(&stop) == pixolune::DownloadStep::ItemTaken) {
     }
-    std::printf("idle pass over %zu listed: %.2f s, %.2f s CPU\n", engine.TEST_LocalFiles().size(),
-                std::chrono::duration<double>(Clock::now() - idleStart).count(),
-                CpuSeconds() - idleCpu);
+    std::printf(
+        "idle pass over %zu listed: %.2f s, %.2f s CPU\n", engine.TEST_Records().Map().size(),
+        std::chrono::duration<double>(Clock::now() - idleStart).count(), CpuSeconds() - idleCpu);
     std::printf("peak resident memory: %.1f MB\n", static_cast<double>(PeakResidentKb()) / 1024);
     engine.EndWork();
     media.stop();

@@ -35,18 +35,37 @@ namespace pixolune {
 
 class CPixoluneThread;
 class AppendedNote;
+class PendingSidecar;
 
 // What a download step, and a pass of the worker, answers: an item was taken
 // from the queue (1; the next pass comes at once), or there is nothing to do
 // now and the batch was closed (0; the worker waits its idle interval).
 enum class DownloadStep : int { BatchClosed = 0, ItemTaken = 1 };
 
+// How the worker reaches the service, waits, downloads and reports; set
+// before the worker starts.
+struct EngineOptions {
+    // The real client over the engine's transfers by default.
+    FeedQueryFactory queryFactory;
+    // The idle wait between passes, which is also the least wait of a failed
+    // feed before its next query. 30 s; PIXOLUNE_IDLE_MS (read once, when the
+    // engine is built) shortens it for tests only.
+    std::chrono::milliseconds idleInterval{30000};
+    // Time limits and size cap of every media download.
+    MediaDownloadLimits downloadLimits;
+    // How long a feed that has not answered on this folder may put pruning off.
+    std::chrono::milliseconds unansweredFeedPruneDelay{std::chrono::hours(24)};
+    // Told of every batch, store and prune, on the worker.
+    EngineEventSink events;
+};
+
 // The engine runs the worker's pass: refreshes, download steps and the
 // closing of each batch. It hands its jobs to small classes: what the host's
 // thread replaces and the worker reads (EngineConfiguration, the only lock
-// the host's thread takes), the hold on the media folder, the hold on a
-// refused token and the putting off of pruning. Everything else belongs to
-// the worker thread alone while one runs.
+// the host's thread takes), the folder's records (FolderRecords), the media
+// transfers (DownloadPipeline), the health record (HealthRecorder), the hold
+// on the media folder, the hold on a refused token and the putting off of
+// pruning. Everything else belongs to the worker thread alone while one runs.
 class CFeedEngine {
   public:
     // Every file operation of the engine goes through `fileSystem` and every
@@ -75,24 +94,46 @@ class CFeedEngine {
     // and a new media folder is taken up without waiting out the idle pass.
     void SetToken(std::string token);
 
-    // How the worker reaches the service, waits and downloads; set before the
-    // worker starts. The real client, 30 s and the media limits by default.
-    void SetQueryFactory(FeedQueryFactory factory) { queryFactory_ = std::move(factory); }
-    void SetIdleInterval(std::chrono::milliseconds interval) { idleInterval_ = interval; }
-    [[nodiscard]] std::chrono::milliseconds IdleInterval() const { return idleInterval_; }
-    void SetDownloadLimits(const MediaDownloadLimits& limits) { downloadLimits_ = limits; }
-    [[nodiscard]] const MediaDownloadLimits& DownloadLimits() const { return downloadLimits_; }
-    void SetUnansweredFeedPruneDelay(std::chrono::milliseconds delay) {
-        pruneDeferral_.SetLongest(delay);
-    }
-    [[nodiscard]] platform::Clock& Clock() { return clock_; }
-    // Told of every batch, store and prune, on the worker; set before it starts.
-    void SetEventSink(EngineEventSink sink) { events_ = std::move(sink); }
+    // Changed only while no worker runs.
+    [[nodiscard]] EngineOptions& Options() { return options_; }
     // Opens the health record at `path` (empty: none) before a worker starts.
     void OpenHealthRecord(const std::string& path) { Health.Open(path); }
-    // What the record holds now.
-    [[nodiscard]] platform::HealthRecord HealthRecord() const { return Health.Record(); }
 
+    // The worker's run, for a thread that drives it (CPixoluneThread, or a
+    // simulation on a clock of its own): BeginWork records the start, each
+    // RunPass takes the media folder, refreshes the feeds that are due and
+    // takes one download step, EndWork stops the transfers (their parts kept)
+    // and leaves the folder. A folder that can't be used, or whose list can't
+    // be read (it is read again at the next pass), leaves nothing to do.
+    void BeginWork();
+    [[nodiscard]] DownloadStep RunPass(const std::atomic<int32_t>* stop);
+    void EndWork();
+    // Wakes a pass waiting on its transfers, from any thread: a stop is
+    // noticed at once, not at the next read.
+    void WakeTransfers() {
+        Transfers->Wakeup();
+        downloads_.Wake();
+    }
+
+    // For tests, while no worker runs: the steps of a pass one by one, the
+    // worker's queue and records, and what the health record holds.
+    QueryResult TEST_Refresh(const std::atomic<int32_t>* stop = nullptr) { return Refresh(stop); }
+    [[nodiscard]] DownloadStep TEST_DownloadNext(const std::atomic<int32_t>* stop) {
+        return DownloadNext(stop);
+    }
+    // As a worker's start reads the list of the folder it takes.
+    void TEST_ReadLocalFileList() { ReadLocalFileList(); }
+    [[nodiscard]] std::deque<CPixoluneItem>& TEST_DownloadQueue() { return DownloadQueue; }
+    [[nodiscard]] FolderRecords& TEST_Records() { return LocalFiles; }
+    [[nodiscard]] platform::HealthRecord TEST_HealthRecord() const { return Health.Record(); }
+
+    // Up to this many media files come in side by side.
+    static constexpr size_t kDownloadsInFlight = DownloadPipeline::kTransfersInFlight;
+    // A batch that runs this long closes with what it stored, whatever still
+    // waits: a stored file reaches the show within this and one step.
+    static constexpr std::chrono::milliseconds kLongestBatch{60000};
+
+  private:
     // The worker's hold on its media folder, checked at the start of every
     // pass: true when the folder of the setting is usable and ours (locked,
     // leftovers removed, list read). A changed setting first leaves the old
@@ -105,59 +146,21 @@ class CFeedEngine {
     // The folder LocalFiles belong to, which every step works in: the one the
     // worker holds, else (steps run on their own, as tests do) the setting's.
     [[nodiscard]] std::string MediaFolder() const;
-    // The list or the journal could not be read: its records are unknown, so
-    // nothing is downloaded, pruned or written until a later read succeeds.
-    [[nodiscard]] bool LocalListUnreadable() const { return localListUnreadable_; }
 
-    // One pass of the worker: the hold on the media folder, a refresh of the
-    // feeds that are due and one download step.
-    // A folder that can't be used, or whose list can't be read (it is read
-    // again at the next pass), leaves nothing to do.
-    [[nodiscard]] DownloadStep RunPass(const std::atomic<int32_t>* stop);
-    // Before the first pass and after the last: the worker's run is recorded,
-    // and at its end the transfers stop (their parts kept) and the folder is left.
-    void BeginWork();
-    void EndWork();
-
-    // The worker's operations (worker thread; tests call them directly).
-    // Ok when at least one feed was read.
-    QueryResult Refresh(const std::atomic<int32_t>* stop = nullptr);
+    // The worker's steps. Ok when at least one feed was read.
+    QueryResult Refresh(const std::atomic<int32_t>* stop);
     [[nodiscard]] DownloadStep DownloadNext(const std::atomic<int32_t>* stop);
-    [[nodiscard]] DownloadResult DownloadImage(const std::string& url, const std::string& path,
-                                               const std::atomic<int32_t>* stop);
-    bool BuildLocalName(const std::string& url, std::string& fullPath, std::string& fileName);
     void ReadLocalFileList();
     void WriteLocalFileList();
-    void WriteKpropFile(const std::string& fullPath, const CPixoluneItem& item);
+    // The sidecar of the file about to be stored at `fullPath`; a failure is said.
+    void WriteKpropFile(PendingSidecar& sidecar, const std::string& fullPath,
+                        const CPixoluneItem& item, const PluginSettings& settings);
     void PruneLocalFiles();
-    // Wakes a step waiting on its transfers, from any thread: a stop is noticed
-    // at once, not at the next read.
-    void WakeTransfers() {
-        Transfers->Wakeup();
-        downloads_.Wake();
-    }
     // Ends every transfer in flight; the items not yet stored go back to the
     // head of the queue, in order. A stop keeps their parts to go on from; a
     // folder that is left keeps none.
     void CancelDownloads(DownloadPipeline::Parts parts);
-    // Removes what a killed run left: our temporary downloads ("*.__t") and
-    // the atomic writer's temporary list and sidecar files.
-    void RemoveLeftoverFiles();
 
-    // For tests: the worker's queue and records, reached while no worker runs.
-    [[nodiscard]] std::deque<CPixoluneItem>& TEST_DownloadQueue() { return DownloadQueue; }
-    [[nodiscard]] const LocalFileMap& TEST_LocalFiles() const { return LocalFiles.Map(); }
-    [[nodiscard]] FolderRecords& TEST_Records() { return LocalFiles; }
-    [[nodiscard]] bool TEST_HasUnsavedRecords() const { return LocalFiles.HasNewFiles(); }
-    [[nodiscard]] uint64_t TEST_ConnectionsOpened() const;
-
-    // Up to this many media files come in side by side.
-    static constexpr size_t kDownloadsInFlight = DownloadPipeline::kTransfersInFlight;
-    // A batch that runs this long closes with what it stored, whatever still
-    // waits: a stored file reaches the show within this and one step.
-    static constexpr std::chrono::milliseconds kLongestBatch{60000};
-
-  private:
     // The steps of Refresh, in the order it takes them.
     struct RefreshPass {
         RefusedTokenHold::Pass token = RefusedTokenHold::Pass::Normal;
@@ -213,10 +216,6 @@ class CFeedEngine {
     // file has gone); a new one is named, downloaded and stored.
     void TakeItem(const CPixoluneItem& item, const PluginSettings& settings,
                   const std::atomic<int32_t>* stop);
-    // The name a new item's file gets in `folder`, as the download path and
-    // BuildLocalName both make it.
-    [[nodiscard]] LocalNameStatus NameNewItem(const std::string& folder, const std::string& url,
-                                              LocalName& name, KeptProbe* probe = nullptr);
     // A recorded URL whose file is still in `folder` is marked seen (true); a
     // record whose file has gone is dropped, so that the item is fetched again.
     [[nodiscard]] bool MarkSeenWhenStillThere(const std::string& url, const std::string& folder);
@@ -252,12 +251,10 @@ class CFeedEngine {
     [[nodiscard]] std::string UsersSidecarBeside(const std::string& fullPath,
                                                  const PluginSettings& settings,
                                                  AppendedNote& note);
-    // Logs why no file may be made for `url`; true for Ok.
-    bool ReportLocalName(LocalNameStatus status, const LocalName& name, const std::string& url);
     // Takes queued items into the pipeline, in queue order, while it has room.
     void TakeQueuedItems(const PluginSettings& settings, const std::atomic<int32_t>* stop);
 
-    friend class CPixoluneThread;  // runs the pass and reads the idle interval
+    friend class CPixoluneThread;  // leaves the folder after an exception, waits on the clock
 
     // Constant after construction.
     platform::FileSystem& FileSystem;
@@ -267,16 +264,9 @@ class CFeedEngine {
     EngineConfiguration configuration_;
 
     // Set before the worker starts.
-    FeedQueryFactory queryFactory_;
-    // The idle wait between passes, which is also the least wait of a failed
-    // feed before its next query. 30 s; PIXOLUNE_IDLE_MS (read once, when the
-    // engine is built) shortens it for tests only.
-    std::chrono::milliseconds idleInterval_;
-    // Time limits and size cap of every media download.
-    MediaDownloadLimits downloadLimits_;
-    EngineEventSink events_;
+    EngineOptions options_;
     void Tell(EngineEvent::Kind kind, size_t count, std::string name = {}) {
-        if (events_) events_(EngineEvent{kind, std::move(name), count});
+        if (options_.events) options_.events(EngineEvent{kind, std::move(name), count});
     }
 
     // The host's thread only (messages 9 and 10).
@@ -285,8 +275,11 @@ class CFeedEngine {
     // Worker state below: the worker thread alone touches it while one runs.
     std::deque<CPixoluneItem> DownloadQueue;  // oldest first
     FolderRecords LocalFiles;
+    LocalNamer names_{FileSystem};
     int32_t BatchActive = 0;
     uint32_t batchBegan_ = 0;  // tick of the batch's first step
+    // The list or the journal could not be read: its records are unknown, so
+    // nothing is downloaded, pruned or written until a later read succeeds.
     bool localListUnreadable_ = false;
     // The worker's transfers: API pages and media files reuse its connections.
     std::unique_ptr<platform::HttpSession> Transfers;
@@ -307,9 +300,6 @@ class CFeedEngine {
     // URLs whose name is taken by a file with other bytes (a user's own):
     // not downloaded again in this worker run.
     std::unordered_set<std::string> differingUrls_;
-    // A URL naming no file (".../dir/") finds the folder itself under its name;
-    // said once per worker run, not on every pass (worker state).
-    bool folderAsNameSaid_ = false;
     // The URLs each feed delivered in its last successful query, keyed like
     // retryWaits_: they count as seen when the feed fails later.
     std::unordered_map<std::string, std::vector<std::string>> deliveredUrls_;

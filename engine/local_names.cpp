@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "engine/list_file.h"
+#include "model/host_link.h"
 #include "platform/url_parts.h"
 
 namespace pixolune {
@@ -166,6 +168,51 @@ LocalNameStatus MakeLocalName(platform::FileSystem& fileSystem, const std::strin
                                keptProbe))
         return LocalNameStatus::Unusable;
     return LocalNameStatus::Ok;
+}
+
+LocalNameStatus LocalNamer::Name(const std::string& folder, const std::string& url, LocalName& name,
+                                 KeptProbe* probe) {
+    // A file whose URL the list reader could not give back would never be known
+    // again: it would be downloaded anew each run and never pruned.
+    if (!IsRecordableUrl(url)) {
+        Log("BuildLocalName(): Url can't be recorded in the file list (%d bytes): %.200s",
+            static_cast<int>(url.size()), url.c_str());
+        return LocalNameStatus::Unrecordable;
+    }
+    return MakeLocalName(fileSystem_, folder, url, name, probe);
+}
+
+bool LocalNamer::BuildLocalName(const std::string& folder, const std::string& url,
+                                std::string& fullPath, std::string& fileName) {
+    LocalName name;
+    const LocalNameStatus status = Name(folder, url, name);
+    if (status == LocalNameStatus::Ok || status == LocalNameStatus::Exists) {
+        fullPath = name.fullPath;
+        fileName = name.fileName;
+    }
+    return Report(status, name, url);
+}
+
+bool LocalNamer::Report(LocalNameStatus status, const LocalName& name, const std::string& url) {
+    switch (status) {
+        case LocalNameStatus::Ok:
+            return true;
+        case LocalNameStatus::Unrecordable:  // said where it was found
+            return false;
+        case LocalNameStatus::Unparsable:
+            Log("BuildLocalName(): Url can't be parsed: %s", url.c_str());
+            return false;
+        case LocalNameStatus::Exists:
+            if (!name.fileName.empty() || !folderAsNameSaid_)
+                Log("File already exits: %s", name.fullPath.c_str());
+            if (name.fileName.empty()) folderAsNameSaid_ = true;
+            return false;
+        case LocalNameStatus::Unusable:
+            Log("BuildLocalName(): Object name can't be used for local file: %s",
+                name.fullPath.c_str());
+            return false;
+    }
+    return false;
 }
 
 }  // namespace pixolune

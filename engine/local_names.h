@@ -118,4 +118,29 @@ class KeptProbe {
                                             const std::string& folder, const std::string& url,
                                             LocalName& out, KeptProbe* keptProbe = nullptr);
 
+// Names the files of new items and says, in the log, why an item gets none.
+class LocalNamer {
+  public:
+    explicit LocalNamer(platform::FileSystem& fileSystem) : fileSystem_(fileSystem) {}
+
+    // MakeLocalName for an item whose URL the list can record; one it can't
+    // (said here) would be downloaded anew each run and never pruned.
+    [[nodiscard]] LocalNameStatus Name(const std::string& folder, const std::string& url,
+                                       LocalName& name, KeptProbe* probe = nullptr);
+    // Logs why no file may be made for `url`; true for Ok.
+    bool Report(LocalNameStatus status, const LocalName& name, const std::string& url);
+    // Names and reports at once: true when a new file may be made; the full
+    // path and the file name are given for an existing file as well.
+    bool BuildLocalName(const std::string& folder, const std::string& url, std::string& fullPath,
+                        std::string& fileName);
+    // A new run of the worker says the folder-as-name line again once.
+    void ForgetSaid() { folderAsNameSaid_ = false; }
+
+  private:
+    platform::FileSystem& fileSystem_;
+    // A URL naming no file (".../dir/") finds the folder itself under its
+    // name; said once per worker run, not on every pass.
+    bool folderAsNameSaid_ = false;
+};
+
 }  // namespace pixolune

@@ -294,4 +294,19 @@ std::optional<DownloadResult> MediaTransfer::WhyWeAborted() {
     return std::nullopt;  // not one of our hooks: the transport's own failure
 }
 
+DownloadResult DownloadImage(const DownloadRoute& route, const std::string& url,
+                             const std::string& path, const std::atomic<int32_t>* stop) {
+    MediaTransfer transfer(route.fileSystem, url, path, route.limits, stop,
+                           route.reserveSaidInBatch);
+    const DownloadResult begun = transfer.Begin();
+    if (begun != DownloadResult::Ok) return begun;
+    platform::HttpResult result;
+    try {
+        result = route.session.Perform(transfer.Request());
+    } catch (...) {
+        return transfer.Broken();
+    }
+    return transfer.Finish(result);
+}
+
 }  // namespace pixolune

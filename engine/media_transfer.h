@@ -150,4 +150,18 @@ class MediaTransfer {
     uint64_t receivedBytes_ = 0;
 };
 
+// What a download goes through: the session whose connections it shares,
+// the file system, the limits, and the batch's word on the disk's reserve.
+struct DownloadRoute {
+    platform::HttpSession& session;
+    platform::FileSystem& fileSystem;
+    MediaDownloadLimits limits;
+    std::atomic<bool>* reserveSaidInBatch = nullptr;
+};
+
+// Downloads `url` into the file at `path`; `stop` cuts it short.
+[[nodiscard]] DownloadResult DownloadImage(const DownloadRoute& route, const std::string& url,
+                                           const std::string& path,
+                                           const std::atomic<int32_t>* stop);
+
 }  // namespace pixolune

@@ -102,7 +102,7 @@ void CPixoluneThread::RunPasses() {
     while (StopRequest.load() == 0) {
         const DownloadStep step = engine.RunPass(&StopRequest);
         if (step == DownloadStep::ItemTaken || StopRequest.load() != 0) continue;
-        (void)engine.clock_.WaitFor(WakeEvent, engine.idleInterval_);
+        (void)engine.clock_.WaitFor(WakeEvent, engine.options_.idleInterval);
     }
 }
 

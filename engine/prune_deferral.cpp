@@ -5,13 +5,14 @@
 
 namespace pixolune {
 
-bool PruneDeferral::IsOver(int index, std::optional<std::chrono::milliseconds> sinceLastAnswer) {
+bool PruneDeferral::IsOver(int index, std::chrono::milliseconds longest,
+                           std::optional<std::chrono::milliseconds> sinceLastAnswer) {
     const uint32_t now = clock_.TickCount();
     if (!since_) since_ = now;
-    const long long hours = std::chrono::duration_cast<std::chrono::hours>(longest_).count();
-    const bool silentForLong = sinceLastAnswer && *sinceLastAnswer >= longest_;
+    const long long hours = std::chrono::duration_cast<std::chrono::hours>(longest).count();
+    const bool silentForLong = sinceLastAnswer && *sinceLastAnswer >= longest;
     if (!silentForLong &&
-        platform::TicksBetween(*since_, now) < static_cast<uint64_t>(longest_.count())) {
+        platform::TicksBetween(*since_, now) < static_cast<uint64_t>(longest.count())) {
         Log("PruneLocalFiles: put off, feed %d has not been read since the worker started "
             "(for at most %lld h)",
             index, hours);

@@ -16,17 +16,15 @@ class PruneDeferral {
   public:
     explicit PruneDeferral(platform::Clock& clock) : clock_(clock) {}
 
-    void SetLongest(std::chrono::milliseconds longest) { longest_ = longest; }
     // Every feed has answered, or the folder is new: nothing puts pruning off.
     void Reset() { since_.reset(); }
-    // Whether the unanswered feed `index` has put pruning off for long enough; says which.
+    // Whether the unanswered feed `index` has put pruning off for `longest`; says which.
     // `sinceLastAnswer`: how long ago it last answered any worker, when known.
-    [[nodiscard]] bool IsOver(int index,
+    [[nodiscard]] bool IsOver(int index, std::chrono::milliseconds longest,
                               std::optional<std::chrono::milliseconds> sinceLastAnswer = {});
 
   private:
     platform::Clock& clock_;
-    std::chrono::milliseconds longest_{std::chrono::hours(24)};
     std::optional<uint32_t> since_;  // tick since when pruning is put off
 };
 

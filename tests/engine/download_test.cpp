@@ -17,7 +17,9 @@
 
 #include "engine/disk_reserve.h"
 #include "engine/feed_engine.h"
+#include "engine/leftover_files.h"
 #include "engine/list_file.h"
+#include "engine/media_transfer.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "host_callback_guard.h"
@@ -34,16 +36,23 @@ using test::ScratchFolder;
 class DownloadTest : public ::testing::Test {
   protected:
     explicit DownloadTest(platform::FileSystem& fileSystem = platform::RealFileSystem())
-        : engine_(settings_, fileSystem) {
+        : fileSystem_(fileSystem), engine_(settings_, fileSystem) {
         settings_.ImgFolder = folder_.Path();
         settings_.RestartKal = 1;
     }
 
     // Runs download steps until the batch is closed.
     void RunBatch() {
-        for (int steps = 0; steps < 1000 && engine_.DownloadNext(&stop_) == DownloadStep::ItemTaken;
+        for (int steps = 0;
+             steps < 1000 && engine_.TEST_DownloadNext(&stop_) == DownloadStep::ItemTaken;
              ++steps) {
         }
+    }
+
+    // DownloadImage on its own, on the engine's file system.
+    DownloadResult DownloadAlone(const std::string& url, const std::string& path,
+                                 const std::atomic<int32_t>* stop) {
+        return DownloadImage({session_, fileSystem_, {}}, url, path, stop);
     }
 
     ScratchFolder folder_;
@@ -51,7 +60,9 @@ class DownloadTest : public ::testing::Test {
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     test::MediaServer server_;
     PluginSettings settings_;
+    platform::FileSystem& fileSystem_;
     CFeedEngine engine_{settings_};
+    platform::HttpSession session_;
     std::atomic<int32_t> stop_{0};
 };
 
@@ -59,14 +70,14 @@ TEST_F(DownloadTest, CompleteDownloadIsStoredByteForByte) {
     server_.ServeBytes("/m/a.jpg", 100000);
     // A longer file left under the temporary name must not show through.
     test::WriteFile(folder_.File("a.__t"), std::string(150000, 'x'));
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
               DownloadResult::Ok);
     EXPECT_EQ(test::ReadFile(folder_.File("a.__t")), test::PatternBytes(100000));
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/m/a.jpg") + " -> "));
 }
 
 TEST_F(DownloadTest, HttpErrorLeavesNoFile) {
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/missing.jpg"), folder_.File("m.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone(server_.Url("/missing.jpg"), folder_.File("m.__t"), &stop_),
               DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), HTTP Error 404, url=" +
                                        server_.Url("/missing.jpg")));
@@ -74,7 +85,7 @@ TEST_F(DownloadTest, HttpErrorLeavesNoFile) {
 }
 
 TEST_F(DownloadTest, OtherSchemesAreRefusedWithTheirServiceCode) {
-    EXPECT_EQ(engine_.DownloadImage("ftp://h/a.jpg", folder_.File("a.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone("ftp://h/a.jpg", folder_.File("a.__t"), &stop_),
               DownloadResult::Refused);
     EXPECT_TRUE(
         host_.HasLogContaining("DownloadImage(), Unsupported service type (0), ftp://h/a.jpg"));
@@ -82,8 +93,7 @@ TEST_F(DownloadTest, OtherSchemesAreRefusedWithTheirServiceCode) {
 }
 
 TEST_F(DownloadTest, UnparsableUrlIsRefused) {
-    EXPECT_EQ(engine_.DownloadImage("no url", folder_.File("a.__t"), &stop_),
-              DownloadResult::Refused);
+    EXPECT_EQ(DownloadAlone("no url", folder_.File("a.__t"), &stop_), DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), AfxParseURL failed, no url"));
 }
 
@@ -94,7 +104,7 @@ TEST_F(DownloadTest, RefusedConnectionLeavesNoFile) {
         test::MediaServer gone;
         url = gone.Url("/a.jpg");
     }
-    EXPECT_EQ(engine_.DownloadImage(url, folder_.File("a.__t"), &stop_), DownloadResult::Refused);
+    EXPECT_EQ(DownloadAlone(url, folder_.File("a.__t"), &stop_), DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), SendRequest failed, " + url));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
 }
@@ -110,7 +120,7 @@ TEST_F(DownloadTest, BodyDroppedMidwayFailsAndLeavesNoFile) {
                                           return true;
                                       });
     });
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/cut.jpg"), folder_.File("c.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone(server_.Url("/cut.jpg"), folder_.File("c.__t"), &stop_),
               DownloadResult::Broken);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), Error "));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
@@ -131,7 +141,7 @@ TEST_F(DownloadTest, StopDuringAStalledDownloadEndsItAtOnceWithoutAPart) {
         stop_.store(1);
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/stall.jpg"), folder_.File("s.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone(server_.Url("/stall.jpg"), folder_.File("s.__t"), &stop_),
               DownloadResult::Stopped);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     stopper.join();
@@ -154,7 +164,7 @@ TEST_P(NotMediaTest, PlainlyNotMediaIsNotStoredAndUnknownBinaryPasses) {
         r.set_content(served.body, served.contentType);
     });
     const std::string url = server_.Url("/m/x.jpg");
-    const DownloadResult result = engine_.DownloadImage(url, folder_.File("x.__t"), &stop_);
+    const DownloadResult result = DownloadAlone(url, folder_.File("x.__t"), &stop_);
     if (served.reason.empty()) {
         EXPECT_EQ(result, DownloadResult::Ok);
         EXPECT_EQ(test::ReadFile(folder_.File("x.__t")), served.body);
@@ -267,7 +277,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     server_.ServeBytes("/m/b.jpg", 300000);
     server_.ServeBytes("/m/small.jpg", 1000);
     disk_.freeBytes = FakeDisk::kReserveBytes + 200000;
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""},
                                     {"", server_.Url("/m/b.jpg"), ""},
                                     {"", server_.Url("/m/small.jpg"), ""}};
@@ -282,11 +292,11 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     // Both are in flight at once: the line names whichever was refused first.
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1024, "/m/a.jpg")) ||
                 host_.HasLogContaining(ReserveLine(1024, "/m/b.jpg")));
-    EXPECT_EQ(engine_.TEST_LocalFiles().size(), 1u);
+    EXPECT_EQ(engine_.TEST_Records().Map().size(), 1u);
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
     EXPECT_EQ(disk_.downloadBytes.load(), 1000u);  // not one byte of the two refused
-    platform::HealthRecord health = engine_.HealthRecord();
+    platform::HealthRecord health = engine_.TEST_HealthRecord();
     EXPECT_EQ(health.State(), platform::HealthState::DiskReserveReached);
     EXPECT_EQ(health.lastBatch.stored, 1u);
     EXPECT_EQ(health.lastBatch.failed, 2u);
@@ -299,7 +309,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
-    health = engine_.HealthRecord();
+    health = engine_.TEST_HealthRecord();
     EXPECT_EQ(health.State(), platform::HealthState::Working);
     EXPECT_EQ(health.lastBatch.stored, 1u);
     EXPECT_EQ(health.lastBatch.failed, 0u);
@@ -314,12 +324,13 @@ TEST_F(DiskReserveTest, TransfersSideBySideStartOnlyWhatTheRoomLetsFinish) {
     disk_.shrinksWithWrites = true;
     disk_.freeBytes = FakeDisk::kReserveBytes + 12 * kFile + kFile / 2;
     for (int i = 0; i < 15; ++i) server_.ServeBytes("/f/" + std::to_string(i) + ".jpg", kFile);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     for (int i = 0; i < 15; ++i)
         engine_.TEST_DownloadQueue().push_back(
             {"", server_.Url("/f/" + std::to_string(i) + ".jpg"), ""});
     RunBatch();
-    EXPECT_EQ(engine_.TEST_LocalFiles().size(), 12u) << ::testing::PrintToString(host_.LogLines());
+    EXPECT_EQ(engine_.TEST_Records().Map().size(), 12u)
+        << ::testing::PrintToString(host_.LogLines());
     EXPECT_EQ(disk_.downloadBytes.load(), 12 * kFile);
     for (const std::string& name : FolderNames(folder_.Path()))
         EXPECT_EQ(name.find("__t"), std::string::npos) << name;
@@ -328,7 +339,7 @@ TEST_F(DiskReserveTest, TransfersSideBySideStartOnlyWhatTheRoomLetsFinish) {
 TEST_F(DiskReserveTest, BodyCrossingTheReserveIsEndedAndItsPartRemoved) {
     ServeChunked("/m/long.jpg", 4 * 1024 * 1024);
     disk_.freeBytes = FakeDisk::kReserveBytes + 1024 * 1024;
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/long.jpg"), folder_.File("l.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone(server_.Url("/m/long.jpg"), folder_.File("l.__t"), &stop_),
               DownloadResult::Refused);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1025, "/m/long.jpg")));
     EXPECT_TRUE(FolderNames(folder_.Path()).empty());
@@ -343,13 +354,13 @@ TEST_F(DiskReserveTest, DiskAlreadyAtItsReserveSendsNoRequest) {
         r.set_content("x", "image/jpeg");
     });
     disk_.freeBytes = FakeDisk::kReserveBytes - 4096;
-    EXPECT_EQ(engine_.DownloadImage(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
+    EXPECT_EQ(DownloadAlone(server_.Url("/m/a.jpg"), folder_.File("a.__t"), &stop_),
               DownloadResult::Refused);
     EXPECT_EQ(requests, 0);
     EXPECT_TRUE(host_.HasLogContaining(ReserveLine(1023, "/m/a.jpg")));
 
     // Through the queue, where naming left its probe file for the transfer.
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(requests, 0);
@@ -360,7 +371,7 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
     server_.ServeBytes("/m/a.jpg", 5000);
     server_.ServeBytes("/m/b.mp4", 7000);
     settings_.KpropTitle = 1;
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"cap a", server_.Url("/m/a.jpg"), "ann"},
                                     {"cap b", server_.Url("/m/b.mp4?sig=1"), "bob"},
                                     {"again", server_.Url("/m/a.jpg"), "ann"}};
@@ -374,16 +385,16 @@ TEST_F(DownloadTest, BatchStoresFilesSidecarsAndListThenAsksForARestart) {
     EXPECT_EQ(host_.RestartRequests(), 1);
     EXPECT_EQ(host_.RestartParams().at(0), (std::pair<intptr_t, intptr_t>{5, 1}));
     EXPECT_TRUE(host_.HasLogContaining("Download complete"));
-    EXPECT_FALSE(engine_.TEST_HasUnsavedRecords());
+    EXPECT_FALSE(engine_.TEST_Records().HasNewFiles());
 }
 
 TEST_F(DownloadTest, BatchWithoutNewFilesNeitherWritesTheListNorAsksForARestart) {
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_Records().TEST_Put(CFileData{"known.jpg", "http://h/known.jpg", 0});
     test::WriteFile(folder_.File("known.jpg"), "x");
     engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}, {"", "", ""}};
     RunBatch();
-    EXPECT_EQ(engine_.TEST_LocalFiles().count("http://h/known.jpg"), 1u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count("http://h/known.jpg"), 1u);
     EXPECT_TRUE(test::Exists(folder_.File("known.jpg")));
     EXPECT_FALSE(test::Exists(folder_.File("kal_pxln_files.lst")));
     EXPECT_EQ(host_.RestartRequests(), 0);
@@ -395,7 +406,7 @@ TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
                     "http://h/gone.jpg\r\ngone.jpg\r\n");
     test::WriteFile(folder_.File("known.jpg"), "k");
     test::WriteFile(folder_.File("gone.jpg"), "g");
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", "http://h/known.jpg", ""}};
     RunBatch();
     EXPECT_FALSE(test::Exists(folder_.File("gone.jpg")));
@@ -410,7 +421,7 @@ TEST_F(DownloadTest, BatchThatOnlyPrunedWritesTheListWithoutTheRemovedRecords) {
 TEST_F(DownloadTest, EachBatchPrunesWhatTheBatchBeforeItHadAndTheNextDoesNot) {
     server_.ServeBytes("/m/a.jpg", 10);
     server_.ServeBytes("/m/b.jpg", 10);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/a.jpg"), ""}};
     RunBatch();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/m/b.jpg"), ""}};
@@ -424,7 +435,7 @@ TEST_F(DownloadTest, AMovedAddressUnderTheSameNameKeepsTheNewFileAndOneRecord) {
     // The old address's file was deleted by hand.
     test::WriteFile(folder_.File("kal_pxln_files.lst"),
                     "[Kaleidra Pixolune List]\r\n1\r\nhttp://h/old/x.jpg\r\nx.jpg\r\n");
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/new/x.jpg"), ""}};
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), test::PatternBytes(10));
@@ -435,7 +446,7 @@ TEST_F(DownloadTest, AMovedAddressUnderTheSameNameKeepsTheNewFileAndOneRecord) {
 
 TEST_F(DownloadTest, AnAddressTooLongForTheListIsNeverFetched) {
     const std::string url = server_.Url("/m/x.jpg?sig=" + std::string(9000, 'a'));
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", url, ""}};
     RunBatch();
     EXPECT_TRUE(host_.HasLogContaining("Url can't be recorded in the file list"));
@@ -457,13 +468,13 @@ TEST_P(UsersSidecarTest, IsNeitherReplacedNorPrunedWithOurFile) {
     settings_.KpropTitle = 1;
     if (GetParam().usersPhotoBesideIt) test::WriteFile(folder_.File("holiday.jpg"), "mine");
     test::WriteFile(folder_.File("holiday.kprop"), "my caption");
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/m/holiday.mp4"), ""}};
     RunBatch();
     EXPECT_TRUE(test::Exists(folder_.File("holiday.mp4")));
     EXPECT_EQ(test::ReadFile(folder_.File("holiday.kprop")), "my caption");
     EXPECT_TRUE(host_.HasLogContaining("holiday.kprop is not the plug-in's; it is left as it is"));
-    if (GetParam().restartBetween) engine_.ReadLocalFileList();
+    if (GetParam().restartBetween) engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/m/other.jpg"), ""}};
     RunBatch();  // the video left the feeds
     std::vector<std::string> expected{"holiday.kprop", "kal_pxln_files.lst", "other.jpg",
@@ -482,7 +493,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UsersSidecarTest,
 TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
     server_.ServeBytes("/a.jpg", 10);
     settings_.RestartKal = 0;
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/a.jpg"), ""}};
     RunBatch();
     EXPECT_TRUE(test::Exists(folder_.File("kal_pxln_files.lst")));
@@ -491,7 +502,7 @@ TEST_F(DownloadTest, NoRestartWhenRestartKalIsOff) {
 
 TEST_F(DownloadTest, WithoutSidecarOptionsNoSidecarIsWritten) {
     server_.ServeBytes("/a.jpg", 10);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"cap", server_.Url("/a.jpg"), "o"}};
     RunBatch();
     EXPECT_EQ(FolderNames(folder_.Path()),
@@ -521,7 +532,7 @@ TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
         response.set_content("body", "image/jpeg");
     });
     settings_.KpropTitle = 1;
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     // Stored earlier in this run: noted in the journal, not yet in a list.
     if (GetParam().otherFileSharesTheSidecar) {
         test::WriteFile(folder_.File("r.png"), "png");
@@ -531,7 +542,7 @@ TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
     engine_.TEST_DownloadQueue() = {{"cap", url, ""}};
     RunBatch();
     EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("r.jpg")));
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 0u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count(url), 0u);
     EXPECT_EQ(host_.RestartRequests(), 0);
     if (GetParam().otherFileSharesTheSidecar) {
         EXPECT_EQ(FolderNames(folder_.Path()),
@@ -545,8 +556,8 @@ TEST_P(NameTakenDuringDownloadTest, KeepsWhatAppearedAndRecordsNothing) {
         EXPECT_EQ(test::ReadFile(folder_.File("r.jpg")), "theirs");
     }
     // The next start must not take the other file for ours.
-    engine_.ReadLocalFileList();
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 0u);
+    engine_.TEST_ReadLocalFileList();
+    EXPECT_EQ(engine_.TEST_Records().Map().count(url), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(FolderOrFile, NameTakenDuringDownloadTest,
@@ -584,7 +595,7 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
     if (!c.sameBytes) existing.back() ^= 1;
     if (c.fileThere) test::WriteFile(path, existing);
     settings_.KpropTitle = 1;
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     if (c.recorded) engine_.TEST_Records().TEST_Put(CFileData{"o.jpg", url, 0});
     for (int batch = 0; batch < 2; ++batch) {
         engine_.TEST_DownloadQueue() = {{"cap", url, ""}};
@@ -601,11 +612,11 @@ TEST_P(WhatIsUnderTheNameTest, DecidesWhetherTheItemIsStored) {
                 .status,
             ListReadStatus::Loaded);
         EXPECT_EQ(listed[url].LocalName, "o.jpg");
-        EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 1u);
+        EXPECT_EQ(engine_.TEST_Records().Map().count(url), 1u);
     } else {
         EXPECT_EQ(test::ReadFile(path), existing);
         EXPECT_EQ(FolderNames(folder_.Path()), (std::vector<std::string>{"o.jpg"}));
-        EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 0u);
+        EXPECT_EQ(engine_.TEST_Records().Map().count(url), 0u);
         // Found to differ once, it is not fetched again in this run.
         EXPECT_EQ(requests.load(), 1);
     }
@@ -627,13 +638,13 @@ TEST_F(DownloadTest, UrlNamingNoFileIsSaidOncePerRun) {
         const auto lines = host_.LogLines();
         return std::count(lines.begin(), lines.end(), line);
     };
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     for (int batch = 0; batch < 3; ++batch) {
         engine_.TEST_DownloadQueue() = {{"", "http://h/dir/", ""}};
         RunBatch();
     }
     EXPECT_EQ(timesSaid(), 1);
-    engine_.ReadLocalFileList();  // the next run
+    engine_.TEST_ReadLocalFileList();  // the next run
     engine_.TEST_DownloadQueue() = {{"", "http://h/dir/", ""}};
     RunBatch();
     EXPECT_EQ(timesSaid(), 2);
@@ -657,7 +668,7 @@ TEST_P(SpecialFileUnderOurNameTest, NeitherBlocksTheWorkerNorIsWrittenThrough) {
     const std::string url = server_.Url("/m/a.jpg");
     test::WriteFile(folder_.File("a.jpg"), test::PatternBytes(1000));
     test::WriteFile(folder_.File("users.txt"), "theirs");
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     // No name given: the temporary file the comparison downloads into.
     const std::string special = *GetParam().underName
                                     ? folder_.File(GetParam().underName)
@@ -676,7 +687,7 @@ TEST_P(SpecialFileUnderOurNameTest, NeitherBlocksTheWorkerNorIsWrittenThrough) {
         ::close(bothEnds);
         FAIL() << "the batch waited on the FIFO";
     }
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(url), 1u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count(url), 1u);
     EXPECT_EQ(test::ReadFile(folder_.File("users.txt")), "theirs");
 }
 
@@ -695,7 +706,7 @@ TEST_F(DownloadTest, LeftoverTemporaryFilesOfOursAreRemovedAndNothingElse) {
           "b.jpg.0123456789abcdef.v.__t", ".kal_pxln_files.lst.tmpAb12Cd", ".a.kprop.tmpXyZ123",
           "notes.__t", "keep.jpg", "keep__t", ".other.tmpAb12Cd", "x.0123456789ABCDEF.__t"})
         test::WriteFile(folder_.File(name), "x");
-    engine_.RemoveLeftoverFiles();
+    RemoveLeftoverFiles(platform::RealFileSystem(), folder_.Path());
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{".other.tmpAb12Cd", "b.jpg.0123456789abcdef.__t",
                                         "b.jpg.0123456789abcdef.v.__t", "keep.jpg", "keep__t",
@@ -729,7 +740,7 @@ class DownloadPipelineTest : public DownloadTest {
                                    othersWhileFirstRan_ = othersBeforeFirstDone_;
                                }
                            });
-        engine_.ReadLocalFileList();
+        engine_.TEST_ReadLocalFileList();
         for (int i = 0; i < kItems; ++i) engine_.TEST_DownloadQueue().push_back(Item(i));
     }
     ~DownloadPipelineTest() override { server_.Release(); }
@@ -751,10 +762,10 @@ TEST_F(DownloadPipelineTest, SlowFirstFileHoldsBackNoneOfTheOthers) {
     slowIndex_ = 0;
     slowFor_ = 2s;
     int steps = 0;
-    while (engine_.TEST_LocalFiles().count(Item(0).Url) == 0 && steps++ < 100)
-        (void)engine_.DownloadNext(&stop_);
+    while (engine_.TEST_Records().Map().count(Item(0).Url) == 0 && steps++ < 100)
+        (void)engine_.TEST_DownloadNext(&stop_);
     // Each file was stored as it came, the slow one last.
-    EXPECT_EQ(engine_.TEST_LocalFiles().size(), static_cast<size_t>(kItems))
+    EXPECT_EQ(engine_.TEST_Records().Map().size(), static_cast<size_t>(kItems))
         << ::testing::PrintToString(host_.LogLines());
     EXPECT_TRUE(engine_.TEST_DownloadQueue().empty());
     RunBatch();
@@ -771,8 +782,8 @@ TEST_F(DownloadPipelineTest, SlowFirstFileHoldsBackNoneOfTheOthers) {
 TEST_F(DownloadPipelineTest, OneFailingTransferAmongEightLosesNothingElse) {
     failingIndex_ = 2;
     RunBatch();
-    EXPECT_EQ(engine_.TEST_LocalFiles().size(), static_cast<size_t>(kItems - 1));
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(Item(2).Url), 0u);
+    EXPECT_EQ(engine_.TEST_Records().Map().size(), static_cast<size_t>(kItems - 1));
+    EXPECT_EQ(engine_.TEST_Records().Map().count(Item(2).Url), 0u);
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), HTTP Error 500, url=" + Item(2).Url));
     for (const std::string& name : FolderNames(folder_.Path()))
         EXPECT_EQ(name.find("__t"), std::string::npos) << name;
@@ -801,12 +812,12 @@ TEST_F(DownloadPipelineTest, StopWithAllInFlightEndsThemAtOnceKeepsThemQueuedAnd
     });
     const auto start = std::chrono::steady_clock::now();
     while (stop_.load() == 0 && std::chrono::steady_clock::now() - start < 10s)
-        EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
+        EXPECT_EQ(engine_.TEST_DownloadNext(&stop_), DownloadStep::ItemTaken);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     stopper.join();
     server_.Release();
     EXPECT_TRUE(host_.HasLogContaining("DownloadImage(), " + server_.Url("/s/7.jpg")));
-    EXPECT_TRUE(engine_.TEST_LocalFiles().empty());
+    EXPECT_TRUE(engine_.TEST_Records().Map().empty());
     EXPECT_EQ(engine_.TEST_DownloadQueue().size(), static_cast<size_t>(kItems));
     EXPECT_EQ(engine_.TEST_DownloadQueue().front().Url, server_.Url("/s/0.jpg"));
     EXPECT_EQ(FolderNames(folder_.Path()), std::vector<std::string>{})
@@ -840,15 +851,16 @@ TEST_F(DownloadPipelineTest, StopKeepsAPartWithItsValidatorAndTheNextRunGoesOnFr
             });
     });
     engine_.TEST_DownloadQueue() = {{"c", server_.Url("/v/v.mp4"), ""}};
-    for (int step = 0; step < 100 && stop_.load() == 0; ++step) (void)engine_.DownloadNext(&stop_);
-    (void)engine_.DownloadNext(&stop_);
-    engine_.LeaveMediaFolder();  // as the worker does when it ends
+    for (int step = 0; step < 100 && stop_.load() == 0; ++step)
+        (void)engine_.TEST_DownloadNext(&stop_);
+    (void)engine_.TEST_DownloadNext(&stop_);
+    engine_.EndWork();  // as the worker does when it ends
     server_.Release();
     const auto parts = FolderNames(folder_.Path());
     ASSERT_EQ(parts.size(), 2u) << ::testing::PrintToString(parts);  // the part and its note
 
     stop_.store(0);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("v.mp4")), test::PatternBytes(kBytes));
     std::lock_guard<std::mutex> lock(mutex_);
@@ -872,7 +884,7 @@ TEST_F(DownloadPipelineTest, NamesAreClaimedInQueueOrderAndEachTransferHasAFileO
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), test::PatternBytes(3000));
     EXPECT_EQ(test::ReadFile(folder_.File("x.mp4")), test::PatternBytes(5000));
-    EXPECT_EQ(engine_.TEST_LocalFiles().size(), 2u);
+    EXPECT_EQ(engine_.TEST_Records().Map().size(), 2u);
     EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("x.jpg")));
 }
 
@@ -949,7 +961,7 @@ TEST_P(ResumeTest, CutTransfersGoOnWhereTheyStoppedUnlessTheFileChanged) {
         test::WriteFile(paths.note, std::string(c.noteValidator) + "\n");
         test::SetAge(paths.part, c.partAgeSeconds);
     }
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue().push_back({"c", url + "?sig=new", "o"});
     RunBatch();
 
@@ -1017,10 +1029,11 @@ TEST_F(DownloadTest, PartOfAnItemThatLeftTheFeedsIsRemovedAtTheBatchsEnd) {
     const PartialPaths gone = PartialPathsFor(folder_.Path(), "gone.jpg", server_.Url("/g.jpg"));
     test::WriteFile(gone.part, "xx");
     test::WriteFile(gone.note, "\"v1\"\n");
-    engine_.RemoveLeftoverFiles();  // a start keeps it: its item may still come
+    RemoveLeftoverFiles(platform::RealFileSystem(),
+                        folder_.Path());  // a start keeps it: its item may still come
     ASSERT_TRUE(test::Exists(gone.part));
     server_.ServeBytes("/m/a.jpg", 1000);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue().push_back({"", server_.Url("/m/a.jpg"), ""});
     RunBatch();
     EXPECT_FALSE(test::Exists(gone.part));
@@ -1045,12 +1058,12 @@ int FreeLoopbackPort() {
 TEST_F(DownloadTest, AnOutageIsWaitedOutAndTheBatchGoesOn) {
     const int port = FreeLoopbackPort();
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     constexpr int kItems = 20;
     for (int i = 0; i < kItems; ++i)
         engine_.TEST_DownloadQueue().push_back({"", base + "/o/" + std::to_string(i) + ".jpg", ""});
     for (int step = 0; step < 3; ++step)
-        EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
+        EXPECT_EQ(engine_.TEST_DownloadNext(&stop_), DownloadStep::ItemTaken);
 
     httplib::Server back;
     back.Get(R"(/o/(\d+)\.jpg)", [](const httplib::Request& request, httplib::Response& response) {
@@ -1059,13 +1072,13 @@ TEST_F(DownloadTest, AnOutageIsWaitedOutAndTheBatchGoesOn) {
     ASSERT_TRUE(back.bind_to_port("127.0.0.1", port));
     std::thread serving([&back] { back.listen_after_bind(); });
     const auto start = std::chrono::steady_clock::now();
-    while (engine_.TEST_LocalFiles().size() < kItems &&
+    while (engine_.TEST_Records().Map().size() < kItems &&
            std::chrono::steady_clock::now() - start < 20s)
-        (void)engine_.DownloadNext(&stop_);
+        (void)engine_.TEST_DownloadNext(&stop_);
     back.stop();
     serving.join();
 
-    EXPECT_EQ(engine_.TEST_LocalFiles().size(), static_cast<size_t>(kItems))
+    EXPECT_EQ(engine_.TEST_Records().Map().size(), static_cast<size_t>(kItems))
         << ::testing::PrintToString(host_.LogLines());
     EXPECT_EQ(test::ReadFile(folder_.File("19.jpg")), "file 19");
     EXPECT_FALSE(host_.HasLogContaining("SendRequest failed"));
@@ -1088,18 +1101,18 @@ TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
                        });
     test::MediaServer other;
     other.ServeBytes("/m/o.jpg", 2000);
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/busy/1.jpg"), ""},
                                     {"", other.Url("/m/o.jpg"), ""}};
-    for (int step = 0; step < 100 && engine_.TEST_LocalFiles().count(other.Url("/m/o.jpg")) == 0;
+    for (int step = 0; step < 100 && engine_.TEST_Records().Map().count(other.Url("/m/o.jpg")) == 0;
          ++step)
-        (void)engine_.DownloadNext(&stop_);
+        (void)engine_.TEST_DownloadNext(&stop_);
     // The other host is not held back by the pause the first asked for.
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(server_.Url("/busy/1.jpg")), 0u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count(server_.Url("/busy/1.jpg")), 0u);
     // Nothing else to do: the worker idles until the pause is over, and the item waits.
     int idlePasses = 0;
     for (int pass = 0; pass < 50 && !test::Exists(folder_.File("1.jpg")); ++pass) {
-        if (engine_.DownloadNext(&stop_) == DownloadStep::BatchClosed) ++idlePasses;
+        if (engine_.TEST_DownloadNext(&stop_) == DownloadStep::BatchClosed) ++idlePasses;
         std::this_thread::sleep_for(100ms);
     }
     EXPECT_GT(idlePasses, 0);
@@ -1123,18 +1136,18 @@ TEST_F(DownloadTest, SameMediaUnderANewSignatureTakesTheNewAddressWithoutADownlo
     test::WriteFile(folder_.File("p.jpg"), "photo");
     test::WriteFile(folder_.File(kListFileName),
                     FormatListFile({{oldUrl, CFileData{"p.jpg", oldUrl, 0}}}));
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue().push_back({"", newUrl, ""});
     RunBatch();
 
     EXPECT_EQ(requests.load(), 0);
     EXPECT_FALSE(host_.HasLogContaining("File already exits"));
-    ASSERT_EQ(engine_.TEST_LocalFiles().size(), 1u);
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(newUrl), 1u);  // kept through the batch's pruning
+    ASSERT_EQ(engine_.TEST_Records().Map().size(), 1u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count(newUrl), 1u);  // kept through the batch's pruning
     EXPECT_EQ(test::ReadFile(folder_.File("p.jpg")), "photo");
-    engine_.ReadLocalFileList();  // the list holds the new address
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(newUrl), 1u);
-    EXPECT_EQ(engine_.TEST_LocalFiles().count(oldUrl), 0u);
+    engine_.TEST_ReadLocalFileList();  // the list holds the new address
+    EXPECT_EQ(engine_.TEST_Records().Map().count(newUrl), 1u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count(oldUrl), 0u);
 }
 
 // The user deleted the photo, and the new address fails for good: its sidecar
@@ -1148,7 +1161,7 @@ TEST_F(DownloadTest, SameMediaUnderANewSignatureWhoseFileIsGoneLeavesNoSidecarBe
     test::WriteFile(folder_.File("p.kprop"), "caption");
     test::WriteFile(folder_.File(kListFileName),
                     FormatListFile({{oldUrl, CFileData{"p.jpg", oldUrl, 0}}}));
-    engine_.ReadLocalFileList();
+    engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue().push_back({"", newUrl, ""});
     RunBatch();
 

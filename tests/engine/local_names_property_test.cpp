@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/feed_engine.h"
 #include "engine/local_names.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
@@ -109,15 +108,13 @@ class LocalNamePropertyTest : public ::testing::TestWithParam<uint32_t> {
         media_ = root_.File("media");
         test::WriteFile(root_.File("marker"), "");
         EXPECT_EQ(::mkdir(media_.c_str(), 0700), 0);
-        settings_.ImgFolder = media_;
     }
 
     test::ScratchFolder root_;
     std::string media_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
-    PluginSettings settings_;
-    CFeedEngine engine_{settings_};
+    LocalNamer names_{platform::RealFileSystem()};
 };
 
 TEST_P(LocalNamePropertyTest, EveryAcceptedNameIsOnePlainFileOfTheMediaFolder) {
@@ -149,7 +146,7 @@ TEST_P(LocalNamePropertyTest, NamesTooLongForTheFileSystemAreRefusedWithTheLine)
             continue;
         ++overlong;
         std::string fullPath, fileName;
-        EXPECT_FALSE(engine_.BuildLocalName(url, fullPath, fileName));
+        EXPECT_FALSE(names_.BuildLocalName(media_, url, fullPath, fileName));
         EXPECT_TRUE(host_.HasLogContaining(
             "BuildLocalName(): Object name can't be used for local file: " + name.fullPath))
             << url;

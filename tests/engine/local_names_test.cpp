@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/feed_engine.h"
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "host_callback_guard.h"
@@ -75,45 +74,45 @@ TEST(IsUsableLocalName, RefusesWhatIsNotOnePlainFileOfTheFolder) {
 
 class BuildLocalNameTest : public ::testing::Test {
   protected:
-    BuildLocalNameTest() { settings_.ImgFolder = folder_.Path(); }
+    BuildLocalNameTest() { mediaFolder_ = folder_.Path(); }
 
     ScratchFolder folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
-    PluginSettings settings_;
-    CFeedEngine engine_{settings_};
+    std::string mediaFolder_;
+    LocalNamer names_{platform::RealFileSystem()};
     std::string fullPath_, fileName_;
 };
 
 TEST_F(BuildLocalNameTest, MakesThePathInTheFolderAndLeavesNoFile) {
-    ASSERT_TRUE(engine_.BuildLocalName("https://cdn.example.org/a/b/photo_n.jpg?size=large",
-                                       fullPath_, fileName_));
+    ASSERT_TRUE(names_.BuildLocalName(
+        mediaFolder_, "https://cdn.example.org/a/b/photo_n.jpg?size=large", fullPath_, fileName_));
     EXPECT_EQ(fileName_, "photo_n.jpg");
     EXPECT_EQ(fullPath_, folder_.Path() + "/photo_n.jpg");
     EXPECT_TRUE(test::FolderNames(folder_.Path()).empty());
 }
 
 TEST_F(BuildLocalNameTest, FolderWithTrailingSlashGivesTheSamePath) {
-    settings_.ImgFolder = folder_.Path() + "/";
-    ASSERT_TRUE(engine_.BuildLocalName("http://h/x.jpg", fullPath_, fileName_));
+    mediaFolder_ = folder_.Path() + "/";
+    ASSERT_TRUE(names_.BuildLocalName(mediaFolder_, "http://h/x.jpg", fullPath_, fileName_));
     EXPECT_EQ(fullPath_, folder_.Path() + "/x.jpg");
 }
 
 TEST_F(BuildLocalNameTest, ExistingFileIsRefusedButNamed) {
     test::WriteFile(folder_.File("x.jpg"), "old");
-    EXPECT_FALSE(engine_.BuildLocalName("http://h/x.jpg", fullPath_, fileName_));
+    EXPECT_FALSE(names_.BuildLocalName(mediaFolder_, "http://h/x.jpg", fullPath_, fileName_));
     EXPECT_EQ(fullPath_, folder_.File("x.jpg"));
     EXPECT_TRUE(host_.HasLogContaining("File already exits: " + folder_.File("x.jpg")));
     EXPECT_EQ(test::ReadFile(folder_.File("x.jpg")), "old");
 }
 
 TEST_F(BuildLocalNameTest, PathEndingInSlashNamesTheFolderItself) {
-    EXPECT_FALSE(engine_.BuildLocalName("http://h/a/b/", fullPath_, fileName_));
+    EXPECT_FALSE(names_.BuildLocalName(mediaFolder_, "http://h/a/b/", fullPath_, fileName_));
     EXPECT_TRUE(host_.HasLogContaining("File already exits: "));
 }
 
 TEST_F(BuildLocalNameTest, UnparsableUrlIsLogged) {
-    EXPECT_FALSE(engine_.BuildLocalName("not a url", fullPath_, fileName_));
+    EXPECT_FALSE(names_.BuildLocalName(mediaFolder_, "not a url", fullPath_, fileName_));
     EXPECT_TRUE(host_.HasLogContaining("BuildLocalName(): Url can't be parsed: not a url"));
 }
 
@@ -124,12 +123,12 @@ class HostileUrlTest : public BuildLocalNameTest,
   protected:
     HostileUrlTest() {
         ::mkdir(folder_.File("media").c_str(), 0755);
-        settings_.ImgFolder = folder_.File("media");
+        mediaFolder_ = folder_.File("media");
     }
 };
 
 TEST_P(HostileUrlTest, IsRefusedAndNothingIsCreatedAnywhere) {
-    EXPECT_FALSE(engine_.BuildLocalName(GetParam(), fullPath_, fileName_));
+    EXPECT_FALSE(names_.BuildLocalName(mediaFolder_, GetParam(), fullPath_, fileName_));
     EXPECT_EQ(test::FolderNames(folder_.Path()), std::vector<std::string>{"media"});
     EXPECT_TRUE(test::FolderNames(folder_.File("media")).empty());
 }
@@ -144,20 +143,21 @@ INSTANTIATE_TEST_SUITE_P(Urls, HostileUrlTest,
                                            "http://h/" + std::string(8200, 'p') + "/a.jpg"));
 
 TEST_F(BuildLocalNameTest, DotSegmentsInTheQueryStillGiveANameInsideTheFolder) {
-    ASSERT_TRUE(engine_.BuildLocalName("http://h/x?/../../escaped.jpg", fullPath_, fileName_));
+    ASSERT_TRUE(
+        names_.BuildLocalName(mediaFolder_, "http://h/x?/../../escaped.jpg", fullPath_, fileName_));
     EXPECT_EQ(fullPath_, folder_.File("escaped.jpg"));
 }
 
 TEST_F(BuildLocalNameTest, OverlongNameLogsTheCantBeUsedLine) {
     const std::string url = "http://h/" + std::string(256, 'n');
-    EXPECT_FALSE(engine_.BuildLocalName(url, fullPath_, fileName_));
+    EXPECT_FALSE(names_.BuildLocalName(mediaFolder_, url, fullPath_, fileName_));
     EXPECT_TRUE(
         host_.HasLogContaining("BuildLocalName(): Object name can't be used for local file: "));
 }
 
 TEST_F(BuildLocalNameTest, DanglingLinkCountsAsExisting) {
     ASSERT_EQ(::symlink("/nonexistent/target", folder_.File("link.jpg").c_str()), 0);
-    EXPECT_FALSE(engine_.BuildLocalName("http://h/link.jpg", fullPath_, fileName_));
+    EXPECT_FALSE(names_.BuildLocalName(mediaFolder_, "http://h/link.jpg", fullPath_, fileName_));
     EXPECT_TRUE(host_.HasLogContaining("File already exits: "));
 }
 

@@ -18,6 +18,7 @@
 #include "fake_host.h"
 #include "host_callback_guard.h"
 #include "model/host_link.h"
+#include "platform/file_system.h"
 #include "platform/health_record.h"
 #include "platform/tick_count.h"
 #include "tests/support/stub_server.h"
@@ -71,12 +72,12 @@ class RefreshTest : public ::testing::Test {
     RefreshTest() {
         settings_.tmUpdate = 180;
         settings_.ImgFolder = folder_.Path();
-        engine_.SetQueryFactory(
-            [this](const std::string& token, const PluginSettings&, const std::atomic<int32_t>*) {
-                tokens_.push_back(token);
-                return std::make_unique<FakeQuery>(service_);
-            });
-        engine_.SetIdleInterval(100ms);
+        engine_.Options().queryFactory = [this](const std::string& token, const PluginSettings&,
+                                                const std::atomic<int32_t>*) {
+            tokens_.push_back(token);
+            return std::make_unique<FakeQuery>(service_);
+        };
+        engine_.Options().idleInterval = 100ms;
         engine_.SetToken("tok");
     }
 
@@ -92,7 +93,7 @@ class RefreshTest : public ::testing::Test {
 TEST_F(RefreshTest, SuccessfulQueryQueuesItemsAndSchedulesTheFeed) {
     service_.feeds[1].items = {{"c1", "http://h/1.jpg", "o"}, {"c2", "http://h/2.jpg", "o"}};
     SetFeeds(engine_, {Feed(1), Feed(3, 0)});
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);
     ASSERT_EQ(engine_.TEST_DownloadQueue().size(), 2u);
     EXPECT_EQ(engine_.TEST_DownloadQueue()[1].Url, "http://h/2.jpg");
     const FeedArray feeds = FeedsOf(engine_);
@@ -117,44 +118,44 @@ TEST_F(RefreshTest, FeedIsDueOnlyAfterItsIntervalAlsoAcrossTheTickWrap) {
     } unshift;
     ASSERT_LT(platform::TickCount(), 60000u);
     SetFeeds(engine_, {Feed(1)});
-    ASSERT_EQ(engine_.Refresh(), QueryResult::Ok);
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    ASSERT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[1], 1);
     // A success a second short of 180 minutes ago is not due yet...
     EditFeeds(engine_, [&](FeedArray& feeds) {
         feeds[0].LastTm = platform::TickCount() - (180u * 60000u - 1000u);
     });
     ASSERT_GT(FeedsOf(engine_)[0].LastTm, platform::TickCount());
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[1], 1);
     // ...one a second more than 180 minutes ago is.
     EditFeeds(engine_, [&](FeedArray& feeds) {
         feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
     });
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);
     EXPECT_EQ(service_.calls[1], 2);
 }
 
 TEST_F(RefreshTest, ZeroIntervalReadsEachFeedOncePerRun) {
     settings_.tmUpdate = 0;
     SetFeeds(engine_, {Feed(1)});
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[1], 1);
 }
 
 TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
     service_.feeds[2].result = QueryResult::Failed;
     SetFeeds(engine_, {Feed(2)});
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_EQ(FeedsOf(engine_)[0].Retries, 1);
     EXPECT_EQ(FeedsOf(engine_)[0].LastTm, 0u);
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_EQ(service_.calls[2], 1);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     std::this_thread::sleep_for(120ms);
     service_.feeds[2].result = QueryResult::Ok;
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);
     EXPECT_EQ(service_.calls[2], 2);
     EXPECT_EQ(FeedsOf(engine_)[0].Retries, 0);
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: lastTm=0, retries=1"));
@@ -163,13 +164,13 @@ TEST_F(RefreshTest, FailedFeedWaitsOneIdleIntervalBeforeItsNextTry) {
 TEST_F(RefreshTest, RetryAfterOfTheServiceIsHonoured) {
     service_.feeds[4] = ScriptedFeed{QueryResult::Failed, 1, {}};
     SetFeeds(engine_, {Feed(4)});
-    (void)engine_.Refresh();
+    (void)engine_.TEST_Refresh();
     EXPECT_TRUE(host_.HasLogContaining("(Retry-After)"));
     std::this_thread::sleep_for(300ms);  // past the idle interval, not past Retry-After
-    (void)engine_.Refresh();
+    (void)engine_.TEST_Refresh();
     EXPECT_EQ(service_.calls[4], 1);
     std::this_thread::sleep_for(800ms);
-    (void)engine_.Refresh();
+    (void)engine_.TEST_Refresh();
     EXPECT_EQ(service_.calls[4], 2);
 }
 
@@ -182,7 +183,7 @@ TEST_F(RefreshTest, ResultOfAFeedReplacedDuringItsQueryIsDropped) {
         SetFeeds(engine_, {tagged});
         service_.duringQuery = nullptr;
     };
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_TRUE(engine_.TEST_DownloadQueue().empty());
     EXPECT_EQ(FeedsOf(engine_)[0].LastTm, 0u);
     EXPECT_TRUE(FeedsOf(engine_)[0].Items.empty());
@@ -195,7 +196,7 @@ class PruneAfterFailureTest : public RefreshTest {
     PruneAfterFailureTest() {
         settings_.FeedsSynch = 0;
         SetFeeds(engine_, {Feed(1), Feed(2)});
-        engine_.ReadLocalFileList();
+        engine_.TEST_ReadLocalFileList();
         for (const char* name : {"a.jpg", "c.jpg", "old.jpg"}) {
             test::WriteFile(folder_.File(name), "x");
             const std::string url = std::string("http://h/") + name;
@@ -204,8 +205,8 @@ class PruneAfterFailureTest : public RefreshTest {
     }
     void Batch() {
         std::atomic<int32_t> stop{0};
-        (void)engine_.Refresh(&stop);
-        while (engine_.DownloadNext(&stop) == DownloadStep::ItemTaken) {
+        (void)engine_.TEST_Refresh(&stop);
+        while (engine_.TEST_DownloadNext(&stop) == DownloadStep::ItemTaken) {
         }
     }
 };
@@ -218,8 +219,8 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
     EXPECT_TRUE(test::Exists(folder_.File("old.jpg")));
     EXPECT_TRUE(host_.HasLogContaining("PruneLocalFiles: put off, feed 1 has not been read"));
     // As after a restart: the marks of batch 1 are gone with a reread of the list.
-    engine_.WriteLocalFileList();
-    engine_.ReadLocalFileList();
+    ASSERT_TRUE(engine_.TEST_Records().Save(platform::RealFileSystem(), folder_.Path()).list);
+    engine_.TEST_ReadLocalFileList();
 
     // Batch 2: feed 1 fails, feed 2 answers without old.jpg.
     std::this_thread::sleep_for(120ms);  // feed 2's retry wait
@@ -230,7 +231,7 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
     service_.feeds[2] = ScriptedFeed{QueryResult::Ok, 0, {{"", "http://h/c.jpg", ""}}};
     Batch();
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
-    EXPECT_EQ(engine_.TEST_LocalFiles().count("http://h/old.jpg"), 0u);
+    EXPECT_EQ(engine_.TEST_Records().Map().count("http://h/old.jpg"), 0u);
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
     EXPECT_TRUE(test::Exists(folder_.File("c.jpg")));
     EXPECT_TRUE(host_.HasLogContaining(
@@ -238,7 +239,7 @@ TEST_F(PruneAfterFailureTest, FailingFeedKeepsItsOwnFilesAndTheOthersArePruned) 
 }
 
 TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime) {
-    engine_.SetUnansweredFeedPruneDelay(300ms);
+    engine_.Options().unansweredFeedPruneDelay = 300ms;
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
     service_.feeds[2].result = QueryResult::Failed;
     Batch();
@@ -291,15 +292,15 @@ TEST_F(PruneAfterFailureTest, WhatLeftAFeedWithinOneBatchIsPrunedAtItsEnd) {
     std::atomic<int32_t> stop{0};
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}, {"", "http://h/old.jpg", ""}};
     service_.feeds[2].items = {{"", "http://h/c.jpg", ""}};
-    (void)engine_.Refresh(&stop);
-    ASSERT_EQ(engine_.DownloadNext(&stop), DownloadStep::ItemTaken);  // marks the three seen
+    (void)engine_.TEST_Refresh(&stop);
+    ASSERT_EQ(engine_.TEST_DownloadNext(&stop), DownloadStep::ItemTaken);  // marks the three seen
 
     EditFeeds(engine_, [&](FeedArray& feeds) {
         feeds[0].LastTm = platform::TickCount() - (180u * 60000u + 1000u);
     });  // due again
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
-    (void)engine_.Refresh(&stop);
-    while (engine_.DownloadNext(&stop) == DownloadStep::ItemTaken) {
+    (void)engine_.TEST_Refresh(&stop);
+    while (engine_.TEST_DownloadNext(&stop) == DownloadStep::ItemTaken) {
     }
     EXPECT_FALSE(test::Exists(folder_.File("old.jpg")));
     EXPECT_TRUE(test::Exists(folder_.File("a.jpg")));
@@ -309,8 +310,8 @@ TEST_F(PruneAfterFailureTest, WhatLeftAFeedWithinOneBatchIsPrunedAtItsEnd) {
 TEST_F(RefreshTest, WithoutATokenNothingIsQueriedAndThatIsSaidOnce) {
     engine_.SetToken("");
     SetFeeds(engine_, {Feed(1), Feed(2)});
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_TRUE(tokens_.empty());
     int said = 0;
     for (const std::string& line : host_.LogLines())
@@ -378,10 +379,10 @@ class QuietHoursTest : public ::testing::Test {
         settings_.ImgFolder = folder_.Path();
         settings_.QuietFrom = 23;
         settings_.QuietTo = 7;
-        engine_.SetQueryFactory(
-            [this](const std::string&, const PluginSettings&, const std::atomic<int32_t>*) {
-                return std::make_unique<FakeQuery>(service_);
-            });
+        engine_.Options().queryFactory = [this](const std::string&, const PluginSettings&,
+                                                const std::atomic<int32_t>*) {
+            return std::make_unique<FakeQuery>(service_);
+        };
         engine_.SetToken("tok");
         SetFeeds(engine_, {Feed(1)});
     }
@@ -429,12 +430,12 @@ TEST_F(QuietHoursTest, EqualHoursMeanNoQuietHours) {
 TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
     test::StubServer stub;  // answers 400 to every token but "tok-alice"
     ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
-    engine_.SetQueryFactory(ServiceFeedQueryFactory());
+    engine_.Options().queryFactory = ServiceFeedQueryFactory();
     SetFeeds(engine_, {Feed(1), Feed(2)});
     engine_.SetToken("tok-gone");
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     std::this_thread::sleep_for(150ms);  // past a failed feed's own wait
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     std::vector<std::string> requests = stub.Requests();
     // One feed query and the account check that confirmed the refusal; nothing more.
     EXPECT_EQ(CountContaining(requests, "access_token=tok-gone"), 2);
@@ -445,20 +446,20 @@ TEST_F(RefreshTest, RefusedTokenIsSaidOnceAndHeldBackUntilANewTokenArrives) {
               1);
     // Saved again unchanged, the token stays held.
     engine_.SetToken("tok-gone");
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     EXPECT_EQ(CountContaining(stub.Requests(), "access_token=tok-gone"), 2);
     // A server fault on the hourly try says nothing of the token: still held, and
     // no other feed is read with it.
     stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":500})");
     platform::ShiftTickCount(61u * 60u * 1000u);
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Failed);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Failed);
     platform::ShiftTickCount(0);
     stub.ClearFaults();
     EXPECT_EQ(CountContaining(stub.Requests(), "access_token=tok-gone"), 3);
     EXPECT_FALSE(host_.HasLogContaining("no longer refuses"));
 
     engine_.SetToken("tok-alice");
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);
     requests = stub.Requests();
     EXPECT_GE(CountContaining(requests, "/v1/users/self/feed?access_token=tok-alice"), 1);
     EXPECT_GE(CountContaining(requests, "/v1/users/self/media/recent?access_token=tok-alice"), 1);
@@ -471,10 +472,10 @@ TEST_F(RefreshTest, A400OfOneFeedWithAnAcceptedTokenIsAnOrdinaryFailure) {
     test::StubServer stub;
     ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
     stub.SetFault(R"({"path":"/v1/users/self/feed","mode":"status","status":400})");
-    engine_.SetQueryFactory(ServiceFeedQueryFactory());
+    engine_.Options().queryFactory = ServiceFeedQueryFactory();
     SetFeeds(engine_, {Feed(1), Feed(2)});
     engine_.SetToken("tok-alice");
-    EXPECT_EQ(engine_.Refresh(), QueryResult::Ok);  // the second feed is still read
+    EXPECT_EQ(engine_.TEST_Refresh(), QueryResult::Ok);  // the second feed is still read
     EXPECT_TRUE(host_.HasLogContaining("Refresh 0: query failed, next try in 100 ms"));
     EXPECT_FALSE(host_.HasLogContaining("refused the access token"));
     ::unsetenv("PIXOLUNE_API_BASE");

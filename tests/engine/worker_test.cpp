@@ -64,7 +64,7 @@ class WorkerTest : public ::testing::Test {
         settings_.ImgFolder = folder_.Path();
         settings_.tmUpdate = 0;
         settings_.RestartKal = 1;
-        engine_->SetIdleInterval(20ms);
+        engine_->Options().idleInterval = 20ms;
         engine_->SetToken("tok");
         CPixoluneFeed feed;
         SetFeeds(*engine_, {feed});
@@ -75,10 +75,10 @@ class WorkerTest : public ::testing::Test {
 
     void AnswerWith(std::vector<CPixoluneItem> items,
                     std::function<QueryResult(const CPixoluneFeed&)> hook = nullptr) {
-        engine_->SetQueryFactory(
-            [items, hook](const std::string&, const PluginSettings&, const std::atomic<int32_t>*) {
-                return std::make_unique<ItemsQuery>(items, hook);
-            });
+        engine_->Options().queryFactory = [items, hook](const std::string&, const PluginSettings&,
+                                                        const std::atomic<int32_t>*) {
+            return std::make_unique<ItemsQuery>(items, hook);
+        };
     }
 
     test::ScratchFolder folder_;
@@ -289,16 +289,16 @@ TEST_F(WorkerTest, SecondWorkerOnTheFolderTouchesNothingAndTakesOverAfterTheFirs
     otherSettings.ImgFolder = folder_.Path();
     otherSettings.tmUpdate = 0;
     CFeedEngine other(otherSettings);
-    other.SetIdleInterval(20ms);
+    other.Options().idleInterval = 20ms;
     SetFeeds(other, {CPixoluneFeed{}});
     auto queries = std::make_shared<std::atomic<int>>(0);
     const std::vector<CPixoluneItem> items{{"", server_.Url("/a.jpg"), ""},
                                            {"", server_.Url("/b.jpg"), ""}};
-    other.SetQueryFactory(
-        [queries, items](const std::string&, const PluginSettings&, const std::atomic<int32_t>*) {
-            ++*queries;
-            return std::make_unique<ItemsQuery>(items, nullptr);
-        });
+    other.Options().queryFactory = [queries, items](const std::string&, const PluginSettings&,
+                                                    const std::atomic<int32_t>*) {
+        ++*queries;
+        return std::make_unique<ItemsQuery>(items, nullptr);
+    };
     other.SetToken("tok");
     other.StartWorker();
     const int busy = host_.WaitForLog("is in use by another host; waiting", 5s);

@@ -68,7 +68,7 @@ class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
         limits.http = MediaTestLimits();
         // An endless body reaches this in well under a second on loopback.
         limits.maxFileBytes = 8u << 20;
-        engine_.SetDownloadLimits(limits);
+        engine_.Options().downloadLimits = limits;
     }
     ~NetworkAttackTest() override { ::unsetenv("PIXOLUNE_API_BASE"); }
 
@@ -112,20 +112,20 @@ TEST_P(NetworkAttackTest, MediaDownloadEndsWithALogLineWithinTheBoundAndLeavesNo
     const std::atomic<int32_t> stop{0};
     const auto start = Clock::now();
     // Steps hand control back now and then; the batch ends when the item does.
-    while (engine_.DownloadNext(&stop) == DownloadStep::ItemTaken &&
-           Clock::now() - start < 2 * Bound(engine_.DownloadLimits().http)) {
+    while (engine_.TEST_DownloadNext(&stop) == DownloadStep::ItemTaken &&
+           Clock::now() - start < 2 * Bound(engine_.Options().downloadLimits.http)) {
     }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    EXPECT_LT(took, Bound(engine_.DownloadLimits().http));
+    EXPECT_LT(took, Bound(engine_.Options().downloadLimits.http));
     EXPECT_TRUE(host_.HasLogContaining(GetParam().mediaLine))
         << ::testing::PrintToString(host_.LogLines());
     EXPECT_TRUE(FolderNames(media_.Path()).empty())
         << ::testing::PrintToString(FolderNames(media_.Path()));
-    EXPECT_TRUE(engine_.TEST_LocalFiles().empty());
+    EXPECT_TRUE(engine_.TEST_Records().Map().empty());
     RecordProperty("media_ms", static_cast<int>(took.count()));
     std::printf("media %s: %lld ms (bound %lld ms)\n", GetParam().name,
                 static_cast<long long>(took.count()),
-                static_cast<long long>(Bound(engine_.DownloadLimits().http).count()));
+                static_cast<long long>(Bound(engine_.Options().downloadLimits.http).count()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,7 +165,7 @@ TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
         engine.TEST_DownloadQueue().push_back(item);
         std::atomic<int32_t> stop{0};
         Clock::time_point stopped;
-        std::thread worker([&] { (void)engine.DownloadNext(&stop); });
+        std::thread worker([&] { (void)engine.TEST_DownloadNext(&stop); });
         // Wait until bytes flow, then stop.
         for (int i = 0; i < 250 && FolderNames(media.Path()).empty(); ++i)
             std::this_thread::sleep_for(20ms);
@@ -179,7 +179,7 @@ TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
                     static_cast<long long>(
                         std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
         EXPECT_TRUE(FolderNames(media.Path()).empty());
-        EXPECT_TRUE(engine.TEST_LocalFiles().empty());
+        EXPECT_TRUE(engine.TEST_Records().Map().empty());
     }
 }
 

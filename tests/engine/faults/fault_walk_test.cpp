@@ -97,17 +97,16 @@ class FaultPlan : public platform::FileSystemWrapper {
     bool killInstead_ = false;
 };
 
-// One batch as the worker runs it: the folder taken (locked, leftovers
-// removed, list read), nothing done while it can't be used or its list can't
-// be read, the folder left at the end.
+// One batch as the worker runs it: each pass takes the folder (locked,
+// leftovers removed, list read) and does nothing while it can't be used or
+// its list can't be read; the folder is left at the end.
 void RunBatchAsTheWorker(CFeedEngine& engine, std::deque<CPixoluneItem> items) {
-    if (engine.TakeMediaFolder() && !engine.LocalListUnreadable()) {
-        engine.TEST_DownloadQueue() = std::move(items);
-        std::atomic<int32_t> stop{0};
-        while (engine.DownloadNext(&stop) == DownloadStep::ItemTaken) {
-        }
+    engine.TEST_DownloadQueue() = std::move(items);
+    std::atomic<int32_t> stop{0};
+    engine.BeginWork();
+    while (engine.RunPass(&stop) == DownloadStep::ItemTaken) {
     }
-    engine.LeaveMediaFolder();
+    engine.EndWork();
 }
 
 bool IsTemporary(const std::string& name) {
@@ -155,7 +154,7 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
             EXPECT_EQ(test::ReadFile(folder.File("new.jpg")), test::PatternBytes(20000));
         } else {
             // A download that failed is not recorded.
-            EXPECT_EQ(engine.TEST_LocalFiles().count(server.Url("/new.jpg")), 0u);
+            EXPECT_EQ(engine.TEST_Records().Map().count(server.Url("/new.jpg")), 0u);
         }
     }
     // open, write, fsync, close, rename of the media file; the sidecar's and
@@ -197,8 +196,8 @@ TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
 
         test::FakeHost host;
         CFeedEngine next(settings);
-        next.ReadLocalFileList();
-        for (const auto& [url, record] : next.TEST_LocalFiles()) {
+        next.TEST_ReadLocalFileList();
+        for (const auto& [url, record] : next.TEST_Records().Map()) {
             const std::string media = folder.File(record.LocalName);
             std::string sidecar = media;
             ReplaceExtension(sidecar, kSidecarSuffix);

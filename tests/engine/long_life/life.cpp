@@ -163,7 +163,7 @@ class Life {
                 CheckPromises();
             }
             if (closed) prunedInBatch_ = false;
-            (void)clock_.WaitFor(idle_, engine_->IdleInterval());
+            (void)clock_.WaitFor(idle_, engine_->Options().idleInterval);
         }
         engine_->EndWork();
         report_.deaths = deaths_;
@@ -267,10 +267,10 @@ class Life {
         }
         feeds[2].Tags = "sunset";
         engine_ = std::make_unique<CFeedEngine>(settings_, disk_, clock_, network_.NewSession());
-        engine_->SetQueryFactory(service_.Factory());
-        engine_->SetIdleInterval(std::chrono::seconds(30));
+        engine_->Options().queryFactory = service_.Factory();
+        engine_->Options().idleInterval = std::chrono::seconds(30);
         engine_->OpenHealthRecord(kHealthRecord);
-        engine_->SetEventSink([this](const EngineEvent& event) { Heard(event); });
+        engine_->Options().events = [this](const EngineEvent& event) { Heard(event); };
         engine_->Configuration().Change(
             [&](EngineConfiguration::Live& live) { live.Feeds = std::move(feeds); });
         engine_->SetToken(token);
