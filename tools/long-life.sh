@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Lives DAYS simulated days of the engine (one-minute refreshes against a
+# Lives DAYS simulated days of the engine (two-minute refreshes against a
 # changing, failing service, deaths at random) and checks its promises after
 # every batch and every death:
 #   tools/long-life.sh DAYS [SEED]

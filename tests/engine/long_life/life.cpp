@@ -37,6 +37,11 @@ namespace {
 constexpr int32_t kOlderHours = 2;  // the age limit of removal mode 1
 constexpr double kDeathsPerDay = 1.5;
 constexpr size_t kUsersFilesKept = 200;
+// Each feed is read again once more than this has passed, at the next pass
+// (every 30 s): a new item waits a refresh's period at most before it is asked for.
+constexpr int32_t kRefreshMinutes = 2;
+constexpr uint64_t kPassMs = 30 * 1000;
+constexpr uint64_t kRefreshPeriodMs = kRefreshMinutes * kMsPerMinute + kPassMs;
 // The folders live on the simulated disk alone.
 const std::string kMediaFolder = "/life/media";
 const std::string kStateFolder = "/life/state";
@@ -123,7 +128,7 @@ class Life {
           otherMedia_(*network_.HostOf(service_.UrlOf(SimService::kOtherHostEvery))) {
         SetHostCallback(&WriteWholeLog);
         settings_.ImgFolder = kMediaFolder;
-        settings_.tmUpdate = 1;
+        settings_.tmUpdate = kRefreshMinutes;
         settings_.KpropTitle = 1;
         settings_.RestartKal = 1;
         settings_.FeedsSynch = options.feedsSynch;
@@ -149,6 +154,7 @@ class Life {
                 ScriptMinute();
                 nextMinuteMs_ += kMsPerMinute;
             }
+            prunedInBatch_ = false;  // a batch prunes in the pass that closes it
             const DownloadStep step = engine_->RunPass(&stop_);
             if (disk_.Dead()) continue;
             if (stop_ != 0) {
@@ -157,12 +163,10 @@ class Life {
             }
             if (step == DownloadStep::ItemTaken) continue;
             // A pass that only found the queue empty closes no batch of its own.
-            const bool closed = std::exchange(batchClosed_, false);
-            if (closed && std::exchange(feedsRead_, false)) {
+            if (std::exchange(batchClosed_, false) && std::exchange(feedsRead_, false)) {
                 ++report_.batches;
                 CheckPromises();
             }
-            if (closed) prunedInBatch_ = false;
             (void)clock_.WaitFor(idle_, engine_->Options().idleInterval);
         }
         engine_->EndWork();
@@ -268,7 +272,7 @@ class Life {
         feeds[2].Tags = "sunset";
         engine_ = std::make_unique<CFeedEngine>(settings_, disk_, clock_, network_.NewSession());
         engine_->Options().queryFactory = service_.Factory();
-        engine_->Options().idleInterval = std::chrono::seconds(30);
+        engine_->Options().idleInterval = std::chrono::milliseconds(kPassMs);
         engine_->OpenHealthRecord(kHealthRecord);
         engine_->Options().events = [this](const EngineEvent& event) { Heard(event); };
         engine_->Configuration().Change(
@@ -617,8 +621,21 @@ class Life {
 
     // The promises, after every batch.
     void CheckPromises() {
+        // A batch that left the folder as it was can't have broken what the
+        // folder promises; the checks that hang on time and the service run
+        // after every batch, the folder's at least every ten minutes.
+        const bool folderAsBefore = disk_.MediaFolderChanges() == folderCheckedAtChange_ &&
+                                    clock_.NowMs() < folderCheckedAtMs_ + 10 * kMsPerMinute;
+        if (folderAsBefore && !prunedInBatch_) {
+            CheckNewItemsArrived(listedAtCheck_);
+            CheckPausesAreKept();
+            return;
+        }
+        folderCheckedAtChange_ = disk_.MediaFolderChanges();
+        folderCheckedAtMs_ = clock_.NowMs();
         deletedInBatch_ = std::exchange(deletedSinceCheck_, {});
-        const LocalFileMap listed = ReadListed();
+        listedAtCheck_ = ReadListed();
+        const LocalFileMap& listed = listedAtCheck_;
         const std::set<std::string>& inFolder = disk_.Names(kMediaFolder);
         std::unordered_set<std::string> listedNames;
         for (const auto& [url, record] : listed) listedNames.insert(record.LocalName);
@@ -700,7 +717,7 @@ class Life {
             expected = HealthVerdict::QuietHours;
             const auto next = record->NextRefreshShown(now);
             if (next && *next < now) return Break("the next refresh is never in the past");
-        } else if ((outage_.on || tooMany_.on) && nowMs >= faultBeganMs_ + 2 * kMsPerMinute) {
+        } else if ((outage_.on || tooMany_.on) && nowMs >= faultBeganMs_ + kRefreshPeriodMs + kPassMs) {
             expected = HealthVerdict::ServiceFailing;
         } else if (!AnyFaultOfTheHealth()) {
             expected = HealthVerdict::Healthy;
@@ -816,12 +833,12 @@ class Life {
     void CheckNewItemsArrived(const LocalFileMap& listed) {
         const uint64_t now = clock_.NowMs();
         // A flaky line cuts every answer, but parts go on with Range: the items still come.
-        if (AnyFaultButAFlakyLine() || now < calmSinceMs_ + 4 * kMsPerMinute) return;
+        if (AnyFaultButAFlakyLine() || now < calmSinceMs_ + kRefreshPeriodMs + 2 * kMsPerMinute) return;
         const auto items = service_.Items();
         for (int feed = 0; feed < SimService::kFeeds; ++feed) {
             if (feed == 2 && service_.TagRefused()) continue;
             for (uint64_t id : items[feed]) {
-                if (now < addedAtMs_[id] + 4 * kMsPerMinute) continue;
+                if (now < addedAtMs_[id] + kRefreshPeriodMs + 2 * kMsPerMinute) continue;
                 if (id == tricklingId_ && (trickle_.on || now < excusedUntilMs_[id])) continue;
                 // The second host may be held for hours; its items wait for it.
                 if (id % SimService::kOtherHostEvery == 0 && otherHostHeld_.on) continue;
@@ -947,6 +964,9 @@ class Life {
     std::set<std::string> goneBeforeAPrune_;
     std::set<std::string> deletedByTheUser_;  // until the engine stores the name again
     uint64_t measuredDay_ = 0;
+    uint64_t folderCheckedAtChange_ = UINT64_MAX;  // the folder's change count at its last check
+    uint64_t folderCheckedAtMs_ = 0;
+    LocalFileMap listedAtCheck_;
     std::string healthText_;  // the record's file as last read
     std::optional<platform::HealthRecord> healthRead_;
     size_t baseDescriptors_ = 0;

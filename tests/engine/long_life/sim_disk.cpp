@@ -43,6 +43,7 @@ struct SimDisk::Node {
     mode_t mode = 0644;
     time_t modified = 0;
     int lockedBy = -1;  // the descriptor holding flock's lock
+    bool inMediaFolder = false;  // named there once: its changes are the folder's
 };
 
 SimDisk::SimDisk(std::vector<std::string> folders, std::string mediaFolder, SimClock& clock)
@@ -83,6 +84,7 @@ std::set<std::string> SimDisk::Revive() {
     handles_.clear();
     dead_ = false;
     dieAfter_ = 0;
+    ++mediaFolderChanges_;  // whatever the cut took back
     return lost;
 }
 
@@ -137,7 +139,12 @@ void SimDisk::SetName(const std::string& path, NodePtr node) {
 }
 
 void SimDisk::Name(const std::string& path, NodePtr node) {
-    std::set<std::string>& inFolder = folderNames_[FolderOf(path)];
+    const std::string folder = FolderOf(path);
+    std::set<std::string>& inFolder = folderNames_[folder];
+    if (folder == mediaFolder_) {
+        ++mediaFolderChanges_;
+        if (node) node->inMediaFolder = true;
+    }
     if (node) {
         names_[path] = std::move(node);
         inFolder.insert(NameIn(path));
@@ -149,6 +156,7 @@ void SimDisk::Name(const std::string& path, NodePtr node) {
 
 void SimDisk::Touch(Node& node) {
     node.modified = static_cast<time_t>(clock_.WallSeconds());
+    if (node.inMediaFolder) ++mediaFolderChanges_;
 }
 
 int SimDisk::NewDescriptor(Handle handle) {
@@ -368,6 +376,7 @@ int SimDisk::SetModifiedTime(const char* pathText, time_t seconds) {
     if (!node) return Fail(ENOENT);
     if (!Lives()) return Fail(EIO);
     node->modified = seconds;
+    if (node->inMediaFolder) ++mediaFolderChanges_;
     return 0;
 }
 

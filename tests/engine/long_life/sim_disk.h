@@ -50,6 +50,8 @@ class SimDisk final : public platform::FileSystem {
     [[nodiscard]] const std::string* Contents(const std::string& path) const;
     [[nodiscard]] const std::set<std::string>& Names(const std::string& folder) const;
     [[nodiscard]] size_t OpenDescriptors() const { return handles_.size(); }
+    // Counts every change of the media folder's names, bytes and times.
+    [[nodiscard]] uint64_t MediaFolderChanges() const { return mediaFolderChanges_; }
 
     // The bytes written into the parts of each media name: what came down the
     // line and was taken, and the simulated times of the first and last write.
@@ -132,6 +134,7 @@ class SimDisk final : public platform::FileSystem {
     int nextDescriptor_ = 1000;
     ino_t nextInode_ = 2;
     uint64_t temporaries_ = 0;
+    uint64_t mediaFolderChanges_ = 0;
 
     std::map<std::string, Fetched> fetched_;
 };
