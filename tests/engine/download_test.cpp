@@ -29,7 +29,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FolderNames;
-using test::ScratchFolder;
+using test::TempDir;
 
 class DownloadTest : public ::testing::Test {
   protected:
@@ -46,10 +46,10 @@ class DownloadTest : public ::testing::Test {
         }
     }
 
-    ScratchFolder folder_;
+    TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
-    test::MediaServer server_;
+    test::LoopbackServer server_;
     PluginSettings settings_;
     CFeedEngine engine_{settings_};
     std::atomic<int32_t> stop_{0};
@@ -91,7 +91,7 @@ TEST_F(DownloadTest, RefusedConnectionLeavesNoFile) {
     // A port that was just free: nothing listens there.
     std::string url;
     {
-        test::MediaServer gone;
+        test::LoopbackServer gone;
         url = gone.Url("/a.jpg");
     }
     EXPECT_EQ(engine_.DownloadImage(url, folder_.File("a.__t"), &stop_), DownloadResult::Refused);
@@ -1052,18 +1052,18 @@ TEST_F(DownloadTest, AnOutageIsWaitedOutAndTheBatchGoesOn) {
     for (int step = 0; step < 3; ++step)
         EXPECT_EQ(engine_.DownloadNext(&stop_), DownloadStep::ItemTaken);
 
-    httplib::Server back;
-    back.Get(R"(/o/(\d+)\.jpg)", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content("file " + request.matches[1].str(), "image/jpeg");
-    });
-    ASSERT_TRUE(back.bind_to_port("127.0.0.1", port));
-    std::thread serving([&back] { back.listen_after_bind(); });
+    std::unique_ptr<test::LoopbackServer> back;
+    ASSERT_NO_THROW(
+        back = std::make_unique<test::LoopbackServer>(test::LoopbackServer::Options{port, false}));
+    back->Http().Get(R"(/o/(\d+)\.jpg)",
+                     [](const httplib::Request& request, httplib::Response& response) {
+                         response.set_content("file " + request.matches[1].str(), "image/jpeg");
+                     });
     const auto start = std::chrono::steady_clock::now();
     while (engine_.TEST_LocalFiles().size() < kItems &&
            std::chrono::steady_clock::now() - start < 20s)
         (void)engine_.DownloadNext(&stop_);
-    back.stop();
-    serving.join();
+    back.reset();
 
     EXPECT_EQ(engine_.TEST_LocalFiles().size(), static_cast<size_t>(kItems))
         << ::testing::PrintToString(host_.LogLines());
@@ -1086,7 +1086,7 @@ TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
                            }
                            response.set_content("file " + request.matches[1].str(), "image/jpeg");
                        });
-    test::MediaServer other;
+    test::LoopbackServer other;
     other.ServeBytes("/m/o.jpg", 2000);
     engine_.ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/busy/1.jpg"), ""},

@@ -38,7 +38,7 @@ class HealthRecorderTest : public ::testing::Test {
     }
     std::string Path() const { return folder_.Path() + "/state/kaleidra/health-KAL.json"; }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     WallTime now_ = kStart;

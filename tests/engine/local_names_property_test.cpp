@@ -112,7 +112,7 @@ class LocalNamePropertyTest : public ::testing::TestWithParam<uint32_t> {
         settings_.ImgFolder = media_;
     }
 
-    test::ScratchFolder root_;
+    test::TempDir root_;
     std::string media_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};

@@ -15,7 +15,7 @@
 namespace pixolune {
 namespace {
 
-using test::ScratchFolder;
+using test::TempDir;
 
 struct ExtensionCase {
     const char* path;
@@ -77,7 +77,7 @@ class BuildLocalNameTest : public ::testing::Test {
   protected:
     BuildLocalNameTest() { settings_.ImgFolder = folder_.Path(); }
 
-    ScratchFolder folder_;
+    TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     PluginSettings settings_;

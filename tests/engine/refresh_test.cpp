@@ -78,7 +78,7 @@ class RefreshTest : public ::testing::Test {
         engine_.SetToken("tok");
     }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     FakeService service_;
@@ -354,7 +354,7 @@ class QuietHoursTest : public ::testing::Test {
     }
     int Said(const std::string& text) { return CountContaining(host_.LogLines(), text); }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     FakeService service_;

@@ -9,8 +9,8 @@
 #include "kaleidra/kal_plugin_api.h"
 #include "platform/media_folder_rule.h"
 #include "plugin/app.h"
-#include "temp_folder.h"
 #include "tests/support/engine_probe.h"
+#include "tests/support/temp_dir.h"
 #include "ui/account_status.h"
 #include "ui/folder_choice.h"
 #include "ui/main_dialog_logic.h"
@@ -64,7 +64,7 @@ class ConfigureFlowTest : public ::testing::Test {
         return app.HandleMessage(KAL_MSG_CONFIGURE, 0, 0);
     }
 
-    test::TempFolder media;
+    pixolune::test::TempDir media;
     CPixoluneApp app;
 };
 

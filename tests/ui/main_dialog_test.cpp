@@ -13,7 +13,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 #if PIXOLUNE_HAVE_STUB
 #include "tests/support/stub_server.h"
 #include "ui/account_check.h"
@@ -88,7 +88,7 @@ class MainDialogTest : public ::testing::Test {
         return dialog.DoModal();
     }
 
-    test::TempFolder media;
+    pixolune::test::TempDir media;
     ConfigurationValues values;
     test::ScriptedPrompts prompts;
     std::mutex checkedLock;  // guards checkedTokens and paintsBeforeCheck
@@ -404,7 +404,7 @@ TEST_F(MainDialogTest, SecondHostLocksTheMediaKindsAndDisablingLocksEverythingBu
 
 TEST_F(MainDialogTest, FolderButtonOpensTheChooserAndTakesItsPathWithSlash) {
     auto d = MakeDialog();
-    test::TempFolder picked;
+    pixolune::test::TempDir picked;
     QString title;
     QString folderText;
     Run(*d, [&] {
