@@ -3,7 +3,7 @@
 #include "engine/feed_engine.h"
 #include "engine/media_folder_hold.h"
 #include "model/host_link.h"
-#include "platform/media_folder_rule.h"
+#include "model/media_folder_rule.h"
 
 namespace pixolune {
 

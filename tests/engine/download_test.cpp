@@ -286,8 +286,8 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
     EXPECT_EQ(disk_.downloadBytes.load(), 1000u);  // not one byte of the two refused
-    platform::HealthRecord health = engine_.HealthRecord();
-    EXPECT_EQ(health.State(), platform::HealthState::DiskReserveReached);
+    HealthRecord health = engine_.HealthRecord();
+    EXPECT_EQ(health.State(), HealthState::DiskReserveReached);
     EXPECT_EQ(health.lastBatch.stored, 1u);
     EXPECT_EQ(health.lastBatch.failed, 2u);
     EXPECT_EQ(health.lastBatch.bytes, 1000u);
@@ -300,7 +300,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
     health = engine_.HealthRecord();
-    EXPECT_EQ(health.State(), platform::HealthState::Working);
+    EXPECT_EQ(health.State(), HealthState::Working);
     EXPECT_EQ(health.lastBatch.stored, 1u);
     EXPECT_EQ(health.lastBatch.failed, 0u);
     EXPECT_EQ(health.lastBatch.bytes, 300000u);

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "kaleidra/kal_plugin_api.h"
-#include "platform/media_folder_rule.h"
+#include "model/media_folder_rule.h"
 #include "plugin/app.h"
 #include "tests/support/engine_probe.h"
 #include "tests/support/temp_dir.h"
@@ -53,7 +53,7 @@ class ConfigureFlowTest : public ::testing::Test {
             const MainEnabling enabling =
                 ComputeMainEnabling(controls.pluginEnabled, HasToken(account.token), 0, checked);
             const auto folderProblem = [](const std::string& path) {
-                return platform::MediaFolderProblem(platform::RealFileSystem(), path);
+                return MediaFolderProblem(platform::RealFileSystem(), path);
             };
             if (SaveMainControls(controls, edited, enabling, confirm, folderProblem)) return false;
             if (!okPressed) return false;

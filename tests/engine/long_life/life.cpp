@@ -21,9 +21,9 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/quiet_hours.h"
+#include "model/health_record.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
-#include "platform/health_record.h"
 #include "platform/url_parts.h"
 #include "sim_disk.h"
 #include "sim_network.h"
@@ -665,14 +665,13 @@ class Life {
     // record's file, matches the world: quiet hours, a failing service, a calm day.
     void CheckTheHealthTellsTheTruth() {
         if (!disk_.Contents(kHealthRecord)) return;  // before the first word
-        const std::optional<platform::HealthRecord> record =
-            platform::HealthRecordFromJson(*disk_.Contents(kHealthRecord));
+        const std::optional<HealthRecord> record =
+            HealthRecordFromJson(*disk_.Contents(kHealthRecord));
         if (!record) return Break("the health record can be read");
         const platform::WallTime now{std::chrono::seconds(clock_.WallSeconds())};
-        const platform::HealthVerdict verdict = platform::JudgeHealth(*record, now);
+        const HealthVerdict verdict = JudgeHealth(*record, now);
         const uint64_t nowMs = clock_.NowMs();
         const bool settled = nowMs >= settledSinceMs_ + 5 * kMsPerMinute;
-        using platform::HealthVerdict;
         std::optional<HealthVerdict> expected;
         if (tokenRefused_.on || unwritable_.on || diskFull_.on || !settled) {
             // what needs the user comes first; its beginning and end are not judged
