@@ -320,8 +320,7 @@ class HourClock final : public platform::Clock {
   public:
     uint32_t TickCount() override { return platform::RealClock().TickCount(); }
     int64_t WallSeconds() override { return wallSeconds_; }
-    platform::AutoResetEvent::WaitResult WaitFor(platform::AutoResetEvent& event,
-                                                 std::chrono::milliseconds timeout) override {
+    bool WaitFor(platform::AutoResetEvent& event, std::chrono::milliseconds timeout) override {
         return platform::RealClock().WaitFor(event, timeout);
     }
     void SetLocalHour(int hour) {
