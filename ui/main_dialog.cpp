@@ -320,12 +320,12 @@ void CPixoluneDlg::onAccountChecked(const std::string& token, const AccountCheck
 }
 
 void CPixoluneDlg::onAuthorizeClicked() {
-    const AuthorizeOutcome outcome = services_.authorize(this);
-    if (auto step = AuthorizeStepWithoutCheck(outcome, account_)) {
+    const AddressVerdict ending = services_.authorize(this);
+    if (auto step = AuthorizeStepWithoutCheck(ending, account_)) {
         ShowAccountStep(*step);
         return;
     }
-    StartAccountCheck(outcome.token);
+    StartAccountCheck(ending.token);
 }
 
 void CPixoluneDlg::onDownloadSettingsClicked() {

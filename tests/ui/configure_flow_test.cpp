@@ -79,7 +79,7 @@ TEST_F(ConfigureFlowTest, OkCopiesTheTypedValuesAndTheNewTokenBack) {
             c.rows[4] = {true, "12"};
             c.tags = "sunset";
             c.videos = true;
-            const AuthorizeOutcome login{true, "tok-alice", ""};
+            const AddressVerdict login{AddressVerdict::Kind::Authorized, "tok-alice", ""};
             account = AfterAuthorize(login, account, [](const std::string&) {
                           return AccountCheckResult{true, "Alice Example", "alice", "", {}, ""};
                       }).state;
