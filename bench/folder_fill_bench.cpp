@@ -21,6 +21,7 @@
 
 #include "engine/feed_engine.h"
 #include "model/host_link.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -65,18 +66,14 @@ int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
     if (count < 10) return 2;
     if (std::getenv("PIXOLUNE_BENCH_LOG")) pixolune::SetHostCallback(LogToStderr);
-    httplib::Server media;
     const std::string body(200, 'x');
-    media.Get(R"(/m/.*)", [&body](const httplib::Request&, httplib::Response& response) {
-        response.set_content(body, "image/jpeg");
-    });
     // As a real server does: no 40 ms wait for an acknowledgement between
     // a reply's header and its body.
-    media.set_tcp_nodelay(true);
-    const int port = media.bind_to_any_port("127.0.0.1");
-    std::thread serving([&media] { media.listen_after_bind(); });
-    while (!media.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    pixolune::test::LoopbackServer media(pixolune::test::LoopbackServer::Options{0, true});
+    media.Http().Get(R"(/m/.*)", [&body](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body, "image/jpeg");
+    });
+    const std::string base = media.Url("");
     pixolune::test::TempDir folder;
     std::vector<pixolune::CPixoluneItem> items(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -133,7 +130,5 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(Clock::now() - idleStart).count(), CpuSeconds() - idleCpu);
     std::printf("peak resident memory: %.1f MB\n", static_cast<double>(PeakResidentKb()) / 1024);
     engine.EndWork();
-    media.stop();
-    serving.join();
     return 0;
 }

@@ -10,8 +10,9 @@ cmake_minimum_required(VERSION 3.25)
 #   engine/         the worker; may use service/
 #   ui/             the dialogs; may use service/, never engine/
 #   plugin/         the handler, the application object, the settings' persistence
-# host/ and stub/ are programs of their own: the host sees only the public
-# header, the stand-in service only itself (platform/ serves both).
+# host/ and stub/ are programs of their own: the host sees the public header
+# and the health record it reads (model/), the stand-in service only itself
+# (platform/ serves both).
 
 set(allowed_platform platform)
 set(allowed_api api)
@@ -20,7 +21,7 @@ set(allowed_service platform api model generated service)
 set(allowed_engine platform api model generated service engine)
 set(allowed_ui platform api model generated service ui)
 set(allowed_top platform api model generated service engine ui top)
-set(allowed_host platform api generated host)
+set(allowed_host platform api model generated host)
 set(allowed_stub platform stub)
 
 # The layer a path (relative to the tree) belongs to.

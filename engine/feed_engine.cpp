@@ -14,7 +14,7 @@
 #include "engine/pixolune_thread.h"
 #include "engine/quiet_hours.h"
 #include "model/host_link.h"
-#include "platform/media_folder_rule.h"
+#include "model/media_folder_rule.h"
 #include "platform/tick_count.h"
 #include "platform/url_parts.h"
 
@@ -140,7 +140,7 @@ std::string CFeedEngine::MediaFolder() const {
 
 bool CFeedEngine::TakeMediaFolder() {
     const std::string folder = configuration_.Settings().ImgFolder;
-    const platform::Outcome usable = platform::MediaFolderProblem(FileSystem, folder);
+    const platform::Outcome usable = MediaFolderProblem(FileSystem, folder);
     if (folderHold_.Holds(folder) && usable) return true;
     if (const auto& held = folderHold_.Active()) {
         const bool changed = *held != folder;

@@ -125,7 +125,7 @@ class CFeedEngine {
     void TEST_ReadLocalFileList() { ReadLocalFileList(); }
     [[nodiscard]] std::deque<CPixoluneItem>& TEST_DownloadQueue() { return DownloadQueue; }
     [[nodiscard]] FolderRecords& TEST_Records() { return LocalFiles; }
-    [[nodiscard]] platform::HealthRecord TEST_HealthRecord() const { return Health.Record(); }
+    [[nodiscard]] HealthRecord TEST_HealthRecord() const { return Health.Record(); }
 
     // Up to this many media files come in side by side.
     static constexpr size_t kDownloadsInFlight = DownloadPipeline::kTransfersInFlight;

@@ -147,12 +147,12 @@ void HealthRecorder::KeepHistoryOf(const std::string& path) {
     ssize_t got;
     while (file && (got = fileSystem_.Read(file.Get(), buffer, sizeof(buffer))) > 0)
         text.append(buffer, static_cast<size_t>(got));
-    const std::optional<platform::HealthRecord> earlier = platform::HealthRecordFromJson(text);
+    const std::optional<HealthRecord> earlier = HealthRecordFromJson(text);
     if (!earlier) return;
     // A restart must not hide since when the feeds have not been read; what
     // needs the user is found again by the first pass.
     record_.feeds = earlier->feeds;
-    for (platform::FeedHealth& feed : record_.feeds) feed.nextTry.reset();
+    for (FeedHealth& feed : record_.feeds) feed.nextTry.reset();
     record_.lastBatch = earlier->lastBatch;
     record_.listedFiles = earlier->listedFiles;
 }
@@ -186,13 +186,13 @@ void HealthRecorder::TokenRefused(std::chrono::milliseconds nextTryIn) {
     Changed();
 }
 
-platform::FeedHealth& HealthRecorder::FeedEntry(int index, const CPixoluneFeed& feed) {
+FeedHealth& HealthRecorder::FeedEntry(int index, const CPixoluneFeed& feed) {
     auto& feeds = record_.feeds;
     auto found = std::find_if(feeds.begin(), feeds.end(),
-                              [index](const platform::FeedHealth& f) { return f.index == index; });
+                              [index](const FeedHealth& f) { return f.index == index; });
     // A feed replaced in the dialog starts a history of its own.
     if (found != feeds.end() && (found->type != feed.Type || found->tags != feed.Tags))
-        *found = platform::FeedHealth{};
+        *found = FeedHealth{};
     if (found == feeds.end()) {
         feeds.push_back({});
         found = feeds.end() - 1;
@@ -201,17 +201,15 @@ platform::FeedHealth& HealthRecorder::FeedEntry(int index, const CPixoluneFeed& 
     found->type = feed.Type;
     found->tags = feed.Tags;
     std::sort(feeds.begin(), feeds.end(),
-              [](const platform::FeedHealth& a, const platform::FeedHealth& b) {
-                  return a.index < b.index;
-              });
+              [](const FeedHealth& a, const FeedHealth& b) { return a.index < b.index; });
     return *std::find_if(feeds.begin(), feeds.end(),
-                         [index](const platform::FeedHealth& f) { return f.index == index; });
+                         [index](const FeedHealth& f) { return f.index == index; });
 }
 
 std::optional<std::chrono::milliseconds> HealthRecorder::SinceLastAnswer(
     int index, const CPixoluneFeed& feed) const {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (const platform::FeedHealth& entry : record_.feeds) {
+    for (const FeedHealth& entry : record_.feeds) {
         if (entry.index != index || entry.type != feed.Type || entry.tags != feed.Tags ||
             !entry.lastSuccess)
             continue;
@@ -225,7 +223,7 @@ std::optional<std::chrono::milliseconds> HealthRecorder::SinceLastAnswer(
 void HealthRecorder::UpdateNextRefresh() {
     if (record_.signInNeeded) return;  // the token's own schedule stands
     record_.nextRefresh.reset();
-    for (const platform::FeedHealth& feed : record_.feeds)
+    for (const FeedHealth& feed : record_.feeds)
         if (feed.nextTry && (!record_.nextRefresh || *feed.nextTry < *record_.nextRefresh))
             record_.nextRefresh = feed.nextTry;
 }
@@ -237,7 +235,7 @@ void HealthRecorder::FeedRefreshed(int index, const CPixoluneFeed& feed, size_t 
     record_.clockLooksWrong = false;
     record_.signInNeeded = false;
     record_.tokenRefusedAt.reset();
-    platform::FeedHealth& entry = FeedEntry(index, feed);
+    FeedHealth& entry = FeedEntry(index, feed);
     entry.lastSuccess = now;
     entry.lastError.clear();
     entry.lastErrorAt.reset();
@@ -254,7 +252,7 @@ void HealthRecorder::FeedFailed(int index, const CPixoluneFeed& feed, int failur
                                 std::chrono::milliseconds nextTryIn) {
     std::lock_guard<std::mutex> guard(mutex_);
     const platform::WallTime now = Now();
-    platform::FeedHealth& entry = FeedEntry(index, feed);
+    FeedHealth& entry = FeedEntry(index, feed);
     entry.lastError = DescribeFailure(failure);
     entry.lastErrorAt = now;
     ++entry.failuresInARow;
@@ -330,13 +328,13 @@ void HealthRecorder::BatchClosed(const BatchCounts& counts) {
         batch_.pruned = counts.pruned;
         batch_.closedAt = Now();
         record_.lastBatch = batch_;
-        batch_ = platform::BatchHealth{};
+        batch_ = BatchHealth{};
         dirty_ = true;
     }
     if (dirty_ || record_.State() != writtenState_) WriteRecord();
 }
 
-platform::HealthRecord HealthRecorder::Record() const {
+HealthRecord HealthRecorder::Record() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return record_;
 }
@@ -349,8 +347,8 @@ void HealthRecorder::Changed() {
 void HealthRecorder::WriteRecord() {
     if (path_.empty() || silent_) return;
     record_.updated = Now();
-    const platform::Outcome written = platform::WriteFileAtomically(
-        fileSystem_, path_, platform::HealthRecordToJson(record_), kRecordMode);
+    const platform::Outcome written =
+        platform::WriteFileAtomically(fileSystem_, path_, HealthRecordToJson(record_), kRecordMode);
     if (!written) {
         if (!writeFailureSaid_)
             Log("HealthRecord: can't write %s (%s)", path_.c_str(), written.Error().c_str());

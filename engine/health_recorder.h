@@ -8,8 +8,8 @@
 #include <string>
 
 #include "model/feed.h"
+#include "model/health_record.h"
 #include "platform/file_system.h"
-#include "platform/health_record.h"
 
 namespace pixolune {
 
@@ -91,13 +91,13 @@ class HealthRecorder {
         int index, const CPixoluneFeed& feed) const;
 
     // A copy of the record as it stands (tests, and what the file holds once written).
-    [[nodiscard]] platform::HealthRecord Record() const;
+    [[nodiscard]] HealthRecord Record() const;
 
   private:
     [[nodiscard]] platform::WallTime Now() const;
     void KeepHistoryOf(const std::string& path);
     void RemoveLeftovers();
-    platform::FeedHealth& FeedEntry(int index, const CPixoluneFeed& feed);
+    FeedHealth& FeedEntry(int index, const CPixoluneFeed& feed);
     void UpdateNextRefresh();
     // Writes at once when the overall state changed; else at the next batch close.
     void Changed();
@@ -107,9 +107,9 @@ class HealthRecorder {
     WallClock clock_;
     mutable std::mutex mutex_;  // guards every field below
     std::string path_;          // empty: not opened, nothing is written
-    platform::HealthRecord record_;
-    platform::BatchHealth batch_;  // the batch being run
-    std::optional<platform::HealthState> writtenState_;  // none: not written since Open
+    HealthRecord record_;
+    BatchHealth batch_;                        // the batch being run
+    std::optional<HealthState> writtenState_;  // none: not written since Open
     bool dirty_ = false;
     bool silent_ = false;  // another host writes this record
     bool writeFailureSaid_ = false;

@@ -5,8 +5,8 @@
 namespace kalhost {
 namespace {
 
-using pixolune::platform::HealthRecord;
-using pixolune::platform::HealthState;
+using pixolune::HealthRecord;
+using pixolune::HealthState;
 
 // The summary of an attention notice, or nothing for a state that needs nobody.
 std::optional<std::string> AttentionSummary(const HealthRecord& record, HealthState state) {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/health_record.h"
+#include "model/health_record.h"
 
 namespace kalhost {
 
@@ -25,11 +25,11 @@ struct DesktopNotice {
 // rewritten, and once when it is fine again after such a notice.
 class AttentionTracker {
   public:
-    [[nodiscard]] std::optional<DesktopNotice> Next(const pixolune::platform::HealthRecord& record,
+    [[nodiscard]] std::optional<DesktopNotice> Next(const pixolune::HealthRecord& record,
                                                     pixolune::platform::WallTime now);
 
   private:
-    std::optional<pixolune::platform::HealthState> shown_;  // none: no attention notice out
+    std::optional<pixolune::HealthState> shown_;  // none: no attention notice out
 };
 
 }  // namespace kalhost

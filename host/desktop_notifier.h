@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "attention.h"
-#include "platform/health_record.h"
+#include "model/health_record.h"
 #include "platform/unique_fd.h"
 
 namespace kalhost {

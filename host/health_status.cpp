@@ -10,9 +10,9 @@
 namespace kalhost {
 namespace {
 
-using pixolune::platform::HealthRecord;
-using pixolune::platform::HealthState;
-using pixolune::platform::HealthVerdict;
+using pixolune::HealthRecord;
+using pixolune::HealthState;
+using pixolune::HealthVerdict;
 using pixolune::platform::WallClock;
 using pixolune::platform::WallTime;
 
@@ -150,7 +150,7 @@ void AddDetails(const HealthRecord& record, WallTime now, std::vector<std::strin
 HealthReport DescribeHealth(const HealthRecord& record, WallTime now) {
     HealthReport report;
     std::string first;
-    switch (pixolune::platform::JudgeHealth(record, now)) {
+    switch (pixolune::JudgeHealth(record, now)) {
         case HealthVerdict::Healthy:
             report.exit = HealthExit::Healthy;
             break;
@@ -207,7 +207,7 @@ HealthFile ReadHealthFile(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     file.text = text.str();
-    file.record = pixolune::platform::HealthRecordFromJson(file.text);
+    file.record = pixolune::HealthRecordFromJson(file.text);
     return file;
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/health_record.h"
+#include "model/health_record.h"
 
 namespace kalhost {
 
@@ -30,14 +30,14 @@ struct HealthReport {
     std::vector<std::string> lines;
 };
 
-[[nodiscard]] HealthReport DescribeHealth(const pixolune::platform::HealthRecord& record,
+[[nodiscard]] HealthReport DescribeHealth(const pixolune::HealthRecord& record,
                                           pixolune::platform::WallTime now);
 
 // The record's file as read: its text, and the record when the text is one.
 struct HealthFile {
     bool found = false;
     std::string text;
-    std::optional<pixolune::platform::HealthRecord> record;
+    std::optional<pixolune::HealthRecord> record;
 };
 [[nodiscard]] HealthFile ReadHealthFile(const std::string& path);
 // What the file at `path` says at `now`: its record's report, or why there is none.

@@ -303,12 +303,12 @@ int JudgeBatch(const Options& options, std::chrono::system_clock::time_point run
                HostConsole& console) {
     const HealthFile file = ReadHealthFile(pixolune::platform::HealthRecordPath(options.variant));
     if (!file.record) return 0;
-    const pixolune::platform::HealthRecord& record = *file.record;
+    const pixolune::HealthRecord& record = *file.record;
     if (record.EveryFeedFailing()) {
         console.Print("no feed could be read: see the lines above, or `kalhost status`");
         return kBatchStoredNothing;
     }
-    const pixolune::platform::BatchHealth& batch = record.lastBatch;
+    const pixolune::BatchHealth& batch = record.lastBatch;
     if (!batch.closedAt || *batch.closedAt < std::chrono::floor<std::chrono::seconds>(runStart) ||
         batch.stored > 0)
         return 0;

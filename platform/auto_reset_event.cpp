@@ -10,12 +10,11 @@ void AutoResetEvent::Set() {
     changed_.notify_one();
 }
 
-AutoResetEvent::WaitResult AutoResetEvent::WaitFor(std::chrono::milliseconds timeout) {
+bool AutoResetEvent::WaitFor(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_for(lock, timeout, [this] { return signalled_; }))
-        return WaitResult::TimedOut;
+    if (!changed_.wait_for(lock, timeout, [this] { return signalled_; })) return false;
     signalled_ = false;
-    return WaitResult::Signalled;
+    return true;
 }
 
 }  // namespace pixolune::platform

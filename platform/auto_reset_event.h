@@ -10,10 +10,9 @@ namespace pixolune::platform {
 // itself; a Set() with no waiter is kept until the next wait.
 class AutoResetEvent {
   public:
-    enum class WaitResult { Signalled, TimedOut };
-
     void Set();
-    [[nodiscard]] WaitResult WaitFor(std::chrono::milliseconds timeout);
+    // True when a Set() ended the wait, false when the time ran out.
+    [[nodiscard]] bool WaitFor(std::chrono::milliseconds timeout);
 
   private:
     std::mutex mutex_;  // guards signalled_

@@ -11,8 +11,7 @@ class SystemClock final : public Clock {
   public:
     uint32_t TickCount() override { return platform::TickCount(); }
     int64_t WallSeconds() override { return static_cast<int64_t>(std::time(nullptr)); }
-    AutoResetEvent::WaitResult WaitFor(AutoResetEvent& event,
-                                       std::chrono::milliseconds timeout) override {
+    bool WaitFor(AutoResetEvent& event, std::chrono::milliseconds timeout) override {
         return event.WaitFor(timeout);
     }
 };

@@ -17,10 +17,9 @@ class Clock {
     [[nodiscard]] virtual uint32_t TickCount() = 0;
     // Seconds since 1970, the time files are aged by.
     [[nodiscard]] virtual int64_t WallSeconds() = 0;
-    // Waits on `event` for at most `timeout`; a simulated clock lets the time
-    // pass instead of waiting for it.
-    virtual AutoResetEvent::WaitResult WaitFor(AutoResetEvent& event,
-                                               std::chrono::milliseconds timeout) = 0;
+    // Waits on `event` for at most `timeout`, true when it was set; a
+    // simulated clock lets the time pass instead of waiting for it.
+    virtual bool WaitFor(AutoResetEvent& event, std::chrono::milliseconds timeout) = 0;
 };
 
 // The system's clocks and a real wait.

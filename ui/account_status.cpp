@@ -34,21 +34,21 @@ AccountStep CheckAccount(const std::string& token, const AccountChecker& checker
     return AccountStepFor(token, checker(token));
 }
 
-std::optional<AccountStep> AuthorizeStepWithoutCheck(const AuthorizeOutcome& outcome,
+std::optional<AccountStep> AuthorizeStepWithoutCheck(const AddressVerdict& ending,
                                                      const AccountState& current) {
-    if (!outcome.ok) {
+    if (ending.kind != AddressVerdict::Kind::Authorized) {
         // A refusal or a closed window keeps the token the dialog had.
-        if (outcome.errorText.empty()) return AccountStep{current, std::nullopt};
-        return AccountStep{current, UiText(outcome.errorText, {})};
+        if (ending.errorText.empty()) return AccountStep{current, std::nullopt};
+        return AccountStep{current, UiText(ending.errorText, {})};
     }
-    if (!HasToken(outcome.token)) return AccountStep{{"", kTextNotAuthenticated}, std::nullopt};
+    if (!HasToken(ending.token)) return AccountStep{{"", kTextNotAuthenticated}, std::nullopt};
     return std::nullopt;
 }
 
-AccountStep AfterAuthorize(const AuthorizeOutcome& outcome, const AccountState& current,
+AccountStep AfterAuthorize(const AddressVerdict& ending, const AccountState& current,
                            const AccountChecker& checker) {
-    if (auto step = AuthorizeStepWithoutCheck(outcome, current)) return *step;
-    return CheckAccount(outcome.token, checker);
+    if (auto step = AuthorizeStepWithoutCheck(ending, current)) return *step;
+    return CheckAccount(ending.token, checker);
 }
 
 }  // namespace pixolune::ui

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ui/dialog_texts.h"
+#include "ui/redirect_examiner.h"
 
 namespace pixolune::ui {
 
@@ -34,13 +35,6 @@ using CancelQuery = std::function<bool()>;
 using CancellableAccountChecker =
     std::function<AccountCheckResult(const std::string& token, const CancelQuery& cancelled)>;
 
-// How the authorization dialog ended.
-struct AuthorizeOutcome {
-    bool ok = false;
-    std::string token;      // read after OK
-    std::string errorText;  // read after Cancel; empty when the user just closed the window
-};
-
 // The main dialog's authorization state: its token copy and the status text.
 struct AccountState {
     std::string token;
@@ -67,14 +61,17 @@ struct AccountStep {
 [[nodiscard]] AccountStep AccountStepFor(const std::string& token,
                                          const AccountCheckResult& result);
 
-// What "Authorize..." does with the authorization dialog's outcome without
-// asking the service: the step, or nothing when `outcome.token` must be checked.
-[[nodiscard]] std::optional<AccountStep> AuthorizeStepWithoutCheck(const AuthorizeOutcome& outcome,
+// How the authorization dialog ended is the verdict on the address that ended
+// it: Authorized with the token, Refused with the service's text, None when
+// the user closed the window.
+
+// What "Authorize..." does with how the authorization dialog ended without
+// asking the service: the step, or nothing when `ending.token` must be checked.
+[[nodiscard]] std::optional<AccountStep> AuthorizeStepWithoutCheck(const AddressVerdict& ending,
                                                                    const AccountState& current);
 
-// What "Authorize..." does with the authorization dialog's outcome.
-[[nodiscard]] AccountStep AfterAuthorize(const AuthorizeOutcome& outcome,
-                                         const AccountState& current,
+// What "Authorize..." does with how the authorization dialog ended.
+[[nodiscard]] AccountStep AfterAuthorize(const AddressVerdict& ending, const AccountState& current,
                                          const AccountChecker& checker);
 
 }  // namespace pixolune::ui

@@ -346,10 +346,12 @@ void CAuthorizeDlg::ExamineAddress(const QUrl& address) {
     }
 }
 
-AuthorizeOutcome RunAuthorizeDialog(int hostVariant, QWidget* parent) {
+AddressVerdict RunAuthorizeDialog(int hostVariant, QWidget* parent) {
     CAuthorizeDlg dialog(hostVariant, parent);
-    const bool ok = dialog.DoModal() == QDialog::Accepted;
-    return {ok, dialog.AccessToken(), dialog.ErrorText()};
+    if (dialog.DoModal() == QDialog::Accepted)
+        return {AddressVerdict::Kind::Authorized, dialog.AccessToken(), ""};
+    if (!dialog.ErrorText().empty()) return {AddressVerdict::Kind::Refused, "", dialog.ErrorText()};
+    return {};
 }
 
 }  // namespace pixolune::ui

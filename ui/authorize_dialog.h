@@ -103,6 +103,6 @@ class CAuthorizeDlg : public QDialog {
 };
 
 // Runs the login dialog and reports how it ended.
-[[nodiscard]] AuthorizeOutcome RunAuthorizeDialog(int hostVariant, QWidget* parent);
+[[nodiscard]] AddressVerdict RunAuthorizeDialog(int hostVariant, QWidget* parent);
 
 }  // namespace pixolune::ui

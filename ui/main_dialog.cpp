@@ -11,7 +11,7 @@
 #include <algorithm>
 
 #include "generated/pixolune_version.h"
-#include "platform/media_folder_rule.h"
+#include "model/media_folder_rule.h"
 #include "ui/dialog_texts.h"
 #include "ui/dir_select_dialog.h"
 #include "ui/download_settings_dialog.h"
@@ -320,12 +320,12 @@ void CPixoluneDlg::onAccountChecked(const std::string& token, const AccountCheck
 }
 
 void CPixoluneDlg::onAuthorizeClicked() {
-    const AuthorizeOutcome outcome = services_.authorize(this);
-    if (auto step = AuthorizeStepWithoutCheck(outcome, account_)) {
+    const AddressVerdict ending = services_.authorize(this);
+    if (auto step = AuthorizeStepWithoutCheck(ending, account_)) {
         ShowAccountStep(*step);
         return;
     }
-    StartAccountCheck(outcome.token);
+    StartAccountCheck(ending.token);
 }
 
 void CPixoluneDlg::onDownloadSettingsClicked() {
@@ -397,7 +397,7 @@ bool CPixoluneDlg::DoDataExchange(bool saveAndValidate) {
         return Prompts().Confirm(this, Tr(text.c_str()));
     };
     const auto folderProblem = [](const std::string& path) {
-        return platform::MediaFolderProblem(platform::RealFileSystem(), path);
+        return MediaFolderProblem(platform::RealFileSystem(), path);
     };
     const MainEnabling enabling = Enabling();
     if (const auto failure =

@@ -23,7 +23,7 @@ namespace pixolune::ui {
 // What the main dialog reaches beyond its own controls; tests hand in fakes.
 struct MainDialogServices {
     CancellableAccountChecker checkAccount;  // the account query, run off the dialog's thread
-    std::function<AuthorizeOutcome(QWidget*)> authorize;  // the login dialog
+    std::function<AddressVerdict(QWidget*)> authorize;    // the login dialog
     DialogPrompts* prompts = nullptr;                     // message boxes when null
 };
 

@@ -48,7 +48,7 @@ struct MainExchangeFailure {
 // Asks the user an OK/Cancel question; true for OK.
 using ConfirmQuestion = std::function<bool(const std::string& text)>;
 // Why downloads cannot go to the folder at `path`, or empty when they can
-// (platform::MediaFolderProblem: the worker's own rule).
+// (MediaFolderProblem: the worker's own rule).
 using FolderProbe = std::function<platform::Outcome(const std::string& path)>;
 
 // The English label of each feed row, top to bottom, as the feed kinds' table

@@ -31,7 +31,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FolderNames;
-using test::ScratchFolder;
+using test::TempDir;
 
 class DownloadTest : public ::testing::Test {
   protected:
@@ -55,10 +55,10 @@ class DownloadTest : public ::testing::Test {
         return DownloadImage({session_, fileSystem_, {}}, url, path, stop);
     }
 
-    ScratchFolder folder_;
+    TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
-    test::MediaServer server_;
+    test::LoopbackServer server_;
     PluginSettings settings_;
     platform::FileSystem& fileSystem_;
     CFeedEngine engine_{settings_};
@@ -101,7 +101,7 @@ TEST_F(DownloadTest, RefusedConnectionLeavesNoFile) {
     // A port that was just free: nothing listens there.
     std::string url;
     {
-        test::MediaServer gone;
+        test::LoopbackServer gone;
         url = gone.Url("/a.jpg");
     }
     EXPECT_EQ(DownloadAlone(url, folder_.File("a.__t"), &stop_), DownloadResult::Refused);
@@ -296,8 +296,8 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     EXPECT_EQ(FolderNames(folder_.Path()),
               (std::vector<std::string>{"kal_pxln_files.lst", "small.jpg"}));
     EXPECT_EQ(disk_.downloadBytes.load(), 1000u);  // not one byte of the two refused
-    platform::HealthRecord health = engine_.TEST_HealthRecord();
-    EXPECT_EQ(health.State(), platform::HealthState::DiskReserveReached);
+    HealthRecord health = engine_.TEST_HealthRecord();
+    EXPECT_EQ(health.State(), HealthState::DiskReserveReached);
     EXPECT_EQ(health.lastBatch.stored, 1u);
     EXPECT_EQ(health.lastBatch.failed, 2u);
     EXPECT_EQ(health.lastBatch.bytes, 1000u);
@@ -310,7 +310,7 @@ TEST_F(DiskReserveTest, AnnouncedSizeOverTheReserveIsNotStartedAndSaidOncePerBat
     RunBatch();
     EXPECT_EQ(test::ReadFile(folder_.File("a.jpg")), test::PatternBytes(300000));
     health = engine_.TEST_HealthRecord();
-    EXPECT_EQ(health.State(), platform::HealthState::Working);
+    EXPECT_EQ(health.State(), HealthState::Working);
     EXPECT_EQ(health.lastBatch.stored, 1u);
     EXPECT_EQ(health.lastBatch.failed, 0u);
     EXPECT_EQ(health.lastBatch.bytes, 300000u);
@@ -1065,18 +1065,18 @@ TEST_F(DownloadTest, AnOutageIsWaitedOutAndTheBatchGoesOn) {
     for (int step = 0; step < 3; ++step)
         EXPECT_EQ(engine_.TEST_DownloadNext(&stop_), DownloadStep::ItemTaken);
 
-    httplib::Server back;
-    back.Get(R"(/o/(\d+)\.jpg)", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content("file " + request.matches[1].str(), "image/jpeg");
-    });
-    ASSERT_TRUE(back.bind_to_port("127.0.0.1", port));
-    std::thread serving([&back] { back.listen_after_bind(); });
+    std::unique_ptr<test::LoopbackServer> back;
+    ASSERT_NO_THROW(
+        back = std::make_unique<test::LoopbackServer>(test::LoopbackServer::Options{port, false}));
+    back->Http().Get(R"(/o/(\d+)\.jpg)",
+                     [](const httplib::Request& request, httplib::Response& response) {
+                         response.set_content("file " + request.matches[1].str(), "image/jpeg");
+                     });
     const auto start = std::chrono::steady_clock::now();
     while (engine_.TEST_Records().Map().size() < kItems &&
            std::chrono::steady_clock::now() - start < 20s)
         (void)engine_.TEST_DownloadNext(&stop_);
-    back.stop();
-    serving.join();
+    back.reset();
 
     EXPECT_EQ(engine_.TEST_Records().Map().size(), static_cast<size_t>(kItems))
         << ::testing::PrintToString(host_.LogLines());
@@ -1099,7 +1099,7 @@ TEST_F(DownloadTest, RetryAfterFromAMediaHostHoldsThatHostAlone) {
                            }
                            response.set_content("file " + request.matches[1].str(), "image/jpeg");
                        });
-    test::MediaServer other;
+    test::LoopbackServer other;
     other.ServeBytes("/m/o.jpg", 2000);
     engine_.TEST_ReadLocalFileList();
     engine_.TEST_DownloadQueue() = {{"", server_.Url("/busy/1.jpg"), ""},

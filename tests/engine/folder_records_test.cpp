@@ -98,7 +98,7 @@ TEST(FolderRecordsTest, LookupsAnswerAsAScanDoesThroughEveryChange) {
 // journal's note and the sidecar, without the file: the sidecar goes when the
 // folder is read, unless it is the user's or another file shares it.
 TEST(FolderRecordsTest, ASidecarOfAStoreCutShortGoesWhenTheFolderIsRead) {
-    test::ScratchFolder folder;
+    test::TempDir folder;
     std::string journal;
     for (const char* name : {"cut.jpg", "users.jpg", "shared.jpg"})
         journal += std::string("http://h/") + name + "\r\n" + name + "\r\n";

@@ -15,8 +15,6 @@ namespace pixolune {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::HealthRecord;
-using platform::HealthState;
 using platform::WallTime;
 
 // 2026-12-02 09:14:05 UTC.
@@ -32,13 +30,13 @@ CPixoluneFeed Feed(int type, std::string tags = "") {
 class HealthRecorderTest : public ::testing::Test {
   protected:
     HealthRecord WrittenRecord() const {
-        const auto record = platform::HealthRecordFromJson(test::ReadFile(Path()));
+        const auto record = HealthRecordFromJson(test::ReadFile(Path()));
         EXPECT_TRUE(record.has_value());
         return record.value_or(HealthRecord{});
     }
     std::string Path() const { return folder_.Path() + "/state/kaleidra/health-KAL.json"; }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     WallTime now_ = kStart;
@@ -50,15 +48,13 @@ class HealthRecorderTest : public ::testing::Test {
 TEST_F(HealthRecorderTest, ARefusedCertificateBlamesTheClockOnlyWhenItReadsBeforeTheRelease) {
     now_ = WallTime(std::chrono::hours(24));
     recorder_.FeedFailed(0, Feed(1), 60, 30s);
-    EXPECT_EQ(platform::JudgeHealth(recorder_.Record(), now_),
-              platform::HealthVerdict::ClockLooksWrong);
+    EXPECT_EQ(JudgeHealth(recorder_.Record(), now_), HealthVerdict::ClockLooksWrong);
     recorder_.FeedRefreshed(0, Feed(1), 0);
     EXPECT_FALSE(recorder_.Record().clockLooksWrong);
     now_ = kStart;
     recorder_.FeedFailed(0, Feed(1), 60, 30s);
     EXPECT_FALSE(recorder_.Record().clockLooksWrong);
-    EXPECT_EQ(platform::JudgeHealth(recorder_.Record(), now_),
-              platform::HealthVerdict::ServiceFailing);
+    EXPECT_EQ(JudgeHealth(recorder_.Record(), now_), HealthVerdict::ServiceFailing);
 }
 
 TEST_F(HealthRecorderTest, TheFileReadsBackAsTheRecordInAPrivateFolder) {
@@ -83,7 +79,7 @@ TEST_F(HealthRecorderTest, TheFileReadsBackAsTheRecordInAPrivateFolder) {
     EXPECT_EQ(written.feeds[1].lastError, "HTTP status 503");
     EXPECT_EQ(written.feeds[1].tags, "sunset,beach");
     EXPECT_EQ(written.nextRefresh, kStart + 120s);  // the failed feed's retry comes first
-    EXPECT_EQ(written.lastBatch, (platform::BatchHealth{kStart + 90s, 1, 3, 1, 1234}));
+    EXPECT_EQ(written.lastBatch, (BatchHealth{kStart + 90s, 1, 3, 1, 1234}));
     EXPECT_EQ(written.listedFiles, 40u);
     EXPECT_TRUE(written.freeBytes.has_value());
     // A restart keeps since when each feed has been read.

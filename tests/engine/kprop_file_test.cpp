@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteKpropSidecar, WritesBesideTheMediaFileUnderTheKpropName) {
-    test::ScratchFolder folder;
+    test::TempDir folder;
     PluginSettings settings;
     settings.KpropTitle = 1;
     ASSERT_TRUE(WriteKpropSidecar(platform::RealFileSystem(), folder.File("photo.jpg"), settings,

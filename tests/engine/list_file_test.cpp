@@ -14,7 +14,7 @@
 namespace pixolune {
 namespace {
 
-using test::ScratchFolder;
+using test::TempDir;
 using namespace std::string_literals;
 
 LocalFileMap Records(std::initializer_list<std::pair<const char*, const char*>> entries) {
@@ -28,7 +28,7 @@ TEST(ListFile, EmptyMapWritesHeaderAndZero) {
 }
 
 TEST(ListFile, RoundTripKeepsEveryRecordUnseen) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string path = folder.File("kal_pxln_files.lst");
     const LocalFileMap written = Records({{"http://h/a.jpg", "a.jpg"},
                                           {"https://h/b.mp4?x=1", "b.mp4"},
@@ -47,7 +47,7 @@ TEST(ListFile, RoundTripKeepsEveryRecordUnseen) {
 }
 
 TEST(ListFile, MissingFileReadsAsNotFound) {
-    ScratchFolder folder;
+    TempDir folder;
     LocalFileMap read = Records({{"u", "n"}});
     EXPECT_EQ(ReadListFile(platform::RealFileSystem(), folder.File("none.lst"), read).status,
               ListReadStatus::NotFound);
@@ -65,7 +65,7 @@ struct DamagedCase {
 class DamagedListTest : public ::testing::TestWithParam<DamagedCase> {};
 
 TEST_P(DamagedListTest, ReadsWhatIsSoundAndNothingElse) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string path = folder.File("kal_pxln_files.lst");
     test::WriteFile(path, GetParam().bytes);
     LocalFileMap read = Records({{"stale", "stale.jpg"}});
@@ -196,7 +196,7 @@ class UnreadableListTest : public ::testing::TestWithParam<ReadFault> {
 };
 
 TEST_P(UnreadableListTest, IsNeverTakenForAnEmptyListAndIsLeftAsItIs) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string list = folder.File(kListFileName);
     const std::string journal = folder.File(kJournalFileName);
     const std::string listBytes = kHeader + "\r\n2\r\nu1\r\na.jpg\r\nu2\r\nb.jpg\r\n";
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, UnreadableListTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ListFile, WhatTheReaderCouldNotGiveBackIsNeverWritten) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string path = folder.File(kListFileName);
     const std::string overlong = "http://h/" + std::string(kMaxListLineBytes, 'u');
     const LocalFileMap written = Records({{"http://h/ok.jpg", "ok.jpg"},
@@ -257,7 +257,7 @@ TEST(ListFile, WhatTheReaderCouldNotGiveBackIsNeverWritten) {
 }
 
 TEST(ListFile, LineOfExactlyTheBufferSizeIsKept) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string path = folder.File("kal_pxln_files.lst");
     const std::string url = "http://h/" + std::string(kMaxListLineBytes - 9, 'u');
     test::WriteFile(path, kHeader + "\r\n1\r\n" + url + "\r\na.jpg\r\n");
@@ -267,7 +267,7 @@ TEST(ListFile, LineOfExactlyTheBufferSizeIsKept) {
 }
 
 TEST(ListFile, WriteIntoAMissingFolderReportsWhy) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string path = folder.File("missing-folder/kal_pxln_files.lst");
     const platform::Outcome written =
         WriteListFile(platform::RealFileSystem(), path, Records({{"u", "a.jpg"}}));
@@ -276,7 +276,7 @@ TEST(ListFile, WriteIntoAMissingFolderReportsWhy) {
 }
 
 TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
-    ScratchFolder folder;
+    TempDir folder;
     const std::string journal = folder.File("kal_pxln_files.jnl");
     test::WriteFile(folder.File("a.jpg"), "a");
     test::WriteFile(folder.File("b.jpg"), "b");
@@ -311,7 +311,7 @@ TEST(Journal, MergeAddsCompleteEntriesWhoseFilesAreThere) {
 }
 
 TEST(Journal, MissingJournalAddsNothing) {
-    ScratchFolder folder;
+    TempDir folder;
     LocalFileMap files;
     const ListReadResult merged =
         MergeJournal(platform::RealFileSystem(), folder.File("none.jnl"), folder.Path(), files);
@@ -320,7 +320,7 @@ TEST(Journal, MissingJournalAddsNothing) {
 }
 
 TEST(ReadListFile, DamagedCountSizesTheTableByTheFileNotByTheCount) {
-    test::ScratchFolder folder;
+    test::TempDir folder;
     const std::string path = folder.File(kListFileName);
     test::WriteFile(path, std::string(kListHeader) + "\r\n99999999999\r\nu1\r\na.jpg\r\n");
     LocalFileMap files;

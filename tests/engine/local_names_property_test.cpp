@@ -110,7 +110,7 @@ class LocalNamePropertyTest : public ::testing::TestWithParam<uint32_t> {
         EXPECT_EQ(::mkdir(media_.c_str(), 0700), 0);
     }
 
-    test::ScratchFolder root_;
+    test::TempDir root_;
     std::string media_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};

@@ -14,7 +14,7 @@
 namespace pixolune {
 namespace {
 
-using test::ScratchFolder;
+using test::TempDir;
 
 struct ExtensionCase {
     const char* path;
@@ -76,7 +76,7 @@ class BuildLocalNameTest : public ::testing::Test {
   protected:
     BuildLocalNameTest() { mediaFolder_ = folder_.Path(); }
 
-    ScratchFolder folder_;
+    TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     std::string mediaFolder_;

@@ -36,7 +36,7 @@ class PruneTest : public ::testing::Test {
                !test::Exists(folder_.File(sidecar));
     }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     PluginSettings settings_;
     LocalFileMap files_;
 };
@@ -114,7 +114,7 @@ TEST_F(PruneTest, VanishedFileIsOldInAgeMode) {
 }
 
 TEST_F(PruneTest, RecordWithAForeignNameNeverDeletesOutsideTheFolder) {
-    test::ScratchFolder outside;
+    test::TempDir outside;
     test::WriteFile(outside.File("precious.jpg"), "keep");
     const std::string relative =
         "../" + outside.Path().substr(outside.Path().rfind('/') + 1) + "/precious.jpg";

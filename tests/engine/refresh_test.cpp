@@ -19,7 +19,7 @@
 #include "host_callback_guard.h"
 #include "model/host_link.h"
 #include "platform/file_system.h"
-#include "platform/health_record.h"
+#include "model/health_record.h"
 #include "platform/tick_count.h"
 #include "tests/support/stub_server.h"
 
@@ -81,7 +81,7 @@ class RefreshTest : public ::testing::Test {
         engine_.SetToken("tok");
     }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     FakeService service_;
@@ -261,14 +261,14 @@ TEST_F(PruneAfterFailureTest, FeedThatNeverAnswersPutsPruningOffForABoundedTime)
 TEST_F(PruneAfterFailureTest, FeedSilentForADayOnRecordPutsPruningOffNoLonger) {
     const std::string record = folder_.File("state/health.json");
     const auto openRecordAnsweredAgo = [&](std::chrono::hours ago) {
-        platform::HealthRecord earlier;
-        platform::FeedHealth tagFeed;
+        HealthRecord earlier;
+        FeedHealth tagFeed;
         tagFeed.index = 1;
         tagFeed.type = 2;
         tagFeed.lastSuccess = platform::WallClock::now() - ago;
         earlier.feeds = {tagFeed};
         std::filesystem::create_directories(folder_.File("state"));
-        test::WriteFile(record, platform::HealthRecordToJson(earlier));
+        test::WriteFile(record, HealthRecordToJson(earlier));
         engine_.OpenHealthRecord(record);
     };
     service_.feeds[1].items = {{"", "http://h/a.jpg", ""}};
@@ -354,8 +354,7 @@ class HourClock final : public platform::Clock {
   public:
     uint32_t TickCount() override { return platform::RealClock().TickCount(); }
     int64_t WallSeconds() override { return wallSeconds_; }
-    platform::AutoResetEvent::WaitResult WaitFor(platform::AutoResetEvent& event,
-                                                 std::chrono::milliseconds timeout) override {
+    bool WaitFor(platform::AutoResetEvent& event, std::chrono::milliseconds timeout) override {
         return platform::RealClock().WaitFor(event, timeout);
     }
     void SetLocalHour(int hour) {
@@ -388,7 +387,7 @@ class QuietHoursTest : public ::testing::Test {
     }
     int Said(const std::string& text) { return CountContaining(host_.LogLines(), text); }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     FakeService service_;

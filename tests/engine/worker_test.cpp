@@ -81,10 +81,10 @@ class WorkerTest : public ::testing::Test {
         };
     }
 
-    test::ScratchFolder folder_;
+    test::TempDir folder_;
     test::FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
-    test::MediaServer server_;
+    test::LoopbackServer server_;
     PluginSettings settings_;
     ListRefusingFileSystem files_;
     std::unique_ptr<CFeedEngine> engine_ = std::make_unique<CFeedEngine>(settings_, files_);
@@ -240,7 +240,7 @@ TEST_F(WorkerTest, FolderChangeWritesTheOldListAndFillsTheNewFolderWithItsOwnRec
     ASSERT_TRUE(
         WriteListFile(platform::RealFileSystem(), folder_.File("kal_pxln_files.lst"), listed));
     test::WriteFile(folder_.File("old.jpg"), "old");
-    test::ScratchFolder next;
+    test::TempDir next;
     test::WriteFile(next.File("old.jpg"), "the user's");
     test::SetAge(next.File("old.jpg"), 1000 * 3600);
     server_.ServeBytes("/a.jpg", 100);

@@ -216,7 +216,6 @@ void PluginLibrary::Open(const FakeHost& host, int hostVariant) const {
 
 }  // namespace pixolune::test
 
-#include <ftw.h>
 #include <stdlib.h>
 
 namespace pixolune::test {
@@ -243,15 +242,12 @@ ScopedConfigHome::ScopedConfigHome()
       oldHome_(GetEnv("HOME")),
       oldRuntime_(GetEnv("XDG_RUNTIME_DIR")),
       oldBus_(GetEnv("DBUS_SESSION_BUS_ADDRESS")) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/pixolune-home-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    ::setenv("XDG_CONFIG_HOME", (path_ + "/config").c_str(), 1);
-    ::setenv("XDG_STATE_HOME", (path_ + "/state").c_str(), 1);
-    ::setenv("HOME", path_.c_str(), 1);
+    const std::string& home = folder_.Path();
+    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
     // Not made: a runtime folder without a bus socket in it is all that is needed.
-    ::setenv("XDG_RUNTIME_DIR", (path_ + "/runtime").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
@@ -261,14 +257,10 @@ ScopedConfigHome::~ScopedConfigHome() {
     RestoreEnv("HOME", oldHome_);
     RestoreEnv("XDG_RUNTIME_DIR", oldRuntime_);
     RestoreEnv("DBUS_SESSION_BUS_ADDRESS", oldBus_);
-    ::nftw(
-        path_.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
 }
 
 std::string ScopedConfigHome::TokenFile(const std::string& valueName) const {
-    return path_ + "/config/Software/Torvane/PixolunePlugin/" + valueName;
+    return folder_.Path() + "/config/Software/Torvane/PixolunePlugin/" + valueName;
 }
 
 }  // namespace pixolune::test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kaleidra/kal_plugin_api.h"
+#include "tests/support/temp_dir.h"
 
 namespace pixolune::test {
 
@@ -98,12 +99,12 @@ class ScopedConfigHome {
     ~ScopedConfigHome();
     ScopedConfigHome(const ScopedConfigHome&) = delete;
     ScopedConfigHome& operator=(const ScopedConfigHome&) = delete;
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return folder_.Path(); }
     std::string TokenFile(const std::string& valueName) const;
 
   private:
-    std::string path_;
     std::optional<std::string> oldXdg_, oldState_, oldHome_, oldRuntime_, oldBus_;
+    TempDir folder_;  // removed after the environment is restored
 };
 
 }  // namespace pixolune::test

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "model/health_record.h"
 #include "model/settings_table.h"
-#include "platform/health_record.h"
 #include "platform/unique_fd.h"
 #include "tests/support/notification_server.h"
 #include "tests/support/session_bus.h"
@@ -109,7 +109,6 @@ class NotifySocket {
     bool bound_ = false;
 };
 
-using platform::HealthRecord;
 using platform::WallTime;
 
 struct StatusCase {
@@ -128,7 +127,7 @@ int LocalHourOf(WallTime time) {
 }
 
 void RefreshedFeed(HealthRecord& record, WallTime at) {
-    platform::FeedHealth feed;
+    FeedHealth feed;
     feed.type = 1;
     feed.lastSuccess = at;
     record.feeds.push_back(feed);
@@ -159,7 +158,7 @@ TEST_P(KalhostStatusTest, ExitStatusAndFirstWordsComeFromTheRecord) {
         record->freeBytes = 41ull << 30;
         c.make(*record, now);
         std::filesystem::create_directories(home.Path() + "/state/kaleidra");
-        std::ofstream(RecordPath()) << platform::HealthRecordToJson(*record);
+        std::ofstream(RecordPath()) << HealthRecordToJson(*record);
     }
     const Outcome outcome = Run("status");
     EXPECT_EQ(outcome.status, c.exit) << outcome.output;
@@ -169,7 +168,7 @@ TEST_P(KalhostStatusTest, ExitStatusAndFirstWordsComeFromTheRecord) {
     // --json: the record alone, without the settings' lines; the same status.
     const Outcome json = Run("status --json");
     EXPECT_EQ(json.status, c.exit);
-    EXPECT_EQ(platform::HealthRecordFromJson(json.output), record) << json.output;
+    EXPECT_EQ(HealthRecordFromJson(json.output), record) << json.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -491,11 +490,11 @@ TEST_F(KalhostTest, ARefusedTokenFileSurvivesASaveAndTheLogSaysHowToMendIt) {
         << outcome.output;
     EXPECT_EQ(Slurp(home.TokenFile("TokenKAL")), token);
     // The worker found no token; status says how to mend the file, not to sign in again.
-    platform::HealthRecord signInNeeded;
+    HealthRecord signInNeeded;
     signInNeeded.signInNeeded = true;
     std::filesystem::create_directories(home.Path() + "/state/kaleidra");
     std::ofstream(home.Path() + "/state/kaleidra/health-KAL.json")
-        << platform::HealthRecordToJson(signInNeeded);
+        << HealthRecordToJson(signInNeeded);
     outcome = Run("status");
     EXPECT_EQ(outcome.status, 6);
     EXPECT_NE(outcome.output.find("is not used (readable by others): run chmod 600 "),

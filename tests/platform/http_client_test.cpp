@@ -16,7 +16,7 @@
 
 #include "platform/curl_library.h"
 #include "platform/rate_budget.h"
-#include "tests/platform/loopback_server.h"
+#include "tests/support/loopback_server.h"
 
 namespace pixolune::platform {
 namespace {

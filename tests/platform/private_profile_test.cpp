@@ -1,14 +1,12 @@
 #include "platform/private_profile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/utf16.h"
+#include "tests/support/temp_dir.h"
 
 namespace pixolune::platform {
 namespace {
@@ -36,9 +34,8 @@ TEST(PrivateProfileWriter, EmptyProfileIsTheByteOrderMarkAlone) {
 }
 
 TEST(PrivateProfileWriter, WriteToReplacesTheFileWhole) {
-    char folder[] = "/tmp/profile-test-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/a.kprop";
+    const test::TempDir folder;
+    const std::string path = folder.File("a.kprop");
     { std::ofstream(path) << "a much longer previous content that must not survive at the end"; }
     PrivateProfileWriter profile;
     profile.SetString(u"S", u"K", u"");
@@ -46,7 +43,6 @@ TEST(PrivateProfileWriter, WriteToReplacesTheFileWhole) {
     std::ifstream in(path, std::ios::binary);
     const std::string read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(read, Utf16Le(u"[S]\r\nK=\r\n"));
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "service/pixolune_client.h"
-#include "tests/platform/loopback_server.h"
 #include "tests/service/log_capture.h"
 #include "tests/service/quick_options.h"
+#include "tests/support/loopback_server.h"
 
 namespace pixolune {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/loopback_server.h"
 #include "tests/service/log_capture.h"
+#include "tests/support/loopback_server.h"
 
 namespace pixolune {
 namespace {

@@ -6,7 +6,7 @@ namespace pixolune::test {
 
 // A fresh folder under $TMPDIR (or /tmp), made with mkdtemp and removed with
 // everything in it when the object goes away. Throws std::runtime_error when
-// the folder cannot be made.
+// the folder cannot be made. The one temporary folder of every test.
 class TempDir {
   public:
     TempDir();
@@ -15,6 +15,8 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return path_; }
+    // The path of `name` inside the folder.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;

@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct AuthorizeCase {
     const char* name;
-    AuthorizeOutcome outcome;
+    AddressVerdict outcome;
     std::string token;
     std::string status;
     std::optional<std::string> message;
@@ -114,31 +114,38 @@ TEST_P(AfterAuthorizeTest, ReplacesOrKeepsTheTokenAsTheOutcomeSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, AfterAuthorizeTest,
-    ::testing::Values(
-        AuthorizeCase{"NewTokenChecked",
-                      {true, "tok-alice", ""},
-                      "tok-alice",
-                      English(AuthenticatedAsText("Alice Example", "alice")),
-                      std::nullopt,
-                      true},
-        AuthorizeCase{"NewTokenRejected",
-                      {true, "bad", ""},
-                      "",
-                      kTextNotAuthenticated,
-                      std::string(kTextSignInRefused),
-                      true},
-        AuthorizeCase{
-            "OkWithoutToken", {true, "", ""}, "", kTextNotAuthenticated, std::nullopt, false},
-        AuthorizeCase{
-            "OkWithBlankToken", {true, " \t", ""}, "", kTextNotAuthenticated, std::nullopt, false},
-        AuthorizeCase{"Denied",
-                      {false, "", kTextAuthorizationDenied},
-                      "old-token",
-                      "old status",
-                      std::string(kTextAuthorizationDenied),
-                      false},
-        AuthorizeCase{
-            "WindowClosed", {false, "", ""}, "old-token", "old status", std::nullopt, false}),
+    ::testing::Values(AuthorizeCase{"NewTokenChecked",
+                                    {AddressVerdict::Kind::Authorized, "tok-alice", ""},
+                                    "tok-alice",
+                                    English(AuthenticatedAsText("Alice Example", "alice")),
+                                    std::nullopt,
+                                    true},
+                      AuthorizeCase{"NewTokenRejected",
+                                    {AddressVerdict::Kind::Authorized, "bad", ""},
+                                    "",
+                                    kTextNotAuthenticated,
+                                    std::string(kTextSignInRefused),
+                                    true},
+                      AuthorizeCase{"OkWithoutToken",
+                                    {AddressVerdict::Kind::Authorized, "", ""},
+                                    "",
+                                    kTextNotAuthenticated,
+                                    std::nullopt,
+                                    false},
+                      AuthorizeCase{"OkWithBlankToken",
+                                    {AddressVerdict::Kind::Authorized, " \t", ""},
+                                    "",
+                                    kTextNotAuthenticated,
+                                    std::nullopt,
+                                    false},
+                      AuthorizeCase{"Denied",
+                                    {AddressVerdict::Kind::Refused, "", kTextAuthorizationDenied},
+                                    "old-token",
+                                    "old status",
+                                    std::string(kTextAuthorizationDenied),
+                                    false},
+                      AuthorizeCase{
+                          "WindowClosed", {}, "old-token", "old status", std::nullopt, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <fstream>
 
 #include "kaleidra/kal_plugin_api.h"
-#include "platform/media_folder_rule.h"
+#include "model/media_folder_rule.h"
 #include "plugin/app.h"
-#include "temp_folder.h"
 #include "tests/support/engine_probe.h"
+#include "tests/support/temp_dir.h"
 #include "ui/account_status.h"
 #include "ui/folder_choice.h"
 #include "ui/main_dialog_logic.h"
@@ -53,7 +53,7 @@ class ConfigureFlowTest : public ::testing::Test {
             const MainEnabling enabling =
                 ComputeMainEnabling(controls.pluginEnabled, HasToken(account.token), 0, checked);
             const auto folderProblem = [](const std::string& path) {
-                return platform::MediaFolderProblem(platform::RealFileSystem(), path);
+                return MediaFolderProblem(platform::RealFileSystem(), path);
             };
             if (SaveMainControls(controls, edited, enabling, confirm, folderProblem)) return false;
             if (!okPressed) return false;
@@ -64,7 +64,7 @@ class ConfigureFlowTest : public ::testing::Test {
         return app.HandleMessage(KAL_MSG_CONFIGURE, 0, 0);
     }
 
-    test::TempFolder media;
+    pixolune::test::TempDir media;
     CPixoluneApp app;
 };
 
@@ -79,7 +79,7 @@ TEST_F(ConfigureFlowTest, OkCopiesTheTypedValuesAndTheNewTokenBack) {
             c.rows[4] = {true, "12"};
             c.tags = "sunset";
             c.videos = true;
-            const AuthorizeOutcome login{true, "tok-alice", ""};
+            const AddressVerdict login{AddressVerdict::Kind::Authorized, "tok-alice", ""};
             account = AfterAuthorize(login, account, [](const std::string&) {
                           return AccountCheckResult{true, "Alice Example", "alice", "", {}, ""};
                       }).state;

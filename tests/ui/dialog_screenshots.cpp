@@ -126,7 +126,7 @@ std::unique_ptr<CPixoluneDlg> MainDialog(int hostVariant, ConfigurationValues va
         }
         return AccountCheckResult{true, "Alice Example", "alice", "", {}, ""};
     };
-    services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
+    services.authorize = [](QWidget*) { return AddressVerdict{}; };
     services.prompts = &shootingPrompts;
     auto dialog = std::make_unique<CPixoluneDlg>(nullptr, hostVariant, services);
     dialog->Values = std::move(values);

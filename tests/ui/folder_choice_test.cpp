@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace pixolune::ui {
 namespace {
@@ -23,7 +23,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, ChosenFolderTest,
                                            std::make_pair("", "(nothing)")));
 
 TEST(FolderProbeTest, OnlyAnExistingFolderCounts) {
-    test::TempFolder temp;
+    pixolune::test::TempDir temp;
     ASSERT_FALSE(temp.Path().empty());
     const std::string file = temp.Path() + "/a-file";
     std::ofstream(file) << "x";
@@ -35,7 +35,7 @@ TEST(FolderProbeTest, OnlyAnExistingFolderCounts) {
 }
 
 TEST(ChooserStartTest, EmptyOpensAtHomeAndMissingOrFileOnTheCurrentDirectory) {
-    test::TempFolder temp;
+    pixolune::test::TempDir temp;
     const std::string file = temp.Path() + "/a-file";
     std::ofstream(file) << "x";
     const auto start = [](const std::string& initial) {

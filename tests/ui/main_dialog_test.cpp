@@ -13,7 +13,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "temp_folder.h"
+#include "tests/support/temp_dir.h"
 #if PIXOLUNE_HAVE_STUB
 #include "tests/support/stub_server.h"
 #include "ui/account_check.h"
@@ -88,7 +88,7 @@ class MainDialogTest : public ::testing::Test {
         return dialog.DoModal();
     }
 
-    test::TempFolder media;
+    pixolune::test::TempDir media;
     ConfigurationValues values;
     test::ScriptedPrompts prompts;
     std::mutex checkedLock;  // guards checkedTokens and paintsBeforeCheck
@@ -96,7 +96,7 @@ class MainDialogTest : public ::testing::Test {
     std::vector<int> paintsBeforeCheck;
     std::atomic<int> paints{0};
     PaintCounter paintCounter{paints};
-    AuthorizeOutcome loginOutcome;
+    AddressVerdict loginOutcome;
 };
 
 TEST_F(MainDialogTest, TabOrderFollowsTheLayoutTopToBottomAndLabelsNameTheirEdits) {
@@ -324,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainDialogTest, WithoutATokenTheFeedsAreLockedAndLoginUnlocksThem) {
     auto d = MakeDialog();
-    loginOutcome = {true, "tok-alice", ""};
+    loginOutcome = {AddressVerdict::Kind::Authorized, "tok-alice", ""};
     bool checksBefore = true, rowBefore = true, checksAfter = false, rowAfter = false;
     QString statusBefore, statusAfter;
     Run(*d, [&] {
@@ -350,7 +350,7 @@ TEST_F(MainDialogTest, WithoutATokenTheFeedsAreLockedAndLoginUnlocksThem) {
 TEST_F(MainDialogTest, RefusedLoginShowsItsTextAndKeepsTheToken) {
     auto d = MakeDialog();
     d->Values.Token = "tok-alice";
-    loginOutcome = {false, "", kTextAuthorizationDenied};
+    loginOutcome = {AddressVerdict::Kind::Refused, "", kTextAuthorizationDenied};
     Run(*d, [&] {
         d->authorizeButton->click();
         d->okButton->click();
@@ -404,7 +404,7 @@ TEST_F(MainDialogTest, SecondHostLocksTheMediaKindsAndDisablingLocksEverythingBu
 
 TEST_F(MainDialogTest, FolderButtonOpensTheChooserAndTakesItsPathWithSlash) {
     auto d = MakeDialog();
-    test::TempFolder picked;
+    pixolune::test::TempDir picked;
     QString title;
     QString folderText;
     Run(*d, [&] {
@@ -472,7 +472,7 @@ TEST_F(MainDialogTest, StalledAccountCheckLeavesTheDialogPaintedAndUsableAndCanc
     ::setenv("PIXOLUNE_API_BASE", stub.ApiBase().c_str(), 1);
     MainDialogServices services;
     services.checkAccount = ServiceAccountChecker();
-    services.authorize = [](QWidget*) { return AuthorizeOutcome{}; };
+    services.authorize = [](QWidget*) { return AddressVerdict{}; };
     services.prompts = &prompts;
     CPixoluneDlg d(nullptr, 0, services);
     d.Values = values;

@@ -17,8 +17,8 @@
 #include <optional>
 #include <thread>
 
+#include "isolated_home.h"
 #include "kaleidra/kal_plugin_api.h"
-#include "temp_folder.h"
 
 namespace {
 
@@ -152,7 +152,7 @@ TEST(PluginDialogTest, HostWithoutQtGetsAnApplicationThatOutlivesTheDialog) {
 }
 
 TEST(PluginDialogTest, OkCopiesWhatTheUserTypedIntoTheSettings) {
-    const pixolune::ui::test::TempFolder media;
+    const pixolune::test::TempDir media;
     ASSERT_FALSE(media.Path().empty());
     const LoadedPlugin plugin;
     ASSERT_TRUE(plugin.Loaded()) << ::dlerror();

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QLocale>
 
-#include "temp_folder.h"
+#include "isolated_home.h"
 
 int main(int argc, char** argv) {
     // Widgets without a display: the offscreen platform unless the caller chose one.

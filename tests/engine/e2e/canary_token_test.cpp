@@ -71,7 +71,7 @@ TEST(CanaryToken, AppearsInNoLogLineFileOrSettingOfARunWithFailures) {
     stub.SetFault(
         R"({"path":"/v1/users/self/media/liked","mode":"wrong_types","variant":"next_url_number","count":1})");
 
-    ScratchFolder work, media;
+    TempDir work, media;
     PluginRunConfig config;
     config.workDir = work.Path();
     config.mediaDir = media.Path();

@@ -77,7 +77,7 @@ class NetworkAttackTest : public ::testing::TestWithParam<Attack> {
     }
 
     StubServer stub_{StubServer::Options{kScenario, false, "", "", {}}};
-    ScratchFolder media_;
+    TempDir media_;
     FakeHost host_;
     test::ScopedHostCallback callback_{&test::FakeHost::Callback};
     PluginSettings settings_;
@@ -154,7 +154,7 @@ TEST(NetworkAttackStop, StopEndsAnEndlessMediaBodyPromptly) {
     test::ScopedHostCallback callback(&test::FakeHost::Callback);
     StubServer stub{StubServer::Options{kScenario, false, "", "", {}}};
     stub.SetFault(R"({"path":"/media/a.jpg","mode":"endless_body"})");
-    ScratchFolder media;
+    TempDir media;
     FakeHost host;
     PluginSettings settings;
     settings.ImgFolder = media.Path();

@@ -95,7 +95,7 @@ class WorkerEndToEnd : public ::testing::Test {
         "",
         "",
         {}}};
-    ScratchFolder work_, media_;
+    TempDir work_, media_;
     PluginRunConfig config_;
 };
 
@@ -305,7 +305,7 @@ class UnusableFolderEndToEnd : public WorkerEndToEnd,
                                public ::testing::WithParamInterface<UnusableFolderCase> {};
 
 TEST_P(UnusableFolderEndToEnd, IsSaidOnceAndNothingIsWrittenAnywhere) {
-    ScratchFolder workingFolder;
+    TempDir workingFolder;
     const std::string folder =
         GetParam().insideMediaScratch ? media_.File(GetParam().folder) : GetParam().folder;
     config_.textSettings["ImgFolder"] = folder;

@@ -115,13 +115,13 @@ bool IsTemporary(const std::string& name) {
 
 TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
     test::ScopedHostCallback callback(&test::FakeHost::Callback);
-    test::MediaServer server;
+    test::LoopbackServer server;
     server.ServeBytes("/new.jpg", 20000);
     const std::string oldUrl = server.Url("/old.jpg");
     const std::string oldList = "[Kaleidra Pixolune List]\r\n1\r\n" + oldUrl + "\r\nold.jpg\r\n";
     int points = 0;
     for (int failAt = 1;; ++failAt) {
-        test::ScratchFolder folder;
+        test::TempDir folder;
         test::FakeHost host;
         test::WriteFile(folder.File("kal_pxln_files.lst"), oldList);
         test::WriteFile(folder.File("old.jpg"), "old");
@@ -168,14 +168,14 @@ TEST(FaultWalk, EveryFailingFileOperationLeavesTheOldListOrACompleteNewState) {
 // it names is there.
 TEST(FaultWalk, KillAtAnyFileOperationLeavesNoRecordedFileWithoutItsSidecar) {
     test::ScopedHostCallback callback(&test::FakeHost::Callback);
-    test::MediaServer server;
+    test::LoopbackServer server;
     server.ServeBytes("/a.jpg", 20000);
     server.ServeBytes("/b.mp4", 30000);
     PluginSettings settings;
     settings.KpropTitle = 1;
     int kills = 0;
     for (int killAt = 1;; ++killAt) {
-        test::ScratchFolder folder;
+        test::TempDir folder;
         settings.ImgFolder = folder.Path();
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);

@@ -23,9 +23,9 @@
 #include "engine/list_file.h"
 #include "engine/local_names.h"
 #include "engine/quiet_hours.h"
+#include "model/health_record.h"
 #include "model/host_link.h"
 #include "platform/atomic_file.h"
-#include "platform/health_record.h"
 #include "platform/url_parts.h"
 #include "sim_disk.h"
 #include "sim_network.h"
@@ -698,15 +698,14 @@ class Life {
         // Most minutes find the record as it was: it is read once a change.
         if (*text != healthText_) {
             healthText_ = *text;
-            healthRead_ = platform::HealthRecordFromJson(*text);
+            healthRead_ = HealthRecordFromJson(*text);
         }
-        const std::optional<platform::HealthRecord>& record = healthRead_;
+        const std::optional<HealthRecord>& record = healthRead_;
         if (!record) return Break("the health record can be read");
         const platform::WallTime now{std::chrono::seconds(clock_.WallSeconds())};
-        const platform::HealthVerdict verdict = platform::JudgeHealth(*record, now);
+        const HealthVerdict verdict = JudgeHealth(*record, now);
         const uint64_t nowMs = clock_.NowMs();
         const bool settled = nowMs >= settledSinceMs_ + 5 * kMsPerMinute;
-        using platform::HealthVerdict;
         std::optional<HealthVerdict> expected;
         if (tokenRefused_.on || unwritable_.on || diskFull_.on || !settled) {
             // what needs the user comes first; its beginning and end are not judged
@@ -968,7 +967,7 @@ class Life {
     uint64_t folderCheckedAtMs_ = 0;
     LocalFileMap listedAtCheck_;
     std::string healthText_;  // the record's file as last read
-    std::optional<platform::HealthRecord> healthRead_;
+    std::optional<HealthRecord> healthRead_;
     size_t baseDescriptors_ = 0;
     long baseThreads_ = 0;
     long baseResidentKiB_ = 0;

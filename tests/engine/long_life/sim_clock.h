@@ -20,10 +20,9 @@ class SimClock final : public platform::Clock {
     int64_t WallSeconds() override {
         return kWallStartSeconds + wallJumps_ + static_cast<int64_t>(nowMs_ / 1000);
     }
-    platform::AutoResetEvent::WaitResult WaitFor(platform::AutoResetEvent&,
-                                                 std::chrono::milliseconds timeout) override {
+    bool WaitFor(platform::AutoResetEvent&, std::chrono::milliseconds timeout) override {
         nowMs_ += static_cast<uint64_t>(timeout.count());
-        return platform::AutoResetEvent::WaitResult::TimedOut;
+        return false;
     }
 
     void AdvanceTo(uint64_t ms) {

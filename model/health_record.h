@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
-namespace pixolune::platform {
+#include "platform/wall_time.h"
+
+namespace pixolune {
 
 // The plug-in's health as a user or a script reads it, written by the plug-in
 // and read by the host program; both see this layer, so the record, its file
 // format and the rules read off it live here once.
 
-using WallClock = std::chrono::system_clock;
-using WallTime = WallClock::time_point;
+using platform::WallClock;
+using platform::WallTime;
 
 enum class HealthState {
     Working,
@@ -71,7 +73,7 @@ struct HealthRecord {
     // The settings' quiet hours, local hours [from, to); equal: none.
     int quietFrom = 0;
     int quietTo = 0;
-    bool inQuietHours = false;            // the worker keeps them now
+    bool inQuietHours = false;  // the worker keeps them now
     // The service's certificate was refused while the date read earlier than
     // this release was made: the clock, not the service, is what fails.
     bool clockLooksWrong = false;
@@ -127,9 +129,4 @@ struct HealthRecord {
 // The record read at `now`: what `kalhost status` and the service manager say.
 [[nodiscard]] HealthVerdict JudgeHealth(const HealthRecord& record, WallTime now);
 
-// "2026-12-02T09:14:05+01:00", local time, whole seconds.
-[[nodiscard]] std::string FormatWallTime(WallTime time);
-// Reads what FormatWallTime writes, and "Z" for UTC.
-[[nodiscard]] std::optional<WallTime> ParseWallTime(const std::string& text);
-
-}  // namespace pixolune::platform
+}  // namespace pixolune

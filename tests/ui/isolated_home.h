@@ -5,27 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace pixolune::ui::test {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "pixolune-ui-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // Points HOME and the XDG folders at a fresh folder and hides the session bus
 // for the life of the process, so that Qt's settings, caches and runtime
@@ -48,7 +30,7 @@ class IsolatedHome {
     }
 
   private:
-    TempFolder folder_;
+    pixolune::test::TempDir folder_;
 };
 
 }  // namespace pixolune::ui::test

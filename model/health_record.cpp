@@ -1,4 +1,4 @@
-#include "platform/health_record.h"
+#include "model/health_record.h"
 
 #include <json/json.h>
 
@@ -8,11 +8,10 @@
 #include <memory>
 #include <sstream>
 
-namespace pixolune::platform {
+namespace pixolune {
 namespace {
 
 constexpr std::chrono::hours kStaleGrace{1};
-constexpr int kSecondsPerMinute = 60;
 // A record written this far ahead of the clock was written by a clock that
 // was wrong, or the clock is wrong now.
 constexpr std::chrono::minutes kAheadTolerance{5};
@@ -38,7 +37,8 @@ WallTime NextHourStart(WallTime time) {
 bool WrittenLately(const HealthRecord& record, WallTime now) {
     if (!record.updated) return false;
     if (record.refreshIntervalMinutes <= 0) return true;
-    return now - *record.updated <= 2 * std::chrono::minutes(record.refreshIntervalMinutes) + kStaleGrace;
+    return now - *record.updated <=
+           2 * std::chrono::minutes(record.refreshIntervalMinutes) + kStaleGrace;
 }
 
 bool IsQuietHour(int hour, int from, int to) {
@@ -47,12 +47,12 @@ bool IsQuietHour(int hour, int from, int to) {
 }
 
 Json::Value TimeValue(const std::optional<WallTime>& time) {
-    return time ? Json::Value(FormatWallTime(*time)) : Json::Value(Json::nullValue);
+    return time ? Json::Value(platform::FormatWallTime(*time)) : Json::Value(Json::nullValue);
 }
 
 std::optional<WallTime> ReadTime(const Json::Value& value) {
     if (!value.isString()) return std::nullopt;
-    return ParseWallTime(value.asString());
+    return platform::ParseWallTime(value.asString());
 }
 
 uint64_t ReadCount(const Json::Value& value) {
@@ -111,17 +111,6 @@ BatchHealth BatchFromJson(const Json::Value& in) {
     batch.failed = ReadCount(in["failed"]);
     batch.bytes = ReadCount(in["bytes"]);
     return batch;
-}
-
-// Days since 1970-01-01 of a civil date, without the local zone that
-// mktime would apply.
-long long DaysFromCivil(int year, unsigned month, unsigned day) {
-    year -= month <= 2;
-    const long long era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
 }
 
 }  // namespace
@@ -326,44 +315,4 @@ std::optional<HealthRecord> HealthRecordFromJson(const std::string& text) {
     return record;
 }
 
-std::string FormatWallTime(WallTime time) {
-    const std::time_t seconds = WallClock::to_time_t(time);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const long offsetMinutes = local.tm_gmtoff / kSecondsPerMinute;
-    const long absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    char text[96];
-    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, offsetMinutes < 0 ? '-' : '+', absolute / 60,
-                  absolute % 60);
-    return text;
-}
-
-std::optional<WallTime> ParseWallTime(const std::string& text) {
-    int year, month, day, hour, minute, second, used = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
-                    &second, &used) != 6 ||
-        used != 19)
-        return std::nullopt;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-        return std::nullopt;
-    long offsetSeconds = 0;
-    const std::string zone = text.substr(19);
-    if (zone != "Z") {
-        int zoneHours, zoneMinutes, zoneUsed = 0;
-        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') ||
-            std::sscanf(zone.c_str() + 1, "%2d:%2d%n", &zoneHours, &zoneMinutes, &zoneUsed) != 2 ||
-            zoneUsed != 5)
-            return std::nullopt;
-        offsetSeconds = (zoneHours * 60L + zoneMinutes) * kSecondsPerMinute;
-        if (zone[0] == '-') offsetSeconds = -offsetSeconds;
-    }
-    const long long days =
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const long long utcSeconds =
-        days * 86400 + hour * 3600LL + minute * 60LL + second - offsetSeconds;
-    return WallTime(std::chrono::seconds(utcSeconds));
-}
-
-}  // namespace pixolune::platform
+}  // namespace pixolune

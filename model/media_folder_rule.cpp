@@ -1,14 +1,16 @@
-#include "platform/media_folder_rule.h"
+#include "model/media_folder_rule.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace pixolune::platform {
+namespace pixolune {
+
+using platform::Outcome;
 
 // An empty or relative setting would put media and list wherever the host was started.
-Outcome MediaFolderProblem(FileSystem& fileSystem, const std::string& folder) {
+Outcome MediaFolderProblem(platform::FileSystem& fileSystem, const std::string& folder) {
     if (folder.empty()) return Outcome::Failed("not set");
     if (folder.front() != '/') return Outcome::Failed("not an absolute path");
     struct stat status {};
@@ -18,4 +20,4 @@ Outcome MediaFolderProblem(FileSystem& fileSystem, const std::string& folder) {
     return Outcome::Ok();
 }
 
-}  // namespace pixolune::platform
+}  // namespace pixolune
