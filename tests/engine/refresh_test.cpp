@@ -17,9 +17,9 @@
 #include "engine_test_support.h"
 #include "fake_host.h"
 #include "host_callback_guard.h"
+#include "model/health_record.h"
 #include "model/host_link.h"
 #include "platform/file_system.h"
-#include "model/health_record.h"
 #include "platform/tick_count.h"
 #include "tests/support/stub_server.h"
 

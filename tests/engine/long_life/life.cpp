@@ -83,7 +83,8 @@ class Trace {
   public:
     void Note(uint64_t ms, const std::string& what) {
         std::string line = When(ms) + " " + what;
-        for (const char c : line) digest_ = (digest_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+        for (const char c : line)
+            digest_ = (digest_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
         digest_ = (digest_ ^ '\n') * 0x100000001b3ULL;
         tail_.push_back(std::move(line));
         if (tail_.size() > kShown) tail_.pop_front();
@@ -222,13 +223,14 @@ class Life {
         if (Chance(1.0 / (3 * 1440)) && !quiet_.on) BeginQuietHours();
         if (Chance(1.0 / (4 * 1440)))
             Start(otherHostHeld_, 3 * kMsPerHour, [&] { otherMedia_.SetBusy(true, 3600); });
-        if (Chance(1.0 / (3 * 1440))) Start(trickle_, 30 * kMsPerMinute, [&] { TrickleANewItem(); });
+        if (Chance(1.0 / (3 * 1440)))
+            Start(trickle_, 30 * kMsPerMinute, [&] { TrickleANewItem(); });
         // A board without a real-time clock: its date is years ahead or behind
         // until the network sets it right, hours later; the tick count runs on.
         if (Chance(1.0 / (5 * 1440)))
             Start(clockJumped_, (1 + random_() % 6) * kMsPerHour, [&] {
-                clockJumpSeconds_ = (Chance(0.5) ? 1 : -1) *
-                                    static_cast<int64_t>(1 + random_() % 3) * 365 * 86400;
+                clockJumpSeconds_ =
+                    (Chance(0.5) ? 1 : -1) * static_cast<int64_t>(1 + random_() % 3) * 365 * 86400;
                 clock_.JumpWall(clockJumpSeconds_);
             });
         if (Chance(1.0 / (2 * 1440)) && !rateCapped_.on) {
@@ -335,14 +337,16 @@ class Life {
         // before the rename) can't be resumed: the new engine removes it.
         const std::set<std::string>& inFolder = disk_.Names(kMediaFolder);
         for (const std::string& name : inFolder)
-            if (KindOfPartialName(name) == PartialName::Part && inFolder.count(NoteOfPart(name)) == 0)
+            if (KindOfPartialName(name) == PartialName::Part &&
+                inFolder.count(NoteOfPart(name)) == 0)
                 lostNames.insert(name.substr(0, name.size() - 21));
         for (const std::string& name : lostNames) {
             disk_.ForgetFetched(name);
             inodes_.erase(name);
             lost += " " + name;
         }
-        Note("the disk lost what was not synced:" + (lost.empty() ? std::string(" nothing") : lost));
+        Note("the disk lost what was not synced:" +
+             (lost.empty() ? std::string(" nothing") : lost));
         stop_ = 0;
         feedsRead_ = batchClosed_ = false;
         media_.ClientDied();
@@ -359,8 +363,7 @@ class Life {
     void CheckWholeAfterADeath() {
         const std::set<std::string> delivered = DeliveredAddresses();
         LocalFileMap listed;
-        const ListReadResult list =
-            ReadListFile(disk_, Media(kListFileName), listed);
+        const ListReadResult list = ReadListFile(disk_, Media(kListFileName), listed);
         if (!list.Readable()) return Break("the list reads whole after a death");
         for (const auto& [url, record] : listed) {
             const std::string* bytes = disk_.Contents(Media(record.LocalName));
@@ -409,12 +412,18 @@ class Life {
 
     [[nodiscard]] const char* NameOf(const FaultWindow& fault) const {
         const std::pair<const FaultWindow*, const char*> names[] = {
-            {&outage_, "an outage"}, {&tooMany_, "too many requests"},
-            {&tokenRefused_, "a refused token"}, {&flakyLine_, "a flaky line"},
-            {&mediaBusy_, "a busy media host"}, {&diskFull_, "a full disk"},
-            {&unwritable_, "an unwritable folder"}, {&quiet_, "quiet hours"},
-            {&otherHostHeld_, "the other host's hold"}, {&trickle_, "a trickle"},
-            {&clockJumped_, "a clock jump"}, {&rateCapped_, "a rate cap"}};
+            {&outage_, "an outage"},
+            {&tooMany_, "too many requests"},
+            {&tokenRefused_, "a refused token"},
+            {&flakyLine_, "a flaky line"},
+            {&mediaBusy_, "a busy media host"},
+            {&diskFull_, "a full disk"},
+            {&unwritable_, "an unwritable folder"},
+            {&quiet_, "quiet hours"},
+            {&otherHostHeld_, "the other host's hold"},
+            {&trickle_, "a trickle"},
+            {&clockJumped_, "a clock jump"},
+            {&rateCapped_, "a rate cap"}};
         for (const auto& [window, name] : names)
             if (window == &fault) return name;
         return "a fault";
@@ -542,7 +551,8 @@ class Life {
         // A user keeps a few hundred files of their own, not a year's worth:
         // beyond that, they delete one of theirs for each they add.
         if (userFiles_.size() >= kUsersFilesKept) {
-            auto oldest = std::next(userFiles_.begin(), static_cast<long>(random_() % userFiles_.size()));
+            auto oldest =
+                std::next(userFiles_.begin(), static_cast<long>(random_() % userFiles_.size()));
             disk_.RemoveOthersWay(Media(oldest->first));
             Note("the user deletes their " + oldest->first);
             userNames_.erase(oldest->first);
@@ -560,7 +570,8 @@ class Life {
             userNames_.insert(SimService::NameOf(nextId_));
         } else if (Chance(0.3)) {
             // A caption alone, under the base name a coming item will have.
-            drop["i" + std::to_string(nextId_) + ".kprop"] = "the user's caption " + std::to_string(n);
+            drop["i" + std::to_string(nextId_) + ".kprop"] =
+                "the user's caption " + std::to_string(n);
         } else if (Chance(0.2)) {
             drop["notes" + std::to_string(n) + ".__t"] = "the user's notes " + std::to_string(n);
         } else {
@@ -709,21 +720,23 @@ class Life {
         std::optional<HealthVerdict> expected;
         if (tokenRefused_.on || unwritable_.on || diskFull_.on || !settled) {
             // what needs the user comes first; its beginning and end are not judged
-        } else if (quiet_.on && IsQuietHour(LocalHourAt(clock_.WallSeconds()),
-                                              quietFromHour_, quietEndHour_)) {
+        } else if (quiet_.on &&
+                   IsQuietHour(LocalHourAt(clock_.WallSeconds()), quietFromHour_, quietEndHour_)) {
             // the engine reads the new hours at its next pass
             if (nowMs < quietBeganMs_ + 2 * kMsPerMinute) return;
             expected = HealthVerdict::QuietHours;
             const auto next = record->NextRefreshShown(now);
             if (next && *next < now) return Break("the next refresh is never in the past");
-        } else if ((outage_.on || tooMany_.on) && nowMs >= faultBeganMs_ + kRefreshPeriodMs + kPassMs) {
+        } else if ((outage_.on || tooMany_.on) &&
+                   nowMs >= faultBeganMs_ + kRefreshPeriodMs + kPassMs) {
             expected = HealthVerdict::ServiceFailing;
         } else if (!AnyFaultOfTheHealth()) {
             expected = HealthVerdict::Healthy;
         }
         // Quiet hours download nothing: a disk that ran full before them
         // is said full until they end, though it has room again.
-        if (quiet_.on && diskFullSinceQuiet_ && verdict == HealthVerdict::DiskReserveReached) return;
+        if (quiet_.on && diskFullSinceQuiet_ && verdict == HealthVerdict::DiskReserveReached)
+            return;
         if (expected && verdict != *expected)
             Break("the health tells the truth: the record's verdict is " +
                   std::to_string(static_cast<int>(verdict)) + ", the world's " +
@@ -780,8 +793,7 @@ class Life {
         for (const auto& [name, bytes] : userFiles_) {
             if (names.count(name) == 0) return Break("no file of the user's disappears: " + name);
             const std::string* now = disk_.Contents(Media(name));
-            if (!now || *now != bytes)
-                return Break("no file of the user's changes: " + name);
+            if (!now || *now != bytes) return Break("no file of the user's changes: " + name);
         }
     }
 
@@ -832,7 +844,8 @@ class Life {
     void CheckNewItemsArrived(const LocalFileMap& listed) {
         const uint64_t now = clock_.NowMs();
         // A flaky line cuts every answer, but parts go on with Range: the items still come.
-        if (AnyFaultButAFlakyLine() || now < calmSinceMs_ + kRefreshPeriodMs + 2 * kMsPerMinute) return;
+        if (AnyFaultButAFlakyLine() || now < calmSinceMs_ + kRefreshPeriodMs + 2 * kMsPerMinute)
+            return;
         const auto items = service_.Items();
         for (int feed = 0; feed < SimService::kFeeds; ++feed) {
             if (feed == 2 && service_.TagRefused()) continue;
@@ -925,7 +938,7 @@ class Life {
     bool feedsRead_ = false;
     bool batchClosed_ = false;
     uint64_t deaths_ = 0;
-    // A new engine prunes once every feed has answered it (or a day has passed).
+    // The pass that closed the batch pruned: only then is the folder judged against the feeds.
     bool prunedInBatch_ = false;
     uint64_t lastPrunedMs_ = 0;
     FaultWindow rateCapped_;
@@ -955,8 +968,8 @@ class Life {
     uint64_t requestsBeforeQuiet_ = 0;
     uint64_t calmSinceMs_ = 0;
     uint64_t userFilesDropped_ = 0;
-    std::map<std::string, std::string> userFiles_;  // name -> bytes
-    std::set<std::string> userNames_;               // the user's files under an item's name
+    std::map<std::string, std::string> userFiles_;   // name -> bytes
+    std::set<std::string> userNames_;                // the user's files under an item's name
     std::unordered_map<std::string, ino_t> inodes_;  // name -> inode at the last batch
     std::set<std::string> deletedSinceCheck_;
     std::set<std::string> deletedInBatch_;

@@ -42,12 +42,14 @@ struct SimDisk::Node {
     std::string durable;  // what its last sync left on the disk
     mode_t mode = 0644;
     time_t modified = 0;
-    int lockedBy = -1;  // the descriptor holding flock's lock
+    int lockedBy = -1;           // the descriptor holding flock's lock
     bool inMediaFolder = false;  // named there once: its changes are the folder's
 };
 
 SimDisk::SimDisk(std::vector<std::string> folders, std::string mediaFolder, SimClock& clock)
-    : folders_(folders.begin(), folders.end()), mediaFolder_(std::move(mediaFolder)), clock_(clock) {}
+    : folders_(folders.begin(), folders.end()),
+      mediaFolder_(std::move(mediaFolder)),
+      clock_(clock) {}
 
 SimDisk::~SimDisk() = default;
 
@@ -222,7 +224,8 @@ int SimDisk::Open(const char* pathText, int flags, mode_t mode) {
     handle.append = (flags & O_APPEND) != 0;
     handle.writes = (flags & (O_WRONLY | O_RDWR)) != 0;
     const std::string name = NameIn(path);
-    if (handle.writes && KindOfPartialName(name) == PartialName::Part) handle.partOf = MediaNameOf(name);
+    if (handle.writes && KindOfPartialName(name) == PartialName::Part)
+        handle.partOf = MediaNameOf(name);
     return NewDescriptor(std::move(handle));
 }
 

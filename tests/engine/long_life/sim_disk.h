@@ -125,7 +125,7 @@ class SimDisk final : public platform::FileSystem {
     std::function<void()> onDeath_;
     bool dead_ = false;
 
-    std::unordered_map<std::string, NodePtr> names_;  // every file by its path
+    std::unordered_map<std::string, NodePtr> names_;            // every file by its path
     std::map<std::string, std::set<std::string>> folderNames_;  // the names in each folder
     // Per folder: each name changed since the folder's last sync, with what it named then.
     std::map<std::string, std::map<std::string, NodePtr>> unsyncedNames_;

@@ -111,9 +111,8 @@ std::optional<uint64_t> SimService::RemoveOne(int feed, uint64_t pick) {
     const auto removed = std::next(items_[feed].begin(), pick % items_[feed].size());
     const uint64_t id = *removed;
     items_[feed].erase(removed);
-    const bool inAnother = std::any_of(items_.begin(), items_.end(), [id](const auto& items) {
-        return items.count(id) != 0;
-    });
+    const bool inAnother = std::any_of(items_.begin(), items_.end(),
+                                       [id](const auto& items) { return items.count(id) != 0; });
     return inAnother ? std::nullopt : std::optional<uint64_t>(id);
 }
 
