@@ -291,7 +291,7 @@ class Life {
                 return Note("feeds read, " + std::to_string(event.count) + " queued");
             case EngineEvent::Kind::Stored:
                 ++report_.stored;
-                deletedByTheUser_.erase(event.name);
+                storedSinceList_.push_back(event.name);
                 if (unshownSinceMs_ == 0) unshownSinceMs_ = clock_.NowMs();
                 return Note("stored " + event.name);
             case EngineEvent::Kind::Pruned:
@@ -303,7 +303,13 @@ class Life {
             case EngineEvent::Kind::BatchClosed:
                 batchClosed_ = true;
                 // The list that names them is written: the journal is gone.
-                if (!disk_.Contents(Media(kJournalFileName))) unshownSinceMs_ = 0;
+                if (!disk_.Contents(Media(kJournalFileName))) {
+                    unshownSinceMs_ = 0;
+                    // A file the user deleted is back for good once the list names it
+                    // again: until then a death may take it once more.
+                    for (const std::string& name : storedSinceList_) deletedByTheUser_.erase(name);
+                    storedSinceList_.clear();
+                }
                 return Note("batch closed, " + std::to_string(event.count) + " listed");
         }
     }
@@ -349,6 +355,7 @@ class Life {
              (lost.empty() ? std::string(" nothing") : lost));
         stop_ = 0;
         feedsRead_ = batchClosed_ = false;
+        storedSinceList_.clear();
         media_.ClientDied();
         otherMedia_.ClientDied();
         CheckWholeAfterADeath();
@@ -974,7 +981,8 @@ class Life {
     std::set<std::string> deletedSinceCheck_;
     std::set<std::string> deletedInBatch_;
     std::set<std::string> goneBeforeAPrune_;
-    std::set<std::string> deletedByTheUser_;  // until the engine stores the name again
+    std::set<std::string> deletedByTheUser_;    // until the engine stores the name again
+    std::vector<std::string> storedSinceList_;  // stored since the list was last written
     uint64_t measuredDay_ = 0;
     uint64_t folderCheckedAtChange_ = UINT64_MAX;  // the folder's change count at its last check
     uint64_t folderCheckedAtMs_ = 0;
